@@ -1,0 +1,28 @@
+#pragma once
+// Whole-file reads that never block and never follow a path into something
+// that is not a regular file.
+//
+// A path "cannot be read" when it is missing, a directory, a FIFO, a socket, a
+// device, a dangling link, or when open/read fails. Special files are rejected
+// from their metadata and are never opened, so a FIFO named like a source file
+// cannot hang a scan.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace quarrix::util {
+
+// Raw bytes of a regular file (links followed), or nullopt when it cannot be read.
+std::optional<std::string> read_file_bytes(const std::filesystem::path& path);
+
+// The file decoded as UTF-8 with replacement and newlines normalised
+// (Python's open(path, encoding="utf-8", errors="replace").read()).
+std::optional<std::string> read_text_file(const std::filesystem::path& path);
+
+// Metadata tests that follow links and never throw.
+bool exists(const std::filesystem::path& path);
+bool is_directory(const std::filesystem::path& path);
+bool is_regular_file(const std::filesystem::path& path);
+
+}  // namespace quarrix::util

@@ -1,0 +1,97 @@
+#pragma once
+// Regular expressions with the semantics of Python's `re` on str, over PCRE2.
+//
+// Patterns are compiled once (UTF + UCP, JIT where available). Before compiling,
+// "\s"/"\S" are rewritten to Python's whitespace set (PCRE2's misses \x1c-\x1f)
+// and "\Z" to PCRE2's "\z". Positions in Match are byte offsets into the subject.
+//
+// Accepted difference: under IGNORECASE Python also lets "İ" (U+0130) and "ı"
+// (U+0131) match "i"; PCRE2 does not.
+//
+// Resource limits: a match that exceeds the engine's match, depth or heap limit
+// (or the JIT stack) counts as "no match" from that point on: search() returns
+// nothing, iteration stops, and sub() leaves the rest of the subject unchanged.
+// Callers therefore fall through to their next source instead of hanging.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarrix::util {
+
+enum RegexFlag : unsigned {
+  kNoFlags = 0,
+  kIgnoreCase = 1u << 0,
+  kMultiline = 1u << 1,
+  kDotAll = 1u << 2,
+};
+
+class Match {
+ public:
+  Match(std::string_view subject, std::vector<std::ptrdiff_t> offsets);
+  // Group text; an unmatched group gives an empty view (check matched()).
+  std::string_view group(std::size_t index = 0) const;
+  bool matched(std::size_t index) const;
+  std::size_t start(std::size_t index = 0) const;  // byte offsets
+  std::size_t end(std::size_t index = 0) const;
+  std::size_t group_count() const;  // capturing groups, not counting group 0
+
+ private:
+  std::string_view subject_;
+  std::vector<std::ptrdiff_t> offsets_;  // pairs of (start, end); -1 when unset
+};
+
+class Regex {
+ public:
+  explicit Regex(std::string_view pattern, unsigned flags = kNoFlags);
+  ~Regex();
+  Regex(Regex&&) noexcept;
+  Regex& operator=(Regex&&) noexcept;
+  Regex(const Regex&) = delete;
+  Regex& operator=(const Regex&) = delete;
+
+  // re.search from byte offset `pos`.
+  std::optional<Match> search(std::string_view subject, std::size_t pos = 0) const;
+  // re.match: anchored at `pos`.
+  std::optional<Match> match(std::string_view subject, std::size_t pos = 0) const;
+  // re.fullmatch.
+  std::optional<Match> fullmatch(std::string_view subject) const;
+  // re.finditer: non-overlapping matches, empty matches handled as Python 3.7+.
+  std::vector<Match> finditer(std::string_view subject) const;
+  // Calls `visit` for each match of finditer; stop early by returning false.
+  void for_each(std::string_view subject, const std::function<bool(const Match&)>& visit) const;
+  // re.findall: group 0 without groups, group 1 with one group; with more
+  // groups use finditer().
+  std::vector<std::string> findall(std::string_view subject) const;
+  // re.sub with a Python replacement template ("\1", "\g<1>", "\g<name>", "\n"...).
+  std::string sub(std::string_view repl, std::string_view subject, std::size_t count = 0) const;
+  // re.sub with a function.
+  std::string sub(const std::function<std::string(const Match&)>& repl, std::string_view subject,
+                  std::size_t count = 0) const;
+
+  const std::string& pattern() const { return pattern_; }
+  unsigned flags() const { return flags_; }
+  std::size_t group_count() const;
+
+ private:
+  struct Code;
+  std::string pattern_;
+  unsigned flags_;
+  std::unique_ptr<Code> code_;
+  std::optional<Match> run(std::string_view subject, std::size_t pos, unsigned options) const;
+};
+
+// re.escape: backslash before every character that is special in a pattern.
+std::string regex_escape(std::string_view text);
+
+// Thrown when a pattern does not compile (a programming error, never input data).
+struct RegexError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace quarrix::util

@@ -1,0 +1,84 @@
+#include "common/convert.hpp"
+
+#include <cmath>
+
+namespace quarrix::py {
+
+void type_error(const std::string& message) { throw nb::type_error(message.c_str()); }
+
+std::string type_name(nb::handle obj) { return nb::cast<std::string>(nb::type_name(obj.type())); }
+
+bool is_dict(nb::handle obj) { return PyDict_Check(obj.ptr()); }
+bool is_list(nb::handle obj) { return PyList_Check(obj.ptr()); }
+
+std::string path_arg(nb::handle obj, const char* what) {
+  if (PyUnicode_Check(obj.ptr())) return nb::cast<std::string>(obj);
+  PyObject* fs = PyOS_FSPath(obj.ptr());
+  if (!fs) {
+    PyErr_Clear();
+    type_error(std::string(what) + " must be str or os.PathLike, not " + type_name(obj));
+  }
+  nb::object fspath = nb::steal(fs);
+  if (!PyUnicode_Check(fspath.ptr()))
+    type_error(std::string(what) + " must be a str path, not " + type_name(fspath));
+  return nb::cast<std::string>(fspath);
+}
+
+Json to_json(nb::handle obj, const char* what) {
+  PyObject* p = obj.ptr();
+  if (p == Py_None) return nullptr;
+  if (PyBool_Check(p)) return p == Py_True;
+  if (PyLong_Check(p)) {
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(p, &overflow);
+    if (overflow == 0) return v;
+    type_error(std::string(what) + " returned an integer out of the 64-bit range");
+  }
+  if (PyFloat_Check(p)) return PyFloat_AsDouble(p);
+  if (PyUnicode_Check(p)) return nb::cast<std::string>(obj);
+  if (PyList_Check(p) || PyTuple_Check(p)) {
+    Json out = Json::array();
+    for (nb::handle item : obj) out.push_back(to_json(item, what));
+    return out;
+  }
+  if (PyDict_Check(p)) {
+    Json out = Json::object();
+    for (auto [key, value] : nb::borrow<nb::dict>(obj)) {
+      if (!PyUnicode_Check(key.ptr()))
+        type_error(std::string(what) + " returned a dict with a non-str key of type " + type_name(key));
+      out[nb::cast<std::string>(key)] = to_json(value, what);
+    }
+    return out;
+  }
+  type_error(std::string(what) + " returned a value of type " + type_name(obj) +
+             ", which is not JSON-like (None, bool, int, float, str, list, tuple, dict)");
+}
+
+nb::object from_json(const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::null: return nb::none();
+    case Json::value_t::boolean: return nb::bool_(value.get<bool>());
+    case Json::value_t::number_integer: return nb::int_(value.get<long long>());
+    case Json::value_t::number_unsigned: return nb::steal(PyLong_FromUnsignedLongLong(value.get<unsigned long long>()));
+    case Json::value_t::number_float: return nb::float_(value.get<double>());
+    case Json::value_t::string: {
+      const auto& s = value.get_ref<const std::string&>();
+      return nb::steal(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace"));
+    }
+    case Json::value_t::array: {
+      nb::list out;
+      for (const auto& item : value) out.append(from_json(item));
+      return out;
+    }
+    case Json::value_t::object: {
+      nb::dict out;
+      for (const auto& [key, item] : value.items())
+        out[nb::steal(PyUnicode_DecodeUTF8(key.data(), static_cast<Py_ssize_t>(key.size()), "replace"))] =
+            from_json(item);
+      return out;
+    }
+    default: return nb::none();
+  }
+}
+
+}  // namespace quarrix::py

@@ -1,0 +1,13 @@
+#pragma once
+// Each area of the core registers its names on quarrix_core.ip_scanner here.
+
+#include <nanobind/nanobind.h>
+
+namespace quarrix::py {
+
+void bind_describe_hygiene(nanobind::module_& m);
+void bind_license(nanobind::module_& m);
+void bind_tags(nanobind::module_& m);
+void bind_scan_filters(nanobind::module_& m);
+
+}  // namespace quarrix::py

@@ -1,0 +1,9 @@
+#include "ip_scanner/bindings.hpp"
+
+NB_MODULE(ip_scanner, m) {
+  m.doc() = "Core IP scanning intelligence for the quarrix registry.";
+  quarrix::py::bind_describe_hygiene(m);
+  quarrix::py::bind_license(m);
+  quarrix::py::bind_tags(m);
+  quarrix::py::bind_scan_filters(m);
+}
