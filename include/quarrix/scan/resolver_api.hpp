@@ -1,0 +1,36 @@
+#pragma once
+// What the scan driver needs from a dependency resolver. Our own
+// implementation is quarrix::resolver::DependencyResolver; the Python binding
+// adapts any host object with the same queries.
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quarrix::scan {
+
+// The unit is not in the entity map (Python: KeyError).
+struct UnknownUnitError : std::out_of_range {
+  using std::out_of_range::out_of_range;
+};
+// The dependencies of the unit form a cycle (Python: RecursionError).
+struct DependencyCycleError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class Resolver {
+ public:
+  virtual ~Resolver() = default;
+  // (unit name, declaring file path); names unique.
+  virtual std::vector<std::pair<std::string, std::string>> entity_map() const = 0;
+  // Files the unit needs, dependencies first, its own file last.
+  // Throws UnknownUnitError or DependencyCycleError.
+  virtual std::vector<std::string> compilation_order(const std::string& name) const = 0;
+  // (library, package) of each use clause not resolved inside the repository.
+  virtual std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const = 0;
+  // (package name, declaring file path).
+  virtual std::vector<std::pair<std::string, std::string>> package_map() const = 0;
+};
+
+}  // namespace quarrix::scan
