@@ -1,0 +1,69 @@
+#include "quarrix/util/file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "quarrix/util/text.hpp"
+
+namespace quarrix::util {
+
+namespace {
+
+bool stat_path(const std::filesystem::path& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
+
+}  // namespace
+
+std::optional<std::string> read_file_bytes(const std::filesystem::path& path) {
+  struct stat st {};
+  // Decide from metadata first: a FIFO or device is never opened.
+  if (!stat_path(path, st) || !S_ISREG(st.st_mode)) return std::nullopt;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  struct stat opened {};
+  // The path may have been swapped for something else between stat and open.
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string bytes;
+  if (opened.st_size > 0) bytes.reserve(static_cast<std::size_t>(opened.st_size));
+  char buffer[1 << 16];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+std::optional<std::string> read_text_file(const std::filesystem::path& path) {
+  auto bytes = read_file_bytes(path);
+  if (!bytes) return std::nullopt;
+  return decode_text(*bytes);
+}
+
+bool exists(const std::filesystem::path& path) {
+  struct stat st {};
+  return stat_path(path, st);
+}
+
+bool is_directory(const std::filesystem::path& path) {
+  struct stat st {};
+  return stat_path(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool is_regular_file(const std::filesystem::path& path) {
+  struct stat st {};
+  return stat_path(path, st) && S_ISREG(st.st_mode);
+}
+
+}  // namespace quarrix::util
