@@ -1,0 +1,124 @@
+// The validator against a labelled table. Clean rows are what the description
+// tiers really produce (port-analysis sentences, header first sentences, model
+// answers, README summaries), including prose that looks like code at a
+// glance; defective rows are what leaks out of headers, sources and models.
+
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <quarrix/validator/validator.hpp>
+
+namespace {
+
+using quarrix::validator::is_suspect;
+using quarrix::validator::suspect_reason;
+
+struct Labelled {
+  const char* text;
+  std::optional<std::string> name;
+  std::optional<std::string> ns;
+  std::optional<std::string> defect;  // nullopt: a clean description
+};
+
+const std::optional<std::string> kNone;
+const std::optional<std::string> kClean;
+
+const Labelled kTable[] = {
+    // Sentences composed from port analysis, with the unit they describe.
+    {"SPI master", "spi_master", "acme", kClean},
+    {"UART transmit engine with ready/valid handshake", "uart_tx", "acme", kClean},
+    {"AXI4-Stream FIFO buffer with configurable parameters", "axis_async_fifo", "acme", kClean},
+    {"Block IP core with ready/valid handshake and interrupt support", "my_block", "acme", kClean},
+    {"AXI4-Lite bridge with UART interface", "axi_uart_bridge", "acme", kClean},
+    {"SPI controller", "spi_ctrl", "acme", kClean},
+    {"UART with Ethernet interface", "eth_mac_tb", "acme", kClean},
+    // Header and model sentences with punctuation that code also uses.
+    {"32-bit RISC-V CPU core (RV32IMC), version 2.1", "cv32e40p", "openhwgroup", kClean},
+    {"Top-level of the cv32e40p RISC-V core with debug support", "cv32e40p", "openhwgroup", kClean},
+    {"Parameterised synchronous FIFO, e.g. for clock-domain buffering.", "sync_fifo", "acme", kClean},
+    {"Priority encoder for request vectors <= 64 bits wide", "prio_enc", "acme", kClean},
+    {"Dual-port RAM (TDP) with byte enables; registered outputs", "dpram", "acme", kClean},
+    {"CRC-32 generator (polynomial = 0x04C11DB7) for Ethernet frames", "crc32", "acme", kClean},
+    {"Full-duplex UART; 16-byte FIFOs in both directions", "uart", "acme", kClean},
+    {"Clock divider: divides the input clock by N", "clk_div", "acme", kClean},
+    {"Ethernet MAC module (1G) with GMII interface", "eth_mac", "acme", kClean},
+    {"Entity-level wrapper for the MMCM primitive", "mmcm_wrap", "acme", kClean},
+    {"Register file with 2 read ports and 1 write port", "regfile", "acme", kClean},
+    {"I2C slave with 7-bit addressing and clock stretching", "i2c_slave", "acme", kClean},
+    {"Wishbone to AXI4 bridge", "wb2axi", "acme", kClean},
+    {"Cordic-based sine/cosine generator", "cordic", "acme", kClean},
+    {"Gray-code counter used in asynchronous FIFOs", "gray_counter", "acme", kClean},
+    {"Module for 8b/10b encoding and decoding", "enc8b10b", "acme", kClean},
+    // README summaries: checked with the namespace only.
+    {"A collection of reusable VHDL components for FPGA designs.", kNone, "acme", kClean},
+    {"Open-source FPGA cores for software-defined radio", kNone, "acme", kClean},
+    {"PWM generator", kNone, kNone, kClean},
+
+    // Legal text from file headers.
+    {"Copyright (C) 2019 ETH Zurich and University of Bologna", "core", "acme", "legal"},
+    {"Licensed under the Apache License, Version 2.0", "core", "acme", "legal"},
+    {"SPDX-License-Identifier: MIT", "core", "acme", "legal"},
+    {"This program is distributed WITHOUT ANY WARRANTY; without even the implied warranty of MERCHANTABILITY",
+     "core", "acme", "legal"},
+    {"(c) 2021 Acme Corp. All rights reserved.", "core", "acme", "legal"},
+    {"Distributed under the terms of the GNU Lesser General Public License", kNone, "acme", "legal"},
+    // Source code instead of prose.
+    {"```verilog\nmodule foo;", "foo", "acme", "code"},
+    {"module uart_tx (", "uart_tx", "acme", "code"},
+    {"entity spi_master is", "spi_master", "acme", "code"},
+    {"assign data_out = data_in & mask;", "masker", "acme", "code"},
+    {"count <= count + 1;", "counter", "acme", "code"},
+    {"-- UART receiver", "uart_rx", "acme", "code"},
+    {"library ieee; use ieee.std_logic_1164.all;", "pkg", "acme", "code"},
+    {"always @(posedge clk) begin", "reg", "acme", "code"},
+    {"port ( clk : in std_logic", "blk", "acme", "code"},
+    // The name said again.
+    {"spi_master", "spi_master", "acme", "echo"},
+    {"acme IP: uart_tx", "uart_tx", "acme", "echo"},
+    {"The uart_tx module.", "uart_tx", "acme", "echo"},
+    {"CV32E40P core", "cv32e40p", "openhwgroup", "echo"},
+    {"openhwgroup cv32e40p top-level", "cv32e40p", "openhwgroup", "echo"},
+    {"Top-level entity", "foo", "acme", "echo"},
+    {"openhwgroup IP: cv32e40p", kNone, kNone, "echo"},
+    {"fifo_ctrl", kNone, "acme", "echo"},
+    // Boilerplate and placeholders.
+    {"TODO: add description", "x", "acme", "boilerplate"},
+    {"TBD", "x", "acme", "boilerplate"},
+    {"N/A", "x", "acme", "boilerplate"},
+    {"Lorem ipsum dolor sit amet", "x", "acme", "boilerplate"},
+    {"Auto-generated file, do not edit", "x", "acme", "boilerplate"},
+    {"No description available", "x", "acme", "boilerplate"},
+    // Model chatter.
+    {"Here is a one-sentence description of the module:", "x", "acme", "chatter"},
+    {"As an AI language model, I cannot see the full source.", "x", "acme", "chatter"},
+    {"Sure, this module implements a FIFO.", "x", "acme", "chatter"},
+    {"I'm sorry, but the signature is incomplete.", "x", "acme", "chatter"},
+    {"Based on the provided ports, this is a UART transmitter.", "x", "acme", "chatter"},
+    // Nothing to read.
+    {"", "x", "acme", "empty"},
+    {"   \n", "x", "acme", "empty"},
+    {"...", "x", "acme", "empty"},
+};
+
+TEST(Validator, LabelledTable) {
+  int clean = 0;
+  int defective = 0;
+  for (const Labelled& row : kTable) {
+    SCOPED_TRACE(row.text);
+    const auto reason = suspect_reason(row.text, row.name, row.ns);
+    EXPECT_EQ(reason ? std::optional<std::string>(std::string(*reason)) : std::nullopt, row.defect);
+    EXPECT_EQ(is_suspect(row.text, row.name, row.ns), row.defect.has_value());
+    ++(row.defect ? defective : clean);
+  }
+  EXPECT_GE(clean, 20);
+  EXPECT_GE(defective, 20);
+}
+
+TEST(Validator, NameAndNamespaceAreOptional) {
+  EXPECT_FALSE(is_suspect("UART transmit engine with ready/valid handshake"));
+  EXPECT_TRUE(is_suspect("Copyright 2020 Acme"));
+}
+
+}  // namespace
