@@ -1,0 +1,121 @@
+#include "quarrix/license/license.hpp"
+
+#include <algorithm>
+
+#include "quarrix/util/file.hpp"
+#include "quarrix/util/path.hpp"
+#include "quarrix/util/regex.hpp"
+#include "quarrix/util/text.hpp"
+
+namespace quarrix::license {
+
+const std::vector<std::string>& license_file_names() {
+  static const std::vector<std::string> names = {"LICENSE",    "LICENSE.md", "LICENSE.txt", "LICENCE",
+                                                 "LICENCE.md", "COPYING",    "COPYING.md"};
+  return names;
+}
+
+const std::vector<std::pair<std::string, std::string>>& spdx_patterns() {
+  static const std::vector<std::pair<std::string, std::string>> table = {
+      {"MIT License", "MIT"},
+      {"Permission is hereby granted, free of charge", "MIT"},
+      {"Apache License.*2\\.0", "Apache-2.0"},
+      {"BSD 2-Clause", "BSD-2-Clause"},
+      {"BSD 3-Clause", "BSD-3-Clause"},
+      {"GNU GENERAL PUBLIC LICENSE.*Version 3", "GPL-3.0-only"},
+      {"GNU GENERAL PUBLIC LICENSE.*Version 2", "GPL-2.0-only"},
+      {"GNU LESSER GENERAL PUBLIC LICENSE.*Version 3", "LGPL-3.0-only"},
+      {"GNU LESSER GENERAL PUBLIC LICENSE.*Version 2\\.1", "LGPL-2.1-only"},
+      {"GNU LESSER GENERAL PUBLIC LICENSE.*Version 2(?!\\.)", "LGPL-2.0-only"},
+      {"CERN Open Hardware Licence.*Strongly", "CERN-OHL-S-2.0"},
+      {"CERN Open Hardware Licence.*Weakly", "CERN-OHL-W-2.0"},
+      {"CERN Open Hardware Licence.*Permissive", "CERN-OHL-P-2.0"},
+      {"SolderPad Hardware Licen[cs]e.*[Vv]0\\.51", "SHL-0.51"},
+      {"SolderPad Hardware Licen[cs]e", "SHL-2.1"},
+      {"Mozilla Public License.*2\\.0", "MPL-2.0"},
+      {"ISC License", "ISC"},
+      {"The Unlicense", "Unlicense"},
+      {"Creative Commons.*Attribution.*ShareAlike.*4\\.0", "CC-BY-SA-4.0"},
+      {"Creative Commons.*Attribution.*4\\.0", "CC-BY-4.0"},
+      {"PolyForm Shield", "PolyForm-Shield-1.0.0"},
+  };
+  return table;
+}
+
+const std::vector<std::string>& strong_copyleft() {
+  static const std::vector<std::string> ids = {"GPL-2.0-only",    "GPL-2.0-or-later",  "GPL-3.0-only",
+                                               "GPL-3.0-or-later", "AGPL-3.0-only",    "AGPL-3.0-or-later",
+                                               "CERN-OHL-S-2.0",  "CC-BY-SA-4.0",      "EUPL-1.2"};
+  return ids;
+}
+
+const std::vector<std::string>& weak_copyleft() {
+  static const std::vector<std::string> ids = {
+      "LGPL-2.0-only",     "LGPL-2.0-or-later", "LGPL-2.1-only", "LGPL-2.1-or-later", "LGPL-3.0-only",
+      "LGPL-3.0-or-later", "CERN-OHL-W-2.0",    "MPL-2.0",       "SHL-0.51",          "SHL-2.1"};
+  return ids;
+}
+
+const std::vector<std::string>& permissive() {
+  static const std::vector<std::string> ids = {
+      "MIT", "Apache-2.0",     "BSD-2-Clause", "BSD-3-Clause", "BSD-2-Clause-Views",    "ISC",   "Unlicense",
+      "CC0-1.0", "CERN-OHL-P-2.0", "CC-BY-4.0", "0BSD",         "Zlib", "PolyForm-Shield-1.0.0", "ADIBSD"};
+  return ids;
+}
+
+namespace {
+
+const std::vector<util::Regex>& compiled_patterns() {
+  static const std::vector<util::Regex> compiled = [] {
+    std::vector<util::Regex> out;
+    for (const auto& [pattern, id] : spdx_patterns()) out.emplace_back(pattern, util::kIgnoreCase);
+    return out;
+  }();
+  return compiled;
+}
+
+bool member(const std::vector<std::string>& set, std::string_view id) {
+  return std::find(set.begin(), set.end(), id) != set.end();
+}
+
+// Classifies each part of a compound expression and returns the first class
+// of `preference` that occurs among them.
+std::string classify_compound(std::string_view expr, std::string_view separator,
+                              const std::vector<const char*>& preference) {
+  std::vector<std::string> classes;
+  for (const auto& part : util::split(expr, separator)) classes.push_back(classify_license(util::strip(part)));
+  for (const char* cls : preference)
+    if (std::find(classes.begin(), classes.end(), cls) != classes.end()) return cls;
+  return "unknown";
+}
+
+}  // namespace
+
+std::string detect_license(const std::string& repo_path) {
+  for (const auto& name : license_file_names()) {
+    const std::string path = util::join_path(repo_path, name);
+    if (!util::exists(path)) continue;
+    const auto text = util::read_text_file(path);
+    if (!text) continue;  // a directory or an unreadable file: try the next name
+    const auto& patterns = spdx_patterns();
+    const auto& compiled = compiled_patterns();
+    for (std::size_t i = 0; i < patterns.size(); ++i)
+      if (compiled[i].search(*text)) return patterns[i].second;
+    return "";
+  }
+  return "";
+}
+
+std::string classify_license(std::string_view spdx_id) {
+  if (spdx_id.empty()) return "unknown";
+  if (util::contains(spdx_id, " OR "))
+    return classify_compound(spdx_id, " OR ", {"permissive", "weak-copyleft", "strong-copyleft", "unknown"});
+  if (util::contains(spdx_id, " AND "))
+    return classify_compound(spdx_id, " AND ", {"strong-copyleft", "weak-copyleft", "permissive", "unknown"});
+  if (member(strong_copyleft(), spdx_id)) return "strong-copyleft";
+  if (member(weak_copyleft(), spdx_id)) return "weak-copyleft";
+  if (member(permissive(), spdx_id)) return "permissive";
+  return "unknown";
+}
+
+}  // namespace quarrix::license

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "quarrix/license/license.hpp"
+
+using namespace quarrix::license;
+namespace fs = std::filesystem;
+
+namespace {
+struct Repo {
+  fs::path root;
+  Repo() {
+    char tmpl[] = "/tmp/quarrix-license-XXXXXX";
+    root = mkdtemp(tmpl);
+  }
+  ~Repo() { fs::remove_all(root); }
+  void write(const std::string& name, const std::string& text) { std::ofstream(root / name) << text; }
+  std::string detect() const { return detect_license(root.string()); }
+};
+}  // namespace
+
+TEST(DetectLicense, TableOrderAndLineRule) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"MIT License\n", "MIT"},
+      {"mit license", "MIT"},
+      {"GNU GENERAL PUBLIC LICENSE Version 2 ... MIT License", "MIT"},
+      {"Apache License, Version 2.0", "Apache-2.0"},
+      {"GNU GENERAL PUBLIC LICENSE\n Version 3", ""},
+      {"GNU GENERAL PUBLIC LICENSE  Version 3, 29 June 2007", "GPL-3.0-only"},
+      {"GNU LESSER GENERAL PUBLIC LICENSE Version 2.1, February 1999", "LGPL-2.1-only"},
+      {"GNU LESSER GENERAL PUBLIC LICENSE Version 2, June 1991", "LGPL-2.0-only"},
+      {"GNU LESSER GENERAL PUBLIC LICENSE Version 2", "LGPL-2.0-only"},
+      {"CERN Open Hardware Licence Version 2 - Weakly Reciprocal", "CERN-OHL-W-2.0"},
+      {"SolderPad Hardware License v0.51", "SHL-0.51"},
+      {"Solderpad Hardware Licence Version 2.1", "SHL-2.1"},
+      {"Creative Commons Attribution-ShareAlike 4.0", "CC-BY-SA-4.0"},
+      {"Creative Commons Attribution 4.0 International", "CC-BY-4.0"},
+      {"All rights reserved.", ""},
+  };
+  for (const auto& [text, id] : cases) {
+    Repo repo;
+    repo.write("LICENSE", text);
+    EXPECT_EQ(repo.detect(), id) << text;
+  }
+}
+
+TEST(DetectLicense, FileChoice) {
+  {
+    Repo repo;
+    EXPECT_EQ(repo.detect(), "");
+  }
+  {
+    Repo repo;  // only the first existing readable name is examined
+    repo.write("LICENSE", "proprietary");
+    repo.write("COPYING", "MIT License");
+    EXPECT_EQ(repo.detect(), "");
+  }
+  {
+    Repo repo;  // a directory and a FIFO are skipped, never opened
+    fs::create_directory(repo.root / "LICENSE");
+    ASSERT_EQ(mkfifo((repo.root / "LICENSE.md").c_str(), 0600), 0);
+    repo.write("COPYING.md", "ISC License");
+    EXPECT_EQ(repo.detect(), "ISC");
+  }
+  {
+    Repo repo;  // undecodable bytes do not fail the read
+    repo.write("LICENCE", "\xff\xfe The Unlicense");
+    EXPECT_EQ(repo.detect(), "Unlicense");
+  }
+}
+
+TEST(ClassifyLicense, SimpleAndCompoundExpressions) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "unknown"},
+      {"MIT", "permissive"},
+      {"MPL-2.0", "weak-copyleft"},
+      {"EUPL-1.2", "strong-copyleft"},
+      {"MIT OR GPL-3.0-only", "permissive"},
+      {"MIT AND GPL-3.0-only", "strong-copyleft"},
+      {"MIT AND Foo", "permissive"},
+      {"Foo OR Bar", "unknown"},
+      {"LGPL-2.1-only AND MIT OR GPL-2.0-only", "weak-copyleft"},
+      {"(MIT OR Apache-2.0)", "unknown"},
+      {"MIT or Apache-2.0", "unknown"},
+      {"GPL-2.0", "unknown"},
+      {"GPL-2.0+", "unknown"},
+      {" MIT", "unknown"},
+      {"mit", "unknown"},
+      {"GPL-2.0-only WITH Classpath-exception-2.0", "unknown"},
+  };
+  for (const auto& [id, cls] : cases) EXPECT_EQ(classify_license(id), cls) << id;
+}
+
+TEST(ClassifyLicense, EveryDetectableIdentifierHasAClass) {
+  for (const auto& [pattern, id] : spdx_patterns()) EXPECT_NE(classify_license(id), "unknown") << id;
+}

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "quarrix/util/file.hpp"
+#include "quarrix/util/json.hpp"
+#include "quarrix/util/path.hpp"
+
+using namespace quarrix;
+using namespace quarrix::util;
+namespace fs = std::filesystem;
+
+namespace {
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    char tmpl[] = "/tmp/quarrix-test-XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() { fs::remove_all(path); }
+};
+}  // namespace
+
+TEST(ReadFile, DecodesAndRejectsWhatIsNotARegularFile) {
+  TempDir dir;
+  std::ofstream(dir.path / "a.v", std::ios::binary) << "module \xff;\r\nx";
+  EXPECT_EQ(read_text_file(dir.path / "a.v"), "module \xef\xbf\xbd;\nx");
+  EXPECT_EQ(read_file_bytes(dir.path / "a.v"), "module \xff;\r\nx");
+
+  ASSERT_EQ(mkfifo((dir.path / "README.md").c_str(), 0600), 0);  // would block forever if opened
+  fs::create_directory(dir.path / "sub.v");
+  fs::create_symlink(dir.path / "a.v", dir.path / "link.v");
+  fs::create_symlink(dir.path / "missing", dir.path / "dangling.v");
+  EXPECT_FALSE(read_text_file(dir.path / "README.md"));
+  EXPECT_FALSE(read_text_file(dir.path / "sub.v"));
+  EXPECT_FALSE(read_text_file(dir.path / "nothing.v"));
+  EXPECT_FALSE(read_text_file(dir.path / "dangling.v"));
+  EXPECT_FALSE(read_text_file("/dev/null"));
+  EXPECT_TRUE(read_text_file(dir.path / "link.v"));  // links to regular files work
+  EXPECT_TRUE(util::exists(dir.path / "README.md"));
+  EXPECT_TRUE(util::is_directory(dir.path / "sub.v"));
+  EXPECT_FALSE(util::is_regular_file(dir.path / "README.md"));
+}
+
+TEST(Paths, LexicalRelationsSuffixesAndOrder) {
+  EXPECT_EQ(relative_to_root("/r/src/a.v", "/r"), "src/a.v");
+  EXPECT_EQ(relative_to_root("/r//src/./a.v", "/r/"), "src/a.v");
+  EXPECT_EQ(relative_to_root("/rx/a.v", "/r"), "/rx/a.v");  // a string prefix is not a parent
+  EXPECT_EQ(relative_to_root("/other/a.v", "/r"), "/other/a.v");
+  EXPECT_EQ(relative_to_root("/r", "/r"), ".");
+  EXPECT_EQ(relative_to_root("r/x/../a.v", "r"), "x/../a.v");
+  EXPECT_EQ(path_suffix("a.b.v"), ".v");
+  EXPECT_EQ(path_suffix(".v"), "");
+  EXPECT_EQ(path_suffix("a."), "");
+  EXPECT_EQ(path_suffix_lower("dir.x/A.VHD"), ".vhd");
+  EXPECT_EQ(join_path("/r", "src/a.v"), "/r/src/a.v");
+  EXPECT_EQ(join_path("/r", "/abs/a.v"), "/abs/a.v");
+  EXPECT_TRUE(path_less("a/b.v", "a.b/c.v"));
+  EXPECT_TRUE(path_less("a/b.v", "a-c/x.v"));
+  EXPECT_FALSE(path_less("a-c/x.v", "a/b.v"));
+  EXPECT_TRUE(path_less("a", "a/b"));
+}
+
+TEST(Json, StrictParsing) {
+  auto v = parse_json(R"({"a": 1, "b": 2, "a": 3})");
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->dump(), R"({"a":3,"b":2})");  // last value, first position
+  for (const char* bad : {"NaN", "[Infinity]", "\xef\xbb\xbf{}", "{", "[1,]", "\"\xff\""})
+    EXPECT_FALSE(parse_json(bad)) << bad;
+  EXPECT_FALSE(parse_json(std::string(100000, '[') + std::string(100000, ']')));
+  EXPECT_TRUE(parse_json("[[[]]]"));
+}
+
+TEST(Json, DumpsLikePython) {
+  Json v = Json::object();
+  v["model"] = "m";
+  v["text"] = "a\"b\\c\n\t\x7f\xc3\xa9\xf0\x9f\x98\x80";
+  v["n"] = Json::array({1, true, nullptr});
+  EXPECT_EQ(dumps_python(v),
+            R"({"model": "m", "text": "a\"b\\c\n\t\u007f\u00e9\ud83d\ude00", "n": [1, true, null]})");
+}

@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include "quarrix/util/regex.hpp"
+
+using namespace quarrix::util;
+
+TEST(Regex, PythonWhitespaceAndWordClasses) {
+  EXPECT_TRUE(Regex("^\\s+$").search("\x1c\x1d\x1e\x1f"));
+  EXPECT_FALSE(Regex("\\s").search("\xe2\x80\x8b"));     // U+200B
+  EXPECT_TRUE(Regex("^[\\s,]+$").search(",\x1f "));      // \s inside a class
+  EXPECT_EQ(Regex("\\S+").search("\x1f" "ab\x1f")->group(), "ab");
+  EXPECT_TRUE(Regex("^\\w+$").search("x\xc2\xb2\xc2\xbd_\xc3\xa9"));  // ², ½, é are word characters
+  EXPECT_TRUE(Regex("\\bfoo\\b").search("a foo."));
+  EXPECT_FALSE(Regex("\\bfoo\\b").search("\xc3\xa9" "foo"));
+  EXPECT_TRUE(Regex("^\\d$").search("\xd9\xa3"));         // Arabic-Indic three
+}
+
+TEST(Regex, DotDollarAndFlags) {
+  EXPECT_TRUE(Regex("a.b").search("a\rb"));
+  EXPECT_FALSE(Regex("a.b").search("a\nb"));
+  EXPECT_TRUE(Regex("a.b", kDotAll).search("a\nb"));
+  EXPECT_TRUE(Regex("x$").search("x\n"));
+  EXPECT_FALSE(Regex("x$").search("x\n\n"));
+  EXPECT_EQ(Regex("^\\w", kMultiline).findall("a\nb\rc"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(Regex("MODULE", kIgnoreCase).search("module"));
+  EXPECT_TRUE(Regex("(?i)k").search("\xe2\x84\xaa"));  // Kelvin sign
+  EXPECT_FALSE(Regex("a\\Z").search("a\n"));
+}
+
+TEST(Regex, AlternationOrderAndOperations) {
+  EXPECT_EQ(Regex("(in|out|inout)").search("inout")->group(1), "in");
+  EXPECT_TRUE(Regex("b").match("ab", 1));
+  EXPECT_FALSE(Regex("b").match("ab"));
+  EXPECT_FALSE(Regex("a|ab").fullmatch("ab") && false);
+  EXPECT_TRUE(Regex("a|ab").fullmatch("ab"));
+  EXPECT_EQ(Regex("(\\w)=(\\d)").findall("a=1 b=2"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(Regex("x*").sub("-", "abxd"), "-a-b--d-");  // empty matches as Python 3.7+
+  EXPECT_EQ(Regex("(a)(b)?").sub("[\\2\\1\\g<1>]", "a"), "[aa]");
+  EXPECT_EQ(Regex("(?P<w>o)").sub("\\g<w>\\n", "foo", 1), "fo\no");
+  EXPECT_EQ(Regex("\\\\([\\[\\]])").sub("\\1", "\\[x\\]"), "[x]");
+}
+
+TEST(Regex, EscapeMatchesLiterally) {
+  for (const std::string name : {"a$b", "x.y", "a+b(c)", "[q]", "a b#c"}) {
+    const Regex re("^" + regex_escape(name) + "$");
+    EXPECT_TRUE(re.search(name)) << name;
+  }
+  EXPECT_FALSE(Regex(regex_escape("x.y")).search("xzy"));
+}
+
+TEST(Regex, ResourceLimitIsNoMatchNotAHang) {
+  // Catastrophic backtracking with no required literal to fail fast on.
+  const Regex re("^(\\w+\\s?)*$");
+  const std::string subject = std::string(5000, 'a') + "!";
+  EXPECT_FALSE(re.search(subject));
+  EXPECT_EQ(re.sub("X", subject), subject);  // the rest is left unchanged
+  EXPECT_TRUE(re.search("aa b"));
+}
+
+TEST(Regex, InvalidSubjectIsNoMatchAndBadPatternThrows) {
+  EXPECT_FALSE(Regex("a").search("\xff" "a"));
+  EXPECT_THROW(Regex("(unclosed"), RegexError);
+}
