@@ -6,7 +6,7 @@ namespace quarrix::py {
 
 void type_error(const std::string& message) { throw nb::type_error(message.c_str()); }
 
-std::string type_name(nb::handle obj) { return nb::cast<std::string>(nb::type_name(obj.type())); }
+std::string py_type_name(nb::handle obj) { return nb::cast<std::string>(nb::type_name(obj.type())); }
 
 bool is_dict(nb::handle obj) { return PyDict_Check(obj.ptr()); }
 bool is_list(nb::handle obj) { return PyList_Check(obj.ptr()); }
@@ -16,11 +16,11 @@ std::string path_arg(nb::handle obj, const char* what) {
   PyObject* fs = PyOS_FSPath(obj.ptr());
   if (!fs) {
     PyErr_Clear();
-    type_error(std::string(what) + " must be str or os.PathLike, not " + type_name(obj));
+    type_error(std::string(what) + " must be str or os.PathLike, not " + py_type_name(obj));
   }
   nb::object fspath = nb::steal(fs);
   if (!PyUnicode_Check(fspath.ptr()))
-    type_error(std::string(what) + " must be a str path, not " + type_name(fspath));
+    type_error(std::string(what) + " must be a str path, not " + py_type_name(fspath));
   return nb::cast<std::string>(fspath);
 }
 
@@ -45,12 +45,12 @@ Json to_json(nb::handle obj, const char* what) {
     Json out = Json::object();
     for (auto [key, value] : nb::borrow<nb::dict>(obj)) {
       if (!PyUnicode_Check(key.ptr()))
-        type_error(std::string(what) + " returned a dict with a non-str key of type " + type_name(key));
+        type_error(std::string(what) + " returned a dict with a non-str key of type " + py_type_name(key));
       out[nb::cast<std::string>(key)] = to_json(value, what);
     }
     return out;
   }
-  type_error(std::string(what) + " returned a value of type " + type_name(obj) +
+  type_error(std::string(what) + " returned a value of type " + py_type_name(obj) +
              ", which is not JSON-like (None, bool, int, float, str, list, tuple, dict)");
 }
 

@@ -31,6 +31,6 @@ bool is_list(nb::handle obj);
 [[noreturn]] void type_error(const std::string& message);
 
 // Python's type name of `obj`, for error messages.
-std::string type_name(nb::handle obj);
+std::string py_type_name(nb::handle obj);
 
 }  // namespace quarrix::py

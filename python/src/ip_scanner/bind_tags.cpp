@@ -1,0 +1,54 @@
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
+
+#include "common/convert.hpp"
+#include "ip_scanner/bindings.hpp"
+#include "quarrix/tags/abbreviations.hpp"
+#include "quarrix/tags/tags.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace quarrix::py {
+
+namespace {
+
+std::vector<std::string> str_list(nb::handle obj, const char* what) {
+  if (!is_list(obj)) type_error(std::string(what) + " must be a list, not " + py_type_name(obj));
+  std::vector<std::string> out;
+  for (nb::handle item : obj) {
+    if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " items must be str, not " + py_type_name(item));
+    out.push_back(nb::cast<std::string>(item));
+  }
+  return out;
+}
+
+}  // namespace
+
+void bind_tags(nb::module_& m) {
+  nb::dict abbreviations;
+  for (const auto& [key, expansion] : tags::abbreviation_map()) abbreviations[key.c_str()] = expansion;
+  m.attr("ABBREVIATION_MAP") = abbreviations;
+  nb::list stopwords;
+  for (const auto& word : tags::tag_stopwords()) stopwords.append(word);
+  m.attr("_TAG_STOPWORDS") = nb::frozenset(stopwords);
+  m.attr("_TAG_CAP_DEFAULT") = tags::kTagCapDefault;
+
+  m.def(
+      "generate_tags",
+      [](const std::string& entity_name, nb::handle entity_path, nb::handle dep_files, nb::handle vendor_deps,
+         nb::handle repo_path) {
+        // The paths are accepted for the caller's convenience; only the name and vendor deps matter.
+        path_arg(entity_path, "entity_path");
+        path_arg(repo_path, "repo_path");
+        if (!is_list(dep_files)) type_error("dep_files must be a list, not " + py_type_name(dep_files));
+        return tags::generate_tags(entity_name, str_list(vendor_deps, "vendor_deps"));
+      },
+      "entity_name"_a, "entity_path"_a, "dep_files"_a, "vendor_deps"_a, "repo_path"_a,
+      "Search tags from the entity's own name and vendor dependencies, capped.");
+  m.def(
+      "_cap_tags", [](nb::handle tags, long long cap) { return tags::cap_tags(str_list(tags, "tags"), cap); }, "tags"_a,
+      "cap"_a = tags::kTagCapDefault, "At most cap tags, the longest kept, sorted.");
+}
+
+}  // namespace quarrix::py
