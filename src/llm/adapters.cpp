@@ -1,0 +1,105 @@
+#include "quarrix/llm/adapters.hpp"
+
+#include <optional>
+#include <string>
+
+#include "quarrix/llm/endpoint.hpp"
+#include "quarrix/llm/http.hpp"
+#include "quarrix/llm/prompt.hpp"
+#include "quarrix/util/text.hpp"
+
+namespace quarrix::llm {
+
+namespace {
+
+Json request_body(std::string_view model, const std::string& prompt) {
+  Json message = Json::object();
+  message["role"] = "user";
+  message["content"] = prompt;
+  Json body = Json::object();
+  body["model"] = model;
+  body["max_tokens"] = 80;
+  body["messages"] = Json::array({message});
+  return body;
+}
+
+// "choices"[0]."message"."content" of an OpenAI-style chat completion.
+std::optional<std::string> chat_completion_text(const Json& data) {
+  if (!data.is_object() || !data.contains("choices")) return std::nullopt;
+  const Json& choices = data["choices"];
+  if (!choices.is_array() || choices.empty() || !choices[0].is_object()) return std::nullopt;
+  const Json& choice = choices[0];
+  if (!choice.contains("message") || !choice["message"].is_object()) return std::nullopt;
+  const Json& message = choice["message"];
+  if (!message.contains("content") || !message["content"].is_string()) return std::nullopt;
+  return message["content"].get<std::string>();
+}
+
+// "content"[0]."text" of a Messages answer; a missing "content" reads as
+// [{}] and a missing "text" as "".
+std::optional<std::string> messages_text(const Json& data) {
+  if (!data.is_object()) return std::nullopt;
+  if (!data.contains("content")) return std::string();
+  const Json& content = data["content"];
+  if (!content.is_array() || content.empty() || !content[0].is_object()) return std::nullopt;
+  const Json& block = content[0];
+  if (!block.contains("text")) return std::string();
+  if (!block["text"].is_string()) return std::nullopt;
+  return block["text"].get<std::string>();
+}
+
+using Extractor = std::optional<std::string> (*)(const Json&);
+
+Reply ask(const std::string& url, const Headers& headers, const std::string& body, Extractor extract) {
+  Reply reply = http_post_with_retry(url, headers, body);
+  if (reply.outcome != "ok" || !reply.text || reply.text->empty()) return {std::nullopt, reply.outcome};
+  const std::optional<Json> data = util::parse_json(*reply.text);
+  if (!data) return {std::nullopt, "other"};
+  const std::optional<std::string> answer = extract(*data);
+  if (!answer) return {std::nullopt, "other"};
+  std::string text(util::strip(*answer));
+  if (text.empty()) return {std::nullopt, "ok"};
+  return {std::move(text), "ok"};
+}
+
+Reply ask_chat_completions(const char* base_env, std::string_view default_base, std::string_view path,
+                           std::string_view model, std::string_view name, std::string_view sig, std::string_view lang,
+                           std::string_view api_key, const Json& hints) {
+  const std::string prompt = build_llm_prompt(name, sig, lang, hints);
+  const Headers headers{
+      {"Authorization", "Bearer " + std::string(api_key)},
+      {"Content-Type", "application/json"},
+      {"User-Agent", std::string(kUserAgent)},
+  };
+  return ask(resolve_base_url(base_env, default_base) + std::string(path), headers,
+             util::dumps_python(request_body(model, prompt)), chat_completion_text);
+}
+
+}  // namespace
+
+Reply llm_describe_groq(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
+                        const Json& hints) {
+  return ask_chat_completions(kGroqBaseUrlEnv, "https://api.groq.com", "/openai/v1/chat/completions",
+                              "llama-3.3-70b-versatile", name, sig, lang, api_key, hints);
+}
+
+Reply llm_describe_gemini(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
+                          const Json& hints) {
+  return ask_chat_completions(kGeminiBaseUrlEnv, "https://generativelanguage.googleapis.com",
+                              "/v1beta/openai/chat/completions", "gemini-2.0-flash", name, sig, lang, api_key, hints);
+}
+
+Reply llm_describe_anthropic(std::string_view name, std::string_view sig, std::string_view lang,
+                             std::string_view api_key, const Json& hints) {
+  const std::string prompt = build_llm_prompt(name, sig, lang, hints);
+  const Headers headers{
+      {"x-api-key", std::string(api_key)},
+      {"anthropic-version", "2023-06-01"},
+      {"content-type", "application/json"},
+      {"User-Agent", std::string(kUserAgent)},
+  };
+  return ask(resolve_base_url(kAnthropicBaseUrlEnv, "https://api.anthropic.com") + "/v1/messages", headers,
+             util::dumps_python(request_body("claude-haiku-4-5-20251001", prompt)), messages_text);
+}
+
+}  // namespace quarrix::llm
