@@ -1,0 +1,39 @@
+#include <quarrix/aggregate/bucket_row.hpp>
+
+#include <optional>
+#include <stdexcept>
+
+#include <quarrix/describe/verdicts.hpp>
+#include <quarrix/util/text.hpp>
+
+#include "row_builder.hpp"
+
+namespace quarrix::aggregate {
+
+Json aggregate_one_bucket(const Json& entries, const Json& roles, std::string_view ns, std::string_view url,
+                          std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
+                          std::string_view license_id, const Json* description_verdicts) {
+  if (entries.empty()) throw std::out_of_range("a bucket row needs at least one entry");
+  const std::vector<const Json*> tops = detail::top_entities(entries, roles);
+
+  detail::RowHead head{std::string(bucket_name), ns, url, tag, nullptr, nullptr, std::string(license_id), "subproject"};
+  const std::string_view curated = util::strip(bucket_description);
+  if (std::optional<std::string> locked = describe::verdict_locked_text(description_verdicts, ns, bucket_name);
+      locked && !locked->empty()) {
+    head.description = *locked;
+    head.desc_source = "verdict";
+  } else if (!curated.empty()) {
+    head.description = std::string(curated);
+    head.desc_source = "curator";
+  } else if (!tops.empty()) {
+    // Taken even when empty: a bucket with a top entity never gets the filler.
+    head.description = detail::field_or(*tops.front(), "description", "");
+    head.desc_source = detail::field_or(*tops.front(), "desc_source", "auto");
+  } else {
+    head.description = std::string(ns) + " " + std::string(bucket_name);
+    head.desc_source = "auto";
+  }
+  return detail::build_row(entries, roles, head, detail::union_of_files(entries));
+}
+
+}  // namespace quarrix::aggregate

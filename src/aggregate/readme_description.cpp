@@ -1,0 +1,57 @@
+#include <quarrix/aggregate/readme_description.hpp>
+
+#include <vector>
+
+#include <quarrix/describe/hygiene.hpp>
+#include <quarrix/util/file.hpp>
+#include <quarrix/util/path.hpp>
+#include <quarrix/util/regex.hpp>
+#include <quarrix/util/text.hpp>
+
+namespace quarrix::aggregate {
+
+namespace {
+
+std::optional<std::string> read_readme(const std::string& repo_path) {
+  for (const char* name : {"README.md", "README.rst", "README"}) {
+    const std::string path = util::join_path(repo_path, name);
+    if (!util::exists(path)) continue;
+    if (std::optional<std::string> text = util::read_text_file(path)) return text;
+  }
+  return std::nullopt;
+}
+
+// Lines that are not prose: headings, underlines and rules, badges and images,
+// code fences, licence lines, pointers and short link lines.
+bool is_skipped_line(std::string_view line) {
+  static const util::Regex underline_re("^[=\\-]{3,}$");
+  static const util::Regex legal_re("^(?:copyright|license|spdx)", util::kIgnoreCase);
+  static const util::Regex pointer_re("^(?:For more information|http|See |Visit |GitHub )", util::kIgnoreCase);
+  return util::starts_with(line, "#") || underline_re.match(line) || util::starts_with(line, "[![") ||
+         util::starts_with(line, "![") || util::starts_with(line, "```") || util::starts_with(line, "~~~") ||
+         legal_re.match(line) || pointer_re.match(line) ||
+         (util::contains(line, "https://") && util::split_whitespace(line).size() < 6);
+}
+
+}  // namespace
+
+std::optional<std::string> extract_readme_description(const std::string& repo_path) {
+  const std::optional<std::string> text = read_readme(repo_path);
+  if (!text) return std::nullopt;
+
+  std::vector<std::string> prose_lines;
+  for (const std::string& raw : util::splitlines(*text)) {
+    const std::string_view line = util::strip(raw);
+    if (line.empty()) {
+      if (!prose_lines.empty()) break;  // the first paragraph is complete
+      continue;
+    }
+    if (!is_skipped_line(line)) prose_lines.emplace_back(line);
+  }
+  if (prose_lines.empty()) return std::nullopt;
+
+  const std::string joined = util::join(prose_lines, " ");
+  return describe::apply_length_cap(describe::strip_markdown_escapes(describe::strip_dangling_tail(joined)));
+}
+
+}  // namespace quarrix::aggregate

@@ -1,0 +1,98 @@
+#include <quarrix/aggregate/repo_row.hpp>
+
+#include <algorithm>
+#include <optional>
+#include <unordered_set>
+
+#include <quarrix/aggregate/readme_description.hpp>
+#include <quarrix/describe/suspect.hpp>
+#include <quarrix/describe/verdicts.hpp>
+#include <quarrix/license/license.hpp>
+#include <quarrix/scan/vendor_variants.hpp>
+#include <quarrix/util/text.hpp>
+
+#include "row_builder.hpp"
+
+namespace quarrix::aggregate {
+
+namespace {
+
+// ".../fifo-cores.git/" -> "fifo-cores".
+std::string repository_name(std::string_view url) {
+  std::string_view name = util::rstrip(url, "/");
+  if (const std::size_t slash = name.rfind('/'); slash != std::string_view::npos) name.remove_prefix(slash + 1);
+  if (util::ends_with(name, ".git")) name.remove_suffix(4);
+  return std::string(name);
+}
+
+// Carriers first, in the order found; the rest keeps its order.
+void put_carriers_first(std::vector<std::string>& files, std::vector<std::string> carriers) {
+  if (carriers.empty()) return;
+  const std::unordered_set<std::string> is_carrier(carriers.begin(), carriers.end());
+  for (std::string& path : files)
+    if (!is_carrier.count(path)) carriers.push_back(std::move(path));
+  files = std::move(carriers);
+}
+
+// Every regular HDL file of the repository, grouped by extension, each group in
+// path order.
+std::vector<std::string> variant_candidates(scan::RepoTree& tree) {
+  std::vector<std::string> candidates;
+  for (const auto& group : tree.listing()) candidates.insert(candidates.end(), group.begin(), group.end());
+  return candidates;
+}
+
+}  // namespace
+
+Json aggregate_repo_entry(const Json& entries, const Json& roles, scan::DefineCarrierIndex& carriers,
+                          std::string_view ns, std::string_view url, std::string_view tag,
+                          const Json* description_verdicts) {
+  if (entries.empty()) return Json::array();
+  const std::string& repo_path = carriers.tree().root();
+  const std::vector<const Json*> tops = detail::top_entities(entries, roles);
+
+  std::vector<std::string> files = detail::union_of_files(entries);
+  put_carriers_first(files, scan::collect_define_carriers(carriers, files));
+
+  detail::RowHead head{repository_name(url), ns, url, tag, nullptr, nullptr, license::detect_license(repo_path), "repo"};
+  if (std::optional<std::string> locked = describe::verdict_locked_text(description_verdicts, ns, head.name);
+      locked && !locked->empty()) {
+    head.description = *locked;
+    head.desc_source = "verdict";
+  } else {
+    std::optional<std::string> readme = extract_readme_description(repo_path);
+    if (readme && !readme->empty() && describe::desc_is_suspect(*readme, std::nullopt, std::string(ns)))
+      readme.reset();
+    head.description = readme.value_or("");
+    head.desc_source = "readme";
+    if (!detail::truthy(head.description) && !tops.empty()) {
+      head.description = detail::field_or(*tops.front(), "description", "");
+      head.desc_source = detail::field_or(*tops.front(), "desc_source", "auto");
+    }
+    if (!detail::truthy(head.description)) {
+      head.description = std::string(ns) + " IP library";
+      head.desc_source = "auto";
+    }
+  }
+
+  const Json variants = scan::detect_vendor_variants(repo_path, variant_candidates(carriers.tree()));
+  if (!variants.empty()) {
+    std::unordered_set<std::string> variant_paths;
+    for (const auto& [vendor, paths] : variants.items())
+      for (const Json& path : paths) variant_paths.insert(path.get<std::string>());
+    std::erase_if(files, [&](const std::string& path) { return variant_paths.count(path) != 0; });
+  }
+
+  Json row = detail::build_row(entries, roles, head, std::move(files));
+  if (!variants.empty()) row["hdl"] = Json{{"vendor_variants", variants}};
+  return Json::array({std::move(row)});
+}
+
+Json aggregate_repo_entry(const Json& entries, const Json& roles, const std::string& repo_path, std::string_view ns,
+                          std::string_view url, std::string_view tag, const Json* description_verdicts) {
+  scan::RepoTree tree(repo_path);
+  scan::DefineCarrierIndex carriers(tree);
+  return aggregate_repo_entry(entries, roles, carriers, ns, url, tag, description_verdicts);
+}
+
+}  // namespace quarrix::aggregate

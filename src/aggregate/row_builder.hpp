@@ -1,0 +1,43 @@
+#pragma once
+// What the repo row and the bucket rows share: reading entries, merging their
+// values and laying out the row's keys.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <quarrix/util/json.hpp>
+
+namespace quarrix::aggregate::detail {
+
+// The value under `key` of an entry (a map), or nullptr when absent.
+const Json* field(const Json& entry, const char* key);
+// The value under `key`, or `fallback` when absent.
+Json field_or(const Json& entry, const char* key, Json fallback);
+// The entry's "name" (required, a string).
+const std::string& entry_name(const Json& entry);
+// Python's truth value of a JSON-like value.
+bool truthy(const Json& value);
+
+// "quarrix_compat"/"files" of every entry, each path once, at its first occurrence.
+std::vector<std::string> union_of_files(const Json& entries);
+// The entries whose role in `roles` is "top", in entry order.
+std::vector<const Json*> top_entities(const Json& entries, const Json& roles);
+
+// The part of a row that is not merged from the entries.
+struct RowHead {
+  std::string name;
+  std::string_view ns;
+  std::string_view url;
+  std::string_view tag;
+  Json description;
+  Json desc_source;
+  std::string license;
+  std::string_view role;
+};
+
+// The aggregated row over `entries`, with `files` as its compile list, in the
+// row's key order (without the repo row's "hdl" key).
+Json build_row(const Json& entries, const Json& roles, const RowHead& head, std::vector<std::string> files);
+
+}  // namespace quarrix::aggregate::detail

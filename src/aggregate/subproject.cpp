@@ -1,0 +1,103 @@
+#include <quarrix/aggregate/subproject.hpp>
+
+#include <algorithm>
+#include <set>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include <quarrix/aggregate/bucket_row.hpp>
+#include <quarrix/aggregate/entry_error.hpp>
+#include <quarrix/license/license.hpp>
+#include <quarrix/util/text.hpp>
+
+#include "row_builder.hpp"
+
+namespace quarrix::aggregate {
+
+namespace {
+
+const Json& buckets_of(const Json& bucket_map) {
+  static const Json none = Json::object();
+  if (!bucket_map.is_object()) throw MalformedEntryError("bucket_map must be a dict");
+  const auto found = bucket_map.find("buckets");
+  const Json& buckets = found == bucket_map.end() || found->is_null() ? none : *found;
+  if (!buckets.is_object() && detail::truthy(buckets)) throw MalformedEntryError("bucket_map['buckets'] must be a dict");
+  if (!detail::truthy(buckets)) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : bucket_map.items()) keys.push_back(key);
+    std::sort(keys.begin(), keys.end());
+    throw std::invalid_argument("subproject granularity requires a non-empty 'buckets' map; got bucket_map keys=" +
+                                util::py_repr(keys));
+  }
+  return buckets;
+}
+
+// A bucket spec's optional string value (missing, null or empty: "").
+std::string optional_text(const Json& spec, const char* key) {
+  const auto found = spec.find(key);
+  if (found == spec.end() || found->is_null()) return "";
+  if (!found->is_string()) throw MalformedEntryError(std::string("a bucket's '") + key + "' must be a str");
+  return found->get<std::string>();
+}
+
+}  // namespace
+
+Json aggregate_subproject_entries(const Json& entries, const Json& roles, const std::string& repo_path,
+                                  std::string_view ns, std::string_view url, std::string_view tag,
+                                  const Json& bucket_map, const Json* description_verdicts) {
+  if (entries.empty()) return Json::array();
+  const Json& buckets = buckets_of(bucket_map);
+
+  // (prefix, bucket index): longest prefix first; a stable sort lets the
+  // earlier bucket, and its earlier prefix, win ties.
+  std::vector<std::pair<std::string, std::size_t>> prefix_index;
+  std::size_t bucket = 0;
+  for (const auto& [name, spec] : buckets.items()) {
+    if (!spec.is_object()) throw MalformedEntryError("bucket '" + name + "' must be a dict");
+    if (const auto prefixes = spec.find("prefixes"); prefixes != spec.end() && !prefixes->is_null()) {
+      if (!prefixes->is_array()) throw MalformedEntryError("bucket '" + name + "': 'prefixes' must be a list");
+      for (const Json& prefix : *prefixes) {
+        if (!prefix.is_string()) throw MalformedEntryError("bucket '" + name + "': 'prefixes' must hold only strings");
+        prefix_index.emplace_back(prefix.get<std::string>(), bucket);
+      }
+    }
+    ++bucket;
+  }
+  std::stable_sort(prefix_index.begin(), prefix_index.end(),
+                   [](const auto& a, const auto& b) { return util::length(a.first) > util::length(b.first); });
+
+  std::vector<Json> grouped(buckets.size(), Json::array());
+  std::size_t unassigned_count = 0;
+  std::set<std::string> unassigned;
+  for (const Json& entry : entries) {
+    const std::string& name = detail::entry_name(entry);
+    const auto match = std::find_if(prefix_index.begin(), prefix_index.end(),
+                                    [&](const auto& p) { return util::starts_with(name, p.first); });
+    if (match == prefix_index.end()) {
+      ++unassigned_count;
+      unassigned.insert(name);
+    } else {
+      grouped[match->second].push_back(entry);
+    }
+  }
+  if (unassigned_count != 0) {
+    throw std::invalid_argument("subproject granularity: " + std::to_string(unassigned_count) + " entr" +
+                                (unassigned_count == 1 ? "y" : "ies") +
+                                " unassigned by bucket_map. Update the bucket map so residue is zero. Unassigned: " +
+                                util::join({unassigned.begin(), unassigned.end()}, ", "));
+  }
+
+  const std::string license_id = license::detect_license(repo_path);
+  Json rows = Json::array();
+  bucket = 0;
+  for (const auto& [name, spec] : buckets.items()) {
+    const Json& members = grouped[bucket++];
+    if (members.empty()) continue;
+    rows.push_back(aggregate_one_bucket(members, roles, ns, url, tag, name, optional_text(spec, "description"),
+                                        license_id, description_verdicts));
+  }
+  return rows;
+}
+
+}  // namespace quarrix::aggregate

@@ -1,0 +1,78 @@
+#include <quarrix/tags/port_readme_tags.hpp>
+
+#include <map>
+#include <optional>
+#include <vector>
+
+#include <quarrix/tags/abbreviations.hpp>
+#include <quarrix/util/file.hpp>
+#include <quarrix/util/path.hpp>
+#include <quarrix/util/regex.hpp>
+#include <quarrix/util/text.hpp>
+
+namespace quarrix::tags {
+
+namespace {
+
+// Expansion words of `expansion` longer than `min_length` characters.
+void add_expansion_words(const std::string& expansion, std::size_t min_length, std::set<std::string>& tags) {
+  for (std::string& word : util::split_whitespace(expansion))
+    if (util::length(word) > min_length) tags.insert(std::move(word));
+}
+
+std::map<std::string, std::set<std::string>>& readme_cache() {
+  static std::map<std::string, std::set<std::string>> cache;
+  return cache;
+}
+
+}  // namespace
+
+void add_signal_tags(std::string_view signal_name, std::set<std::string>& tags) {
+  for (const std::string& part : util::split(util::lower(signal_name), "_")) {
+    if (util::length(part) <= 2) continue;
+    if (const std::string* expansion = abbreviation_lookup(part)) add_expansion_words(*expansion, 1, tags);
+  }
+}
+
+std::set<std::string> extract_port_tags(std::string_view source_text, std::string_view suffix) {
+  static const util::Regex vhdl_port_block_re("port\\s*\\((.*?)\\)\\s*;", util::kIgnoreCase | util::kDotAll);
+  static const util::Regex vhdl_port_re("(\\w+)\\s*:\\s*(in|out|inout)", util::kIgnoreCase);
+  static const util::Regex verilog_port_re(
+      "(?:input|output|inout)\\s+(?:wire|reg|logic)?\\s*(?:\\[.*?\\])?\\s*(\\w+)", util::kIgnoreCase);
+
+  std::set<std::string> tags;
+  const auto add_group1 = [&](const util::Match& m) {
+    add_signal_tags(m.group(1), tags);
+    return true;
+  };
+  if (suffix == ".vhd" || suffix == ".vhdl") {
+    if (const auto block = vhdl_port_block_re.search(source_text)) vhdl_port_re.for_each(block->group(1), add_group1);
+  } else {
+    verilog_port_re.for_each(source_text, add_group1);
+  }
+  return tags;
+}
+
+const std::set<std::string>& extract_readme_tags(const std::string& repo_path) {
+  auto& cache = readme_cache();
+  if (const auto found = cache.find(repo_path); found != cache.end()) return found->second;
+
+  std::set<std::string> tags;
+  for (const char* name : {"README.md", "README.rst", "README"}) {
+    const std::string path = util::join_path(repo_path, name);
+    if (!util::exists(path)) continue;
+    const std::optional<std::string> text = util::read_text_file(path);
+    if (!text) continue;
+    const std::string lowered = util::lower(*text);
+    for (const auto& [key, expansion] : abbreviation_map())
+      if (lowered.find(key) != std::string::npos) add_expansion_words(expansion, 2, tags);
+    break;
+  }
+  return cache.emplace(repo_path, std::move(tags)).first->second;
+}
+
+bool readme_tags_cached(const std::string& repo_path) { return readme_cache().count(repo_path) != 0; }
+
+std::size_t readme_tags_cache_size() { return readme_cache().size(); }
+
+}  // namespace quarrix::tags
