@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include <nanobind/stl/string.h>
+
 namespace quarrix::py {
 
 void type_error(const std::string& message) { throw nb::type_error(message.c_str()); }

@@ -1,4 +1,5 @@
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
 
 #include "ip_scanner/bindings.hpp"
 #include "quarrix/describe/hygiene.hpp"

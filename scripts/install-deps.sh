@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what building and testing quarrix-core needs. Safe to run again:
+# it installs only what is missing.
+set -euo pipefail
+
+debian_packages=(
+  g++ cmake ninja-build pkg-config git
+  libpcre2-dev libcurl4-openssl-dev nlohmann-json3-dev libutf8proc-dev libgtest-dev libyaml-cpp-dev
+  python3-dev python3-pip
+)
+python_packages=("scikit-build-core>=0.10" "nanobind>=2.0" "pytest>=7")
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+
+missing=()
+for pkg in "${debian_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "install-deps: apt-get install ${missing[*]}" >&2
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+python3 - "${python_packages[@]}" <<'PY' || python3 -m pip install -q "${python_packages[@]}"
+import sys
+from importlib.metadata import version, PackageNotFoundError
+for req in sys.argv[1:]:
+    name = req.split(">=")[0]
+    try:
+        version(name)
+    except PackageNotFoundError:
+        sys.exit(1)
+PY
