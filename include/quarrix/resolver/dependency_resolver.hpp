@@ -1,0 +1,63 @@
+#pragma once
+// Our own dependency resolver: scans the HDL sources below a set of roots once,
+// at construction, and answers the queries of scan::Resolver from that index.
+//
+// Decisions:
+// - Units: Verilog/SystemVerilog module, macromodule, interface, program,
+//   package, class and primitive declarations at the top level of a file, and
+//   VHDL entity, package and configuration declarations. A declaration nested
+//   in another unit (a class in a package) belongs to that unit. All of them
+//   are in entity_map; packages of both languages are also in package_map.
+//   VHDL context declarations take part in compile orders but are in neither map.
+// - Duplicate unit names: the first declaration in walk order wins (roots in
+//   the order given, directories depth first, entries in name order); later
+//   ones are ignored. VHDL names are case-insensitive (entity_map keeps the
+//   declared spelling); a Verilog reference that names no Verilog unit may
+//   name a VHDL one case-insensitively.
+// - Included headers: `include is not followed. A header is scanned like any
+//   source: its declarations are units with the header's own path, and it is
+//   in a compile order only when one of its units is needed.
+// - Architectures and package bodies in another file than their unit add
+//   their references to it; their file comes right after the unit's own file
+//   in a dependant's order, and just before it in the unit's own order (whose
+//   last file is always the declaring one).
+// - respect_gitignore: when true, the .gitignore files of the roots, of the
+//   directories below them and of their ancestors up to the enclosing git
+//   work tree exclude what they match (negation and directory-only rules
+//   included); the global and .git/info excludes are not read.
+// - Exclusion patterns: see find_sources (source_walk.hpp).
+// - A file that cannot be read, is special, or is not valid UTF-8 is skipped.
+// - A unit instantiating itself (recursion through generate) is not an edge;
+//   any longer cycle makes compilation_order throw DependencyCycleError.
+// - unresolved_use_clauses: each distinct (library, package) pair, lower-cased,
+//   in first-use order, of the VHDL use clauses whose package is declared in
+//   no scanned file; the libraries ieee and std are the standard ones.
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <quarrix/scan/resolver_api.hpp>
+
+namespace quarrix::resolver {
+
+class DependencyResolver : public scan::Resolver {
+ public:
+  explicit DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore = false,
+                              std::vector<std::string> exclude_dirs = {});
+  ~DependencyResolver() override;
+  DependencyResolver(DependencyResolver&&) noexcept;
+  DependencyResolver& operator=(DependencyResolver&&) noexcept;
+
+  std::vector<std::pair<std::string, std::string>> entity_map() const override;
+  std::vector<std::string> compilation_order(const std::string& name) const override;
+  std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const override;
+  std::vector<std::pair<std::string, std::string>> package_map() const override;
+
+ private:
+  struct Index;
+  std::unique_ptr<Index> index_;
+};
+
+}  // namespace quarrix::resolver

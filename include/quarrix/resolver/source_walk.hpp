@@ -1,0 +1,34 @@
+#pragma once
+// The HDL sources below a set of roots.
+
+#include <string>
+#include <vector>
+
+#include <quarrix/resolver/design_units.hpp>
+#include <quarrix/resolver/wildcard.hpp>
+
+namespace quarrix::resolver {
+
+struct SourceFile {
+  std::string path;  // the root joined with the path below it; links not resolved
+  HdlLanguage language;
+};
+
+// Every file with an HDL suffix below the roots, depth first, each directory's
+// entries in name order, each path once. Hidden files are included; links to
+// files are listed, links to directories are not followed, and ".git"
+// directories are not entered. A directory or file is left out, with all it
+// holds, when an exclusion pattern matches its name, its path relative to its
+// root, or that path prefixed with the root's own name (so that a
+// repository-relative pattern such as "hdl/vendor" applies below the root
+// "hdl"). A root that is not a directory holds nothing. Special files are
+// listed; reading them is the caller's business.
+//
+// With `respect_gitignore`, what the .gitignore files ignore is left out too:
+// those of each root and the directories below it, and those of the root's
+// ancestors up to the enclosing git work tree (a directory holding ".git").
+// An inner file's verdict overrides an outer one's.
+std::vector<SourceFile> find_sources(const std::vector<std::string>& roots,
+                                     const std::vector<WildcardPattern>& excludes, bool respect_gitignore);
+
+}  // namespace quarrix::resolver

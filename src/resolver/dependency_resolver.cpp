@@ -1,0 +1,280 @@
+#include <quarrix/resolver/dependency_resolver.hpp>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <quarrix/resolver/design_units.hpp>
+#include <quarrix/resolver/source_walk.hpp>
+#include <quarrix/resolver/wildcard.hpp>
+#include <quarrix/util/file.hpp>
+#include <quarrix/util/text.hpp>
+
+namespace quarrix::resolver {
+namespace {
+
+constexpr std::uint32_t kNone = UINT32_MAX;
+
+std::string ascii_lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// One scanned file with, per block, the unit it declares or belongs to.
+struct ScannedFile {
+  std::uint32_t file;
+  HdlLanguage language;
+  SourceUnits units;
+  std::vector<std::uint32_t> block_unit;
+};
+
+std::optional<SourceUnits> scan_file(const SourceFile& source) {
+  const std::optional<std::string> bytes = util::read_file_bytes(source.path);
+  if (!bytes || !util::is_valid_utf8(*bytes)) return std::nullopt;
+  const std::string text = util::normalize_newlines(*bytes);
+  return source.language == HdlLanguage::verilog ? scan_verilog(text) : scan_vhdl(text);
+}
+
+}  // namespace
+
+struct DependencyResolver::Index {
+  struct Unit {
+    std::string name;
+    std::string_view kind;
+    std::uint32_t file;
+    HdlLanguage language;
+    bool listed;                            // in entity_map
+    std::vector<std::uint32_t> deps;        // units it needs, first-use order
+    std::vector<std::uint32_t> extra_files; // its architectures / bodies in other files
+  };
+
+  std::vector<std::string> files;
+  std::vector<Unit> units;
+  std::unordered_map<std::string, std::uint32_t> by_name;        // exact spelling
+  std::unordered_map<std::string, std::uint32_t> vhdl_by_name;   // lower-cased VHDL units
+  std::unordered_map<std::string, std::uint32_t> folded;         // lower-cased, any language
+  std::unordered_map<std::string, std::uint32_t> vhdl_packages;  // lower-cased
+  std::vector<std::pair<std::string, std::string>> unresolved;
+
+  void build(const std::vector<std::string>& roots, bool respect_gitignore,
+             const std::vector<std::string>& exclude_dirs);
+
+ private:
+  std::uint32_t add_unit(const DesignBlock& block, std::uint32_t file, HdlLanguage language);
+  std::uint32_t owner_of(const DesignBlock& block, std::uint32_t declared) const;
+  std::uint32_t find_ref(const std::string& ref, HdlLanguage language) const;
+  void link(const DesignBlock& block, HdlLanguage language, const std::vector<std::uint32_t>& owners,
+            std::unordered_set<std::string>& unresolved_seen);
+  void add_dep(std::uint32_t owner, std::uint32_t dep) {
+    if (dep != kNone && dep != owner) units[owner].deps.push_back(dep);
+  }
+};
+
+std::uint32_t DependencyResolver::Index::add_unit(const DesignBlock& block, std::uint32_t file,
+                                                  HdlLanguage language) {
+  if (by_name.count(block.name)) return kNone;
+  std::string lower = ascii_lower(block.name);
+  if (language == HdlLanguage::vhdl && vhdl_by_name.count(lower)) return kNone;
+  const auto id = static_cast<std::uint32_t>(units.size());
+  units.push_back({block.name, block.kind, file, language, block.kind != "context", {}, {}});
+  by_name.emplace(block.name, id);
+  if (language == HdlLanguage::vhdl) {
+    vhdl_by_name.emplace(lower, id);
+    if (block.kind == "package") vhdl_packages.emplace(lower, id);
+  }
+  folded.emplace(std::move(lower), id);
+  return id;
+}
+
+// The unit a block's references count for: its own, or for an architecture
+// or package body the primary unit it belongs to.
+std::uint32_t DependencyResolver::Index::owner_of(const DesignBlock& block, std::uint32_t declared) const {
+  if (block.primary) return declared;
+  const std::string lower = ascii_lower(block.name);
+  if (block.kind == "package body") {
+    const auto it = vhdl_packages.find(lower);
+    return it == vhdl_packages.end() ? kNone : it->second;
+  }
+  const auto it = vhdl_by_name.find(lower);
+  return it != vhdl_by_name.end() && units[it->second].kind == "entity" ? it->second : kNone;
+}
+
+std::uint32_t DependencyResolver::Index::find_ref(const std::string& ref, HdlLanguage language) const {
+  if (language == HdlLanguage::vhdl) {
+    if (const auto it = vhdl_by_name.find(ref); it != vhdl_by_name.end()) return it->second;
+    const auto it = folded.find(ref);
+    return it == folded.end() ? kNone : it->second;
+  }
+  if (const auto it = by_name.find(ref); it != by_name.end()) return it->second;
+  const auto it = vhdl_by_name.find(ascii_lower(ref));
+  return it == vhdl_by_name.end() ? kNone : it->second;
+}
+
+void DependencyResolver::Index::link(const DesignBlock& block, HdlLanguage language,
+                                     const std::vector<std::uint32_t>& owners,
+                                     std::unordered_set<std::string>& unresolved_seen) {
+  for (const std::string& ref : block.refs) {
+    const std::uint32_t dep = find_ref(ref, language);
+    for (std::uint32_t owner : owners) add_dep(owner, dep);
+  }
+  for (const UseClause& use : block.uses) {
+    if (use.library == "ieee" || use.library == "std") continue;
+    const auto it = vhdl_packages.find(use.package);
+    if (it != vhdl_packages.end()) {
+      for (std::uint32_t owner : owners) add_dep(owner, it->second);
+    } else if (unresolved_seen.insert(use.library + "." + use.package).second) {
+      unresolved.emplace_back(use.library, use.package);
+    }
+  }
+}
+
+void DependencyResolver::Index::build(const std::vector<std::string>& roots, bool respect_gitignore,
+                                      const std::vector<std::string>& exclude_dirs) {
+  std::vector<WildcardPattern> patterns;
+  patterns.reserve(exclude_dirs.size());
+  for (const std::string& p : exclude_dirs) patterns.emplace_back(p);
+
+  std::vector<ScannedFile> scanned;
+  for (const SourceFile& source : find_sources(roots, patterns, respect_gitignore)) {
+    std::optional<SourceUnits> found = scan_file(source);
+    if (!found) continue;
+    const auto file = static_cast<std::uint32_t>(files.size());
+    files.push_back(source.path);
+    scanned.push_back({file, source.language, std::move(*found), {}});
+  }
+
+  // Declarations first, so that references may point forward to any file.
+  for (ScannedFile& f : scanned) {
+    for (const DesignBlock& block : f.units.blocks) {
+      f.block_unit.push_back(block.primary ? add_unit(block, f.file, f.language) : kNone);
+    }
+  }
+
+  std::unordered_set<std::string> unresolved_seen;
+  std::vector<std::uint32_t> owners;
+  for (const ScannedFile& f : scanned) {
+    owners.clear();
+    for (std::uint32_t u : f.block_unit) {
+      if (u != kNone) owners.push_back(u);
+    }
+    link(f.units.file_scope, f.language, owners, unresolved_seen);
+    for (std::size_t b = 0; b < f.units.blocks.size(); ++b) {
+      const DesignBlock& block = f.units.blocks[b];
+      const std::uint32_t owner = owner_of(block, f.block_unit[b]);
+      owners.clear();
+      if (owner != kNone) owners.push_back(owner);
+      link(block, f.language, owners, unresolved_seen);
+      if (owner != kNone && !block.primary && units[owner].file != f.file) {
+        std::vector<std::uint32_t>& extra = units[owner].extra_files;
+        if (std::find(extra.begin(), extra.end(), f.file) == extra.end()) extra.push_back(f.file);
+      }
+    }
+  }
+
+  // Each dependency once, in first-use order.
+  std::vector<std::uint32_t> stamp(units.size(), kNone);
+  for (std::uint32_t u = 0; u < units.size(); ++u) {
+    std::vector<std::uint32_t>& deps = units[u].deps;
+    std::size_t kept = 0;
+    for (std::uint32_t d : deps) {
+      if (stamp[d] != u) {
+        stamp[d] = u;
+        deps[kept++] = d;
+      }
+    }
+    deps.resize(kept);
+  }
+}
+
+DependencyResolver::DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore,
+                                       std::vector<std::string> exclude_dirs)
+    : index_(std::make_unique<Index>()) {
+  index_->build(src_dirs, respect_gitignore, exclude_dirs);
+}
+
+DependencyResolver::~DependencyResolver() = default;
+DependencyResolver::DependencyResolver(DependencyResolver&&) noexcept = default;
+DependencyResolver& DependencyResolver::operator=(DependencyResolver&&) noexcept = default;
+
+std::vector<std::pair<std::string, std::string>> DependencyResolver::entity_map() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const Index::Unit& u : index_->units) {
+    if (u.listed) out.emplace_back(u.name, index_->files[u.file]);
+  }
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> DependencyResolver::package_map() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const Index::Unit& u : index_->units) {
+    if (u.kind == "package") out.emplace_back(u.name, index_->files[u.file]);
+  }
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> DependencyResolver::unresolved_use_clauses() const {
+  return index_->unresolved;
+}
+
+// Depth-first post-order over the unit graph with an explicit stack, so that
+// the depth of the design never reaches the C++ call stack.
+std::vector<std::string> DependencyResolver::compilation_order(const std::string& name) const {
+  const Index& ix = *index_;
+  const auto found = ix.by_name.find(name);
+  if (found == ix.by_name.end() || !ix.units[found->second].listed) throw scan::UnknownUnitError(name);
+  const std::uint32_t root = found->second;
+
+  enum : std::uint8_t { kNew, kOnPath, kDone };
+  std::vector<std::uint8_t> state(ix.units.size(), kNew);
+  std::vector<bool> emitted(ix.files.size(), false);
+  std::vector<std::string> order;
+  auto emit = [&](std::uint32_t file) {
+    if (!emitted[file]) {
+      emitted[file] = true;
+      order.push_back(ix.files[file]);
+    }
+  };
+  emitted[ix.units[root].file] = true;  // the root's own file goes last
+
+  struct Frame {
+    std::uint32_t unit;
+    std::size_t next;
+  };
+  std::vector<Frame> path{{root, 0}};
+  state[root] = kOnPath;
+  while (!path.empty()) {
+    Frame& top = path.back();
+    const Index::Unit& unit = ix.units[top.unit];
+    if (top.next < unit.deps.size()) {
+      const std::uint32_t dep = unit.deps[top.next++];
+      if (state[dep] == kOnPath) {
+        std::string cycle;
+        std::size_t k = path.size();
+        while (path[k - 1].unit != dep) --k;
+        for (; k <= path.size(); ++k) cycle += ix.units[path[k - 1].unit].name + " -> ";
+        throw scan::DependencyCycleError("dependency cycle: " + cycle + ix.units[dep].name);
+      }
+      if (state[dep] == kNew) {
+        state[dep] = kOnPath;
+        path.push_back({dep, 0});  // invalidates `top`
+      }
+      continue;
+    }
+    state[top.unit] = kDone;
+    if (top.unit != root) {
+      emit(unit.file);
+      for (std::uint32_t f : unit.extra_files) emit(f);
+    }
+    path.pop_back();
+  }
+  for (std::uint32_t f : ix.units[root].extra_files) emit(f);
+  order.push_back(ix.files[ix.units[root].file]);
+  return order;
+}
+
+}  // namespace quarrix::resolver

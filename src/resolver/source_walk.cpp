@@ -1,0 +1,158 @@
+#include <quarrix/resolver/source_walk.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <unordered_set>
+
+#include <quarrix/resolver/gitignore.hpp>
+#include <quarrix/util/file.hpp>
+#include <quarrix/util/path.hpp>
+
+namespace quarrix::resolver {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Entry {
+  std::string name;
+  bool directory;
+};
+
+// The entries of a directory in name order; unreadable directories are empty.
+std::vector<Entry> list_directory(const std::string& dir) {
+  std::vector<Entry> out;
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  if (ec) return out;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const fs::file_status own = it->symlink_status(ec);
+    if (ec) continue;
+    bool directory = fs::is_directory(own);
+    if (fs::is_symlink(own)) {
+      const fs::file_status target = fs::status(it->path(), ec);
+      if (!ec && fs::is_directory(target)) continue;  // links to directories are not followed
+      directory = false;
+    }
+    out.push_back({it->path().filename().string(), directory});
+  }
+  std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  return out;
+}
+
+std::string absolute_path(const std::string& path) {
+  std::error_code ec;
+  const fs::path abs = fs::absolute(path, ec);
+  return util::normalize_path(ec ? path : abs.string());
+}
+
+class Walk {
+ public:
+  Walk(const std::vector<WildcardPattern>& excludes, bool respect_gitignore, std::vector<SourceFile>& out)
+      : excludes_(excludes), respect_gitignore_(respect_gitignore), out_(out) {}
+
+  void root(const std::string& root) {
+    const std::string base = util::normalize_path(root);
+    if (!util::is_directory(base)) return;
+    const std::string root_name = util::path_name(base);
+    // .gitignore rules speak of absolute paths, so that an ancestor's rules
+    // and the root's own compare like with like.
+    const std::string abs_base = respect_gitignore_ ? absolute_path(base) : std::string();
+    ignores_.clear();
+    if (respect_gitignore_) load_ancestors(abs_base);
+
+    struct Frame {
+      std::string rel;  // "" for the root
+      std::vector<Entry> entries;
+      std::size_t ignores;  // rule files in scope when the frame was entered
+      std::size_t next = 0;
+    };
+    std::vector<Frame> stack;
+    const std::size_t outer = ignores_.size();
+    if (respect_gitignore_) push_ignore(abs_base);
+    stack.push_back({"", list_directory(base), outer});
+    while (!stack.empty()) {
+      Frame& top = stack.back();
+      if (top.next == top.entries.size()) {
+        ignores_.erase(ignores_.begin() + static_cast<std::ptrdiff_t>(top.ignores), ignores_.end());
+        stack.pop_back();
+        continue;
+      }
+      const Entry& e = top.entries[top.next++];
+      std::string rel = top.rel.empty() ? e.name : top.rel + "/" + e.name;
+      if (excluded(e.name, rel, root_name)) continue;
+      if (e.directory && e.name == ".git") continue;
+      if (respect_gitignore_ && git_ignored(util::join_path(abs_base, rel), e.directory)) continue;
+      std::string path = util::join_path(base, rel);
+      if (e.directory) {
+        const std::size_t before = ignores_.size();
+        if (respect_gitignore_) push_ignore(util::join_path(abs_base, rel));
+        std::vector<Entry> entries = list_directory(path);
+        stack.push_back({std::move(rel), std::move(entries), before});  // invalidates `top`
+        continue;
+      }
+      const auto language = language_of_path(e.name);
+      if (language && seen_.insert(path).second) out_.push_back({std::move(path), *language});
+    }
+  }
+
+ private:
+  bool excluded(const std::string& name, const std::string& rel, const std::string& root_name) const {
+    if (excludes_.empty()) return false;
+    const std::string prefixed = root_name.empty() || root_name == "." || root_name == ".."
+                                     ? std::string()
+                                     : root_name + "/" + rel;
+    for (const WildcardPattern& p : excludes_) {
+      if (p.matches(name) || p.matches(rel) || (!prefixed.empty() && p.matches(prefixed))) return true;
+    }
+    return false;
+  }
+
+  void push_ignore(const std::string& dir) {
+    if (std::optional<GitignoreFile> rules = GitignoreFile::load(dir)) ignores_.push_back(std::move(*rules));
+  }
+
+  // The .gitignore files from the enclosing work tree's top down to the
+  // root's parent; none when the root is not inside a work tree.
+  void load_ancestors(const std::string& abs_root) {
+    std::vector<std::string> chain;
+    std::string dir = abs_root;
+    bool in_work_tree = util::exists(util::join_path(dir, ".git"));
+    while (!in_work_tree) {
+      const std::string parent = util::normalize_path(fs::path(dir).parent_path().string());
+      if (parent == dir || parent.empty()) break;
+      dir = parent;
+      chain.push_back(dir);
+      in_work_tree = util::exists(util::join_path(dir, ".git"));
+    }
+    if (!in_work_tree) return;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) push_ignore(*it);
+  }
+
+  bool git_ignored(const std::string& abs_path, bool directory) const {
+    for (auto it = ignores_.rbegin(); it != ignores_.rend(); ++it) {
+      if (const std::optional<bool> verdict = it->ignored(abs_path, directory)) return *verdict;
+    }
+    return false;
+  }
+
+  const std::vector<WildcardPattern>& excludes_;
+  const bool respect_gitignore_;
+  std::vector<SourceFile>& out_;
+  std::vector<GitignoreFile> ignores_;  // innermost last
+  std::unordered_set<std::string> seen_;
+};
+
+}  // namespace
+
+std::vector<SourceFile> find_sources(const std::vector<std::string>& roots,
+                                     const std::vector<WildcardPattern>& excludes, bool respect_gitignore) {
+  std::vector<SourceFile> out;
+  Walk walk(excludes, respect_gitignore, out);
+  for (const std::string& root : roots) walk.root(root);
+  return out;
+}
+
+}  // namespace quarrix::resolver

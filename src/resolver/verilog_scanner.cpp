@@ -1,0 +1,313 @@
+// Verilog / SystemVerilog design units and their references, from a
+// hand-written lexer (comments, strings, numbers, escaped identifiers and
+// compiler directives aware) and one pass over the tokens.
+
+#include <quarrix/resolver/design_units.hpp>
+
+#include <array>
+#include <cstddef>
+#include <unordered_set>
+
+namespace quarrix::resolver {
+namespace {
+
+enum class Tok { ident, escaped, punct, other };
+
+struct Token {
+  Tok kind;
+  std::string_view text;
+};
+
+bool is_ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool is_ident_char(char c) { return is_ident_start(c) || (c >= '0' && c <= '9') || c == '$'; }
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool is_base_letter(char c) {
+  switch (c) {
+    case 'b': case 'B': case 'o': case 'O': case 'd': case 'D': case 'h': case 'H': return true;
+    default: return false;
+  }
+}
+
+// Directives whose whole line is their argument.
+bool is_line_directive(std::string_view d) {
+  static const std::unordered_set<std::string_view> names = {
+      "define", "include", "timescale", "line", "pragma", "default_nettype", "begin_keywords",
+      "unconnected_drive", "__FILE__"};
+  return names.count(d) != 0;
+}
+
+class Lexer {
+ public:
+  explicit Lexer(std::string_view text) : s_(text) {}
+
+  std::vector<Token> run() {
+    std::vector<Token> out;
+    const std::size_t n = s_.size();
+    while (i_ < n) {
+      const char c = s_[i_];
+      if (is_space(c)) {
+        ++i_;
+      } else if (c == '/' && i_ + 1 < n && s_[i_ + 1] == '/') {
+        skip_line();
+      } else if (c == '/' && i_ + 1 < n && s_[i_ + 1] == '*') {
+        const std::size_t end = s_.find("*/", i_ + 2);
+        i_ = end == std::string_view::npos ? n : end + 2;
+      } else if (c == '"') {
+        skip_string();
+        out.push_back({Tok::other, "\""});
+      } else if (c == '`') {
+        directive(out);
+      } else if (c == '\\') {
+        const std::size_t start = ++i_;
+        while (i_ < n && !is_space(s_[i_])) ++i_;
+        if (i_ > start) out.push_back({Tok::escaped, s_.substr(start, i_ - start)});
+      } else if (is_ident_start(c)) {
+        const std::size_t start = i_;
+        while (i_ < n && is_ident_char(s_[i_])) ++i_;
+        out.push_back({Tok::ident, s_.substr(start, i_ - start)});
+      } else if (c == '$') {
+        ++i_;
+        while (i_ < n && is_ident_char(s_[i_])) ++i_;
+        out.push_back({Tok::other, "$"});
+      } else if (c >= '0' && c <= '9') {
+        while (i_ < n && (is_ident_char(s_[i_]) || s_[i_] == '.')) ++i_;
+        based_tail();
+        out.push_back({Tok::other, "0"});
+      } else if (c == '\'' && i_ + 1 < n && (is_base_letter(s_[i_ + 1]) || s_[i_ + 1] == 's' || s_[i_ + 1] == 'S')) {
+        based_tail();
+        out.push_back({Tok::other, "0"});
+      } else if (c == ':' && i_ + 1 < n && s_[i_ + 1] == ':') {
+        out.push_back({Tok::punct, s_.substr(i_, 2)});
+        i_ += 2;
+      } else {
+        out.push_back({Tok::punct, s_.substr(i_, 1)});
+        ++i_;
+      }
+    }
+    return out;
+  }
+
+ private:
+  void skip_line() {
+    const std::size_t end = s_.find('\n', i_);
+    i_ = end == std::string_view::npos ? s_.size() : end + 1;
+  }
+
+  // A macro body runs to the end of the line; "\" before the newline continues it.
+  void skip_define() {
+    const std::size_t n = s_.size();
+    while (i_ < n && s_[i_] != '\n') {
+      if (s_[i_] == '\\' && i_ + 1 < n) ++i_;
+      ++i_;
+    }
+  }
+
+  void skip_string() {
+    const std::size_t n = s_.size();
+    ++i_;
+    while (i_ < n && s_[i_] != '"' && s_[i_] != '\n') {
+      if (s_[i_] == '\\' && i_ + 1 < n) ++i_;
+      ++i_;
+    }
+    if (i_ < n && s_[i_] == '"') ++i_;
+  }
+
+  // The "'h1F" part of a based number, if present (spaces allowed around the base).
+  void based_tail() {
+    const std::size_t n = s_.size();
+    std::size_t j = i_;
+    while (j < n && (s_[j] == ' ' || s_[j] == '\t')) ++j;
+    if (j >= n || s_[j] != '\'') return;
+    ++j;
+    if (j < n && (s_[j] == 's' || s_[j] == 'S')) ++j;
+    if (j >= n || !is_base_letter(s_[j])) return;
+    ++j;
+    while (j < n && (s_[j] == ' ' || s_[j] == '\t')) ++j;
+    while (j < n && (is_ident_char(s_[j]) || s_[j] == '?')) ++j;
+    i_ = j;
+  }
+
+  void directive(std::vector<Token>& out) {
+    const std::size_t n = s_.size();
+    const std::size_t start = ++i_;
+    while (i_ < n && is_ident_char(s_[i_])) ++i_;
+    const std::string_view name = s_.substr(start, i_ - start);
+    if (name == "define") {
+      skip_define();
+    } else if (is_line_directive(name)) {
+      skip_line();
+    } else if (name == "ifdef" || name == "ifndef" || name == "elsif" || name == "undef") {
+      // The macro name that follows is not a design identifier.
+      while (i_ < n && (s_[i_] == ' ' || s_[i_] == '\t')) ++i_;
+      while (i_ < n && is_ident_char(s_[i_])) ++i_;
+    } else {
+      out.push_back({Tok::other, "`"});
+    }
+  }
+
+  std::string_view s_;
+  std::size_t i_ = 0;
+};
+
+bool is_keyword(std::string_view w) {
+  static const std::unordered_set<std::string_view> words = {
+      "accept_on", "alias", "always", "always_comb", "always_ff", "always_latch", "and", "assert",
+      "assign", "assume", "automatic", "before", "begin", "bind", "bins", "binsof", "bit", "break",
+      "buf", "bufif0", "bufif1", "byte", "case", "casex", "casez", "cell", "chandle", "checker",
+      "class", "clocking", "cmos", "config", "const", "constraint", "context", "continue", "cover",
+      "covergroup", "coverpoint", "cross", "deassign", "default", "defparam", "design", "disable",
+      "dist", "do", "edge", "else", "end", "endcase", "endchecker", "endclass", "endclocking",
+      "endconfig", "endfunction", "endgenerate", "endgroup", "endinterface", "endmodule",
+      "endpackage", "endprimitive", "endprogram", "endproperty", "endspecify", "endsequence",
+      "endtable", "endtask", "enum", "event", "eventually", "expect", "export", "extends", "extern",
+      "final", "first_match", "for", "force", "foreach", "forever", "fork", "forkjoin", "function",
+      "generate", "genvar", "global", "highz0", "highz1", "if", "iff", "ifnone", "ignore_bins",
+      "illegal_bins", "implements", "implies", "import", "incdir", "include", "initial", "inout",
+      "input", "inside", "instance", "int", "integer", "interconnect", "interface", "intersect",
+      "join", "join_any", "join_none", "large", "let", "liblist", "library", "local", "localparam",
+      "logic", "longint", "macromodule", "matches", "medium", "modport", "module", "nand",
+      "negedge", "nettype", "new", "nexttime", "nmos", "nor", "noshowcancelled", "not", "notif0",
+      "notif1", "null", "or", "output", "package", "packed", "parameter", "pmos", "posedge",
+      "primitive", "priority", "program", "property", "protected", "pull0", "pull1", "pulldown",
+      "pullup", "pulsestyle_ondetect", "pulsestyle_onevent", "pure", "rand", "randc", "randcase",
+      "randsequence", "rcmos", "real", "realtime", "ref", "reg", "reject_on", "release", "repeat",
+      "restrict", "return", "rnmos", "rpmos", "rtran", "rtranif0", "rtranif1", "s_always",
+      "s_eventually", "s_nexttime", "s_until", "s_until_with", "scalared", "sequence", "shortint",
+      "shortreal", "showcancelled", "signed", "small", "soft", "solve", "specify", "specparam",
+      "static", "string", "strong", "strong0", "strong1", "struct", "super", "supply0", "supply1",
+      "sync_accept_on", "sync_reject_on", "table", "tagged", "task", "this", "throughout", "time",
+      "timeprecision", "timeunit", "tran", "tranif0", "tranif1", "tri", "tri0", "tri1", "triand",
+      "trior", "trireg", "type", "typedef", "union", "unique", "unique0", "unsigned", "until",
+      "until_with", "untyped", "use", "uwire", "var", "vectored", "virtual", "void", "wait",
+      "wait_order", "wand", "weak", "weak0", "weak1", "while", "wildcard", "wire", "with", "within",
+      "wor", "xnor", "xor"};
+  return words.count(w) != 0;
+}
+
+// The declaration keyword as a static string (blocks outlive the source text).
+std::string_view declaration_kind(std::string_view w) {
+  static constexpr std::array<std::string_view, 7> kinds = {
+      "module", "macromodule", "interface", "program", "package", "class", "primitive"};
+  for (std::string_view k : kinds) {
+    if (k == w) return k;
+  }
+  return {};
+}
+
+// Declaration keyword -> the keyword that closes it.
+std::string_view closing_keyword(std::string_view kind) {
+  if (kind == "module" || kind == "macromodule") return "endmodule";
+  if (kind == "interface") return "endinterface";
+  if (kind == "program") return "endprogram";
+  if (kind == "package") return "endpackage";
+  if (kind == "class") return "endclass";
+  if (kind == "primitive") return "endprimitive";
+  return {};
+}
+
+bool is_closing_keyword(std::string_view w) {
+  return w == "endmodule" || w == "endinterface" || w == "endprogram" || w == "endpackage" ||
+         w == "endclass" || w == "endprimitive";
+}
+
+class Pass {
+ public:
+  explicit Pass(std::vector<Token> toks) : t_(std::move(toks)) {}
+
+  SourceUnits run() {
+    for (std::size_t i = 0; i < t_.size(); ++i) {
+      const Token& tok = t_[i];
+      if (tok.kind == Tok::punct) {
+        bracket(tok.text[0]);
+      } else if (tok.kind == Tok::ident && is_keyword(tok.text)) {
+        i = keyword(i);
+      } else if (tok.kind == Tok::ident || tok.kind == Tok::escaped) {
+        name(i);
+      }
+    }
+    return std::move(out_);
+  }
+
+ private:
+  bool is_name(std::size_t i) const {
+    return i < t_.size() && (t_[i].kind == Tok::escaped || (t_[i].kind == Tok::ident && !is_keyword(t_[i].text)));
+  }
+  bool is_punct(std::size_t i, std::string_view p) const {
+    return i < t_.size() && t_[i].kind == Tok::punct && t_[i].text == p;
+  }
+  bool is_word(std::size_t i, std::string_view w) const {
+    return i < t_.size() && t_[i].kind == Tok::ident && t_[i].text == w;
+  }
+
+  DesignBlock& target() { return open_.empty() ? out_.file_scope : out_.blocks.back(); }
+  void add_ref(std::size_t i) { target().refs.emplace_back(t_[i].text); }
+
+  void bracket(char c) {
+    if (c == '(' || c == '[' || c == '{') {
+      ++depth_;
+    } else if ((c == ')' || c == ']' || c == '}') && depth_ > 0) {
+      --depth_;
+    }
+  }
+
+  // Handles a keyword at i; returns the index of the last token consumed.
+  std::size_t keyword(std::size_t i) {
+    const std::string_view w = t_[i].text;
+    if (w == "table") {  // UDP tables hold level symbols, not names
+      std::size_t j = i + 1;
+      while (j < t_.size() && !is_word(j, "endtable")) ++j;
+      return j;
+    }
+    if (w == "extends" || w == "implements") {
+      if (is_name(i + 1)) add_ref(i + 1);
+      return i;
+    }
+    if (is_closing_keyword(w)) {
+      for (std::size_t k = open_.size(); k-- > 0;) {
+        if (closing_keyword(open_[k]) == w) {
+          open_.resize(k);
+          break;
+        }
+      }
+      depth_ = 0;  // a unit's end puts any unbalanced bracket behind us
+      return i;
+    }
+    const std::string_view kind = declaration_kind(w);
+    if (depth_ != 0 || kind.empty()) return i;
+    // Forms that use a declaration keyword without declaring anything.
+    const bool after_extern = i > 0 && is_word(i - 1, "extern");
+    if (after_extern || (w == "class" && i > 0 && is_word(i - 1, "typedef")) ||
+        (w == "interface" && ((i > 0 && is_word(i - 1, "virtual")) || is_word(i + 1, "class")))) {
+      return i;
+    }
+    std::size_t j = i + 1;
+    while (is_word(j, "automatic") || is_word(j, "static")) ++j;
+    if (!is_name(j)) return i;
+    if (open_.empty()) out_.blocks.push_back({std::string(t_[j].text), kind, true, {}, {}});
+    open_.push_back(kind);
+    return j;
+  }
+
+  // A non-keyword identifier at i: a reference when it stands where a unit
+  // name is used (instantiation, typed port or variable, scope, parameters).
+  void name(std::size_t i) {
+    if (i > 0 && (is_punct(i - 1, ".") || is_punct(i - 1, "::") || is_punct(i - 1, "'"))) return;
+    if (is_punct(i + 1, "#") || is_punct(i + 1, "::") || is_name(i + 1)) {
+      add_ref(i);
+    } else if (is_punct(i + 1, ".") && is_name(i + 2) && is_name(i + 3) && i > 0 &&
+               (is_punct(i - 1, "(") || is_punct(i - 1, ","))) {
+      add_ref(i);  // interface.modport port
+    }
+  }
+
+  std::vector<Token> t_;
+  SourceUnits out_;
+  std::vector<std::string_view> open_;  // declaration keywords of the open units
+  std::size_t depth_ = 0;               // bracket nesting
+};
+
+}  // namespace
+
+SourceUnits scan_verilog(std::string_view text) { return Pass(Lexer(text).run()).run(); }
+
+}  // namespace quarrix::resolver

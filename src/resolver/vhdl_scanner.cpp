@@ -1,0 +1,269 @@
+// VHDL design units and their references, from a hand-written lexer
+// (comments, strings, character literals and extended identifiers aware) and
+// one pass over the tokens. VHDL names are case-insensitive: references are
+// lower-cased, declared names keep their letter case.
+
+#include <quarrix/resolver/design_units.hpp>
+
+#include <cstddef>
+
+namespace quarrix::resolver {
+namespace {
+
+enum class Tok { ident, punct, other };
+
+struct Token {
+  Tok kind;
+  std::string_view text;
+};
+
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_ident_char(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string lowered(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = ascii_lower(c);
+  return out;
+}
+
+bool iequals(std::string_view a, std::string_view lower_b) {
+  if (a.size() != lower_b.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    if (ascii_lower(a[k]) != lower_b[k]) return false;
+  }
+  return true;
+}
+
+std::vector<Token> lex(std::string_view s) {
+  std::vector<Token> out;
+  const std::size_t n = s.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const char c = s[i];
+    if (is_space(c)) {
+      ++i;
+    } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
+      const std::size_t end = s.find('\n', i);
+      i = end == std::string_view::npos ? n : end + 1;
+    } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
+      const std::size_t end = s.find("*/", i + 2);
+      i = end == std::string_view::npos ? n : end + 2;
+    } else if (c == '"') {  // "" inside a string is a quote; strings end at the line
+      ++i;
+      while (i < n && s[i] != '\n') {
+        if (s[i] == '"') {
+          if (i + 1 < n && s[i + 1] == '"') {
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        ++i;
+      }
+      out.push_back({Tok::other, "\""});
+    } else if (c == '\\') {  // extended identifier, "\\" inside is a backslash
+      const std::size_t start = ++i;
+      while (i < n && s[i] != '\n') {
+        if (s[i] == '\\') {
+          if (i + 1 < n && s[i + 1] == '\\') {
+            i += 2;
+            continue;
+          }
+          break;
+        }
+        ++i;
+      }
+      out.push_back({Tok::ident, s.substr(start, i - start)});
+      if (i < n && s[i] == '\\') ++i;
+    } else if (c == '\'') {
+      // A character literal, unless the tick follows a name (attribute or
+      // qualified expression).
+      const bool after_name = !out.empty() && (out.back().kind == Tok::ident ||
+                                               out.back().text == ")" || out.back().text == "]");
+      if (!after_name && i + 2 < n && s[i + 2] == '\'') {
+        out.push_back({Tok::other, "'"});
+        i += 3;
+      } else {
+        out.push_back({Tok::punct, s.substr(i, 1)});
+        ++i;
+      }
+    } else if (is_letter(c)) {
+      const std::size_t start = i;
+      while (i < n && is_ident_char(s[i])) ++i;
+      out.push_back({Tok::ident, s.substr(start, i - start)});
+    } else if (is_digit(c)) {
+      while (i < n && (is_ident_char(s[i]) || s[i] == '#' || s[i] == '.')) ++i;
+      out.push_back({Tok::other, "0"});
+    } else {
+      out.push_back({Tok::punct, s.substr(i, 1)});
+      ++i;
+    }
+  }
+  return out;
+}
+
+class Pass {
+ public:
+  explicit Pass(std::vector<Token> toks) : t_(std::move(toks)) {}
+
+  SourceUnits run() {
+    for (std::size_t i = 0; i < t_.size(); ++i) {
+      if (is_punct(i, ":")) {
+        instantiation(i);
+      } else if (t_[i].kind == Tok::ident) {
+        i = word(i);
+      }
+    }
+    flush();
+    return std::move(out_);
+  }
+
+ private:
+  bool is_ident(std::size_t i) const { return i < t_.size() && t_[i].kind == Tok::ident; }
+  bool is_word(std::size_t i, std::string_view lower) const { return is_ident(i) && iequals(t_[i].text, lower); }
+  bool is_punct(std::size_t i, std::string_view p) const {
+    return i < t_.size() && t_[i].kind == Tok::punct && t_[i].text == p;
+  }
+  // "lib.name" at i.
+  bool is_selected(std::size_t i) const { return is_ident(i) && is_punct(i + 1, ".") && is_ident(i + 2); }
+
+  DesignBlock& target() { return current_ < 0 ? out_.file_scope : out_.blocks[static_cast<std::size_t>(current_)]; }
+
+  // Context clauses before a unit belong to that unit; elsewhere to the
+  // enclosing one.
+  void flush() {
+    DesignBlock& b = target();
+    for (auto& r : pending_refs_) b.refs.push_back(std::move(r));
+    for (auto& u : pending_uses_) b.uses.push_back(std::move(u));
+    pending_refs_.clear();
+    pending_uses_.clear();
+  }
+
+  void open_block(std::size_t name_at, std::string_view kind, bool primary) {
+    out_.blocks.push_back({std::string(t_[name_at].text), kind, primary, {}, {}});
+    current_ = static_cast<long>(out_.blocks.size() - 1);
+    flush();
+  }
+
+  // End of a context item at the ";" at k: keep collecting while more context
+  // items or a unit follow.
+  std::size_t end_context_item(std::size_t k) {
+    const std::size_t next = k + 1;
+    const bool more = is_word(next, "library") || is_word(next, "use") || is_word(next, "context") ||
+                      is_word(next, "entity") || is_word(next, "architecture") ||
+                      is_word(next, "package") || is_word(next, "configuration");
+    if (!more) flush();
+    return k;
+  }
+
+  std::size_t find_semicolon(std::size_t i) const {
+    while (i < t_.size() && !is_punct(i, ";")) ++i;
+    return i;
+  }
+
+  std::size_t word(std::size_t i) {
+    const bool after_end = i > 0 && is_word(i - 1, "end");
+    if (after_end) return i;
+    if (is_word(i, "entity")) {
+      if (is_ident(i + 1) && is_word(i + 2, "is")) {
+        open_block(i + 1, "entity", true);
+        return i + 2;
+      }
+      if (is_selected(i + 1)) {  // entity lib.name: direct instantiation or binding
+        target().refs.push_back(lowered(t_[i + 3].text));
+        return i + 3;
+      }
+    } else if (is_word(i, "architecture")) {
+      if (is_ident(i + 1) && is_word(i + 2, "of") && is_ident(i + 3)) {
+        open_block(i + 3, "architecture", false);
+        return i + 3;
+      }
+    } else if (is_word(i, "package")) {
+      if (is_word(i + 1, "body") && is_ident(i + 2)) {
+        open_block(i + 2, "package body", false);
+        return i + 2;
+      }
+      if (is_ident(i + 1) && is_word(i + 2, "is")) {
+        open_block(i + 1, "package", true);
+        if (is_word(i + 3, "new") && is_selected(i + 4)) {  // instance of a generic package
+          target().refs.push_back(lowered(t_[i + 6].text));
+          return i + 6;
+        }
+        return i + 2;
+      }
+    } else if (is_word(i, "configuration")) {
+      if (is_ident(i + 1) && is_word(i + 2, "of") && is_ident(i + 3)) {
+        open_block(i + 1, "configuration", true);
+        target().refs.push_back(lowered(t_[i + 3].text));
+        return i + 3;
+      }
+      if (is_selected(i + 1)) {
+        target().refs.push_back(lowered(t_[i + 3].text));
+        return i + 3;
+      }
+    } else if (is_word(i, "context")) {
+      if (is_ident(i + 1) && is_word(i + 2, "is")) {
+        open_block(i + 1, "context", true);
+        return i + 2;
+      }
+      // Context reference: "context lib.a, lib.b;"
+      const std::size_t end = find_semicolon(i);
+      for (std::size_t k = i + 1; k < end; ++k) {
+        if (is_selected(k)) {
+          pending_refs_.push_back(lowered(t_[k + 2].text));
+          k += 2;
+        }
+      }
+      return end_context_item(end);
+    } else if (is_word(i, "library")) {
+      return end_context_item(find_semicolon(i));
+    } else if (is_word(i, "use")) {
+      if (is_word(i + 1, "entity") || is_word(i + 1, "configuration") || is_word(i + 1, "open")) return i;
+      return use_clause(i);
+    }
+    return i;
+  }
+
+  // "use a.b.c, d.e;": each selected name names (library, package).
+  std::size_t use_clause(std::size_t i) {
+    const std::size_t end = find_semicolon(i);
+    std::size_t k = i + 1;
+    while (k < end) {
+      if (is_selected(k)) {
+        std::string package = lowered(t_[k + 2].text);
+        if (package != "all") pending_uses_.push_back({lowered(t_[k].text), std::move(package)});
+        k += 3;
+        while (k < end && !is_punct(k, ",")) ++k;  // the rest of this name (".all", ".item")
+      }
+      ++k;
+    }
+    return end_context_item(end);
+  }
+
+  // "label : [component] name (generic|port) map": a component instantiation.
+  void instantiation(std::size_t i) {
+    if (i == 0 || !is_ident(i - 1)) return;
+    std::size_t j = i + 1;
+    if (is_word(j, "component")) ++j;
+    if (is_ident(j) && (is_word(j + 1, "port") || is_word(j + 1, "generic")) && is_word(j + 2, "map")) {
+      target().refs.push_back(lowered(t_[j].text));
+    }
+  }
+
+  std::vector<Token> t_;
+  SourceUnits out_;
+  long current_ = -1;  // index of the open block, -1 outside every unit
+  std::vector<std::string> pending_refs_;
+  std::vector<UseClause> pending_uses_;
+};
+
+}  // namespace
+
+SourceUnits scan_vhdl(std::string_view text) { return Pass(lex(text)).run(); }
+
+}  // namespace quarrix::resolver

@@ -1,0 +1,94 @@
+#include <quarrix/resolver/wildcard.hpp>
+
+#include <quarrix/util/text.hpp>
+
+namespace quarrix::resolver {
+
+WildcardPattern::WildcardPattern(std::string_view pattern) {
+  const std::u32string p = util::to_code_points(pattern);
+  const std::size_t n = p.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const char32_t c = p[i++];
+    if (c == U'*') {
+      if (elements_.empty() || elements_.back().kind != Element::Kind::star)
+        elements_.emplace_back(Element::Kind::star);
+    } else if (c == U'?') {
+      elements_.emplace_back(Element::Kind::any);
+    } else if (c == U'[') {
+      std::size_t j = i;
+      if (j < n && p[j] == U'!') ++j;
+      if (j < n && p[j] == U']') ++j;
+      while (j < n && p[j] != U']') ++j;
+      if (j >= n) {  // unclosed: a literal bracket
+        elements_.emplace_back(Element::Kind::literal, U'[');
+        continue;
+      }
+      Element set(Element::Kind::set);
+      std::size_t k = i;
+      if (p[k] == U'!') {
+        set.negated = true;
+        ++k;
+      }
+      while (k < j) {
+        const char32_t lo = p[k];
+        if (k + 2 < j && p[k + 1] == U'-') {
+          set.ranges.emplace_back(lo, p[k + 2]);  // lo > hi never matches
+          k += 3;
+        } else {
+          set.ranges.emplace_back(lo, lo);
+          ++k;
+        }
+      }
+      elements_.push_back(std::move(set));
+      i = j + 1;
+    } else {
+      elements_.emplace_back(Element::Kind::literal, c);
+    }
+  }
+}
+
+bool WildcardPattern::element_matches(const Element& e, char32_t c) const {
+  switch (e.kind) {
+    case Element::Kind::literal: return e.ch == c;
+    case Element::Kind::any: return true;
+    case Element::Kind::set: {
+      bool in = false;
+      for (const auto& [lo, hi] : e.ranges) {
+        if (lo <= c && c <= hi) {
+          in = true;
+          break;
+        }
+      }
+      return in != e.negated;
+    }
+    case Element::Kind::star: break;
+  }
+  return false;
+}
+
+// Greedy matching that backtracks only to the last star: O(text x pattern) at
+// worst, never exponential.
+bool WildcardPattern::matches(std::string_view text) const {
+  const std::u32string t = util::to_code_points(text);
+  std::size_t ti = 0, pi = 0;
+  std::size_t star_p = std::string::npos, star_t = 0;
+  while (ti < t.size()) {
+    if (pi < elements_.size() && elements_[pi].kind == Element::Kind::star) {
+      star_p = pi++;
+      star_t = ti;
+    } else if (pi < elements_.size() && element_matches(elements_[pi], t[ti])) {
+      ++pi;
+      ++ti;
+    } else if (star_p != std::string::npos) {
+      pi = star_p + 1;
+      ti = ++star_t;
+    } else {
+      return false;
+    }
+  }
+  while (pi < elements_.size() && elements_[pi].kind == Element::Kind::star) ++pi;
+  return pi == elements_.size();
+}
+
+}  // namespace quarrix::resolver

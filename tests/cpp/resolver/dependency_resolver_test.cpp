@@ -1,0 +1,187 @@
+// The resolver over small repositories built at test time.
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <quarrix/resolver/dependency_resolver.hpp>
+
+#include "support/temp_repo.hpp"
+
+namespace {
+
+using quarrix::resolver::DependencyResolver;
+using quarrix::testing::TempRepo;
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+using Paths = std::vector<std::string>;
+
+std::map<std::string, std::string> as_map(const Pairs& pairs) { return {pairs.begin(), pairs.end()}; }
+
+// The compile order as paths relative to the repository.
+Paths order(const DependencyResolver& r, const TempRepo& repo, const std::string& name) {
+  Paths out;
+  for (const std::string& p : r.compilation_order(name)) out.push_back(p.substr(repo.path().size() + 1));
+  return out;
+}
+
+TEST(DependencyResolver, VerilogCompileOrderDependenciesFirstEachFileOnce) {
+  TempRepo repo;
+  repo.write("rtl/top.sv", "module top; mid u0(); leaf u1(); import defs_pkg::*; endmodule\n");
+  repo.write("rtl/mid.v", "module mid; leaf u(); endmodule\nmodule mid2; endmodule\n");
+  repo.write("rtl/sub/leaf.v", "module leaf; endmodule\n");
+  repo.write("rtl/pkg.sv", "package defs_pkg; endpackage\n");
+  repo.write("rtl/notes.txt", "module not_hdl; endmodule\n");
+  const DependencyResolver r({repo.path() + "/rtl"});
+
+  EXPECT_EQ(order(r, repo, "top"), (Paths{"rtl/sub/leaf.v", "rtl/mid.v", "rtl/pkg.sv", "rtl/top.sv"}));
+  EXPECT_EQ(order(r, repo, "leaf"), (Paths{"rtl/sub/leaf.v"}));
+  const auto units = as_map(r.entity_map());
+  EXPECT_EQ(units.size(), 5u);  // top mid mid2 leaf defs_pkg; the .txt file is not read
+  EXPECT_EQ(units.at("mid2"), repo.path() + "/rtl/mid.v");
+  EXPECT_EQ(as_map(r.package_map()), (std::map<std::string, std::string>{{"defs_pkg", repo.path() + "/rtl/pkg.sv"}}));
+  EXPECT_TRUE(r.unresolved_use_clauses().empty());
+}
+
+TEST(DependencyResolver, OwnFileLastEvenWhenADependencyLeadsBackIntoIt) {
+  TempRepo repo;
+  repo.write("a.v", "module a1; b u(); endmodule\nmodule a2; endmodule\n");
+  repo.write("b.v", "module b; a2 u(); endmodule\n");
+  const DependencyResolver r({repo.path()});
+  EXPECT_EQ(order(r, repo, "a1"), (Paths{"b.v", "a.v"}));
+}
+
+TEST(DependencyResolver, CyclesThrowSelfInstantiationDoesNot) {
+  TempRepo repo;
+  repo.write("x.v", "module x; y u(); endmodule\n");
+  repo.write("y.v", "module y; z u(); endmodule\n");
+  repo.write("z.v", "module z; x u(); endmodule\n");
+  repo.write("tree.v", "module tree #(parameter N = 4); if (N > 1) begin : g tree #(N/2) l(); end endmodule\n");
+  const DependencyResolver r({repo.path()});
+  try {
+    r.compilation_order("x");
+    FAIL() << "no cycle reported";
+  } catch (const quarrix::scan::DependencyCycleError& e) {
+    EXPECT_STREQ(e.what(), "dependency cycle: x -> y -> z -> x");
+  }
+  EXPECT_EQ(order(r, repo, "tree"), (Paths{"tree.v"}));
+  EXPECT_THROW(r.compilation_order("nope"), quarrix::scan::UnknownUnitError);
+}
+
+TEST(DependencyResolver, DeepChainDoesNotExhaustTheStack) {
+  TempRepo repo;
+  constexpr int kDepth = 10000;
+  std::string text;
+  for (int i = 0; i < kDepth; ++i) text += "module m" + std::to_string(i) + "; m" + std::to_string(i + 1) + " u(); endmodule\n";
+  text += "module m" + std::to_string(kDepth) + "; endmodule\n";
+  repo.write("chain.v", text);
+  const DependencyResolver r({repo.path()});
+  EXPECT_EQ(r.compilation_order("m0").size(), 1u);
+  EXPECT_EQ(r.entity_map().size(), static_cast<std::size_t>(kDepth + 1));
+}
+
+TEST(DependencyResolver, VhdlUnitsUseClausesAndSeparateArchitectures) {
+  TempRepo repo;
+  repo.write("src/util_pkg.vhd", "package Util_Pkg is end package;\npackage body util_pkg is end;\n");
+  repo.write("src/fifo.vhdl", "entity fifo is end;\n");
+  repo.write("src/fifo_rtl.vhd", "use work.util_pkg.all;\narchitecture rtl of FIFO is begin end;\n");
+  repo.write("src/top.vhd",
+             "library ieee, unisim; use ieee.std_logic_1164.all; use UNISIM.VComponents.all;\n"
+             "use work.util_pkg.all; use work.missing_pkg.all;\n"
+             "entity top is end;\narchitecture rtl of top is begin\n"
+             "  u0 : entity work.fifo port map (a => b);\nend;\n");
+  repo.write("src/other.vhd", "library unisim; use unisim.vcomponents.all;\nentity other is end;\n");
+  repo.write("src/cfg.vhd", "configuration top_cfg of top is for rtl end for; end configuration;\n");
+  const DependencyResolver r({repo.path() + "/src"});
+
+  EXPECT_EQ(order(r, repo, "top"), (Paths{"src/util_pkg.vhd", "src/fifo.vhdl", "src/fifo_rtl.vhd", "src/top.vhd"}));
+  // The entity's own file stays last; its architecture elsewhere comes just before.
+  EXPECT_EQ(order(r, repo, "fifo"), (Paths{"src/util_pkg.vhd", "src/fifo_rtl.vhd", "src/fifo.vhdl"}));
+  EXPECT_EQ(order(r, repo, "top_cfg").back(), "src/cfg.vhd");
+  EXPECT_EQ(order(r, repo, "top_cfg").front(), "src/util_pkg.vhd");
+  EXPECT_EQ(r.unresolved_use_clauses(), (Pairs{{"unisim", "vcomponents"}, {"work", "missing_pkg"}}));
+  EXPECT_EQ(as_map(r.package_map()).count("Util_Pkg"), 1u);
+  EXPECT_EQ(as_map(r.entity_map()).count("top_cfg"), 1u);
+}
+
+TEST(DependencyResolver, MixedLanguageAndDuplicateNames) {
+  TempRepo repo;
+  repo.write("a/core.vhd", "entity Core is end;\n");
+  repo.write("b/core.vhd", "entity CORE is end;\n");    // same VHDL unit again: ignored
+  repo.write("b/shell.v", "module shell; core u(); endmodule\n");  // a Verilog instance of the VHDL entity
+  repo.write("c/shell.v", "module shell; endmodule\n");  // duplicate: first in walk order wins
+  repo.write("wrap.vhd", "entity wrap is end;\narchitecture a of wrap is begin u : SHELL port map (x); end;\n");
+  const DependencyResolver r({repo.path()});
+  const auto units = as_map(r.entity_map());
+  EXPECT_EQ(units.size(), 3u);
+  EXPECT_EQ(units.at("Core"), repo.path() + "/a/core.vhd");
+  EXPECT_EQ(units.at("shell"), repo.path() + "/b/shell.v");
+  EXPECT_EQ(order(r, repo, "wrap"), (Paths{"a/core.vhd", "b/shell.v", "wrap.vhd"}));
+}
+
+TEST(DependencyResolver, ExclusionPatternsOnNamesAndRelativePaths) {
+  TempRepo repo;
+  repo.write("hdl/core.v", "module core; endmodule\n");
+  repo.write("hdl/glbl.v", "module glbl; endmodule\n");
+  repo.write("hdl/cyclone_atoms/cell.v", "module cell; endmodule\n");
+  repo.write("hdl/altera_examples/ex.v", "module ex; endmodule\n");
+  repo.write("hdl/deep/sim_lib/x.v", "module simx; endmodule\n");
+  repo.write("hdl/keep/glbl_wrapper.v", "module glbl_wrapper; endmodule\n");
+  const DependencyResolver r({repo.path() + "/hdl"}, false,
+                             {"glbl.v", "*_atoms", "sim_lib", "hdl/altera_examples"});
+  const auto units = as_map(r.entity_map());
+  EXPECT_EQ(units.size(), 2u);
+  EXPECT_TRUE(units.count("core") && units.count("glbl_wrapper"));
+}
+
+TEST(DependencyResolver, UnreadableSpecialAndUndecodableFilesAreSkipped) {
+  TempRepo repo;
+  repo.write("ok.v", "module ok; endmodule\n");
+  repo.write("latin1.v", "module latin; // caf\xe9\nendmodule\n");
+  repo.write("crlf.v", "module crlf;\r\nendmodule\r\n");
+  repo.write("elsewhere/linked.v", "module linked; endmodule\n");
+  repo.write("dirlink_target/far.v", "module far; endmodule\n");
+  ASSERT_EQ(mkfifo(repo.at("pipe.v").c_str(), 0600), 0);
+  std::filesystem::create_symlink(repo.at("elsewhere/linked.v"), repo.at("alias.v"));
+  std::filesystem::create_directories(repo.at("root"));
+  std::filesystem::create_symlink(repo.at("dirlink_target"), repo.at("root/dirlink"));
+  repo.write("root/r.v", "module r; endmodule\n");
+  std::filesystem::create_symlink(repo.at("alias.v"), repo.at("root/file_link.v"));
+
+  const DependencyResolver r({repo.path() + "/root", repo.path()});
+  const auto units = as_map(r.entity_map());
+  EXPECT_FALSE(units.count("latin"));
+  EXPECT_TRUE(units.count("ok") && units.count("crlf") && units.count("linked") && units.count("r"));
+  // A link to a file is read through its own path; a link to a directory is not entered.
+  EXPECT_EQ(units.at("linked"), repo.path() + "/root/file_link.v");
+  EXPECT_EQ(units.at("far"), repo.path() + "/dirlink_target/far.v");
+  // A missing root holds nothing.
+  EXPECT_TRUE(DependencyResolver({repo.path() + "/absent"}).entity_map().empty());
+}
+
+TEST(DependencyResolver, GitignoreOnlyWhenAsked) {
+  TempRepo repo;
+  repo.write(".git/HEAD", "ref: refs/heads/main\n");
+  repo.write(".gitignore", "build/\n*.gen.v\n!keep.gen.v\n/src/scratch\n");
+  repo.write("src/a.v", "module a; endmodule\n");
+  repo.write("src/x.gen.v", "module xgen; endmodule\n");
+  repo.write("src/keep.gen.v", "module keepgen; endmodule\n");
+  repo.write("src/build/b.v", "module b; endmodule\n");
+  repo.write("src/scratch/s.v", "module s; endmodule\n");
+  repo.write("src/deep/.gitignore", "*.v\n!d2.v\n");
+  repo.write("src/deep/d1.v", "module d1; endmodule\n");
+  repo.write("src/deep/d2.v", "module d2; endmodule\n");
+
+  EXPECT_EQ(DependencyResolver({repo.path() + "/src"}).entity_map().size(), 7u);
+  const auto units = as_map(DependencyResolver({repo.path() + "/src"}, true).entity_map());
+  std::vector<std::string> names;
+  for (const auto& [name, path] : units) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "d2", "keepgen"}));
+}
+
+}  // namespace
