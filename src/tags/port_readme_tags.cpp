@@ -71,8 +71,6 @@ const std::set<std::string>& extract_readme_tags(const std::string& repo_path) {
   return cache.emplace(repo_path, std::move(tags)).first->second;
 }
 
-bool readme_tags_cached(const std::string& repo_path) { return readme_cache().count(repo_path) != 0; }
-
-std::size_t readme_tags_cache_size() { return readme_cache().size(); }
+const std::map<std::string, std::set<std::string>>& readme_tags_cache() { return readme_cache(); }
 
 }  // namespace quarrix::tags

@@ -2,6 +2,7 @@
 // Tags from the words hidden in port names, and domain keywords from a
 // repository's README.
 
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -23,9 +24,8 @@ std::set<std::string> extract_port_tags(std::string_view source_text, std::strin
 // README is read at most once; a repository without README caches no tags.
 const std::set<std::string>& extract_readme_tags(const std::string& repo_path);
 
-// Whether extract_readme_tags() already holds an entry for `repo_path`, and
-// the number of entries (the cache is never cleared).
-bool readme_tags_cached(const std::string& repo_path);
-std::size_t readme_tags_cache_size();
+// The cache behind extract_readme_tags(): repository path -> README tags. It
+// only grows; entries are never replaced or removed.
+const std::map<std::string, std::set<std::string>>& readme_tags_cache();
 
 }  // namespace quarrix::tags

@@ -3,7 +3,10 @@
 NB_MODULE(ip_scanner, m) {
   m.doc() = "Core IP scanning intelligence for the quarrix registry.";
   quarrix::py::bind_describe_hygiene(m);
+  quarrix::py::bind_describe(m);
   quarrix::py::bind_license(m);
   quarrix::py::bind_tags(m);
   quarrix::py::bind_scan_filters(m);
+  quarrix::py::bind_aggregate(m);
+  quarrix::py::bind_llm(m);
 }

@@ -57,11 +57,11 @@ TEST(ReadmeTags, FirstReadmeCachedForTheProcess) {
   EXPECT_EQ(first, (Tags{"ethernet", "internet", "protocol", "network"}));
   repo.write("README.rst", "fifo\n");
   EXPECT_EQ(&extract_readme_tags(repo.path()), &first);
-  EXPECT_TRUE(quarrix::tags::readme_tags_cached(repo.path()));
+  EXPECT_EQ(&quarrix::tags::readme_tags_cache().at(repo.path()), &first);
 
   TempRepo bare;
   EXPECT_TRUE(extract_readme_tags(bare.path()).empty());
-  EXPECT_TRUE(quarrix::tags::readme_tags_cached(bare.path()));
+  EXPECT_TRUE(quarrix::tags::readme_tags_cache().count(bare.path()));
 
   TempRepo both;
   both.write("README.md", "fifo\n");

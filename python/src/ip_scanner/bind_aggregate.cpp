@@ -1,0 +1,183 @@
+#include <exception>
+#include <set>
+
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
+#include <nanobind/stl/vector.h>
+
+#include "common/convert.hpp"
+#include "ip_scanner/bindings.hpp"
+#include "quarrix/aggregate/bucket_row.hpp"
+#include "quarrix/aggregate/entry_error.hpp"
+#include "quarrix/aggregate/readme_description.hpp"
+#include "quarrix/aggregate/repo_row.hpp"
+#include "quarrix/aggregate/subproject.hpp"
+#include "quarrix/scan/define_carriers.hpp"
+#include "quarrix/scan/vendor_variants.hpp"
+#include "quarrix/tags/port_readme_tags.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace quarrix::py {
+
+namespace {
+
+std::vector<std::string> path_list(nb::handle obj, const char* what) {
+  if (!is_list(obj)) type_error(std::string(what) + " must be a list, not " + py_type_name(obj));
+  std::vector<std::string> out;
+  for (nb::handle item : obj) out.push_back(path_arg(item, what));
+  return out;
+}
+
+Json list_json(nb::handle obj, const char* what) {
+  if (!is_list(obj)) type_error(std::string(what) + " must be a list, not " + py_type_name(obj));
+  return to_json(obj, what);
+}
+
+Json dict_json(nb::handle obj, const char* what) {
+  if (!is_dict(obj)) type_error(std::string(what) + " must be a dict, not " + py_type_name(obj));
+  return to_json(obj, what);
+}
+
+// The verdict registry: a dict, or None (held as null).
+Json verdicts_json(nb::handle obj) {
+  return obj.is_none() ? Json(nullptr) : dict_json(obj, "description_verdicts");
+}
+
+const Json* verdicts_ptr(const Json& verdicts) { return verdicts.is_null() ? nullptr : &verdicts; }
+
+nb::set to_set(const std::set<std::string>& words) {
+  nb::set out;
+  for (const std::string& word : words) out.add(nb::str(word.c_str(), word.size()));
+  return out;
+}
+
+// A read-only live view of the README tag cache (repository path -> tags).
+struct ReadmeCacheView {};
+
+}  // namespace
+
+void bind_aggregate(nb::module_& m) {
+  nb::register_exception_translator([](const std::exception_ptr& error, void*) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const aggregate::MalformedEntryError& e) {
+      PyErr_SetString(PyExc_TypeError, e.what());
+    }
+  });
+
+  m.attr("_DEFINE_RE") = scan::kDefinePattern;
+  m.attr("_TOP_DECL_RE") = scan::kTopDeclPattern;
+  m.attr("_TECH_DIR_RE") = scan::kTechDirPattern;
+  nb::dict vendor_tokens;
+  for (const auto& [word, vendor] : scan::vendor_tokens()) vendor_tokens[word.c_str()] = vendor;
+  m.attr("_VENDOR_TOKENS") = vendor_tokens;
+
+  m.def(
+      "_collect_define_carriers",
+      [](nb::handle repo_path, nb::handle scope_files) {
+        return scan::collect_define_carriers(path_arg(repo_path, "repo_path"), path_list(scope_files, "scope_files"));
+      },
+      "repo_path"_a, "scope_files"_a,
+      "Define-only Verilog headers in the directory tree spanned by scope_files, as repository-relative paths.");
+  m.def(
+      "_detect_vendor_variants",
+      [](nb::handle /*repo_path*/, nb::handle candidate_files) {
+        if (!is_list(candidate_files))
+          type_error("candidate_files must be a list, not " + py_type_name(candidate_files));
+        std::vector<std::string> candidates;
+        for (nb::handle item : candidate_files) {
+          if (!PyUnicode_Check(item.ptr()))
+            type_error("candidate_files items must be str, not " + py_type_name(item));
+          candidates.push_back(nb::cast<std::string>(item));
+        }
+        return from_json(scan::detect_vendor_variants("", candidates));
+      },
+      "repo_path"_a, "candidate_files"_a, "Vendor -> sorted list of the candidate paths that are its variants.");
+
+  m.def(
+      "_aggregate_repo_entry",
+      [](nb::handle entries, nb::handle roles, nb::handle repo_path, const std::string& ns, const std::string& url,
+         const std::string& tag, nb::handle description_verdicts) {
+        const Json verdicts = verdicts_json(description_verdicts);
+        return from_json(aggregate::aggregate_repo_entry(list_json(entries, "entries"), dict_json(roles, "roles"),
+                                                         path_arg(repo_path, "repo_path"), ns, url, tag,
+                                                         verdicts_ptr(verdicts)));
+      },
+      "entries"_a, "roles"_a, "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "description_verdicts"_a = nb::none(),
+      "All entries of a scan collapsed into a list holding one repo row (empty without entries).");
+  m.def(
+      "_aggregate_subproject_entries",
+      [](nb::handle entries, nb::handle roles, nb::handle repo_path, const std::string& ns, const std::string& url,
+         const std::string& tag, nb::handle bucket_map, nb::handle description_verdicts) {
+        const Json verdicts = verdicts_json(description_verdicts);
+        return from_json(aggregate::aggregate_subproject_entries(
+            list_json(entries, "entries"), dict_json(roles, "roles"), path_arg(repo_path, "repo_path"), ns, url, tag,
+            dict_json(bucket_map, "bucket_map"), verdicts_ptr(verdicts)));
+      },
+      "entries"_a, "roles"_a, "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "bucket_map"_a,
+      "description_verdicts"_a = nb::none(),
+      "One row per non-empty curated bucket; ValueError for an empty bucket map or unrouted entries.");
+  m.def(
+      "_aggregate_one_bucket",
+      [](nb::handle entries, nb::handle roles, const std::string& ns, const std::string& url, const std::string& tag,
+         const std::string& bucket_name, const std::string& bucket_description, const std::string& license_id,
+         nb::handle description_verdicts) {
+        const Json verdicts = verdicts_json(description_verdicts);
+        return from_json(aggregate::aggregate_one_bucket(list_json(entries, "entries"), dict_json(roles, "roles"), ns,
+                                                         url, tag, bucket_name, bucket_description, license_id,
+                                                         verdicts_ptr(verdicts)));
+      },
+      "entries"_a, "roles"_a, "namespace"_a, "url"_a, "tag"_a, "bucket_name"_a, "bucket_description"_a,
+      "license_id"_a, "description_verdicts"_a = nb::none(), "The row of one subproject bucket.");
+  m.def(
+      "_extract_readme_description",
+      [](nb::handle repo_path) { return aggregate::extract_readme_description(path_arg(repo_path, "repo_path")); },
+      "repo_path"_a, "The README's first prose paragraph as one cleaned line, or None.");
+
+  m.def(
+      "_add_signal_tags",
+      [](const std::string& signal_name, nb::handle tags) {
+        std::set<std::string> words;
+        tags::add_signal_tags(signal_name, words);
+        nb::object add = nb::getattr(tags, "add");
+        for (const std::string& word : words) add(nb::str(word.c_str(), word.size()));
+      },
+      "signal_name"_a, "tags"_a, "Adds the expansion words of the signal's abbreviated parts to tags.");
+  m.def(
+      "_extract_port_tags",
+      [](const std::string& source_text, const std::string& suffix) {
+        return to_set(tags::extract_port_tags(source_text, suffix));
+      },
+      "source_text"_a, "suffix"_a, "Tags from all port names of one HDL file.");
+  m.def(
+      "_extract_readme_tags",
+      [](nb::handle repo_path) { return to_set(tags::extract_readme_tags(path_arg(repo_path, "repo_path"))); },
+      "repo_path"_a, "README keywords of a repository, read once per process (a new set on every call).");
+
+  nb::class_<ReadmeCacheView>(m, "_ReadmeCacheView", "Read-only view of the README tag cache.")
+      .def("__len__", [](const ReadmeCacheView&) { return tags::readme_tags_cache().size(); })
+      .def("__contains__",
+           [](const ReadmeCacheView&, nb::handle key) {
+             return PyUnicode_Check(key.ptr()) && tags::readme_tags_cache().count(nb::cast<std::string>(key)) != 0;
+           })
+      .def("__getitem__",
+           [](const ReadmeCacheView&, const std::string& key) {
+             const auto& cache = tags::readme_tags_cache();
+             const auto found = cache.find(key);
+             if (found == cache.end()) throw nb::key_error(key.c_str());
+             return to_set(found->second);
+           })
+      .def("keys",
+           [](const ReadmeCacheView&) {
+             std::vector<std::string> keys;
+             for (const auto& [key, words] : tags::readme_tags_cache()) keys.push_back(key);
+             return keys;
+           })
+      .def("__iter__", [](nb::handle self) { return nb::iter(self.attr("keys")()); });
+  m.attr("_readme_cache") = ReadmeCacheView{};
+}
+
+}  // namespace quarrix::py
