@@ -82,7 +82,7 @@ class Walk {
       }
       const Entry& e = top.entries[top.next++];
       std::string rel = top.rel.empty() ? e.name : top.rel + "/" + e.name;
-      if (excluded(e.name, rel, root_name)) continue;
+      if (excluded(e.name, rel, root_name, e.directory)) continue;
       if (e.directory && e.name == ".git") continue;
       if (respect_gitignore_ && git_ignored(util::join_path(abs_base, rel), e.directory)) continue;
       std::string path = util::join_path(base, rel);
@@ -99,13 +99,23 @@ class Walk {
   }
 
  private:
-  bool excluded(const std::string& name, const std::string& rel, const std::string& root_name) const {
+  // The pattern sees the name and the paths, and for a file each of them also
+  // without its suffix ("glbl" names the file glbl.v).
+  bool excluded(const std::string& name, const std::string& rel, const std::string& root_name,
+                bool directory) const {
     if (excludes_.empty()) return false;
-    const std::string prefixed = root_name.empty() || root_name == "." || root_name == ".."
-                                     ? std::string()
-                                     : root_name + "/" + rel;
+    std::vector<std::string> subjects{name, rel};
+    if (!root_name.empty() && root_name != "." && root_name != "..") subjects.push_back(root_name + "/" + rel);
+    const std::size_t suffix = directory ? 0 : util::path_suffix(name).size();
+    if (suffix != 0) {
+      for (std::size_t k = 0, n = subjects.size(); k < n; ++k) {
+        subjects.push_back(subjects[k].substr(0, subjects[k].size() - suffix));
+      }
+    }
     for (const WildcardPattern& p : excludes_) {
-      if (p.matches(name) || p.matches(rel) || (!prefixed.empty() && p.matches(prefixed))) return true;
+      for (const std::string& subject : subjects) {
+        if (p.matches(subject)) return true;
+      }
     }
     return false;
   }

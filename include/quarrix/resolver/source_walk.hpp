@@ -21,7 +21,8 @@ struct SourceFile {
 // holds, when an exclusion pattern matches its name, its path relative to its
 // root, or that path prefixed with the root's own name (so that a
 // repository-relative pattern such as "hdl/vendor" applies below the root
-// "hdl"). A root that is not a directory holds nothing. Special files are
+// "hdl"); for a file, each of these also without the file's suffix (so that
+// "glbl" leaves out glbl.v). A root that is not a directory holds nothing. Special files are
 // listed; reading them is the caller's business.
 //
 // With `respect_gitignore`, what the .gitignore files ignore is left out too:

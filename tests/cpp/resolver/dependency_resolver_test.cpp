@@ -131,9 +131,12 @@ TEST(DependencyResolver, ExclusionPatternsOnNamesAndRelativePaths) {
   repo.write("hdl/cyclone_atoms/cell.v", "module cell; endmodule\n");
   repo.write("hdl/altera_examples/ex.v", "module ex; endmodule\n");
   repo.write("hdl/deep/sim_lib/x.v", "module simx; endmodule\n");
+  repo.write("hdl/stratix_atoms.v", "module stratix_cell; endmodule\n");
+  repo.write("hdl/unisims_ver/FDRE.v", "module FDRE; endmodule\n");
   repo.write("hdl/keep/glbl_wrapper.v", "module glbl_wrapper; endmodule\n");
+  // The vendor defaults as the scan driver passes them, then a repository-relative tree.
   const DependencyResolver r({repo.path() + "/hdl"}, false,
-                             {"glbl.v", "*_atoms", "sim_lib", "hdl/altera_examples"});
+                             {"glbl", "sim_lib", "*_atoms", "unisims_ver", "simprims_ver", "hdl/altera_examples"});
   const auto units = as_map(r.entity_map());
   EXPECT_EQ(units.size(), 2u);
   EXPECT_TRUE(units.count("core") && units.count("glbl_wrapper"));
