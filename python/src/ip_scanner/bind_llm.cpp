@@ -1,0 +1,321 @@
+// Language-model client: provider chain, adapters, HTTP layer and session state.
+//
+// The chain reaches each adapter through the module attribute of its name
+// (`_llm_describe_groq` and the others), and every pause through `_llm_sleep`,
+// looked up at each use: a host or a test that replaces one of them with a
+// Python callable redirects the client. While an attribute still holds the
+// native function, C++ is called directly without the GIL.
+//
+// `_DEAD_PROVIDERS` and `_PROVIDER_STATS` are live views of the session state
+// (which C++ guards with a mutex): the dead set supports `in`, iteration,
+// len(), add(), discard() and clear(); the statistics support the read-only
+// mapping operations and clear(), and indexing returns a copy of the counters.
+
+#include <array>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
+#include <nanobind/stl/vector.h>
+
+#include <quarrix/llm/adapters.hpp>
+#include <quarrix/llm/chain.hpp>
+#include <quarrix/llm/http.hpp>
+#include <quarrix/llm/prompt.hpp>
+#include <quarrix/llm/sleep.hpp>
+#include <quarrix/llm/stats.hpp>
+
+#include "common/convert.hpp"
+#include "ip_scanner/bindings.hpp"
+
+namespace quarrix::py {
+namespace {
+
+using namespace nb::literals;
+
+// Owned for the life of the process; never released, so that a late call
+// cannot touch a freed object during interpreter shutdown.
+PyObject* g_module = nullptr;
+PyObject* g_native_sleep = nullptr;
+std::array<PyObject*, llm::kProviderFns.size()> g_native_adapters{};
+
+PyObject* keep(nb::handle obj) { return obj.inc_ref().ptr(); }
+
+nb::object py_text(std::string_view text) {
+  return nb::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
+nb::object py_optional_text(const std::optional<std::string>& text) { return text ? py_text(*text) : nb::none(); }
+
+nb::object py_reply(const llm::Reply& reply) {
+  return nb::make_tuple(py_optional_text(reply.text), py_text(reply.outcome));
+}
+
+// A hints argument: None or a dict.
+Json hints_arg(nb::handle hints) {
+  if (hints.is_none()) return Json();
+  if (!is_dict(hints)) type_error("hints must be a dict or None, not " + py_type_name(hints));
+  return to_json(hints, "hints");
+}
+
+// What a replacement adapter returned, as (text or None, outcome).
+llm::Reply reply_from(nb::handle result, std::string_view fn_name) {
+  const std::string what(fn_name);
+  if (!PyTuple_Check(result.ptr()) && !PyList_Check(result.ptr()))
+    type_error(what + " must return a (text, outcome) pair, not " + py_type_name(result));
+  nb::sequence pair = nb::borrow<nb::sequence>(result);
+  if (nb::len(pair) != 2) type_error(what + " must return a (text, outcome) pair");
+  nb::handle text = pair[0], outcome = pair[1];
+  if (!text.is_none() && !PyUnicode_Check(text.ptr()))
+    type_error(what + " must return a str or None as its text, not " + py_type_name(text));
+  if (!PyUnicode_Check(outcome.ptr()))
+    type_error(what + " must return a str outcome, not " + py_type_name(outcome));
+  llm::Reply reply;
+  if (!text.is_none()) reply.text = nb::cast<std::string>(text);
+  reply.outcome = nb::cast<std::string>(outcome);
+  return reply;
+}
+
+PyObject* native_adapter(std::string_view fn_name) {
+  for (std::size_t i = 0; i < llm::kProviderFns.size(); ++i)
+    if (llm::kProviderFns[i].fn_name == fn_name) return g_native_adapters[i];
+  return nullptr;
+}
+
+// The adapter dispatcher installed while the module is loaded. The scan
+// releases the GIL while it works, so take it before touching Python.
+llm::Reply module_adapter(std::string_view fn_name, std::string_view entity_name, std::string_view signature,
+                          std::string_view language, std::string_view api_key, const Json& hints) {
+  {
+    nb::gil_scoped_acquire gil;
+    nb::object fn = nb::getattr(nb::handle(g_module), std::string(fn_name).c_str());
+    if (!fn.is(nb::handle(native_adapter(fn_name)))) {
+      nb::object result = fn(py_text(entity_name), py_text(signature), py_text(language), py_text(api_key),
+                             "hints"_a = from_json(hints));
+      return reply_from(result, fn_name);
+    }
+  }
+  return llm::call_native_adapter(fn_name, entity_name, signature, language, api_key, hints);
+}
+
+void module_sleep(double seconds) {
+  {
+    nb::gil_scoped_acquire gil;
+    nb::object fn = nb::getattr(nb::handle(g_module), "_llm_sleep");
+    if (!fn.is(nb::handle(g_native_sleep))) {
+      fn(seconds);
+      return;
+    }
+  }
+  llm::real_sleep(seconds);
+}
+
+llm::Headers headers_arg(nb::handle headers) {
+  if (!is_dict(headers)) type_error("headers must be a dict, not " + py_type_name(headers));
+  llm::Headers out;
+  for (auto [key, value] : nb::borrow<nb::dict>(headers)) {
+    if (!PyUnicode_Check(key.ptr()) || !PyUnicode_Check(value.ptr()))
+      type_error("headers must map str to str");
+    out.emplace_back(nb::cast<std::string>(key), nb::cast<std::string>(value));
+  }
+  return out;
+}
+
+std::string body_arg(nb::handle body) {
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_Check(body.ptr())) {
+    PyBytes_AsStringAndSize(body.ptr(), &data, &size);
+  } else if (PyByteArray_Check(body.ptr())) {
+    data = PyByteArray_AsString(body.ptr());
+    size = PyByteArray_Size(body.ptr());
+  } else {
+    type_error("body must be bytes or bytearray, not " + py_type_name(body));
+  }
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+nb::list str_list(const std::vector<std::string>& items) {
+  nb::list out;
+  for (const std::string& item : items) out.append(py_text(item));
+  return out;
+}
+
+nb::object dead_set() { return nb::steal(PySet_New(str_list(llm::dead_providers()).ptr())); }
+
+nb::dict stats_dict() { return nb::borrow<nb::dict>(from_json(llm::get_llm_stats())); }
+
+// Live views of the session state.
+struct DeadProvidersView {};
+struct ProviderStatsView {};
+
+void bind_session_views(nb::module_& m) {
+  nb::class_<DeadProvidersView>(m, "_DeadProvidersView", "Live view of the providers marked dead this session.")
+      .def("__contains__",
+           [](const DeadProvidersView&, nb::handle name) {
+             return PyUnicode_Check(name.ptr()) && llm::is_provider_dead(nb::cast<std::string>(name));
+           })
+      .def("__iter__", [](const DeadProvidersView&) { return nb::iter(str_list(llm::dead_providers())); })
+      .def("__len__", [](const DeadProvidersView&) { return llm::dead_providers().size(); })
+      .def("add", [](const DeadProvidersView&, const std::string& name) { llm::mark_provider_dead(name); }, "name"_a)
+      .def("discard", [](const DeadProvidersView&, const std::string& name) { llm::revive_provider(name); }, "name"_a)
+      .def("clear", [](const DeadProvidersView&) { llm::clear_dead_providers(); })
+      .def("__eq__",
+           [](const DeadProvidersView&, nb::handle other) {
+             return dead_set().equal(other);
+           })
+      .def("__repr__", [](const DeadProvidersView&) { return nb::repr(dead_set()); });
+
+  nb::class_<ProviderStatsView>(m, "_ProviderStatsView",
+                                "Live view of the session's outcome counters; items are copies.")
+      .def("__getitem__",
+           [](const ProviderStatsView&, const std::string& provider) {
+             const Json stats = llm::get_llm_stats();
+             if (!stats.contains(provider)) throw nb::key_error(provider.c_str());
+             return from_json(stats[provider]);
+           })
+      .def(
+          "get",
+          [](const ProviderStatsView&, const std::string& provider, nb::object fallback) {
+            const Json stats = llm::get_llm_stats();
+            return stats.contains(provider) ? from_json(stats[provider]) : fallback;
+          },
+          "provider"_a, "default"_a = nb::none())
+      .def("__contains__",
+           [](const ProviderStatsView&, nb::handle provider) {
+             return PyUnicode_Check(provider.ptr()) && llm::get_llm_stats().contains(nb::cast<std::string>(provider));
+           })
+      .def("__iter__", [](const ProviderStatsView&) { return nb::iter(from_json(llm::get_llm_stats())); })
+      .def("__len__", [](const ProviderStatsView&) { return llm::get_llm_stats().size(); })
+      .def("keys", [](const ProviderStatsView&) { return stats_dict().keys(); })
+      .def("values", [](const ProviderStatsView&) { return stats_dict().values(); })
+      .def("items", [](const ProviderStatsView&) { return stats_dict().items(); })
+      .def("clear", [](const ProviderStatsView&) { llm::clear_provider_stats(); })
+      .def("__eq__",
+           [](const ProviderStatsView&, nb::handle other) { return from_json(llm::get_llm_stats()).equal(other); })
+      .def("__repr__", [](const ProviderStatsView&) { return nb::repr(from_json(llm::get_llm_stats())); });
+
+  m.attr("_DEAD_PROVIDERS") = DeadProvidersView{};
+  m.attr("_PROVIDER_STATS") = ProviderStatsView{};
+}
+
+}  // namespace
+
+void bind_llm(nb::module_& m) {
+  nb::list outcomes, chain;
+  for (std::string_view word : llm::kLlmOutcomes) outcomes.append(py_text(word));
+  for (std::string_view name : llm::kDefaultProviderChain) chain.append(py_text(name));
+  nb::dict provider_fns;
+  for (const llm::ProviderSpec& spec : llm::kProviderFns)
+    provider_fns[py_text(spec.name)] = nb::make_tuple(py_text(spec.env_key), py_text(spec.fn_name));
+  m.attr("_LLM_OUTCOMES") = outcomes;
+  m.attr("_DEFAULT_PROVIDER_CHAIN") = chain;
+  m.attr("_PROVIDER_FNS") = provider_fns;
+
+  m.def(
+      "_http_post_with_retry",
+      [](const std::string& url, nb::handle headers, nb::handle body, long long max_retries, double timeout) {
+        const llm::Headers fields = headers_arg(headers);
+        const std::string bytes = body_arg(body);
+        llm::Reply reply;
+        {
+          nb::gil_scoped_release unlocked;
+          reply = llm::http_post_with_retry(url, fields, bytes, max_retries, timeout);
+        }
+        return py_reply(reply);
+      },
+      "url"_a, "headers"_a, "body"_a, "max_retries"_a = llm::kDefaultMaxRetries, "timeout"_a = llm::kDefaultTimeout,
+      "POST body to url with retry; returns (response text or None, outcome word).");
+
+  m.def("_llm_sleep", &llm::real_sleep, "seconds"_a, nb::call_guard<nb::gil_scoped_release>(),
+        "The pause taken by the retry back-off and the provider pace.");
+
+  m.def(
+      "_build_llm_prompt",
+      [](const std::string& name, const std::string& signature, const std::string& language, nb::handle hints) {
+        return llm::build_llm_prompt(name, signature, language, hints_arg(hints));
+      },
+      "name"_a, "signature"_a, "language"_a, "hints"_a = nb::none(), "The description prompt for one design unit.");
+
+  m.def("_clean_llm_response", &llm::clean_llm_response, "text"_a,
+        "One catalog line from a model answer, or None.");
+
+  using AdapterFn = llm::Reply (*)(std::string_view, std::string_view, std::string_view, std::string_view,
+                                   const Json&);
+  const std::array<AdapterFn, 3> adapters{llm::llm_describe_groq, llm::llm_describe_gemini,
+                                          llm::llm_describe_anthropic};
+  static_assert(llm::kProviderFns.size() == 3);
+  for (std::size_t i = 0; i < adapters.size(); ++i) {
+    const std::string fn_name(llm::kProviderFns[i].fn_name);
+    m.def(
+        fn_name.c_str(),
+        [fn = adapters[i]](const std::string& name, const std::string& sig, const std::string& lang,
+                           const std::string& api_key, nb::handle hints) {
+          const Json hint_map = hints_arg(hints);
+          llm::Reply reply;
+          {
+            nb::gil_scoped_release unlocked;
+            reply = fn(name, sig, lang, api_key, hint_map);
+          }
+          return py_reply(reply);
+        },
+        "name"_a, "sig"_a, "lang"_a, "api_key"_a, "hints"_a = nb::none(),
+        "Ask this provider for a description; returns (answer text or None, outcome word).");
+    Py_XDECREF(g_native_adapters[i]);
+    g_native_adapters[i] = keep(m.attr(fn_name.c_str()));
+  }
+
+  m.def("_resolve_provider_chain", &llm::resolve_provider_chain,
+        "The provider names of QUARRIX_LLM_PROVIDERS, or the default chain.");
+  m.def("_resolve_pace", &llm::resolve_pace, "Seconds to pause after each provider call (QUARRIX_LLM_PACE).");
+
+  m.def(
+      "_llm_describe",
+      [](const std::string& entity_name, const std::string& signature, const std::string& language,
+         nb::handle hints) {
+        const Json hint_map = hints_arg(hints);
+        std::optional<std::string> description;
+        {
+          nb::gil_scoped_release unlocked;
+          description = llm::llm_describe(entity_name, signature, language, hint_map);
+        }
+        return py_optional_text(description);
+      },
+      "entity_name"_a, "signature"_a, "language"_a, "hints"_a = nb::none(),
+      "The first usable description from the provider chain, or None.");
+
+  m.def("_bump_stat", &llm::bump_stat, "provider"_a, "outcome"_a, "Count one provider call and its outcome.");
+  m.def(
+      "get_llm_stats", [] { return from_json(llm::get_llm_stats()); },
+      "A copy of the session's counters: provider -> {outcome: count}.");
+  m.def("reset_llm_session", &llm::reset_llm_session, "Forget the session's dead providers and counters.");
+
+  bind_session_views(m);
+  m.def(
+      "format_llm_summary",
+      [](nb::handle stats) {
+        if (stats.is_none() || nb::isinstance<ProviderStatsView>(stats)) return llm::format_llm_summary();
+        if (!is_dict(stats)) type_error("stats must be a dict or None, not " + py_type_name(stats));
+        try {
+          return llm::format_llm_summary(to_json(stats, "stats"));
+        } catch (const std::invalid_argument& e) {
+          type_error(e.what());
+        }
+      },
+      "stats"_a = nb::none(), "The end-of-session summary of the provider counters.");
+
+  Py_XDECREF(g_native_sleep);
+  g_native_sleep = keep(m.attr("_llm_sleep"));
+  Py_XDECREF(g_module);
+  g_module = keep(m);
+  llm::set_adapter_dispatcher(&module_adapter);
+  llm::set_sleep_function(&module_sleep);
+}
+
+}  // namespace quarrix::py

@@ -1,0 +1,240 @@
+"""Language-model client through the Python module, against a loopback server."""
+
+import json
+import shutil
+import ssl
+import subprocess
+import threading
+from http.server import BaseHTTPRequestHandler, HTTPServer
+
+import pytest
+
+from quarrix_core import ip_scanner as ips
+
+PROVIDER_ENV = ("QUARRIX_GROQ_BASE_URL", "QUARRIX_GEMINI_BASE_URL", "QUARRIX_ANTHROPIC_BASE_URL")
+KEY_ENV = ("GROQ_API_KEY", "GEMINI_API_KEY", "ANTHROPIC_API_KEY")
+
+
+class ScriptedServer:
+    """HTTP server on 127.0.0.1 answering POSTs from a per-path script."""
+
+    def __init__(self):
+        self.script = {}  # path -> list of (status, body bytes); the last one repeats
+        self.requests = []
+        owner = self
+
+        class Handler(BaseHTTPRequestHandler):
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+                owner.requests.append((self.path, list(self.headers.items()), body))
+                queue = owner.script.get(self.path, [(404, b"")])
+                status, payload = queue.pop(0) if len(queue) > 1 else queue[0]
+                self.send_response(status)
+                self.send_header("Content-Length", str(len(payload)))
+                self.end_headers()
+                self.wfile.write(payload)
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = HTTPServer(("127.0.0.1", 0), Handler)
+        self.base = "http://127.0.0.1:%d" % self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, args=(0.05,), daemon=True)
+        self.thread.start()
+
+    def use_tls(self, cert, key):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
+        self.base = self.base.replace("http://", "https://")
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+@pytest.fixture
+def server():
+    s = ScriptedServer()
+    yield s
+    s.close()
+
+
+@pytest.fixture
+def sleeps(monkeypatch):
+    taken = []
+    monkeypatch.setattr(ips, "_llm_sleep", taken.append)
+    return taken
+
+
+@pytest.fixture
+def env(monkeypatch, server):
+    for name in KEY_ENV + ("QUARRIX_LLM_PROVIDERS", "QUARRIX_LLM_PACE", "http_proxy", "https_proxy"):
+        monkeypatch.delenv(name, raising=False)
+    for name in PROVIDER_ENV:
+        monkeypatch.setenv(name, server.base)
+    ips.reset_llm_session()
+    yield monkeypatch
+    ips.reset_llm_session()
+
+
+def chat_answer(text):
+    return json.dumps({"choices": [{"message": {"content": text}}]}).encode()
+
+
+def test_constants():
+    assert ips._DEFAULT_PROVIDER_CHAIN == ["groq", "gemini", "anthropic"]
+    assert ips._PROVIDER_FNS == {
+        "groq": ("GROQ_API_KEY", "_llm_describe_groq"),
+        "gemini": ("GEMINI_API_KEY", "_llm_describe_gemini"),
+        "anthropic": ("ANTHROPIC_API_KEY", "_llm_describe_anthropic"),
+    }
+    assert ips._LLM_OUTCOMES == ["ok", "429", "403", "5xx", "timeout", "other"]
+
+
+def test_http_retry_outcomes_and_backoff(server, sleeps):
+    server.script["/busy"] = [(503, b"")]
+    server.script["/bad-utf8"] = [(200, b"a\xffb")]
+    assert ips._http_post_with_retry(server.base + "/busy", {"Content-Type": "application/json"}, b"{}") == (
+        None,
+        "5xx",
+    )
+    assert sleeps == [2.0, 4.0]
+    assert ips._http_post_with_retry(server.base + "/bad-utf8", {}, bytearray(b"{}"), max_retries=1) == (
+        "a\ufffdb",
+        "ok",
+    )
+    assert ips._http_post_with_retry(server.base + "/busy", {}, b"", max_retries=0) == (None, "other")
+    with pytest.raises(TypeError):
+        ips._http_post_with_retry(server.base, {}, "text body")
+    with pytest.raises(TypeError):
+        ips._http_post_with_retry(server.base, [("a", "b")], b"")
+
+
+@pytest.mark.skipif(shutil.which("openssl") is None, reason="needs the openssl command")
+def test_untrusted_certificate_is_refused(tmp_path, sleeps):
+    cert, key = tmp_path / "cert.pem", tmp_path / "key.pem"
+    subprocess.run(
+        ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
+         "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", str(key), "-out", str(cert)],
+        check=True, capture_output=True,
+    )
+    s = ScriptedServer()
+    s.use_tls(cert, key)
+    s.script["/"] = [(200, b"should not be read")]
+    try:
+        assert ips._http_post_with_retry(s.base + "/", {}, b"{}") == (None, "timeout")
+    finally:
+        s.close()
+    assert s.requests == [] and sleeps == [2.0, 4.0]
+
+
+def test_chain_end_to_end_with_native_adapters(env, server, sleeps):
+    env.setenv("GROQ_API_KEY", "secret-groq")
+    env.setenv("GEMINI_API_KEY", "secret-gemini")
+    env.setenv("QUARRIX_LLM_PACE", "0.5")
+    server.script["/openai/v1/chat/completions"] = [(403, b"")]
+    server.script["/v1beta/openai/chat/completions"] = [(200, chat_answer("# Heading\n'SPI master.'"))]
+    hints = {"protocols": ["SPI"], "interfaces": [], "role": "master", "has_generics": False}
+
+    assert ips._llm_describe("spi_master", "module spi_master;", "verilog", hints=hints) == "SPI master."
+    assert ips._llm_describe("spi_master", "module spi_master;", "verilog") == "SPI master."
+    assert [r[0] for r in server.requests] == [
+        "/openai/v1/chat/completions",
+        "/v1beta/openai/chat/completions",
+        "/v1beta/openai/chat/completions",
+    ]
+    assert sleeps == [0.5, 0.5, 0.5]
+    assert ips.format_llm_summary() == (
+        "LLM provider stats:\n  groq: 1 calls (403=1) DEAD\n  gemini: 2 calls (ok=2)"
+    )
+
+    path, headers, body = server.requests[1]
+    prompt = ips._build_llm_prompt("spi_master", "module spi_master;", "verilog", hints=hints)
+    assert body == json.dumps(
+        {"model": "gemini-2.0-flash", "max_tokens": 80, "messages": [{"role": "user", "content": prompt}]}
+    ).encode()
+    sent = dict(headers)
+    assert sent["Authorization"] == "Bearer secret-gemini"
+    assert sent["Content-Type"] == "application/json"
+    assert sent["User-Agent"] == "quarrix-scanner/1.0"
+
+
+def test_replaced_adapter_redirects_the_chain(env, sleeps):
+    env.setenv("ANTHROPIC_API_KEY", "k-a")
+    env.setenv("QUARRIX_LLM_PROVIDERS", "anthropic")
+    seen = []
+
+    def fake(name, sig, lang, api_key, hints=None):
+        seen.append((name, sig, lang, api_key, hints))
+        return ("`Fake answer.`", "ok")
+
+    env.setattr(ips, "_llm_describe_anthropic", fake)
+    assert ips._llm_describe("n", "s", "vhdl", hints={"role": "r"}) == "Fake answer."
+    assert seen == [("n", "s", "vhdl", "k-a", {"role": "r"})]
+    assert ips.get_llm_stats()["anthropic"]["ok"] == 1
+
+
+def test_adapter_errors_propagate_and_never_show_the_key(env, sleeps):
+    env.setenv("GROQ_API_KEY", "top-secret-key")
+    native = ips._llm_describe_groq
+
+    class Boom(Exception):
+        pass
+
+    def raising(*args, **kwargs):
+        raise Boom("adapter failed")
+
+    env.setattr(ips, "_llm_describe_groq", raising)
+    with pytest.raises(Boom):
+        ips._llm_describe("n", "s", "verilog")
+
+    for bad in ("just text", ("a",), (1, "ok"), ("a", 2)):
+        env.setattr(ips, "_llm_describe_groq", lambda *a, bad=bad, **k: bad)
+        with pytest.raises(TypeError) as info:
+            ips._llm_describe("n", "s", "verilog")
+        assert "top-secret-key" not in str(info.value)
+
+    with pytest.raises(TypeError) as info:
+        native("n", "s", 3, "top-secret-key")
+    assert "top-secret-key" not in str(info.value)
+
+
+def test_no_keys_means_no_calls(env, server, sleeps):
+    env.setenv("QUARRIX_LLM_PACE", "1")
+    assert ips._llm_describe("n", "s", "verilog") is None
+    assert server.requests == [] and sleeps == [] and ips.get_llm_stats() == {}
+
+
+def test_environment_resolution(env):
+    env.setenv("QUARRIX_LLM_PROVIDERS", " Anthropic , foo")
+    assert ips._resolve_provider_chain() == ["anthropic"]
+    env.setenv("QUARRIX_LLM_PACE", "inf")
+    assert ips._resolve_pace() == float("inf")
+    env.setenv("QUARRIX_LLM_PACE", "nan")
+    assert ips._resolve_pace() == 0.0
+
+
+def test_session_views_and_summary(env):
+    ips._bump_stat("groq", "ok")
+    ips._DEAD_PROVIDERS.add("groq")
+    assert "groq" in ips._DEAD_PROVIDERS and len(ips._DEAD_PROVIDERS) == 1
+    assert ips._DEAD_PROVIDERS == {"groq"}
+    assert ips._PROVIDER_STATS["groq"]["ok"] == 1
+    assert "gemini" not in ips._PROVIDER_STATS and list(ips._PROVIDER_STATS) == ["groq"]
+    assert ips.format_llm_summary(ips._PROVIDER_STATS) == "LLM provider stats:\n  groq: 1 calls (ok=1) DEAD"
+
+    copy = ips.get_llm_stats()
+    copy["groq"]["ok"] = 50
+    ips._PROVIDER_STATS["groq"]["ok"] = 60
+    assert ips.get_llm_stats()["groq"]["ok"] == 1
+    assert ips.format_llm_summary({"groq": {"ok": 0}, "x": {}}) == "LLM provider stats:\n  groq: 0 calls (n/a) DEAD"
+    with pytest.raises(TypeError):
+        ips.format_llm_summary({"groq": {"ok": "1"}})
+    with pytest.raises(TypeError):
+        ips.format_llm_summary([])
+
+    ips._DEAD_PROVIDERS.discard("groq")
+    assert ips.format_llm_summary() == "LLM provider stats:\n  groq: 1 calls (ok=1)"
+    ips._PROVIDER_STATS.clear()
+    assert ips.format_llm_summary() == "LLM: no provider calls recorded"
