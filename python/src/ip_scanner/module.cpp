@@ -9,4 +9,5 @@ NB_MODULE(ip_scanner, m) {
   quarrix::py::bind_scan_filters(m);
   quarrix::py::bind_aggregate(m);
   quarrix::py::bind_llm(m);
+  quarrix::py::bind_scan(m);
 }

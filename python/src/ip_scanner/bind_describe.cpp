@@ -1,0 +1,127 @@
+// Description chain, verdict registry and the replaceable validator hook.
+//
+// The chain reaches the validator through the module attribute
+// `_desc_is_suspect`, looked up at every use, so that a host or a test that
+// replaces it changes the validator. While it still is the native
+// description_validator.is_suspect, the C++ validator is called directly.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+
+#include <quarrix/describe/chain.hpp>
+#include <quarrix/describe/suspect.hpp>
+#include <quarrix/describe/verdicts.hpp>
+#include <quarrix/validator/validator.hpp>
+
+#include "common/convert.hpp"
+#include "ip_scanner/bindings.hpp"
+
+namespace quarrix::py {
+namespace {
+
+using namespace nb::literals;
+
+// Owned for the life of the process; never released, so that a late call
+// cannot touch a freed object during interpreter shutdown.
+PyObject* g_module = nullptr;
+PyObject* g_native_validator = nullptr;
+
+nb::object py_text(std::string_view text) {
+  return nb::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
+nb::object py_optional_text(const std::optional<std::string>& text) {
+  return text ? py_text(*text) : nb::none();
+}
+
+// The validator as seen from C++ while the ip_scanner module is loaded. The
+// scan releases the GIL while it works, so take it before touching Python.
+bool module_desc_is_suspect(std::string_view text, const std::optional<std::string>& name,
+                            const std::optional<std::string>& ns) {
+  {
+    nb::gil_scoped_acquire gil;
+    nb::object validator = nb::getattr(nb::handle(g_module), "_desc_is_suspect");
+    if (!validator.is(nb::handle(g_native_validator))) {
+      nb::object verdict =
+          validator(py_text(text), "name"_a = py_optional_text(name), "namespace"_a = py_optional_text(ns));
+      const int truth = PyObject_IsTrue(verdict.ptr());
+      if (truth < 0) throw nb::python_error();
+      return truth != 0;
+    }
+  }
+  return validator::is_suspect(text, name, ns);
+}
+
+bool truth_of(nb::handle obj) {
+  const int truth = PyObject_IsTrue(obj.ptr());
+  if (truth < 0) throw nb::python_error();
+  return truth != 0;
+}
+
+}  // namespace
+
+void bind_describe(nb::module_& m) {
+  nb::object native = nb::module_::import_("quarrix_core.description_validator").attr("is_suspect");
+  m.attr("_desc_is_suspect") = native;
+  Py_XDECREF(g_native_validator);
+  g_native_validator = native.release().ptr();
+  Py_XDECREF(g_module);
+  g_module = nb::handle(m).inc_ref().ptr();
+  describe::set_desc_is_suspect(&module_desc_is_suspect);
+
+  m.def(
+      "load_description_verdicts",
+      [](nb::handle index_dir) -> nb::object {
+        if (index_dir.is_none()) return nb::dict();
+        return from_json(describe::load_description_verdicts(path_arg(index_dir, "index_dir")));
+      },
+      "index_dir"_a.none(),
+      "The curator verdict map of <index_dir>/descriptions_verdicts.json; {} when there is none.");
+
+  m.def(
+      "verdict_locked_text",
+      [](nb::handle verdicts, const std::string& ns, const std::string& name) -> std::optional<std::string> {
+        if (verdicts.is_none()) return describe::verdict_locked_text(nullptr, ns, name);
+        if (!is_dict(verdicts)) type_error("verdicts must be a dict or None, not " + py_type_name(verdicts));
+        const Json map = to_json(verdicts, "verdicts");
+        return describe::verdict_locked_text(&map, ns, name);
+      },
+      "verdicts"_a.none(), "namespace"_a, "name"_a,
+      "The curator-locked text of namespace/name when its verdict is \"good\", else None.");
+
+  m.def(
+      "generate_description",
+      [](const std::string& entity_name, nb::handle entity_path, const std::string& ns, const std::string& language,
+         nb::handle use_llm, const std::optional<std::string>& previous_description,
+         const std::optional<std::string>& locked_description) {
+        const std::string path = path_arg(entity_path, "entity_path");
+        const bool llm = truth_of(use_llm);
+        std::pair<std::string, std::string> result;
+        {
+          nb::gil_scoped_release unlocked;
+          result = describe::generate_description(entity_name, path, ns, language, llm, previous_description,
+                                                  locked_description);
+        }
+        return nb::make_tuple(py_text(result.first), py_text(result.second));
+      },
+      "entity_name"_a, "entity_path"_a, "namespace"_a, "language"_a, "use_llm"_a.none() = true,
+      "previous_description"_a = nb::none(), "locked_description"_a = nb::none(),
+      "(description, source) of one design unit; source is \"verdict\", \"header\", \"ports\",\n"
+      "\"llm\", \"preserved\" or \"auto\".");
+
+  m.def(
+      "_accept_desc",
+      [](const std::optional<std::string>& desc, const std::string& name, const std::string& ns) {
+        return describe::accept_desc(desc, name, ns);
+      },
+      "desc"_a.none(), "name"_a, "namespace"_a,
+      "True when `desc` is a non-empty text that _desc_is_suspect does not reject.");
+}
+
+}  // namespace quarrix::py
