@@ -9,6 +9,7 @@ void bind_describe_hygiene(nanobind::module_& m);
 void bind_describe(nanobind::module_& m);
 void bind_license(nanobind::module_& m);
 void bind_tags(nanobind::module_& m);
+void bind_scan_filters(nanobind::module_& m);
 void bind_aggregate(nanobind::module_& m);
 void bind_llm(nanobind::module_& m);
 

@@ -6,6 +6,7 @@ NB_MODULE(ip_scanner, m) {
   quarrix::py::bind_describe(m);
   quarrix::py::bind_license(m);
   quarrix::py::bind_tags(m);
+  quarrix::py::bind_scan_filters(m);
   quarrix::py::bind_aggregate(m);
   quarrix::py::bind_llm(m);
 }
