@@ -1,13 +1,14 @@
 #include <quarrix/describe/verdicts.hpp>
 
+#include <filesystem>
+
 #include <quarrix/util/file.hpp>
-#include <quarrix/util/path.hpp>
 #include <quarrix/util/text.hpp>
 
 namespace quarrix::describe {
 
 Json load_description_verdicts(const std::string& index_dir) {
-  const std::string path = util::join_path(index_dir, kVerdictsFileName);
+  const std::filesystem::path path = std::filesystem::path(index_dir) / kVerdictsFileName;
   if (!util::is_regular_file(path)) return Json::object();
   // The registry is optional: bytes that are not UTF-8 count as a malformed
   // file rather than an error.

@@ -67,6 +67,16 @@ TEST_F(VerdictsFile, MissingOrNotAFile) {
   EXPECT_EQ(load_description_verdicts((dir_ / "absent").string()), Json::object());
 }
 
+// "" names the working directory, as an empty path does for the host.
+TEST_F(VerdictsFile, EmptyDirectoryIsTheWorkingDirectory) {
+  write(R"({"acme/uart": {}})");
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir_);
+  const Json loaded = load_description_verdicts("");
+  fs::current_path(previous);
+  EXPECT_EQ(loaded, Json::parse(R"({"acme/uart": {}})"));
+}
+
 TEST(VerdictLockedText, Records) {
   const Json verdicts = Json::parse(R"({
     "acme/good": {"verdict": "good", "locked_text": "  SPI master  "},
