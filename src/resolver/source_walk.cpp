@@ -9,6 +9,7 @@
 #include <quarrix/resolver/gitignore.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
+#include <quarrix/util/text.hpp>
 
 namespace quarrix::resolver {
 namespace {
@@ -20,7 +21,8 @@ struct Entry {
   bool directory;
 };
 
-// The entries of a directory in name order; unreadable directories are empty.
+// The entries of a directory in name order; unreadable directories are empty
+// and names that are not valid UTF-8 are left out.
 std::vector<Entry> list_directory(const std::string& dir) {
   std::vector<Entry> out;
   std::error_code ec;
@@ -36,7 +38,9 @@ std::vector<Entry> list_directory(const std::string& dir) {
       if (!ec && fs::is_directory(target)) continue;  // links to directories are not followed
       directory = false;
     }
-    out.push_back({it->path().filename().string(), directory});
+    std::string name = it->path().filename().string();
+    if (!util::is_valid_utf8(name)) continue;  // no faithful text path for it
+    out.push_back({std::move(name), directory});
   }
   std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
   return out;

@@ -31,7 +31,9 @@
 //   any longer cycle makes compilation_order throw DependencyCycleError.
 // - unresolved_use_clauses: each distinct (library, package) pair, lower-cased,
 //   in first-use order, of the VHDL use clauses whose package is declared in
-//   no scanned file; the libraries ieee and std are the standard ones.
+//   no scanned file; the libraries ieee and std are the standard ones. The
+//   library name of a use clause is not checked: a package of the tree
+//   resolves it under any library name (work or the repository's own).
 
 #include <memory>
 #include <string>

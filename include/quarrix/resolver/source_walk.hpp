@@ -16,8 +16,9 @@ struct SourceFile {
 
 // Every file with an HDL suffix below the roots, depth first, each directory's
 // entries in name order, each path once. Hidden files are included; links to
-// files are listed, links to directories are not followed, and ".git"
-// directories are not entered. A directory or file is left out, with all it
+// files are listed, links to directories are not followed, ".git"
+// directories are not entered, and names that are not valid UTF-8 are skipped
+// (no text path could name them). A directory or file is left out, with all it
 // holds, when an exclusion pattern matches its name, its path relative to its
 // root, or that path prefixed with the root's own name (so that a
 // repository-relative pattern such as "hdl/vendor" applies below the root

@@ -109,6 +109,23 @@ TEST(DependencyResolver, VhdlUnitsUseClausesAndSeparateArchitectures) {
   EXPECT_EQ(as_map(r.entity_map()).count("top_cfg"), 1u);
 }
 
+TEST(DependencyResolver, VhdlContextsAndVerilogHeaders) {
+  TempRepo repo;
+  repo.write("pkgs.vhd", "package util_pkg is end;\n");
+  repo.write("ctx.vhd", "context proj_ctx is library ieee; use work.util_pkg.all; end context;\n");
+  repo.write("user.vhd", "context work.proj_ctx;\nentity user is end;\n");
+  repo.write("inc/item.svh", "class item extends base_item; endclass\n");
+  repo.write("tb.sv", "`include \"item.svh\"\nmodule tb; endmodule\n");
+  const DependencyResolver r({repo.path()});
+  EXPECT_EQ(order(r, repo, "user"), (Paths{"pkgs.vhd", "ctx.vhd", "user.vhd"}));
+  const auto units = as_map(r.entity_map());
+  EXPECT_FALSE(units.count("proj_ctx"));  // contexts are not listed, only followed
+  EXPECT_THROW(r.compilation_order("proj_ctx"), quarrix::scan::UnknownUnitError);
+  // A header is a source of its own; `include adds nothing to the order.
+  EXPECT_EQ(units.at("item"), repo.path() + "/inc/item.svh");
+  EXPECT_EQ(order(r, repo, "tb"), (Paths{"tb.sv"}));
+}
+
 TEST(DependencyResolver, MixedLanguageAndDuplicateNames) {
   TempRepo repo;
   repo.write("a/core.vhd", "entity Core is end;\n");
@@ -147,6 +164,7 @@ TEST(DependencyResolver, UnreadableSpecialAndUndecodableFilesAreSkipped) {
   repo.write("ok.v", "module ok; endmodule\n");
   repo.write("latin1.v", "module latin; // caf\xe9\nendmodule\n");
   repo.write("crlf.v", "module crlf;\r\nendmodule\r\n");
+  repo.write("caf\xe9.v", "module badname; endmodule\n");
   repo.write("elsewhere/linked.v", "module linked; endmodule\n");
   repo.write("dirlink_target/far.v", "module far; endmodule\n");
   ASSERT_EQ(mkfifo(repo.at("pipe.v").c_str(), 0600), 0);
@@ -159,6 +177,7 @@ TEST(DependencyResolver, UnreadableSpecialAndUndecodableFilesAreSkipped) {
   const DependencyResolver r({repo.path() + "/root", repo.path()});
   const auto units = as_map(r.entity_map());
   EXPECT_FALSE(units.count("latin"));
+  EXPECT_FALSE(units.count("badname"));
   EXPECT_TRUE(units.count("ok") && units.count("crlf") && units.count("linked") && units.count("r"));
   // A link to a file is read through its own path; a link to a directory is not entered.
   EXPECT_EQ(units.at("linked"), repo.path() + "/root/file_link.v");
