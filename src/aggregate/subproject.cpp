@@ -55,7 +55,7 @@ Json aggregate_subproject_entries(const Json& entries, const Json& roles, const 
   std::size_t bucket = 0;
   for (const auto& [name, spec] : buckets.items()) {
     if (!spec.is_object()) throw MalformedEntryError("bucket '" + name + "' must be a dict");
-    if (const auto prefixes = spec.find("prefixes"); prefixes != spec.end() && !prefixes->is_null()) {
+    if (const auto prefixes = spec.find("prefixes"); prefixes != spec.end()) {
       if (!prefixes->is_array()) throw MalformedEntryError("bucket '" + name + "': 'prefixes' must be a list");
       for (const Json& prefix : *prefixes) {
         if (!prefix.is_string()) throw MalformedEntryError("bucket '" + name + "': 'prefixes' must hold only strings");

@@ -160,3 +160,19 @@ def test_port_and_readme_tags(repo):
     assert s._extract_readme_tags(pathlib.Path(repo)) == first
     assert str(repo) in s._readme_cache and s._readme_cache[str(repo)] == first
     assert str(repo) in list(s._readme_cache) and len(s._readme_cache) >= 1
+
+
+def test_readme_rejected_by_the_module_validator(repo, monkeypatch):
+    seen = []
+
+    def reject(text, name=None, namespace=None):
+        seen.append((text, name, namespace))
+        return True
+
+    monkeypatch.setattr(s, "_desc_is_suspect", reject)
+    entries = [entry("fifo", ["rtl/fifo.v"], description="A FIFO.", desc_source="ports")]
+    row = s._aggregate_repo_entry(entries, {"fifo": "top"}, repo, "acme", "https://h/acme/cores", "v1")[0]
+    assert (row["description"], row["desc_source"]) == ("A FIFO.", "ports")
+    assert seen == [("Small FIFO and PLL cores for FPGA designs.", None, "acme")]
+    row = s._aggregate_repo_entry(entries, {}, repo, "acme", "https://h/acme/cores", "v1")[0]
+    assert (row["description"], row["desc_source"]) == ("acme IP library", "auto")

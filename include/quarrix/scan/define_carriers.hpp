@@ -24,8 +24,9 @@ extern const char* const kTopDeclPattern;
 // True when `text` holds a define directive and declares no top-level construct.
 bool is_define_only_text(std::string_view text);
 
-// Define carriers of one repository, built from one RepoTree: every candidate
-// file is read and classified once, however many compile lists are queried.
+// Define carriers of one repository, built from one RepoTree (which must
+// outlive the index): every candidate file is read and classified once,
+// however many compile lists are queried.
 class DefineCarrierIndex {
  public:
   explicit DefineCarrierIndex(RepoTree& tree) : tree_(tree) {}
