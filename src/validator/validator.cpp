@@ -1,6 +1,5 @@
 #include <quarrix/validator/validator.hpp>
 
-#include <array>
 #include <vector>
 
 #include <quarrix/util/regex.hpp>
@@ -58,10 +57,11 @@ constexpr Rule kRules[] = {
 };
 
 // Words that add nothing to a name: "the uart_tx module", "openhwgroup IP: x".
-constexpr std::array<std::string_view, 26> kFillerWords = {
-    "the",  "a",      "an",     "this",      "is",      "of",   "for",     "module",    "entity",
-    "core", "ip",     "top",    "level",     "top-level", "toplevel", "block", "design", "component",
-    "unit", "rtl",    "hdl",    "verilog",   "systemverilog", "vhdl", "file", "source",
+constexpr std::string_view kFillerWords[] = {
+    "the", "a", "an", "this", "is", "of", "for",
+    "module", "entity", "core", "ip", "block", "design", "component", "unit",
+    "top", "level", "top-level", "toplevel",
+    "rtl", "hdl", "verilog", "systemverilog", "vhdl", "file", "source",
 };
 
 // Punctuation around a word that does not change it.
