@@ -18,9 +18,8 @@ Json aggregate_one_bucket(const Json& entries, const Json& roles, std::string_vi
 
   detail::RowHead head{std::string(bucket_name), ns, url, tag, nullptr, nullptr, std::string(license_id), "subproject"};
   const std::string_view curated = util::strip(bucket_description);
-  if (std::optional<std::string> locked = describe::verdict_locked_text(description_verdicts, ns, bucket_name);
-      locked && !locked->empty()) {
-    head.description = *locked;
+  if (std::optional<std::string> locked = describe::verdict_locked_text(description_verdicts, ns, bucket_name)) {
+    head.description = std::move(*locked);
     head.desc_source = "verdict";
   } else if (!curated.empty()) {
     head.description = std::string(curated);

@@ -42,6 +42,31 @@ std::vector<std::string> variant_candidates(scan::RepoTree& tree) {
   return candidates;
 }
 
+// The row's description, first success wins: the curator's locked verdict, the
+// README's first paragraph unless the validator rejects it, the first top
+// entity's description, and last a filler.
+void describe_repository(detail::RowHead& head, const std::string& repo_path, const std::vector<const Json*>& tops,
+                         const Json* description_verdicts) {
+  if (std::optional<std::string> locked = describe::verdict_locked_text(description_verdicts, head.ns, head.name)) {
+    head.description = std::move(*locked);
+    head.desc_source = "verdict";
+    return;
+  }
+  std::optional<std::string> readme = extract_readme_description(repo_path);
+  if (readme && !readme->empty() && describe::desc_is_suspect(*readme, std::nullopt, std::string(head.ns)))
+    readme.reset();
+  head.description = readme.value_or("");
+  head.desc_source = "readme";
+  if (!detail::truthy(head.description) && !tops.empty()) {
+    head.description = detail::field_or(*tops.front(), "description", "");
+    head.desc_source = detail::field_or(*tops.front(), "desc_source", "auto");
+  }
+  if (!detail::truthy(head.description)) {
+    head.description = std::string(head.ns) + " IP library";
+    head.desc_source = "auto";
+  }
+}
+
 }  // namespace
 
 Json aggregate_repo_entry(const Json& entries, const Json& roles, scan::DefineCarrierIndex& carriers,
@@ -55,25 +80,7 @@ Json aggregate_repo_entry(const Json& entries, const Json& roles, scan::DefineCa
   put_carriers_first(files, scan::collect_define_carriers(carriers, files));
 
   detail::RowHead head{repository_name(url), ns, url, tag, nullptr, nullptr, license::detect_license(repo_path), "repo"};
-  if (std::optional<std::string> locked = describe::verdict_locked_text(description_verdicts, ns, head.name);
-      locked && !locked->empty()) {
-    head.description = *locked;
-    head.desc_source = "verdict";
-  } else {
-    std::optional<std::string> readme = extract_readme_description(repo_path);
-    if (readme && !readme->empty() && describe::desc_is_suspect(*readme, std::nullopt, std::string(ns)))
-      readme.reset();
-    head.description = readme.value_or("");
-    head.desc_source = "readme";
-    if (!detail::truthy(head.description) && !tops.empty()) {
-      head.description = detail::field_or(*tops.front(), "description", "");
-      head.desc_source = detail::field_or(*tops.front(), "desc_source", "auto");
-    }
-    if (!detail::truthy(head.description)) {
-      head.description = std::string(ns) + " IP library";
-      head.desc_source = "auto";
-    }
-  }
+  describe_repository(head, repo_path, tops, description_verdicts);
 
   const Json variants = scan::detect_vendor_variants(repo_path, variant_candidates(carriers.tree()));
   if (!variants.empty()) {
@@ -83,9 +90,10 @@ Json aggregate_repo_entry(const Json& entries, const Json& roles, scan::DefineCa
     std::erase_if(files, [&](const std::string& path) { return variant_paths.count(path) != 0; });
   }
 
-  Json row = detail::build_row(entries, roles, head, std::move(files));
-  if (!variants.empty()) row["hdl"] = Json{{"vendor_variants", variants}};
-  return Json::array({std::move(row)});
+  Json rows = Json::array();
+  rows.push_back(detail::build_row(entries, roles, head, std::move(files)));
+  if (!variants.empty()) rows[0]["hdl"] = Json{{"vendor_variants", variants}};
+  return rows;
 }
 
 Json aggregate_repo_entry(const Json& entries, const Json& roles, const std::string& repo_path, std::string_view ns,

@@ -40,11 +40,6 @@ TEST(ReadmeDescription, FirstProseParagraph) {
   for (const auto& c : cases) EXPECT_EQ(describe_readme(c.readme), c.expected) << c.readme;
 }
 
-TEST(ReadmeDescription, LengthCap) {
-  const std::string sentence = std::string(150, 'a') + ". " + std::string(200, 'b');
-  EXPECT_EQ(describe_readme(sentence.c_str()), std::string(150, 'a') + ".");
-}
-
 TEST(ReadmeDescription, FileChoice) {
   TempRepo none;
   EXPECT_EQ(extract_readme_description(none.path()), std::nullopt);

@@ -44,10 +44,4 @@ TEST(VendorVariants, VendorsAscendingListsSortedAndUnique) {
   EXPECT_EQ(got.dump(), R"({"intel":["z/ram_intel.v"],"xilinx":["a/ram_xilinx.v","z/ram_xilinx.v"]})");
 }
 
-TEST(VendorVariants, TokenTable) {
-  EXPECT_EQ(quarrix::scan::vendor_tokens().size(), 14u);
-  EXPECT_EQ(*quarrix::scan::vendor_token_lookup("amd-xilinx"), "xilinx");
-  EXPECT_EQ(quarrix::scan::vendor_token_lookup("Xilinx"), nullptr);
-}
-
 }  // namespace
