@@ -69,8 +69,16 @@ TEST(DefineCarriers, UnusableScopes) {
   repo.write("rtl/defs.vh", kDefines);
   EXPECT_TRUE(collect_define_carriers(repo.path(), {}).empty());
   EXPECT_TRUE(collect_define_carriers(repo.path(), {"missing/x.v"}).empty());
-  // A ".." below the root could leave the repository: nothing is walked.
-  EXPECT_TRUE(collect_define_carriers(repo.path(), {"rtl/../rtl/x.v"}).empty());
+}
+
+TEST(DefineCarriers, NeverWalksOutOfTheRepositoryThroughDotDot) {
+  TempRepo outer;
+  outer.write("repo/rtl/top.v", kModule);
+  outer.write("sibling/x.v", kModule);
+  outer.write("sibling/defs.vh", kDefines);
+  const std::string root = outer.path() + "/repo";
+  EXPECT_TRUE(collect_define_carriers(root, {"../sibling/x.v"}).empty());
+  EXPECT_TRUE(collect_define_carriers(root, {"rtl/../../sibling/x.v"}).empty());
 }
 
 TEST(DefineCarriers, ScopeOutsideTheRepositoryWalksOnlyTheRoot) {
