@@ -2,6 +2,7 @@
 # Installs what building and testing quarrix-core needs. Safe to run again:
 # it installs only what is missing.
 set -euo pipefail
+export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 
 debian_packages=(
   g++ cmake ninja-build pkg-config git

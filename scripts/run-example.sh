@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the bundled example repository.
 set -euo pipefail
+export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh

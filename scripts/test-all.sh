@@ -2,6 +2,7 @@
 # Builds everything and runs every test: the C++ suites (ctest) and the Python
 # binding's suite (pytest) against the installed package.
 set -euo pipefail
+export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh

@@ -60,7 +60,7 @@ std::string path_suffix_lower(std::string_view path) { return lower(path_suffix(
 bool is_absolute_path(std::string_view path) { return !path.empty() && path.front() == '/'; }
 
 std::string join_path(std::string_view root, std::string_view rel) {
-  if (is_absolute_path(rel)) return normalize_path(rel);
+  if (is_absolute_path(rel) || root.empty()) return normalize_path(rel);
   std::string joined(root);
   joined.push_back('/');
   joined.append(rel);

@@ -12,5 +12,6 @@ void bind_tags(nanobind::module_& m);
 void bind_scan_filters(nanobind::module_& m);
 void bind_aggregate(nanobind::module_& m);
 void bind_llm(nanobind::module_& m);
+void bind_scan(nanobind::module_& m);
 
 }  // namespace quarrix::py

@@ -60,6 +60,7 @@ TEST(Paths, LexicalRelationsSuffixesAndOrder) {
   EXPECT_EQ(path_suffix_lower("dir.x/A.VHD"), ".vhd");
   EXPECT_EQ(join_path("/r", "src/a.v"), "/r/src/a.v");
   EXPECT_EQ(join_path("/r", "/abs/a.v"), "/abs/a.v");
+  EXPECT_EQ(join_path("", "a.v"), "a.v");
   EXPECT_TRUE(path_less("a/b.v", "a.b/c.v"));
   EXPECT_TRUE(path_less("a/b.v", "a-c/x.v"));
   EXPECT_FALSE(path_less("a-c/x.v", "a/b.v"));

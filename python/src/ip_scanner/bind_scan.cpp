@@ -1,0 +1,113 @@
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
+
+#include "common/convert.hpp"
+#include "ip_scanner/bindings.hpp"
+#include "ip_scanner/py_probes.hpp"
+#include "ip_scanner/py_resolver.hpp"
+#include "quarrix/aggregate/roles.hpp"
+#include "quarrix/scan/declarations.hpp"
+#include "quarrix/scan/scan_repo.hpp"
+#include "quarrix/util/errors.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace quarrix::py {
+
+namespace {
+
+std::string str_param(nb::handle obj, const char* name) {
+  if (!PyUnicode_Check(obj.ptr())) type_error(std::string(name) + " must be str, not " + py_type_name(obj));
+  return nb::cast<std::string>(obj);
+}
+
+std::optional<Json> map_param(nb::handle obj, const char* name) {
+  if (obj.is_none()) return std::nullopt;
+  if (!is_dict(obj)) type_error(std::string(name) + " must be a dict or None, not " + py_type_name(obj));
+  return to_json(obj, name);
+}
+
+std::vector<std::string> exclude_param(nb::handle obj) {
+  std::vector<std::string> out;
+  if (obj.is_none()) return out;
+  if (!is_list(obj)) type_error("exclude_dirs must be a list or None, not " + py_type_name(obj));
+  for (nb::handle item : obj) out.push_back(str_param(item, "exclude_dirs items"));
+  return out;
+}
+
+nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::handle tag, nb::handle commit,
+                     nb::handle probes, nb::handle use_llm, nb::handle granularity, nb::handle previous_descriptions,
+                     nb::handle description_verdicts, nb::handle exclude_dirs, nb::handle bucket_map) {
+  // Every argument is checked before any work.
+  const std::string root = path_arg(repo_path, "repo_path");
+  const std::string ns_s = str_param(ns, "namespace");
+  const std::string url_s = str_param(url, "url");
+  const std::string tag_s = str_param(tag, "tag");
+  const std::string commit_s = str_param(commit, "commit");
+  scan::ScanOptions options;
+  options.granularity = str_param(granularity, "granularity");
+  options.previous_descriptions = map_param(previous_descriptions, "previous_descriptions");
+  options.description_verdicts = map_param(description_verdicts, "description_verdicts");
+  options.bucket_map = map_param(bucket_map, "bucket_map");
+  options.exclude_dirs = exclude_param(exclude_dirs);
+  const int truth = PyObject_IsTrue(use_llm.ptr());
+  if (truth < 0) throw nb::python_error();
+  options.use_llm = truth != 0;
+  if (options.granularity == "subproject" && !options.bucket_map) throw nb::value_error(scan::kSubprojectNeedsBucketMap);
+  options.resolver_factory = resolver_factory_for_scan();
+  const scan::ScanProbes cpp_probes = wrap_probes(probes);
+
+  Json rows;
+  {
+    nb::gil_scoped_release release;
+    rows = scan::scan_repo(root, ns_s, url_s, tag_s, commit_s, cpp_probes, options);
+  }
+  return from_json(rows);
+}
+
+}  // namespace
+
+void bind_scan(nb::module_& m) {
+  nb::register_exception_translator([](const std::exception_ptr& error, void*) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const TypeError& e) {
+      PyErr_SetString(PyExc_TypeError, e.what());
+    } catch (const KeyError& e) {
+      PyErr_SetObject(PyExc_KeyError, nb::str(e.what()).ptr());
+    } catch (const scan::UnknownUnitError& e) {
+      PyErr_SetObject(PyExc_KeyError, nb::str(e.what()).ptr());
+    } catch (const scan::DependencyCycleError& e) {
+      PyErr_SetString(PyExc_RecursionError, e.what());
+    }
+  });
+
+  bind_scan_probes(m);
+
+  m.def("scan_repo", &scan_repo, "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a,
+        "use_llm"_a = true, "granularity"_a = "top", "previous_descriptions"_a = nb::none(),
+        "description_verdicts"_a = nb::none(), "exclude_dirs"_a = nb::none(), "bucket_map"_a = nb::none(),
+        "Scan a cloned repo and return a list of discovered IP entries.");
+
+  m.def(
+      "compute_roles", [](nb::handle entries) {
+        if (!is_list(entries)) type_error("entries must be a list, not " + py_type_name(entries));
+        return from_json(aggregate::compute_roles(to_json(entries, "entries")));
+      },
+      "entries"_a, "Role of every entity: 'top', 'component' or 'primitive'.");
+
+  nb::list kinds;
+  for (const auto& kind : scan::installable_kinds()) kinds.append(kind);
+  m.attr("_INSTALLABLE_KINDS") = nb::frozenset(kinds);
+  m.def(
+      "_classify_top_declaration",
+      [](const std::string& entity_name, nb::handle entity_path) {
+        const std::string path = path_arg(entity_path, "entity_path");
+        return scan::classify_top_declaration(entity_name, path);
+      },
+      "entity_name"_a, "entity_path"_a, "Kind of declaration that carries the unit's name, or None.");
+}
+
+}  // namespace quarrix::py

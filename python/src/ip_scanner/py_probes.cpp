@@ -1,0 +1,106 @@
+#include "ip_scanner/py_probes.hpp"
+
+#include <nanobind/stl/string.h>
+
+#include "common/convert.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace quarrix::py {
+
+namespace {
+
+constexpr const char* kFields[] = {"detect_library_name",        "detect_vhdl_standard", "detect_vendor_deps",
+                                   "detect_test_infrastructure", "compute_badges",       "verify_verilog"};
+
+// Probe injection point of the host: exactly six callables.
+struct PyScanProbes {
+  nb::object fields[6];
+};
+
+nb::object to_path(const std::string& path) {
+  return nb::module_::import_("pathlib").attr("Path")(nb::str(path.c_str(), path.size()));
+}
+
+nb::list to_paths(const scan::PathList& paths) {
+  nb::object path_type = nb::module_::import_("pathlib").attr("Path");
+  nb::list out;
+  for (const auto& p : paths) out.append(path_type(nb::str(p.c_str(), p.size())));
+  return out;
+}
+
+// Calls probe `name` of `holder` (GIL held by the caller) and converts its result.
+template <class... Args>
+Json call_probe(const nb::object& holder, const char* name, Args&&... args) {
+  nb::object result = holder.attr(name)(std::forward<Args>(args)...);
+  return to_json(result, name);
+}
+
+}  // namespace
+
+scan::ScanProbes wrap_probes(nb::handle probes) {
+  // Each C++ callable keeps a reference to the host object; released under the GIL.
+  auto holder = std::shared_ptr<nb::object>(new nb::object(nb::borrow(probes)), [](nb::object* p) {
+    nb::gil_scoped_acquire gil;
+    delete p;
+  });
+  scan::ScanProbes out;
+  out.detect_library_name = [holder](const std::string& root) {
+    nb::gil_scoped_acquire gil;
+    return call_probe(*holder, "detect_library_name", to_path(root));
+  };
+  out.detect_vhdl_standard = [holder](const scan::PathList& files, const Json& library) {
+    nb::gil_scoped_acquire gil;
+    return call_probe(*holder, "detect_vhdl_standard", to_paths(files), from_json(library));
+  };
+  out.detect_vendor_deps = [holder](const scan::PathList& files) {
+    nb::gil_scoped_acquire gil;
+    return call_probe(*holder, "detect_vendor_deps", to_paths(files));
+  };
+  out.detect_test_infrastructure = [holder](const std::string& root) {
+    nb::gil_scoped_acquire gil;
+    return call_probe(*holder, "detect_test_infrastructure", to_path(root));
+  };
+  out.compute_badges = [holder](const Json& verified, const Json& test_info) {
+    nb::gil_scoped_acquire gil;
+    return call_probe(*holder, "compute_badges", from_json(verified), from_json(test_info));
+  };
+  out.verify_verilog = [holder](const scan::PathList& files) {
+    nb::gil_scoped_acquire gil;
+    return call_probe(*holder, "verify_verilog", to_paths(files));
+  };
+  return out;
+}
+
+void bind_scan_probes(nb::module_& m) {
+  auto cls = nb::class_<PyScanProbes>(m, "ScanProbes", "Probe functions injected by the open-source wrapper.");
+  cls.def(
+      "__init__",
+      [](PyScanProbes* self, nb::object detect_library_name, nb::object detect_vhdl_standard,
+         nb::object detect_vendor_deps, nb::object detect_test_infrastructure, nb::object compute_badges,
+         nb::object verify_verilog) {
+        new (self) PyScanProbes{{detect_library_name, detect_vhdl_standard, detect_vendor_deps,
+                                 detect_test_infrastructure, compute_badges, verify_verilog}};
+      },
+      "detect_library_name"_a, "detect_vhdl_standard"_a, "detect_vendor_deps"_a, "detect_test_infrastructure"_a,
+      "compute_badges"_a, "verify_verilog"_a);
+  for (std::size_t i = 0; i < 6; ++i) {
+    cls.def_prop_rw(
+        kFields[i], [i](PyScanProbes& p) { return p.fields[i]; },
+        [i](PyScanProbes& p, nb::object value) { p.fields[i] = std::move(value); });
+  }
+  cls.def("__repr__", [](PyScanProbes& p) {
+    std::string out = "ScanProbes(";
+    for (std::size_t i = 0; i < 6; ++i) {
+      if (i) out += ", ";
+      out += std::string(kFields[i]) + "=" + nb::cast<std::string>(nb::repr(p.fields[i]));
+    }
+    return out + ")";
+  });
+  nb::list fields;
+  for (const char* f : kFields) fields.append(f);
+  cls.attr("__match_args__") = nb::tuple(fields);
+}
+
+}  // namespace quarrix::py

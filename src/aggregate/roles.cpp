@@ -1,0 +1,83 @@
+#include "quarrix/aggregate/roles.hpp"
+
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "quarrix/util/errors.hpp"
+
+namespace quarrix::aggregate {
+
+namespace {
+
+struct EntityFiles {
+  std::string name;
+  std::vector<std::string> files;  // the compile list, own file last
+  long long dep_count = 1;
+};
+
+EntityFiles read_entry(const Json& entry) {
+  if (!entry.is_object()) throw TypeError("an entry must be a map");
+  const auto name = entry.find("name");
+  if (name == entry.end()) throw KeyError("name");
+  if (!name->is_string()) throw TypeError("an entry's \"name\" must be a string");
+  EntityFiles out{name->get<std::string>(), {}, 1};
+  if (const auto compat = entry.find("quarrix_compat"); compat != entry.end() && !compat->is_null()) {
+    if (!compat->is_object()) throw TypeError("an entry's \"quarrix_compat\" must be a map");
+    if (const auto files = compat->find("files"); files != compat->end() && !files->is_null()) {
+      if (!files->is_array()) throw TypeError("\"quarrix_compat\"/\"files\" must be a list");
+      for (const auto& f : *files) {
+        if (!f.is_string()) throw TypeError("\"quarrix_compat\"/\"files\" must hold strings");
+        out.files.push_back(f.get<std::string>());
+      }
+    }
+  }
+  if (const auto dep = entry.find("dep_count"); dep != entry.end()) {
+    if (dep->is_number_integer()) out.dep_count = dep->get<long long>();
+    else if (dep->is_boolean()) out.dep_count = dep->get<bool>() ? 1 : 0;
+    else if (dep->is_number()) out.dep_count = static_cast<long long>(dep->get<double>() > 1 ? 2 : 1);
+    else throw TypeError("an entry's \"dep_count\" must be a number");
+  }
+  return out;
+}
+
+}  // namespace
+
+Json compute_roles(const Json& entries) {
+  std::vector<EntityFiles> all;
+  all.reserve(entries.size());
+  for (const auto& entry : entries) all.push_back(read_entry(entry));
+
+  std::unordered_set<std::string> names;
+  for (const auto& e : all) names.insert(e.name);
+
+  // Later entries of the same name replace the compile list and own file.
+  std::unordered_map<std::string, const EntityFiles*> latest;
+  std::unordered_map<std::string, std::string> file_defines;  // own file -> first entity claiming it
+  for (const auto& e : all) {
+    latest[e.name] = &e;
+    if (!e.files.empty()) file_defines.emplace(e.files.back(), e.name);
+  }
+
+  std::unordered_set<std::string> depended_on;
+  for (const auto& e : all) {
+    const EntityFiles& current = *latest[e.name];
+    const std::string own = current.files.empty() ? std::string() : current.files.back();
+    for (const auto& path : current.files) {
+      if (path == own) continue;
+      const auto it = file_defines.find(path);
+      if (it != file_defines.end() && !it->second.empty() && it->second != e.name && names.count(it->second))
+        depended_on.insert(it->second);
+    }
+  }
+
+  Json roles = Json::object();
+  for (const auto& e : all) {
+    const char* role = !depended_on.count(e.name) ? "top" : (e.dep_count <= 1 ? "primitive" : "component");
+    roles[e.name] = role;
+  }
+  return roles;
+}
+
+}  // namespace quarrix::aggregate
