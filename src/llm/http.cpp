@@ -46,6 +46,8 @@ bool ascii_iequal(std::string_view a, std::string_view b) {
          });
 }
 
+bool is_https(std::string_view url) { return url.size() >= 8 && ascii_iequal(url.substr(0, 8), "https://"); }
+
 // The caller's fields, then suppressions of libcurl's own "Accept" and
 // "Expect: 100-continue" unless the caller set them: the server sees what the
 // caller sent plus the framing fields. nullopt when a field is unsafe.
@@ -209,6 +211,9 @@ Attempt send_once(const std::string& url, curl_slist* headers, std::string_view 
   t.body = body;
 
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  // A proxy may relay TLS (CONNECT), but would read a plain request and its
+  // credentials: plain requests go direct.
+  if (!is_https(url)) curl_easy_setopt(easy, CURLOPT_PROXY, "");
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);

@@ -206,6 +206,14 @@ def test_no_keys_means_no_calls(env, server, sleeps):
     assert server.requests == [] and sleeps == [] and ips.get_llm_stats() == {}
 
 
+def test_prompt_and_cleaning():
+    assert ips._build_llm_prompt("m", "sig", "vhdl", hints={}).endswith("\n```\n\nDescription:")
+    assert ips._clean_llm_response(None) is None
+    assert ips._clean_llm_response("# T\n\"A FIFO.\"") == "A FIFO."
+    with pytest.raises(TypeError):
+        ips._build_llm_prompt("m", "sig", "vhdl", hints=["role"])
+
+
 def test_environment_resolution(env):
     env.setenv("QUARRIX_LLM_PROVIDERS", " Anthropic , foo")
     assert ips._resolve_provider_chain() == ["anthropic"]

@@ -21,8 +21,9 @@ inline constexpr double kDefaultTimeout = 15.0;
 // A larger answer body is not kept in memory; the call ends with "other".
 inline constexpr std::size_t kMaxResponseBytes = 8u << 20;
 
-// POSTs `body` to `url` at most `max_retries` times. TLS peers are verified and
-// redirects are not followed. `timeout` bounds the connection set-up and every
+// POSTs `body` to `url` at most `max_retries` times. TLS peers are verified,
+// redirects are not followed, and only https requests may go through a proxy
+// (the usual proxy environment variables). `timeout` bounds the connection set-up and every
 // wait for data; it must be finite and positive, otherwise no attempt is made.
 // 401/403 give "403" at once; 429, 5xx and undelivered requests or time-outs
 // are retried after kBackoffDelays; any other status or receive error gives

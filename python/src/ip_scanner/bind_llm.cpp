@@ -243,8 +243,12 @@ void bind_llm(nb::module_& m) {
       },
       "name"_a, "signature"_a, "language"_a, "hints"_a = nb::none(), "The description prompt for one design unit.");
 
-  m.def("_clean_llm_response", &llm::clean_llm_response, "text"_a,
-        "One catalog line from a model answer, or None.");
+  m.def(
+      "_clean_llm_response",
+      [](const std::optional<std::string>& text) {
+        return text ? llm::clean_llm_response(*text) : std::nullopt;
+      },
+      "text"_a.none(), "One catalog line from a model answer, or None.");
 
   using AdapterFn = llm::Reply (*)(std::string_view, std::string_view, std::string_view, std::string_view,
                                    const Json&);

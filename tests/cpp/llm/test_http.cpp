@@ -96,6 +96,14 @@ TEST(Http, SendsExactlyTheBodyAndHeadersGiven) {
   EXPECT_EQ(names, (std::vector<std::string>{"Host", "Authorization", "content-type", "X-Empty", "Content-Length"}));
 }
 
+TEST(Http, PlainRequestsBypassProxies) {
+  LoopbackServer proxy({status(200, "from proxy")});
+  LoopbackServer target({status(200, "direct")});
+  testing::ScopedEnv p1("http_proxy", proxy.url()), p2("HTTP_PROXY", proxy.url()), p3("ALL_PROXY", proxy.url());
+  EXPECT_EQ(http_post_with_retry(target.url("/"), kJsonHeaders, "{}"), (Reply{"direct", "ok"}));
+  EXPECT_EQ(proxy.connections(), 0);
+}
+
 TEST(Http, UndeliveredRequestsAreTimeoutsAndRetried) {
   testing::SleepRecorder sleeps;
   const Reply refused =
