@@ -12,7 +12,6 @@
 // mapping operations and clear(), and indexing returns a copy of the counters.
 
 #include <array>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
