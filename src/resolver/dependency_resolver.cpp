@@ -163,9 +163,16 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
       if (u != kNone) owners.push_back(u);
     }
     link(f.units.file_scope, f.language, owners, unresolved_seen);
+    // A secondary unit next to an ignored duplicate declaration belongs to that one.
+    std::unordered_set<std::string> ignored_here;
     for (std::size_t b = 0; b < f.units.blocks.size(); ++b) {
       const DesignBlock& block = f.units.blocks[b];
-      const std::uint32_t owner = owner_of(block, f.block_unit[b]);
+      if (block.primary && f.block_unit[b] == kNone) ignored_here.insert(ascii_lower(block.name));
+    }
+    for (std::size_t b = 0; b < f.units.blocks.size(); ++b) {
+      const DesignBlock& block = f.units.blocks[b];
+      const bool orphan = !block.primary && ignored_here.count(ascii_lower(block.name)) != 0;
+      const std::uint32_t owner = orphan ? kNone : owner_of(block, f.block_unit[b]);
       owners.clear();
       if (owner != kNone) owners.push_back(owner);
       link(block, f.language, owners, unresolved_seen);

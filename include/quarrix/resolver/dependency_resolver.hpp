@@ -11,9 +11,10 @@
 //   VHDL context declarations take part in compile orders but are in neither map.
 // - Duplicate unit names: the first declaration in walk order wins (roots in
 //   the order given, directories depth first, entries in name order); later
-//   ones are ignored. VHDL names are case-insensitive (entity_map keeps the
-//   declared spelling); a Verilog reference that names no Verilog unit may
-//   name a VHDL one case-insensitively.
+//   ones are ignored, with the architectures next to them. VHDL names are
+//   case-insensitive (entity_map keeps the declared spelling); a Verilog
+//   reference that names no Verilog unit may name a VHDL one
+//   case-insensitively.
 // - Included headers: `include is not followed. A header is scanned like any
 //   source: its declarations are units with the header's own path, and it is
 //   in a compile order only when one of its units is needed.

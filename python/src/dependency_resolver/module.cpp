@@ -60,7 +60,8 @@ NB_MODULE(dependency_resolver, m) {
           [](DependencyResolver* self, nb::handle src_dirs, nb::handle respect_gitignore, nb::handle exclude_dirs) {
             std::vector<std::string> roots = source_roots(src_dirs);
             if (!PyBool_Check(respect_gitignore.ptr())) {
-              quarrix::py::type_error("respect_gitignore must be bool, not " + quarrix::py::py_type_name(respect_gitignore));
+              quarrix::py::type_error("respect_gitignore must be bool, not " +
+                                      quarrix::py::py_type_name(respect_gitignore));
             }
             const bool gitignore = respect_gitignore.ptr() == Py_True;
             std::vector<std::string> excludes = patterns(exclude_dirs);

@@ -44,7 +44,8 @@ TEST(DependencyResolver, VerilogCompileOrderDependenciesFirstEachFileOnce) {
   const auto units = as_map(r.entity_map());
   EXPECT_EQ(units.size(), 5u);  // top mid mid2 leaf defs_pkg; the .txt file is not read
   EXPECT_EQ(units.at("mid2"), repo.path() + "/rtl/mid.v");
-  EXPECT_EQ(as_map(r.package_map()), (std::map<std::string, std::string>{{"defs_pkg", repo.path() + "/rtl/pkg.sv"}}));
+  EXPECT_EQ(as_map(r.package_map()),
+            (std::map<std::string, std::string>{{"defs_pkg", repo.path() + "/rtl/pkg.sv"}}));
   EXPECT_TRUE(r.unresolved_use_clauses().empty());
 }
 
@@ -76,12 +77,16 @@ TEST(DependencyResolver, CyclesThrowSelfInstantiationDoesNot) {
 TEST(DependencyResolver, DeepChainDoesNotExhaustTheStack) {
   TempRepo repo;
   constexpr int kDepth = 10000;
-  std::string text;
-  for (int i = 0; i < kDepth; ++i) text += "module m" + std::to_string(i) + "; m" + std::to_string(i + 1) + " u(); endmodule\n";
-  text += "module m" + std::to_string(kDepth) + "; endmodule\n";
-  repo.write("chain.v", text);
+  std::string even, odd;  // m0 -> m1 -> ... -> m10000, alternating between two files
+  for (int i = 0; i < kDepth; ++i) {
+    (i % 2 ? odd : even) += "module m" + std::to_string(i) + "; m" + std::to_string(i + 1) + " u(); endmodule\n";
+  }
+  even += "module m" + std::to_string(kDepth) + "; endmodule\n";
+  repo.write("even.v", even);
+  repo.write("odd.v", odd);
   const DependencyResolver r({repo.path()});
-  EXPECT_EQ(r.compilation_order("m0").size(), 1u);
+  EXPECT_EQ(order(r, repo, "m0"), (Paths{"odd.v", "even.v"}));
+  EXPECT_EQ(order(r, repo, "m1"), (Paths{"even.v", "odd.v"}));
   EXPECT_EQ(r.entity_map().size(), static_cast<std::size_t>(kDepth + 1));
 }
 
@@ -129,13 +134,15 @@ TEST(DependencyResolver, VhdlContextsAndVerilogHeaders) {
 TEST(DependencyResolver, MixedLanguageAndDuplicateNames) {
   TempRepo repo;
   repo.write("a/core.vhd", "entity Core is end;\n");
-  repo.write("b/core.vhd", "entity CORE is end;\n");    // same VHDL unit again: ignored
+  // The same VHDL unit again, with its own architecture: both ignored.
+  repo.write("b/core.vhd", "entity CORE is end;\narchitecture x of core is begin u : entity work.extra; end;\n");
+  repo.write("b/extra.vhd", "entity extra is end;\n");
   repo.write("b/shell.v", "module shell; core u(); endmodule\n");  // a Verilog instance of the VHDL entity
   repo.write("c/shell.v", "module shell; endmodule\n");  // duplicate: first in walk order wins
   repo.write("wrap.vhd", "entity wrap is end;\narchitecture a of wrap is begin u : SHELL port map (x); end;\n");
   const DependencyResolver r({repo.path()});
   const auto units = as_map(r.entity_map());
-  EXPECT_EQ(units.size(), 3u);
+  EXPECT_EQ(units.size(), 4u);
   EXPECT_EQ(units.at("Core"), repo.path() + "/a/core.vhd");
   EXPECT_EQ(units.at("shell"), repo.path() + "/b/shell.v");
   EXPECT_EQ(order(r, repo, "wrap"), (Paths{"a/core.vhd", "b/shell.v", "wrap.vhd"}));

@@ -103,7 +103,8 @@ TEST(VhdlScanner, DeclarationsAndReferences) {
        "library ieee; use ieee.std_logic_1164.all;\nuse Work.Util_Pkg.all;\n\nentity Top is end entity Top;\n"
        "architecture rtl of top is\n  component fifo is port (a : in bit); end component;\nbegin\n"
        "  u0 : fifo port map (a => open);\n  u1 : entity work.Sub(rtl) port map (x => y);\n"
-       "  u2 : component Other generic map (N => 1) port map (q);\n  u3 : configuration lib.cfg_a;\nend architecture;\n",
+       "  u2 : component Other generic map (N => 1) port map (q);\n"
+       "  u3 : configuration lib.cfg_a;\nend architecture;\n",
        {"entity Top", "architecture top"}, 1, {"fifo", "sub", "other", "cfg_a"}, {}},
       {"context clause of the entity itself",
        "library ieee; use ieee.numeric_std.all, mylib.types.all;\nentity e is end;\n",
