@@ -74,10 +74,13 @@ bool GitignoreFile::match_segments(const std::vector<std::optional<WildcardPatte
   for (std::size_t i = 0; i < np; ++i) {
     std::fill(next.begin(), next.end(), 0);
     if (!pattern[i]) {
+      // A trailing "**" needs at least one component: "a/**" is what lies in a.
+      const bool trailing = i + 1 == np;
       char any = 0;
       for (std::size_t j = 0; j <= ns; ++j) {
-        any |= reach[j];
+        if (!trailing) any |= reach[j];
         next[j] = any;
+        if (trailing) any |= reach[j];
       }
     } else {
       for (std::size_t j = 0; j < ns; ++j) {

@@ -196,7 +196,9 @@ TEST(DependencyResolver, UnreadableSpecialAndUndecodableFilesAreSkipped) {
 TEST(DependencyResolver, GitignoreOnlyWhenAsked) {
   TempRepo repo;
   repo.write(".git/HEAD", "ref: refs/heads/main\n");
-  repo.write(".gitignore", "build/\n*.gen.v\n!keep.gen.v\n/src/scratch\n");
+  repo.write(".gitignore", "build/\n*.gen.v\n!keep.gen.v\n/src/scratch\nsrc/ip/**\n!src/ip/ip_top.v\n");
+  repo.write("src/ip/ip_top.v", "module ip_top; endmodule\n");
+  repo.write("src/ip/ip_sub.v", "module ip_sub; endmodule\n");
   repo.write("src/a.v", "module a; endmodule\n");
   repo.write("src/x.gen.v", "module xgen; endmodule\n");
   repo.write("src/keep.gen.v", "module keepgen; endmodule\n");
@@ -206,11 +208,11 @@ TEST(DependencyResolver, GitignoreOnlyWhenAsked) {
   repo.write("src/deep/d1.v", "module d1; endmodule\n");
   repo.write("src/deep/d2.v", "module d2; endmodule\n");
 
-  EXPECT_EQ(DependencyResolver({repo.path() + "/src"}).entity_map().size(), 7u);
+  EXPECT_EQ(DependencyResolver({repo.path() + "/src"}).entity_map().size(), 9u);
   const auto units = as_map(DependencyResolver({repo.path() + "/src"}, true).entity_map());
   std::vector<std::string> names;
   for (const auto& [name, path] : units) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"a", "d2", "keepgen"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "d2", "ip_top", "keepgen"}));
 }
 
 }  // namespace
