@@ -292,6 +292,8 @@ class Pass {
   // name is used (instantiation, typed port or variable, scope, parameters).
   void name(std::size_t i) {
     if (i > 0 && (is_punct(i - 1, ".") || is_punct(i - 1, "::") || is_punct(i - 1, "'"))) return;
+    // A block label ("begin : name", "endmodule : name") names no unit.
+    if (i > 1 && is_punct(i - 1, ":") && t_[i - 2].kind == Tok::ident && is_keyword(t_[i - 2].text)) return;
     if (is_punct(i + 1, "#") || is_punct(i + 1, "::") || is_name(i + 1)) {
       add_ref(i);
     } else if (is_punct(i + 1, ".") && is_name(i + 2) && is_name(i + 3) && i > 0 &&
