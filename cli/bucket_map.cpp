@@ -1,0 +1,122 @@
+#include "bucket_map.hpp"
+
+#include <yaml-cpp/yaml.h>
+
+#include "options.hpp"
+#include "quarrix/util/file.hpp"
+#include "quarrix/util/path.hpp"
+#include "quarrix/util/regex.hpp"
+#include "quarrix/util/text.hpp"
+
+namespace quarrix::cli {
+
+namespace {
+
+constexpr std::size_t kMaxFileBytes = 16u << 20;
+// Aliases can make a small document expand enormously: cap what we build.
+constexpr std::size_t kMaxNodes = 200000;
+constexpr std::size_t kMaxDepth = 64;
+
+class YamlConverter {
+ public:
+  explicit YamlConverter(const std::string& file) : file_(file) {}
+
+  Json convert(const YAML::Node& node, std::size_t depth = 0) {
+    if (++nodes_ > kMaxNodes || depth > kMaxDepth) fail("too large or too deeply nested");
+    switch (node.Type()) {
+      case YAML::NodeType::Null:
+      case YAML::NodeType::Undefined:
+        return nullptr;
+      case YAML::NodeType::Scalar:
+        return scalar(node);
+      case YAML::NodeType::Sequence: {
+        Json out = Json::array();
+        for (const auto& item : node) out.push_back(convert(item, depth + 1));
+        return out;
+      }
+      case YAML::NodeType::Map: {
+        Json out = Json::object();
+        for (const auto& item : node) {
+          if (!item.first.IsScalar()) fail("a mapping key is not a plain value");
+          out[item.first.Scalar()] = convert(item.second, depth + 1);
+        }
+        return out;
+      }
+    }
+    return nullptr;
+  }
+
+ private:
+  [[noreturn]] void fail(const std::string& why) { throw UsageError("bucket map " + file_ + ": " + why); }
+
+  // YAML 1.2 core schema for plain scalars; quoted scalars are strings.
+  static Json scalar(const YAML::Node& node) {
+    const std::string& text = node.Scalar();
+    if (node.Tag() != "?") return text;
+    static const util::Regex null_re("(?:~|null|Null|NULL|)");
+    static const util::Regex bool_re("(?:true|True|TRUE|false|False|FALSE)");
+    static const util::Regex int_re("[-+]?[0-9]+");
+    static const util::Regex float_re("[-+]?(?:\\.[0-9]+|[0-9]+(?:\\.[0-9]*)?)(?:[eE][-+]?[0-9]+)?");
+    if (null_re.fullmatch(text)) return nullptr;
+    if (bool_re.fullmatch(text)) return text[0] == 't' || text[0] == 'T';
+    if (int_re.fullmatch(text)) {
+      if (const auto value = util::parse_int(text); value && util::length(text) < 19) return *value;
+      return text;
+    }
+    if (float_re.fullmatch(text)) {
+      if (const auto value = util::parse_float(text)) return *value;
+    }
+    return text;
+  }
+
+  std::string file_;
+  std::size_t nodes_ = 0;
+};
+
+void check_shape(const Json& map, const std::string& file) {
+  const auto bad = [&file](const std::string& why) { return UsageError("bucket map " + file + ": " + why); };
+  if (!map.is_object()) throw bad("expected a mapping with a \"buckets\" key");
+  const auto buckets = map.find("buckets");
+  if (buckets == map.end() || !buckets->is_object() || buckets->empty())
+    throw bad("\"buckets\" must be a non-empty mapping of bucket name -> {description, prefixes}");
+  for (const auto& [name, spec] : buckets->items()) {
+    if (!spec.is_object()) throw bad("bucket '" + name + "' must be a mapping");
+    if (const auto d = spec.find("description"); d != spec.end() && !d->is_string() && !d->is_null())
+      throw bad("the description of bucket '" + name + "' must be a string");
+    if (const auto p = spec.find("prefixes"); p != spec.end()) {
+      if (!p->is_array()) throw bad("the prefixes of bucket '" + name + "' must be a list of strings");
+      for (const auto& prefix : *p)
+        if (!prefix.is_string()) throw bad("the prefixes of bucket '" + name + "' must be a list of strings");
+    }
+  }
+}
+
+}  // namespace
+
+Json load_bucket_map(const std::string& file) {
+  if (util::is_directory(file)) throw UsageError("bucket map " + file + " is a directory");
+  const auto bytes = util::read_file_bytes(file);
+  if (!bytes) throw UsageError("cannot read bucket map " + file);
+  if (bytes->size() > kMaxFileBytes) throw UsageError("bucket map " + file + " is larger than 16 MiB");
+  if (!util::is_valid_utf8(*bytes)) throw UsageError("bucket map " + file + " is not UTF-8 text");
+
+  Json map;
+  if (util::path_suffix_lower(file) == ".json") {
+    const auto parsed = util::parse_json(*bytes);
+    if (!parsed) throw UsageError("bucket map " + file + " is not valid JSON");
+    map = *parsed;
+  } else {
+    YAML::Node root;
+    try {
+      root = YAML::Load(*bytes);
+    } catch (const YAML::Exception& e) {
+      throw UsageError("bucket map " + file + " is not valid YAML: " + e.what());
+    }
+    YamlConverter converter(file);
+    map = converter.convert(root);
+  }
+  check_shape(map, file);
+  return map;
+}
+
+}  // namespace quarrix::cli

@@ -1,0 +1,44 @@
+#include "progress.hpp"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "quarrix/util/text.hpp"
+
+namespace quarrix::cli {
+
+Progress::Progress(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {}
+
+double Progress::elapsed_seconds() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void Progress::update(std::size_t index, std::size_t total, const std::string& name) {
+  if (!enabled_) return;
+  char head[64];
+  std::snprintf(head, sizeof head, "[%zu/%zu] ", index + 1, total);
+  char tail[32];
+  std::snprintf(tail, sizeof tail, "  %.1fs", elapsed_seconds());
+  winsize ws{};
+  const std::size_t width = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 ? ws.ws_col : 80;
+  const std::size_t fixed = std::string_view(head).size() + std::string_view(tail).size() + 1;
+  // Names come from the scanned sources: keep control characters off the terminal.
+  std::string shown;
+  for (char32_t cp : util::to_code_points(name)) util::append_utf8(shown, cp < 0x20 || cp == 0x7f ? U'?' : cp);
+  const std::size_t room = width > fixed ? width - fixed : 0;
+  if (util::length(shown) > room) shown = util::slice(shown, 0, static_cast<std::ptrdiff_t>(room));
+  std::fprintf(stderr, "\r\x1b[K%s%s%s", head, shown.c_str(), tail);
+  std::fflush(stderr);
+  shown_ = true;
+}
+
+void Progress::clear() {
+  if (!enabled_ || !shown_) return;
+  std::fputs("\r\x1b[K", stderr);
+  std::fflush(stderr);
+  shown_ = false;
+}
+
+}  // namespace quarrix::cli

@@ -1,0 +1,193 @@
+// quarrix-scan: the catalog rows of a cloned HDL repository, from the command line.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <new>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "bucket_map.hpp"
+#include "git_defaults.hpp"
+#include "options.hpp"
+#include "previous.hpp"
+#include "progress.hpp"
+#include "quarrix/describe/verdicts.hpp"
+#include "quarrix/llm/chain.hpp"
+#include "quarrix/llm/stats.hpp"
+#include "quarrix/probes/default_probes.hpp"
+#include "quarrix/scan/scan_repo.hpp"
+#include "quarrix/util/env.hpp"
+#include "quarrix/util/file.hpp"
+#include "quarrix/util/path.hpp"
+#include "quarrix/util/text.hpp"
+
+namespace fs = std::filesystem;
+using namespace quarrix;
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// One line: messages of the core or the OS may hold line breaks.
+std::string one_line(std::string_view text) {
+  std::string out;
+  for (const auto& part : util::split_whitespace(text)) out += (out.empty() ? "" : " ") + part;
+  return out;
+}
+
+bool provider_key_set() {
+  for (const auto& provider : llm::kProviderFns)
+    if (!util::strip(util::getenv_str(std::string(provider.env_key).c_str()).value_or("")).empty()) return true;
+  return false;
+}
+
+std::string render(const Json& rows, const std::string& format) {
+  constexpr auto replace = Json::error_handler_t::replace;
+  if (format == "json") return rows.dump(2, ' ', false, replace) + "\n";
+  std::string out;
+  for (const auto& row : rows) out += row.dump(-1, ' ', false, replace) + "\n";
+  return out;
+}
+
+// Everything the scan needs, checked before any work starts.
+struct Prepared {
+  std::string repo;
+  std::string ns, url, tag, commit;
+  scan::ScanOptions scan_options;
+};
+
+Prepared prepare(const cli::Options& options) {
+  Prepared p;
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(options.repo, ec);
+  if (ec) throw cli::UsageError("cannot resolve REPO '" + options.repo + "'");
+  p.repo = util::normalize_path(absolute.lexically_normal().string());
+  if (!util::exists(p.repo)) throw cli::UsageError("REPO '" + options.repo + "' does not exist");
+  if (!util::is_directory(p.repo)) throw cli::UsageError("REPO '" + options.repo + "' is not a directory");
+
+  p.ns = options.ns.value_or(util::path_name(p.repo));
+  if (p.ns.empty()) throw cli::UsageError("cannot take a namespace from '" + p.repo + "'; give --namespace");
+  if (!options.url || !options.tag || !options.commit) {
+    const cli::GitInfo git = cli::read_git_info(p.repo);
+    p.url = options.url.value_or(git.url);
+    p.tag = options.tag.value_or(git.tag);
+    p.commit = options.commit.value_or(git.commit);
+  } else {
+    p.url = *options.url;
+    p.tag = *options.tag;
+    p.commit = *options.commit;
+  }
+
+  scan::ScanOptions& so = p.scan_options;
+  so.use_llm = options.use_llm.value_or(provider_key_set());
+  so.granularity = options.granularity;
+  so.exclude_dirs = options.excludes;
+  if (options.bucket_map_file) so.bucket_map = cli::load_bucket_map(*options.bucket_map_file);
+  if (options.previous_file) so.previous_descriptions = cli::load_previous_descriptions(*options.previous_file);
+  if (options.verdicts_dir) {
+    if (!util::is_directory(*options.verdicts_dir))
+      throw cli::UsageError("--verdicts '" + *options.verdicts_dir + "' is not a directory");
+    const std::string registry = util::join_path(*options.verdicts_dir, describe::kVerdictsFileName);
+    if (!util::is_regular_file(registry) && !options.quiet)
+      std::fprintf(stderr, "quarrix-scan: note: no %s in %s\n", std::string(describe::kVerdictsFileName).c_str(),
+                   options.verdicts_dir->c_str());
+    so.description_verdicts = describe::load_description_verdicts(*options.verdicts_dir);
+  }
+  if (options.output_file) {
+    const fs::path parent = fs::absolute(*options.output_file, ec).parent_path();
+    if (ec || !util::is_directory(parent.string()))
+      throw cli::UsageError("--output '" + *options.output_file + "': no such directory");
+    if (util::is_directory(*options.output_file))
+      throw cli::UsageError("--output '" + *options.output_file + "' is a directory");
+  }
+  return p;
+}
+
+void write_rows(const std::string& text, const cli::Options& options) {
+  if (options.output_file) {
+    std::ofstream out(*options.output_file, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + *options.output_file);
+    return;
+  }
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+    throw std::runtime_error("cannot write the rows to standard output");
+}
+
+int run(const cli::Options& options) {
+  const Prepared p = prepare(options);
+
+  cli::Progress progress(!options.quiet && ::isatty(STDERR_FILENO));
+  std::size_t units = 0;
+  std::size_t kept = 0;
+  scan::ScanOptions so = p.scan_options;
+  so.progress = [&](std::size_t index, std::size_t total, const std::string& name) {
+    units = total;
+    progress.update(index, total, name);
+  };
+  scan::ScanProbes probes = probes::default_probes();
+  // The driver asks for badges once per kept entity.
+  probes.compute_badges = [&kept, badges = probes.compute_badges](const Json& verified, const Json& test_info) {
+    ++kept;
+    return badges(verified, test_info);
+  };
+
+  Json rows;
+  try {
+    rows = scan::scan_repo(p.repo, p.ns, p.url, p.tag, p.commit, probes, so);
+  } catch (...) {
+    progress.clear();
+    throw;
+  }
+  progress.clear();
+  write_rows(render(rows, options.format), options);
+
+  if (!options.quiet) {
+    std::fprintf(stderr, "quarrix-scan: %zu entities, %zu kept, %zu skipped; %zu rows in %.1f s\n", units, kept,
+                 units - kept, rows.size(), progress.elapsed_seconds());
+    const Json stats = llm::get_llm_stats();
+    if (so.use_llm && !stats.empty()) std::fprintf(stderr, "%s\n", llm::format_llm_summary().c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  cli::Options options;
+  try {
+    options = cli::parse_options(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const cli::UsageError& e) {
+    std::fprintf(stderr, "quarrix-scan: %s\nTry 'quarrix-scan --help' for more information.\n", e.what());
+    return kExitUsage;
+  }
+  if (options.action == cli::Action::kHelp) {
+    std::fputs(cli::usage_text().c_str(), stdout);
+    return 0;
+  }
+  if (options.action == cli::Action::kVersion) {
+    std::printf("quarrix-scan %s\n", QUARRIX_VERSION);
+    return 0;
+  }
+  try {
+    return run(options);
+  } catch (const cli::UsageError& e) {
+    std::fprintf(stderr, "quarrix-scan: %s\n", one_line(e.what()).c_str());
+    return kExitUsage;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "quarrix-scan: scan of %s failed: out of memory\n", options.repo.c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quarrix-scan: scan of %s failed: %s\n", options.repo.c_str(), one_line(e.what()).c_str());
+  } catch (...) {
+    std::fprintf(stderr, "quarrix-scan: scan of %s failed: unknown error\n", options.repo.c_str());
+  }
+  return kExitFailure;
+}

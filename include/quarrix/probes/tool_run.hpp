@@ -1,0 +1,60 @@
+#pragma once
+// Running the external tools of the probes: from an argument vector (never
+// through a shell), in a process group of its own, with a time limit.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quarrix::probes {
+
+// The executable that `name` denotes on the current PATH (read now), or
+// nullopt. A name with a "/" is taken as a path. Only regular files that we may
+// execute count.
+std::optional<std::string> find_on_path(const std::string& name);
+
+struct RunOptions {
+  std::chrono::milliseconds timeout{60000};
+  std::string cwd;              // empty: inherit ours
+  bool capture_stdout = false;  // otherwise discarded
+  bool capture_stderr = false;
+};
+
+struct RunResult {
+  bool started = false;    // false when the program could not be started at all
+  bool timed_out = false;  // the time limit killed its process group
+  int exit_code = -1;      // -1 unless it exited normally
+  std::string out;         // captured streams (cut at kCaptureLimit bytes)
+  std::string err;
+
+  bool succeeded() const { return started && !timed_out && exit_code == 0; }
+};
+
+inline constexpr std::size_t kCaptureLimit = 1 << 20;
+
+// Runs argv[0] (a path, see find_on_path) with argv, stdin from /dev/null and
+// our environment. On timeout the whole process group is killed; so are
+// processes the tool left behind when it exits. Never throws for a failing or
+// missing program: that is a result.
+RunResult run_tool(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// The per-tool time limit: QUARRIX_TOOL_TIMEOUT in seconds when it is a
+// positive number, else 60 seconds. Read at each call.
+std::chrono::milliseconds tool_timeout();
+
+// A fresh private directory under the system's temporary directory, removed
+// with its content when the object goes away.
+class TempDir {
+ public:
+  TempDir();  // throws std::system_error when none can be made
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace quarrix::probes

@@ -1,0 +1,60 @@
+#include "hdl_tokens.hpp"
+
+#include <string>
+
+namespace quarrix::probes::detail {
+
+namespace {
+
+bool is_word_byte(unsigned char c, HdlLanguage language) {
+  // Bytes >= 0x80 belong to non-ASCII letters of extended identifiers.
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c >= 0x80 ||
+         (c == '$' && language == HdlLanguage::kVerilog);
+}
+
+}  // namespace
+
+bool TokenStream::next(Token& token) {
+  const std::size_t n = text_.size();
+  while (pos_ < n) {
+    const unsigned char c = static_cast<unsigned char>(text_[pos_]);
+    const char following = pos_ + 1 < n ? text_[pos_ + 1] : '\0';
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
+      ++pos_;
+    } else if ((language_ == HdlLanguage::kVhdl && c == '-' && following == '-') ||
+               (language_ == HdlLanguage::kVerilog && c == '/' && following == '/')) {
+      const std::size_t eol = text_.find('\n', pos_);
+      pos_ = eol == std::string_view::npos ? n : eol + 1;
+    } else if (c == '/' && following == '*') {
+      const std::size_t close = text_.find("*/", pos_ + 2);
+      pos_ = close == std::string_view::npos ? n : close + 2;
+    } else if (c == '"') {
+      // A string literal ends at the next unescaped quote or at the line end.
+      ++pos_;
+      while (pos_ < n && text_[pos_] != '"' && text_[pos_] != '\n') {
+        if (language_ == HdlLanguage::kVerilog && text_[pos_] == '\\') ++pos_;
+        ++pos_;
+      }
+      if (pos_ < n) ++pos_;
+    } else if (is_word_byte(c, language_)) {
+      const std::size_t start = pos_;
+      while (pos_ < n && is_word_byte(static_cast<unsigned char>(text_[pos_]), language_)) ++pos_;
+      token = {text_.substr(start, pos_ - start), true};
+      return true;
+    } else {
+      token = {text_.substr(pos_, 1), false};
+      ++pos_;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  for (char& ch : out)
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  return out;
+}
+
+}  // namespace quarrix::probes::detail

@@ -1,0 +1,32 @@
+#pragma once
+// A linear tokenizer for the probes' scans of HDL text: words (identifiers,
+// keywords, numbers) and single punctuation characters, with comments and
+// string literals skipped. It never backtracks, so hostile text costs one pass.
+
+#include <string_view>
+
+namespace quarrix::probes::detail {
+
+enum class HdlLanguage { kVhdl, kVerilog };
+
+struct Token {
+  std::string_view text;
+  bool word = false;  // identifier, keyword or number; otherwise one punctuation character
+};
+
+class TokenStream {
+ public:
+  TokenStream(std::string_view text, HdlLanguage language) : text_(text), language_(language) {}
+  // The next token, or false at the end of the text.
+  bool next(Token& token);
+
+ private:
+  std::string_view text_;
+  HdlLanguage language_;
+  std::size_t pos_ = 0;
+};
+
+// ASCII lower case, for VHDL's case-insensitive names (identifiers are ASCII).
+std::string ascii_lower(std::string_view text);
+
+}  // namespace quarrix::probes::detail

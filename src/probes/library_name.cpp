@@ -1,0 +1,84 @@
+#include "quarrix/probes/library_name.hpp"
+
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "hdl_tokens.hpp"
+#include "quarrix/scan/repo_tree.hpp"
+#include "quarrix/util/file.hpp"
+#include "quarrix/util/path.hpp"
+
+namespace quarrix::probes {
+
+namespace {
+
+using detail::ascii_lower;
+using detail::HdlLanguage;
+using detail::Token;
+using detail::TokenStream;
+
+struct UseClause {
+  std::string library;
+  std::string package;
+};
+
+// Package declarations ("package <name> is", not "package body") and use
+// clauses ("use <library>.<package>") of one file, lower-cased.
+void scan_file(std::string_view text, std::unordered_set<std::string>& packages, std::vector<UseClause>& uses) {
+  TokenStream stream(text, HdlLanguage::kVhdl);
+  Token window[4];  // the last four tokens, newest last
+  int filled = 0;
+  Token token;
+  while (stream.next(token)) {
+    if (filled < 4) {
+      window[filled++] = token;
+    } else {
+      window[0] = window[1];
+      window[1] = window[2];
+      window[2] = window[3];
+      window[3] = token;
+    }
+    if (filled < 3) continue;
+    const Token* w = window + (filled - 3);  // the last three
+    if (w[0].word && w[1].word && w[2].word && ascii_lower(w[0].text) == "package" && ascii_lower(w[2].text) == "is") {
+      std::string name = ascii_lower(w[1].text);
+      if (name != "body") packages.insert(std::move(name));
+    }
+    if (filled == 4 && window[0].word && ascii_lower(window[0].text) == "use" && window[1].word &&
+        window[2].text == "." && window[3].word)
+      uses.push_back({ascii_lower(window[1].text), ascii_lower(window[3].text)});
+  }
+}
+
+}  // namespace
+
+std::string detect_library_name(const std::string& repo_path) {
+  scan::RepoTree tree(repo_path, false);
+  const scan::TreeListing& listing = tree.listing();
+  std::unordered_set<std::string> packages;
+  std::vector<UseClause> uses;
+  for (std::size_t group = 0; group < scan::kHdlExtensions.size(); ++group) {
+    if (scan::kHdlExtensions[group] != ".vhd" && scan::kHdlExtensions[group] != ".vhdl") continue;
+    for (const auto& rel : listing[group])
+      if (const auto text = util::read_text_file(util::join_path(repo_path, rel))) scan_file(*text, packages, uses);
+  }
+
+  std::vector<std::pair<std::string, std::size_t>> counts;  // in first-seen order
+  for (const auto& use : uses) {
+    if (use.library == "work" || use.library == "ieee" || use.library == "std" || !packages.count(use.package))
+      continue;
+    auto it = counts.begin();
+    while (it != counts.end() && it->first != use.library) ++it;
+    if (it == counts.end())
+      counts.emplace_back(use.library, 1);
+    else
+      ++it->second;
+  }
+  const std::pair<std::string, std::size_t>* best = nullptr;
+  for (const auto& entry : counts)
+    if (!best || entry.second > best->second) best = &entry;
+  return best ? best->first : "work";
+}
+
+}  // namespace quarrix::probes

@@ -1,0 +1,122 @@
+#include "quarrix/probes/test_infrastructure.hpp"
+
+#include <array>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "hdl_tokens.hpp"
+#include "quarrix/util/file.hpp"
+#include "quarrix/util/path.hpp"
+#include "quarrix/util/text.hpp"
+
+namespace quarrix::probes {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uintmax_t kMaxReadBytes = 4u << 20;
+constexpr std::size_t kMaxEntries = 500000;  // a bound for pathological trees
+
+// CI services by their configuration file (repository-relative).
+constexpr std::array<const char*, 7> kCiServices = {"github-actions", "gitlab-ci", "travis", "azure-pipelines",
+                                                     "circleci",       "jenkins",   "appveyor"};
+
+int ci_service(const std::string& rel) {
+  if (util::starts_with(rel, ".github/workflows/") && rel.find('/', 18) == std::string::npos &&
+      (util::ends_with(rel, ".yml") || util::ends_with(rel, ".yaml")))
+    return 0;
+  if (rel == ".gitlab-ci.yml") return 1;
+  if (rel == ".travis.yml") return 2;
+  if (rel == "azure-pipelines.yml" || rel == ".azure-pipelines.yml") return 3;
+  if (rel == ".circleci/config.yml") return 4;
+  if (rel == "Jenkinsfile") return 5;
+  if (rel == "appveyor.yml" || rel == ".appveyor.yml") return 6;
+  return -1;
+}
+
+struct Findings {
+  bool cocotb = false, vunit = false, uvm = false, verilator_cpp = false, fusesoc = false;
+  std::array<bool, kCiServices.size()> ci{};
+};
+
+bool has(std::string_view text, std::string_view needle) { return text.find(needle) != std::string_view::npos; }
+
+std::optional<std::string> read_small(const fs::path& path) {
+  std::error_code ec;
+  const auto size = fs::file_size(path, ec);
+  if (ec || size > kMaxReadBytes) return std::nullopt;
+  return util::read_text_file(path);
+}
+
+void inspect_file(const fs::path& path, const std::string& rel, Findings& found) {
+  if (const int ci = ci_service(rel); ci >= 0) {
+    found.ci[static_cast<std::size_t>(ci)] = found.ci[static_cast<std::size_t>(ci)] || util::is_regular_file(path);
+    return;
+  }
+  const std::string name = util::path_name(rel);
+  const std::string suffix = util::path_suffix_lower(rel);
+  const bool makefile = name == "Makefile" || name == "makefile" || name == "GNUmakefile" || suffix == ".mk";
+  const bool wanted = (suffix == ".py" && !(found.cocotb && found.vunit)) || (makefile && !found.cocotb) ||
+                      ((suffix == ".vhd" || suffix == ".vhdl") && !found.vunit) ||
+                      ((suffix == ".sv" || suffix == ".svh") && !found.uvm) ||
+                      ((suffix == ".cpp" || suffix == ".cc" || suffix == ".cxx") && !found.verilator_cpp) ||
+                      (suffix == ".core" && !found.fusesoc);
+  if (!wanted) return;
+  const auto text = read_small(path);
+  if (!text) return;
+  if (suffix == ".py") {
+    found.cocotb = found.cocotb || has(*text, "import cocotb") || has(*text, "from cocotb");
+    found.vunit = found.vunit || has(*text, "import vunit") || has(*text, "from vunit");
+  } else if (makefile) {
+    found.cocotb = found.cocotb || has(*text, "cocotb-config");
+  } else if (suffix == ".vhd" || suffix == ".vhdl") {
+    found.vunit = has(detail::ascii_lower(*text), "vunit_lib");
+  } else if (suffix == ".sv" || suffix == ".svh") {
+    found.uvm = has(*text, "uvm_pkg") || has(*text, "uvm_macros.svh");
+  } else if (suffix == ".core") {
+    for (const auto& line : util::splitlines(*text)) {
+      if (util::strip(line).empty()) continue;
+      found.fusesoc = util::starts_with(util::strip(line), "CAPI=");
+      break;
+    }
+  } else {
+    found.verilator_cpp = has(*text, "verilated.h");
+  }
+}
+
+}  // namespace
+
+Json detect_test_infrastructure(const std::string& repo_path) {
+  Findings found;
+  std::vector<std::pair<fs::path, std::string>> pending{{fs::path(repo_path), ""}};
+  std::size_t visited = 0;
+  while (!pending.empty() && visited < kMaxEntries) {
+    auto [dir, rel_dir] = std::move(pending.back());
+    pending.pop_back();
+    std::error_code ec;
+    fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::directory_iterator() && visited < kMaxEntries; it.increment(ec)) {
+      ++visited;
+      const std::string name = it->path().filename().string();
+      const std::string rel = rel_dir.empty() ? name : rel_dir + "/" + name;
+      std::error_code status_ec;
+      const fs::file_status status = it->symlink_status(status_ec);
+      if (status_ec) continue;
+      if (fs::is_directory(status)) {
+        if (name != ".git") pending.emplace_back(it->path(), rel);
+      } else {
+        inspect_file(it->path(), rel, found);
+      }
+    }
+  }
+
+  Json ci = Json::array();
+  for (std::size_t i = 0; i < kCiServices.size(); ++i)
+    if (found.ci[i]) ci.push_back(kCiServices[i]);
+  return Json{{"cocotb", found.cocotb},         {"vunit", found.vunit},     {"uvm", found.uvm},
+              {"verilator_cpp", found.verilator_cpp}, {"fusesoc", found.fusesoc}, {"ci", ci}};
+}
+
+}  // namespace quarrix::probes

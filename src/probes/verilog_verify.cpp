@@ -1,0 +1,94 @@
+#include "quarrix/probes/verilog_verify.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+
+#include "quarrix/probes/tool_run.hpp"
+#include "quarrix/util/path.hpp"
+#include "quarrix/util/regex.hpp"
+#include "quarrix/util/text.hpp"
+#include "source_files.hpp"
+
+namespace quarrix::probes {
+
+namespace {
+
+// Verilator 5 refuses delays and event controls unless told how to treat
+// them; older releases do not know the option. Asked once per executable.
+bool verilator_needs_timing_option(const std::string& verilator) {
+  static std::mutex mutex;
+  static std::map<std::string, bool> known;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (const auto it = known.find(verilator); it != known.end()) return it->second;
+  }
+  static const util::Regex version_re("Verilator\\s+(\\d+)\\.");
+  RunOptions options;
+  options.timeout = tool_timeout();
+  options.capture_stdout = true;
+  const RunResult run = run_tool({verilator, "--version"}, options);
+  bool needs = false;
+  if (const auto m = version_re.search(run.out)) needs = util::parse_int(m->group(1)).value_or(0) >= 5;
+  std::lock_guard<std::mutex> lock(mutex);
+  known[verilator] = needs;
+  return needs;
+}
+
+std::vector<std::string> include_flags(const std::vector<std::string>& sources) {
+  std::vector<std::string> flags;
+  for (const auto& source : sources) {
+    std::string flag = "-I" + std::filesystem::path(source).parent_path().string();
+    if (std::find(flags.begin(), flags.end(), flag) == flags.end()) flags.push_back(std::move(flag));
+  }
+  return flags;
+}
+
+std::optional<std::vector<std::string>> lint_command(const std::vector<std::string>& sources) {
+  if (const auto verilator = find_on_path("verilator")) {
+    std::vector<std::string> argv{*verilator, "--lint-only", "-Wno-fatal"};
+    if (verilator_needs_timing_option(*verilator)) argv.push_back("--no-timing");
+    return argv;
+  }
+  if (const auto iverilog = find_on_path("iverilog")) {
+    std::vector<std::string> argv{*iverilog, "-o", "/dev/null"};
+    for (const auto& source : sources) {
+      const std::string suffix = util::path_suffix_lower(source);
+      if (suffix == ".sv" || suffix == ".svh") {
+        argv.push_back("-g2012");
+        break;
+      }
+    }
+    return argv;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool verify_verilog(const std::vector<std::string>& files) {
+  const std::vector<std::string> sources = detail::sources_with_suffix(files, detail::kVerilogSuffixes);
+  if (sources.empty()) return false;
+  auto argv = lint_command(sources);
+  if (!argv) return false;
+  for (auto& flag : include_flags(sources)) argv->push_back(std::move(flag));
+  argv->insert(argv->end(), sources.begin(), sources.end());
+
+  // An empty working directory: the tools also look for modules there.
+  std::unique_ptr<TempDir> workdir;
+  try {
+    workdir = std::make_unique<TempDir>();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  RunOptions options;
+  options.timeout = tool_timeout();
+  options.cwd = workdir->path();
+  return run_tool(*argv, options).succeeded();
+}
+
+}  // namespace quarrix::probes

@@ -1,0 +1,50 @@
+#include "quarrix/probes/vhdl_standard.hpp"
+
+#include <memory>
+#include <system_error>
+
+#include "quarrix/probes/tool_run.hpp"
+#include "quarrix/util/regex.hpp"
+#include "source_files.hpp"
+
+namespace quarrix::probes {
+
+namespace {
+
+// A basic VHDL identifier, as GHDL accepts it for --work.
+const util::Regex& library_identifier() {
+  static const util::Regex re("[A-Za-z](?:_?[A-Za-z0-9])*");
+  return re;
+}
+
+}  // namespace
+
+std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>& files, const std::string& library) {
+  const std::pair<std::string, bool> unknown{"unknown", false};
+  const std::vector<std::string> sources = detail::sources_with_suffix(files, detail::kVhdlSuffixes);
+  if (sources.empty()) return unknown;
+  const auto ghdl = find_on_path("ghdl");
+  if (!ghdl) return unknown;
+  const std::string work = library_identifier().fullmatch(library) ? library : "work";
+
+  for (const auto& [flag, standard] : {std::pair{"--std=08", "vhdl-2008"}, std::pair{"--std=93", "vhdl-93"}}) {
+    std::unique_ptr<TempDir> made;
+    try {
+      made = std::make_unique<TempDir>();
+    } catch (const std::system_error&) {
+      break;  // nowhere to analyse: not verified
+    }
+    const TempDir& workdir = *made;
+    std::vector<std::string> argv{*ghdl, "-a", flag, "--workdir=" + workdir.path(), "--work=" + work};
+    argv.insert(argv.end(), sources.begin(), sources.end());
+    RunOptions options;
+    options.timeout = tool_timeout();
+    options.cwd = workdir.path();
+    const RunResult run = run_tool(argv, options);
+    if (run.succeeded()) return {standard, true};
+    if (run.timed_out || !run.started) break;  // the next standard would fare no better
+  }
+  return unknown;
+}
+
+}  // namespace quarrix::probes
