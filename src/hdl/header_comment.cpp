@@ -12,6 +12,7 @@ namespace quarrix::hdl {
 
 using detail::byte_at;
 using detail::Finder;
+using detail::match_short;
 using detail::npos;
 using detail::skip_space;
 
@@ -83,8 +84,13 @@ bool non_empty(const std::optional<std::string>& text) { return text && !text->e
 std::optional<std::string_view> vhdl_description_section(std::string_view text) {
   static const util::Regex lead(R"(--\s*Description)", util::kIgnoreCase | util::kDotAll);
   static const util::Regex terminator(R"(\n-{3,}|\nentity\b|\nlibrary\b)", util::kIgnoreCase | util::kDotAll);
-  Finder terminator_at(text, '\n', [&](std::size_t pos) { return terminator.match(text, pos).has_value(); });
-  for (auto m = lead.search(text); m; m = lead.search(text, m->start() + 1)) {
+  Finder terminator_at(text, '\n', [&](std::size_t pos) { return match_short(terminator, text, pos).has_value(); });
+  const auto lead_at = [&](std::size_t dashes) {
+    return lead.match(detail::window(text, skip_space(text, dashes + 2) + 64), dashes);
+  };
+  for (std::size_t dashes = text.find("--"); dashes != npos; dashes = text.find("--", dashes + 1)) {
+    const auto m = lead_at(dashes);
+    if (!m) continue;
     const std::size_t run_end = skip_space(text, m->end());
     for (std::size_t limit = run_end; limit > m->end();) {
       const std::size_t nl = text.rfind('\n', limit - 1);
@@ -115,7 +121,7 @@ std::size_t module_line_start(std::string_view text) {
   static const util::Regex keyword(R"(module\b)");
   for (std::size_t line = 0;;) {
     const std::size_t first = skip_space(text, line);
-    if (keyword.match(text, first)) return line;
+    if (match_short(keyword, text, first)) return line;
     const std::size_t nl = text.find('\n', first);
     if (nl == npos) return npos;
     line = nl + 1;

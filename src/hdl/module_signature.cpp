@@ -13,6 +13,7 @@ namespace quarrix::hdl {
 using detail::byte_at;
 using detail::Finder;
 using detail::npos;
+using detail::search_short;
 using detail::skip_space;
 using detail::word_end;
 
@@ -22,13 +23,23 @@ namespace {
 // "end [entity] NAME;" after it. When the first head has no closing after it,
 // no later head has one either.
 std::optional<std::string_view> vhdl_entity(std::string_view text) {
+  static const util::Regex entity_word("entity", util::kIgnoreCase);
   static const util::Regex head(R"(entity\s+\w+\s+is\s+)", util::kIgnoreCase);
   static const util::Regex end_word("end", util::kIgnoreCase);
   static const util::Regex closing(R"(end\s+(?:entity\s+)?\w+\s*;)", util::kIgnoreCase);
-  const auto h = head.search(text);
+  // Both patterns are tried at their keyword within the words and spaces they can span.
+  const auto extent = [&](std::size_t from, int words) {
+    std::size_t end = skip_space(text, from);
+    for (int i = 0; i < words; ++i) end = skip_space(text, word_end(text, end));
+    return detail::window(text, end + 1);
+  };
+  std::optional<util::Match> h;
+  for (auto k = search_short(entity_word, text, 0); k && !h; k = search_short(entity_word, text, k->start() + 1))
+    h = head.match(extent(k->end(), 2), k->start());
   if (!h) return std::nullopt;
-  for (auto e = end_word.search(text, h->end()); e; e = end_word.search(text, e->start() + 1))
-    if (const auto c = closing.match(text, e->start())) return text.substr(h->start(), c->end() - h->start());
+  for (auto e = search_short(end_word, text, h->end()); e; e = search_short(end_word, text, e->start() + 1))
+    if (const auto c = closing.match(extent(e->end(), 2), e->start()))
+      return text.substr(h->start(), c->end() - h->start());
   return std::nullopt;
 }
 

@@ -11,7 +11,9 @@ namespace quarrix::hdl {
 using detail::byte_at;
 using detail::Finder;
 using detail::is_word_at;
+using detail::match_short;
 using detail::npos;
+using detail::search_short;
 using detail::skip_space;
 using detail::word_end;
 
@@ -23,21 +25,29 @@ void append_group(std::vector<std::string>& out, const util::Match& m, std::size
   out.push_back(util::lower(m.group(group)));
 }
 
+// Where the body of the first "<keyword>\s*(" begins (keyword case-insensitive), or npos.
+std::size_t block_body(std::string_view text, const util::Regex& keyword, std::size_t keyword_size) {
+  for (auto k = search_short(keyword, text, 0); k; k = search_short(keyword, text, k->start() + 1)) {
+    const std::size_t open = skip_space(text, k->start() + keyword_size);
+    if (byte_at(text, open, '(')) return open + 1;
+  }
+  return npos;
+}
+
 // Capture group 1 of kVhdlPortBlockPattern. The greedy group runs from the
 // first "port(" to the last ")" of the text that has the closing shape
 // ")\s*;\s*\n\s*end\b" after it; when that ")" lies before the first "port(",
 // no later start can match either.
 std::optional<std::string_view> vhdl_port_block(std::string_view text) {
-  static const util::Regex open(R"(port\s*\()", util::kIgnoreCase);
+  static const util::Regex keyword("port", util::kIgnoreCase);
   static const util::Regex end_word(R"(end\b)", util::kIgnoreCase);
-  const auto start = open.search(text);
-  if (!start) return std::nullopt;
-  const std::size_t body = start->end();
+  const std::size_t body = block_body(text, keyword, 4);
+  if (body == npos) return std::nullopt;
   const auto closes = [&](std::size_t r) {
     const std::size_t semi = skip_space(text, r + 1);
     if (!byte_at(text, semi, ';')) return false;
     const std::size_t word = skip_space(text, semi + 1);
-    return text.substr(semi + 1, word - semi - 1).find('\n') != npos && end_word.match(text, word).has_value();
+    return text.substr(semi + 1, word - semi - 1).find('\n') != npos && match_short(end_word, text, word).has_value();
   };
   for (std::size_t limit = text.size(); limit > body;) {
     const std::size_t r = text.rfind(')', limit - 1);
@@ -67,11 +77,11 @@ void verilog_ports(std::string_view text, std::vector<std::string>& out) {
     return is_word_at(text, c) ? c : npos;
   };
   std::size_t pos = 0;
-  while (const auto kw = keyword.search(text, pos)) {
+  while (const auto kw = search_short(keyword, text, pos)) {
     const std::size_t after = skip_space(text, kw->end());
     std::size_t name = npos;
     if (after > kw->end()) {
-      if (const auto n = net.match(text, after)) name = name_at(skip_space(text, n->end()));
+      if (const auto n = match_short(net, text, after)) name = name_at(skip_space(text, n->end()));
       if (name == npos) name = name_at(after);
     }
     if (name == npos) {
@@ -117,10 +127,9 @@ std::optional<std::string_view> sv_first_port_list(std::string_view text) {
 // Capture group 1 of kVhdlGenericBlockPattern: from the first "generic(" to
 // the first ")" followed by optional whitespace and ";".
 std::optional<std::string_view> vhdl_generic_block(std::string_view text) {
-  static const util::Regex open(R"(generic\s*\()", util::kIgnoreCase);
-  const auto start = open.search(text);
-  if (!start) return std::nullopt;
-  const std::size_t body = start->end();
+  static const util::Regex keyword("generic", util::kIgnoreCase);
+  const std::size_t body = block_body(text, keyword, 7);
+  if (body == npos) return std::nullopt;
   for (std::size_t r = text.find(')', body); r != npos; r = text.find(')', r + 1))
     if (byte_at(text, skip_space(text, r + 1), ';')) return text.substr(body, r - body);
   return std::nullopt;
@@ -156,12 +165,18 @@ std::vector<std::string> extract_generic_names(std::string_view source_text, std
       detail::for_each_word_led_match(generic, *block, [&](const util::Match& m) { append_group(names, m, 1); });
     return names;
   }
-  // Linear as a plain search: every run it inspects follows a "parameter".
+  // Tried at each "parameter", within the words and spaces the pattern can span.
+  static const util::Regex keyword("parameter", util::kIgnoreCase);
   static const util::Regex parameter(kVerilogParameterPattern, util::kIgnoreCase);
-  parameter.for_each(source_text, [&](const util::Match& m) {
-    append_group(names, m, 1);
-    return true;
-  });
+  std::size_t pos = 0;
+  while (const auto k = search_short(keyword, source_text, pos)) {
+    std::size_t end = skip_space(source_text, k->end());
+    end = skip_space(source_text, word_end(source_text, end));
+    end = skip_space(source_text, word_end(source_text, end));
+    const auto m = parameter.match(detail::window(source_text, end + 1), k->start());
+    if (m) append_group(names, *m, 1);
+    pos = m ? m->end() : k->start() + 1;
+  }
   return names;
 }
 

@@ -1,5 +1,6 @@
 #include "text_scan.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,21 +9,66 @@
 
 namespace quarrix::hdl::detail {
 
+namespace {
+
+constexpr std::size_t kShortPattern = 64;
+constexpr std::size_t kFirstWindow = 256;
+constexpr std::size_t kLargestWindow = 1 << 16;
+
+bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// End of the run of `run_re` (a "X*" pattern) from `pos`, in growing windows.
+std::size_t run_end(const util::Regex& run_re, std::string_view text, std::size_t pos) {
+  for (std::size_t size = kFirstWindow; pos < text.size(); size = std::min(2 * size, kLargestWindow)) {
+    const std::string_view part = window(text, pos + size);
+    const std::size_t end = run_re.match(part, pos)->end();
+    if (end < part.size() || part.size() == text.size()) return end;
+    pos = end;
+  }
+  return pos;
+}
+
+}  // namespace
+
+std::string_view window(std::string_view text, std::size_t end) {
+  end = std::min(end, text.size());
+  while (end < text.size() && is_continuation(text[end])) ++end;
+  return text.substr(0, end);
+}
+
 std::size_t skip_space(std::string_view text, std::size_t pos) {
   static const util::Regex space(R"(\s*)");
-  if (pos >= text.size()) return pos;
-  return space.match(text, pos)->end();
+  return run_end(space, text, pos);
 }
 
 std::size_t word_end(std::string_view text, std::size_t pos) {
   static const util::Regex word(R"(\w*)");
-  if (pos >= text.size()) return pos;
-  return word.match(text, pos)->end();
+  return run_end(word, text, pos);
 }
 
 bool is_word_at(std::string_view text, std::size_t pos) {
   static const util::Regex word(R"(\w)");
-  return pos < text.size() && word.match(text, pos).has_value();
+  return pos < text.size() && match_short(word, text, pos).has_value();
+}
+
+std::optional<util::Match> match_short(const util::Regex& re, std::string_view text, std::size_t pos) {
+  if (pos > text.size()) return std::nullopt;
+  return re.match(window(text, pos + kShortPattern), pos);
+}
+
+std::optional<util::Match> search_short(const util::Regex& re, std::string_view text, std::size_t pos) {
+  for (std::size_t size = kFirstWindow; pos <= text.size(); size = std::min(2 * size, kLargestWindow)) {
+    while (pos < text.size() && is_continuation(text[pos])) ++pos;
+    const std::string_view part = window(text, pos + size);
+    const bool last = part.size() == text.size();
+    const auto m = re.search(part, pos);
+    // A match may only be trusted where the window cannot have cut a longer,
+    // earlier one short.
+    if (m && (last || m->start() + kShortPattern <= part.size())) return m;
+    if (last) return std::nullopt;
+    pos = std::max(pos, part.size() - kShortPattern);
+  }
+  return std::nullopt;
 }
 
 Finder::Finder(std::string_view text, char c, std::function<bool(std::size_t)> accept)
@@ -50,14 +96,19 @@ std::size_t Finder::find(std::size_t from) {
 
 void for_each_word_led_match(const util::Regex& re, std::string_view text,
                              const std::function<void(const util::Match&)>& visit) {
-  static const util::Regex word(R"(\w+)");
+  static const util::Regex word(R"(\w)");
   std::size_t pos = 0;
-  while (pos <= text.size()) {
-    const auto run = word.search(text, pos);
-    if (!run) return;
-    const auto m = re.match(text, run->start());
+  while (const auto first = search_short(word, text, pos)) {
+    const std::size_t start = first->start();
+    const std::size_t run = word_end(text, start);
+    // The extent of "word, space, one character, space, word, space, word".
+    std::size_t end = skip_space(text, run);
+    end = window(text, end + 1).size();
+    end = word_end(text, skip_space(text, end));
+    end = word_end(text, skip_space(text, end));
+    const auto m = re.match(window(text, end), start);
     if (m) visit(*m);
-    pos = m ? m->end() : run->end();  // the patterns never match empty
+    pos = m ? m->end() : run;  // the patterns never match empty
   }
 }
 

@@ -8,11 +8,16 @@
 // search would, but look up each closing shape through a Finder that remembers
 // its last answer, so every byte is examined a bounded number of times.
 //
-// Positions are byte offsets into valid UTF-8; the bytes searched for are ASCII,
-// which never occur inside a multi-byte sequence.
+// Every regex call here sees only a window of the text: the engine validates
+// the UTF-8 of the whole subject after the start offset on each call, so a call
+// per candidate over the full text would itself be quadratic.
+//
+// Positions are byte offsets into valid UTF-8; the bytes searched for directly
+// are ASCII, which never occur inside a multi-byte sequence.
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "quarrix/util/regex.hpp"
@@ -20,6 +25,9 @@
 namespace quarrix::hdl::detail {
 
 inline constexpr std::size_t npos = std::string_view::npos;
+
+// The text up to `end`, extended to the end of the character `end` falls in.
+std::string_view window(std::string_view text, std::size_t end);
 
 // End of the run of whitespace (\s) starting at `pos`.
 std::size_t skip_space(std::string_view text, std::size_t pos);
@@ -29,6 +37,12 @@ std::size_t word_end(std::string_view text, std::size_t pos);
 bool is_word_at(std::string_view text, std::size_t pos);
 // True when the byte at `pos` exists and equals `c`.
 inline bool byte_at(std::string_view text, std::size_t pos, char c) { return pos < text.size() && text[pos] == c; }
+
+// re.match at `pos` for a pattern that never looks more than 64 bytes ahead.
+std::optional<util::Match> match_short(const util::Regex& re, std::string_view text, std::size_t pos);
+// re.search from `pos` for a pattern whose matches are at most 64 bytes long
+// and that never looks beyond them.
+std::optional<util::Match> search_short(const util::Regex& re, std::string_view text, std::size_t pos);
 
 // The first position >= `from` that holds byte `c` and satisfies `accept`.
 // The last answer is cached as an interval without hits, so queries that move
@@ -47,10 +61,12 @@ class Finder {
   std::size_t hit_ = npos;   // the hit, or npos for none up to the end
 };
 
-// re.finditer of `re` over `text` for a pattern that begins with (\w+) followed
-// by something that cannot start with a word character. Such a match cannot
-// start inside a word run when it failed at the run's first character, so only
-// run starts are tried: linear where a plain search is quadratic in the run length.
+// re.finditer of `re` over `text` for a pattern that begins with (\w+), is
+// followed by something that cannot start with a word character, and whose
+// whole match lies within "word, space, one character, space, word, space,
+// word" from its start. Such a match cannot start inside a word run when it
+// failed at the run's first character, so only run starts are tried: linear
+// where a plain search is quadratic in the run length.
 void for_each_word_led_match(const util::Regex& re, std::string_view text,
                              const std::function<void(const util::Match&)>& visit);
 

@@ -1,0 +1,48 @@
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+
+#include "common/convert.hpp"
+#include "ip_scanner/bindings.hpp"
+#include "quarrix/describe/port_inference.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace quarrix::py {
+
+namespace {
+
+std::vector<std::string> str_list(nb::handle obj, const char* what) {
+  if (!PyList_Check(obj.ptr()) && !PyTuple_Check(obj.ptr()))
+    type_error(std::string(what) + " must be a list or tuple of str, not " + type_name(obj));
+  std::vector<std::string> out;
+  for (nb::handle item : obj) {
+    if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " must hold str items, not " + type_name(item));
+    out.push_back(nb::cast<std::string>(item));
+  }
+  return out;
+}
+
+}  // namespace
+
+void bind_port_inference(nb::module_& m) {
+  m.attr("_MEANINGFUL_GENERICS") = describe::meaningful_generics().pattern();
+  m.def(
+      "_infer_description_from_ports",
+      [](const std::string& entity_name, nb::handle source_path) {
+        auto [description, hints] = describe::infer_description_from_ports(entity_name, path_arg(source_path, "source_path"));
+        return nb::make_tuple(description ? nb::object(nb::str(description->c_str(), description->size())) : nb::none(),
+                              from_json(hints));
+      },
+      "entity_name"_a, "source_path"_a);
+  m.def(
+      "_compose_description",
+      [](const std::string& entity_name, nb::handle protocols, nb::handle interfaces,
+         const std::optional<std::string>& role, bool has_generics) {
+        return describe::compose_description(entity_name, str_list(protocols, "protocols"),
+                                             str_list(interfaces, "interfaces"), role, has_generics);
+      },
+      "entity_name"_a, "protocols"_a, "interfaces"_a, "role"_a, "has_generics"_a);
+}
+
+}  // namespace quarrix::py
