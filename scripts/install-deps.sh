@@ -8,6 +8,7 @@ debian_packages=(
   g++ cmake ninja-build pkg-config git
   libpcre2-dev libcurl4-openssl-dev nlohmann-json3-dev libutf8proc-dev libgtest-dev libyaml-cpp-dev
   python3-dev python3-pip
+  ghdl verilator iverilog
 )
 python_packages=("scikit-build-core>=0.10" "nanobind>=2.0" "pytest>=7")
 

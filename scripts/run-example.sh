@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 python3 -m pip install -q --no-build-isolation .
-python3 examples/describe_example.py examples/demo_repo
+quarrix-scan examples/demo_repo

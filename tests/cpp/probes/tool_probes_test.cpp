@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "probes/scoped_env.hpp"
+#include "quarrix/probes/default_probes.hpp"
+#include "quarrix/probes/tool_run.hpp"
+#include "quarrix/probes/verilog_verify.hpp"
+#include "quarrix/probes/vhdl_standard.hpp"
+
+namespace {
+
+using quarrix::Json;
+using quarrix::probes::detect_vhdl_standard;
+using quarrix::probes::find_on_path;
+using quarrix::probes::verify_verilog;
+using quarrix::testing::ScopedEnv;
+using quarrix::testing::TempRepo;
+using quarrix::testing::write_tool;
+
+using Standard = std::pair<std::string, bool>;
+
+std::string slurp(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Sources shared by the tests.
+struct Sources {
+  TempRepo repo;
+  Sources() {
+    repo.write("pkg.vhd", "package p is\n  constant W : natural := 8;\nend package;\n");
+    repo.write("use_lib.vhd",
+               "library mylib;\nuse mylib.p.all;\nentity e is\n  port (x : out bit_vector(W - 1 downto 0));\nend;\n"
+               "architecture a of e is begin x <= (others => '0'); end;\n");
+    // "force" is reserved from VHDL-2008 on.
+    repo.write("old.vhd", "entity o is end;\narchitecture a of o is\n  signal force : bit;\nbegin\nend;\n");
+    repo.write("broken.vhd", "entity b is\n  port (x : in nonexistent_type);\nend;\n");
+    repo.write("inc/defs.vh", "`define WIDTH 8\n");
+    repo.write("rtl/leaf.v", "module leaf(input clk, output reg [`WIDTH-1:0] q);\n"
+                             "  always @(posedge clk) q <= #1 q + 1'b1;\nendmodule\n");
+    repo.write("rtl/top.sv", "module top(input logic clk);\n  logic [7:0] q;\n  leaf u(.clk(clk), .q(q));\nendmodule\n");
+    repo.write("rtl/uses_missing.v", "module m(input clk);\n  not_here u(.clk(clk));\nendmodule\n");
+    repo.write("rtl/includes.v", "`include \"defs.vh\"\nmodule i(output [`WIDTH-1:0] y);\n  assign y = 0;\nendmodule\n");
+  }
+  std::string at(const char* rel) const { return repo.at(rel).string(); }
+};
+
+TEST(ToolProbes, WithoutToolsNothingIsVerified) {
+  Sources s;
+  TempRepo empty_bin;
+  ScopedEnv path("PATH", empty_bin.path());
+  EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd")}, "work"), Standard("unknown", false));
+  EXPECT_FALSE(verify_verilog({s.at("rtl/leaf.v")}));
+  // The probes as the driver sees them.
+  const auto probes = quarrix::probes::default_probes();
+  EXPECT_EQ(probes.detect_vhdl_standard({s.at("pkg.vhd")}, Json("work")), Json::array({"unknown", false}));
+  EXPECT_EQ(probes.verify_verilog({s.at("rtl/leaf.v")}), Json(false));
+}
+
+TEST(ToolProbes, ListsWithoutTheirLanguageAreNotRun) {
+  Sources s;
+  TempRepo bin;
+  const std::string log = bin.at("calls").string();
+  for (const char* tool : {"ghdl", "verilator", "iverilog"}) write_tool(bin, tool, "echo $0 >> '" + log + "'\nexit 0\n");
+  ScopedEnv path("PATH", bin.path());
+  EXPECT_EQ(detect_vhdl_standard({s.at("rtl/leaf.v"), s.at("inc/defs.vh")}, "work"), Standard("unknown", false));
+  EXPECT_FALSE(verify_verilog({s.at("pkg.vhd")}));
+  EXPECT_FALSE(verify_verilog({}));
+  EXPECT_FALSE(std::filesystem::exists(log));
+}
+
+TEST(ToolProbes, GhdlArgumentVector) {
+  Sources s;
+  TempRepo bin;
+  const std::string log = bin.at("calls").string();
+  // Fails the first (VHDL-2008) analysis, passes the second.
+  write_tool(bin, "ghdl",
+             "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '" + log + "'\necho --- >> '" + log +
+                 "'\ncase \"$2\" in --std=08) exit 1;; esac\nexit 0\n");
+  ScopedEnv path("PATH", bin.path());
+  const auto result = detect_vhdl_standard({s.at("inc/defs.vh"), s.at("pkg.vhd"), s.at("use_lib.vhd")}, "mylib");
+  EXPECT_EQ(result, Standard("vhdl-93", true));
+
+  std::istringstream lines(slurp(log));
+  std::vector<std::string> args;
+  for (std::string line; std::getline(lines, line);) args.push_back(line);
+  ASSERT_EQ(args.size(), 14u);
+  for (std::size_t run = 0; run < 2; ++run) {
+    const auto* a = &args[run * 7];
+    EXPECT_EQ(a[0], "-a");
+    EXPECT_EQ(a[1], run == 0 ? "--std=08" : "--std=93");
+    EXPECT_EQ(a[2].rfind("--workdir=", 0), 0u);
+    EXPECT_EQ(a[3], "--work=mylib");
+    EXPECT_EQ(a[4], s.at("pkg.vhd"));  // VHDL files only, in order, absolute
+    EXPECT_EQ(a[5], s.at("use_lib.vhd"));
+    EXPECT_EQ(a[6], "---");
+  }
+  EXPECT_NE(args[2], args[9]);  // a fresh work directory per standard
+  EXPECT_FALSE(std::filesystem::exists(args[2].substr(10)));  // and removed afterwards
+}
+
+TEST(ToolProbes, LibraryThatIsNoIdentifierAnalysesIntoWork) {
+  Sources s;
+  TempRepo bin;
+  const std::string log = bin.at("calls").string();
+  write_tool(bin, "ghdl", "echo \"$4\" >> '" + log + "'\nexit 0\n");
+  ScopedEnv path("PATH", bin.path());
+  EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd")}, "--help"), Standard("vhdl-2008", true));
+  EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd")}, "a b"), Standard("vhdl-2008", true));
+  EXPECT_EQ(slurp(log), "--work=work\n--work=work\n");
+}
+
+TEST(ToolProbes, HangingToolIsCutOffAndNotVerified) {
+  Sources s;
+  TempRepo bin;
+  for (const char* tool : {"ghdl", "verilator"}) write_tool(bin, tool, "exec sleep 30\n");
+  ScopedEnv path("PATH", bin.path());
+  ScopedEnv timeout("QUARRIX_TOOL_TIMEOUT", "0.3");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd")}, "work"), Standard("unknown", false));
+  EXPECT_FALSE(verify_verilog({s.at("rtl/leaf.v")}));
+  // One cut-off analysis each (no retry with the next standard), plus
+  // Verilator's version query.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+TEST(ToolProbes, RealGhdl) {
+  if (!find_on_path("ghdl")) GTEST_SKIP() << "ghdl is not installed";
+  Sources s;
+  EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd"), s.at("use_lib.vhd")}, "mylib"), Standard("vhdl-2008", true));
+  // The same list analysed into another library cannot resolve "mylib".
+  EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd"), s.at("use_lib.vhd")}, "work"), Standard("unknown", false));
+  EXPECT_EQ(detect_vhdl_standard({s.at("old.vhd")}, "work"), Standard("vhdl-93", true));
+  EXPECT_EQ(detect_vhdl_standard({s.at("broken.vhd")}, "work"), Standard("unknown", false));
+  // Order matters: the package must come first.
+  EXPECT_EQ(detect_vhdl_standard({s.at("use_lib.vhd"), s.at("pkg.vhd")}, "mylib"), Standard("unknown", false));
+}
+
+TEST(ToolProbes, RealVerilator) {
+  if (!find_on_path("verilator")) GTEST_SKIP() << "verilator is not installed";
+  Sources s;
+  EXPECT_TRUE(verify_verilog({s.at("inc/defs.vh"), s.at("rtl/leaf.v"), s.at("rtl/top.sv")}));
+  EXPECT_TRUE(verify_verilog({s.at("inc/defs.vh"), s.at("rtl/includes.v")}));  // `include through -I
+  EXPECT_FALSE(verify_verilog({s.at("rtl/includes.v")}));
+  EXPECT_FALSE(verify_verilog({s.at("rtl/uses_missing.v")}));
+}
+
+TEST(ToolProbes, RealIcarusWhenVerilatorIsAbsent) {
+  const auto iverilog = find_on_path("iverilog");
+  if (!iverilog) GTEST_SKIP() << "iverilog is not installed";
+  Sources s;
+  TempRepo bin;
+  std::filesystem::create_symlink(*iverilog, bin.at("iverilog"));
+  ScopedEnv path("PATH", bin.path());
+  EXPECT_TRUE(verify_verilog({s.at("inc/defs.vh"), s.at("rtl/leaf.v"), s.at("rtl/top.sv")}));
+  EXPECT_TRUE(verify_verilog({s.at("inc/defs.vh"), s.at("rtl/includes.v")}));
+  EXPECT_FALSE(verify_verilog({s.at("rtl/uses_missing.v")}));
+}
+
+}  // namespace
