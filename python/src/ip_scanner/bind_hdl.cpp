@@ -26,7 +26,7 @@ nb::list to_list(const std::vector<std::string>& items) {
 }
 
 std::string str_item(nb::handle item, const char* what) {
-  if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " must hold str items, not " + type_name(item));
+  if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " must hold str items, not " + py_type_name(item));
   return nb::cast<std::string>(item);
 }
 
@@ -37,7 +37,7 @@ std::vector<std::string> str_items(nb::handle obj, const char* what, bool allow_
   if (!ok)
     type_error(std::string(what) + (allow_set ? " must be a set, list or tuple of str, not "
                                               : " must be a list or tuple of str, not ") +
-               type_name(obj));
+               py_type_name(obj));
   std::vector<std::string> out;
   for (nb::handle item : obj) out.push_back(str_item(item, what));
   return out;
@@ -50,7 +50,7 @@ std::set<std::string> str_set(nb::handle obj, const char* what) {
 
 // A Python int of any size, saturated to the long long range (a slice bound).
 long long int_arg(nb::handle obj, const char* what) {
-  if (!PyLong_Check(obj.ptr())) type_error(std::string(what) + " must be int, not " + type_name(obj));
+  if (!PyLong_Check(obj.ptr())) type_error(std::string(what) + " must be int, not " + py_type_name(obj));
   int overflow = 0;
   const long long value = PyLong_AsLongLongAndOverflow(obj.ptr(), &overflow);
   if (overflow != 0) return overflow > 0 ? LLONG_MAX : LLONG_MIN;

@@ -14,10 +14,10 @@ namespace {
 
 std::vector<std::string> str_list(nb::handle obj, const char* what) {
   if (!PyList_Check(obj.ptr()) && !PyTuple_Check(obj.ptr()))
-    type_error(std::string(what) + " must be a list or tuple of str, not " + type_name(obj));
+    type_error(std::string(what) + " must be a list or tuple of str, not " + py_type_name(obj));
   std::vector<std::string> out;
   for (nb::handle item : obj) {
-    if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " must hold str items, not " + type_name(item));
+    if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " must hold str items, not " + py_type_name(item));
     out.push_back(nb::cast<std::string>(item));
   }
   return out;

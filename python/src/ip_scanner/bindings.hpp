@@ -7,6 +7,8 @@ namespace quarrix::py {
 
 void bind_describe_hygiene(nanobind::module_& m);
 void bind_describe(nanobind::module_& m);
+void bind_hdl(nanobind::module_& m);
+void bind_port_inference(nanobind::module_& m);
 void bind_license(nanobind::module_& m);
 void bind_tags(nanobind::module_& m);
 void bind_scan_filters(nanobind::module_& m);

@@ -6,6 +6,8 @@ NB_MODULE(ip_scanner, m) {
   // that outlive nanobind's shutdown check by design.
   nanobind::set_leak_warnings(false);
   quarrix::py::bind_describe_hygiene(m);
+  quarrix::py::bind_hdl(m);
+  quarrix::py::bind_port_inference(m);
   quarrix::py::bind_describe(m);
   quarrix::py::bind_license(m);
   quarrix::py::bind_tags(m);
