@@ -1,0 +1,53 @@
+"""quarrix_core.probes: the built-in probes as a Python host uses them."""
+
+import pathlib
+import shutil
+
+import pytest
+
+import quarrix_core.ip_scanner as s
+import quarrix_core.probes as p
+
+DEMO = pathlib.Path(__file__).resolve().parents[2] / "examples" / "demo_repo"
+
+
+def test_default_probes_is_a_scan_probes_of_native_callables():
+    probes = p.default_probes()
+    assert isinstance(probes, s.ScanProbes)
+    for field in ("detect_library_name", "detect_vhdl_standard", "detect_vendor_deps",
+                  "detect_test_infrastructure", "compute_badges", "verify_verilog"):
+        assert getattr(probes, field) is getattr(p, field)
+
+
+def test_probes_take_str_and_pathlike():
+    rtl = DEMO / "rtl"
+    assert p.detect_library_name(DEMO) == p.detect_library_name(str(DEMO)) == "work"
+    assert p.detect_vendor_deps([rtl / "TECH" / "xilinx" / "ram_dp.v"]) == ["xpm"]
+    assert p.detect_vendor_deps((str(rtl / "uart_tx.v"),)) == []
+    standard = p.detect_vhdl_standard([rtl / "spi_pkg.vhd", str(rtl / "spi_master.vhd")], "work")
+    assert standard == (("vhdl-2008", True) if shutil.which("ghdl") else ("unknown", False))
+    verified = p.verify_verilog([rtl / "uart_defs.vh", rtl / "uart_tx.v"])
+    assert verified is bool(shutil.which("verilator") or shutil.which("iverilog"))
+    info = p.detect_test_infrastructure(DEMO)
+    assert list(info) == ["cocotb", "vunit", "uvm", "verilator_cpp", "fusesoc", "ci"]
+    assert p.compute_badges(True, {**info, "cocotb": True}) == ["verified", "cocotb"]
+    assert p.compute_badges(0, {}) == []
+
+
+@pytest.mark.parametrize("call", [
+    lambda: p.detect_library_name(3),
+    lambda: p.detect_vendor_deps("rtl/a.v"),
+    lambda: p.detect_vendor_deps([3]),
+    lambda: p.verify_verilog(None),
+    lambda: p.detect_vhdl_standard([], None),
+    lambda: p.compute_badges(True, {"x": object()}),
+])
+def test_wrong_argument_types_raise_type_error(call):
+    with pytest.raises(TypeError):
+        call()
+
+
+def test_scan_with_default_probes():
+    rows = s.scan_repo(DEMO, "demo", "", "", "", p.default_probes(), use_llm=False)
+    assert [r["name"] for r in rows] == ["fifo_sync", "ram_dp", "spi_master", "uart_rx", "uart_top", "uart_tx"]
+    assert all(r["test_info"]["ci"] == [] for r in rows)
