@@ -144,6 +144,8 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   // A subproject scan without buckets can never succeed: say so before any work.
   if (options.granularity == "subproject" && !options.bucket_map) throw std::invalid_argument(kSubprojectNeedsBucketMap);
 
+  // Nothing outside the repository is read, whatever its links point at.
+  const util::ReadConfinement confinement(repo_path);
   const std::vector<std::string> src_dirs = source_roots(repo_path);
   std::vector<std::string> merged_excludes = default_vendor_sim_excludes();
   merged_excludes.insert(merged_excludes.end(), options.exclude_dirs.begin(), options.exclude_dirs.end());

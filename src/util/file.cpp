@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "quarrix/util/text.hpp"
 
@@ -14,12 +15,40 @@ namespace {
 
 bool stat_path(const std::filesystem::path& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
 
+// The resolved root reads are confined to on this thread, if any.
+thread_local std::optional<std::string> confined_root;
+
+std::optional<std::string> resolved(const std::filesystem::path& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return std::nullopt;
+  std::string out(real);
+  ::free(real);
+  return out;
+}
+
+bool inside_confinement(const std::filesystem::path& path) {
+  if (!confined_root) return true;
+  const auto real = resolved(path);
+  if (!real) return false;
+  const std::string& root = *confined_root;
+  if (root.empty()) return false;
+  if (root == "/") return true;
+  return real->size() > root.size() && real->compare(0, root.size(), root) == 0 && (*real)[root.size()] == '/';
+}
+
 }  // namespace
+
+ReadConfinement::ReadConfinement(const std::filesystem::path& root) : previous_(confined_root) {
+  // An unresolvable root leaves nothing readable (the empty root).
+  confined_root = resolved(root).value_or(std::string());
+}
+
+ReadConfinement::~ReadConfinement() { confined_root = previous_; }
 
 std::optional<std::string> read_file_bytes(const std::filesystem::path& path) {
   struct stat st {};
   // Decide from metadata first: a FIFO or device is never opened.
-  if (!stat_path(path, st) || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (!stat_path(path, st) || !S_ISREG(st.st_mode) || !inside_confinement(path)) return std::nullopt;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return std::nullopt;
   struct stat opened {};

@@ -20,6 +20,21 @@ std::optional<std::string> read_file_bytes(const std::filesystem::path& path);
 // (Python's open(path, encoding="utf-8", errors="replace").read()).
 std::optional<std::string> read_text_file(const std::filesystem::path& path);
 
+// While alive, whole-file reads on this thread succeed only for files whose
+// fully resolved path lies inside the resolved `root`: a link inside a
+// repository cannot make a scan read, and publish, a file outside it. Links
+// that stay inside keep working. Confinements nest; the innermost applies.
+class ReadConfinement {
+ public:
+  explicit ReadConfinement(const std::filesystem::path& root);
+  ~ReadConfinement();
+  ReadConfinement(const ReadConfinement&) = delete;
+  ReadConfinement& operator=(const ReadConfinement&) = delete;
+
+ private:
+  std::optional<std::string> previous_;
+};
+
 // Metadata tests that follow links and never throw.
 bool exists(const std::filesystem::path& path);
 bool is_directory(const std::filesystem::path& path);

@@ -85,3 +85,31 @@ TEST(Json, DumpsLikePython) {
   EXPECT_EQ(dumps_python(v),
             R"({"model": "m", "text": "a\"b\\c\n\t\u007f\u00e9\ud83d\ude00", "n": [1, true, null]})");
 }
+
+TEST(ReadFile, ConfinementKeepsReadsInsideTheRoot) {
+  TempDir outside;
+  TempDir repo;
+  std::ofstream(outside.path / "secret") << "canary";
+  std::ofstream(repo.path / "inside.v") << "module m; endmodule";
+  fs::create_directory(repo.path / "sub");
+  fs::create_symlink(outside.path / "secret", repo.path / "README.md");
+  fs::create_symlink(repo.path / "inside.v", repo.path / "sub" / "alias.v");
+  fs::create_symlink("../inside.v", repo.path / "sub" / "relative.v");
+  {
+    const ReadConfinement confine(repo.path / "sub" / "..");
+    EXPECT_FALSE(read_text_file(repo.path / "README.md"));
+    EXPECT_FALSE(read_text_file(outside.path / "secret"));
+    EXPECT_TRUE(read_text_file(repo.path / "sub" / "alias.v"));
+    EXPECT_TRUE(read_text_file(repo.path / "sub" / "relative.v"));
+    {
+      const ReadConfinement inner(repo.path / "sub");
+      EXPECT_FALSE(read_text_file(repo.path / "inside.v"));
+    }
+    EXPECT_TRUE(read_text_file(repo.path / "inside.v"));
+  }
+  EXPECT_EQ(read_text_file(repo.path / "README.md"), "canary");  // no confinement outside a scan
+  {
+    const ReadConfinement nowhere(repo.path / "missing");
+    EXPECT_FALSE(read_text_file(repo.path / "inside.v"));
+  }
+}
