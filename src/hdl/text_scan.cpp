@@ -16,9 +16,20 @@ constexpr std::size_t kFirstWindow = 256;
 constexpr std::size_t kLargestWindow = 1 << 16;
 
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool is_ascii(char c) { return static_cast<unsigned char>(c) < 0x80; }
+// \w and \s agree with these on ASCII; other characters go to the regex.
+bool is_ascii_word(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+bool is_ascii_space(char c) { return util::is_space(static_cast<char32_t>(static_cast<unsigned char>(c))); }
 
 // End of the run of `run_re` (a "X*" pattern) from `pos`, in growing windows.
-std::size_t run_end(const util::Regex& run_re, std::string_view text, std::size_t pos) {
+std::size_t run_end(const util::Regex& run_re, bool (*ascii_in_run)(char), std::string_view text,
+                    std::size_t pos) {
+  while (pos < text.size() && is_ascii(text[pos])) {
+    if (!ascii_in_run(text[pos])) return pos;
+    ++pos;
+  }
   for (std::size_t size = kFirstWindow; pos < text.size(); size = std::min(2 * size, kLargestWindow)) {
     const std::string_view part = window(text, pos + size);
     const std::size_t end = run_re.match(part, pos)->end();
@@ -38,17 +49,19 @@ std::string_view window(std::string_view text, std::size_t end) {
 
 std::size_t skip_space(std::string_view text, std::size_t pos) {
   static const util::Regex space(R"(\s*)");
-  return run_end(space, text, pos);
+  return run_end(space, is_ascii_space, text, pos);
 }
 
 std::size_t word_end(std::string_view text, std::size_t pos) {
   static const util::Regex word(R"(\w*)");
-  return run_end(word, text, pos);
+  return run_end(word, is_ascii_word, text, pos);
 }
 
 bool is_word_at(std::string_view text, std::size_t pos) {
   static const util::Regex word(R"(\w)");
-  return pos < text.size() && match_short(word, text, pos).has_value();
+  if (pos >= text.size()) return false;
+  if (is_ascii(text[pos])) return is_ascii_word(text[pos]);
+  return match_short(word, text, pos).has_value();
 }
 
 std::optional<util::Match> match_short(const util::Regex& re, std::string_view text, std::size_t pos) {
