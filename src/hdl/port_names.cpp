@@ -26,9 +26,9 @@ void append_group(std::vector<std::string>& out, const util::Match& m, std::size
 }
 
 // Where the body of the first "<keyword>\s*(" begins (keyword case-insensitive), or npos.
-std::size_t block_body(std::string_view text, const util::Regex& keyword, std::size_t keyword_size) {
+std::size_t block_body(std::string_view text, const util::Regex& keyword) {
   for (auto k = search_short(keyword, text, 0); k; k = search_short(keyword, text, k->start() + 1)) {
-    const std::size_t open = skip_space(text, k->start() + keyword_size);
+    const std::size_t open = skip_space(text, k->end());
     if (byte_at(text, open, '(')) return open + 1;
   }
   return npos;
@@ -41,7 +41,7 @@ std::size_t block_body(std::string_view text, const util::Regex& keyword, std::s
 std::optional<std::string_view> vhdl_port_block(std::string_view text) {
   static const util::Regex keyword("port", util::kIgnoreCase);
   static const util::Regex end_word(R"(end\b)", util::kIgnoreCase);
-  const std::size_t body = block_body(text, keyword, 4);
+  const std::size_t body = block_body(text, keyword);
   if (body == npos) return std::nullopt;
   const auto closes = [&](std::size_t r) {
     const std::size_t semi = skip_space(text, r + 1);
@@ -128,7 +128,7 @@ std::optional<std::string_view> sv_first_port_list(std::string_view text) {
 // the first ")" followed by optional whitespace and ";".
 std::optional<std::string_view> vhdl_generic_block(std::string_view text) {
   static const util::Regex keyword("generic", util::kIgnoreCase);
-  const std::size_t body = block_body(text, keyword, 7);
+  const std::size_t body = block_body(text, keyword);
   if (body == npos) return std::nullopt;
   for (std::size_t r = text.find(')', body); r != npos; r = text.find(')', r + 1))
     if (byte_at(text, skip_space(text, r + 1), ';')) return text.substr(body, r - body);
