@@ -1,5 +1,6 @@
 // quarrix-scan: the catalog rows of a cloned HDL repository, from the command line.
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "quarrix/llm/chain.hpp"
 #include "quarrix/llm/stats.hpp"
 #include "quarrix/probes/default_probes.hpp"
+#include "quarrix/probes/tool_run.hpp"
 #include "quarrix/scan/scan_repo.hpp"
 #include "quarrix/util/env.hpp"
 #include "quarrix/util/file.hpp"
@@ -40,6 +42,14 @@ std::string one_line(std::string_view text) {
   std::string out;
   for (const auto& part : util::split_whitespace(text)) out += (out.empty() ? "" : " ") + part;
   return out;
+}
+
+// Ctrl-C or a termination request: the running tool (in a process group of
+// its own, so the terminal's signal misses it) goes down with us.
+void on_terminating_signal(int sig) {
+  probes::kill_running_tools();
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
 }
 
 bool provider_key_set() {
@@ -84,6 +94,9 @@ Prepared prepare(const cli::Options& options) {
     p.tag = *options.tag;
     p.commit = *options.commit;
   }
+
+  if (p.url.empty() && options.granularity == "repo" && !options.quiet)
+    std::fputs("quarrix-scan: note: no --url and no git remote: the repository row gets an empty name\n", stderr);
 
   scan::ScanOptions& so = p.scan_options;
   so.use_llm = options.use_llm.value_or(provider_key_set());
@@ -177,6 +190,7 @@ int main(int argc, char** argv) {
     std::printf("quarrix-scan %s\n", QUARRIX_VERSION);
     return 0;
   }
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, on_terminating_signal);
   try {
     return run(options);
   } catch (const cli::UsageError& e) {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -25,6 +26,27 @@ namespace quarrix::probes {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Process groups of the tools running now, for kill_running_tools(). A fixed
+// table of lock-free slots, so that a signal handler may read it.
+constexpr std::size_t kRunningSlots = 64;
+std::atomic<pid_t> running[kRunningSlots];
+
+struct RunningTool {
+  std::atomic<pid_t>* slot = nullptr;
+  explicit RunningTool(pid_t pid) {
+    for (auto& s : running) {
+      pid_t expected = 0;
+      if (s.compare_exchange_strong(expected, pid)) {
+        slot = &s;
+        return;
+      }
+    }
+  }
+  ~RunningTool() {
+    if (slot) slot->store(0);
+  }
+};
 
 bool is_executable_file(const std::string& path) {
   return util::is_regular_file(path) && ::access(path.c_str(), X_OK) == 0;
@@ -89,6 +111,11 @@ std::optional<std::string> find_on_path(const std::string& name) {
   return std::nullopt;
 }
 
+void kill_running_tools() noexcept {
+  for (auto& s : running)
+    if (const pid_t pid = s.load(); pid > 0) ::kill(-pid, SIGKILL);
+}
+
 std::chrono::milliseconds tool_timeout() {
   constexpr std::chrono::milliseconds kDefault{60000};
   const auto value = util::getenv_str("QUARRIX_TOOL_TIMEOUT");
@@ -142,6 +169,7 @@ RunResult run_tool(const std::vector<std::string>& argv, const RunOptions& optio
   ::close(err_pipe[1]);
   if (spawn_error != 0) return result;
   result.started = true;
+  const RunningTool registered(pid);
 
   const auto deadline = Clock::now() + options.timeout;
   bool exited = false;

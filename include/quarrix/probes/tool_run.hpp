@@ -39,6 +39,11 @@ inline constexpr std::size_t kCaptureLimit = 1 << 20;
 // missing program: that is a result.
 RunResult run_tool(const std::vector<std::string>& argv, const RunOptions& options = {});
 
+// Kills the process groups of the tools running at this moment. Only
+// async-signal-safe calls: a program may call it from its SIGINT/SIGTERM
+// handler so that no tool outlives it.
+void kill_running_tools() noexcept;
+
 // The per-tool time limit: QUARRIX_TOOL_TIMEOUT in seconds when it is a
 // positive number, else 60 seconds. Read at each call.
 std::chrono::milliseconds tool_timeout();

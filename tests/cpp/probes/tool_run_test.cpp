@@ -96,6 +96,19 @@ TEST(RunTool, LeftoverProcessesDoNotHoldUpACompletedRun) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+TEST(RunTool, KillRunningToolsEndsEveryRunningTool) {
+  quarrix::probes::RunResult result;
+  std::thread runner([&result] { result = run_tool({"/bin/sh", "-c", "sleep 30"}, capture(std::chrono::seconds(20))); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto start = std::chrono::steady_clock::now();
+  quarrix::probes::kill_running_tools();
+  runner.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_TRUE(result.started);
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_FALSE(result.succeeded());
+}
+
 TEST(RunTool, CapturedOutputIsBounded) {
   const auto r = run_tool({"/bin/sh", "-c", "head -c 3000000 /dev/zero"}, capture());
   EXPECT_TRUE(r.succeeded());
