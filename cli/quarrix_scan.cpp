@@ -84,16 +84,11 @@ Prepared prepare(const cli::Options& options) {
 
   p.ns = options.ns.value_or(util::path_name(p.repo));
   if (p.ns.empty()) throw cli::UsageError("cannot take a namespace from '" + p.repo + "'; give --namespace");
-  if (!options.url || !options.tag || !options.commit) {
-    const cli::GitInfo git = cli::read_git_info(p.repo);
-    p.url = options.url.value_or(git.url);
-    p.tag = options.tag.value_or(git.tag);
-    p.commit = options.commit.value_or(git.commit);
-  } else {
-    p.url = *options.url;
-    p.tag = *options.tag;
-    p.commit = *options.commit;
-  }
+  const bool all_given = options.url && options.tag && options.commit;
+  const cli::GitInfo git = all_given ? cli::GitInfo{} : cli::read_git_info(p.repo);
+  p.url = options.url.value_or(git.url);
+  p.tag = options.tag.value_or(git.tag);
+  p.commit = options.commit.value_or(git.commit);
 
   if (p.url.empty() && options.granularity == "repo" && !options.quiet)
     std::fputs("quarrix-scan: note: no --url and no git remote: the repository row gets an empty name\n", stderr);
@@ -164,8 +159,9 @@ int run(const cli::Options& options) {
   write_rows(render(rows, options.format), options);
 
   if (!options.quiet) {
-    std::fprintf(stderr, "quarrix-scan: %zu entities, %zu kept, %zu skipped; %zu rows in %.1f s\n", units, kept,
-                 units - kept, rows.size(), progress.elapsed_seconds());
+    std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s\n", units,
+                 units == 1 ? "entity" : "entities", kept, units - kept, rows.size(), rows.size() == 1 ? "row" : "rows",
+                 progress.elapsed_seconds());
     const Json stats = llm::get_llm_stats();
     if (so.use_llm && !stats.empty()) std::fprintf(stderr, "%s\n", llm::format_llm_summary().c_str());
   }

@@ -1,5 +1,6 @@
 """quarrix-scan end to end: formats, options, exit codes and bad input."""
 
+import http.server
 import json
 import os
 import pathlib
@@ -7,6 +8,7 @@ import pty
 import re
 import shutil
 import subprocess
+import threading
 
 import pytest
 
@@ -149,6 +151,39 @@ def test_git_checkout_supplies_url_tag_and_commit(run, tmp_path):
     (row,) = json.loads(run(repo, "--granularity", "repo", "--tag", "main", "-q").stdout)
     assert row["source"]["tag"] == "main"
     assert len(sha) == 40
+
+
+def test_language_model_tier_by_default_only_with_a_key(scanner, tmp_path):
+    repo = tmp_path / "repo"
+    repo.mkdir()
+    (repo / "zq.v").write_text("module zq(input a, output b);\nassign b = a;\nendmodule\n")
+    requests = []
+
+    class Refuse(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            requests.append(self.path)
+            self.send_response(403)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.HTTPServer(("127.0.0.1", 0), Refuse)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    env = {k: v for k, v in os.environ.items() if k not in PROVIDER_KEYS}
+    env.update(GROQ_API_KEY="test-key", QUARRIX_LLM_PROVIDERS="groq", QUARRIX_LLM_PACE="0",
+               QUARRIX_GROQ_BASE_URL=f"http://127.0.0.1:{server.server_port}")
+    try:
+        off = subprocess.run([scanner, repo, "--no-llm"], capture_output=True, text=True, env=env, timeout=120)
+        assert off.returncode == 0 and requests == []
+        on = subprocess.run([scanner, repo], capture_output=True, text=True, env=env, timeout=120)
+    finally:
+        server.shutdown()
+    assert on.returncode == 0, on.stderr
+    assert requests, "the key alone turns the language-model tier on"
+    summary = on.stderr.splitlines()
+    assert summary[0].startswith("quarrix-scan: 1 entity, 1 kept, 0 skipped; 1 row in") and "groq" in "\n".join(summary[1:])
 
 
 def test_version_and_help(run):
