@@ -3,6 +3,8 @@
 
 #include <pcre2.h>
 
+#include "quarrix/util/text.hpp"
+
 namespace quarrix::util {
 
 namespace {
@@ -83,6 +85,20 @@ MatchResources& resources() {
   return r;
 }
 
+// PCRE2 would re-check the UTF-8 of the whole rest of the subject on every
+// call, which makes repeated searches of one text quadratic. We check each
+// subject once (the last one checked is remembered per thread) and tell PCRE2
+// not to check again. An invalid subject never matches.
+bool valid_subject(std::string_view subject) {
+  thread_local const char* last_data = nullptr;
+  thread_local std::size_t last_size = 0;
+  if (subject.data() == last_data && subject.size() == last_size) return true;
+  if (!is_valid_utf8(subject)) return false;
+  last_data = subject.data();
+  last_size = subject.size();
+  return true;
+}
+
 }  // namespace
 
 struct Regex::Code {
@@ -138,11 +154,11 @@ std::size_t Regex::group_count() const {
 }
 
 std::optional<Match> Regex::run(std::string_view subject, std::size_t pos, unsigned options) const {
-  if (pos > subject.size()) return std::nullopt;
+  if (pos > subject.size() || !valid_subject(subject)) return std::nullopt;
   pcre2_match_data* data = pcre2_match_data_create_from_pattern(code_->code, nullptr);
   if (!data) return std::nullopt;
-  const int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), pos, options,
-                             data, resources().context);
+  const int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), pos,
+                             options | PCRE2_NO_UTF_CHECK, data, resources().context);
   std::optional<Match> result;
   // rc < 0: no match, or a resource limit / invalid subject, both "no match".
   if (rc > 0) {

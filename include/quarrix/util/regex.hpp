@@ -12,6 +12,7 @@
 // (or the JIT stack) counts as "no match" from that point on: search() returns
 // nothing, iteration stops, and sub() leaves the rest of the subject unchanged.
 // Callers therefore fall through to their next source instead of hanging.
+// A subject that is not valid UTF-8 never matches.
 
 #include <cstddef>
 #include <functional>

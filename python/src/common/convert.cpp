@@ -26,6 +26,40 @@ std::string path_arg(nb::handle obj, const char* what) {
   return nb::cast<std::string>(fspath);
 }
 
+namespace {
+
+void require_sequence(nb::handle obj, const char* what, bool allow_tuple) {
+  if (PyList_Check(obj.ptr()) || (allow_tuple && PyTuple_Check(obj.ptr()))) return;
+  type_error(std::string(what) + (allow_tuple ? " must be a list or tuple, not " : " must be a list, not ") +
+             py_type_name(obj));
+}
+
+}  // namespace
+
+std::vector<std::string> str_list_arg(nb::handle obj, const char* what, bool allow_tuple) {
+  require_sequence(obj, what, allow_tuple);
+  std::vector<std::string> out;
+  for (nb::handle item : obj) {
+    if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " must hold str items, not " + py_type_name(item));
+    out.push_back(nb::cast<std::string>(item));
+  }
+  return out;
+}
+
+std::vector<std::string> path_list_arg(nb::handle obj, const char* what, bool allow_tuple) {
+  require_sequence(obj, what, allow_tuple);
+  std::vector<std::string> out;
+  for (nb::handle item : obj) out.push_back(path_arg(item, what));
+  return out;
+}
+
+nb::list to_pylist(const std::vector<std::string>& items) {
+  nb::list out;
+  for (const auto& item : items)
+    out.append(nb::steal(PyUnicode_DecodeUTF8(item.data(), static_cast<Py_ssize_t>(item.size()), "replace")));
+  return out;
+}
+
 Json to_json(nb::handle obj, const char* what) {
   PyObject* p = obj.ptr();
   if (p == Py_None) return nullptr;

@@ -23,6 +23,13 @@ Json to_json(nb::handle obj, const char* what);
 // Json -> Python value; objects become dicts in their key order.
 nb::object from_json(const Json& value);
 
+// A list (or, with allow_tuple, a tuple) of str; TypeError naming `what` otherwise.
+std::vector<std::string> str_list_arg(nb::handle obj, const char* what, bool allow_tuple = false);
+// A list (or, with allow_tuple, a tuple) of str / os.PathLike -> path strings.
+std::vector<std::string> path_list_arg(nb::handle obj, const char* what, bool allow_tuple = false);
+// A new Python list of str.
+nb::list to_pylist(const std::vector<std::string>& items);
+
 // True when `obj` is a dict (or a Mapping subclass instance of dict).
 bool is_dict(nb::handle obj);
 bool is_list(nb::handle obj);

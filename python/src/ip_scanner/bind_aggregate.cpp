@@ -24,13 +24,6 @@ namespace quarrix::py {
 
 namespace {
 
-std::vector<std::string> path_list(nb::handle obj, const char* what) {
-  if (!is_list(obj)) type_error(std::string(what) + " must be a list, not " + py_type_name(obj));
-  std::vector<std::string> out;
-  for (nb::handle item : obj) out.push_back(path_arg(item, what));
-  return out;
-}
-
 Json list_json(nb::handle obj, const char* what) {
   if (!is_list(obj)) type_error(std::string(what) + " must be a list, not " + py_type_name(obj));
   return to_json(obj, what);
@@ -78,7 +71,7 @@ void bind_aggregate(nb::module_& m) {
   m.def(
       "_collect_define_carriers",
       [](nb::handle repo_path, nb::handle scope_files) {
-        return scan::collect_define_carriers(path_arg(repo_path, "repo_path"), path_list(scope_files, "scope_files"));
+        return scan::collect_define_carriers(path_arg(repo_path, "repo_path"), path_list_arg(scope_files, "scope_files"));
       },
       "repo_path"_a, "scope_files"_a,
       "Define-only Verilog headers in the directory tree spanned by scope_files, as repository-relative paths.");

@@ -10,23 +10,13 @@ using namespace nb::literals;
 
 namespace quarrix::py {
 
-namespace {
-
-nb::frozenset to_frozenset(const std::vector<std::string>& ids) {
-  nb::list items;
-  for (const auto& id : ids) items.append(id);
-  return nb::frozenset(items);
-}
-
-}  // namespace
-
 void bind_license(nb::module_& m) {
   nb::list patterns;
   for (const auto& [pattern, id] : license::spdx_patterns()) patterns.append(nb::make_tuple(pattern, id));
   m.attr("SPDX_PATTERNS") = patterns;
-  m.attr("_STRONG_COPYLEFT") = to_frozenset(license::strong_copyleft());
-  m.attr("_WEAK_COPYLEFT") = to_frozenset(license::weak_copyleft());
-  m.attr("_PERMISSIVE") = to_frozenset(license::permissive());
+  m.attr("_STRONG_COPYLEFT") = nb::frozenset(to_pylist(license::strong_copyleft()));
+  m.attr("_WEAK_COPYLEFT") = nb::frozenset(to_pylist(license::weak_copyleft()));
+  m.attr("_PERMISSIVE") = nb::frozenset(to_pylist(license::permissive()));
   m.def("classify_license", &license::classify_license, "spdx_id"_a,
         "Classify an SPDX identifier or expression: permissive, weak-copyleft, strong-copyleft or unknown.");
   m.def(

@@ -140,13 +140,7 @@ std::string body_arg(nb::handle body) {
   return std::string(data, static_cast<std::size_t>(size));
 }
 
-nb::list str_list(const std::vector<std::string>& items) {
-  nb::list out;
-  for (const std::string& item : items) out.append(py_text(item));
-  return out;
-}
-
-nb::object dead_set() { return nb::steal(PySet_New(str_list(llm::dead_providers()).ptr())); }
+nb::object dead_set() { return nb::steal(PySet_New(to_pylist(llm::dead_providers()).ptr())); }
 
 nb::dict stats_dict() { return nb::borrow<nb::dict>(from_json(llm::get_llm_stats())); }
 
@@ -160,7 +154,7 @@ void bind_session_views(nb::module_& m) {
            [](const DeadProvidersView&, nb::handle name) {
              return PyUnicode_Check(name.ptr()) && llm::is_provider_dead(nb::cast<std::string>(name));
            })
-      .def("__iter__", [](const DeadProvidersView&) { return nb::iter(str_list(llm::dead_providers())); })
+      .def("__iter__", [](const DeadProvidersView&) { return nb::iter(to_pylist(llm::dead_providers())); })
       .def("__len__", [](const DeadProvidersView&) { return llm::dead_providers().size(); })
       .def("add", [](const DeadProvidersView&, const std::string& name) { llm::mark_provider_dead(name); }, "name"_a)
       .def("discard", [](const DeadProvidersView&, const std::string& name) { llm::revive_provider(name); }, "name"_a)

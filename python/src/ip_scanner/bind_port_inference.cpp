@@ -10,21 +10,6 @@ using namespace nb::literals;
 
 namespace quarrix::py {
 
-namespace {
-
-std::vector<std::string> str_list(nb::handle obj, const char* what) {
-  if (!PyList_Check(obj.ptr()) && !PyTuple_Check(obj.ptr()))
-    type_error(std::string(what) + " must be a list or tuple of str, not " + py_type_name(obj));
-  std::vector<std::string> out;
-  for (nb::handle item : obj) {
-    if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " must hold str items, not " + py_type_name(item));
-    out.push_back(nb::cast<std::string>(item));
-  }
-  return out;
-}
-
-}  // namespace
-
 void bind_port_inference(nb::module_& m) {
   m.attr("_MEANINGFUL_GENERICS") = describe::meaningful_generics().pattern();
   m.def(
@@ -39,8 +24,8 @@ void bind_port_inference(nb::module_& m) {
       "_compose_description",
       [](const std::string& entity_name, nb::handle protocols, nb::handle interfaces,
          const std::optional<std::string>& role, bool has_generics) {
-        return describe::compose_description(entity_name, str_list(protocols, "protocols"),
-                                             str_list(interfaces, "interfaces"), role, has_generics);
+        return describe::compose_description(entity_name, str_list_arg(protocols, "protocols", true),
+                                             str_list_arg(interfaces, "interfaces", true), role, has_generics);
       },
       "entity_name"_a, "protocols"_a, "interfaces"_a, "role"_a, "has_generics"_a);
 }

@@ -12,20 +12,6 @@ using namespace nb::literals;
 
 namespace quarrix::py {
 
-namespace {
-
-std::vector<std::string> str_list(nb::handle obj, const char* what) {
-  if (!is_list(obj)) type_error(std::string(what) + " must be a list, not " + py_type_name(obj));
-  std::vector<std::string> out;
-  for (nb::handle item : obj) {
-    if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " items must be str, not " + py_type_name(item));
-    out.push_back(nb::cast<std::string>(item));
-  }
-  return out;
-}
-
-}  // namespace
-
 void bind_tags(nb::module_& m) {
   nb::dict abbreviations;
   for (const auto& [key, expansion] : tags::abbreviation_map()) abbreviations[key.c_str()] = expansion;
@@ -43,12 +29,12 @@ void bind_tags(nb::module_& m) {
         path_arg(entity_path, "entity_path");
         path_arg(repo_path, "repo_path");
         if (!is_list(dep_files)) type_error("dep_files must be a list, not " + py_type_name(dep_files));
-        return tags::generate_tags(entity_name, str_list(vendor_deps, "vendor_deps"));
+        return tags::generate_tags(entity_name, str_list_arg(vendor_deps, "vendor_deps"));
       },
       "entity_name"_a, "entity_path"_a, "dep_files"_a, "vendor_deps"_a, "repo_path"_a,
       "Search tags from the entity's own name and vendor dependencies, capped.");
   m.def(
-      "_cap_tags", [](nb::handle tags, long long cap) { return tags::cap_tags(str_list(tags, "tags"), cap); }, "tags"_a,
+      "_cap_tags", [](nb::handle tags, long long cap) { return tags::cap_tags(str_list_arg(tags, "tags"), cap); }, "tags"_a,
       "cap"_a = tags::kTagCapDefault, "At most cap tags, the longest kept, sorted.");
 }
 

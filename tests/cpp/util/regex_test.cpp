@@ -61,3 +61,11 @@ TEST(Regex, InvalidSubjectIsNoMatchAndBadPatternThrows) {
   EXPECT_FALSE(Regex("a").search("\xff" "a"));
   EXPECT_THROW(Regex("(unclosed"), RegexError);
 }
+
+TEST(Regex, ManyMatchesInOneLongSubjectStayLinear) {
+  // 200k matches: quadratic re-validation of the subject would take minutes.
+  std::string subject;
+  for (int i = 0; i < 200000; ++i) subject += "a ";
+  EXPECT_EQ(Regex("a").findall(subject).size(), 200000u);
+  EXPECT_EQ(Regex("\\s").sub("", subject).size(), 200000u);
+}
