@@ -19,12 +19,6 @@ namespace quarrix::py {
 
 namespace {
 
-nb::list to_list(const std::vector<std::string>& items) {
-  nb::list out;
-  for (const auto& item : items) out.append(item);
-  return out;
-}
-
 std::string str_item(nb::handle item, const char* what) {
   if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " must hold str items, not " + py_type_name(item));
   return nb::cast<std::string>(item);
@@ -59,7 +53,7 @@ long long int_arg(nb::handle obj, const char* what) {
 
 nb::list signature_table(const std::vector<hdl::Signature>& rows) {
   nb::list out;
-  for (const auto& row : rows) out.append(nb::make_tuple(row.id, to_list(row.markers), row.min_matches, row.label));
+  for (const auto& row : rows) out.append(nb::make_tuple(row.id, to_pylist(row.markers), row.min_matches, row.label));
   return out;
 }
 
@@ -69,13 +63,13 @@ void bind_hdl(nb::module_& m) {
   m.def(
       "_extract_port_names",
       [](const std::string& source_text, const std::string& suffix) {
-        return to_list(hdl::extract_port_names(source_text, suffix));
+        return to_pylist(hdl::extract_port_names(source_text, suffix));
       },
       "source_text"_a, "suffix"_a);
   m.def(
       "_extract_generic_names",
       [](const std::string& source_text, const std::string& suffix) {
-        return to_list(hdl::extract_generic_names(source_text, suffix));
+        return to_pylist(hdl::extract_generic_names(source_text, suffix));
       },
       "source_text"_a, "suffix"_a);
   m.def(
@@ -91,13 +85,13 @@ void bind_hdl(nb::module_& m) {
   m.def(
       "_detect_protocols",
       [](nb::handle fragments, nb::handle port_names) {
-        return to_list(hdl::detect_protocols(str_set(fragments, "fragments"), str_items(port_names, "port_names")));
+        return to_pylist(hdl::detect_protocols(str_set(fragments, "fragments"), str_items(port_names, "port_names")));
       },
       "fragments"_a, "port_names"_a);
   m.def(
       "_detect_interfaces",
       [](nb::handle fragments, nb::handle port_names) {
-        return to_list(hdl::detect_interfaces(str_set(fragments, "fragments"), str_items(port_names, "port_names")));
+        return to_pylist(hdl::detect_interfaces(str_set(fragments, "fragments"), str_items(port_names, "port_names")));
       },
       "fragments"_a, "port_names"_a);
 

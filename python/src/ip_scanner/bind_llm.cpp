@@ -205,8 +205,8 @@ void bind_llm(nb::module_& m) {
   for (std::string_view word : llm::kLlmOutcomes) outcomes.append(py_text(word));
   for (std::string_view name : llm::kDefaultProviderChain) chain.append(py_text(name));
   nb::dict provider_fns;
-  for (const llm::ProviderSpec& spec : llm::kProviderFns)
-    provider_fns[py_text(spec.name)] = nb::make_tuple(py_text(spec.env_key), py_text(spec.fn_name));
+  for (const llm::ProviderSpec& provider : llm::kProviderFns)
+    provider_fns[py_text(provider.name)] = nb::make_tuple(py_text(provider.env_key), py_text(provider.fn_name));
   m.attr("_LLM_OUTCOMES") = outcomes;
   m.attr("_DEFAULT_PROVIDER_CHAIN") = chain;
   m.attr("_PROVIDER_FNS") = provider_fns;

@@ -6,20 +6,15 @@
 #include <fstream>
 
 #include "quarrix/license/license.hpp"
+#include "support/temp_repo.hpp"
 
 using namespace quarrix::license;
 namespace fs = std::filesystem;
 
 namespace {
-struct Repo {
-  fs::path root;
-  Repo() {
-    char tmpl[] = "/tmp/quarrix-license-XXXXXX";
-    root = mkdtemp(tmpl);
-  }
-  ~Repo() { fs::remove_all(root); }
-  void write(const std::string& name, const std::string& text) { std::ofstream(root / name) << text; }
-  std::string detect() const { return detect_license(root.string()); }
+struct Repo : quarrix::testing::TempRepo {
+  fs::path root = at("");
+  std::string detect() const { return detect_license(path()); }
 };
 }  // namespace
 

@@ -10,19 +10,15 @@
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/json.hpp"
 #include "quarrix/util/path.hpp"
+#include "support/temp_repo.hpp"
 
 using namespace quarrix;
 using namespace quarrix::util;
 namespace fs = std::filesystem;
 
 namespace {
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/quarrix-test-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
+struct TempDir : quarrix::testing::TempRepo {
+  fs::path path = at("");
 };
 }  // namespace
 
