@@ -133,7 +133,7 @@ Rows go to standard output (or FILE); progress, the summary and errors go to
 standard error. Exit status: 0 success, 1 scan failure, 2 usage error.
 
 Environment: QUARRIX_TOOL_TIMEOUT (seconds per GHDL/Verilator/Icarus run,
-default 60), QUARRIX_TAG_CAP, QUARRIX_LLM_PROVIDERS, QUARRIX_LLM_PACE.
+default 120), QUARRIX_TAG_CAP, QUARRIX_LLM_PROVIDERS, QUARRIX_LLM_PACE.
 )";
 }
 

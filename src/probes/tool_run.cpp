@@ -117,7 +117,7 @@ void kill_running_tools() noexcept {
 }
 
 std::chrono::milliseconds tool_timeout() {
-  constexpr std::chrono::milliseconds kDefault{60000};
+  constexpr std::chrono::milliseconds kDefault{120000};
   const auto value = util::getenv_str("QUARRIX_TOOL_TIMEOUT");
   if (!value) return kDefault;
   const auto seconds = util::parse_float(*value);

@@ -45,7 +45,8 @@ RunResult run_tool(const std::vector<std::string>& argv, const RunOptions& optio
 void kill_running_tools() noexcept;
 
 // The per-tool time limit: QUARRIX_TOOL_TIMEOUT in seconds when it is a
-// positive number, else 60 seconds. Read at each call.
+// positive number, else 120 seconds (big designs take Verilator a minute to
+// elaborate on a busy machine). Read at each call.
 std::chrono::milliseconds tool_timeout();
 
 // A fresh private directory under the system's temporary directory, removed

@@ -148,14 +148,14 @@ TEST(ToolTimeout, ReadsTheEnvironment) {
     std::optional<std::string> value;
     long long ms;
   };
-  for (const auto& c : std::vector<Case>{{std::nullopt, 60000},
+  for (const auto& c : std::vector<Case>{{std::nullopt, 120000},
                                          {"2.5", 2500},
                                          {" 10 ", 10000},
-                                         {"0", 60000},
-                                         {"-3", 60000},
-                                         {"nan", 60000},
-                                         {"inf", 60000},
-                                         {"soon", 60000}}) {
+                                         {"0", 120000},
+                                         {"-3", 120000},
+                                         {"nan", 120000},
+                                         {"inf", 120000},
+                                         {"soon", 120000}}) {
     ScopedEnv env("QUARRIX_TOOL_TIMEOUT", c.value);
     EXPECT_EQ(quarrix::probes::tool_timeout().count(), c.ms) << c.value.value_or("<unset>");
   }
