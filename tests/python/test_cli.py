@@ -105,7 +105,8 @@ def test_output_file_previous_and_verdicts(run, tmp_path):
     earlier = [{"name": "zq", "description": "Passes one signal through unchanged."}]
     (tmp_path / "earlier.json").write_text(json.dumps(earlier))
     (tmp_path / "map.json").write_text(json.dumps({"yq": "Copies its input to its output."}))
-    for previous, name in (("earlier.json", "zq"), ("map.json", "yq")):
+    (tmp_path / "earlier.jsonl").write_text(json.dumps(earlier[0]) + "\n\n" + json.dumps({"name": "yq"}) + "\n")
+    for previous, name in (("earlier.json", "zq"), ("map.json", "yq"), ("earlier.jsonl", "zq")):
         rows = {r["name"]: r for r in json.loads(run(repo, "--previous", tmp_path / previous, "-q").stdout)}
         assert rows[name]["desc_source"] == "preserved"
 
