@@ -33,10 +33,10 @@ const Json& buckets_of(const Json& bucket_map) {
   return buckets;
 }
 
-// A bucket's optional string value (missing, null or empty: "").
-std::string optional_text(const Json& bucket, const char* key) {
-  const auto found = bucket.find(key);
-  if (found == bucket.end() || found->is_null()) return "";
+// A bucket configuration's optional string value (missing, null or empty: "").
+std::string optional_text(const Json& config, const char* key) {
+  const auto found = config.find(key);
+  if (found == config.end() || found->is_null()) return "";
   if (!found->is_string()) throw MalformedEntryError(std::string("a bucket's '") + key + "' must be a str");
   return found->get<std::string>();
 }
@@ -53,9 +53,9 @@ Json aggregate_subproject_entries(const Json& entries, const Json& roles, const 
   // earlier bucket, and its earlier prefix, win ties.
   std::vector<std::pair<std::string, std::size_t>> prefix_index;
   std::size_t bucket = 0;
-  for (const auto& [name, bucket] : buckets.items()) {
-    if (!bucket.is_object()) throw MalformedEntryError("bucket '" + name + "' must be a dict");
-    if (const auto prefixes = bucket.find("prefixes"); prefixes != bucket.end()) {
+  for (const auto& [name, config] : buckets.items()) {
+    if (!config.is_object()) throw MalformedEntryError("bucket '" + name + "' must be a dict");
+    if (const auto prefixes = config.find("prefixes"); prefixes != config.end()) {
       if (!prefixes->is_array()) throw MalformedEntryError("bucket '" + name + "': 'prefixes' must be a list");
       for (const Json& prefix : *prefixes) {
         if (!prefix.is_string()) throw MalformedEntryError("bucket '" + name + "': 'prefixes' must hold only strings");
@@ -91,10 +91,10 @@ Json aggregate_subproject_entries(const Json& entries, const Json& roles, const 
   const std::string license_id = license::detect_license(repo_path);
   Json rows = Json::array();
   bucket = 0;
-  for (const auto& [name, bucket] : buckets.items()) {
+  for (const auto& [name, config] : buckets.items()) {
     const Json& members = grouped[bucket++];
     if (members.empty()) continue;
-    rows.push_back(aggregate_one_bucket(members, roles, ns, url, tag, name, optional_text(bucket, "description"),
+    rows.push_back(aggregate_one_bucket(members, roles, ns, url, tag, name, optional_text(config, "description"),
                                         license_id, description_verdicts));
   }
   return rows;
