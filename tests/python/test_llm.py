@@ -228,3 +228,21 @@ def test_session_views_and_summary(env):
     assert ips.format_llm_summary() == "LLM provider stats:\n  groq: 1 calls (ok=1)"
     ips._PROVIDER_STATS.clear()
     assert ips.format_llm_summary() == "LLM: no provider calls recorded"
+
+
+def test_scan_repo_uses_the_provider_chain(env, server, sleeps, tmp_path):
+    (tmp_path / "zork_engine.v").write_text("module zork_engine (input clk, input [3:0] a, output b);\nendmodule\n")
+    (tmp_path / "quiet_core.v").write_text("module quiet_core (input clk);\nendmodule\n")
+    env.setenv("GROQ_API_KEY", "gsk-secret")
+    env.setenv("ANTHROPIC_API_KEY", "sk-secret")
+    server.script["/openai/v1/chat/completions"] = [(429, b""), (429, b""), (429, b"")]
+    server.script["/v1/messages"] = [(200, json.dumps({"content": [{"type": "text", "text": "Nibble mixer."}]}).encode())]
+    probes = ips.ScanProbes(lambda r: "work", lambda f, l: ("unknown", False), lambda f: [], lambda r: {},
+                            lambda v, t: [], lambda f: False)
+    rows = ips.scan_repo(tmp_path, "ns", "u", "t", "c", probes, use_llm=True, granularity="all")
+    assert [(r["name"], r["description"], r["desc_source"]) for r in rows] == [
+        ("quiet_core", "Nibble mixer.", "llm"), ("zork_engine", "Nibble mixer.", "llm")]
+    stats = ips.get_llm_stats()
+    assert stats["groq"]["429"] == 2 and stats["anthropic"]["ok"] == 2
+    summary = ips.format_llm_summary()
+    assert "anthropic" in summary and "secret" not in summary
