@@ -43,6 +43,8 @@ constexpr Rule kRules[] = {
     {"boilerplate",
      R"(\b(?:todo|tbd|fixme)\b|\bn/a\b|\blorem ipsum\b|\bauto-?generated\b|\bautomatically generated\b)"
      R"(|\bdo not (?:edit|modify)\b|\b(?:insert|add) (?:a )?description\b|\bdescription goes here\b)"
+     // Banner rulers of a boxed header comment ("=====... --").
+     R"(|={3,}|-{4,}|\*{3,}|#{4,})"
      R"(|^\W*(?:none|null|nil|undefined|unknown|empty|dummy|untitled|description|no description(?: available| provided)?)\W*$)",
      kIgnoreCase},
     // Language-model chatter instead of a description.

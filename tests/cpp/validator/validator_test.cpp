@@ -86,6 +86,7 @@ const Labelled kTable[] = {
     // Boilerplate and placeholders.
     {"TODO: add description", "x", "acme", "boilerplate"},
     {"TBD", "x", "acme", "boilerplate"},
+    {"================ -- NEORV32 SoC - Processor Top Entity --", "neorv32_top", "acme", "boilerplate"},
     {"N/A", "x", "acme", "boilerplate"},
     {"Lorem ipsum dolor sit amet", "x", "acme", "boilerplate"},
     {"Auto-generated file, do not edit", "x", "acme", "boilerplate"},
