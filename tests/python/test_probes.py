@@ -23,10 +23,10 @@ def test_probes_take_str_and_pathlike():
     rtl = DEMO / "rtl"
     assert p.detect_library_name(DEMO) == p.detect_library_name(str(DEMO)) == "work"
     assert p.detect_vendor_deps([rtl / "TECH" / "xilinx" / "ram_dp.v"]) == ["xpm"]
-    assert p.detect_vendor_deps((str(rtl / "uart_tx.v"),)) == []
-    standard = p.detect_vhdl_standard([rtl / "spi_pkg.vhd", str(rtl / "spi_master.vhd")], "work")
+    assert p.detect_vendor_deps((str(rtl / "uart" / "uart_tx.v"),)) == []
+    standard = p.detect_vhdl_standard([rtl / "spi" / "spi_pkg.vhd", str(rtl / "spi" / "spi_master.vhd")], "work")
     assert standard == (("vhdl-2008", True) if shutil.which("ghdl") else ("unknown", False))
-    verified = p.verify_verilog([rtl / "uart_defs.vh", rtl / "uart_tx.v"])
+    verified = p.verify_verilog([rtl / "uart" / "uart_defs.vh", rtl / "uart" / "uart_tx.v"])
     assert verified is bool(shutil.which("verilator") or shutil.which("iverilog"))
     info = p.detect_test_infrastructure(DEMO)
     assert list(info) == ["cocotb", "vunit", "uvm", "verilator_cpp", "fusesoc", "ci"]
