@@ -55,6 +55,7 @@ struct DependencyResolver::Index {
 
   std::vector<std::string> files;
   std::vector<Unit> units;
+  std::vector<std::vector<std::uint32_t>> file_units;             // units declared in each file
   std::unordered_map<std::string, std::uint32_t> by_name;        // exact spelling
   std::unordered_map<std::string, std::uint32_t> vhdl_by_name;   // lower-cased VHDL units
   std::unordered_map<std::string, std::uint32_t> folded;         // lower-cased, any language
@@ -196,6 +197,9 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
     }
     deps.resize(kept);
   }
+
+  file_units.assign(files.size(), {});
+  for (std::uint32_t u = 0; u < units.size(); ++u) file_units[units[u].file].push_back(u);
 }
 
 DependencyResolver::DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore,
@@ -229,16 +233,26 @@ std::vector<std::pair<std::string, std::string>> DependencyResolver::unresolved_
 }
 
 // Depth-first post-order over the unit graph with an explicit stack, so that
-// the depth of the design never reaches the C++ call stack.
+// the depth of the design never reaches the C++ call stack. Tools analyse
+// whole files, so a file is emitted only once the dependencies of every unit
+// declared in it are: when a unit is done, the other units of its file are
+// visited before the file goes out. A cycle among files whose units do not
+// form a cycle (a1 -> b -> a2, with a1 and a2 in one file) cannot be honoured;
+// the file then goes out when its first unit is done. Each visit of the rest
+// of a file starts a new segment of the path: only a dependency back into the
+// same segment closes a cycle of units.
 std::vector<std::string> DependencyResolver::compilation_order(const std::string& name) const {
   const Index& ix = *index_;
   const auto found = ix.by_name.find(name);
   if (found == ix.by_name.end() || !ix.units[found->second].listed) throw scan::UnknownUnitError(name);
   const std::uint32_t root = found->second;
+  const std::uint32_t root_file = ix.units[root].file;
 
   enum : std::uint8_t { kNew, kOnPath, kDone };
   std::vector<std::uint8_t> state(ix.units.size(), kNew);
+  std::vector<std::size_t> segment_of(ix.units.size(), 0);
   std::vector<bool> emitted(ix.files.size(), false);
+  std::vector<std::size_t> sibling_cursor(ix.files.size(), 0);  // shared by a file's units
   std::vector<std::string> order;
   auto emit = [&](std::uint32_t file) {
     if (!emitted[file]) {
@@ -246,19 +260,21 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
       order.push_back(ix.files[file]);
     }
   };
-  emitted[ix.units[root].file] = true;  // the root's own file goes last
+  emitted[root_file] = true;  // the root's own file goes last
 
   struct Frame {
     std::uint32_t unit;
-    std::size_t next;
+    std::size_t next;     // next dependency to visit
+    std::size_t segment;  // path position where this frame's segment starts
   };
-  std::vector<Frame> path{{root, 0}};
+  std::vector<Frame> path{{root, 0, 0}};
   state[root] = kOnPath;
   while (!path.empty()) {
     Frame& top = path.back();
     const Index::Unit& unit = ix.units[top.unit];
     if (top.next < unit.deps.size()) {
       const std::uint32_t dep = unit.deps[top.next++];
+      if (state[dep] == kOnPath && segment_of[dep] != top.segment) continue;  // files in a cycle
       if (state[dep] == kOnPath) {
         std::string cycle;
         std::size_t k = path.size();
@@ -268,19 +284,32 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
       }
       if (state[dep] == kNew) {
         state[dep] = kOnPath;
-        path.push_back({dep, 0});  // invalidates `top`
+        segment_of[dep] = top.segment;
+        path.push_back({dep, 0, top.segment});  // invalidates `top`
       }
       continue;
     }
+    // The unit's own dependencies are out; now those of the rest of its file.
     state[top.unit] = kDone;
-    if (top.unit != root) {
+    const std::vector<std::uint32_t>& siblings = ix.file_units[unit.file];
+    std::size_t& cursor = sibling_cursor[unit.file];
+    while (cursor < siblings.size() && state[siblings[cursor]] != kNew) ++cursor;
+    if (cursor < siblings.size()) {
+      const std::uint32_t sibling = siblings[cursor];
+      state[sibling] = kOnPath;
+      segment_of[sibling] = path.size();
+      path.push_back({sibling, 0, path.size()});  // invalidates `top`; this frame is revisited afterwards
+      continue;
+    }
+    if (unit.file != root_file) {
       emit(unit.file);
-      for (std::uint32_t f : unit.extra_files) emit(f);
+      for (std::uint32_t u : siblings)
+        for (std::uint32_t f : ix.units[u].extra_files) emit(f);
     }
     path.pop_back();
   }
   for (std::uint32_t f : ix.units[root].extra_files) emit(f);
-  order.push_back(ix.files[ix.units[root].file]);
+  order.push_back(ix.files[root_file]);
   return order;
 }
 

@@ -28,8 +28,11 @@
 //   included); the global and .git/info excludes are not read.
 // - Exclusion patterns: see find_sources (source_walk.hpp).
 // - A file that cannot be read, is special, or is not valid UTF-8 is skipped.
-// - A unit instantiating itself (recursion through generate) is not an edge;
-//   any longer cycle makes compilation_order throw DependencyCycleError.
+// - Compile orders respect whole files, since tools analyse whole files: a
+//   file comes after the files that any unit declared in it needs (where the
+//   files themselves form a cycle, as far as they can). A unit instantiating
+//   itself (recursion through generate) is not an edge; any longer cycle of
+//   units makes compilation_order throw DependencyCycleError.
 // - unresolved_use_clauses: each distinct (library, package) pair, lower-cased,
 //   in first-use order, of the VHDL use clauses whose package is declared in
 //   no scanned file; the libraries ieee and std are the standard ones. The

@@ -57,6 +57,22 @@ TEST(DependencyResolver, OwnFileLastEvenWhenADependencyLeadsBackIntoIt) {
   EXPECT_EQ(order(r, repo, "a1"), (Paths{"b.v", "a.v"}));
 }
 
+TEST(DependencyResolver, AFileComesAfterWhatAnyOfItsUnitsNeeds) {
+  TempRepo repo;
+  // Tools analyse whole files: cpu.vhd also declares `decoder`, which needs
+  // the package of pkg.vhd and the entity of alu.vhd.
+  repo.write("cpu.vhd",
+             "entity cpu is end;\narchitecture rtl of cpu is begin end;\n"
+             "use work.isa_pkg.all;\nentity decoder is end;\n"
+             "architecture rtl of decoder is begin u: entity work.alu; end;\n");
+  repo.write("pkg.vhd", "package isa_pkg is end package;\n");
+  repo.write("alu.vhd", "entity alu is end;\narchitecture rtl of alu is begin end;\n");
+  repo.write("soc.vhd", "entity soc is end;\narchitecture rtl of soc is begin c: entity work.cpu; end;\n");
+  const DependencyResolver r({repo.path()});
+  EXPECT_EQ(order(r, repo, "cpu"), (Paths{"pkg.vhd", "alu.vhd", "cpu.vhd"}));
+  EXPECT_EQ(order(r, repo, "soc"), (Paths{"pkg.vhd", "alu.vhd", "cpu.vhd", "soc.vhd"}));
+}
+
 TEST(DependencyResolver, CyclesThrowSelfInstantiationDoesNot) {
   TempRepo repo;
   repo.write("x.v", "module x; y u(); endmodule\n");
