@@ -34,10 +34,11 @@ struct ScannedFile {
 };
 
 std::optional<SourceUnits> scan_file(const SourceFile& source) {
-  const std::optional<std::string> bytes = util::read_file_bytes(source.path);
-  if (!bytes || !util::is_valid_utf8(*bytes)) return std::nullopt;
-  const std::string text = util::normalize_newlines(*bytes);
-  return source.language == HdlLanguage::verilog ? scan_verilog(text) : scan_vhdl(text);
+  std::optional<std::string> text = util::read_file_bytes(source.path);
+  if (!text || !util::is_valid_utf8(*text)) return std::nullopt;
+  // One copy of a large source at a time: the bytes are the text unless they hold "\r".
+  if (text->find('\r') != std::string::npos) *text = util::normalize_newlines(*text);
+  return source.language == HdlLanguage::verilog ? scan_verilog(*text) : scan_vhdl(*text);
 }
 
 }  // namespace

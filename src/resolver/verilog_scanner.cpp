@@ -6,17 +6,25 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <limits>
 #include <unordered_set>
 
 namespace quarrix::resolver {
 namespace {
 
-enum class Tok { ident, escaped, punct, other };
+enum class Tok : std::uint8_t { ident, escaped, punct, other };
 
+// A token is its place in the source text: 12 bytes, so a source made of
+// millions of short tokens stays within a few times its own size. The text of
+// "other" tokens is never looked at. Kept in a deque: no regrowth copies.
 struct Token {
+  std::uint32_t begin;
+  std::uint32_t size;
   Tok kind;
-  std::string_view text;
 };
+using Tokens = std::deque<Token>;
 
 bool is_ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool is_ident_char(char c) { return is_ident_start(c) || (c >= '0' && c <= '9') || c == '$'; }
@@ -40,8 +48,8 @@ class Lexer {
  public:
   explicit Lexer(std::string_view text) : s_(text) {}
 
-  std::vector<Token> run() {
-    std::vector<Token> out;
+  Tokens run() {
+    Tokens out;
     const std::size_t n = s_.size();
     while (i_ < n) {
       const char c = s_[i_];
@@ -53,34 +61,34 @@ class Lexer {
         const std::size_t end = s_.find("*/", i_ + 2);
         i_ = end == std::string_view::npos ? n : end + 2;
       } else if (c == '"') {
+        add(out, Tok::other, i_, 0);
         skip_string();
-        out.push_back({Tok::other, "\""});
       } else if (c == '`') {
         directive(out);
       } else if (c == '\\') {
         const std::size_t start = ++i_;
         while (i_ < n && !is_space(s_[i_])) ++i_;
-        if (i_ > start) out.push_back({Tok::escaped, s_.substr(start, i_ - start)});
+        if (i_ > start) add(out, Tok::escaped, start, i_ - start);
       } else if (is_ident_start(c)) {
         const std::size_t start = i_;
         while (i_ < n && is_ident_char(s_[i_])) ++i_;
-        out.push_back({Tok::ident, s_.substr(start, i_ - start)});
+        add(out, Tok::ident, start, i_ - start);
       } else if (c == '$') {
         ++i_;
         while (i_ < n && is_ident_char(s_[i_])) ++i_;
-        out.push_back({Tok::other, "$"});
+        add(out, Tok::other, i_, 0);
       } else if (c >= '0' && c <= '9') {
         while (i_ < n && (is_ident_char(s_[i_]) || s_[i_] == '.')) ++i_;
         based_tail();
-        out.push_back({Tok::other, "0"});
+        add(out, Tok::other, i_, 0);
       } else if (c == '\'' && i_ + 1 < n && (is_base_letter(s_[i_ + 1]) || s_[i_ + 1] == 's' || s_[i_ + 1] == 'S')) {
         based_tail();
-        out.push_back({Tok::other, "0"});
+        add(out, Tok::other, i_, 0);
       } else if (c == ':' && i_ + 1 < n && s_[i_ + 1] == ':') {
-        out.push_back({Tok::punct, s_.substr(i_, 2)});
+        add(out, Tok::punct, i_, 2);
         i_ += 2;
       } else {
-        out.push_back({Tok::punct, s_.substr(i_, 1)});
+        add(out, Tok::punct, i_, 1);
         ++i_;
       }
     }
@@ -88,6 +96,10 @@ class Lexer {
   }
 
  private:
+  static void add(Tokens& out, Tok kind, std::size_t begin, std::size_t size) {
+    out.push_back({static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(size), kind});
+  }
+
   void skip_line() {
     const std::size_t end = s_.find('\n', i_);
     i_ = end == std::string_view::npos ? s_.size() : end + 1;
@@ -127,7 +139,7 @@ class Lexer {
     i_ = j;
   }
 
-  void directive(std::vector<Token>& out) {
+  void directive(Tokens& out) {
     const std::size_t n = s_.size();
     const std::size_t start = ++i_;
     while (i_ < n && is_ident_char(s_[i_])) ++i_;
@@ -141,7 +153,7 @@ class Lexer {
       while (i_ < n && (s_[i_] == ' ' || s_[i_] == '\t')) ++i_;
       while (i_ < n && is_ident_char(s_[i_])) ++i_;
     } else {
-      out.push_back({Tok::other, "`"});
+      add(out, Tok::other, i_, 0);
     }
   }
 
@@ -212,14 +224,14 @@ bool is_closing_keyword(std::string_view w) {
 
 class Pass {
  public:
-  explicit Pass(std::vector<Token> toks) : t_(std::move(toks)) {}
+  Pass(std::string_view text, Tokens toks) : s_(text), t_(std::move(toks)) {}
 
   SourceUnits run() {
     for (std::size_t i = 0; i < t_.size(); ++i) {
       const Token& tok = t_[i];
       if (tok.kind == Tok::punct) {
-        bracket(tok.text[0]);
-      } else if (tok.kind == Tok::ident && is_keyword(tok.text)) {
+        bracket(s_[tok.begin]);
+      } else if (tok.kind == Tok::ident && is_keyword(text(i))) {
         i = keyword(i);
       } else if (tok.kind == Tok::ident || tok.kind == Tok::escaped) {
         name(i);
@@ -229,18 +241,20 @@ class Pass {
   }
 
  private:
+  std::string_view text(std::size_t i) const { return s_.substr(t_[i].begin, t_[i].size); }
+
   bool is_name(std::size_t i) const {
-    return i < t_.size() && (t_[i].kind == Tok::escaped || (t_[i].kind == Tok::ident && !is_keyword(t_[i].text)));
+    return i < t_.size() && (t_[i].kind == Tok::escaped || (t_[i].kind == Tok::ident && !is_keyword(text(i))));
   }
   bool is_punct(std::size_t i, std::string_view p) const {
-    return i < t_.size() && t_[i].kind == Tok::punct && t_[i].text == p;
+    return i < t_.size() && t_[i].kind == Tok::punct && text(i) == p;
   }
   bool is_word(std::size_t i, std::string_view w) const {
-    return i < t_.size() && t_[i].kind == Tok::ident && t_[i].text == w;
+    return i < t_.size() && t_[i].kind == Tok::ident && text(i) == w;
   }
 
   DesignBlock& target() { return open_.empty() ? out_.file_scope : out_.blocks.back(); }
-  void add_ref(std::size_t i) { target().refs.emplace_back(t_[i].text); }
+  void add_ref(std::size_t i) { target().refs.emplace_back(text(i)); }
 
   void bracket(char c) {
     if (c == '(' || c == '[' || c == '{') {
@@ -252,7 +266,7 @@ class Pass {
 
   // Handles a keyword at i; returns the index of the last token consumed.
   std::size_t keyword(std::size_t i) {
-    const std::string_view w = t_[i].text;
+    const std::string_view w = text(i);
     if (w == "table") {  // UDP tables hold level symbols, not names
       std::size_t j = i + 1;
       while (j < t_.size() && !is_word(j, "endtable")) ++j;
@@ -283,7 +297,7 @@ class Pass {
     std::size_t j = i + 1;
     while (is_word(j, "automatic") || is_word(j, "static")) ++j;
     if (!is_name(j)) return i;
-    if (open_.empty()) out_.blocks.push_back({std::string(t_[j].text), kind, true, {}, {}});
+    if (open_.empty()) out_.blocks.push_back({std::string(text(j)), kind, true, {}, {}});
     open_.push_back(kind);
     return j;
   }
@@ -293,7 +307,7 @@ class Pass {
   void name(std::size_t i) {
     if (i > 0 && (is_punct(i - 1, ".") || is_punct(i - 1, "::") || is_punct(i - 1, "'"))) return;
     // A block label ("begin : name", "endmodule : name") names no unit.
-    if (i > 1 && is_punct(i - 1, ":") && t_[i - 2].kind == Tok::ident && is_keyword(t_[i - 2].text)) return;
+    if (i > 1 && is_punct(i - 1, ":") && t_[i - 2].kind == Tok::ident && is_keyword(text(i - 2))) return;
     if (is_punct(i + 1, "#") || is_punct(i + 1, "::") || is_name(i + 1)) {
       add_ref(i);
     } else if (is_punct(i + 1, ".") && is_name(i + 2) && is_name(i + 3) && i > 0 &&
@@ -302,7 +316,8 @@ class Pass {
     }
   }
 
-  std::vector<Token> t_;
+  std::string_view s_;
+  Tokens t_;
   SourceUnits out_;
   std::vector<std::string_view> open_;  // declaration keywords of the open units
   std::size_t depth_ = 0;               // bracket nesting
@@ -310,6 +325,10 @@ class Pass {
 
 }  // namespace
 
-SourceUnits scan_verilog(std::string_view text) { return Pass(Lexer(text).run()).run(); }
+SourceUnits scan_verilog(std::string_view text) {
+  // Token offsets are 32-bit; no source that large is read within a scan's memory bound.
+  if (text.size() > std::numeric_limits<std::uint32_t>::max()) return {};
+  return Pass(text, Lexer(text).run()).run();
+}
 
 }  // namespace quarrix::resolver

@@ -77,7 +77,11 @@ std::optional<std::string> read_file_bytes(const std::filesystem::path& path) {
 std::optional<std::string> read_text_file(const std::filesystem::path& path) {
   auto bytes = read_file_bytes(path);
   if (!bytes) return std::nullopt;
-  return decode_text(*bytes);
+  // Valid UTF-8 without "\r" is its own text: no copy of a large file.
+  if (bytes->find('\r') == std::string::npos && is_valid_utf8(*bytes)) return bytes;
+  std::string decoded = decode_utf8_replace(*bytes);
+  bytes.reset();
+  return normalize_newlines(decoded);
 }
 
 bool exists(const std::filesystem::path& path) {

@@ -87,13 +87,27 @@ MatchResources& resources() {
 
 // PCRE2 would re-check the UTF-8 of the whole rest of the subject on every
 // call, which makes repeated searches of one text quadratic. We check each
-// subject once (the last one checked is remembered per thread) and tell PCRE2
-// not to check again. An invalid subject never matches.
+// subject once and tell PCRE2 not to check again. The last valid subject is
+// remembered per thread; callers that search prefixes of one text (growing
+// windows) only have what is new checked: the part beyond the remembered
+// subject, or, for a shorter prefix, its last character (it must not be cut).
+// An invalid subject never matches.
 bool valid_subject(std::string_view subject) {
   thread_local const char* last_data = nullptr;
   thread_local std::size_t last_size = 0;
-  if (subject.data() == last_data && subject.size() == last_size) return true;
-  if (!is_valid_utf8(subject)) return false;
+  if (subject.data() == last_data && last_data != nullptr) {
+    // From the first byte of the character that holds byte `at` to the end.
+    const auto char_from = [&](std::size_t at) {
+      const auto continuation = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+      std::size_t lead = at;
+      while (lead > 0 && at - lead < 3 && continuation(subject[lead])) --lead;
+      return subject.substr(lead);
+    };
+    if (subject.size() <= last_size) return subject.empty() || is_valid_utf8(char_from(subject.size() - 1));
+    if (!is_valid_utf8(char_from(last_size))) return false;
+  } else if (!is_valid_utf8(subject)) {
+    return false;
+  }
   last_data = subject.data();
   last_size = subject.size();
   return true;
