@@ -1,6 +1,7 @@
 #include "quarrix/aggregate/roles.hpp"
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -72,11 +73,21 @@ Json compute_roles(const Json& entries) {
     }
   }
 
-  Json roles = Json::object();
+  // First-seen name order, the last entry of a name deciding its role. Built
+  // through a hash index: a JSON object looks its keys up one by one.
+  std::vector<std::pair<std::string, const char*>> ordered;
+  std::unordered_map<std::string_view, std::size_t> slot;
+  ordered.reserve(all.size());
   for (const auto& e : all) {
     const char* role = !depended_on.count(e.name) ? "top" : (e.dep_count <= 1 ? "primitive" : "component");
-    roles[e.name] = role;
+    const auto [it, fresh] = slot.try_emplace(e.name, ordered.size());
+    if (fresh) ordered.emplace_back(e.name, role);
+    else ordered[it->second].second = role;
   }
+  Json roles = Json::object();
+  auto& members = static_cast<std::vector<std::pair<const std::string, Json>>&>(roles.get_ref<Json::object_t&>());
+  members.reserve(ordered.size());
+  for (auto& [name, role] : ordered) members.emplace_back(std::move(name), role);
   return roles;
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -68,6 +70,20 @@ std::vector<std::string> sorted_union(const Json& entries, const char* key) {
   return {all.begin(), all.end()};
 }
 
+// Whether each name's role is "top", looked up through a hash index: a JSON
+// object finds its keys one by one, which would make a row cost roles x entries.
+std::unordered_map<std::string_view, bool> top_by_name(const Json& roles) {
+  std::unordered_map<std::string_view, bool> out;
+  out.reserve(roles.size());
+  for (auto it = roles.begin(); it != roles.end(); ++it) out.try_emplace(it.key(), *it == "top");
+  return out;
+}
+
+bool is_top(const std::unordered_map<std::string_view, bool>& index, const std::string& name) {
+  const auto it = index.find(name);
+  return it != index.end() && it->second;
+}
+
 }  // namespace
 
 const Json* field(const Json& entry, const char* key) {
@@ -112,10 +128,9 @@ std::vector<std::string> union_of_files(const Json& entries) {
 std::vector<const Json*> top_entities(const Json& entries, const Json& roles) {
   require_map(roles, "roles");
   std::vector<const Json*> tops;
-  for (const Json& entry : entries) {
-    const auto role = roles.find(entry_name(entry));
-    if (role != roles.end() && *role == "top") tops.push_back(&entry);
-  }
+  const auto index = top_by_name(roles);
+  for (const Json& entry : entries)
+    if (is_top(index, entry_name(entry))) tops.push_back(&entry);
   return tops;
 }
 
@@ -136,10 +151,10 @@ Json build_row(const Json& entries, const Json& roles, const RowHead& head, std:
   require_map(roles, "roles");
   Json top_modules = Json::array();
   Json components = Json::array();
+  const auto index = top_by_name(roles);
   for (const Json& entry : entries) {
     const std::string& name = entry_name(entry);
-    const auto role = roles.find(name);
-    (role != roles.end() && *role == "top" ? top_modules : components).push_back(name);
+    (is_top(index, name) ? top_modules : components).push_back(name);
   }
 
   Json row = Json::object();

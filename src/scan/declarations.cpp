@@ -21,12 +21,13 @@ bool is_installable_kind(std::string_view kind) {
 
 std::optional<std::string> classify_declaration_text(std::string_view entity_name, std::string_view suffix_lower,
                                                      std::string_view text) {
+  // The pattern holds the name, so it serves one search: not worth JIT code.
   const std::string name_re = util::regex_escape(entity_name);
   std::optional<util::Regex> re;
   if (suffix_lower == ".v" || suffix_lower == ".sv" || suffix_lower == ".vh" || suffix_lower == ".svh") {
-    re.emplace("\\b(module|interface|package|class|program)\\s+" + name_re + "\\b");
+    re.emplace("\\b(module|interface|package|class|program)\\s+" + name_re + "\\b", util::kNoJit);
   } else if (suffix_lower == ".vhd" || suffix_lower == ".vhdl") {
-    re.emplace("\\b(entity|package|configuration)\\s+" + name_re + "\\b", util::kIgnoreCase);
+    re.emplace("\\b(entity|package|configuration)\\s+" + name_re + "\\b", util::kIgnoreCase | util::kNoJit);
   } else {
     return std::nullopt;
   }

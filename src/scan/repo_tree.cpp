@@ -90,7 +90,12 @@ RepoTree::Walk RepoTree::walk_from(std::string_view dir_rel) {
   if (share_root_listing_ && dir_rel.empty()) return {&listing(), "", true};
   if (const auto found = detached_.find(dir_rel); found != detached_.end()) return {&found->second, "", false};
 
-  if (share_root_listing_ && !reached_through_link(root_, dir_rel)) return {&listing(), std::string(dir_rel), true};
+  if (share_root_listing_) {
+    auto known = through_link_.find(dir_rel);
+    if (known == through_link_.end())
+      known = through_link_.emplace(std::string(dir_rel), reached_through_link(root_, dir_rel)).first;
+    if (!known->second) return {&listing(), std::string(dir_rel), true};
+  }
 
   TreeListing own;
   walk(dir_rel.empty() ? fs::path(root_) : fs::path(root_) / std::string(dir_rel), std::string(dir_rel), own);

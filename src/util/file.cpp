@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "quarrix/util/text.hpp"
+#include "quarrix/util/text_cache.hpp"
 
 namespace quarrix::util {
 
@@ -45,7 +46,9 @@ ReadConfinement::ReadConfinement(const std::filesystem::path& root) : previous_(
 
 ReadConfinement::~ReadConfinement() { confined_root = previous_; }
 
-std::optional<std::string> read_file_bytes(const std::filesystem::path& path) {
+namespace {
+
+std::optional<std::string> read_uncached(const std::filesystem::path& path) {
   struct stat st {};
   // Decide from metadata first: a FIFO or device is never opened.
   if (!stat_path(path, st) || !S_ISREG(st.st_mode) || !inside_confinement(path)) return std::nullopt;
@@ -74,14 +77,49 @@ std::optional<std::string> read_file_bytes(const std::filesystem::path& path) {
   return bytes;
 }
 
-std::optional<std::string> read_text_file(const std::filesystem::path& path) {
-  auto bytes = read_file_bytes(path);
-  if (!bytes) return std::nullopt;
-  // Valid UTF-8 without "\r" is its own text: no copy of a large file.
-  if (bytes->find('\r') == std::string::npos && is_valid_utf8(*bytes)) return bytes;
-  std::string decoded = decode_utf8_replace(*bytes);
-  bytes.reset();
+// Valid UTF-8 without "\r" is its own text: no copy of a large file.
+bool text_is_bytes(const std::string& bytes) {
+  return bytes.find('\r') == std::string::npos && is_valid_utf8(bytes);
+}
+
+std::string decoded_text(std::string bytes) {
+  std::string decoded = decode_utf8_replace(bytes);
+  bytes = std::string();
   return normalize_newlines(decoded);
+}
+
+// The scan cache's entry for `path`, read now when new; nullptr without a cache.
+ScanTextCache::Entry* cached_entry(const std::filesystem::path& path) {
+  ScanTextCache* cache = ScanTextCache::current();
+  if (!cache) return nullptr;
+  // A resolved root starts with "/" or is empty, so "*" stands for "unconfined".
+  const std::string_view confinement = confined_root ? std::string_view(*confined_root) : std::string_view("*");
+  if (ScanTextCache::Entry* entry = cache->find(confinement, path.native())) return entry;
+  return &cache->insert(confinement, path.native(), read_uncached(path));
+}
+
+}  // namespace
+
+std::optional<std::string> read_file_bytes(const std::filesystem::path& path) {
+  if (const ScanTextCache::Entry* entry = cached_entry(path)) return entry->bytes;
+  return read_uncached(path);
+}
+
+std::optional<std::string> read_text_file(const std::filesystem::path& path) {
+  ScanTextCache::Entry* entry = cached_entry(path);
+  if (!entry) {
+    auto bytes = read_uncached(path);
+    if (!bytes) return std::nullopt;
+    if (text_is_bytes(*bytes)) return bytes;
+    return decoded_text(std::move(*bytes));
+  }
+  if (!entry->bytes) return std::nullopt;
+  if (!entry->decoded) {
+    entry->decoded = true;
+    entry->text_is_bytes = text_is_bytes(*entry->bytes);
+    if (!entry->text_is_bytes) entry->text = decoded_text(*entry->bytes);
+  }
+  return entry->text_is_bytes ? entry->bytes : entry->text;
 }
 
 bool exists(const std::filesystem::path& path) {

@@ -154,7 +154,8 @@ Regex::Regex(std::string_view pattern, unsigned flags) : pattern_(pattern), flag
     pcre2_get_error_message(error, message, sizeof message);
     throw RegexError("bad pattern " + std::string(pattern) + ": " + reinterpret_cast<char*>(message));
   }
-  pcre2_jit_compile(code_->code, PCRE2_JIT_COMPLETE);  // falls back to the interpreter when unavailable
+  // Without JIT code (or when it is unavailable) matching uses the interpreter.
+  if (!(flags & kNoJit)) pcre2_jit_compile(code_->code, PCRE2_JIT_COMPLETE);
 }
 
 Regex::~Regex() = default;

@@ -65,6 +65,8 @@ class RepoTree {
   bool listed_ = false;
   TreeListing listing_;
   std::map<std::string, TreeListing, std::less<>> detached_;
+  // Per directory asked for: whether a link lies on its way from the root.
+  std::map<std::string, bool, std::less<>> through_link_;
 };
 
 }  // namespace quarrix::scan

@@ -30,6 +30,8 @@ enum RegexFlag : unsigned {
   kIgnoreCase = 1u << 0,
   kMultiline = 1u << 1,
   kDotAll = 1u << 2,
+  // Skips JIT compilation: cheaper for a pattern used for one or two searches.
+  kNoJit = 1u << 3,
 };
 
 class Match {

@@ -1,0 +1,51 @@
+#pragma once
+// A scan-scoped cache of whole-file reads: while a ScanTextCache is alive on a
+// thread, read_file_bytes() and read_text_file() on that thread read each path
+// once and answer later calls from memory, so the resolver, the declaration
+// check and the description extractors share one read of every source.
+//
+// Entries are keyed by the path as spelled and by the read confinement in
+// force, so a cached answer is exactly what an uncached read would give at the
+// time of the first read (including "cannot be read"). A file is assumed not to
+// change during the cache's lifetime. Caches nest; the innermost applies.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace quarrix::util {
+
+class ScanTextCache {
+ public:
+  ScanTextCache();
+  ~ScanTextCache();
+  ScanTextCache(const ScanTextCache&) = delete;
+  ScanTextCache& operator=(const ScanTextCache&) = delete;
+
+  // The cache installed on this thread, or nullptr.
+  static ScanTextCache* current();
+
+  // One file's reads. `text_is_bytes` marks a decoded text equal to the bytes
+  // (valid UTF-8 without "\r"), the common case, which is then stored once.
+  struct Entry {
+    std::optional<std::string> bytes;  // nullopt: the file cannot be read
+    std::optional<std::string> text;   // decoded text when it differs from the bytes
+    bool decoded = false;
+    bool text_is_bytes = false;
+  };
+
+  // The entry of (confinement, path), or nullptr when not read yet.
+  Entry* find(std::string_view confinement, std::string_view path);
+  Entry& insert(std::string_view confinement, std::string_view path, std::optional<std::string> bytes);
+
+  std::size_t size() const { return entries_.size(); }
+
+ private:
+  static std::string key(std::string_view confinement, std::string_view path);
+
+  std::unordered_map<std::string, Entry> entries_;
+  ScanTextCache* previous_;
+};
+
+}  // namespace quarrix::util
