@@ -135,6 +135,19 @@ void add_components(Json& entries, const Json& roles) {
   }
 }
 
+// describe::verdict_locked_text over the indexed verdicts: the one record of
+// "namespace/name" is handed over alone, so the lookup does not search them all.
+std::optional<std::string> locked_text(const std::unordered_map<std::string_view, const Json*>& verdict_by_key,
+                                       std::string_view ns, std::string_view name) {
+  std::string key;
+  key.append(ns).append("/").append(name);
+  const auto it = verdict_by_key.find(key);
+  if (it == verdict_by_key.end()) return std::nullopt;
+  Json single = Json::object();
+  single[key] = *it->second;
+  return describe::verdict_locked_text(&single, ns, name);
+}
+
 void add_packages(Json& entries, const Resolver& resolver, const std::string& repo_path) {
   std::unordered_map<std::string, std::vector<std::string>> packages_of_file;
   for (const auto& [package, path] : resolver.package_map())
@@ -182,7 +195,12 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   DefineCarrierIndex carriers(tree);
   const Json* verdicts = options.description_verdicts ? &*options.description_verdicts : nullptr;
 
-  // A JSON object finds its keys one by one: index the previous descriptions once.
+  // A JSON object finds its keys one by one: index the verdicts and the
+  // previous descriptions once.
+  std::unordered_map<std::string_view, const Json*> verdict_by_key;
+  if (verdicts && verdicts->is_object())
+    for (auto it = verdicts->begin(); it != verdicts->end(); ++it) verdict_by_key.try_emplace(it.key(), &*it);
+
   std::unordered_map<std::string_view, const Json*> previous_by_name;
   if (options.previous_descriptions && options.previous_descriptions->is_object())
     for (auto it = options.previous_descriptions->begin(); it != options.previous_descriptions->end(); ++it)
@@ -229,7 +247,7 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
     std::optional<std::string> previous;
     if (const auto it = previous_by_name.find(name); it != previous_by_name.end())
       previous = optional_text(*it->second, "previous_descriptions values");
-    const auto locked = describe::verdict_locked_text(verdicts, ns, name);
+    const auto locked = locked_text(verdict_by_key, ns, name);
     const auto description =
         describe::generate_description(name, path, ns, language.is_string() ? language.get<std::string>() : language.dump(),
                                        options.use_llm, previous, locked);

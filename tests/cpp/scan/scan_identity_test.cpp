@@ -10,6 +10,7 @@
 
 #include "quarrix/aggregate/roles.hpp"
 #include "quarrix/describe/chain.hpp"
+#include "quarrix/describe/verdicts.hpp"
 #include "quarrix/resolver/dependency_resolver.hpp"
 #include "quarrix/scan/declarations.hpp"
 #include "quarrix/scan/define_carriers.hpp"
@@ -48,9 +49,17 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
   const std::string repo = generate(dir, 300);
   if (repo.empty()) GTEST_SKIP() << "python3 is not available";
 
+  // Curator verdicts among many of other namespaces: two locked texts, one rejected.
+  Json verdicts = Json::object();
+  for (int i = 0; i < 500; ++i) verdicts["other/unit_" + std::to_string(i)] = {{"verdict", "good"}, {"locked_text", "x"}};
+  verdicts["acme/cmn_fifo_0"] = {{"verdict", "good"}, {"locked_text", "Curated FIFO text."}};
+  verdicts["acme/cmn_uart_1"] = {{"verdict", "good"}, {"locked_text", "Curated UART text."}};
+  verdicts["acme/cmn_spi_2"] = {{"verdict", "bad"}, {"locked_text", "Rejected."}};
+
   scan::ScanOptions options;
   options.use_llm = false;
   options.granularity = "entity";  // every entry
+  options.description_verdicts = verdicts;
   const Json rows = scan::scan_repo(repo, "acme", "https://example.invalid/r.git", "v1", "0", fixed_probes(), options);
 
   std::vector<std::string> excludes = scan::default_vendor_sim_excludes();
@@ -85,13 +94,14 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
     EXPECT_EQ(strings(row["quarrix_compat"]["files"]), expected) << name;
 
     const std::string language = row["quarrix_compat"]["language"].get<std::string>();
-    const auto description = describe::generate_description(name, path, "acme", language, false, {}, {});
+    const auto locked = describe::verdict_locked_text(&verdicts, "acme", name);
+    const auto description = describe::generate_description(name, path, "acme", language, false, {}, locked);
     EXPECT_EQ(row["description"], description.first) << name;
     EXPECT_EQ(row["desc_source"], description.second) << name;
     sources.insert(description.second);
   }
   // The generator exercises the header and ports tiers and the filler.
-  EXPECT_EQ(sources, (std::set<std::string>{"auto", "header", "ports"}));
+  EXPECT_EQ(sources, (std::set<std::string>{"auto", "header", "ports", "verdict"}));
 
   // Components by comparing every pair of compile lists.
   std::size_t tops_with_components = 0;
