@@ -32,7 +32,9 @@ std::size_t run_end(const util::Regex& run_re, bool (*ascii_in_run)(char), std::
   }
   for (std::size_t size = kFirstWindow; pos < text.size(); size = std::min(2 * size, kLargestWindow)) {
     const std::string_view part = window(text, pos + size);
-    const std::size_t end = run_re.match(part, pos)->end();
+    const auto run = run_re.match(part, pos);
+    if (!run) return pos;  // text the engine refuses (invalid UTF-8) ends the run
+    const std::size_t end = run->end();
     if (end < part.size() || part.size() == text.size()) return end;
     pos = end;
   }

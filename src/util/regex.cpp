@@ -85,35 +85,25 @@ MatchResources& resources() {
   return r;
 }
 
-// PCRE2 would re-check the UTF-8 of the whole rest of the subject on every
-// call, which makes repeated searches of one text quadratic. We check each
-// subject once and tell PCRE2 not to check again. The last valid subject is
-// remembered per thread; callers that search prefixes of one text (growing
-// windows) only have what is new checked: the part beyond the remembered
-// subject, or, for a shorter prefix, its last character (it must not be cut).
-// An invalid subject never matches.
-bool valid_subject(std::string_view subject) {
-  thread_local const char* last_data = nullptr;
-  thread_local std::size_t last_size = 0;
-  if (subject.data() == last_data && last_data != nullptr) {
-    // From the first byte of the character that holds byte `at` to the end.
-    const auto char_from = [&](std::size_t at) {
-      const auto continuation = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
-      std::size_t lead = at;
-      while (lead > 0 && at - lead < 3 && continuation(subject[lead])) --lead;
-      return subject.substr(lead);
-    };
-    if (subject.size() <= last_size) return subject.empty() || is_valid_utf8(char_from(subject.size() - 1));
-    if (!is_valid_utf8(char_from(last_size))) return false;
-  } else if (!is_valid_utf8(subject)) {
-    return false;
-  }
-  last_data = subject.data();
-  last_size = subject.size();
-  return true;
-}
+bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 }  // namespace
+
+// PCRE2 would re-check the UTF-8 of the whole subject on every call, which
+// makes repeated searches of one text quadratic. Instead we check only what a
+// match from `pos` can read: from `lookbehind` characters before `pos` to the
+// end, and that `pos` starts a character; then PCRE2 is told not to check.
+// Callers that search growing windows of a text from a moving position
+// therefore pay for each byte a bounded number of times. An invalid subject
+// never matches.
+bool Regex::readable_from(std::string_view subject, std::size_t pos) const {
+  if (pos > subject.size() || (pos < subject.size() && is_continuation(subject[pos]))) return false;
+  // \b and a multi-line ^ look one character back even without a lookbehind.
+  const std::size_t back = 4 * std::max<std::size_t>(max_lookbehind_, 1);
+  std::size_t start = pos - std::min(pos, back);
+  while (start > 0 && is_continuation(subject[start])) --start;
+  return is_valid_utf8(subject.substr(start));
+}
 
 struct Regex::Code {
   pcre2_code* code = nullptr;
@@ -156,6 +146,9 @@ Regex::Regex(std::string_view pattern, unsigned flags) : pattern_(pattern), flag
   }
   // Without JIT code (or when it is unavailable) matching uses the interpreter.
   if (!(flags & kNoJit)) pcre2_jit_compile(code_->code, PCRE2_JIT_COMPLETE);
+  uint32_t lookbehind = 0;
+  pcre2_pattern_info(code_->code, PCRE2_INFO_MAXLOOKBEHIND, &lookbehind);
+  max_lookbehind_ = lookbehind;
 }
 
 Regex::~Regex() = default;
@@ -168,8 +161,8 @@ std::size_t Regex::group_count() const {
   return count;
 }
 
-std::optional<Match> Regex::run(std::string_view subject, std::size_t pos, unsigned options) const {
-  if (pos > subject.size() || !valid_subject(subject)) return std::nullopt;
+std::optional<Match> Regex::run(std::string_view subject, std::size_t pos, unsigned options, bool checked) const {
+  if (!checked && !readable_from(subject, pos)) return std::nullopt;
   pcre2_match_data* data = pcre2_match_data_create_from_pattern(code_->code, nullptr);
   if (!data) return std::nullopt;
   const int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), pos,
@@ -202,8 +195,10 @@ std::optional<Match> Regex::fullmatch(std::string_view subject) const {
 void Regex::for_each(std::string_view subject, const std::function<bool(const Match&)>& visit) const {
   std::size_t pos = 0;
   unsigned options = 0;
+  bool checked = false;  // the first search checks the whole subject
   while (pos <= subject.size()) {
-    const auto m = run(subject, pos, options);
+    const auto m = run(subject, pos, options, checked);
+    checked = true;
     if (!m) return;
     if (!visit(*m)) return;
     pos = m->end();

@@ -15,6 +15,7 @@
 // A subject that is not valid UTF-8 never matches.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -86,7 +87,9 @@ class Regex {
   std::string pattern_;
   unsigned flags_;
   std::unique_ptr<Code> code_;
-  std::optional<Match> run(std::string_view subject, std::size_t pos, unsigned options) const;
+  std::uint32_t max_lookbehind_ = 0;
+  bool readable_from(std::string_view subject, std::size_t pos) const;
+  std::optional<Match> run(std::string_view subject, std::size_t pos, unsigned options, bool checked = false) const;
 };
 
 // re.escape: backslash before every character that is special in a pattern.

@@ -69,3 +69,14 @@ TEST(Regex, ManyMatchesInOneLongSubjectStayLinear) {
   EXPECT_EQ(Regex("a").findall(subject).size(), 200000u);
   EXPECT_EQ(Regex("\\s").sub("", subject).size(), 200000u);
 }
+
+TEST(Regex, SearchesFromAnOffsetCheckOnlyWhatTheyCanRead) {
+  const std::string text = "\xff" "abc \xc3\xa9t\xc3\xa9";
+  EXPECT_FALSE(Regex("a").search(text));        // invalid before the match: never matches
+  EXPECT_TRUE(Regex("t").search(text, 5));       // far enough past the bad byte
+  EXPECT_FALSE(Regex("t").search(text, 6));      // inside a character
+  EXPECT_FALSE(Regex("(?<=\\xff.)b").search(text, 2));
+  std::string big(1 << 20, 'a');
+  for (std::size_t pos = 0; pos + 4096 < big.size(); pos += 4096)  // growing windows stay cheap
+    ASSERT_TRUE(Regex("a*").match(std::string_view(big).substr(0, pos + 4096), pos));
+}
