@@ -249,11 +249,14 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
   const std::uint32_t root = found->second;
   const std::uint32_t root_file = ix.units[root].file;
 
+  // Marks of the units and files this walk reaches, absent ones reading as
+  // zero (new, not emitted): the cost follows the walk, not the repository,
+  // so ordering every unit of a repository stays linear.
   enum : std::uint8_t { kNew, kOnPath, kDone };
-  std::vector<std::uint8_t> state(ix.units.size(), kNew);
-  std::vector<std::size_t> segment_of(ix.units.size(), 0);
-  std::vector<bool> emitted(ix.files.size(), false);
-  std::vector<std::size_t> sibling_cursor(ix.files.size(), 0);  // shared by a file's units
+  std::unordered_map<std::uint32_t, std::uint8_t> state;
+  std::unordered_map<std::uint32_t, std::size_t> segment_of;
+  std::unordered_map<std::uint32_t, bool> emitted;
+  std::unordered_map<std::uint32_t, std::size_t> sibling_cursor;  // shared by a file's units
   std::vector<std::string> order;
   auto emit = [&](std::uint32_t file) {
     if (!emitted[file]) {
