@@ -31,7 +31,7 @@ for target in "${targets[@]}"; do
   seeds=(examples)
   [ -d "tests/fixtures/fuzz/$target" ] && seeds+=("tests/fixtures/fuzz/$target")
   echo "fuzz: $target for ${seconds}s" >&2
-  if ! "build/fuzz/fuzz_$target" "$work/corpus" "${seeds[@]}" -max_total_time="$seconds" -timeout=10 \
+  if ! "build/fuzz/fuzz/fuzz_$target" "$work/corpus" "${seeds[@]}" -max_total_time="$seconds" -timeout=10 \
       -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
       >"$work/log" 2>&1; then
     failed+=("$target")
