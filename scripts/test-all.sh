@@ -13,3 +13,6 @@ ctest --test-dir build/test --output-on-failure -j2
 
 python3 -m pip install -q --no-build-isolation .
 python3 -m pytest -q tests/python
+
+# The C++ suites again under AddressSanitizer and UndefinedBehaviorSanitizer.
+bash scripts/sanitize.sh
