@@ -17,7 +17,8 @@ scan::ScanProbes default_probes() {
         detect_vhdl_standard(files, library.is_string() ? library.get<std::string>() : std::string("work"));
     return Json::array({standard, verified});
   };
-  probes.detect_vendor_deps = [](const scan::PathList& files) { return Json(detect_vendor_deps(files)); };
+  auto vendor_deps = std::make_shared<VendorDepsMemo>();
+  probes.detect_vendor_deps = [vendor_deps](const scan::PathList& files) { return Json(vendor_deps->detect(files)); };
   probes.detect_test_infrastructure = [](const std::string& root) { return detect_test_infrastructure(root); };
   probes.compute_badges = [](const Json& verified, const Json& test_info) {
     return Json(compute_badges(verified, test_info));

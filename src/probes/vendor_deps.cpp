@@ -1,5 +1,7 @@
 #include "quarrix/probes/vendor_deps.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <set>
 
@@ -151,6 +153,26 @@ const std::vector<PrimitiveRule>& vendor_primitive_rules() {
       // Efinix
       {"EFX_", true, "efinix"}};
   return rules;
+}
+
+std::vector<std::string> VendorDepsMemo::detect(const std::vector<std::string>& files) {
+  std::set<std::string> deps;
+  for (const auto& path : files) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) continue;
+    const Stamp stamp{st.st_size, static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
+                      st.st_ino};
+    std::unique_lock lock(mutex_);
+    auto it = by_path_.find(path);
+    if (it == by_path_.end() || it->second.first != stamp) {
+      lock.unlock();
+      auto found = detect_vendor_deps({path});
+      lock.lock();
+      it = by_path_.insert_or_assign(path, std::make_pair(stamp, std::move(found))).first;
+    }
+    deps.insert(it->second.second.begin(), it->second.second.end());
+  }
+  return {deps.begin(), deps.end()};
 }
 
 std::vector<std::string> detect_vendor_deps(const std::vector<std::string>& files) {

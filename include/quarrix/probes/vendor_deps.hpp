@@ -1,7 +1,11 @@
 #pragma once
 // The FPGA vendor libraries a compile list depends on.
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quarrix::probes {
@@ -14,6 +18,19 @@ namespace quarrix::probes {
 //   "component NAME", for the names of vendor_primitive_rules().
 // Unreadable files contribute nothing.
 std::vector<std::string> detect_vendor_deps(const std::vector<std::string>& files);
+
+// detect_vendor_deps that reads each file once: a scan's compile lists share
+// most of their files. A file is read again when its size, modification time
+// or inode changed. Safe to share between threads.
+class VendorDepsMemo {
+ public:
+  std::vector<std::string> detect(const std::vector<std::string>& files);
+
+ private:
+  using Stamp = std::tuple<long long, long long, unsigned long long>;  // size, mtime (ns), inode
+  std::mutex mutex_;
+  std::map<std::string, std::pair<Stamp, std::vector<std::string>>> by_path_;
+};
 
 // VHDL library names that are vendor libraries (lower case), e.g. "unisim".
 const std::vector<std::string>& vendor_library_names();

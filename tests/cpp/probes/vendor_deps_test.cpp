@@ -55,4 +55,17 @@ TEST(DetectVendorDeps, UnionOverTheCompileListIgnoringOtherFiles) {
   EXPECT_TRUE(detect_vendor_deps({}).empty());
 }
 
+TEST(DetectVendorDeps, MemoAgreesAndNoticesAChangedFile) {
+  TempRepo repo;
+  repo.write("a.vhd", "library unisim;\n");
+  repo.write("b.v", "xpm_memory_spram m (.clka(c));\n");
+  const std::vector<std::string> files = {repo.at("a.vhd").string(), repo.at("b.v").string(),
+                                          repo.at("missing.v").string()};
+  quarrix::probes::VendorDepsMemo memo;
+  EXPECT_EQ(memo.detect(files), detect_vendor_deps(files));
+  EXPECT_EQ(memo.detect({files[1]}), (std::vector<std::string>{"xpm"}));
+  repo.write("b.v", "module plain; endmodule // now without vendor primitives, and longer\n");
+  EXPECT_EQ(memo.detect(files), (std::vector<std::string>{"unisim"}));
+}
+
 }  // namespace
