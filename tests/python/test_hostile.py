@@ -334,19 +334,10 @@ def baseline(mode, factory):
     return _baselines[mode]
 
 
-# Known to exceed the time bound, with the cause.
-KNOWN_SLOW = {
-    (deep_instantiation_chain, "cli"): "the built-in vendor-dependency probe looks every token of every file of "
-                                       "each compile list up in its rule table linearly (about 70 s of CPU here)",
-}
-
-
 def hostile_params():
     for case in CASES:
         for mode in ("inproc", "cli"):
-            reason = KNOWN_SLOW.get((case, mode))
-            marks = [pytest.mark.xfail(reason=reason, strict=False)] if reason else []
-            yield pytest.param(case, mode, marks=marks, id=f"{case.__name__}-{mode}")
+            yield pytest.param(case, mode, id=f"{case.__name__}-{mode}")
 
 
 @pytest.mark.parametrize("builder,mode", hostile_params())
