@@ -79,11 +79,11 @@ void check_shape(const Json& map, const std::string& file) {
   const auto buckets = map.find("buckets");
   if (buckets == map.end() || !buckets->is_object() || buckets->empty())
     throw bad("\"buckets\" must be a non-empty mapping of bucket name -> {description, prefixes}");
-  for (const auto& [name, spec] : buckets->items()) {
-    if (!spec.is_object()) throw bad("bucket '" + name + "' must be a mapping");
-    if (const auto d = spec.find("description"); d != spec.end() && !d->is_string() && !d->is_null())
+  for (const auto& [name, bucket] : buckets->items()) {
+    if (!bucket.is_object()) throw bad("bucket '" + name + "' must be a mapping");
+    if (const auto d = bucket.find("description"); d != bucket.end() && !d->is_string() && !d->is_null())
       throw bad("the description of bucket '" + name + "' must be a string");
-    if (const auto p = spec.find("prefixes"); p != spec.end()) {
+    if (const auto p = bucket.find("prefixes"); p != bucket.end()) {
       if (!p->is_array()) throw bad("the prefixes of bucket '" + name + "' must be a list of strings");
       for (const auto& prefix : *p)
         if (!prefix.is_string()) throw bad("the prefixes of bucket '" + name + "' must be a list of strings");

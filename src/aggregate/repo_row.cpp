@@ -57,11 +57,11 @@ void describe_repository(detail::RowHead& head, const std::string& repo_path, co
     readme.reset();
   head.description = readme.value_or("");
   head.desc_source = "readme";
-  if (!detail::truthy(head.description) && !tops.empty()) {
+  if (!util::py_truthy(head.description) && !tops.empty()) {
     head.description = detail::field_or(*tops.front(), "description", "");
     head.desc_source = detail::field_or(*tops.front(), "desc_source", "auto");
   }
-  if (!detail::truthy(head.description)) {
+  if (!util::py_truthy(head.description)) {
     head.description = std::string(head.ns) + " IP library";
     head.desc_source = "auto";
   }

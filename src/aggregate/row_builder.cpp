@@ -104,18 +104,6 @@ const std::string& entry_name(const Json& entry) {
   return name->get_ref<const std::string&>();
 }
 
-bool truthy(const Json& value) {
-  switch (value.type()) {
-    case Json::value_t::null: return false;
-    case Json::value_t::boolean: return value.get<bool>();
-    case Json::value_t::number_integer: return value.get<long long>() != 0;
-    case Json::value_t::number_unsigned: return value.get<unsigned long long>() != 0;
-    case Json::value_t::number_float: return value.get<double>() != 0.0;
-    case Json::value_t::string: return !value.get_ref<const std::string&>().empty();
-    default: return !value.empty();
-  }
-}
-
 std::vector<std::string> union_of_files(const Json& entries) {
   std::vector<std::string> files;
   std::unordered_set<std::string> seen;
@@ -146,7 +134,7 @@ Json build_row(const Json& entries, const Json& roles, const RowHead& head, std:
 
   bool verified = false;
   for (const Json& entry : entries)
-    if (const Json* flag = field(entry, "verified"); flag && truthy(*flag)) verified = true;
+    if (const Json* flag = field(entry, "verified"); flag && util::py_truthy(*flag)) verified = true;
 
   require_map(roles, "roles");
   Json top_modules = Json::array();
@@ -180,7 +168,7 @@ Json build_row(const Json& entries, const Json& roles, const RowHead& head, std:
   row["components"] = std::move(components);
   row["total_entities"] = static_cast<long long>(entries.size());
   row["license_class"] = license::classify_license(head.license);
-  if (const Json* uses = field(first, "external_uses"); uses && truthy(*uses)) row["external_uses"] = *uses;
+  if (const Json* uses = field(first, "external_uses"); uses && util::py_truthy(*uses)) row["external_uses"] = *uses;
   if (std::vector<std::string> packages = sorted_union(entries, "provides_packages"); !packages.empty())
     row["provides_packages"] = std::move(packages);
   return row;

@@ -16,8 +16,6 @@ const Json* field(const Json& entry, const char* key);
 Json field_or(const Json& entry, const char* key, Json fallback);
 // The entry's "name" (required, a string).
 const std::string& entry_name(const Json& entry);
-// Python's truth value of a JSON-like value.
-bool truthy(const Json& value);
 
 // "quarrix_compat"/"files" of every entry, each path once, at its first occurrence.
 std::vector<std::string> union_of_files(const Json& entries);

@@ -22,8 +22,8 @@ const Json& buckets_of(const Json& bucket_map) {
   if (!bucket_map.is_object()) throw MalformedEntryError("bucket_map must be a dict");
   const auto found = bucket_map.find("buckets");
   const Json& buckets = found == bucket_map.end() || found->is_null() ? none : *found;
-  if (!buckets.is_object() && detail::truthy(buckets)) throw MalformedEntryError("bucket_map['buckets'] must be a dict");
-  if (!detail::truthy(buckets)) {
+  if (!buckets.is_object() && util::py_truthy(buckets)) throw MalformedEntryError("bucket_map['buckets'] must be a dict");
+  if (!util::py_truthy(buckets)) {
     std::vector<std::string> keys;
     for (const auto& [key, value] : bucket_map.items()) keys.push_back(key);
     std::sort(keys.begin(), keys.end());

@@ -26,8 +26,8 @@ AdapterDispatcher& installed_dispatcher() {
 }
 
 const ProviderSpec* find_provider(std::string_view name) {
-  for (const ProviderSpec& spec : kProviderFns)
-    if (spec.name == name) return &spec;
+  for (const ProviderSpec& provider : kProviderFns)
+    if (provider.name == name) return &provider;
   return nullptr;
 }
 
@@ -74,8 +74,8 @@ std::optional<std::string> llm_describe(std::string_view entity_name, std::strin
   const double pace = resolve_pace();
   for (const std::string& provider : resolve_provider_chain()) {
     if (is_provider_dead(provider)) continue;
-    const ProviderSpec& spec = *find_provider(provider);
-    const std::optional<std::string> api_key = util::getenv_str(std::string(spec.env_key).c_str());
+    const ProviderSpec& known = *find_provider(provider);
+    const std::optional<std::string> api_key = util::getenv_str(std::string(known.env_key).c_str());
     if (!api_key || api_key->empty()) continue;
 
     AdapterDispatcher dispatch;
@@ -83,7 +83,7 @@ std::optional<std::string> llm_describe(std::string_view entity_name, std::strin
       std::lock_guard lock(dispatcher_mutex());
       dispatch = installed_dispatcher();
     }
-    const Reply reply = dispatch(spec.fn_name, entity_name, signature, language, *api_key, hints);
+    const Reply reply = dispatch(known.fn_name, entity_name, signature, language, *api_key, hints);
     bump_stat(provider, reply.outcome);
     if (reply.outcome == "403") mark_provider_dead(provider);
     llm_sleep(pace);  // no pause for 0; an infinite pace would block the scan for good, so none either

@@ -1,5 +1,7 @@
 #include "quarrix/llm/prompt.hpp"
 
+#include "quarrix/util/json.hpp"
+
 #include <vector>
 
 #include "quarrix/describe/hygiene.hpp"
@@ -8,18 +10,6 @@
 namespace quarrix::llm {
 
 namespace {
-
-// Python truthiness of a hint value.
-bool truthy(const Json& v) {
-  switch (v.type()) {
-    case Json::value_t::null: return false;
-    case Json::value_t::boolean: return v.get<bool>();
-    case Json::value_t::number_integer:
-    case Json::value_t::number_unsigned:
-    case Json::value_t::number_float: return v.get<double>() != 0.0;
-    default: return !v.empty();
-  }
-}
 
 // str(value): strings as they are, booleans as True/False, else JSON text.
 std::string as_text(const Json& v) {
@@ -48,7 +38,7 @@ std::string joined(const Json& v) {
 std::string hints_section(const Json& hints) {
   if (!hints.is_object() || hints.empty()) return "";
   std::vector<std::string> lines;
-  const auto present = [&hints](const char* key) { return hints.contains(key) && truthy(hints[key]); };
+  const auto present = [&hints](const char* key) { return hints.contains(key) && util::py_truthy(hints[key]); };
   if (present("protocols")) lines.push_back("- Detected protocols: " + joined(hints["protocols"]));
   if (present("interfaces")) lines.push_back("- Interface patterns: " + joined(hints["interfaces"]));
   if (present("role")) lines.push_back("- Entity role: " + as_text(hints["role"]));

@@ -90,6 +90,18 @@ void dump_value(std::string& out, const Json& value) {
 
 }  // namespace
 
+bool py_truthy(const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::null: return false;
+    case Json::value_t::boolean: return value.get<bool>();
+    case Json::value_t::number_integer: return value.get<long long>() != 0;
+    case Json::value_t::number_unsigned: return value.get<unsigned long long>() != 0;
+    case Json::value_t::number_float: return value.get<double>() != 0.0;
+    case Json::value_t::string: return !value.get_ref<const std::string&>().empty();
+    default: return !value.empty();
+  }
+}
+
 std::optional<Json> parse_json(std::string_view text, std::size_t max_depth) {
   if (starts_with(text, "\xEF\xBB\xBF")) return std::nullopt;
   if (!nesting_within(text, max_depth)) return std::nullopt;

@@ -20,6 +20,9 @@ namespace util {
 // invalid UTF-8 and nesting deeper than `max_depth` are all malformed (nullopt).
 std::optional<Json> parse_json(std::string_view text, std::size_t max_depth = 512);
 
+// Python's truth value of a JSON-like value (None, 0, "", [] and {} are false).
+bool py_truthy(const Json& value);
+
 // json.dumps(value) with its defaults: separators ", " and ": ", ASCII output
 // (\uXXXX escapes with lower-case hex, surrogate pairs above U+FFFF).
 std::string dumps_python(const Json& value);

@@ -16,22 +16,9 @@
 namespace nb = nanobind;
 using namespace nb::literals;
 
-namespace {
-
 using quarrix::py::path_arg;
 using quarrix::py::py_type_name;
 using quarrix::py::type_error;
-
-// A list or tuple of str / os.PathLike -> path strings.
-std::vector<std::string> path_list(nb::handle obj, const char* what) {
-  if (!PyList_Check(obj.ptr()) && !PyTuple_Check(obj.ptr()))
-    type_error(std::string(what) + " must be a list of paths, not " + py_type_name(obj));
-  std::vector<std::string> out;
-  for (nb::handle item : obj) out.push_back(path_arg(item, what));
-  return out;
-}
-
-}  // namespace
 
 NB_MODULE(probes, m) {
   m.doc() = "Built-in tool probes: GHDL, Verilator or Icarus Verilog, vendor libraries, test facilities.";
@@ -48,7 +35,7 @@ NB_MODULE(probes, m) {
   m.def(
       "detect_vhdl_standard",
       [](nb::handle files, nb::handle library) {
-        const auto paths = path_list(files, "files");
+        const auto paths = quarrix::py::path_list_arg(files, "files", true);
         if (!PyUnicode_Check(library.ptr())) type_error("library must be str, not " + py_type_name(library));
         const std::string lib = nb::cast<std::string>(library);
         nb::gil_scoped_release release;
@@ -60,7 +47,7 @@ NB_MODULE(probes, m) {
   m.def(
       "detect_vendor_deps",
       [](nb::handle files) {
-        const auto paths = path_list(files, "files");
+        const auto paths = quarrix::py::path_list_arg(files, "files", true);
         nb::gil_scoped_release release;
         return quarrix::probes::detect_vendor_deps(paths);
       },
@@ -91,7 +78,7 @@ NB_MODULE(probes, m) {
   m.def(
       "verify_verilog",
       [](nb::handle files) {
-        const auto paths = path_list(files, "files");
+        const auto paths = quarrix::py::path_list_arg(files, "files", true);
         nb::gil_scoped_release release;
         return quarrix::probes::verify_verilog(paths);
       },
