@@ -10,6 +10,7 @@
 #include "quarrix/scan/filters.hpp"
 #include "quarrix/tags/abbreviations.hpp"
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/text.hpp"
 
@@ -57,23 +58,47 @@ Json initial_port_hints() {
   return hints;
 }
 
+namespace {
+
+// What a file's port and generic declarations say, whichever of its units asks.
+struct PortFacts {
+  bool has_ports = false;
+  std::vector<std::string> protocols;  // found from the port names
+  std::vector<std::string> interfaces;
+  bool has_generics = false;
+};
+
+PortFacts read_port_facts(const std::string& entity_path) {
+  PortFacts facts;
+  const auto text = util::read_text_file(entity_path);
+  if (!text) return facts;
+  const std::string suffix = util::path_suffix_lower(entity_path);
+  const std::vector<std::string> port_names = hdl::extract_port_names(*text, suffix);
+  if (port_names.empty()) return facts;
+  const std::vector<std::string> generic_names = hdl::extract_generic_names(*text, suffix);
+  const std::set<std::string> fragments = name_fragments(port_names);
+  facts.has_ports = true;
+  facts.protocols = hdl::detect_protocols(fragments, port_names);
+  facts.interfaces = hdl::detect_interfaces(fragments, port_names);
+  facts.has_generics = std::any_of(generic_names.begin(), generic_names.end(), [](const std::string& name) {
+    return meaningful_generics().search(name).has_value();
+  });
+  return facts;
+}
+
+}  // namespace
+
 std::pair<std::optional<std::string>, Json> infer_description_from_ports(std::string_view entity_name,
                                                                           const std::string& entity_path) {
   Json hints = initial_port_hints();
-  const auto text = util::read_text_file(entity_path);
-  if (!text) return {std::nullopt, hints};
-  const std::string suffix = util::path_suffix_lower(entity_path);
-  const std::vector<std::string> port_names = hdl::extract_port_names(*text, suffix);
-  const std::vector<std::string> generic_names = hdl::extract_generic_names(*text, suffix);
-  if (port_names.empty()) return {std::nullopt, hints};
+  const auto facts =
+      util::memo_per_file<PortFacts>(entity_path, "describe.ports", [&] { return read_port_facts(entity_path); });
+  if (!facts->has_ports) return {std::nullopt, hints};
 
-  const std::set<std::string> fragments = name_fragments(port_names);
-  std::vector<std::string> protocols = hdl::detect_protocols(fragments, port_names);
-  const std::vector<std::string> interfaces = hdl::detect_interfaces(fragments, port_names);
+  std::vector<std::string> protocols = facts->protocols;
+  const std::vector<std::string>& interfaces = facts->interfaces;
+  const bool has_generics = facts->has_generics;
   const std::optional<std::string> role = hdl::detect_entity_role(entity_name);
-  const bool has_generics = std::any_of(generic_names.begin(), generic_names.end(), [](const std::string& name) {
-    return meaningful_generics().search(name).has_value();
-  });
   // The name stands in only when the ports revealed no protocol.
   if (protocols.empty())
     if (auto named = hdl::detect_entity_protocol(entity_name)) protocols.push_back(std::move(*named));

@@ -4,6 +4,7 @@
 
 #include "quarrix/describe/hygiene.hpp"
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/text.hpp"
 #include "text_scan.hpp"
@@ -198,12 +199,15 @@ std::optional<std::string> extract_verilog_header(std::string_view text) {
 }
 
 std::optional<std::string> extract_header_description(const std::string& entity_path) {
-  const auto text = util::read_text_file(entity_path);
-  if (!text) return std::nullopt;
-  const std::string suffix = util::path_suffix_lower(entity_path);
-  if (suffix == ".vhd" || suffix == ".vhdl") return extract_vhdl_header(*text);
-  if (suffix == ".v" || suffix == ".sv" || suffix == ".vh" || suffix == ".svh") return extract_verilog_header(*text);
-  return std::nullopt;
+  // Every unit of a file shares the file's header.
+  return *util::memo_per_file<std::optional<std::string>>(entity_path, "hdl.header", [&]() -> std::optional<std::string> {
+    const auto text = util::read_text_file(entity_path);
+    if (!text) return std::nullopt;
+    const std::string suffix = util::path_suffix_lower(entity_path);
+    if (suffix == ".vhd" || suffix == ".vhdl") return extract_vhdl_header(*text);
+    if (suffix == ".v" || suffix == ".sv" || suffix == ".vh" || suffix == ".svh") return extract_verilog_header(*text);
+    return std::nullopt;
+  });
 }
 
 }  // namespace quarrix::hdl

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/regex.hpp"
 #include "quarrix/util/text.hpp"
@@ -150,9 +151,13 @@ std::optional<std::string> signature_from_text(std::string_view source_text, std
 }
 
 std::optional<std::string> find_module_signature(const std::string& entity_path, long long max_lines) {
-  const auto text = util::read_text_file(entity_path);
-  if (!text) return std::nullopt;
-  return signature_from_text(*text, util::path_suffix_lower(entity_path), max_lines);
+  // The first declaration of the file serves every unit declared in it.
+  const std::string key = "hdl.signature." + std::to_string(max_lines);
+  return *util::memo_per_file<std::optional<std::string>>(entity_path, key, [&]() -> std::optional<std::string> {
+    const auto text = util::read_text_file(entity_path);
+    if (!text) return std::nullopt;
+    return signature_from_text(*text, util::path_suffix_lower(entity_path), max_lines);
+  });
 }
 
 std::string extract_module_signature(const std::string& entity_path, long long max_lines) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/text.hpp"
 #include "quarrix/util/text_cache.hpp"
 
@@ -120,6 +121,12 @@ std::optional<std::string> read_text_file(const std::filesystem::path& path) {
     if (!entry->text_is_bytes) entry->text = decoded_text(*entry->bytes);
   }
   return entry->text_is_bytes ? entry->bytes : entry->text;
+}
+
+std::any* file_memo_slot(const std::filesystem::path& path, std::string_view key) {
+  ScanTextCache::Entry* entry = cached_entry(path);
+  if (!entry) return nullptr;
+  return &entry->derived.try_emplace(std::string(key)).first->second;
 }
 
 bool exists(const std::filesystem::path& path) {

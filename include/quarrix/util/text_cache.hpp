@@ -8,7 +8,12 @@
 // force, so a cached answer is exactly what an uncached read would give at the
 // time of the first read (including "cannot be read"). A file is assumed not to
 // change during the cache's lifetime. Caches nest; the innermost applies.
+//
+// An entry also holds results derived from the file's text (see file_memo.hpp),
+// so work that depends only on a file is done once per file, not once per
+// design unit declared in it.
 
+#include <any>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +38,7 @@ class ScanTextCache {
     std::optional<std::string> text;   // decoded text when it differs from the bytes
     bool decoded = false;
     bool text_is_bytes = false;
+    std::unordered_map<std::string, std::any> derived;  // by the deriving step's key
   };
 
   // The entry of (confinement, path), or nullptr when not read yet.

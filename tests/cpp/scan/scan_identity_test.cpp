@@ -16,6 +16,7 @@
 #include "quarrix/scan/define_carriers.hpp"
 #include "quarrix/scan/filters.hpp"
 #include "quarrix/scan/scan_repo.hpp"
+#include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
 #include "support/temp_repo.hpp"
 
@@ -72,7 +73,8 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
   for (const auto& [name, path] : units) {
     const std::string rel = util::relative_to_root(path, repo);
     if (scan::is_skipped_path(rel) || scan::name_skip_reason(name)) continue;
-    const auto kind = scan::classify_top_declaration(name, path);
+    const auto text = util::read_text_file(path);
+    const auto kind = text ? scan::classify_declaration_text(name, util::path_suffix_lower(path), *text) : std::nullopt;
     if (kind && !scan::is_installable_kind(*kind)) continue;
     kept.emplace_back(name, path);
   }

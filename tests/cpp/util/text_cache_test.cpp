@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/regex.hpp"
 #include "quarrix/util/text_cache.hpp"
 #include "support/temp_repo.hpp"
@@ -94,6 +95,32 @@ TEST(Regex, WithoutJitMatchesAlike) {
       ASSERT_EQ(a.has_value(), b.has_value()) << subject;
       if (a) EXPECT_EQ(a->group(1), b->group(1));
     }
+  }
+}
+
+// A derived result is computed once per file and key inside a scan, and afresh
+// on every call outside one.
+TEST(FileMemo, OncePerFileAndKeyWithinAScan) {
+  TempRepo repo;
+  repo.write("a.v", "module a; endmodule\n");
+  int computed = 0;
+  const auto length_of = [&](const std::string& rel, std::string_view key) {
+    return *memo_per_file<std::size_t>(repo.at(rel), key, [&] {
+      ++computed;
+      return read_text_file(repo.at(rel)).value_or("").size();
+    });
+  };
+  EXPECT_EQ(length_of("a.v", "len"), 20u);
+  EXPECT_EQ(length_of("a.v", "len"), 20u);
+  EXPECT_EQ(computed, 2);
+  {
+    ScanTextCache cache;
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(length_of("a.v", "len"), 20u);
+      EXPECT_EQ(length_of("a.v", "other"), 20u);
+      EXPECT_EQ(length_of("missing.v", "len"), 0u);
+    }
+    EXPECT_EQ(computed, 5);
   }
 }
 
