@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -41,6 +42,48 @@ std::optional<SourceUnits> scan_file(const SourceFile& source) {
   return source.language == HdlLanguage::verilog ? scan_verilog(*text) : scan_vhdl(*text);
 }
 
+// What one compile-order walk knows of each unit and file. Slots are dense
+// and stamped with the walk that wrote them; an unstamped slot reads as fresh,
+// so a walk costs what it touches and nothing is cleared between walks.
+class WalkMarks {
+ public:
+  enum : std::uint8_t { kNew, kOnPath, kDone };
+
+  void begin(std::size_t units, std::size_t files) {
+    if (unit_walk_.size() != units) unit_walk_.assign(units, 0), units_.resize(units);
+    if (file_walk_.size() != files) file_walk_.assign(files, 0), files_.resize(files);
+    if (++walk_ == 0) {  // the stamp wrapped: forget every slot once
+      std::fill(unit_walk_.begin(), unit_walk_.end(), 0);
+      std::fill(file_walk_.begin(), file_walk_.end(), 0);
+      walk_ = 1;
+    }
+  }
+
+  struct UnitMark {
+    std::uint8_t state;
+    std::size_t segment;  // path position where the segment that reached the unit starts
+  };
+  struct FileMark {
+    bool emitted;
+    std::size_t sibling_cursor;  // next unit of the file to visit, shared by its units
+  };
+
+  UnitMark& unit(std::uint32_t u) {
+    if (unit_walk_[u] != walk_) unit_walk_[u] = walk_, units_[u] = {kNew, 0};
+    return units_[u];
+  }
+  FileMark& file(std::uint32_t f) {
+    if (file_walk_[f] != walk_) file_walk_[f] = walk_, files_[f] = {false, 0};
+    return files_[f];
+  }
+
+ private:
+  std::uint32_t walk_ = 0;
+  std::vector<std::uint32_t> unit_walk_, file_walk_;
+  std::vector<UnitMark> units_;
+  std::vector<FileMark> files_;
+};
+
 }  // namespace
 
 struct DependencyResolver::Index {
@@ -62,6 +105,10 @@ struct DependencyResolver::Index {
   std::unordered_map<std::string, std::uint32_t> folded;         // lower-cased, any language
   std::unordered_map<std::string, std::uint32_t> vhdl_packages;  // lower-cased
   std::vector<std::pair<std::string, std::string>> unresolved;
+
+  // Marks reused by compile-order walks; a walk running alongside another uses its own.
+  std::mutex walk_mutex;
+  WalkMarks walk_marks;
 
   void build(const std::vector<std::string>& roots, bool respect_gitignore,
              const std::vector<std::string>& exclude_dirs);
@@ -243,28 +290,26 @@ std::vector<std::pair<std::string, std::string>> DependencyResolver::unresolved_
 // of a file starts a new segment of the path: only a dependency back into the
 // same segment closes a cycle of units.
 std::vector<std::string> DependencyResolver::compilation_order(const std::string& name) const {
-  const Index& ix = *index_;
+  Index& ix = *index_;
   const auto found = ix.by_name.find(name);
   if (found == ix.by_name.end() || !ix.units[found->second].listed) throw scan::UnknownUnitError(name);
   const std::uint32_t root = found->second;
   const std::uint32_t root_file = ix.units[root].file;
 
-  // Marks of the units and files this walk reaches, absent ones reading as
-  // zero (new, not emitted): the cost follows the walk, not the repository,
-  // so ordering every unit of a repository stays linear.
-  enum : std::uint8_t { kNew, kOnPath, kDone };
-  std::unordered_map<std::uint32_t, std::uint8_t> state;
-  std::unordered_map<std::uint32_t, std::size_t> segment_of;
-  std::unordered_map<std::uint32_t, bool> emitted;
-  std::unordered_map<std::uint32_t, std::size_t> sibling_cursor;  // shared by a file's units
+  std::unique_lock<std::mutex> lock(ix.walk_mutex, std::try_to_lock);
+  std::optional<WalkMarks> own_marks;
+  WalkMarks& marks = lock.owns_lock() ? ix.walk_marks : own_marks.emplace();
+  marks.begin(ix.units.size(), ix.files.size());
+
   std::vector<std::string> order;
   auto emit = [&](std::uint32_t file) {
-    if (!emitted[file]) {
-      emitted[file] = true;
+    bool& emitted = marks.file(file).emitted;
+    if (!emitted) {
+      emitted = true;
       order.push_back(ix.files[file]);
     }
   };
-  emitted[root_file] = true;  // the root's own file goes last
+  marks.file(root_file).emitted = true;  // the root's own file goes last
 
   struct Frame {
     std::uint32_t unit;
@@ -272,36 +317,35 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
     std::size_t segment;  // path position where this frame's segment starts
   };
   std::vector<Frame> path{{root, 0, 0}};
-  state[root] = kOnPath;
+  marks.unit(root).state = WalkMarks::kOnPath;
   while (!path.empty()) {
     Frame& top = path.back();
     const Index::Unit& unit = ix.units[top.unit];
     if (top.next < unit.deps.size()) {
       const std::uint32_t dep = unit.deps[top.next++];
-      if (state[dep] == kOnPath && segment_of[dep] != top.segment) continue;  // files in a cycle
-      if (state[dep] == kOnPath) {
+      WalkMarks::UnitMark& mark = marks.unit(dep);
+      if (mark.state == WalkMarks::kOnPath && mark.segment != top.segment) continue;  // files in a cycle
+      if (mark.state == WalkMarks::kOnPath) {
         std::string cycle;
         std::size_t k = path.size();
         while (path[k - 1].unit != dep) --k;
         for (; k <= path.size(); ++k) cycle += ix.units[path[k - 1].unit].name + " -> ";
         throw scan::DependencyCycleError("dependency cycle: " + cycle + ix.units[dep].name);
       }
-      if (state[dep] == kNew) {
-        state[dep] = kOnPath;
-        segment_of[dep] = top.segment;
+      if (mark.state == WalkMarks::kNew) {
+        mark = {WalkMarks::kOnPath, top.segment};
         path.push_back({dep, 0, top.segment});  // invalidates `top`
       }
       continue;
     }
     // The unit's own dependencies are out; now those of the rest of its file.
-    state[top.unit] = kDone;
+    marks.unit(top.unit).state = WalkMarks::kDone;
     const std::vector<std::uint32_t>& siblings = ix.file_units[unit.file];
-    std::size_t& cursor = sibling_cursor[unit.file];
-    while (cursor < siblings.size() && state[siblings[cursor]] != kNew) ++cursor;
+    std::size_t& cursor = marks.file(unit.file).sibling_cursor;
+    while (cursor < siblings.size() && marks.unit(siblings[cursor]).state != WalkMarks::kNew) ++cursor;
     if (cursor < siblings.size()) {
       const std::uint32_t sibling = siblings[cursor];
-      state[sibling] = kOnPath;
-      segment_of[sibling] = path.size();
+      marks.unit(sibling) = {WalkMarks::kOnPath, path.size()};
       path.push_back({sibling, 0, path.size()});  // invalidates `top`; this frame is revisited afterwards
       continue;
     }

@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -104,6 +106,37 @@ TEST(DependencyResolver, DeepChainDoesNotExhaustTheStack) {
   EXPECT_EQ(order(r, repo, "m0"), (Paths{"odd.v", "even.v"}));
   EXPECT_EQ(order(r, repo, "m1"), (Paths{"even.v", "odd.v"}));
   EXPECT_EQ(r.entity_map().size(), static_cast<std::size_t>(kDepth + 1));
+}
+
+// Walks share marks between calls; interleaved walks from several threads,
+// and walks after one that failed on a cycle, still see only their own.
+TEST(DependencyResolver, ConcurrentAndRepeatedWalksAgree) {
+  TempRepo repo;
+  std::string lib, cyc;
+  for (int i = 0; i < 200; ++i)
+    lib += "module c" + std::to_string(i) + "; " + (i ? "c" + std::to_string(i - 1) + " u(); " : "") + "endmodule\n";
+  repo.write("lib.v", lib);
+  repo.write("top.v", "module top; c199 u(); endmodule\nmodule other; c5 u(); endmodule\n");
+  repo.write("x.v", "module x; y u(); endmodule\n");
+  repo.write("y.v", "module y; x u(); endmodule\n");
+  const DependencyResolver r({repo.path()});
+  std::map<std::string, Paths> expected;
+  for (const auto& [name, path] : r.entity_map())
+    if (name != "x" && name != "y") expected[name] = order(r, repo, name);
+  EXPECT_EQ(expected.at("top"), (Paths{"lib.v", "top.v"}));
+
+  std::vector<std::thread> threads;
+  std::atomic<int> mismatches{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int round = 0; round < 20; ++round)
+        for (const auto& [name, paths] : expected) {
+          EXPECT_THROW(r.compilation_order("x"), quarrix::scan::DependencyCycleError);
+          if (order(r, repo, name) != paths) ++mismatches;
+        }
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches.load(), 0);
 }
 
 TEST(DependencyResolver, VhdlUnitsUseClausesAndSeparateArchitectures) {
