@@ -152,7 +152,7 @@ std::optional<std::string> signature_from_text(std::string_view source_text, std
 
 std::optional<std::string> find_module_signature(const std::string& entity_path, long long max_lines) {
   // The first declaration of the file serves every unit declared in it.
-  const std::string key = "hdl.signature." + std::to_string(max_lines);
+  const std::string key = "hdl.sig." + std::to_string(max_lines);
   return *util::memo_per_file<std::optional<std::string>>(entity_path, key, [&]() -> std::optional<std::string> {
     const auto text = util::read_text_file(entity_path);
     if (!text) return std::nullopt;

@@ -126,7 +126,9 @@ std::optional<std::string> read_text_file(const std::filesystem::path& path) {
 std::any* file_memo_slot(const std::filesystem::path& path, std::string_view key) {
   ScanTextCache::Entry* entry = cached_entry(path);
   if (!entry) return nullptr;
-  return &entry->derived.try_emplace(std::string(key)).first->second;
+  for (auto& [name, value] : entry->derived)
+    if (name == key) return &value;
+  return &entry->derived.emplace_back(std::string(key), std::any()).second;
 }
 
 bool exists(const std::filesystem::path& path) {

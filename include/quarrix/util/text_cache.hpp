@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace quarrix::util {
 
@@ -38,7 +40,7 @@ class ScanTextCache {
     std::optional<std::string> text;   // decoded text when it differs from the bytes
     bool decoded = false;
     bool text_is_bytes = false;
-    std::unordered_map<std::string, std::any> derived;  // by the deriving step's key
+    std::vector<std::pair<std::string, std::any>> derived;  // by the deriving step's key
   };
 
   // The entry of (confinement, path), or nullptr when not read yet.
