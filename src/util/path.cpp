@@ -1,51 +1,80 @@
 #include "quarrix/util/path.hpp"
 
-#include <algorithm>
+#include <optional>
 
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::util {
 
-std::vector<std::string> path_parts(std::string_view path) {
-  std::vector<std::string> parts;
-  if (!path.empty() && path.front() == '/') parts.emplace_back("/");
-  std::size_t i = 0;
-  while (i < path.size()) {
-    std::size_t j = path.find('/', i);
-    if (j == std::string_view::npos) j = path.size();
-    const std::string_view part = path.substr(i, j - i);
-    if (!part.empty() && part != ".") parts.emplace_back(part);
-    i = j + 1;
-  }
-  return parts;
-}
-
 namespace {
 
-std::string parts_to_string(const std::vector<std::string>& parts, std::size_t from = 0) {
+// The parts path_parts() lists, one at a time and without copies: paths are
+// compared and rebuilt far more often than they are split for keeps.
+class PartCursor {
+ public:
+  explicit PartCursor(std::string_view path) : path_(path), root_pending_(!path.empty() && path.front() == '/') {}
+
+  std::optional<std::string_view> next() {
+    if (root_pending_) {
+      root_pending_ = false;
+      return std::string_view("/");
+    }
+    while (pos_ < path_.size()) {
+      std::size_t end = path_.find('/', pos_);
+      if (end == std::string_view::npos) end = path_.size();
+      const std::string_view part = path_.substr(pos_, end - pos_);
+      pos_ = end + 1;
+      if (!part.empty() && part != ".") return part;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::string_view path_;
+  bool root_pending_;
+  std::size_t pos_ = 0;
+};
+
+// The parts still ahead of `cursor` joined as pathlib shows them; "." when none.
+std::string join_rest(PartCursor& cursor, std::size_t size_hint) {
   std::string out;
-  for (std::size_t i = from; i < parts.size(); ++i) {
+  out.reserve(size_hint);
+  while (const auto part = cursor.next()) {
     if (!out.empty() && out != "/") out.push_back('/');
-    out.append(parts[i]);
+    out.append(*part);
   }
   return out.empty() ? "." : out;
 }
 
 }  // namespace
 
-std::string normalize_path(std::string_view path) { return parts_to_string(path_parts(path)); }
+std::vector<std::string> path_parts(std::string_view path) {
+  std::vector<std::string> parts;
+  PartCursor cursor(path);
+  while (const auto part = cursor.next()) parts.emplace_back(*part);
+  return parts;
+}
+
+std::string normalize_path(std::string_view path) {
+  PartCursor cursor(path);
+  return join_rest(cursor, path.size());
+}
 
 std::string relative_to_root(std::string_view path, std::string_view root) {
-  const auto p = path_parts(path);
-  const auto r = path_parts(root);
-  if (r.size() <= p.size() && std::equal(r.begin(), r.end(), p.begin())) return parts_to_string(p, r.size());
-  return parts_to_string(p);
+  PartCursor p(path);
+  PartCursor r(root);
+  while (const auto root_part = r.next()) {
+    const auto part = p.next();
+    if (!part || *part != *root_part) return normalize_path(path);
+  }
+  return join_rest(p, path.size());
 }
 
 std::string path_name(std::string_view path) {
-  const auto parts = path_parts(path);
-  if (parts.empty() || (parts.size() == 1 && parts[0] == "/")) return "";
-  return parts.back();
+  PartCursor cursor(path);
+  std::string_view last;
+  while (const auto part = cursor.next()) last = *part;
+  return last == "/" ? std::string() : std::string(last);
 }
 
 std::string path_suffix(std::string_view path) {
@@ -68,9 +97,15 @@ std::string join_path(std::string_view root, std::string_view rel) {
 }
 
 bool path_less(std::string_view a, std::string_view b) {
-  const auto pa = path_parts(a);
-  const auto pb = path_parts(b);
-  return std::lexicographical_compare(pa.begin(), pa.end(), pb.begin(), pb.end());
+  PartCursor pa(a);
+  PartCursor pb(b);
+  while (true) {
+    const auto x = pa.next();
+    const auto y = pb.next();
+    if (!y) return false;
+    if (!x) return true;
+    if (const int c = x->compare(*y); c != 0) return c < 0;
+  }
 }
 
 }  // namespace quarrix::util

@@ -61,6 +61,14 @@ TEST(Paths, LexicalRelationsSuffixesAndOrder) {
   EXPECT_TRUE(path_less("a/b.v", "a-c/x.v"));
   EXPECT_FALSE(path_less("a-c/x.v", "a/b.v"));
   EXPECT_TRUE(path_less("a", "a/b"));
+  EXPECT_FALSE(path_less("a/b", "a//b/."));
+  EXPECT_FALSE(path_less("a//b/.", "a/b"));
+  EXPECT_TRUE(path_less("/z", "a"));  // the root part "/" sorts first
+  EXPECT_EQ(path_name("/"), "");
+  EXPECT_EQ(path_name("a/b/./"), "b");
+  EXPECT_EQ(normalize_path("./"), ".");
+  EXPECT_EQ(normalize_path("//a/./b//"), "/a/b");
+  EXPECT_EQ(path_parts("/a//./b"), (std::vector<std::string>{"/", "a", "b"}));
 }
 
 TEST(Json, StrictParsing) {
