@@ -1,12 +1,13 @@
 #include <quarrix/resolver/source_walk.hpp>
 
-#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <unordered_set>
 
 #include <quarrix/resolver/gitignore.hpp>
+#include <quarrix/util/directory.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
 #include <quarrix/util/text.hpp>
@@ -15,36 +16,6 @@ namespace quarrix::resolver {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Entry {
-  std::string name;
-  bool directory;
-};
-
-// The entries of a directory in name order; unreadable directories are empty
-// and names that are not valid UTF-8 are left out.
-std::vector<Entry> list_directory(const std::string& dir) {
-  std::vector<Entry> out;
-  std::error_code ec;
-  fs::directory_iterator it(dir, ec);
-  if (ec) return out;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    const fs::file_status own = it->symlink_status(ec);
-    if (ec) continue;
-    bool directory = fs::is_directory(own);
-    if (fs::is_symlink(own)) {
-      const fs::file_status target = fs::status(it->path(), ec);
-      if (!ec && fs::is_directory(target)) continue;  // links to directories are not followed
-      directory = false;
-    }
-    std::string name = it->path().filename().string();
-    if (!util::is_valid_utf8(name)) continue;  // no faithful text path for it
-    out.push_back({std::move(name), directory});
-  }
-  std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-  return out;
-}
 
 std::string absolute_path(const std::string& path) {
   std::error_code ec;
@@ -69,31 +40,35 @@ class Walk {
 
     struct Frame {
       std::string rel;  // "" for the root
-      std::vector<Entry> entries;
+      std::shared_ptr<const util::DirectoryListing> entries;  // in name order
       std::size_t ignores;  // rule files in scope when the frame was entered
       std::size_t next = 0;
     };
     std::vector<Frame> stack;
     const std::size_t outer = ignores_.size();
     if (respect_gitignore_) push_ignore(abs_base);
-    stack.push_back({"", list_directory(base), outer});
+    stack.push_back({"", util::list_directory(base), outer});
     while (!stack.empty()) {
       Frame& top = stack.back();
-      if (top.next == top.entries.size()) {
+      if (top.next == top.entries->size()) {
         ignores_.erase(ignores_.begin() + static_cast<std::ptrdiff_t>(top.ignores), ignores_.end());
         stack.pop_back();
         continue;
       }
-      const Entry& e = top.entries[top.next++];
+      const util::DirectoryEntry& e = (*top.entries)[top.next++];
+      // Links to directories are never followed; other links count as files.
+      if (e.kind == util::EntryKind::unknown || e.kind == util::EntryKind::link_to_directory) continue;
+      if (!util::is_valid_utf8(e.name)) continue;  // no faithful text path for it
+      const bool directory = e.kind == util::EntryKind::directory;
       std::string rel = top.rel.empty() ? e.name : top.rel + "/" + e.name;
-      if (excluded(e.name, rel, root_name, e.directory)) continue;
-      if (e.directory && e.name == ".git") continue;
-      if (respect_gitignore_ && git_ignored(util::join_path(abs_base, rel), e.directory)) continue;
+      if (excluded(e.name, rel, root_name, directory)) continue;
+      if (directory && e.name == ".git") continue;
+      if (respect_gitignore_ && git_ignored(util::join_path(abs_base, rel), directory)) continue;
       std::string path = util::join_path(base, rel);
-      if (e.directory) {
+      if (directory) {
         const std::size_t before = ignores_.size();
         if (respect_gitignore_) push_ignore(util::join_path(abs_base, rel));
-        std::vector<Entry> entries = list_directory(path);
+        auto entries = util::list_directory(path);
         stack.push_back({std::move(rel), std::move(entries), before});  // invalidates `top`
         continue;
       }

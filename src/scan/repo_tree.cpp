@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include <quarrix/util/directory.hpp>
 #include <quarrix/util/path.hpp>
 #include <quarrix/util/text.hpp>
 
@@ -31,30 +32,23 @@ namespace {
 
 // Lists the HDL files below `start` into `out`, each as `rel_prefix` + its
 // path below `start`. Unreadable directories are skipped; nothing throws.
-void walk(const fs::path& start, const std::string& rel_prefix, TreeListing& out) {
-  std::vector<std::pair<fs::path, std::string>> pending{{start, rel_prefix}};
+void walk(const std::string& start, const std::string& rel_prefix, TreeListing& out) {
+  std::vector<std::pair<std::string, std::string>> pending{{start, rel_prefix}};
   while (!pending.empty()) {
     auto [dir, rel] = std::move(pending.back());
     pending.pop_back();
-    std::error_code ec;
-    fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-      const fs::directory_entry& entry = *it;
-      const std::string name = entry.path().filename().string();
-      std::string child = rel.empty() ? name : rel + "/" + name;
-      std::error_code stat_ec;
-      const fs::file_status own = entry.symlink_status(stat_ec);
-      if (stat_ec) continue;
-      if (fs::is_directory(own)) {
-        pending.emplace_back(entry.path(), std::move(child));
+    const auto listing = util::list_directory(dir);
+    for (const util::DirectoryEntry& entry : *listing) {
+      if (entry.kind == util::EntryKind::directory) {
+        pending.emplace_back(dir + "/" + entry.name, rel.empty() ? entry.name : rel + "/" + entry.name);
         continue;
       }
-      const std::size_t ext = hdl_extension_index(name);
+      const std::size_t ext = hdl_extension_index(entry.name);
       if (ext == kHdlExtensions.size()) continue;
       // A link counts as the file it points to; a link to a directory is
       // neither descended into nor kept.
-      const fs::file_status target = fs::is_symlink(own) ? entry.status(stat_ec) : own;
-      if (!stat_ec && fs::is_regular_file(target)) out[ext].push_back(std::move(child));
+      if (entry.kind == util::EntryKind::regular || entry.kind == util::EntryKind::link_to_regular)
+        out[ext].push_back(rel.empty() ? entry.name : rel + "/" + entry.name);
     }
   }
   for (auto& group : out)
@@ -80,7 +74,7 @@ RepoTree::RepoTree(std::string repo_path, bool share_root_listing)
 
 const TreeListing& RepoTree::listing() {
   if (!listed_) {
-    walk(fs::path(root_), "", listing_);
+    walk(root_, "", listing_);
     listed_ = true;
   }
   return listing_;
@@ -98,7 +92,7 @@ RepoTree::Walk RepoTree::walk_from(std::string_view dir_rel) {
   }
 
   TreeListing own;
-  walk(dir_rel.empty() ? fs::path(root_) : fs::path(root_) / std::string(dir_rel), std::string(dir_rel), own);
+  walk(dir_rel.empty() ? root_ : util::join_path(root_, dir_rel), std::string(dir_rel), own);
   const auto [pos, inserted] = detached_.emplace(std::string(dir_rel), std::move(own));
   return {&pos->second, "", false};
 }

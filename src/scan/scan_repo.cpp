@@ -19,6 +19,7 @@
 #include "quarrix/scan/define_carriers.hpp"
 #include "quarrix/scan/filters.hpp"
 #include "quarrix/tags/tags.hpp"
+#include "quarrix/util/directory.hpp"
 #include "quarrix/util/errors.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
@@ -178,12 +179,18 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   // Every source is read once: the resolver, the declaration check and the
   // description extractors share the text. Dropped once the units are built.
   std::optional<util::ScanTextCache> text_cache(std::in_place);
+  // The resolver's walk and the repository listing share each directory's
+  // read; once both are made the listings are of no further use.
+  std::optional<util::ScanDirectoryCache> directory_cache(std::in_place);
   const std::vector<std::string> src_dirs = source_roots(repo_path);
   std::vector<std::string> merged_excludes = default_vendor_sim_excludes();
   merged_excludes.insert(merged_excludes.end(), options.exclude_dirs.begin(), options.exclude_dirs.end());
   const std::unique_ptr<Resolver> resolver =
       options.resolver_factory ? options.resolver_factory(src_dirs, false, merged_excludes)
                                : std::make_unique<resolver::DependencyResolver>(src_dirs, false, merged_excludes);
+  RepoTree tree(repo_path);
+  tree.listing();
+  directory_cache.reset();
 
   const Json library = probes.detect_library_name(repo_path);
   const Json test_info = probes.detect_test_infrastructure(repo_path);
@@ -191,7 +198,6 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   auto units = resolver->entity_map();
   std::sort(units.begin(), units.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 
-  RepoTree tree(repo_path);
   DefineCarrierIndex carriers(tree);
   const Json* verdicts = options.description_verdicts ? &*options.description_verdicts : nullptr;
 
