@@ -68,6 +68,8 @@ struct PortFacts {
   bool has_generics = false;
 };
 
+const util::FileMemoKey kPortFactsKey;
+
 PortFacts read_port_facts(const std::string& entity_path) {
   PortFacts facts;
   const auto text = util::read_text_file(entity_path);
@@ -92,7 +94,7 @@ std::pair<std::optional<std::string>, Json> infer_description_from_ports(std::st
                                                                           const std::string& entity_path) {
   Json hints = initial_port_hints();
   const auto facts =
-      util::memo_per_file<PortFacts>(entity_path, "describe.ports", [&] { return read_port_facts(entity_path); });
+      util::memo_per_file<PortFacts>(entity_path, kPortFactsKey, [&] { return read_port_facts(entity_path); });
   if (!facts->has_ports) return {std::nullopt, hints};
 
   std::vector<std::string> protocols = facts->protocols;

@@ -200,7 +200,8 @@ std::optional<std::string> extract_verilog_header(std::string_view text) {
 
 std::optional<std::string> extract_header_description(const std::string& entity_path) {
   // Every unit of a file shares the file's header.
-  return *util::memo_per_file<std::optional<std::string>>(entity_path, "hdl.header", [&]() -> std::optional<std::string> {
+  static const util::FileMemoKey key;
+  return *util::memo_per_file<std::optional<std::string>>(entity_path, key, [&]() -> std::optional<std::string> {
     const auto text = util::read_text_file(entity_path);
     if (!text) return std::nullopt;
     const std::string suffix = util::path_suffix_lower(entity_path);

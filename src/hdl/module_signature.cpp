@@ -151,13 +151,16 @@ std::optional<std::string> signature_from_text(std::string_view source_text, std
 }
 
 std::optional<std::string> find_module_signature(const std::string& entity_path, long long max_lines) {
-  // The first declaration of the file serves every unit declared in it.
-  const std::string key = "hdl.sig." + std::to_string(max_lines);
-  return *util::memo_per_file<std::optional<std::string>>(entity_path, key, [&]() -> std::optional<std::string> {
+  const auto compute = [&]() -> std::optional<std::string> {
     const auto text = util::read_text_file(entity_path);
     if (!text) return std::nullopt;
     return signature_from_text(*text, util::path_suffix_lower(entity_path), max_lines);
-  });
+  };
+  // A scan asks for the default length, once per unit; the first declaration
+  // of a file serves every unit declared in it.
+  static const util::FileMemoKey key;
+  if (max_lines != kSignatureMaxLines) return compute();
+  return *util::memo_per_file<std::optional<std::string>>(entity_path, key, compute);
 }
 
 std::string extract_module_signature(const std::string& entity_path, long long max_lines) {

@@ -123,8 +123,9 @@ std::optional<std::string> classify_top_declaration(std::string_view entity_name
     return classify_declaration_text(entity_name, suffix, *text);
   }
   // A file declaring many units is indexed once rather than searched per unit.
+  static const util::FileMemoKey key;
   const auto index = util::memo_per_file<std::optional<DeclarationIndex>>(
-      entity_path, "scan.decls", [&]() -> std::optional<DeclarationIndex> {
+      entity_path, key, [&]() -> std::optional<DeclarationIndex> {
         const auto text = util::read_text_file(entity_path);
         if (!text) return std::nullopt;
         return index_declarations(family, *text);

@@ -123,13 +123,11 @@ std::optional<std::string> read_text_file(const std::filesystem::path& path) {
   return entry->text_is_bytes ? entry->bytes : entry->text;
 }
 
-std::any* file_memo_slot(const std::filesystem::path& path, std::string_view key) {
-  ScanTextCache::Entry* entry = cached_entry(path);
-  if (!entry) return nullptr;
-  for (auto& [name, value] : entry->derived)
-    if (name == key) return &value;
-  return &entry->derived.emplace_back(std::string(key), std::any()).second;
-}
+namespace detail {
+
+ScanTextCache::Entry* file_memo_entry(const std::filesystem::path& path) { return cached_entry(path); }
+
+}  // namespace detail
 
 bool exists(const std::filesystem::path& path) {
   struct stat st {};

@@ -14,6 +14,7 @@
 // design unit declared in it.
 
 #include <any>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,7 +41,10 @@ class ScanTextCache {
     std::optional<std::string> text;   // decoded text when it differs from the bytes
     bool decoded = false;
     bool text_is_bytes = false;
-    std::vector<std::pair<std::string, std::any>> derived;  // by the deriving step's key
+    // Answers derived from the text (file_memo.hpp), by FileMemoKey index:
+    // a bit for each key asked once, the answer for each key asked again.
+    std::uint32_t asked_once = 0;
+    std::vector<std::pair<std::uint32_t, std::any>> kept;
   };
 
   // The entry of (confinement, path), or nullptr when not read yet.

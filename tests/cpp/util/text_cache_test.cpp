@@ -104,21 +104,22 @@ TEST(FileMemo, KeptFromTheSecondQuestionWithinAScan) {
   TempRepo repo;
   repo.write("a.v", "module a; endmodule\n");
   int computed = 0;
-  const auto length_of = [&](const std::string& rel, std::string_view key) {
+  static const FileMemoKey len, other;
+  const auto length_of = [&](const std::string& rel, const FileMemoKey& key) {
     return *memo_per_file<std::size_t>(repo.at(rel), key, [&] {
       ++computed;
       return read_text_file(repo.at(rel)).value_or("").size();
     });
   };
-  EXPECT_EQ(length_of("a.v", "len"), 20u);
-  EXPECT_EQ(length_of("a.v", "len"), 20u);
+  EXPECT_EQ(length_of("a.v", len), 20u);
+  EXPECT_EQ(length_of("a.v", len), 20u);
   EXPECT_EQ(computed, 2);
   {
     ScanTextCache cache;
     for (int i = 0; i < 4; ++i) {
-      EXPECT_EQ(length_of("a.v", "len"), 20u);
-      EXPECT_EQ(length_of("a.v", "other"), 20u);
-      EXPECT_EQ(length_of("missing.v", "len"), 0u);
+      EXPECT_EQ(length_of("a.v", len), 20u);
+      EXPECT_EQ(length_of("a.v", other), 20u);
+      EXPECT_EQ(length_of("missing.v", len), 0u);
     }
     EXPECT_EQ(computed, 2 + 3 * 2);
   }
