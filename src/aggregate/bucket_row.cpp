@@ -10,13 +10,14 @@
 
 namespace quarrix::aggregate {
 
-Json aggregate_one_bucket(const Json& entries, const Json& roles, std::string_view ns, std::string_view url,
-                          std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
-                          std::string_view license_id, const Json* description_verdicts) {
-  if (entries.empty()) throw std::out_of_range("a bucket row needs at least one entry");
-  const std::vector<const Json*> tops = detail::top_entities(entries, roles);
+namespace detail {
 
-  detail::RowHead head{std::string(bucket_name), ns, url, tag, nullptr, nullptr, std::string(license_id), "subproject"};
+Json bucket_row(const Json& entries, const TopIndex& top_index, std::string_view ns, std::string_view url,
+                std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
+                std::string_view license_id, const Json* description_verdicts) {
+  const std::vector<const Json*> tops = top_entities(entries, top_index);
+
+  RowHead head{std::string(bucket_name), ns, url, tag, nullptr, nullptr, std::string(license_id), "subproject"};
   const std::string_view curated = util::strip(bucket_description);
   if (std::optional<std::string> locked = describe::verdict_locked_text(description_verdicts, ns, bucket_name)) {
     head.description = std::move(*locked);
@@ -26,13 +27,24 @@ Json aggregate_one_bucket(const Json& entries, const Json& roles, std::string_vi
     head.desc_source = "curator";
   } else if (!tops.empty()) {
     // Taken even when empty: a bucket with a top entity never gets the filler.
-    head.description = detail::field_or(*tops.front(), "description", "");
-    head.desc_source = detail::field_or(*tops.front(), "desc_source", "auto");
+    head.description = field_or(*tops.front(), "description", "");
+    head.desc_source = field_or(*tops.front(), "desc_source", "auto");
   } else {
     head.description = std::string(ns) + " " + std::string(bucket_name);
     head.desc_source = "auto";
   }
-  return detail::build_row(entries, roles, head, detail::union_of_files(entries));
+  return build_row(entries, top_index, head, union_of_files(entries));
 }
+
+}  // namespace detail
+
+Json aggregate_one_bucket(const Json& entries, const Json& roles, std::string_view ns, std::string_view url,
+                          std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
+                          std::string_view license_id, const Json* description_verdicts) {
+  if (entries.empty()) throw std::out_of_range("a bucket row needs at least one entry");
+  return detail::bucket_row(entries, detail::TopIndex(roles), ns, url, tag, bucket_name, bucket_description,
+                            license_id, description_verdicts);
+}
+
 
 }  // namespace quarrix::aggregate

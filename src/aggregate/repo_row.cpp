@@ -74,7 +74,8 @@ Json aggregate_repo_entry(const Json& entries, const Json& roles, scan::DefineCa
                           const Json* description_verdicts) {
   if (entries.empty()) return Json::array();
   const std::string& repo_path = carriers.tree().root();
-  const std::vector<const Json*> tops = detail::top_entities(entries, roles);
+  const detail::TopIndex top_index(roles);
+  const std::vector<const Json*> tops = detail::top_entities(entries, top_index);
 
   std::vector<std::string> files = detail::union_of_files(entries);
   put_carriers_first(files, scan::collect_define_carriers(carriers, files));
@@ -91,7 +92,7 @@ Json aggregate_repo_entry(const Json& entries, const Json& roles, scan::DefineCa
   }
 
   Json rows = Json::array();
-  rows.push_back(detail::build_row(entries, roles, head, std::move(files)));
+  rows.push_back(detail::build_row(entries, top_index, head, std::move(files)));
   if (!variants.empty()) rows[0]["hdl"] = Json{{"vendor_variants", variants}};
   return rows;
 }

@@ -70,20 +70,6 @@ std::vector<std::string> sorted_union(const Json& entries, const char* key) {
   return {all.begin(), all.end()};
 }
 
-// Whether each name's role is "top", looked up through a hash index: a JSON
-// object finds its keys one by one, which would make a row cost roles x entries.
-std::unordered_map<std::string_view, bool> top_by_name(const Json& roles) {
-  std::unordered_map<std::string_view, bool> out;
-  out.reserve(roles.size());
-  for (auto it = roles.begin(); it != roles.end(); ++it) out.try_emplace(it.key(), *it == "top");
-  return out;
-}
-
-bool is_top(const std::unordered_map<std::string_view, bool>& index, const std::string& name) {
-  const auto it = index.find(name);
-  return it != index.end() && it->second;
-}
-
 }  // namespace
 
 const Json* field(const Json& entry, const char* key) {
@@ -113,16 +99,25 @@ std::vector<std::string> union_of_files(const Json& entries) {
   return files;
 }
 
-std::vector<const Json*> top_entities(const Json& entries, const Json& roles) {
+TopIndex::TopIndex(const Json& roles) {
   require_map(roles, "roles");
-  std::vector<const Json*> tops;
-  const auto index = top_by_name(roles);
-  for (const Json& entry : entries)
-    if (is_top(index, entry_name(entry))) tops.push_back(&entry);
-  return tops;
+  top_.reserve(roles.size());
+  for (auto it = roles.begin(); it != roles.end(); ++it) top_.try_emplace(it.key(), *it == "top");
 }
 
-Json build_row(const Json& entries, const Json& roles, const RowHead& head, std::vector<std::string> files) {
+bool TopIndex::is_top(const std::string& name) const {
+  const auto it = top_.find(name);
+  return it != top_.end() && it->second;
+}
+
+std::vector<const Json*> top_entities(const Json& entries, const TopIndex& tops) {
+  std::vector<const Json*> out;
+  for (const Json& entry : entries)
+    if (tops.is_top(entry_name(entry))) out.push_back(&entry);
+  return out;
+}
+
+Json build_row(const Json& entries, const TopIndex& tops, const RowHead& head, std::vector<std::string> files) {
   const Json& first = entries.at(0);
   const Json* first_compat = compat_of(first);
 
@@ -136,13 +131,11 @@ Json build_row(const Json& entries, const Json& roles, const RowHead& head, std:
   for (const Json& entry : entries)
     if (const Json* flag = field(entry, "verified"); flag && util::py_truthy(*flag)) verified = true;
 
-  require_map(roles, "roles");
   Json top_modules = Json::array();
   Json components = Json::array();
-  const auto index = top_by_name(roles);
   for (const Json& entry : entries) {
     const std::string& name = entry_name(entry);
-    (is_top(index, name) ? top_modules : components).push_back(name);
+    (tops.is_top(name) ? top_modules : components).push_back(name);
   }
 
   Json row = Json::object();

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <quarrix/util/json.hpp>
@@ -19,8 +20,20 @@ const std::string& entry_name(const Json& entry);
 
 // "quarrix_compat"/"files" of every entry, each path once, at its first occurrence.
 std::vector<std::string> union_of_files(const Json& entries);
-// The entries whose role in `roles` is "top", in entry order.
-std::vector<const Json*> top_entities(const Json& entries, const Json& roles);
+// Whether each name's role is "top", looked up through a hash index (a JSON
+// object finds its keys one by one). Built once per roles map and shared by
+// every row made from it; it refers to the map's keys.
+class TopIndex {
+ public:
+  explicit TopIndex(const Json& roles);  // MalformedEntryError unless a map
+  bool is_top(const std::string& name) const;
+
+ private:
+  std::unordered_map<std::string_view, bool> top_;
+};
+
+// The entries that are tops, in entry order.
+std::vector<const Json*> top_entities(const Json& entries, const TopIndex& tops);
 
 // The part of a row that is not merged from the entries.
 struct RowHead {
@@ -36,6 +49,11 @@ struct RowHead {
 
 // The aggregated row over `entries`, with `files` as its compile list, in the
 // row's key order (without the repo row's "hdl" key).
-Json build_row(const Json& entries, const Json& roles, const RowHead& head, std::vector<std::string> files);
+Json build_row(const Json& entries, const TopIndex& tops, const RowHead& head, std::vector<std::string> files);
+
+// One bucket's row (aggregate_one_bucket) with the tops already indexed.
+Json bucket_row(const Json& entries, const TopIndex& tops, std::string_view ns, std::string_view url,
+                std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
+                std::string_view license_id, const Json* description_verdicts);
 
 }  // namespace quarrix::aggregate::detail

@@ -1,12 +1,12 @@
 #include <quarrix/aggregate/subproject.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
-#include <quarrix/aggregate/bucket_row.hpp>
 #include <quarrix/aggregate/entry_error.hpp>
 #include <quarrix/license/license.hpp>
 #include <quarrix/util/text.hpp>
@@ -90,12 +90,14 @@ Json aggregate_subproject_entries(const Json& entries, const Json& roles, const 
 
   const std::string license_id = license::detect_license(repo_path);
   Json rows = Json::array();
+  std::optional<detail::TopIndex> tops;  // built at the first row, where a bad roles map is reported
   bucket = 0;
   for (const auto& [name, config] : buckets.items()) {
     const Json& members = grouped[bucket++];
     if (members.empty()) continue;
-    rows.push_back(aggregate_one_bucket(members, roles, ns, url, tag, name, optional_text(config, "description"),
-                                        license_id, description_verdicts));
+    const std::string description = optional_text(config, "description");
+    if (!tops) tops.emplace(roles);
+    rows.push_back(detail::bucket_row(members, *tops, ns, url, tag, name, description, license_id, description_verdicts));
   }
   return rows;
 }
