@@ -1,8 +1,11 @@
 #include <quarrix/aggregate/subproject.hpp>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <set>
+#include <string_view>
+#include <unordered_map>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -49,9 +52,11 @@ Json aggregate_subproject_entries(const Json& entries, const Json& roles, const 
   if (entries.empty()) return Json::array();
   const Json& buckets = buckets_of(bucket_map);
 
-  // (prefix, bucket index): longest prefix first; a stable sort lets the
-  // earlier bucket, and its earlier prefix, win ties.
-  std::vector<std::pair<std::string, std::size_t>> prefix_index;
+  // The bucket of each prefix: the earlier bucket, and its earlier prefix, win
+  // ties. The longest prefix of a name wins; prefixes of one (valid UTF-8)
+  // name are longer in code points exactly when longer in bytes, so a name's
+  // own prefixes are looked up from the longest down.
+  std::unordered_map<std::string_view, std::size_t> bucket_of_prefix;
   std::size_t bucket = 0;
   for (const auto& [name, config] : buckets.items()) {
     if (!config.is_object()) throw MalformedEntryError("bucket '" + name + "' must be a dict");
@@ -59,26 +64,36 @@ Json aggregate_subproject_entries(const Json& entries, const Json& roles, const 
       if (!prefixes->is_array()) throw MalformedEntryError("bucket '" + name + "': 'prefixes' must be a list");
       for (const Json& prefix : *prefixes) {
         if (!prefix.is_string()) throw MalformedEntryError("bucket '" + name + "': 'prefixes' must hold only strings");
-        prefix_index.emplace_back(prefix.get<std::string>(), bucket);
+        bucket_of_prefix.try_emplace(prefix.get_ref<const std::string&>(), bucket);
       }
     }
     ++bucket;
   }
-  std::stable_sort(prefix_index.begin(), prefix_index.end(),
-                   [](const auto& a, const auto& b) { return util::length(a.first) > util::length(b.first); });
+  // Only the lengths some prefix has are tried, so a long name costs no more
+  // than the bucket map's prefixes.
+  std::vector<std::size_t> lengths;
+  for (const auto& [prefix, index] : bucket_of_prefix) lengths.push_back(prefix.size());
+  std::sort(lengths.begin(), lengths.end(), std::greater<>());
+  lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+  const auto bucket_of = [&](const std::string& name) -> std::optional<std::size_t> {
+    for (const std::size_t length : lengths)
+      if (length <= name.size())
+        if (const auto it = bucket_of_prefix.find(std::string_view(name).substr(0, length)); it != bucket_of_prefix.end())
+          return it->second;
+    return std::nullopt;
+  };
 
   std::vector<Json> grouped(buckets.size(), Json::array());
   std::size_t unassigned_count = 0;
   std::set<std::string> unassigned;
   for (const Json& entry : entries) {
     const std::string& name = detail::entry_name(entry);
-    const auto match = std::find_if(prefix_index.begin(), prefix_index.end(),
-                                    [&](const auto& p) { return util::starts_with(name, p.first); });
-    if (match == prefix_index.end()) {
+    const std::optional<std::size_t> match = bucket_of(name);
+    if (!match) {
       ++unassigned_count;
       unassigned.insert(name);
     } else {
-      grouped[match->second].push_back(entry);
+      grouped[*match].push_back(entry);
     }
   }
   if (unassigned_count != 0) {

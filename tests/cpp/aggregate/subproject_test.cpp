@@ -56,6 +56,10 @@ TEST(SubprojectRouting, LongestPrefixWins) {
       {{"spi", "misc_x", "ETH_MAC"},
        R"({"none": {"prefixes": ["zzz"]}, "rest": {"prefixes": [""]}, "spi": {"prefixes": ["spi"]}})",
        {Json{{"rest", {"misc_x", "ETH_MAC"}}}, Json{{"spi", {"spi"}}}}},
+      // Lengths in characters, not bytes; a prefix longer than a name never matches it.
+      {{"\u00e9a_x", "\u00e9b", "ab"},
+       R"({"e": {"prefixes": ["\u00e9", "ab_long_prefix"]}, "ea": {"prefixes": ["\u00e9a"]}, "a": {"prefixes": ["a"]}})",
+       {Json{{"e", {"\u00e9b"}}}, Json{{"ea", {"\u00e9a_x"}}}, Json{{"a", {"ab"}}}}},
   };
   for (const auto& c : cases) EXPECT_EQ(routed(c.names, c.buckets), c.expected) << c.buckets;
 }
