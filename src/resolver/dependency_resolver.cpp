@@ -302,12 +302,13 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
   marks.begin(ix.units.size(), ix.files.size());
 
   std::vector<std::string> order;
+  // Emits `file` unless it is out already; true when it went out now.
   auto emit = [&](std::uint32_t file) {
     bool& emitted = marks.file(file).emitted;
-    if (!emitted) {
-      emitted = true;
-      order.push_back(ix.files[file]);
-    }
+    if (emitted) return false;
+    emitted = true;
+    order.push_back(ix.files[file]);
+    return true;
   };
   marks.file(root_file).emitted = true;  // the root's own file goes last
 
@@ -349,11 +350,10 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
       path.push_back({sibling, 0, path.size()});  // invalidates `top`; this frame is revisited afterwards
       continue;
     }
-    if (unit.file != root_file) {
-      emit(unit.file);
+    // The file's other parts follow it once; every later unit of the file finds them out.
+    if (unit.file != root_file && emit(unit.file))
       for (std::uint32_t u : siblings)
         for (std::uint32_t f : ix.units[u].extra_files) emit(f);
-    }
     path.pop_back();
   }
   for (std::uint32_t f : ix.units[root].extra_files) emit(f);
