@@ -255,8 +255,7 @@ def deep_instantiation_chain(repo, outside):
     """chain_00000 -> chain_00001 -> ... -> chain_09999, a hundred levels per file.
 
     Each unit's compile list names every file below it, so one file per level would make
-    the rows themselves quadratic (fifty million paths); one file for all would make every
-    unit's analysis read the whole chain."""
+    the rows themselves quadratic (fifty million paths)."""
     n, per_file = 10_000, 100
     (repo / "rtl" / "chain").mkdir()
     for first in range(0, n, per_file):
@@ -264,6 +263,16 @@ def deep_instantiation_chain(repo, outside):
             for i in range(first, first + per_file):
                 below = f" chain_{i + 1:05} u(.a(a));" if i + 1 < n else ""
                 f.write(f"module chain_{i:05}(input a);{below} endmodule\n")
+
+
+def units_in_one_file(repo, outside):
+    """Ten thousand modules, each instantiating the next, in a single file: every unit asks
+    the same file-wide questions (header, ports, declarations) and walks the whole file."""
+    with open(repo / "rtl" / "netlist.v", "w") as f:
+        f.write("// A generated netlist.\n")
+        for i in range(10_000):
+            below = f" cell_{i + 1:05} u(.a(a), .y(y));" if i + 1 < 10_000 else " assign y = a;"
+            f.write(f"module cell_{i:05}(input a, output y);{below} endmodule\n")
 
 
 def binary_garbage(repo, outside):
@@ -279,7 +288,7 @@ def directories_named_like_sources(repo, outside):
 
 CASES = [link_loops, links_outside, links_dev_zero, fifos, huge_single_line, port_repetitions, nested_dirs,
          many_empty_files, odd_file_names, regex_metacharacters, nul_and_invalid_utf8, self_instantiation,
-         deep_instantiation_chain, binary_garbage, directories_named_like_sources]
+         deep_instantiation_chain, units_in_one_file, binary_garbage, directories_named_like_sources]
 # The repository row is where a README or licence from outside would surface.
 REPO_ROW_CASES = {links_outside, links_dev_zero, fifos, directories_named_like_sources}
 
