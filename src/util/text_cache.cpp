@@ -14,25 +14,26 @@ ScanTextCache::~ScanTextCache() { installed = previous_; }
 
 ScanTextCache* ScanTextCache::current() { return installed; }
 
-std::string ScanTextCache::key(std::string_view confinement, std::string_view path) {
-  // A NUL cannot occur in a path, so the pair is unambiguous.
-  std::string out;
-  out.reserve(confinement.size() + 1 + path.size());
-  out.append(confinement).push_back('\0');
-  out.append(path);
-  return out;
-}
-
 ScanTextCache::Entry* ScanTextCache::find(std::string_view confinement, std::string_view path) {
-  const auto it = entries_.find(key(confinement, path));
-  return it == entries_.end() ? nullptr : &it->second;
+  const auto scope = entries_.find(confinement);
+  if (scope == entries_.end()) return nullptr;
+  const auto it = scope->second.find(path);
+  return it == scope->second.end() ? nullptr : &it->second;
 }
 
 ScanTextCache::Entry& ScanTextCache::insert(std::string_view confinement, std::string_view path,
                                             std::optional<std::string> bytes) {
-  Entry& entry = entries_[key(confinement, path)];
+  auto scope = entries_.find(confinement);
+  if (scope == entries_.end()) scope = entries_.emplace(std::string(confinement), ByPath()).first;
+  Entry& entry = scope->second[std::string(path)];
   entry.bytes = std::move(bytes);
   return entry;
+}
+
+std::size_t ScanTextCache::size() const {
+  std::size_t total = 0;
+  for (const auto& [confinement, by_path] : entries_) total += by_path.size();
+  return total;
 }
 
 }  // namespace quarrix::util

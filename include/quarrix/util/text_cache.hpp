@@ -15,6 +15,7 @@
 
 #include <any>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,12 +52,18 @@ class ScanTextCache {
   Entry* find(std::string_view confinement, std::string_view path);
   Entry& insert(std::string_view confinement, std::string_view path, std::optional<std::string> bytes);
 
-  std::size_t size() const { return entries_.size(); }
+  std::size_t size() const;
 
  private:
-  static std::string key(std::string_view confinement, std::string_view path);
+  // Lookups by string_view: a read asks without building a key string.
+  struct ViewHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+  using ByPath = std::unordered_map<std::string, Entry, ViewHash, std::equal_to<>>;
 
-  std::unordered_map<std::string, Entry> entries_;
+  // One map of paths per confinement: a scan has one.
+  std::unordered_map<std::string, ByPath, ViewHash, std::equal_to<>> entries_;
   ScanTextCache* previous_;
 };
 
