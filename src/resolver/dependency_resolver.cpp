@@ -105,6 +105,9 @@ struct DependencyResolver::Index {
   std::unordered_map<std::string, std::uint32_t> folded;         // lower-cased, any language
   std::unordered_map<std::string, std::uint32_t> vhdl_packages;  // lower-cased
   std::vector<std::pair<std::string, std::string>> unresolved;
+  // Files whose units need only each other, without cycles, and have no parts
+  // elsewhere: the compile order of any of their units is the file alone.
+  std::vector<bool> stands_alone;
 
   // Marks reused by compile-order walks; a walk running alongside another uses its own.
   std::mutex walk_mutex;
@@ -119,6 +122,7 @@ struct DependencyResolver::Index {
   std::uint32_t find_ref(const std::string& ref, HdlLanguage language) const;
   void link(const DesignBlock& block, HdlLanguage language, const std::vector<std::uint32_t>& owners,
             std::unordered_set<std::string>& unresolved_seen);
+  void mark_files_that_stand_alone();
   void add_dep(std::uint32_t owner, std::uint32_t dep) {
     if (dep != kNone && dep != owner) units[owner].deps.push_back(dep);
   }
@@ -248,6 +252,38 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
 
   file_units.assign(files.size(), {});
   for (std::uint32_t u = 0; u < units.size(); ++u) file_units[units[u].file].push_back(u);
+  mark_files_that_stand_alone();
+}
+
+void DependencyResolver::Index::mark_files_that_stand_alone() {
+  stands_alone.assign(files.size(), false);
+  std::vector<std::uint32_t> pending_deps(units.size(), 0);  // dependencies not yet ordered
+  std::vector<std::vector<std::uint32_t>> needed_by(units.size());
+  for (std::uint32_t f = 0; f < files.size(); ++f) {
+    const bool inside = std::all_of(file_units[f].begin(), file_units[f].end(), [&](std::uint32_t u) {
+      return units[u].extra_files.empty() &&
+             std::all_of(units[u].deps.begin(), units[u].deps.end(), [&](std::uint32_t d) { return units[d].file == f; });
+    });
+    if (!inside) continue;
+    for (std::uint32_t u : file_units[f])
+      for (std::uint32_t d : units[u].deps) {
+        ++pending_deps[u];
+        needed_by[d].push_back(u);
+      }
+    // Acyclic when every unit can be ordered after its dependencies (Kahn).
+    std::vector<std::uint32_t> ready;
+    for (std::uint32_t u : file_units[f])
+      if (pending_deps[u] == 0) ready.push_back(u);
+    std::size_t ordered = 0;
+    while (!ready.empty()) {
+      const std::uint32_t u = ready.back();
+      ready.pop_back();
+      ++ordered;
+      for (std::uint32_t user : needed_by[u])
+        if (--pending_deps[user] == 0) ready.push_back(user);
+    }
+    stands_alone[f] = ordered == file_units[f].size();
+  }
 }
 
 DependencyResolver::DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore,
@@ -295,6 +331,9 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
   if (found == ix.by_name.end() || !ix.units[found->second].listed) throw scan::UnknownUnitError(name);
   const std::uint32_t root = found->second;
   const std::uint32_t root_file = ix.units[root].file;
+  // The walk below would visit every unit of the file and emit nothing else:
+  // for a library of many cells in one file that is a walk per cell.
+  if (ix.stands_alone[root_file]) return {ix.files[root_file]};
 
   std::unique_lock<std::mutex> lock(ix.walk_mutex, std::try_to_lock);
   std::optional<WalkMarks> own_marks;

@@ -92,6 +92,31 @@ TEST(DependencyResolver, CyclesThrowSelfInstantiationDoesNot) {
   EXPECT_THROW(r.compilation_order("nope"), quarrix::scan::UnknownUnitError);
 }
 
+// A file whose units need only each other is its own compile order, found
+// without a walk; a cycle inside such a file is still reported.
+TEST(DependencyResolver, FilesThatStandAlone) {
+  TempRepo repo;
+  std::string cells;
+  for (int i = 0; i < 2000; ++i) cells += "module cell" + std::to_string(i) + "; endmodule\n";
+  cells += "module row; cell1 a(); cell2 b(); endmodule\n";
+  repo.write("cells.v", cells);
+  repo.write("loop.v", "module p; q u(); endmodule\nmodule q; p u(); endmodule\n");
+  repo.write("uses.v", "module user; cell7 c(); endmodule\nmodule idle; endmodule\n");
+  repo.write("lone.vhd", "entity lone is end;\n");
+  repo.write("lone_rtl.vhd", "architecture rtl of lone is begin end;\n");
+  const DependencyResolver r({repo.path()});
+  EXPECT_EQ(order(r, repo, "lone"), (Paths{"lone_rtl.vhd", "lone.vhd"}));  // a part elsewhere
+  EXPECT_EQ(order(r, repo, "cell0"), (Paths{"cells.v"}));
+  EXPECT_EQ(order(r, repo, "row"), (Paths{"cells.v"}));
+  EXPECT_EQ(order(r, repo, "idle"), (Paths{"cells.v", "uses.v"}));  // its file needs the cells
+  try {
+    r.compilation_order("q");
+    FAIL() << "no cycle reported";
+  } catch (const quarrix::scan::DependencyCycleError& e) {
+    EXPECT_STREQ(e.what(), "dependency cycle: q -> p -> q");
+  }
+}
+
 TEST(DependencyResolver, DeepChainDoesNotExhaustTheStack) {
   TempRepo repo;
   constexpr int kDepth = 10000;
