@@ -50,11 +50,4 @@ bool TokenStream::next(Token& token) {
   return false;
 }
 
-std::string ascii_lower(std::string_view text) {
-  std::string out(text);
-  for (char& ch : out)
-    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-  return out;
-}
-
 }  // namespace quarrix::probes::detail

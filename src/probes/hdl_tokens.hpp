@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+#include "quarrix/util/text.hpp"
+
 namespace quarrix::probes::detail {
 
 enum class HdlLanguage { kVhdl, kVerilog };
@@ -26,7 +28,7 @@ class TokenStream {
   std::size_t pos_ = 0;
 };
 
-// ASCII lower case, for VHDL's case-insensitive names (identifiers are ASCII).
-std::string ascii_lower(std::string_view text);
+// VHDL's names are case-insensitive in ASCII.
+using util::ascii_lower;
 
 }  // namespace quarrix::probes::detail

@@ -18,13 +18,11 @@ using detail::HdlLanguage;
 using detail::Token;
 using detail::TokenStream;
 
-char lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool rule_matches(std::string_view subject, const PrimitiveRule& rule, bool case_sensitive) {
   const std::string_view name = rule.name;
   if (rule.is_prefix ? subject.size() < name.size() : subject.size() != name.size()) return false;
   for (std::size_t i = 0; i < name.size(); ++i)
-    if (case_sensitive ? subject[i] != name[i] : lower_ascii(subject[i]) != lower_ascii(name[i])) return false;
+    if (case_sensitive ? subject[i] != name[i] : ascii_lower(subject[i]) != ascii_lower(name[i])) return false;
   return true;
 }
 

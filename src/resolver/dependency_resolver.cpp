@@ -18,13 +18,7 @@ namespace {
 
 constexpr std::uint32_t kNone = UINT32_MAX;
 
-std::string ascii_lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+using util::ascii_lower;
 
 // One scanned file with, per block, the unit it declares or belongs to.
 struct ScannedFile {

@@ -4,6 +4,7 @@
 // lower-cased, declared names keep their letter case.
 
 #include <quarrix/resolver/design_units.hpp>
+#include <quarrix/util/text.hpp>
 
 #include <cstddef>
 
@@ -22,13 +23,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_ident_char(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string lowered(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = ascii_lower(c);
-  return out;
-}
+using util::ascii_lower;
 
 bool iequals(std::string_view a, std::string_view lower_b) {
   if (a.size() != lower_b.size()) return false;
@@ -175,7 +170,7 @@ class Pass {
         return i + 2;
       }
       if (is_selected(i + 1)) {  // entity lib.name: direct instantiation or binding
-        target().refs.push_back(lowered(t_[i + 3].text));
+        target().refs.push_back(ascii_lower(t_[i + 3].text));
         return i + 3;
       }
     } else if (is_word(i, "architecture")) {
@@ -191,7 +186,7 @@ class Pass {
       if (is_ident(i + 1) && is_word(i + 2, "is")) {
         open_block(i + 1, "package", true);
         if (is_word(i + 3, "new") && is_selected(i + 4)) {  // instance of a generic package
-          target().refs.push_back(lowered(t_[i + 6].text));
+          target().refs.push_back(ascii_lower(t_[i + 6].text));
           return i + 6;
         }
         return i + 2;
@@ -199,11 +194,11 @@ class Pass {
     } else if (is_word(i, "configuration")) {
       if (is_ident(i + 1) && is_word(i + 2, "of") && is_ident(i + 3)) {
         open_block(i + 1, "configuration", true);
-        target().refs.push_back(lowered(t_[i + 3].text));
+        target().refs.push_back(ascii_lower(t_[i + 3].text));
         return i + 3;
       }
       if (is_selected(i + 1)) {
-        target().refs.push_back(lowered(t_[i + 3].text));
+        target().refs.push_back(ascii_lower(t_[i + 3].text));
         return i + 3;
       }
     } else if (is_word(i, "context")) {
@@ -215,7 +210,7 @@ class Pass {
       const std::size_t end = find_semicolon(i);
       for (std::size_t k = i + 1; k < end; ++k) {
         if (is_selected(k)) {
-          pending_refs_.push_back(lowered(t_[k + 2].text));
+          pending_refs_.push_back(ascii_lower(t_[k + 2].text));
           k += 2;
         }
       }
@@ -235,8 +230,8 @@ class Pass {
     std::size_t k = i + 1;
     while (k < end) {
       if (is_selected(k)) {
-        std::string package = lowered(t_[k + 2].text);
-        if (package != "all") pending_uses_.push_back({lowered(t_[k].text), std::move(package)});
+        std::string package = ascii_lower(t_[k + 2].text);
+        if (package != "all") pending_uses_.push_back({ascii_lower(t_[k].text), std::move(package)});
         k += 3;
         while (k < end && !is_punct(k, ",")) ++k;  // the rest of this name (".all", ".item")
       }
@@ -251,7 +246,7 @@ class Pass {
     std::size_t j = i + 1;
     if (is_word(j, "component")) ++j;
     if (is_ident(j) && (is_word(j + 1, "port") || is_word(j + 1, "generic")) && is_word(j + 2, "map")) {
-      target().refs.push_back(lowered(t_[j].text));
+      target().refs.push_back(ascii_lower(t_[j].text));
     }
   }
 

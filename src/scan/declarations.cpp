@@ -33,14 +33,6 @@ bool is_plain_name(std::string_view name) {
   });
 }
 
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string ascii_lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = ascii_lower(c);
-  return out;
-}
-
 // The plain name a declared VHDL word equals under the case-insensitive search,
 // or nullopt when it equals none. Besides ASCII letters, only KELVIN SIGN and
 // LATIN SMALL LETTER LONG S fold onto ASCII ("k", "s").
@@ -48,7 +40,7 @@ std::optional<std::string> vhdl_plain_key(std::string_view word) {
   std::string key;
   for (const char32_t cp : util::to_code_points(word)) {
     if (cp < 0x80)
-      key.push_back(ascii_lower(static_cast<char>(cp)));
+      key.push_back(util::ascii_lower(static_cast<char>(cp)));
     else if (cp == 0x212A)
       key.push_back('k');
     else if (cp == 0x17F)
@@ -132,7 +124,7 @@ std::optional<std::string> classify_top_declaration(std::string_view entity_name
       });
   if (!*index) return std::nullopt;
   const auto& kinds = (*index)->first_kind;
-  const auto found = kinds.find(family == Family::vhdl ? ascii_lower(entity_name) : std::string(entity_name));
+  const auto found = kinds.find(family == Family::vhdl ? util::ascii_lower(entity_name) : std::string(entity_name));
   if (found == kinds.end()) return std::nullopt;
   return found->second;
 }

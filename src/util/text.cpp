@@ -357,10 +357,7 @@ std::string lower(std::string_view text) {
       ascii = false;
       break;
     }
-  if (ascii) {
-    for (char c : text) out.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c);
-    return out;
-  }
+  if (ascii) return ascii_lower(text);
   const std::u32string cps = to_code_points(text);
   for (std::size_t i = 0; i < cps.size(); ++i) {
     const char32_t cp = cps[i];
@@ -373,6 +370,12 @@ std::string lower(std::string_view text) {
       append_utf8(out, static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(cp))));
     }
   }
+  return out;
+}
+
+std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = ascii_lower(c);
   return out;
 }
 

@@ -54,6 +54,10 @@ std::string join(const std::vector<std::string>& parts, std::string_view sep);
 
 // str.lower() / str.upper() with full Unicode case mapping.
 std::string lower(std::string_view text);
+// Only A-Z lowered, every other byte kept: for HDL keywords and identifiers
+// that tools compare case-insensitively in ASCII.
+inline char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+std::string ascii_lower(std::string_view text);
 std::string upper(std::string_view text);
 
 // len(str), str[start:stop] (negative indices count from the end, as in Python).

@@ -67,6 +67,7 @@ TEST(Case, FullUnicodeLower) {
   EXPECT_EQ(lower("\xce\x9f\xce\xa3"), "\xce\xbf\xcf\x82");          // final sigma
   EXPECT_EQ(lower("\xce\xa3\xce\x9f"), "\xcf\x83\xce\xbf");          // not final
   EXPECT_EQ(lower("\xc3\x84"), "\xc3\xa4");
+  EXPECT_EQ(ascii_lower("Entity_\xc3\x84Z9"), "entity_\xc3\x84z9");  // only A-Z change
   EXPECT_EQ(upper("stra\xc3\x9f" "e"), "STRASSE");
 }
 
