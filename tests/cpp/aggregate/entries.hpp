@@ -8,7 +8,7 @@
 
 namespace quarrix::testing {
 
-struct EntrySpec {
+struct EntryFields {
   std::string name;
   std::vector<std::string> files;
   std::string language = "verilog";
@@ -17,26 +17,26 @@ struct EntrySpec {
   std::string desc_source = "header";
 };
 
-inline Json make_entry(const EntrySpec& spec) {
-  return Json{{"name", spec.name},
+inline Json make_entry(const EntryFields& fields) {
+  return Json{{"name", fields.name},
               {"namespace", "acme"},
               {"source", {{"type", "git"}, {"url", "u"}, {"tag", "t"}, {"ip_yml_path", "."}}},
-              {"quarrix_compat", {{"language", spec.language}, {"library", "work"}, {"files", spec.files}}},
-              {"description", spec.description},
-              {"desc_source", spec.desc_source},
+              {"quarrix_compat", {{"language", fields.language}, {"library", "work"}, {"files", fields.files}}},
+              {"description", fields.description},
+              {"desc_source", fields.desc_source},
               {"license", ""},
-              {"dep_count", spec.files.size()},
-              {"vhdl_standard", spec.language},
+              {"dep_count", fields.files.size()},
+              {"vhdl_standard", fields.language},
               {"vendor_deps", Json::array()},
               {"verified", false},
               {"badges", Json::array()},
               {"test_info", Json::object()},
-              {"tags", spec.tags}};
+              {"tags", fields.tags}};
 }
 
-inline Json make_entries(const std::vector<EntrySpec>& specs) {
+inline Json make_entries(const std::vector<EntryFields>& rows) {
   Json entries = Json::array();
-  for (const EntrySpec& spec : specs) entries.push_back(make_entry(spec));
+  for (const EntryFields& fields : rows) entries.push_back(make_entry(fields));
   return entries;
 }
 
