@@ -2,18 +2,19 @@
 
 #include "options.hpp"
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/json_object_builder.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::cli {
 
 namespace {
 
-void add_row(Json& out, const Json& row, const std::string& file) {
+void add_row(util::JsonObjectBuilder& out, const Json& row, const std::string& file) {
   if (!row.is_object()) throw UsageError("--previous " + file + ": a row is not a JSON object");
   const auto name = row.find("name");
   const auto description = row.find("description");
   if (name != row.end() && description != row.end() && name->is_string() && description->is_string())
-    out[name->get<std::string>()] = *description;
+    out.set(name->get<std::string>(), *description);
 }
 
 }  // namespace
@@ -23,19 +24,17 @@ Json load_previous_descriptions(const std::string& file) {
   const auto bytes = util::read_file_bytes(file);
   if (!bytes) throw UsageError("cannot read --previous " + file);
 
-  Json out = Json::object();
-  if (const auto parsed = util::parse_json(*bytes)) {
+  util::JsonObjectBuilder out;
+  if (auto parsed = util::parse_json(*bytes)) {
     if (parsed->is_object()) {
-      for (const auto& [name, description] : parsed->items()) {
+      for (const auto& [name, description] : parsed->items())
         if (!description.is_string() && !description.is_null())
           throw UsageError("--previous " + file + ": the description of '" + name + "' is not a string");
-        out[name] = description;
-      }
-      return out;
+      return std::move(*parsed);
     }
     if (parsed->is_array()) {
       for (const auto& row : *parsed) add_row(out, row, file);
-      return out;
+      return std::move(out).take();
     }
     throw UsageError("--previous " + file + " must hold a JSON map name -> description or quarrix-scan output");
   }
@@ -50,7 +49,7 @@ Json load_previous_descriptions(const std::string& file) {
                        " does not parse)");
     add_row(out, *row, file);
   }
-  return out;
+  return std::move(out).take();
 }
 
 }  // namespace quarrix::cli

@@ -1,5 +1,8 @@
 #include "quarrix/util/json.hpp"
 
+#include <vector>
+
+#include "quarrix/util/json_object_builder.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::util {
@@ -25,6 +28,72 @@ bool nesting_within(std::string_view text, std::size_t max_depth) {
   }
   return true;
 }
+
+// Builds the value from parser events, objects through JsonObjectBuilder so a
+// large map costs linear time.
+class LinearBuilder {
+ public:
+  using number_integer_t = Json::number_integer_t;
+  using number_unsigned_t = Json::number_unsigned_t;
+  using number_float_t = Json::number_float_t;
+  using string_t = Json::string_t;
+  using binary_t = Json::binary_t;
+
+  bool null() { return add(nullptr); }
+  bool boolean(bool v) { return add(v); }
+  bool number_integer(number_integer_t v) { return add(v); }
+  bool number_unsigned(number_unsigned_t v) { return add(v); }
+  bool number_float(number_float_t v, const string_t&) { return add(v); }
+  bool string(string_t& v) { return add(std::move(v)); }
+  bool binary(binary_t&) { return false; }
+  bool start_object(std::size_t) {
+    open_.push_back(Open{true, Json(), JsonObjectBuilder(), {}});
+    return true;
+  }
+  bool key(string_t& k) {
+    open_.back().key = std::move(k);
+    return true;
+  }
+  bool end_object() { return close(std::move(open_.back().object).take()); }
+  bool start_array(std::size_t) {
+    open_.push_back(Open{false, Json::array(), JsonObjectBuilder(), {}});
+    return true;
+  }
+  bool end_array() { return close(std::move(open_.back().array)); }
+  template <class Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception&) {
+    return false;
+  }
+
+  Json take() && { return std::move(root_); }
+
+ private:
+  struct Open {
+    bool is_object;
+    Json array;
+    JsonObjectBuilder object;
+    std::string key;
+  };
+
+  bool close(Json value) {
+    open_.pop_back();
+    return add(std::move(value));
+  }
+
+  bool add(Json value) {
+    if (open_.empty()) {
+      root_ = std::move(value);
+    } else if (Open& top = open_.back(); top.is_object) {
+      top.object.set(std::move(top.key), std::move(value));
+    } else {
+      top.array.push_back(std::move(value));
+    }
+    return true;
+  }
+
+  std::vector<Open> open_;
+  Json root_;
+};
 
 void dump_string(std::string& out, std::string_view s) {
   static const char* hex = "0123456789abcdef";
@@ -104,10 +173,13 @@ bool py_truthy(const Json& value) {
 
 std::optional<Json> parse_json(std::string_view text, std::size_t max_depth) {
   if (starts_with(text, "\xEF\xBB\xBF")) return std::nullopt;
+  // The parser takes a NUL byte for the end of the input; Python's json never
+  // accepts one (a raw control character, or data after the value).
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
   if (!nesting_within(text, max_depth)) return std::nullopt;
-  Json value = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (value.is_discarded()) return std::nullopt;
-  return value;
+  LinearBuilder builder;
+  if (!Json::sax_parse(text.begin(), text.end(), &builder)) return std::nullopt;
+  return std::move(builder).take();
 }
 
 std::string dumps_python(const Json& value) {

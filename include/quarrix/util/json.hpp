@@ -15,10 +15,16 @@ using Json = nlohmann::ordered_json;
 
 namespace util {
 
+// How deeply JSON-like values may nest, wherever they come from (files,
+// provider answers, Python arguments). Deeper means malformed, never a crash.
+inline constexpr std::size_t kMaxJsonDepth = 512;
+
 // json.loads with the strictness the core wants: a duplicate key keeps the last
 // value (in the first key's place), NaN/Infinity, a leading byte-order mark,
-// invalid UTF-8 and nesting deeper than `max_depth` are all malformed (nullopt).
-std::optional<Json> parse_json(std::string_view text, std::size_t max_depth = 512);
+// invalid UTF-8, anything but whitespace after the value (a NUL byte included)
+// and nesting deeper than `max_depth` are all malformed (nullopt). Linear in
+// the text, however many keys an object has.
+std::optional<Json> parse_json(std::string_view text, std::size_t max_depth = kMaxJsonDepth);
 
 // Python's truth value of a JSON-like value (None, 0, "", [] and {} are false).
 bool py_truthy(const Json& value);

@@ -79,6 +79,24 @@ TEST(Json, StrictParsing) {
     EXPECT_FALSE(parse_json(bad)) << bad;
   EXPECT_FALSE(parse_json(std::string(100000, '[') + std::string(100000, ']')));
   EXPECT_TRUE(parse_json("[[[]]]"));
+  // Data after the value is malformed, a NUL byte as much as any other.
+  using namespace std::string_literals;
+  for (const std::string bad : {R"({"a/b": {"verdict": "good"}})"s + '\0' + "junk", "{}\0"s, "\"a\0b\""s, "1 2"s})
+    EXPECT_FALSE(parse_json(bad)) << bad;
+  EXPECT_TRUE(parse_json(" {} \n\t"));
+}
+
+TEST(Json, LargeObjectsKeepOrderAndLastValue) {
+  std::string text = "{";
+  for (int i = 0; i < 100000; ++i) text += "\"k" + std::to_string(i) + "\": " + std::to_string(i) + ", ";
+  text += R"("k5": "again", "k99999": [{"x": 1, "x": 2}]})";
+  const auto v = parse_json(text);
+  ASSERT_TRUE(v);
+  ASSERT_EQ(v->size(), 100000u);
+  EXPECT_EQ(v->begin().key(), "k0");
+  EXPECT_EQ((*v)["k5"], "again");
+  EXPECT_EQ(std::next(v->begin(), 5).key(), "k5");
+  EXPECT_EQ((*v)["k99999"].dump(), R"([{"x":2}])");
 }
 
 TEST(Json, DumpsLikePython) {
