@@ -1,5 +1,6 @@
 #include "quarrix/probes/library_name.hpp"
 
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -65,15 +66,16 @@ std::string detect_library_name(const std::string& repo_path) {
   }
 
   std::vector<std::pair<std::string, std::size_t>> counts;  // in first-seen order
+  std::unordered_map<std::string_view, std::size_t> slot;     // library (a view into `uses`) -> its place
   for (const auto& use : uses) {
     if (use.library == "work" || use.library == "ieee" || use.library == "std" || !packages.count(use.package))
       continue;
-    auto it = counts.begin();
-    while (it != counts.end() && it->first != use.library) ++it;
-    if (it == counts.end())
+    if (const auto it = slot.find(use.library); it != slot.end()) {
+      ++counts[it->second].second;
+    } else {
       counts.emplace_back(use.library, 1);
-    else
-      ++it->second;
+      slot.emplace(use.library, counts.size() - 1);
+    }
   }
   const std::pair<std::string, std::size_t>* best = nullptr;
   for (const auto& entry : counts)
