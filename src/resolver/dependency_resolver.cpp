@@ -187,7 +187,17 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
   for (const std::string& p : exclude_dirs) patterns.emplace_back(p);
 
   std::vector<ScannedFile> scanned;
+  // A file reached again through a link would only repeat declarations that
+  // the first path already made (the first declaration wins): scan it once.
+  struct SeenHash {
+    std::size_t operator()(const std::pair<util::FileId, HdlLanguage>& k) const {
+      return util::FileIdHash()(k.first) * 2 + static_cast<std::size_t>(k.second);
+    }
+  };
+  std::unordered_set<std::pair<util::FileId, HdlLanguage>, SeenHash> seen;
   for (const SourceFile& source : find_sources(roots, patterns, respect_gitignore)) {
+    const std::optional<util::FileId> id = util::readable_file_id(source.path);
+    if (!id || !seen.emplace(*id, source.language).second) continue;
     std::optional<SourceUnits> found = scan_file(source);
     if (!found) continue;
     const auto file = static_cast<std::uint32_t>(files.size());

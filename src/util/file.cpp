@@ -17,6 +17,10 @@ namespace {
 
 bool stat_path(const std::filesystem::path& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
 
+FileId id_of(const struct stat& st) {
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 // The resolved root reads are confined to on this thread, if any.
 thread_local std::optional<std::string> confined_root;
 
@@ -47,35 +51,51 @@ ReadConfinement::ReadConfinement(const std::filesystem::path& root) : previous_(
 
 ReadConfinement::~ReadConfinement() { confined_root = previous_; }
 
+// The identity of the file `path` names when it may be read: a regular file
+// (decided from metadata, so a FIFO or device is never opened) inside the
+// confinement and within the size limit.
+std::optional<FileId> readable_file_id(const std::filesystem::path& path) {
+  struct stat st {};
+  if (!stat_path(path, st) || !S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(kMaxReadBytes) ||
+      !inside_confinement(path))
+    return std::nullopt;
+  return id_of(st);
+}
+
 namespace {
 
-std::optional<std::string> read_uncached(const std::filesystem::path& path) {
-  struct stat st {};
-  // Decide from metadata first: a FIFO or device is never opened.
-  if (!stat_path(path, st) || !S_ISREG(st.st_mode) || !inside_confinement(path)) return std::nullopt;
+// Reads a file that readable_file_id() accepted; `opened` is the identity of the
+// file actually read.
+std::optional<std::string> read_regular(const std::filesystem::path& path, FileId& opened) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return std::nullopt;
-  struct stat opened {};
+  struct stat st {};
   // The path may have been swapped for something else between stat and open.
-  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(kMaxReadBytes)) {
     ::close(fd);
     return std::nullopt;
   }
+  opened = id_of(st);
   std::string bytes;
-  if (opened.st_size > 0) bytes.reserve(static_cast<std::size_t>(opened.st_size));
+  if (st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
   char buffer[1 << 16];
   while (true) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
+    // A file that grows past the limit while it is read is refused as well.
+    if (n < 0 ? errno != EINTR : bytes.size() + static_cast<std::size_t>(n) > kMaxReadBytes) {
       ::close(fd);
       return std::nullopt;
     }
-    bytes.append(buffer, static_cast<std::size_t>(n));
+    if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
   return bytes;
+}
+
+std::optional<std::string> read_uncached(const std::filesystem::path& path) {
+  FileId opened{};
+  return readable_file_id(path) ? read_regular(path, opened) : std::nullopt;
 }
 
 // Valid UTF-8 without "\r" is its own text: no copy of a large file.
@@ -96,13 +116,19 @@ ScanTextCache::Entry* cached_entry(const std::filesystem::path& path) {
   // A resolved root starts with "/" or is empty, so "*" stands for "unconfined".
   const std::string_view confinement = confined_root ? std::string_view(*confined_root) : std::string_view("*");
   if (ScanTextCache::Entry* entry = cache->find(confinement, path.native())) return entry;
-  return &cache->insert(confinement, path.native(), read_uncached(path));
+  const std::optional<FileId> id = readable_file_id(path);
+  if (!id) return &cache->insert(confinement, path.native(), std::nullopt, std::nullopt);
+  if (ScanTextCache::FileRead* read = cache->find_file(*id)) return &cache->alias(confinement, path.native(), *read);
+  FileId opened{};
+  std::optional<std::string> bytes = read_regular(path, opened);
+  return &cache->insert(confinement, path.native(), bytes ? std::optional<FileId>(opened) : std::nullopt,
+                        std::move(bytes));
 }
 
 }  // namespace
 
 std::optional<std::string> read_file_bytes(const std::filesystem::path& path) {
-  if (const ScanTextCache::Entry* entry = cached_entry(path)) return entry->bytes;
+  if (const ScanTextCache::Entry* entry = cached_entry(path)) return entry->read->bytes;
   return read_uncached(path);
 }
 
@@ -114,13 +140,14 @@ std::optional<std::string> read_text_file(const std::filesystem::path& path) {
     if (text_is_bytes(*bytes)) return bytes;
     return decoded_text(std::move(*bytes));
   }
-  if (!entry->bytes) return std::nullopt;
-  if (!entry->decoded) {
-    entry->decoded = true;
-    entry->text_is_bytes = text_is_bytes(*entry->bytes);
-    if (!entry->text_is_bytes) entry->text = decoded_text(*entry->bytes);
+  ScanTextCache::FileRead& read = *entry->read;
+  if (!read.bytes) return std::nullopt;
+  if (!read.decoded) {
+    read.decoded = true;
+    read.text_is_bytes = text_is_bytes(*read.bytes);
+    if (!read.text_is_bytes) read.text = decoded_text(*read.bytes);
   }
-  return entry->text_is_bytes ? entry->bytes : entry->text;
+  return read.text_is_bytes ? read.bytes : read.text;
 }
 
 namespace detail {

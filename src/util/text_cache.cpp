@@ -15,25 +15,31 @@ ScanTextCache::~ScanTextCache() { installed = previous_; }
 ScanTextCache* ScanTextCache::current() { return installed; }
 
 ScanTextCache::Entry* ScanTextCache::find(std::string_view confinement, std::string_view path) {
-  const auto scope = entries_.find(confinement);
-  if (scope == entries_.end()) return nullptr;
+  const auto scope = paths_.find(confinement);
+  if (scope == paths_.end()) return nullptr;
   const auto it = scope->second.find(path);
   return it == scope->second.end() ? nullptr : &it->second;
 }
 
-ScanTextCache::Entry& ScanTextCache::insert(std::string_view confinement, std::string_view path,
-                                            std::optional<std::string> bytes) {
-  auto scope = entries_.find(confinement);
-  if (scope == entries_.end()) scope = entries_.emplace(std::string(confinement), ByPath()).first;
-  Entry& entry = scope->second[std::string(path)];
-  entry.bytes = std::move(bytes);
-  return entry;
+ScanTextCache::FileRead* ScanTextCache::find_file(const FileId& id) {
+  const auto it = by_file_.find(id);
+  return it == by_file_.end() ? nullptr : it->second;
 }
 
-std::size_t ScanTextCache::size() const {
-  std::size_t total = 0;
-  for (const auto& [confinement, by_path] : entries_) total += by_path.size();
-  return total;
+ScanTextCache::Entry& ScanTextCache::insert(std::string_view confinement, std::string_view path,
+                                            std::optional<FileId> id, std::optional<std::string> bytes) {
+  FileRead& read = *reads_.emplace_back(std::make_unique<FileRead>());
+  read.bytes = std::move(bytes);
+  if (id) by_file_.emplace(*id, &read);
+  return alias(confinement, path, read);
+}
+
+ScanTextCache::Entry& ScanTextCache::alias(std::string_view confinement, std::string_view path, FileRead& read) {
+  auto scope = paths_.find(confinement);
+  if (scope == paths_.end()) scope = paths_.emplace(std::string(confinement), ByPath()).first;
+  Entry& entry = scope->second[std::string(path)];
+  entry.read = &read;
+  return entry;
 }
 
 }  // namespace quarrix::util

@@ -3,15 +3,23 @@
 // that is not a regular file.
 //
 // A path "cannot be read" when it is missing, a directory, a FIFO, a socket, a
-// device, a dangling link, or when open/read fails. Special files are rejected
+// device, a dangling link, larger than kMaxReadBytes, or when open/read fails. Special files are rejected
 // from their metadata and are never opened, so a FIFO named like a source file
 // cannot hang a scan.
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace quarrix::util {
+
+// Files larger than this are not read: no HDL source, README or licence is
+// anywhere near it, and reading one would cost its size in memory several
+// times over. Such a file is treated as one that cannot be read.
+inline constexpr std::size_t kMaxReadBytes = std::size_t{64} << 20;
 
 // Raw bytes of a regular file (links followed), or nullopt when it cannot be read.
 std::optional<std::string> read_file_bytes(const std::filesystem::path& path);
@@ -34,6 +42,21 @@ class ReadConfinement {
  private:
   std::optional<std::string> previous_;
 };
+
+// The identity of a file: paths that name the same file (links, hard links)
+// have the same one.
+struct FileId {
+  std::uint64_t device;
+  std::uint64_t inode;
+  bool operator==(const FileId&) const = default;
+};
+struct FileIdHash {
+  std::size_t operator()(const FileId& id) const { return std::hash<std::uint64_t>()(id.inode * 31 + id.device); }
+};
+
+// The identity of the file `path` names (links followed), nullopt when it
+// cannot be read.
+std::optional<FileId> readable_file_id(const std::filesystem::path& path);
 
 // Metadata tests that follow links and never throw.
 bool exists(const std::filesystem::path& path);
