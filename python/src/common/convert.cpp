@@ -4,6 +4,8 @@
 
 #include <nanobind/stl/string.h>
 
+#include "quarrix/util/json_object_builder.hpp"
+
 namespace quarrix::py {
 
 void type_error(const std::string& message) { throw nb::type_error(message.c_str()); }
@@ -60,7 +62,9 @@ nb::list to_pylist(const std::vector<std::string>& items) {
   return out;
 }
 
-Json to_json(nb::handle obj, const char* what) {
+namespace {
+
+Json to_json_at(nb::handle obj, const char* what, std::size_t depth) {
   PyObject* p = obj.ptr();
   if (p == Py_None) return nullptr;
   if (PyBool_Check(p)) return p == Py_True;
@@ -72,23 +76,32 @@ Json to_json(nb::handle obj, const char* what) {
   }
   if (PyFloat_Check(p)) return PyFloat_AsDouble(p);
   if (PyUnicode_Check(p)) return nb::cast<std::string>(obj);
-  if (PyList_Check(p) || PyTuple_Check(p)) {
+  const bool is_sequence = PyList_Check(p) || PyTuple_Check(p);
+  if ((is_sequence || PyDict_Check(p)) && depth >= util::kMaxJsonDepth)
+    throw nb::value_error((std::string(what) + " is nested more than " + std::to_string(util::kMaxJsonDepth) +
+                           " levels deep (or contains itself)")
+                              .c_str());
+  if (is_sequence) {
     Json out = Json::array();
-    for (nb::handle item : obj) out.push_back(to_json(item, what));
+    for (nb::handle item : obj) out.push_back(to_json_at(item, what, depth + 1));
     return out;
   }
   if (PyDict_Check(p)) {
-    Json out = Json::object();
+    util::JsonObjectBuilder out;
     for (auto [key, value] : nb::borrow<nb::dict>(obj)) {
       if (!PyUnicode_Check(key.ptr()))
         type_error(std::string(what) + " returned a dict with a non-str key of type " + py_type_name(key));
-      out[nb::cast<std::string>(key)] = to_json(value, what);
+      out.set(nb::cast<std::string>(key), to_json_at(value, what, depth + 1));
     }
-    return out;
+    return std::move(out).take();
   }
   type_error(std::string(what) + " returned a value of type " + py_type_name(obj) +
              ", which is not JSON-like (None, bool, int, float, str, list, tuple, dict)");
 }
+
+}  // namespace
+
+Json to_json(nb::handle obj, const char* what) { return to_json_at(obj, what, 0); }
 
 nb::object from_json(const Json& value) {
   switch (value.type()) {

@@ -17,7 +17,8 @@ namespace nb = nanobind;
 std::string path_arg(nb::handle obj, const char* what);
 
 // A JSON-like Python value (None, bool, int, float, str, list, tuple, dict with
-// str keys) -> Json. Anything else raises TypeError naming `what`.
+// str keys) -> Json. Anything else raises TypeError naming `what`; nesting
+// deeper than util::kMaxJsonDepth (a structure containing itself) ValueError.
 Json to_json(nb::handle obj, const char* what);
 
 // Json -> Python value; objects become dicts in their key order.
