@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "quarrix/llm/endpoint.hpp"
 #include "quarrix/llm/http.hpp"
@@ -48,15 +49,30 @@ std::optional<std::string> messages_text(const Json& data) {
   return block["text"].get<std::string>();
 }
 
+// Whether `answer` repeats `api_key` or any kKeyEchoWindow consecutive
+// characters of it (the whole key when it is shorter). A provider, or someone
+// posing as one, must not get the credential published as a description.
+// One pass over the answer against the set of the key's windows.
+bool echoes_key(std::string_view answer, std::string_view api_key) {
+  if (api_key.empty()) return false;
+  if (api_key.size() < kKeyEchoWindow) return answer.find(api_key) != std::string_view::npos;
+  std::unordered_set<std::string_view> windows;
+  for (std::size_t i = 0; i + kKeyEchoWindow <= api_key.size(); ++i) windows.insert(api_key.substr(i, kKeyEchoWindow));
+  for (std::size_t i = 0; i + kKeyEchoWindow <= answer.size(); ++i)
+    if (windows.count(answer.substr(i, kKeyEchoWindow))) return true;
+  return false;
+}
+
 using Extractor = std::optional<std::string> (*)(const Json&);
 
-Reply ask(const std::string& url, const Headers& headers, const std::string& body, Extractor extract) {
+Reply ask(const std::string& url, const Headers& headers, const std::string& body, std::string_view api_key,
+          Extractor extract) {
   Reply reply = http_post_with_retry(url, headers, body);
   if (reply.outcome != "ok" || !reply.text || reply.text->empty()) return {std::nullopt, reply.outcome};
   const std::optional<Json> data = util::parse_json(*reply.text);
   if (!data) return {std::nullopt, "other"};
   const std::optional<std::string> answer = extract(*data);
-  if (!answer) return {std::nullopt, "other"};
+  if (!answer || echoes_key(*answer, api_key)) return {std::nullopt, "other"};
   std::string text(util::strip(*answer));
   if (text.empty()) return {std::nullopt, "ok"};
   return {std::move(text), "ok"};
@@ -72,7 +88,7 @@ Reply ask_chat_completions(const char* base_env, std::string_view default_base, 
       {"User-Agent", std::string(kUserAgent)},
   };
   return ask(resolve_base_url(base_env, default_base) + std::string(path), headers,
-             util::dumps_python(request_body(model, prompt)), chat_completion_text);
+             util::dumps_python(request_body(model, prompt)), api_key, chat_completion_text);
 }
 
 }  // namespace
@@ -99,7 +115,7 @@ Reply llm_describe_anthropic(std::string_view name, std::string_view sig, std::s
       {"User-Agent", std::string(kUserAgent)},
   };
   return ask(resolve_base_url(kAnthropicBaseUrlEnv, "https://api.anthropic.com") + "/v1/messages", headers,
-             util::dumps_python(request_body("claude-haiku-4-5-20251001", prompt)), messages_text);
+             util::dumps_python(request_body("claude-haiku-4-5-20251001", prompt)), api_key, messages_text);
 }
 
 }  // namespace quarrix::llm

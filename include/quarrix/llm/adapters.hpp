@@ -4,8 +4,10 @@
 //
 // The result is (answer with surrounding white space removed, "ok"),
 // (nullopt, "ok") for an empty answer, (nullopt, "other") for an answer that is
-// not JSON of the expected shape, or (nullopt, transport outcome).
+// not JSON of the expected shape or that repeats the API key (whole, or any
+// kKeyEchoWindow consecutive characters of it), or (nullopt, transport outcome).
 
+#include <cstddef>
 #include <string_view>
 
 #include <quarrix/llm/outcome.hpp>
@@ -19,6 +21,10 @@ inline constexpr const char* kGeminiBaseUrlEnv = "QUARRIX_GEMINI_BASE_URL";
 inline constexpr const char* kAnthropicBaseUrlEnv = "QUARRIX_ANTHROPIC_BASE_URL";
 
 inline constexpr std::string_view kUserAgent = "quarrix-scanner/1.0";
+
+// An answer holding this many consecutive characters of the API key (or the
+// whole key, when shorter) is never taken as a description.
+inline constexpr std::size_t kKeyEchoWindow = 8;
 
 Reply llm_describe_groq(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
                         const Json& hints = Json());

@@ -94,5 +94,37 @@ TEST(Adapters, ExtractTheAnswer) {
   }
 }
 
+// The provider's answer text in that provider's response shape.
+std::string answer_body(const Provider& p, const std::string& text) {
+  const Json quoted = text;
+  if (std::string(p.name) == "anthropic") return R"({"content": [{"text": )" + quoted.dump() + "}]}";
+  return R"({"choices": [{"message": {"content": )" + quoted.dump() + "}}]}";
+}
+
+TEST(Adapters, AnswerRepeatingTheKeyIsRefused) {
+  const std::string key = "gsk_Q7rTz0pLmN4vXc8bYw2Ke";
+  struct EchoCase {
+    std::string key;
+    std::string answer;
+    Reply expected;
+  };
+  const std::vector<EchoCase> cases{
+      {key, "A FIFO. " + key, {std::nullopt, "other"}},
+      {key, "Stores words; ref " + key.substr(9, 8) + " end.", {std::nullopt, "other"}},  // any 8 in a row
+      {key, key.substr(key.size() - 8) + " starts it", {std::nullopt, "other"}},
+      {key, "Seven only: " + key.substr(5, 7) + ".", {"Seven only: " + key.substr(5, 7) + ".", "ok"}},
+      {key, "A synchronous FIFO.", {"A synchronous FIFO.", "ok"}},
+      {"k3y", "Holds k3y inside.", {std::nullopt, "other"}},  // shorter than a window: the whole key
+      {"k3y", "Holds k3 only.", {"Holds k3 only.", "ok"}},
+  };
+  for (const Provider& p : kProviders) {
+    for (const EchoCase& c : cases) {
+      LoopbackServer server({{ScriptedResponse::Kind::answer, 200, answer_body(p, c.answer), {}, 0.0}});
+      ScopedEnv base(p.base_env, server.url());
+      EXPECT_EQ(p.fn("fifo", "module fifo;", "verilog", c.key, Json()), c.expected) << p.name << ": " << c.answer;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quarrix::llm
