@@ -161,7 +161,8 @@ struct MultiFree {
 
 // One easy handle driven by a multi handle, so that the wait for data is ours
 // to bound: the attempt times out after `timeout` seconds without a byte moving
-// (connection set-up included).
+// (connection set-up included), and after `deadline` seconds in all, however
+// steadily a slow server keeps bytes moving.
 class Session {
  public:
   Session(CURL* easy, CURLM* multi) : easy_(easy), multi_(multi) {
@@ -176,17 +177,19 @@ class Session {
   CURL* easy() const { return easy_.get(); }
   bool ready() const { return added_; }
 
-  // nullopt on an idle time-out, else libcurl's result of the transfer.
-  std::optional<CURLcode> run(const Transfer& t, double timeout) {
-    const std::chrono::duration<double> limit(timeout);
+  // nullopt on a time-out, else libcurl's result of the transfer.
+  std::optional<CURLcode> run(const Transfer& t, double timeout, double deadline) {
+    using Seconds = std::chrono::duration<double>;
+    const auto start = Clock::now();
     int running = 1;
     for (;;) {
       if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) return CURLE_FAILED_INIT;
       if (running == 0) break;
-      const auto idle = Clock::now() - t.last_activity;
-      if (idle >= limit) return std::nullopt;
-      const double left_ms = std::chrono::duration<double, std::milli>(limit - idle).count();
-      const int wait_ms = static_cast<int>(std::clamp(std::ceil(left_ms), 1.0, 1000.0));
+      const auto now = Clock::now();
+      const double idle_left = timeout - Seconds(now - t.last_activity).count();
+      const double left = std::min(idle_left, deadline - Seconds(now - start).count());
+      if (left <= 0) return std::nullopt;
+      const int wait_ms = static_cast<int>(std::clamp(std::ceil(left * 1000.0), 1.0, 1000.0));
       if (curl_multi_poll(multi_.get(), nullptr, 0, wait_ms, nullptr) != CURLM_OK) return CURLE_FAILED_INIT;
     }
     CURLcode result = CURLE_FAILED_INIT;
@@ -202,7 +205,8 @@ class Session {
   bool added_ = false;
 };
 
-Attempt send_once(const std::string& url, curl_slist* headers, std::string_view body, double timeout) {
+Attempt send_once(const std::string& url, curl_slist* headers, std::string_view body, double timeout,
+                  double deadline) {
   Session session(curl_easy_init(), curl_multi_init());
   if (!session.ready()) return {Delivery::failed, 0, {}};
   CURL* easy = session.easy();
@@ -230,7 +234,7 @@ Attempt send_once(const std::string& url, curl_slist* headers, std::string_view 
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
 
   t.last_activity = Clock::now();
-  const std::optional<CURLcode> result = session.run(t, timeout);
+  const std::optional<CURLcode> result = session.run(t, timeout, deadline);
   if (!result) return {Delivery::undelivered, 0, {}};
   if (t.oversized) return {Delivery::failed, 0, {}};
   if (t.status >= 300 || (*result == CURLE_OK && t.status >= 200))
@@ -241,15 +245,16 @@ Attempt send_once(const std::string& url, curl_slist* headers, std::string_view 
 }  // namespace
 
 Reply http_post_with_retry(std::string_view url, const Headers& headers, std::string_view body,
-                           long long max_retries, double timeout) {
+                           long long max_retries, double timeout, double deadline) {
   const Reply other{std::nullopt, "other"};
-  if (max_retries <= 0 || !std::isfinite(timeout) || timeout <= 0 || !curl_ready()) return other;
+  const auto usable = [](double seconds) { return std::isfinite(seconds) && seconds > 0; };
+  if (max_retries <= 0 || !usable(timeout) || !usable(deadline) || !curl_ready()) return other;
   std::optional<HeaderList> header_list = build_header_list(headers);
   if (!header_list) return other;
   const std::string url_text(url);
 
   for (long long attempt = 0; attempt < max_retries; ++attempt) {
-    Attempt a = send_once(url_text, header_list->get(), body, timeout);
+    Attempt a = send_once(url_text, header_list->get(), body, timeout, deadline);
     std::string outcome;
     if (a.delivery == Delivery::answered) {
       if (a.status >= 200 && a.status < 300) return {util::decode_utf8_replace(a.body), "ok"};

@@ -49,12 +49,14 @@ bool iequal(std::string_view a, std::string_view b) {
          });
 }
 
-void send_all(int fd, std::string_view data) {
+// False once the peer is gone.
+bool send_all(int fd, std::string_view data) {
   while (!data.empty()) {
     const ssize_t n = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     data.remove_prefix(static_cast<size_t>(n));
   }
+  return true;
 }
 
 }  // namespace
@@ -105,6 +107,17 @@ void LoopbackServer::idle_until_closed(int fd) const {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 20) > 0 && recv(fd, buffer, sizeof buffer, 0) <= 0) return;
   }
+}
+
+// Sends the pieces `interval` seconds apart (over and over with `repeat`)
+// until the peer leaves or the server stops.
+void LoopbackServer::drip(int fd, const std::vector<std::string>& pieces, double interval, bool repeat) const {
+  do {
+    for (const std::string& piece : pieces) {
+      if (stop_ || !send_all(fd, piece)) return;
+      pause(interval);
+    }
+  } while (repeat);
 }
 
 void LoopbackServer::serve() {
@@ -167,6 +180,10 @@ void LoopbackServer::handle(int fd, const ScriptedResponse& response) {
     requests_.push_back(std::move(request));
   }
 
+  if (response.kind == Kind::endless_continue) {
+    drip(fd, {"HTTP/1.1 100 Continue\r\n\r\n"}, response.delay, true);
+    return;
+  }
   pause(response.delay);
   switch (response.kind) {
     case Kind::stall:
@@ -187,8 +204,13 @@ void LoopbackServer::handle(int fd, const ScriptedResponse& response) {
   const size_t announced = response.kind == Kind::stall_body ? 100 : response.body.size();
   out += "Content-Length: " + std::to_string(announced) + "\r\nConnection: close\r\n\r\n";
   if (response.kind == Kind::answer) out += response.body;
-  send_all(fd, out);
+  if (!send_all(fd, out)) return;
   if (response.kind == Kind::stall_body) idle_until_closed(fd);
+  if (response.kind == Kind::trickle) {
+    std::vector<std::string> bytes;
+    for (char c : response.body) bytes.emplace_back(1, c);
+    drip(fd, bytes, response.delay, false);
+  }
 }
 
 int closed_port() {

@@ -21,12 +21,14 @@ struct ScriptedResponse {
     close,         // read the request, close without a word
     reset,         // read the request, reset the connection
     garbage,       // one read, then bytes that are not HTTP (or TLS)
+    trickle,       // status line and headers, then the body one byte every `delay` seconds
+    endless_continue,  // "100 Continue" interim answers, `delay` seconds apart, until the client leaves
   };
   Kind kind = Kind::answer;
   int status = 200;
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
-  double delay = 0.0;  // seconds before answering
+  double delay = 0.0;  // seconds before answering (and between the pieces of a slow answer)
 };
 
 struct ReceivedRequest {
@@ -58,6 +60,7 @@ class LoopbackServer {
   bool wait_readable(int fd, double seconds) const;
   void pause(double seconds) const;
   void idle_until_closed(int fd) const;
+  void drip(int fd, const std::vector<std::string>& pieces, double interval, bool repeat) const;
 
   std::vector<ScriptedResponse> script_;
   int listen_fd_ = -1;

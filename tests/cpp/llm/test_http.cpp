@@ -128,12 +128,33 @@ TEST(Http, UnsafeRequestsAreNotSent) {
       {{"", "v"}},                       {{"X:Y", "v"}},
   };
   for (const Headers& h : unsafe) EXPECT_EQ(http_post_with_retry(server.url("/"), h, "{}"), other);
-  for (double t : {0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity()})
+  for (double t : {0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity()}) {
     EXPECT_EQ(http_post_with_retry(server.url("/"), kJsonHeaders, "{}", 3, t), other);
+    EXPECT_EQ(http_post_with_retry(server.url("/"), kJsonHeaders, "{}", 3, 5.0, t), other);
+  }
   EXPECT_EQ(http_post_with_retry("ftp://127.0.0.1/", kJsonHeaders, "{}"), other);
   EXPECT_EQ(http_post_with_retry("not a url", kJsonHeaders, "{}"), other);
   EXPECT_EQ(server.connections(), 0);
   EXPECT_TRUE(sleeps.delays.empty());
+}
+
+TEST(Http, SlowDripHitsTheAttemptDeadline) {
+  // Bytes keep moving well within the idle time-out; only the deadline ends these.
+  const std::vector<ScriptedResponse> servers{
+      {Kind::trickle, 200, std::string(400, 'x'), {}, 0.05},
+      {Kind::endless_continue, 200, "", {}, 0.05},
+  };
+  for (const ScriptedResponse& response : servers) {
+    LoopbackServer server({response});
+    testing::SleepRecorder sleeps;
+    const auto start = std::chrono::steady_clock::now();
+    const Reply reply = http_post_with_retry(server.url("/"), kJsonHeaders, "{}", 2, 5.0, 1.0);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(reply, (Reply{std::nullopt, "timeout"}));
+    EXPECT_EQ(server.connections(), 2);  // retried like any time-out
+    EXPECT_EQ(sleeps.delays, std::vector<double>{2.0});
+    EXPECT_LT(elapsed, 10.0);  // hang guard
+  }
 }
 
 TEST(Http, OversizedAnswerIsNotKept) {
