@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <new>
 #include <string>
@@ -16,6 +15,7 @@
 #include "bucket_map.hpp"
 #include "git_defaults.hpp"
 #include "options.hpp"
+#include "output_file.hpp"
 #include "previous.hpp"
 #include "progress.hpp"
 #include "quarrix/describe/verdicts.hpp"
@@ -120,10 +120,7 @@ Prepared prepare(const cli::Options& options) {
 
 void write_rows(const std::string& text, const cli::Options& options) {
   if (options.output_file) {
-    std::ofstream out(*options.output_file, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + *options.output_file);
+    cli::write_output_file(*options.output_file, text);
     return;
   }
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
@@ -187,11 +184,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, on_terminating_signal);
+  // A file-size limit then fails the write (reported) instead of killing us.
+  ::signal(SIGXFSZ, SIG_IGN);
   try {
     return run(options);
   } catch (const cli::UsageError& e) {
     std::fprintf(stderr, "quarrix-scan: %s\n", one_line(e.what()).c_str());
     return kExitUsage;
+  } catch (const cli::OutputError& e) {
+    std::fprintf(stderr, "quarrix-scan: %s\n", one_line(e.what()).c_str());
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "quarrix-scan: scan of %s failed: out of memory\n", options.repo.c_str());
   } catch (const std::exception& e) {

@@ -6,7 +6,9 @@ import os
 import pathlib
 import pty
 import re
+import resource
 import shutil
+import stat
 import subprocess
 import threading
 
@@ -34,8 +36,8 @@ def run(scanner):
     env = {k: v for k, v in os.environ.items() if k not in PROVIDER_KEYS}
 
     def run_(*args, **kwargs):
-        return subprocess.run([scanner, *map(str, args)], capture_output=True, text=True, env=env, timeout=300,
-                              **kwargs)
+        kwargs.setdefault("timeout", 300)
+        return subprocess.run([scanner, *map(str, args)], capture_output=True, text=True, env=env, **kwargs)
     return run_
 
 
@@ -116,6 +118,33 @@ def test_output_file_previous_and_verdicts(run, tmp_path):
         {"entries": {"repo/zq": {"verdict": "good", "locked_text": "A curated sentence about zq."}}}))
     rows = {r["name"]: r for r in json.loads(run(repo, "--verdicts", index, "-q").stdout)}
     assert (rows["zq"]["description"], rows["zq"]["desc_source"]) == ("A curated sentence about zq.", "verdict")
+
+
+def test_output_file_is_replaced_whole_or_not_at_all(run, tmp_path):
+    out_dir = tmp_path / "out"
+    out_dir.mkdir()
+    target = out_dir / "rows.json"
+    umask = os.umask(0)
+    os.umask(umask)
+    assert run(DEMO, "-q", "-o", target).returncode == 0
+    assert stat.S_IMODE(target.stat().st_mode) == 0o666 & ~umask  # like any new file, not the temporary's 0600
+
+    target.write_text("old rows\n")
+    target.chmod(0o640)
+    # A file-size limit below the rows' size makes the write fail part-way.
+    limited = run(DEMO, "-q", "-o", target,
+                  preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (1000, 1000)))
+    assert limited.returncode == 1 and limited.stdout == ""
+    assert limited.stderr == f"quarrix-scan: cannot write {target}: File too large\n"
+    assert target.read_text() == "old rows\n"
+    assert os.listdir(out_dir) == ["rows.json"]
+
+    link = out_dir / "link.json"
+    link.symlink_to("rows.json")
+    assert run(DEMO, "-q", "-o", link).returncode == 0
+    assert link.is_symlink() and names(json.loads(target.read_text())) == DEMO_TOPS
+    assert stat.S_IMODE(target.stat().st_mode) == 0o640
+    assert sorted(os.listdir(out_dir)) == ["link.json", "rows.json"]
 
 
 @pytest.mark.parametrize("suffix,text", [
