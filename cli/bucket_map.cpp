@@ -1,5 +1,6 @@
 #include "bucket_map.hpp"
 
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/yaml.h>
 
 #include "options.hpp"
@@ -13,16 +14,20 @@ namespace quarrix::cli {
 namespace {
 
 constexpr std::size_t kMaxFileBytes = 16u << 20;
-// Aliases can make a small document expand enormously: cap what we build.
+// Aliases can make a small document expand enormously, or refer to
+// themselves: cap what we build and how deep we follow them.
 constexpr std::size_t kMaxNodes = 200000;
-constexpr std::size_t kMaxDepth = 64;
+
+UsageError too_deep(const std::string& file) { return UsageError("bucket map " + file + " is nested too deeply"); }
 
 class YamlConverter {
  public:
   explicit YamlConverter(const std::string& file) : file_(file) {}
 
   Json convert(const YAML::Node& node, std::size_t depth = 0) {
-    if (++nodes_ > kMaxNodes || depth > kMaxDepth) fail("too large or too deeply nested");
+    if (depth > util::kMaxJsonDepth) throw too_deep(file_);
+    if (++nodes_ > kMaxNodes)
+      fail("too large once its aliases are expanded (more than " + std::to_string(kMaxNodes) + " values)");
     switch (node.Type()) {
       case YAML::NodeType::Null:
       case YAML::NodeType::Undefined:
@@ -109,6 +114,8 @@ Json load_bucket_map(const std::string& file) {
     YAML::Node root;
     try {
       root = YAML::Load(*bytes);
+    } catch (const YAML::DeepRecursion&) {  // the parser's own guard, a little below our limit
+      throw too_deep(file);
     } catch (const YAML::Exception& e) {
       throw UsageError("bucket map " + file + " is not valid YAML: " + e.what());
     }

@@ -273,6 +273,28 @@ def test_malformed_bucket_map_is_a_usage_error(run, tmp_path, name, text, messag
     assert message in out.stderr
 
 
+DEEP = 40000
+LAUGHS = "a: &a [lol, lol, lol, lol, lol, lol, lol, lol, lol]\n" + "".join(
+    f"{c}: &{c} [{', '.join(['*' + p] * 9)}]\n" for p, c in zip("abcdefgh", "bcdefghi")) + "buckets: *i\n"
+
+
+@pytest.mark.parametrize("text,message", [
+    ("buckets: " + "[" * DEEP + "]" * DEEP + "\n", "is nested too deeply"),
+    ("buckets: " + "{a: " * DEEP + "1" + "}" * DEEP + "\n", "is nested too deeply"),
+    ("buckets:\n  " + "- " * DEEP + "x\n", "is nested too deeply"),
+    ("buckets:\n" + "".join(" " * i + "a:\n" for i in range(1, 2000)), "is nested too deeply"),
+    ("buckets: &a {x: *a}\n", "is nested too deeply"),
+    ("a0: &a0 [x]\n" + "".join(f"a{i}: &a{i} [*a{i - 1}]\n" for i in range(1, 600)), "is nested too deeply"),
+    (LAUGHS, "too large once its aliases are expanded"),
+], ids=["flow_lists", "flow_maps", "compact_lists", "indented_maps", "self_alias", "alias_chain", "alias_bomb"])
+def test_hostile_bucket_map_is_refused_quickly(run, tmp_path, text, message):
+    path = tmp_path / "b.yml"
+    path.write_text(text)
+    out = run(DEMO, "--granularity", "subproject", "--bucket-map", path, timeout=30)
+    assert out.returncode == 2 and out.stdout == ""
+    assert f"bucket map {path}" in out.stderr and message in out.stderr
+
+
 @pytest.mark.parametrize("setup,args,message", [
     (None, ["--bucket-map", "{tmp}/none.yml"], "cannot read bucket map"),
     (None, ["--previous", "{tmp}/none.json"], "cannot read --previous"),
