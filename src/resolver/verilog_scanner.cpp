@@ -4,27 +4,26 @@
 
 #include <quarrix/resolver/design_units.hpp>
 
+#include "token_window.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <limits>
 #include <unordered_set>
 
 namespace quarrix::resolver {
 namespace {
 
-enum class Tok : std::uint8_t { ident, escaped, punct, other };
+enum class Tok : std::uint8_t { other, ident, escaped, punct };
 
-// A token is its place in the source text: 12 bytes, so a source made of
-// millions of short tokens stays within a few times its own size. The text of
-// "other" tokens is never looked at. Kept in a deque: no regrowth copies.
+// A token is its place in the source text. The text of "other" tokens is
+// never looked at.
 struct Token {
-  std::uint32_t begin;
-  std::uint32_t size;
-  Tok kind;
+  std::uint32_t begin = 0;
+  std::uint32_t size = 0;
+  Tok kind = Tok::other;
 };
-using Tokens = std::deque<Token>;
 
 bool is_ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool is_ident_char(char c) { return is_ident_start(c) || (c >= '0' && c <= '9') || c == '$'; }
@@ -48,10 +47,12 @@ class Lexer {
  public:
   explicit Lexer(std::string_view text) : s_(text) {}
 
-  Tokens run() {
-    Tokens out;
+  // The next token; false at the end of the text.
+  bool next(Token& out) {
+    out_ = &out;
+    produced_ = false;
     const std::size_t n = s_.size();
-    while (i_ < n) {
+    while (!produced_ && i_ < n) {
       const char c = s_[i_];
       if (is_space(c)) {
         ++i_;
@@ -61,43 +62,44 @@ class Lexer {
         const std::size_t end = s_.find("*/", i_ + 2);
         i_ = end == std::string_view::npos ? n : end + 2;
       } else if (c == '"') {
-        add(out, Tok::other, i_, 0);
+        add(Tok::other, i_, 0);
         skip_string();
       } else if (c == '`') {
-        directive(out);
+        directive();
       } else if (c == '\\') {
         const std::size_t start = ++i_;
         while (i_ < n && !is_space(s_[i_])) ++i_;
-        if (i_ > start) add(out, Tok::escaped, start, i_ - start);
+        if (i_ > start) add(Tok::escaped, start, i_ - start);
       } else if (is_ident_start(c)) {
         const std::size_t start = i_;
         while (i_ < n && is_ident_char(s_[i_])) ++i_;
-        add(out, Tok::ident, start, i_ - start);
+        add(Tok::ident, start, i_ - start);
       } else if (c == '$') {
         ++i_;
         while (i_ < n && is_ident_char(s_[i_])) ++i_;
-        add(out, Tok::other, i_, 0);
+        add(Tok::other, i_, 0);
       } else if (c >= '0' && c <= '9') {
         while (i_ < n && (is_ident_char(s_[i_]) || s_[i_] == '.')) ++i_;
         based_tail();
-        add(out, Tok::other, i_, 0);
-      } else if (c == '\'' && i_ + 1 < n && (is_base_letter(s_[i_ + 1]) || s_[i_ + 1] == 's' || s_[i_ + 1] == 'S')) {
-        based_tail();
-        add(out, Tok::other, i_, 0);
+        add(Tok::other, i_, 0);
+      } else if (c == '\'' && i_ + 1 < n && (is_base_letter(s_[i_ + 1]) || s_[i_ + 1] == 's' || s_[i_ + 1] == 'S') &&
+                 based_tail()) {
+        add(Tok::other, i_, 0);
       } else if (c == ':' && i_ + 1 < n && s_[i_ + 1] == ':') {
-        add(out, Tok::punct, i_, 2);
+        add(Tok::punct, i_, 2);
         i_ += 2;
       } else {
-        add(out, Tok::punct, i_, 1);
+        add(Tok::punct, i_, 1);
         ++i_;
       }
     }
-    return out;
+    return produced_;
   }
 
  private:
-  static void add(Tokens& out, Tok kind, std::size_t begin, std::size_t size) {
-    out.push_back({static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(size), kind});
+  void add(Tok kind, std::size_t begin, std::size_t size) {
+    *out_ = {static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(size), kind};
+    produced_ = true;
   }
 
   void skip_line() {
@@ -124,22 +126,24 @@ class Lexer {
     if (i_ < n && s_[i_] == '"') ++i_;
   }
 
-  // The "'h1F" part of a based number, if present (spaces allowed around the base).
-  void based_tail() {
+  // The "'h1F" part of a based number, if present (spaces allowed around the base);
+  // false when there is none ("'s" not followed by a base is a plain tick).
+  bool based_tail() {
     const std::size_t n = s_.size();
     std::size_t j = i_;
     while (j < n && (s_[j] == ' ' || s_[j] == '\t')) ++j;
-    if (j >= n || s_[j] != '\'') return;
+    if (j >= n || s_[j] != '\'') return false;
     ++j;
     if (j < n && (s_[j] == 's' || s_[j] == 'S')) ++j;
-    if (j >= n || !is_base_letter(s_[j])) return;
+    if (j >= n || !is_base_letter(s_[j])) return false;
     ++j;
     while (j < n && (s_[j] == ' ' || s_[j] == '\t')) ++j;
     while (j < n && (is_ident_char(s_[j]) || s_[j] == '?')) ++j;
     i_ = j;
+    return true;
   }
 
-  void directive(Tokens& out) {
+  void directive() {
     const std::size_t n = s_.size();
     const std::size_t start = ++i_;
     while (i_ < n && is_ident_char(s_[i_])) ++i_;
@@ -153,13 +157,17 @@ class Lexer {
       while (i_ < n && (s_[i_] == ' ' || s_[i_] == '\t')) ++i_;
       while (i_ < n && is_ident_char(s_[i_])) ++i_;
     } else {
-      add(out, Tok::other, i_, 0);
+      add(Tok::other, i_, 0);
     }
   }
 
   std::string_view s_;
   std::size_t i_ = 0;
+  Token* out_ = nullptr;
+  bool produced_ = false;
 };
+
+using Tokens = TokenWindow<Lexer, Token>;
 
 bool is_keyword(std::string_view w) {
   static const std::unordered_set<std::string_view> words = {
@@ -224,11 +232,11 @@ bool is_closing_keyword(std::string_view w) {
 
 class Pass {
  public:
-  Pass(std::string_view text, Tokens toks) : s_(text), t_(std::move(toks)) {}
+  explicit Pass(std::string_view text) : s_(text), t_(Lexer(text)) {}
 
   SourceUnits run() {
-    for (std::size_t i = 0; i < t_.size(); ++i) {
-      const Token& tok = t_[i];
+    for (std::size_t i = 0; t_.has(i); ++i) {
+      const Token tok = t_[i];
       if (tok.kind == Tok::punct) {
         bracket(s_[tok.begin]);
       } else if (tok.kind == Tok::ident && is_keyword(text(i))) {
@@ -244,13 +252,13 @@ class Pass {
   std::string_view text(std::size_t i) const { return s_.substr(t_[i].begin, t_[i].size); }
 
   bool is_name(std::size_t i) const {
-    return i < t_.size() && (t_[i].kind == Tok::escaped || (t_[i].kind == Tok::ident && !is_keyword(text(i))));
+    return t_.has(i) && (t_[i].kind == Tok::escaped || (t_[i].kind == Tok::ident && !is_keyword(text(i))));
   }
   bool is_punct(std::size_t i, std::string_view p) const {
-    return i < t_.size() && t_[i].kind == Tok::punct && text(i) == p;
+    return t_.has(i) && t_[i].kind == Tok::punct && text(i) == p;
   }
   bool is_word(std::size_t i, std::string_view w) const {
-    return i < t_.size() && t_[i].kind == Tok::ident && text(i) == w;
+    return t_.has(i) && t_[i].kind == Tok::ident && text(i) == w;
   }
 
   DesignBlock& target() { return open_.empty() ? out_.file_scope : out_.blocks.back(); }
@@ -269,7 +277,7 @@ class Pass {
     const std::string_view w = text(i);
     if (w == "table") {  // UDP tables hold level symbols, not names
       std::size_t j = i + 1;
-      while (j < t_.size() && !is_word(j, "endtable")) ++j;
+      while (t_.has(j) && !is_word(j, "endtable")) ++j;
       return j;
     }
     if (w == "extends" || w == "implements") {
@@ -317,7 +325,7 @@ class Pass {
   }
 
   std::string_view s_;
-  Tokens t_;
+  mutable Tokens t_;  // lexed as the pass asks
   SourceUnits out_;
   std::vector<std::string_view> open_;  // declaration keywords of the open units
   std::size_t depth_ = 0;               // bracket nesting
@@ -328,7 +336,7 @@ class Pass {
 SourceUnits scan_verilog(std::string_view text) {
   // Token offsets are 32-bit; no source that large is read within a scan's memory bound.
   if (text.size() > std::numeric_limits<std::uint32_t>::max()) return {};
-  return Pass(text, Lexer(text).run()).run();
+  return Pass(text).run();
 }
 
 }  // namespace quarrix::resolver

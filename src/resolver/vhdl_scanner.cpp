@@ -6,15 +6,17 @@
 #include <quarrix/resolver/design_units.hpp>
 #include <quarrix/util/text.hpp>
 
+#include "token_window.hpp"
+
 #include <cstddef>
 
 namespace quarrix::resolver {
 namespace {
 
-enum class Tok { ident, punct, other };
+enum class Tok { other, ident, punct };
 
 struct Token {
-  Tok kind;
+  Tok kind = Tok::other;
   std::string_view text;
 };
 
@@ -33,81 +35,98 @@ bool iequals(std::string_view a, std::string_view lower_b) {
   return true;
 }
 
-std::vector<Token> lex(std::string_view s) {
-  std::vector<Token> out;
-  const std::size_t n = s.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const char c = s[i];
-    if (is_space(c)) {
-      ++i;
-    } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
-      const std::size_t end = s.find('\n', i);
-      i = end == std::string_view::npos ? n : end + 1;
-    } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
-      const std::size_t end = s.find("*/", i + 2);
-      i = end == std::string_view::npos ? n : end + 2;
-    } else if (c == '"') {  // "" inside a string is a quote; strings end at the line
-      ++i;
-      while (i < n && s[i] != '\n') {
-        if (s[i] == '"') {
-          if (i + 1 < n && s[i + 1] == '"') {
-            i += 2;
-            continue;
+class Lexer {
+ public:
+  explicit Lexer(std::string_view text) : s_(text) {}
+
+  // The next token; false at the end of the text.
+  bool next(Token& out) {
+    const std::string_view s = s_;
+    const std::size_t n = s.size();
+    std::size_t& i = i_;
+    bool produced = false;
+    const auto emit = [&](Tok kind, std::string_view text) {
+      out = last_ = {kind, text};
+      produced = true;
+    };
+    while (!produced && i < n) {
+      const char c = s[i];
+      if (is_space(c)) {
+        ++i;
+      } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
+        const std::size_t end = s.find('\n', i);
+        i = end == std::string_view::npos ? n : end + 1;
+      } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
+        const std::size_t end = s.find("*/", i + 2);
+        i = end == std::string_view::npos ? n : end + 2;
+      } else if (c == '"') {  // "" inside a string is a quote; strings end at the line
+        ++i;
+        while (i < n && s[i] != '\n') {
+          if (s[i] == '"') {
+            if (i + 1 < n && s[i + 1] == '"') {
+              i += 2;
+              continue;
+            }
+            ++i;
+            break;
           }
           ++i;
-          break;
         }
-        ++i;
-      }
-      out.push_back({Tok::other, "\""});
-    } else if (c == '\\') {  // extended identifier, "\\" inside is a backslash
-      const std::size_t start = ++i;
-      while (i < n && s[i] != '\n') {
-        if (s[i] == '\\') {
-          if (i + 1 < n && s[i + 1] == '\\') {
-            i += 2;
-            continue;
+        emit(Tok::other, "\"");
+      } else if (c == '\\') {  // extended identifier, "\\" inside is a backslash
+        const std::size_t start = ++i;
+        while (i < n && s[i] != '\n') {
+          if (s[i] == '\\') {
+            if (i + 1 < n && s[i + 1] == '\\') {
+              i += 2;
+              continue;
+            }
+            break;
           }
-          break;
+          ++i;
         }
-        ++i;
-      }
-      out.push_back({Tok::ident, s.substr(start, i - start)});
-      if (i < n && s[i] == '\\') ++i;
-    } else if (c == '\'') {
-      // A character literal, unless the tick follows a name (attribute or
-      // qualified expression).
-      const bool after_name = !out.empty() && (out.back().kind == Tok::ident ||
-                                               out.back().text == ")" || out.back().text == "]");
-      if (!after_name && i + 2 < n && s[i + 2] == '\'') {
-        out.push_back({Tok::other, "'"});
-        i += 3;
+        emit(Tok::ident, s.substr(start, i - start));
+        if (i < n && s[i] == '\\') ++i;
+      } else if (c == '\'') {
+        // A character literal, unless the tick follows a name (attribute or
+        // qualified expression).
+        const bool after_name = last_.kind == Tok::ident || last_.text == ")" || last_.text == "]";
+        if (!after_name && i + 2 < n && s[i + 2] == '\'') {
+          emit(Tok::other, "'");
+          i += 3;
+        } else {
+          emit(Tok::punct, s.substr(i, 1));
+          ++i;
+        }
+      } else if (is_letter(c)) {
+        const std::size_t start = i;
+        while (i < n && is_ident_char(s[i])) ++i;
+        emit(Tok::ident, s.substr(start, i - start));
+      } else if (is_digit(c)) {
+        while (i < n && (is_ident_char(s[i]) || s[i] == '#' || s[i] == '.')) ++i;
+        emit(Tok::other, "0");
       } else {
-        out.push_back({Tok::punct, s.substr(i, 1)});
+        emit(Tok::punct, s.substr(i, 1));
         ++i;
       }
-    } else if (is_letter(c)) {
-      const std::size_t start = i;
-      while (i < n && is_ident_char(s[i])) ++i;
-      out.push_back({Tok::ident, s.substr(start, i - start)});
-    } else if (is_digit(c)) {
-      while (i < n && (is_ident_char(s[i]) || s[i] == '#' || s[i] == '.')) ++i;
-      out.push_back({Tok::other, "0"});
-    } else {
-      out.push_back({Tok::punct, s.substr(i, 1)});
-      ++i;
     }
+    return produced;
   }
-  return out;
-}
+
+ private:
+  std::string_view s_;
+  std::size_t i_ = 0;
+  Token last_;  // the token before, which decides what a tick starts
+};
+
+using Tokens = TokenWindow<Lexer, Token>;
 
 class Pass {
  public:
-  explicit Pass(std::vector<Token> toks) : t_(std::move(toks)) {}
+  explicit Pass(std::string_view text) : t_(Lexer(text)) {}
 
   SourceUnits run() {
-    for (std::size_t i = 0; i < t_.size(); ++i) {
+    for (std::size_t i = 0; t_.has(i); ++i) {
       if (is_punct(i, ":")) {
         instantiation(i);
       } else if (t_[i].kind == Tok::ident) {
@@ -119,10 +138,10 @@ class Pass {
   }
 
  private:
-  bool is_ident(std::size_t i) const { return i < t_.size() && t_[i].kind == Tok::ident; }
+  bool is_ident(std::size_t i) const { return t_.has(i) && t_[i].kind == Tok::ident; }
   bool is_word(std::size_t i, std::string_view lower) const { return is_ident(i) && iequals(t_[i].text, lower); }
   bool is_punct(std::size_t i, std::string_view p) const {
-    return i < t_.size() && t_[i].kind == Tok::punct && t_[i].text == p;
+    return t_.has(i) && t_[i].kind == Tok::punct && t_[i].text == p;
   }
   // "lib.name" at i.
   bool is_selected(std::size_t i) const { return is_ident(i) && is_punct(i + 1, ".") && is_ident(i + 2); }
@@ -156,8 +175,11 @@ class Pass {
     return k;
   }
 
+  // Whether i is past the statement: at its ";" or past the last token.
+  bool statement_ended(std::size_t i) const { return !t_.has(i) || is_punct(i, ";"); }
+
   std::size_t find_semicolon(std::size_t i) const {
-    while (i < t_.size() && !is_punct(i, ";")) ++i;
+    while (!statement_ended(i)) ++i;
     return i;
   }
 
@@ -207,14 +229,14 @@ class Pass {
         return i + 2;
       }
       // Context reference: "context lib.a, lib.b;"
-      const std::size_t end = find_semicolon(i);
-      for (std::size_t k = i + 1; k < end; ++k) {
+      std::size_t k = i + 1;
+      for (; !statement_ended(k); ++k) {
         if (is_selected(k)) {
           pending_refs_.push_back(ascii_lower(t_[k + 2].text));
           k += 2;
         }
       }
-      return end_context_item(end);
+      return end_context_item(k);
     } else if (is_word(i, "library")) {
       return end_context_item(find_semicolon(i));
     } else if (is_word(i, "use")) {
@@ -226,18 +248,18 @@ class Pass {
 
   // "use a.b.c, d.e;": each selected name names (library, package).
   std::size_t use_clause(std::size_t i) {
-    const std::size_t end = find_semicolon(i);
     std::size_t k = i + 1;
-    while (k < end) {
+    while (!statement_ended(k)) {
       if (is_selected(k)) {
         std::string package = ascii_lower(t_[k + 2].text);
         if (package != "all") pending_uses_.push_back({ascii_lower(t_[k].text), std::move(package)});
         k += 3;
-        while (k < end && !is_punct(k, ",")) ++k;  // the rest of this name (".all", ".item")
+        while (!statement_ended(k) && !is_punct(k, ",")) ++k;  // the rest of this name (".all", ".item")
+        if (statement_ended(k)) break;
       }
       ++k;
     }
-    return end_context_item(end);
+    return end_context_item(k);
   }
 
   // "label : [component] name (generic|port) map": a component instantiation.
@@ -250,7 +272,7 @@ class Pass {
     }
   }
 
-  std::vector<Token> t_;
+  mutable Tokens t_;  // lexed as the pass asks
   SourceUnits out_;
   long current_ = -1;  // index of the open block, -1 outside every unit
   std::vector<std::string> pending_refs_;
@@ -259,6 +281,6 @@ class Pass {
 
 }  // namespace
 
-SourceUnits scan_vhdl(std::string_view text) { return Pass(lex(text)).run(); }
+SourceUnits scan_vhdl(std::string_view text) { return Pass(text).run(); }
 
 }  // namespace quarrix::resolver

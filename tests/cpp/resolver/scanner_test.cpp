@@ -146,6 +146,21 @@ TEST(Scanners, HostileInputIsLinearAndSafe) {
   EXPECT_TRUE(quarrix::resolver::scan_vhdl("entity e is \\never closed").blocks.size() == 1);
   EXPECT_TRUE(quarrix::resolver::scan_verilog("`define X \\").blocks.empty());
   EXPECT_TRUE(quarrix::resolver::scan_vhdl("'").blocks.empty());
+  // A tick and "s" without a base after them once made the lexer stand still.
+  EXPECT_EQ(declared(quarrix::resolver::scan_verilog("module m; x = 'st; y = 's; endmodule module n; endmodule")),
+            (std::vector<std::string>{"module m", "module n"}));
+  // Statements far longer than the scanners look ahead or back still end where they end.
+  std::string uses = "use ";
+  for (int i = 0; i < 1000; ++i) uses += "a" + std::to_string(i) + ".p, ";
+  const SourceUnits vhdl = quarrix::resolver::scan_vhdl(uses + "lib.last.all; entity e is end;");
+  ASSERT_EQ(declared(vhdl), (std::vector<std::string>{"entity e"}));
+  ASSERT_EQ(vhdl.blocks[0].uses.size(), 1001u);
+  EXPECT_EQ(vhdl.blocks[0].uses.back(), (UseClause{"lib", "last"}));
+  std::string rows;
+  for (int i = 0; i < 10000; ++i) rows += "0 1 : ? : 0 ; ";
+  const std::string table = "primitive p(o, a); table " + rows + " endtable endprimitive";
+  EXPECT_EQ(declared(quarrix::resolver::scan_verilog(table + " module after; endmodule")),
+            (std::vector<std::string>{"primitive p", "module after"}));
 }
 
 }  // namespace
