@@ -65,10 +65,50 @@ const std::vector<std::string>& permissive() {
 
 namespace {
 
-const std::vector<util::Regex>& compiled_patterns() {
-  static const std::vector<util::Regex> compiled = [] {
-    std::vector<util::Regex> out;
-    for (const auto& [pattern, id] : spdx_patterns()) out.emplace_back(pattern, util::kIgnoreCase);
+// A licence pattern searched without backtracking through its ".*" gaps.
+//
+// "A.*B.*C" (no DOTALL) matches where one line holds A, then B, then C. The
+// regex engine tries every start of A and, from each, every end of each gap,
+// which on one long line repeating A and B takes minutes. Here the pieces are
+// searched in turn along each line, each from where the one before ended: the
+// same answer, since every piece but the last matches a fixed number of
+// characters (its leftmost match is the one that ends first), and no piece
+// matches a line break.
+class GappedPattern {
+ public:
+  explicit GappedPattern(std::string_view pattern) {
+    for (const auto& piece : util::split(pattern, ".*")) pieces_.emplace_back(piece, util::kIgnoreCase);
+  }
+
+  bool search(std::string_view text) const {
+    if (pieces_.size() == 1) return pieces_[0].search(text).has_value();
+    for (std::size_t start = 0; start <= text.size();) {
+      const std::size_t newline = text.find('\n', start);
+      const std::size_t end = newline == std::string_view::npos ? text.size() : newline;
+      if (line_matches(text.substr(start, end - start))) return true;
+      start = end + 1;
+    }
+    return false;
+  }
+
+ private:
+  bool line_matches(std::string_view line) const {
+    std::size_t pos = 0;
+    for (const util::Regex& piece : pieces_) {
+      const auto m = piece.search(line, pos);
+      if (!m) return false;
+      pos = m->end();
+    }
+    return true;
+  }
+
+  std::vector<util::Regex> pieces_;
+};
+
+const std::vector<GappedPattern>& compiled_patterns() {
+  static const std::vector<GappedPattern> compiled = [] {
+    std::vector<GappedPattern> out;
+    for (const auto& [pattern, id] : spdx_patterns()) out.emplace_back(pattern);
     return out;
   }();
   return compiled;

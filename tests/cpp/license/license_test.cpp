@@ -4,8 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "quarrix/license/license.hpp"
+#include "quarrix/util/regex.hpp"
 #include "support/temp_repo.hpp"
 
 using namespace quarrix::license;
@@ -40,6 +42,28 @@ TEST(DetectLicense, TableOrderAndLineRule) {
     Repo repo;
     repo.write("LICENSE", text);
     EXPECT_EQ(repo.detect(), id) << text;
+  }
+}
+
+// The table's patterns are searched piece by piece along each line; the answer
+// must be the engine's own search of the whole pattern over the whole text.
+TEST(DetectLicense, PiecewiseSearchAnswersAsTheWholePattern) {
+  std::vector<quarrix::util::Regex> whole;
+  for (const auto& [pattern, id] : spdx_patterns()) whole.emplace_back(pattern, quarrix::util::kIgnoreCase);
+  const char* words[] = {"Creative Commons", "attribution", "ShareAlike", "4.0", "Apache License", "2.0",
+                         "GNU LESSER GENERAL PUBLIC LICENSE", "GNU GENERAL PUBLIC LICENSE", "Version 2",
+                         "Version 2.1", "Version 3", "SolderPad Hardware Licence", "V0.51", "CERN Open Hardware Licence",
+                         "Weakly", "Mozilla Public License", ".", "\n", " ", "x"};
+  std::mt19937 rng(7);
+  Repo repo;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int k = static_cast<int>(rng() % 12); k > 0; --k) text += words[rng() % std::size(words)];
+    std::string expected;
+    for (std::size_t i = 0; i < whole.size() && expected.empty(); ++i)
+      if (whole[i].search(text)) expected = spdx_patterns()[i].second;
+    repo.write("LICENSE", text);
+    ASSERT_EQ(repo.detect(), expected) << text;
   }
 }
 
