@@ -9,6 +9,7 @@ debian_packages=(
   libpcre2-dev libcurl4-openssl-dev nlohmann-json3-dev libutf8proc-dev libgtest-dev libyaml-cpp-dev
   python3-dev python3-pip
   ghdl verilator iverilog
+  time
 )
 python_packages=("scikit-build-core>=0.10" "nanobind>=2.0" "pytest>=7")
 

@@ -34,8 +34,9 @@ PROVIDER_KEYS = ("GROQ_API_KEY", "GEMINI_API_KEY", "ANTHROPIC_API_KEY")
 SCAN_IN_PROCESS = r"""
 import json, sys
 import quarrix_core.ip_scanner as s
-repo, out, granularity = sys.argv[1:4]
-probes = s.ScanProbes(
+from quarrix_core.probes import default_probes
+repo, out, granularity, which_probes = sys.argv[1:5]
+probes = default_probes() if which_probes == "builtin" else s.ScanProbes(
     detect_library_name=lambda repo: "work",
     detect_vhdl_standard=lambda files, library: ("unknown", False),
     detect_vendor_deps=lambda files: [],
@@ -94,18 +95,20 @@ def scanner_path():
     return os.environ.get("QUARRIX_SCAN") or shutil.which("quarrix-scan")
 
 
-def scan(mode, repo, work, granularity="all"):
-    """Scans repo through the binding ("inproc") or quarrix-scan ("cli")."""
+def scan(mode, repo, work, granularity="all", tools=False):
+    """Scans repo through the binding with probes that do no work ("inproc") or with the built-in
+    probes ("builtin"), or through quarrix-scan ("cli")."""
     env = {k: v for k, v in os.environ.items() if k not in PROVIDER_KEYS}
     out = work / f"rows-{mode}-{granularity}.json"
     out.unlink(missing_ok=True)
-    if mode == "inproc":
-        argv = [sys.executable, "-c", SCAN_IN_PROCESS, str(repo), str(out), granularity]
-    else:
+    if not tools:
         # No HDL tools on PATH: the bounds are the scanner's own, not GHDL's or Verilator's
         # (each tool call has its own time limit).
         env["PATH"] = str(work / "no-tools")
         (work / "no-tools").mkdir(exist_ok=True)
+    if mode in ("inproc", "builtin"):
+        argv = [sys.executable, "-c", SCAN_IN_PROCESS, str(repo), str(out), granularity, mode]
+    else:
         argv = [scanner_path(), str(repo), "--namespace", "hostile", "--granularity", granularity, "--no-llm",
                 "-q", "-o", str(out)]
     return measured(argv, out, env)
@@ -286,11 +289,48 @@ def directories_named_like_sources(repo, outside):
         (repo / rel).mkdir(parents=True)
 
 
+PUNCTUATION_MIB = 60
+
+
+def punctuation_vhdl(repo, outside):
+    """A .vhd of nothing but ";": a token per byte."""
+    (repo / "rtl" / "semi.vhd").write_bytes(b";" * (PUNCTUATION_MIB << 20))
+
+
+def punctuation_verilog(repo, outside):
+    (repo / "rtl" / "semi.v").write_bytes(b";" * (PUNCTUATION_MIB << 20))
+
+
+def sparse_gigabyte(repo, outside):
+    """1 GiB of NUL bytes that take no disk: over the size limit of a read."""
+    with open(repo / "rtl" / "zeros.v", "wb") as f:
+        f.truncate(1 << 30)
+
+
+def links_to_one_source(repo, outside):
+    """A thousand links to one 1 MiB source: one read, one scan of it."""
+    rtl = repo / "rtl"
+    body = "".join(f"  wire [7:0] w{i} = d ^ 8'h{i % 256:02x};\n" for i in range(30_000))
+    (rtl / "wide.v").write_text("// Wide xor bank.\nmodule wide(input [7:0] d);\n" + body + "endmodule\n")
+    (rtl / "links").mkdir()
+    for i in range(1000):
+        (rtl / "links" / f"l{i:04}.v").symlink_to("../wide.v")
+
+
+def licence_one_long_line(repo, outside):
+    """A LICENSE of one 928 KiB line that keeps starting the same licence patterns."""
+    phrase = "Creative Commons Attribution "
+    (repo / "LICENSE").write_text(phrase * ((928 << 10) // len(phrase)))
+
+
 CASES = [link_loops, links_outside, links_dev_zero, fifos, huge_single_line, port_repetitions, nested_dirs,
          many_empty_files, odd_file_names, regex_metacharacters, nul_and_invalid_utf8, self_instantiation,
-         deep_instantiation_chain, units_in_one_file, binary_garbage, directories_named_like_sources]
+         deep_instantiation_chain, units_in_one_file, binary_garbage, directories_named_like_sources,
+         punctuation_vhdl, punctuation_verilog, sparse_gigabyte, links_to_one_source, licence_one_long_line]
 # The repository row is where a README or licence from outside would surface.
-REPO_ROW_CASES = {links_outside, links_dev_zero, fifos, directories_named_like_sources}
+REPO_ROW_CASES = {links_outside, links_dev_zero, fifos, directories_named_like_sources, licence_one_long_line}
+# Cases with a tighter memory bound: one large source costs at most half its size again.
+MEMORY_LIMITS_MIB = {punctuation_vhdl: 1.5 * PUNCTUATION_MIB + 64, punctuation_verilog: 1.5 * PUNCTUATION_MIB + 64}
 
 
 # ---------------------------------------------------------------- fixtures and checks
@@ -321,12 +361,12 @@ def record(case, mode, granularity, run):
             f.write(line + "\n")
 
 
-def checked_scan(case, mode, work, granularity):
+def checked_scan(case, mode, work, granularity, memory_limit_mib=MEMORY_LIMIT_MIB):
     run = scan(mode, work / "repo", work, granularity)
     record(case, mode, granularity, run)
     assert run.returncode == 0, run.stderr
     assert run.seconds <= TIME_LIMIT_S, f"{case}: {run.seconds:.1f} s"
-    assert run.peak_mib <= MEMORY_LIMIT_MIB, f"{case}: {run.peak_mib:.0f} MiB"
+    assert run.peak_mib <= memory_limit_mib, f"{case}: {run.peak_mib:.0f} MiB"
     assert CANARY not in run.output and LEAKED_UNIT not in run.output
     return json.loads(run.output)
 
@@ -357,7 +397,7 @@ def test_hostile_repository(builder, mode, tmp_path_factory):
     work = build(case, builder, tmp_path_factory)
     expected = baseline(mode, tmp_path_factory)
 
-    rows = checked_scan(case, mode, work, "all")
+    rows = checked_scan(case, mode, work, "all", MEMORY_LIMITS_MIB.get(builder, MEMORY_LIMIT_MIB))
     by_name = {r["name"]: r for r in rows}
     for benign in expected["all"]:
         assert by_name.get(benign["name"]) == benign, benign["name"]
@@ -391,3 +431,25 @@ def test_links_inside_the_repository_keep_working(tmp_path):
     assert back_in["description"] == "Returning cell that mirrors its input back to the caller."
     [repo_row] = json.loads(scan("inproc", repo, tmp_path, "repo").output)
     assert repo_row["description"] == "A small packet buffer with a control block."
+
+
+@pytest.mark.parametrize("tools", [False, True], ids=["no-tools", "tools"])
+@pytest.mark.parametrize("mode", ["builtin", "cli"])
+def test_builtin_probes_read_only_inside_the_repository(mode, tools, tmp_path):
+    """The built-in probes, handed to scan_repo by a Python host or run by quarrix-scan, read under
+    the scan's confinement: a package reached only through a link outside names no library."""
+    if mode == "cli" and not scanner_path():
+        pytest.skip("quarrix-scan is neither on PATH nor named by QUARRIX_SCAN")
+    repo = tmp_path / "repo"
+    write_benign(repo)
+    write_outside(tmp_path / "outside")
+    (tmp_path / "outside" / "secret_pkg.vhd").write_text(f"-- {CANARY}\npackage secret_pkg is\nend package;\n")
+    (repo / "rtl" / "pkg.vhd").symlink_to(tmp_path / "outside" / "secret_pkg.vhd")
+    (repo / "rtl" / "user.vhd").write_text(
+        "library canarylib;\nuse canarylib.secret_pkg.all;\nentity canary_user is\nend entity;\n"
+        "architecture rtl of canary_user is\nbegin\nend architecture;\n")
+    run = scan(mode, repo, tmp_path, tools=tools)
+    assert run.returncode == 0, run.stderr
+    assert CANARY not in run.output
+    rows = {r["name"]: r for r in json.loads(run.output)}
+    assert rows["canary_user"]["quarrix_compat"]["library"] == "work"

@@ -196,3 +196,36 @@ def test_compute_roles_and_declaration_kinds(tmp_path):
         p.extra_field = 1
     with pytest.raises(TypeError):
         s.ScanProbes(1, 2, 3, 4, 5)
+
+
+def deep_list(depth):
+    value = []
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+def test_self_referencing_and_deep_arguments_raise_value_error(repo):
+    loop = {}
+    loop["k"] = loop
+    cases = [
+        ("description_verdicts", {"description_verdicts": loop}),
+        ("previous_descriptions", {"previous_descriptions": {"router": deep_list(40_000)}}),
+        ("bucket_map", {"granularity": "subproject", "bucket_map": {"buckets": deep_list(40_000)}}),
+    ]
+    for name, kwargs in cases:
+        with pytest.raises(ValueError, match=f"{name} is nested more than 512 levels"):
+            s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False, **kwargs)
+    with pytest.raises(ValueError, match="nested more than 512 levels"):
+        s.scan_repo(repo, "acme", "", "", "", make_probes(detect_test_infrastructure=lambda r: {"x": deep_list(600)}),
+                    use_llm=False)
+
+
+def test_large_maps_are_taken_whole(repo):
+    previous = {f"unit_{i}": f"Unit number {i}." for i in range(100_000)}
+    previous["router"] = "Earlier text."
+    verdicts = {f"acme/unit_{i}": {"verdict": "bad"} for i in range(100_000)}
+    verdicts["acme/ctl"] = {"verdict": "good", "locked_text": "Locked control block."}
+    rows = s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False, granularity="all",
+                       previous_descriptions=previous, description_verdicts=verdicts)
+    assert next(r for r in rows if r["name"] == "ctl")["description"] == "Locked control block."
