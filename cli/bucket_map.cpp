@@ -5,6 +5,7 @@
 
 #include "options.hpp"
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/json_object_builder.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/regex.hpp"
 #include "quarrix/util/text.hpp"
@@ -40,12 +41,12 @@ class YamlConverter {
         return out;
       }
       case YAML::NodeType::Map: {
-        Json out = Json::object();
+        util::JsonObjectBuilder out;
         for (const auto& item : node) {
           if (!item.first.IsScalar()) fail("a mapping key is not a plain value");
-          out[item.first.Scalar()] = convert(item.second, depth + 1);
+          out.set(item.first.Scalar(), convert(item.second, depth + 1));
         }
-        return out;
+        return std::move(out).take();
       }
     }
     return nullptr;

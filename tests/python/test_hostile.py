@@ -453,3 +453,42 @@ def test_builtin_probes_read_only_inside_the_repository(mode, tools, tmp_path):
     assert CANARY not in run.output
     rows = {r["name"]: r for r in json.loads(run.output)}
     assert rows["canary_user"]["quarrix_compat"]["library"] == "work"
+
+
+def test_files_that_change_during_a_scan(tmp_path):
+    """A source that keeps turning into a FIFO, a link outside, nothing and back while scans run:
+    every scan ends cleanly and none publishes the canary."""
+    repo = tmp_path / "repo"
+    write_benign(repo)
+    write_outside(tmp_path / "outside")
+    shifty = repo / "rtl" / "shifty.v"
+    stop = threading.Event()
+
+    def churn():
+        rng = random.Random(5)
+        step = 0
+        while not stop.is_set():
+            try:
+                if shifty.is_symlink() or shifty.exists():
+                    shifty.unlink()
+                if step % 4 == 0:
+                    shifty.write_text("// Shifting unit.\nmodule shifty(input a); endmodule\n")
+                elif step % 4 == 1:
+                    os.mkfifo(shifty)
+                elif step % 4 == 2:
+                    shifty.symlink_to(tmp_path / "outside" / "secret.v")
+            except OSError:
+                pass
+            step += 1
+            time.sleep(rng.random() / 500)
+
+    thread = threading.Thread(target=churn)
+    thread.start()
+    try:
+        for mode in ["inproc"] * 10 + (["cli"] * 10 if scanner_path() else []):
+            run = scan(mode, repo, tmp_path)
+            assert run.returncode == 0, run.stderr
+            assert CANARY not in run.output and LEAKED_UNIT not in run.output
+    finally:
+        stop.set()
+        thread.join()
