@@ -189,6 +189,8 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
   std::vector<ScannedFile> scanned;
   // A file reached again through a link would only repeat declarations that
   // the first path already made (the first declaration wins): scan it once.
+  // A path counts once it has been read, so a link that may not be read does
+  // not hide the file's own path.
   struct SeenHash {
     std::size_t operator()(const std::pair<util::FileId, HdlLanguage>& k) const {
       return util::FileIdHash()(k.first) * 2 + static_cast<std::size_t>(k.second);
@@ -196,10 +198,11 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
   };
   std::unordered_set<std::pair<util::FileId, HdlLanguage>, SeenHash> seen;
   for (const SourceFile& source : find_sources(roots, patterns, respect_gitignore)) {
-    const std::optional<util::FileId> id = util::readable_file_id(source.path);
-    if (!id || !seen.emplace(*id, source.language).second) continue;
+    const std::optional<util::FileId> id = util::regular_file_id(source.path);
+    if (!id || seen.count({*id, source.language})) continue;
     std::optional<SourceUnits> found = scan_file(source);
     if (!found) continue;
+    seen.emplace(*id, source.language);
     const auto file = static_cast<std::uint32_t>(files.size());
     files.push_back(source.path);
     scanned.push_back({file, source.language, std::move(*found), {}});

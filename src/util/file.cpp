@@ -51,6 +51,8 @@ ReadConfinement::ReadConfinement(const std::filesystem::path& root) : previous_(
 
 ReadConfinement::~ReadConfinement() { confined_root = previous_; }
 
+namespace {
+
 // The identity of the file `path` names when it may be read: a regular file
 // (decided from metadata, so a FIFO or device is never opened) inside the
 // confinement and within the size limit.
@@ -61,8 +63,6 @@ std::optional<FileId> readable_file_id(const std::filesystem::path& path) {
     return std::nullopt;
   return id_of(st);
 }
-
-namespace {
 
 // Reads a file that readable_file_id() accepted; `opened` is the identity of the
 // file actually read.
@@ -155,6 +155,12 @@ namespace detail {
 ScanTextCache::Entry* file_memo_entry(const std::filesystem::path& path) { return cached_entry(path); }
 
 }  // namespace detail
+
+std::optional<FileId> regular_file_id(const std::filesystem::path& path) {
+  struct stat st {};
+  if (!stat_path(path, st) || !S_ISREG(st.st_mode)) return std::nullopt;
+  return id_of(st);
+}
 
 bool exists(const std::filesystem::path& path) {
   struct stat st {};

@@ -54,9 +54,9 @@ struct FileIdHash {
   std::size_t operator()(const FileId& id) const { return std::hash<std::uint64_t>()(id.inode * 31 + id.device); }
 };
 
-// The identity of the file `path` names (links followed), nullopt when it
-// cannot be read.
-std::optional<FileId> readable_file_id(const std::filesystem::path& path);
+// The identity of the regular file `path` names (links followed), from its
+// metadata alone: whether it may be read is not checked.
+std::optional<FileId> regular_file_id(const std::filesystem::path& path);
 
 // Metadata tests that follow links and never throw.
 bool exists(const std::filesystem::path& path);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <quarrix/resolver/dependency_resolver.hpp>
+#include <quarrix/util/file.hpp>
 
 #include "support/temp_repo.hpp"
 
@@ -265,6 +266,24 @@ TEST(DependencyResolver, UnreadableSpecialAndUndecodableFilesAreSkipped) {
   EXPECT_EQ(units.at("far"), repo.path() + "/dirlink_target/far.v");
   // A missing root holds nothing.
   EXPECT_TRUE(DependencyResolver({repo.path() + "/absent"}).entity_map().empty());
+}
+
+// Paths that name one file are scanned once, under the first path that could be
+// read: an architecture reached again through a link is not a second part of
+// its entity, and a link that may not be read does not hide the file itself.
+TEST(DependencyResolver, AFileReachedThroughLinksIsScannedOnce) {
+  namespace fs = std::filesystem;
+  TempRepo repo, outside;
+  repo.write("rtl/e.vhd", "entity e is end entity;\n");
+  repo.write("rtl/z_arch.vhd", "architecture rtl of e is begin end architecture;\n");
+  fs::create_symlink("z_arch.vhd", repo.at("rtl/y_arch.vhd"));
+  repo.write("rtl/z_leaf.v", "module leaf; endmodule\n");
+  fs::create_hard_link(repo.at("rtl/z_leaf.v"), outside.at("leaf.v"));
+  fs::create_symlink(outside.at("leaf.v"), repo.at("rtl/a_leaf.v"));
+  const quarrix::util::ReadConfinement confinement(repo.path());
+  const DependencyResolver r({repo.at("rtl")});
+  EXPECT_EQ(as_map(r.entity_map())["leaf"], repo.at("rtl/z_leaf.v").string());
+  EXPECT_EQ(order(r, repo, "e"), (Paths{"rtl/y_arch.vhd", "rtl/e.vhd"}));
 }
 
 TEST(DependencyResolver, GitignoreOnlyWhenAsked) {
