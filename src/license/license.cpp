@@ -1,7 +1,9 @@
 #include "quarrix/license/license.hpp"
 
 #include <algorithm>
+#include <optional>
 
+#include "quarrix/util/directory.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/regex.hpp"
@@ -19,6 +21,10 @@ const std::vector<std::pair<std::string, std::string>>& spdx_patterns() {
   static const std::vector<std::pair<std::string, std::string>> table = {
       {"MIT License", "MIT"},
       {"Permission is hereby granted, free of charge", "MIT"},
+      // Tried before Apache: the SolderPad licence says it is based on the
+      // Apache License Version 2.0.
+      {"SolderPad Hardware Licen[cs]e.*(?:[Vv]|[Vv]ersion\\s*)0\\.51", "SHL-0.51"},
+      {"SolderPad Hardware Licen[cs]e", "SHL-2.1"},
       {"Apache License.*2\\.0", "Apache-2.0"},
       {"BSD 2-Clause", "BSD-2-Clause"},
       {"BSD 3-Clause", "BSD-3-Clause"},
@@ -30,8 +36,6 @@ const std::vector<std::pair<std::string, std::string>>& spdx_patterns() {
       {"CERN Open Hardware Licence.*Strongly", "CERN-OHL-S-2.0"},
       {"CERN Open Hardware Licence.*Weakly", "CERN-OHL-W-2.0"},
       {"CERN Open Hardware Licence.*Permissive", "CERN-OHL-P-2.0"},
-      {"SolderPad Hardware Licen[cs]e.*[Vv]0\\.51", "SHL-0.51"},
-      {"SolderPad Hardware Licen[cs]e", "SHL-2.1"},
       {"Mozilla Public License.*2\\.0", "MPL-2.0"},
       {"ISC License", "ISC"},
       {"The Unlicense", "Unlicense"},
@@ -67,13 +71,14 @@ namespace {
 
 // A licence pattern searched without backtracking through its ".*" gaps.
 //
-// "A.*B.*C" (no DOTALL) matches where one line holds A, then B, then C. The
-// regex engine tries every start of A and, from each, every end of each gap,
-// which on one long line repeating A and B takes minutes. Here the pieces are
-// searched in turn along each line, each from where the one before ended: the
-// same answer, since every piece but the last matches a fixed number of
-// characters (its leftmost match is the one that ends first), and no piece
-// matches a line break.
+// "A.*B.*C" (no DOTALL) matches where a line holds A, then B, then the start
+// of C. The regex engine tries every start of A and, from each, every end of
+// each gap, which on one long line repeating A and B takes minutes. Here the
+// pieces are searched in turn along each line, each from where the one before
+// ended: the same answer, since every piece but the last matches a fixed
+// number of characters on one line (its leftmost match is the one that ends
+// first). The last piece may run on past the line through white space ("\s*"),
+// so it is searched up to the end of the next line that holds anything else.
 class GappedPattern {
  public:
   explicit GappedPattern(std::string_view pattern) {
@@ -83,23 +88,35 @@ class GappedPattern {
   bool search(std::string_view text) const {
     if (pieces_.size() == 1) return pieces_[0].search(text).has_value();
     for (std::size_t start = 0; start <= text.size();) {
-      const std::size_t newline = text.find('\n', start);
-      const std::size_t end = newline == std::string_view::npos ? text.size() : newline;
-      if (line_matches(text.substr(start, end - start))) return true;
+      const std::size_t end = line_end(text, start);
+      if (line_matches(text, start, end)) return true;
       start = end + 1;
     }
     return false;
   }
 
  private:
-  bool line_matches(std::string_view line) const {
+  static std::size_t line_end(std::string_view text, std::size_t start) {
+    const std::size_t newline = text.find('\n', start);
+    return newline == std::string_view::npos ? text.size() : newline;
+  }
+
+  bool line_matches(std::string_view text, std::size_t start, std::size_t end) const {
+    const std::string_view line = text.substr(start, end - start);
     std::size_t pos = 0;
-    for (const util::Regex& piece : pieces_) {
-      const auto m = piece.search(line, pos);
+    for (std::size_t i = 0; i + 1 < pieces_.size(); ++i) {
+      const auto m = pieces_[i].search(line, pos);
       if (!m) return false;
       pos = m->end();
     }
-    return true;
+    std::size_t reach = end;  // the end of the next line that is not blank
+    while (reach < text.size()) {
+      const std::size_t next = reach + 1;
+      reach = line_end(text, next);
+      if (!util::strip(text.substr(next, reach - next)).empty()) break;
+    }
+    const auto last = pieces_.back().search(text.substr(start, reach - start), pos);
+    return last && last->start() <= line.size();
   }
 
   std::vector<util::Regex> pieces_;
@@ -131,19 +148,57 @@ std::string classify_compound(std::string_view expr, std::string_view separator,
 
 }  // namespace
 
-std::string detect_license(const std::string& repo_path) {
+namespace {
+
+// The text of the licence file: the first of the names that exists and can be
+// read. When none of them exists, an entry of the root equal to one of them
+// ignoring ASCII case ("License.txt", "Copying"), the names in their order and
+// the variants of one name in code-point order.
+std::optional<std::string> license_text(const std::string& repo_path) {
+  bool any_exists = false;
   for (const auto& name : license_file_names()) {
     const std::string path = util::join_path(repo_path, name);
     if (!util::exists(path)) continue;
-    const auto text = util::read_text_file(path);
-    if (!text) continue;  // a directory or an unreadable file: try the next name
-    const auto& patterns = spdx_patterns();
-    const auto& compiled = compiled_patterns();
-    for (std::size_t i = 0; i < patterns.size(); ++i)
-      if (compiled[i].search(*text)) return patterns[i].second;
-    return "";
+    any_exists = true;
+    if (auto text = util::read_text_file(path)) return text;  // else a directory or unreadable: next name
   }
+  if (any_exists) return std::nullopt;
+  const auto listing = util::list_directory(repo_path);
+  for (const auto& name : license_file_names()) {
+    const std::string folded = util::ascii_lower(name);
+    for (const util::DirectoryEntry& entry : *listing)
+      if (util::ascii_lower(entry.name) == folded)
+        if (auto text = util::read_text_file(util::join_path(repo_path, entry.name))) return text;
+  }
+  return std::nullopt;
+}
+
+// Standard licence bodies that come without a title line, told apart by their
+// own sentences once white space is collapsed (they wrap anywhere).
+std::string untitled_license(std::string_view text) {
+  const std::string flat = util::ascii_lower(util::join(util::split_whitespace(text), " "));
+  if (util::contains(flat, "redistribution and use in source and binary forms")) {
+    if (util::contains(flat, "neither the name of") || util::contains(flat, "endorse or promote products derived"))
+      return "BSD-3-Clause";
+    if (util::contains(flat, "the views and conclusions contained in the software")) return "BSD-2-Clause-Views";
+    return "BSD-2-Clause";
+  }
+  if (util::contains(flat, "permission to use, copy, modify, and/or distribute this software for any purpose") ||
+      util::contains(flat, "permission to use, copy, modify, and distribute this software for any purpose"))
+    return "ISC";
   return "";
+}
+
+}  // namespace
+
+std::string detect_license(const std::string& repo_path) {
+  const auto text = license_text(repo_path);
+  if (!text) return "";
+  const auto& patterns = spdx_patterns();
+  const auto& compiled = compiled_patterns();
+  for (std::size_t i = 0; i < patterns.size(); ++i)
+    if (compiled[i].search(*text)) return patterns[i].second;
+  return untitled_license(*text);
 }
 
 std::string classify_license(std::string_view spdx_id) {

@@ -17,7 +17,9 @@ const std::vector<std::string>& strong_copyleft();
 const std::vector<std::string>& weak_copyleft();
 const std::vector<std::string>& permissive();
 
-// The SPDX identifier of the first readable licence file, or "".
+// The SPDX identifier of the first readable licence file (names tried exactly,
+// then ignoring ASCII case when none exists), by the first matching pattern,
+// else by the sentences of the untitled BSD and ISC bodies; or "".
 std::string detect_license(const std::string& repo_path);
 
 // "permissive", "weak-copyleft", "strong-copyleft" or "unknown".

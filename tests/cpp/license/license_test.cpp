@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 
 #include "quarrix/license/license.hpp"
@@ -53,17 +54,88 @@ TEST(DetectLicense, PiecewiseSearchAnswersAsTheWholePattern) {
   const char* words[] = {"Creative Commons", "attribution", "ShareAlike", "4.0", "Apache License", "2.0",
                          "GNU LESSER GENERAL PUBLIC LICENSE", "GNU GENERAL PUBLIC LICENSE", "Version 2",
                          "Version 2.1", "Version 3", "SolderPad Hardware Licence", "V0.51", "CERN Open Hardware Licence",
-                         "Weakly", "Mozilla Public License", ".", "\n", " ", "x"};
+                         "Weakly", "Mozilla Public License", "version", "0.51", ".", "\n", " ", "\t", "x"};
   std::mt19937 rng(7);
   Repo repo;
-  for (int round = 0; round < 3000; ++round) {
+  for (int round = 0; round < 5000; ++round) {
     std::string text;
-    for (int k = static_cast<int>(rng() % 12); k > 0; --k) text += words[rng() % std::size(words)];
+    for (int k = static_cast<int>(rng() % 14); k > 0; --k) text += words[rng() % std::size(words)];
     std::string expected;
     for (std::size_t i = 0; i < whole.size() && expected.empty(); ++i)
       if (whole[i].search(text)) expected = spdx_patterns()[i].second;
     repo.write("LICENSE", text);
     ASSERT_EQ(repo.detect(), expected) << text;
+  }
+}
+
+std::string fixture(const std::string& name) {
+  std::ifstream in(std::string(QUARRIX_FIXTURES_DIR) + "/license/" + name);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// SolderPad texts say they are based on the Apache License 2.0: they are tried
+// first, and the licence's own title writes the version as a word.
+TEST(DetectLicense, SolderPadBeforeApache) {
+  const std::pair<std::string, const char*> cases[] = {
+      {fixture("shl-0.51.txt"), "SHL-0.51"},
+      {"SOLDERPAD HARDWARE LICENSE version 0.51", "SHL-0.51"},
+      {"Solderpad Hardware License, Version\n  0.51", "SHL-0.51"},
+      {"Solderpad Hardware License v0.51", "SHL-0.51"},
+      {"Solderpad Hardware License, Version 2.1\nbased on the Apache License Version 2.0", "SHL-2.1"},
+      {"Apache License\nVersion 2.0, January 2004 ... Apache License, Version 2.0", "Apache-2.0"},
+  };
+  for (const auto& [text, id] : cases) {
+    Repo repo;
+    repo.write("LICENSE", text);
+    EXPECT_EQ(repo.detect(), id) << text;
+  }
+}
+
+// Without any of the names spelled exactly, an entry equal to one of them
+// ignoring ASCII case is read: names in their order, then code-point order.
+TEST(DetectLicense, NamesIgnoringCase) {
+  {
+    Repo repo;
+    repo.write("Copying", "MIT License");
+    repo.write("license.md", fixture("isc.txt"));
+    EXPECT_EQ(repo.detect(), "ISC");
+  }
+  {
+    Repo repo;
+    repo.write("License.txt", "ISC License");
+    repo.write("LICENSE.TXT", "MIT License");
+    EXPECT_EQ(repo.detect(), "MIT");
+  }
+  {
+    Repo repo;  // an exact name that exists keeps the exact rule
+    fs::create_directory(repo.at("LICENSE"));
+    repo.write("License.txt", "MIT License");
+    EXPECT_EQ(repo.detect(), "");
+  }
+  {
+    Repo repo;  // a directory in the fallback is passed over like an unreadable file
+    fs::create_directory(repo.at("Licence"));
+    repo.write("copying", "MIT License");
+    EXPECT_EQ(repo.detect(), "MIT");
+  }
+}
+
+// Standard bodies without a title, whatever the line breaks.
+TEST(DetectLicense, UntitledBsdAndIscBodies) {
+  const std::pair<std::string, const char*> cases[] = {
+      {fixture("bsd-2-clause.txt"), "BSD-2-Clause"},
+      {fixture("bsd-2-clause-views.txt"), "BSD-2-Clause-Views"},
+      {fixture("bsd-3-clause.txt"), "BSD-3-Clause"},
+      {fixture("isc.txt"), "ISC"},
+      {"Permission to use, copy, modify, and distribute this software for any\npurpose", "ISC"},
+      {"REDISTRIBUTION AND USE IN SOURCE\n\tAND BINARY FORMS ... may not endorse or promote products derived",
+       "BSD-3-Clause"},
+      {"Redistribution and use in source form only", ""},
+  };
+  for (const auto& [text, id] : cases) {
+    Repo repo;
+    repo.write("COPYING", text);
+    EXPECT_EQ(repo.detect(), id) << text;
   }
 }
 
