@@ -201,6 +201,30 @@ std::string detect_license(const std::string& repo_path) {
   return untitled_license(*text);
 }
 
+std::string spdx_expression_in(const std::string& source_path) {
+  constexpr std::string_view kTag = "SPDX-License-Identifier:";
+  constexpr std::size_t kLines = 64, kMaxChars = 120;
+  const auto text = util::read_text_file(source_path);
+  if (!text) return "";
+  std::size_t start = 0;
+  for (std::size_t line = 0; line < kLines && start <= text->size(); ++line) {
+    const std::size_t newline = text->find('\n', start);
+    const std::size_t end = newline == std::string::npos ? text->size() : newline;
+    const std::string_view current = std::string_view(*text).substr(start, end - start);
+    if (const std::size_t at = current.find(kTag); at != std::string_view::npos) {
+      std::string_view expr = util::strip(current.substr(at + kTag.size()));
+      for (std::string_view closing : {"*/", "-->"})
+        if (util::ends_with(expr, closing)) {
+          expr = util::strip(expr.substr(0, expr.size() - closing.size()));
+          break;
+        }
+      return std::string(util::strip(util::slice(expr, 0, kMaxChars)));
+    }
+    start = end + 1;
+  }
+  return "";
+}
+
 std::string classify_license(std::string_view spdx_id) {
   if (spdx_id.empty()) return "unknown";
   if (util::contains(spdx_id, " OR "))

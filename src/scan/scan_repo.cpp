@@ -212,6 +212,11 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
     for (auto it = options.previous_descriptions->begin(); it != options.previous_descriptions->end(); ++it)
       previous_by_name.try_emplace(it.key(), &*it);
 
+  // Without a repository licence, each entity may still name its own in an
+  // SPDX line of its source.
+  const std::string license_id = license::detect_license(repo_path);
+  std::vector<std::string> unit_licenses;
+
   Json entries = Json::array();
   for (std::size_t index = 0; index < units.size(); ++index) {
     const auto& [name, path] = units[index];
@@ -260,6 +265,7 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
     const Json badges = probes.compute_badges(verified, test_info);
     entries.push_back(build_entry(name, ns, url, tag, language, library, rel_files, description, std_value, vendor_deps,
                                   verified, badges, test_info, tags));
+    if (license_id.empty()) unit_licenses.push_back(license::spdx_expression_in(path));
   }
 
   text_cache.reset();
@@ -267,9 +273,9 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   const Json roles = aggregate::compute_roles(entries);
   add_components(entries, roles);
 
-  const std::string license_id = license::detect_license(repo_path);
-  for (auto& entry : entries) {
-    if (entry["license"] == "") entry["license"] = license_id;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    Json& entry = entries[i];
+    if (entry["license"] == "") entry["license"] = license_id.empty() ? unit_licenses[i] : license_id;
     entry["license_class"] = license::classify_license(entry["license"].get<std::string>());
   }
 

@@ -229,3 +229,17 @@ def test_large_maps_are_taken_whole(repo):
     rows = s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False, granularity="all",
                        previous_descriptions=previous, description_verdicts=verdicts)
     assert next(r for r in rows if r["name"] == "ctl")["description"] == "Locked control block."
+
+
+def test_units_name_their_own_licence_when_the_repository_states_none(repo):
+    (repo / "rtl" / "top.v").write_text("// SPDX-License-Identifier: SHL-0.51\n// Packet router.\nmodule router; leaf l(); endmodule\n")
+    (repo / "rtl" / "ctl.vhd").write_text("-- SPDX-License-Identifier: MIT AND GPL-3.0-only\nentity ctl is end entity;\n")
+    rows = {r["name"]: r for r in s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False, granularity="all")}
+    assert (rows["router"]["license"], rows["router"]["license_class"]) == ("SHL-0.51", "weak-copyleft")
+    assert (rows["ctl"]["license"], rows["ctl"]["license_class"]) == ("MIT AND GPL-3.0-only", "strong-copyleft")
+    assert (rows["leaf"]["license"], rows["leaf"]["license_class"]) == ("", "unknown")
+    [repo_row] = s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False, granularity="repo")
+    assert repo_row["license"] == ""
+    (repo / "LICENSE").write_text("MIT License\n")
+    rows = s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False, granularity="all")
+    assert {r["license"] for r in rows} == {"MIT"}

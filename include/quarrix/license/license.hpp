@@ -22,6 +22,11 @@ const std::vector<std::string>& permissive();
 // else by the sentences of the untitled BSD and ISC bodies; or "".
 std::string detect_license(const std::string& repo_path);
 
+// The licence expression a source file declares for itself: the text after
+// "SPDX-License-Identifier:" on the first of its first 64 lines that holds it,
+// trimmed, without a closing "*/" or "-->", at most 120 characters; or "".
+std::string spdx_expression_in(const std::string& source_path);
+
 // "permissive", "weak-copyleft", "strong-copyleft" or "unknown".
 std::string classify_license(std::string_view spdx_id);
 

@@ -139,6 +139,31 @@ TEST(DetectLicense, UntitledBsdAndIscBodies) {
   }
 }
 
+// What a source declares for itself: the first SPDX line of its first 64.
+TEST(SpdxExpressionIn, FirstTagWithinTheHead) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"// SPDX-License-Identifier: Apache-2.0 WITH SHL-2.1\nmodule m; endmodule\n", "Apache-2.0 WITH SHL-2.1"},
+      {"/* SPDX-License-Identifier:  MIT OR BSD-3-Clause  */\n", "MIT OR BSD-3-Clause"},
+      {"<!-- SPDX-License-Identifier: CERN-OHL-S-2.0 -->", "CERN-OHL-S-2.0"},
+      {"-- SPDX-License-Identifier: GPL-2.0-only\n-- SPDX-License-Identifier: MIT\n", "GPL-2.0-only"},
+      {std::string(63, '\n') + "// SPDX-License-Identifier: ISC", "ISC"},
+      {std::string(64, '\n') + "// SPDX-License-Identifier: ISC", ""},
+      {"// SPDX-License-Identifier: " + std::string(200, 'x'), nullptr},
+      {"// SPDX-License-Identifier:", ""},
+      {"// License: MIT", ""},
+  };
+  for (const auto& [text, expected] : cases) {
+    Repo repo;
+    repo.write("a.v", text);
+    const std::string got = spdx_expression_in(repo.at("a.v"));
+    if (expected)
+      EXPECT_EQ(got, expected) << text;
+    else
+      EXPECT_EQ(got, std::string(120, 'x'));
+  }
+  EXPECT_EQ(spdx_expression_in("/nonexistent/a.v"), "");
+}
+
 TEST(DetectLicense, FileChoice) {
   {
     Repo repo;
