@@ -22,15 +22,20 @@ std::optional<std::string> read_readme(const std::string& repo_path) {
 }
 
 // Lines that are not prose: headings, underlines and rules, badges and images,
-// code fences, licence lines, pointers and short link lines.
+// code fences, licence lines, pointers, short link lines, HTML markup with no
+// words of its own ("<p align=\"center\">", "</a>") and contact lines.
 bool is_skipped_line(std::string_view line) {
   static const util::Regex underline_re("^[=\\-]{3,}$");
   static const util::Regex legal_re("^(?:copyright|license|spdx)", util::kIgnoreCase);
   static const util::Regex pointer_re("^(?:For more information|http|See |Visit |GitHub )", util::kIgnoreCase);
+  static const util::Regex tag_re("<[^>]*>");
+  static const util::Regex letter_or_digit_re("[^\\W_]");
+  static const util::Regex contact_re("^(?:maintainers?|authors?|contact) *:", util::kIgnoreCase);
   return util::starts_with(line, "#") || underline_re.match(line) || util::starts_with(line, "[![") ||
          util::starts_with(line, "![") || util::starts_with(line, "```") || util::starts_with(line, "~~~") ||
          legal_re.match(line) || pointer_re.match(line) ||
-         (util::contains(line, "https://") && util::split_whitespace(line).size() < 6);
+         (util::contains(line, "https://") && util::split_whitespace(line).size() < 6) ||
+         !letter_or_digit_re.search(tag_re.sub("", line)) || contact_re.match(line);
 }
 
 }  // namespace

@@ -29,13 +29,17 @@ TEST(ReadmeDescription, FirstProseParagraph) {
       {"See the docs for details\nSeeing is believing\n", "Seeing is believing"},
       {"Visit us\nFor more information read on\nhttps://x.org\nGitHub mirror\nText.\n", "Text."},
       {"Get it https://x.org now ok\nGet it at https://x.org now ok\n", "Get it at https://x.org now ok"},
-      {"--\n---\n", "--"},
+      {"--\n---\nok\n", "ok"},  // no letter or digit: not prose
       {"```\ncode line\n```\n", "code line"},  // only the fence lines are skipped
       {"~~~\n![img](i.png)\n", std::nullopt},
       {"The core is described below, see:\n", "The core is described below,"},
       {"Use \\[brackets\\] and \\_x\\_.\r\nMore\r\n\r\nNot this", "Use [brackets] and _x_. More"},
       {"", std::nullopt},
       {"\n\n# only a heading\n", std::nullopt},
+      // Markup with no words of its own, and contact lines.
+      {"<p align=\"center\">\n  <img src=\"logo.png\" width=\"300\">\n</a>\nA <b>fast</b> FIFO.\n", "A <b>fast</b> FIFO."},
+      {"Maintainer: Jo Doe <jo@example.org>\nAUTHORS : the team\ncontact:x\nAuthored by hand.\n", "Authored by hand."},
+      {"Contact us for support.\n", "Contact us for support."},
   };
   for (const auto& c : cases) EXPECT_EQ(describe_readme(c.readme), c.expected) << c.readme;
 }
