@@ -9,12 +9,13 @@
 
 namespace quarrix::probes {
 
-scan::ScanProbes default_probes() {
+scan::ScanProbes default_probes(std::shared_ptr<ToolSession> tools) {
   scan::ScanProbes probes;
   probes.detect_library_name = [](const std::string& root) { return Json(detect_library_name(root)); };
-  probes.detect_vhdl_standard = [](const scan::PathList& files, const Json& library) {
+  probes.detect_vhdl_standard = [tools](const scan::PathList& files, const Json& library) {
+    if (!tools) return Json::array({"unknown", false});
     const auto [standard, verified] =
-        detect_vhdl_standard(files, library.is_string() ? library.get<std::string>() : std::string("work"));
+        detect_vhdl_standard(files, library.is_string() ? library.get<std::string>() : std::string("work"), *tools);
     return Json::array({standard, verified});
   };
   auto vendor_deps = std::make_shared<VendorDepsMemo>();
@@ -23,8 +24,10 @@ scan::ScanProbes default_probes() {
   probes.compute_badges = [](const Json& verified, const Json& test_info) {
     return Json(compute_badges(verified, test_info));
   };
-  probes.verify_verilog = [](const scan::PathList& files) { return Json(verify_verilog(files)); };
+  probes.verify_verilog = [tools](const scan::PathList& files) { return Json(tools && verify_verilog(files, *tools)); };
   return probes;
 }
+
+scan::ScanProbes default_probes() { return default_probes(std::make_shared<ToolSession>()); }
 
 }  // namespace quarrix::probes

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,18 +83,94 @@ bool has_exited(pid_t pid) {
   return info.si_pid == pid;
 }
 
-struct SpawnSetup {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  SpawnSetup() {
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attr);
-  }
-  ~SpawnSetup() {
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-  }
+// What the child needs between fork and exec, prepared beforehand: only
+// async-signal-safe calls may run there, since the host may have threads.
+struct ChildSetup {
+  std::vector<char*> argv;
+  const char* cwd = nullptr;
+  std::optional<rlimit> address_space;
+  int out_fd = -1, err_fd = -1;
+  int status_fd = -1;  // close-on-exec; receives errno when the child cannot exec
 };
+
+// In the child: tells the parent why it could not exec.
+[[noreturn]] void exit_with_errno(int status_fd) {
+  const int error = errno;
+  [[maybe_unused]] const ssize_t n = ::write(status_fd, &error, sizeof error);
+  ::_exit(127);
+}
+
+[[noreturn]] void exec_child(const ChildSetup& setup) {
+  // Default handling of every signal (ours would run here until exec, and a
+  // host such as Python ignores some), then no mask.
+  struct sigaction dfl{};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
+  // Own process group, so a timeout can kill everything the tool started.
+  ::setpgid(0, 0);
+  const int null_fd = ::open("/dev/null", O_RDONLY);
+  if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(setup.out_fd, 1) < 0 || ::dup2(setup.err_fd, 2) < 0)
+    exit_with_errno(setup.status_fd);
+  if (null_fd > 2) ::close(null_fd);
+  if (setup.cwd && ::chdir(setup.cwd) != 0) exit_with_errno(setup.status_fd);
+  if (setup.address_space && ::setrlimit(RLIMIT_AS, &*setup.address_space) != 0) exit_with_errno(setup.status_fd);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::execve(setup.argv[0], setup.argv.data(), environ);
+  exit_with_errno(setup.status_fd);
+}
+
+// The child's address-space limit: `bytes`, or less when our hard limit is
+// lower. Hard and soft alike, so the tool cannot raise it.
+std::optional<rlimit> address_space_limit(std::uint64_t bytes) {
+  if (bytes == 0) return std::nullopt;
+  rlimit current{};
+  if (::getrlimit(RLIMIT_AS, &current) != 0) return std::nullopt;
+  rlim_t value = static_cast<rlim_t>(bytes);
+  if (current.rlim_max != RLIM_INFINITY && current.rlim_max < value) value = current.rlim_max;
+  return rlimit{value, value};
+}
+
+// Forks and execs; the pid, or -1 when the program could not be started.
+pid_t start_child(const std::vector<std::string>& argv, const RunOptions& options, int out_fd, int err_fd) {
+  int status_pipe[2];
+  if (::pipe2(status_pipe, O_CLOEXEC) != 0) return -1;
+  ChildSetup setup;
+  for (const auto& a : argv) setup.argv.push_back(const_cast<char*>(a.c_str()));
+  setup.argv.push_back(nullptr);
+  if (!options.cwd.empty()) setup.cwd = options.cwd.c_str();
+  setup.address_space = address_space_limit(options.memory_limit);
+  setup.out_fd = out_fd;
+  setup.err_fd = err_fd;
+  setup.status_fd = status_pipe[1];
+
+  // No handler of ours may run in the child before it has reset them.
+  sigset_t all, old;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &old);
+  const pid_t pid = ::fork();
+  if (pid == 0) exec_child(setup);
+  ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  ::close(status_pipe[1]);
+  if (pid < 0) {
+    ::close(status_pipe[0]);
+    return -1;
+  }
+  ::setpgid(pid, pid);  // also here, so the group exists whichever of us runs first
+
+  // End of file: the exec succeeded. An errno: it did not.
+  int error = 0;
+  ssize_t n;
+  while ((n = ::read(status_pipe[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  ::close(status_pipe[0]);
+  if (n <= 0) return pid;
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  return -1;
+}
 
 }  // namespace
 
@@ -139,35 +215,10 @@ RunResult run_tool(const std::vector<std::string>& argv, const RunOptions& optio
   ReadEnd out{out_pipe[0], options.capture_stdout ? &result.out : nullptr};
   ReadEnd err{err_pipe[0], options.capture_stderr ? &result.err : nullptr};
 
-  pid_t pid = -1;
-  int spawn_error;
-  {
-    SpawnSetup setup;
-    posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&setup.actions, out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&setup.actions, err_pipe[1], 2);
-    if (!options.cwd.empty()) posix_spawn_file_actions_addchdir_np(&setup.actions, options.cwd.c_str());
-    // Own process group (so a timeout can kill everything the tool started),
-    // no inherited signal mask, and default handling of the signals a host
-    // such as Python ignores.
-    posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&setup.attr, 0);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD, SIGXFSZ, SIGALRM, SIGUSR1, SIGUSR2})
-      sigaddset(&defaults, sig);
-    posix_spawnattr_setsigmask(&setup.attr, &none);
-    posix_spawnattr_setsigdefault(&setup.attr, &defaults);
-
-    std::vector<char*> cargv;
-    for (const auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
-    cargv.push_back(nullptr);
-    spawn_error = ::posix_spawn(&pid, argv[0].c_str(), &setup.actions, &setup.attr, cargv.data(), environ);
-  }
+  const pid_t pid = start_child(argv, options, out_pipe[1], err_pipe[1]);
   ::close(out_pipe[1]);
   ::close(err_pipe[1]);
-  if (spawn_error != 0) return result;
+  if (pid < 0) return result;
   result.started = true;
   const RunningTool registered(pid);
 

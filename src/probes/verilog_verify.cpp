@@ -19,8 +19,9 @@ namespace quarrix::probes {
 namespace {
 
 // Verilator 5 refuses delays and event controls unless told how to treat
-// them; older releases do not know the option. Asked once per executable.
-bool verilator_needs_timing_option(const std::string& verilator) {
+// them; older releases do not know the option. Asked once per executable
+// (through `session`, whose budget it costs); nullopt: no budget left to ask.
+std::optional<bool> verilator_needs_timing_option(const std::string& verilator, ToolSession& session) {
   static std::mutex mutex;
   static std::map<std::string, bool> known;
   {
@@ -31,9 +32,10 @@ bool verilator_needs_timing_option(const std::string& verilator) {
   RunOptions options;
   options.timeout = tool_timeout();
   options.capture_stdout = true;
-  const RunResult run = run_tool({verilator, "--version"}, options);
+  const std::optional<RunResult> run = session.run({verilator, "--version"}, options);
+  if (!run) return std::nullopt;
   bool needs = false;
-  if (const auto m = version_re.search(run.out)) needs = util::parse_int(m->group(1)).value_or(0) >= 5;
+  if (const auto m = version_re.search(run->out)) needs = util::parse_int(m->group(1)).value_or(0) >= 5;
   std::lock_guard<std::mutex> lock(mutex);
   known[verilator] = needs;
   return needs;
@@ -48,10 +50,14 @@ std::vector<std::string> include_flags(const std::vector<std::string>& sources) 
   return flags;
 }
 
-std::optional<std::vector<std::string>> lint_command(const std::vector<std::string>& sources) {
+// The command without its include flags and sources; nullopt when there is no
+// tool or no budget left.
+std::optional<std::vector<std::string>> lint_command(const std::vector<std::string>& sources, ToolSession& session) {
   if (const auto verilator = find_on_path("verilator")) {
+    const std::optional<bool> needs_timing = verilator_needs_timing_option(*verilator, session);
+    if (!needs_timing) return std::nullopt;
     std::vector<std::string> argv{*verilator, "--lint-only", "-Wno-fatal"};
-    if (verilator_needs_timing_option(*verilator)) argv.push_back("--no-timing");
+    if (*needs_timing) argv.push_back("--no-timing");
     return argv;
   }
   if (const auto iverilog = find_on_path("iverilog")) {
@@ -70,10 +76,10 @@ std::optional<std::vector<std::string>> lint_command(const std::vector<std::stri
 
 }  // namespace
 
-bool verify_verilog(const std::vector<std::string>& files) {
+bool verify_verilog(const std::vector<std::string>& files, ToolSession& session) {
   const std::vector<std::string> sources = detail::sources_with_suffix(files, detail::kVerilogSuffixes);
   if (sources.empty()) return false;
-  auto argv = lint_command(sources);
+  auto argv = lint_command(sources, session);
   if (!argv) return false;
   for (auto& flag : include_flags(sources)) argv->push_back(std::move(flag));
   argv->insert(argv->end(), sources.begin(), sources.end());
@@ -88,7 +94,13 @@ bool verify_verilog(const std::vector<std::string>& files) {
   RunOptions options;
   options.timeout = tool_timeout();
   options.cwd = workdir->path();
-  return run_tool(*argv, options).succeeded();
+  const std::optional<RunResult> run = session.run(*argv, options);
+  return run && run->succeeded();
+}
+
+bool verify_verilog(const std::vector<std::string>& files) {
+  ToolSession session;
+  return verify_verilog(files, session);
 }
 
 }  // namespace quarrix::probes

@@ -19,7 +19,8 @@ const util::Regex& library_identifier() {
 
 }  // namespace
 
-std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>& files, const std::string& library) {
+std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>& files, const std::string& library,
+                                                  ToolSession& session) {
   const std::pair<std::string, bool> unknown{"unknown", false};
   const std::vector<std::string> sources = detail::sources_with_suffix(files, detail::kVhdlSuffixes);
   if (sources.empty()) return unknown;
@@ -40,11 +41,17 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
     RunOptions options;
     options.timeout = tool_timeout();
     options.cwd = workdir.path();
-    const RunResult run = run_tool(argv, options);
-    if (run.succeeded()) return {standard, true};
-    if (run.timed_out || !run.started) break;  // the next standard would fare no better
+    const std::optional<RunResult> run = session.run(argv, options);
+    if (!run) break;  // out of budget
+    if (run->succeeded()) return {standard, true};
+    if (run->timed_out || !run->started) break;  // the next standard would fare no better
   }
   return unknown;
+}
+
+std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>& files, const std::string& library) {
+  ToolSession session;
+  return detect_vhdl_standard(files, library, session);
 }
 
 }  // namespace quarrix::probes

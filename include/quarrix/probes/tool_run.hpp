@@ -1,8 +1,10 @@
 #pragma once
 // Running the external tools of the probes: from an argument vector (never
-// through a shell), in a process group of its own, with a time limit.
+// through a shell), in a process group of its own, with a time limit and,
+// when asked, a bound on its address space.
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@ std::optional<std::string> find_on_path(const std::string& name);
 struct RunOptions {
   std::chrono::milliseconds timeout{60000};
   std::string cwd;              // empty: inherit ours
+  std::uint64_t memory_limit = 0;  // bytes of address space (RLIMIT_AS); 0: ours
   bool capture_stdout = false;  // otherwise discarded
   bool capture_stderr = false;
 };
@@ -35,8 +38,10 @@ inline constexpr std::size_t kCaptureLimit = 1 << 20;
 
 // Runs argv[0] (a path, see find_on_path) with argv, stdin from /dev/null and
 // our environment. On timeout the whole process group is killed; so are
-// processes the tool left behind when it exits. Never throws for a failing or
-// missing program: that is a result.
+// processes the tool left behind when it exits. A tool that needs more memory
+// than memory_limit fails as it would on a full machine (no result of its
+// own, exit status or signal). Never throws for a failing or missing program:
+// that is a result.
 RunResult run_tool(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // Kills the process groups of the tools running at this moment. Only

@@ -129,6 +129,40 @@ TEST(ToolProbes, HangingToolIsCutOffAndNotVerified) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
+TEST(ToolProbes, OneScanRunsEachCommandOnceAndStopsAtItsBudget) {
+  Sources s;
+  TempRepo bin;
+  const std::string log = bin.at("calls").string();
+  write_tool(bin, "ghdl", "echo ghdl \"$2\" >> '" + log + "'\nexit 0\n");
+  write_tool(bin, "verilator",
+             "echo verilator \"$1\" >> '" + log + "'\n[ \"$1\" = --version ] && echo 'Verilator 5.006'\nexit 0\n");
+  ScopedEnv path("PATH", bin.path());
+  const std::vector<std::string> vhdl{s.at("pkg.vhd")}, verilog{s.at("rtl/leaf.v")};
+
+  auto session = std::make_shared<quarrix::probes::ToolSession>();
+  const auto probes = quarrix::probes::default_probes(session);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(probes.detect_vhdl_standard(vhdl, Json("work")), Json::array({"vhdl-2008", true}));
+    EXPECT_EQ(probes.verify_verilog(verilog), Json(true));
+  }
+  EXPECT_EQ(slurp(log), "ghdl --std=08\nverilator --version\nverilator --lint-only\n");
+  EXPECT_EQ(session->runs_skipped(), 0u);
+
+  // No budget: each check counts once as skipped, and nothing runs.
+  std::filesystem::remove(log);
+  auto spent =
+      std::make_shared<quarrix::probes::ToolSession>(quarrix::probes::ToolLimits{std::chrono::milliseconds(0)});
+  const auto starved = quarrix::probes::default_probes(spent);
+  EXPECT_EQ(starved.detect_vhdl_standard(vhdl, Json("work")), Json::array({"unknown", false}));
+  EXPECT_EQ(starved.verify_verilog({s.at("rtl/top.sv")}), Json(false));
+  EXPECT_EQ(spent->runs_skipped(), 2u);
+  // Without a session no tool runs at all.
+  const auto unverified = quarrix::probes::default_probes(nullptr);
+  EXPECT_EQ(unverified.detect_vhdl_standard(vhdl, Json("work")), Json::array({"unknown", false}));
+  EXPECT_EQ(unverified.verify_verilog(verilog), Json(false));
+  EXPECT_FALSE(std::filesystem::exists(log));
+}
+
 TEST(ToolProbes, RealGhdl) {
   if (!find_on_path("ghdl")) GTEST_SKIP() << "ghdl is not installed";
   Sources s;

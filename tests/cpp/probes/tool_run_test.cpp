@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <fstream>
@@ -113,6 +114,28 @@ TEST(RunTool, CapturedOutputIsBounded) {
   const auto r = run_tool({"/bin/sh", "-c", "head -c 3000000 /dev/zero"}, capture());
   EXPECT_TRUE(r.succeeded());
   EXPECT_EQ(r.out.size(), quarrix::probes::kCaptureLimit);
+}
+
+TEST(RunTool, MemoryLimitFailsAGreedyToolCleanly) {
+  // dd allocates its block size at once.
+  RunOptions options = capture();
+  options.memory_limit = std::uint64_t{100} << 20;
+  const auto greedy = run_tool({"/bin/sh", "-c", "exec dd if=/dev/zero of=/dev/null bs=1G count=1"}, options);
+  EXPECT_TRUE(greedy.started);
+  EXPECT_FALSE(greedy.timed_out);
+  EXPECT_FALSE(greedy.succeeded());
+  // Below the limit the same tool works: the limit is what failed it.
+  EXPECT_TRUE(run_tool({"/bin/sh", "-c", "exec dd if=/dev/zero of=/dev/null bs=1M count=1"}, options).succeeded());
+  // The limit is the child's alone.
+  rlimit ours{};
+  ASSERT_EQ(::getrlimit(RLIMIT_AS, &ours), 0);
+  EXPECT_NE(ours.rlim_cur, options.memory_limit);
+}
+
+TEST(RunTool, UnusableWorkingDirectoryMeansNotStarted) {
+  RunOptions options = capture();
+  options.cwd = "/nonexistent/dir";
+  EXPECT_FALSE(run_tool({"/bin/true"}, options).started);
 }
 
 TEST(FindOnPath, LooksAtPathWhenCalled) {
