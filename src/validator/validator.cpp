@@ -27,8 +27,16 @@ constexpr Rule kRules[] = {
      R"(\bcopyright\b|\(c\)\s*(?:19|20)\d\d|©|\ball rights reserved\b|\bspdx-license-identifier\b)"
      R"(|\blicen[cs](?:e|es|ed|ing)\b|\bwarrant(?:y|ies|ed)\b|\bmerchantability\b|\bgeneral public\b)"
      R"(|\b[la]?gpl(?:v?\d)?\b|\bpermission is hereby granted\b|\bredistributions? (?:and use|of source)\b)"
-     R"(|\bprovided\s+["']?as[ -]is\b)",
+     R"(|\bprovided\s+["']?as[ -]is\b|\bterms and conditions\b|\byou agree\b)",
      kIgnoreCase},
+    // Fields of a header template ("Create Date: ... Module Name: ..."): at
+    // the start, or two of them anywhere; and notes of who made the file.
+    {"template",
+     R"(^\W*(?:FIELD)\s*:|\b(?:FIELD)\s*:[\s\S]*\b(?:FIELD)\s*:)"
+     R"(|\bfile (?:is|was) (?:automatically )?(?:created|generated|written)\b)",
+     kIgnoreCase},
+    // An author's e-mail address.
+    {"contact", R"([\w.+-]+@[\w-]+(?:\.[\w-]+)*\.[a-z]{2,}\b)", kIgnoreCase},
     // Code fences and HDL declarations.
     {"code",
      R"(```|~~~|\bmodule\s+\w+\s*(?:#\s*)?[(;]|\bentity\s+\w+\s+is\b|\barchitecture\s+\w+\s+of\b)"
@@ -91,10 +99,15 @@ bool echoes_name(std::string_view text, const std::optional<std::string>& name, 
   return true;
 }
 
+// The field names of header templates, for "FIELD" in a rule's pattern.
+constexpr std::string_view kTemplateFields =
+    "file ?name|file|version|revision|date|created|create date|design name|module name|project name|engineer"
+    "|company|target devices?|tool versions?|dependencies";
+
 const std::vector<util::Regex>& compiled_rules() {
   static const std::vector<util::Regex> compiled = [] {
     std::vector<util::Regex> out;
-    for (const Rule& rule : kRules) out.emplace_back(rule.pattern, rule.flags);
+    for (const Rule& rule : kRules) out.emplace_back(util::replace_all(rule.pattern, "FIELD", kTemplateFields), rule.flags);
     return out;
   }();
   return compiled;

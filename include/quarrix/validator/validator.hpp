@@ -1,7 +1,8 @@
 #pragma once
 // The description validator: decides whether a candidate catalog description
-// is defective (legal text, code residue, an echo of the unit's name,
-// boilerplate or placeholders, language-model chatter).
+// is defective (legal text, header-template fields, an author's address, code
+// residue, an echo of the unit's name, boilerplate or placeholders,
+// language-model chatter).
 
 #include <optional>
 #include <string>
@@ -9,8 +10,8 @@
 
 namespace quarrix::validator {
 
-// The defect found in `text` ("legal", "code", "echo", "boilerplate",
-// "chatter", "empty"), or nullopt for a clean description. `name` and `ns`
+// The defect found in `text` ("legal", "template", "contact", "code", "echo",
+// "boilerplate", "chatter", "empty"), or nullopt for a clean description. `name` and `ns`
 // (the unit's name and namespace) are optional; without a name the echo check
 // only catches the "<namespace> IP: <name>" filler and bare identifiers.
 std::optional<std::string_view> suspect_reason(std::string_view text, const std::optional<std::string>& name,
