@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <string_view>
+
+#include "quarrix/util/text.hpp"
 
 namespace quarrix::cli {
 
@@ -17,6 +23,37 @@ std::string choice(const std::string& option, const std::string& value, const st
   std::string message = "invalid value '" + value + "' for " + option + " (choose from ";
   for (std::size_t i = 0; i < N; ++i) message += (i ? ", " : "") + std::string(allowed[i]);
   throw UsageError(message + ")");
+}
+
+// Seconds, 0 or more (0: no tool runs, every check counts as skipped).
+std::chrono::milliseconds tool_budget(const std::string& value) {
+  const auto seconds = util::parse_float(value);
+  if (!seconds || !std::isfinite(*seconds) || *seconds < 0)
+    throw UsageError("invalid value '" + value + "' for --tool-budget (seconds, 0 or more)");
+  return std::chrono::milliseconds(static_cast<long long>(std::ceil(std::min(*seconds, 1e9) * 1000)));
+}
+
+// A whole number of MiB, or of the unit its suffix names: K, M, G or T
+// (binary, either case), e.g. 512M or 2G.
+std::uint64_t tool_memory(const std::string& value) {
+  const std::string invalid = "invalid value '" + value + "' for --tool-memory (MiB, or a size such as 512M or 2G)";
+  std::size_t digits = 0;
+  while (digits < value.size() && std::isdigit(static_cast<unsigned char>(value[digits]))) ++digits;
+  if (digits == 0 || digits > 19 || value.size() > digits + 1) throw UsageError(invalid);
+  int shift = 20;
+  if (value.size() > digits) {
+    switch (std::toupper(static_cast<unsigned char>(value[digits]))) {
+      case 'K': shift = 10; break;
+      case 'M': shift = 20; break;
+      case 'G': shift = 30; break;
+      case 'T': shift = 40; break;
+      default: throw UsageError(invalid);
+    }
+  }
+  const std::uint64_t amount = std::stoull(value.substr(0, digits));
+  if (amount == 0) throw UsageError("--tool-memory must be more than 0");
+  if (amount > (std::uint64_t{1} << (62 - shift))) throw UsageError("--tool-memory '" + value + "' is too large");
+  return amount << shift;
 }
 
 }  // namespace
@@ -88,6 +125,13 @@ Options parse_options(const std::vector<std::string>& args) {
     } else if (name == "--output" || name == "-o") {
       options.output_file = value();
       if (options.output_file->empty()) throw UsageError("--output needs a file name");
+    } else if (name == "--no-verify") {
+      flag();
+      options.verify = false;
+    } else if (name == "--tool-budget") {
+      options.tool_limits.budget = tool_budget(value());
+    } else if (name == "--tool-memory") {
+      options.tool_limits.memory_bytes = tool_memory(value());
     } else if (name == "--quiet" || name == "-q") {
       flag();
       options.quiet = true;
@@ -123,9 +167,16 @@ options:
   --llm, --no-llm        allow or forbid language-model descriptions
                          (default: allowed when GROQ_API_KEY, GEMINI_API_KEY or
                          ANTHROPIC_API_KEY is set)
+  --no-verify            run no GHDL/Verilator/Icarus check: rows stay unverified,
+                         VHDL standards "unknown"
+  --tool-budget SECONDS  wall time for all tool checks of the scan together
+                         (default 600); checks left when it is spent stay unverified
+  --tool-memory SIZE     address space of each tool run: MiB, or with a suffix
+                         K, M, G or T, e.g. 512M (default 2G); a run that needs
+                         more fails and its check stays unverified
   --format FORMAT        json (default: one array) | jsonl (one row per line)
   -o, --output FILE      write the rows to FILE instead of standard output
-  -q, --quiet            no progress and no summary on standard error
+  -q, --quiet            no progress, notes or summary on standard error
   --version              print the version and exit
   -h, --help             print this help and exit
 

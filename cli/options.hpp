@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "quarrix/probes/tool_session.hpp"
+
 namespace quarrix::cli {
 
 // A command line or argument that cannot be used (exit status 2).
@@ -25,6 +27,8 @@ struct Options {
   std::optional<bool> use_llm;  // unset: on when a provider key is set
   std::string format = "json";
   bool quiet = false;
+  bool verify = true;  // false: no GHDL/Verilator/Icarus run at all
+  probes::ToolLimits tool_limits;
 };
 
 // Parses argv[1..argc). "--opt value" and "--opt=value" are both accepted; a

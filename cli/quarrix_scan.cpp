@@ -7,6 +7,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
@@ -22,6 +23,7 @@
 #include "quarrix/llm/chain.hpp"
 #include "quarrix/llm/stats.hpp"
 #include "quarrix/probes/default_probes.hpp"
+#include "quarrix/probes/missing_tools.hpp"
 #include "quarrix/probes/tool_run.hpp"
 #include "quarrix/scan/scan_repo.hpp"
 #include "quarrix/util/env.hpp"
@@ -56,6 +58,21 @@ bool provider_key_set() {
   for (const auto& provider : llm::kProviderFns)
     if (!util::strip(util::getenv_str(std::string(provider.env_key).c_str()).value_or("")).empty()) return true;
   return false;
+}
+
+// What the scan will lack, said before it starts: a missing tool leaves rows
+// unverified, and --llm without a key describes nothing by language model.
+void note_what_is_missing(const cli::Options& options) {
+  if (options.verify) {
+    if (const std::string note = probes::missing_tools_note(); !note.empty())
+      std::fprintf(stderr, "quarrix-scan: note: %s\n", note.c_str());
+  }
+  if (options.use_llm == true && !provider_key_set()) {
+    std::vector<std::string> keys;
+    for (const auto& provider : llm::kProviderFns) keys.emplace_back(provider.env_key);
+    std::fprintf(stderr, "quarrix-scan: note: --llm, but none of %s is set: no language-model descriptions\n",
+                 util::join(keys, ", ").c_str());
+  }
 }
 
 std::string render(const Json& rows, const std::string& format) {
@@ -129,6 +146,7 @@ void write_rows(const std::string& text, const cli::Options& options) {
 
 int run(const cli::Options& options) {
   const Prepared p = prepare(options);
+  if (!options.quiet) note_what_is_missing(options);
 
   cli::Progress progress(!options.quiet && ::isatty(STDERR_FILENO));
   std::size_t units = 0;
@@ -138,7 +156,8 @@ int run(const cli::Options& options) {
     units = total;
     progress.update(index, total, name);
   };
-  scan::ScanProbes probes = probes::default_probes();
+  const auto tools = options.verify ? std::make_shared<probes::ToolSession>(options.tool_limits) : nullptr;
+  scan::ScanProbes probes = probes::default_probes(tools);
   // The driver asks for badges once per kept entity.
   probes.compute_badges = [&kept, badges = probes.compute_badges](const Json& verified, const Json& test_info) {
     ++kept;
@@ -156,9 +175,12 @@ int run(const cli::Options& options) {
   write_rows(render(rows, options.format), options);
 
   if (!options.quiet) {
-    std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s\n", units,
+    std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s", units,
                  units == 1 ? "entity" : "entities", kept, units - kept, rows.size(), rows.size() == 1 ? "row" : "rows",
                  progress.elapsed_seconds());
+    if (const std::size_t skipped = tools ? tools->runs_skipped() : 0)
+      std::fprintf(stderr, "; %zu tool %s not run (--tool-budget spent)", skipped, skipped == 1 ? "check" : "checks");
+    std::fputc('\n', stderr);
     const Json stats = llm::get_llm_stats();
     if (so.use_llm && !stats.empty()) std::fprintf(stderr, "%s\n", llm::format_llm_summary().c_str());
   }

@@ -58,7 +58,8 @@ def test_json_and_jsonl_give_the_same_rows_in_key_order(run):
     assert by_name["uart_top"]["quarrix_compat"]["files"] == [
         "rtl/uart/uart_defs.vh", "rtl/uart/uart_rx.v", "rtl/uart/uart_tx.v", "rtl/uart/uart_top.v"]
     assert by_name["spi_master"]["vhdl_standard"] in ("vhdl-2008", "unknown")
-    assert re.fullmatch(r"quarrix-scan: 7 entities, 6 kept, 1 skipped; 6 rows in \d+\.\d s\n", as_json.stderr)
+    assert re.fullmatch(r"(quarrix-scan: note: .* not on PATH: .*\n)?"
+                        r"quarrix-scan: 7 entities, 6 kept, 1 skipped; 6 rows in \d+\.\d s\n", as_json.stderr)
 
     as_jsonl = run(DEMO, "--format", "jsonl", "--quiet")
     assert as_jsonl.returncode == 0 and as_jsonl.stderr == ""
@@ -212,8 +213,60 @@ def test_language_model_tier_by_default_only_with_a_key(scanner, tmp_path):
         server.shutdown()
     assert on.returncode == 0, on.stderr
     assert requests, "the key alone turns the language-model tier on"
-    summary = on.stderr.splitlines()
+    summary = [line for line in on.stderr.splitlines() if "not on PATH" not in line]
     assert summary[0].startswith("quarrix-scan: 1 entity, 1 kept, 0 skipped; 1 row in") and "groq" in "\n".join(summary[1:])
+
+
+def test_missing_tools_and_keys_are_noted_before_the_scan(scanner, tmp_path):
+    env = {k: v for k, v in os.environ.items() if k not in PROVIDER_KEYS}
+    env["PATH"] = str(tmp_path)  # no HDL tool at all
+
+    def scan(*args):
+        out = subprocess.run([scanner, DEMO, *args], capture_output=True, text=True, env=env, timeout=300)
+        assert out.returncode == 0, out.stderr
+        return out.stderr.splitlines()
+
+    lines = scan()
+    assert lines[0] == ("quarrix-scan: note: ghdl, verilator and iverilog are not on PATH: "
+                        "VHDL and Verilog rows stay unverified")
+    assert lines[1].startswith("quarrix-scan: 7 entities")
+    assert not any("not on PATH" in line for line in scan("--no-verify"))  # no tool is wanted
+    (tmp_path / "iverilog").symlink_to("/bin/true")
+    assert scan()[0] == ("quarrix-scan: note: ghdl and verilator are not on PATH: VHDL rows stay unverified, "
+                         "Verilog is checked with iverilog")
+
+    lines = scan("--llm", "--no-verify")
+    assert lines[0] == ("quarrix-scan: note: --llm, but none of GROQ_API_KEY, GEMINI_API_KEY, ANTHROPIC_API_KEY "
+                        "is set: no language-model descriptions")
+    assert scan("--llm", "-q") == []
+    env["GEMINI_API_KEY"] = "k"
+    env.update(QUARRIX_LLM_PROVIDERS="gemini", QUARRIX_LLM_PACE="0",
+               QUARRIX_GEMINI_BASE_URL="http://127.0.0.1:9")  # refused at once
+    assert not any("--llm" in line for line in scan("--llm", "--no-verify"))
+
+
+def test_no_verify_budget_and_memory_limit_leave_rows_unverified(run):
+    checked = json.loads(run(DEMO, "-q").stdout)
+    unverified = json.loads(run(DEMO, "-q", "--no-verify").stdout)
+    assert [r["verified"] for r in unverified] == [False] * len(DEMO_TOPS)
+    assert not any("verified" in r["badges"] for r in unverified)
+    assert {r["name"]: r["vhdl_standard"] for r in unverified}["spi_master"] == "unknown"
+    # Everything else is what a checked scan gives.
+    strip = ("verified", "badges", "vhdl_standard")
+    assert [{k: v for k, v in r.items() if k not in strip} for r in unverified] == \
+        [{k: v for k, v in r.items() if k not in strip} for r in checked]
+
+    # A spent budget runs nothing and says how many checks it left out.
+    spent = run(DEMO, "--tool-budget", "0")
+    assert json.loads(spent.stdout) == unverified
+    vhdl_checks = 1 if shutil.which("ghdl") else 0
+    verilog_checks = 5 if shutil.which("verilator") or shutil.which("iverilog") else 0
+    skipped = vhdl_checks + verilog_checks
+    assert ("; %d tool checks not run (--tool-budget spent)\n" % skipped in spent.stderr) == bool(skipped)
+    # No tool can even start in 1 MiB.
+    assert json.loads(run(DEMO, "-q", "--tool-memory", "1M").stdout) == unverified
+    # Ample limits change nothing.
+    assert json.loads(run(DEMO, "-q", "--tool-budget", "3600", "--tool-memory", "4G").stdout) == checked
 
 
 def test_version_and_help(run):
@@ -221,7 +274,8 @@ def test_version_and_help(run):
     assert out.returncode == 0 and re.fullmatch(r"quarrix-scan \d+\.\d+\.\d+\n", out.stdout)
     out = run("--help")
     assert out.returncode == 0 and out.stdout.startswith("usage: quarrix-scan REPO")
-    for option in ("--granularity", "--bucket-map", "--previous", "--exclude", "--no-llm", "--format", "--output"):
+    for option in ("--granularity", "--bucket-map", "--previous", "--exclude", "--no-llm", "--format", "--output",
+                   "--no-verify", "--tool-budget", "--tool-memory"):
         assert option in out.stdout
 
 
@@ -235,6 +289,13 @@ def test_version_and_help(run):
     ([DEMO, "--quiet=yes"], "option --quiet takes no value"),
     ([DEMO, "--granularity", "subproject"], "--granularity subproject needs --bucket-map"),
     ([DEMO, "--namespace", ""], "--namespace must not be empty"),
+    ([DEMO, "--tool-budget", "soon"], "invalid value 'soon' for --tool-budget"),
+    ([DEMO, "--tool-budget", "-1"], "invalid value '-1' for --tool-budget"),
+    ([DEMO, "--tool-memory", "2X"], "invalid value '2X' for --tool-memory"),
+    ([DEMO, "--tool-memory", "1.5G"], "invalid value '1.5G' for --tool-memory"),
+    ([DEMO, "--tool-memory", "0"], "--tool-memory must be more than 0"),
+    ([DEMO, "--tool-memory", "99999999T"], "is too large"),
+    ([DEMO, "--no-verify=yes"], "option --no-verify takes no value"),
 ])
 def test_bad_arguments_are_usage_errors(run, args, message):
     out = run(*args)
