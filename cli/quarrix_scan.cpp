@@ -179,7 +179,7 @@ int run(const cli::Options& options) {
                  units == 1 ? "entity" : "entities", kept, units - kept, rows.size(), rows.size() == 1 ? "row" : "rows",
                  progress.elapsed_seconds());
     if (const std::size_t skipped = tools ? tools->runs_skipped() : 0)
-      std::fprintf(stderr, "; %zu tool %s not run (--tool-budget spent)", skipped, skipped == 1 ? "check" : "checks");
+      std::fprintf(stderr, "; %zu tool %s skipped (--tool-budget spent)", skipped, skipped == 1 ? "check" : "checks");
     std::fputc('\n', stderr);
     const Json stats = llm::get_llm_stats();
     if (so.use_llm && !stats.empty()) std::fprintf(stderr, "%s\n", llm::format_llm_summary().c_str());

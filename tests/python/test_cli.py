@@ -262,7 +262,7 @@ def test_no_verify_budget_and_memory_limit_leave_rows_unverified(run):
     vhdl_checks = 1 if shutil.which("ghdl") else 0
     verilog_checks = 5 if shutil.which("verilator") or shutil.which("iverilog") else 0
     skipped = vhdl_checks + verilog_checks
-    assert ("; %d tool checks not run (--tool-budget spent)\n" % skipped in spent.stderr) == bool(skipped)
+    assert ("; %d tool checks skipped (--tool-budget spent)\n" % skipped in spent.stderr) == bool(skipped)
     # No tool can even start in 1 MiB.
     assert json.loads(run(DEMO, "-q", "--tool-memory", "1M").stdout) == unverified
     # Ample limits change nothing.
