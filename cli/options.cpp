@@ -180,8 +180,8 @@ options:
   --version              print the version and exit
   -h, --help             print this help and exit
 
-Rows go to standard output (or FILE); progress, the summary and errors go to
-standard error. Exit status: 0 success, 1 scan failure, 2 usage error.
+Rows go to standard output (or FILE); notes, progress, the summary and errors
+go to standard error. Exit status: 0 success, 1 scan failure, 2 usage error.
 
 Environment: QUARRIX_TOOL_TIMEOUT (seconds per GHDL/Verilator/Icarus run,
 default 120), QUARRIX_TAG_CAP, QUARRIX_LLM_PROVIDERS, QUARRIX_LLM_PACE.
