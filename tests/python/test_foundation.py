@@ -12,7 +12,8 @@ def test_constants_and_tables():
     assert s.DESCRIPTION_MAX_CHARS == 240 and s.LLM_DESCRIPTION_MAX_CHARS == 240
     assert s.DEFAULT_VENDOR_SIM_EXCLUDES == ["glbl", "sim_lib", "*_atoms", "unisims_ver", "simprims_ver"]
     assert len(s.SPDX_PATTERNS) == 21 and s.SPDX_PATTERNS[0] == ("MIT License", "MIT")
-    assert s.SPDX_PATTERNS[9] == ("GNU LESSER GENERAL PUBLIC LICENSE.*Version 2(?!\\.)", "LGPL-2.0-only")
+    assert s.SPDX_PATTERNS[11] == ("GNU LESSER GENERAL PUBLIC LICENSE.*Version 2(?!\\.)", "LGPL-2.0-only")
+    assert [spdx for _, spdx in s.SPDX_PATTERNS[2:5]] == ["SHL-0.51", "SHL-2.1", "Apache-2.0"]
     assert len(s.ABBREVIATION_MAP) == 92 and list(s.ABBREVIATION_MAP)[:3] == ["eth", "mac", "phy"]
     assert s.ABBREVIATION_MAP["axis"] == "axi stream"
     assert len(s._TAG_STOPWORDS) == 61 and "wrapper" in s._TAG_STOPWORDS

@@ -11,12 +11,30 @@ import quarrix_core.probes as p
 DEMO = pathlib.Path(__file__).resolve().parents[2] / "examples" / "demo_repo"
 
 
-def test_default_probes_is_a_scan_probes_of_native_callables():
+def test_default_probes_answer_as_the_module_functions_within_one_session():
     probes = p.default_probes()
     assert isinstance(probes, s.ScanProbes)
-    for field in ("detect_library_name", "detect_vhdl_standard", "detect_vendor_deps",
-                  "detect_test_infrastructure", "compute_badges", "verify_verilog"):
-        assert getattr(probes, field) is getattr(p, field)
+    rtl = DEMO / "rtl"
+    files = [rtl / "TECH" / "xilinx" / "ram_dp.v"]
+    assert probes.detect_library_name(DEMO) == p.detect_library_name(DEMO)
+    assert probes.detect_vendor_deps(files) == p.detect_vendor_deps(files)
+    assert probes.detect_test_infrastructure(DEMO) == p.detect_test_infrastructure(DEMO)
+    assert probes.compute_badges(True, {"cocotb": True}) == p.compute_badges(True, {"cocotb": True})
+    assert probes.verify_verilog(files) == p.verify_verilog(files)
+    standard = probes.detect_vhdl_standard([], "work")
+    assert isinstance(standard, tuple) and standard == p.detect_vhdl_standard([], "work")
+
+
+def test_default_probes_limits():
+    files = [DEMO / "rtl" / "TECH" / "xilinx" / "ram_dp.v"]
+    for probes in (p.default_probes(verify=False), p.default_probes(tool_budget=0)):
+        assert probes.verify_verilog(files) is False
+        assert probes.detect_vhdl_standard(files, "work") == ("unknown", False)
+    for bad in ({"tool_budget": -1}, {"tool_budget": float("inf")}, {"tool_memory": 0}):
+        with pytest.raises(ValueError):
+            p.default_probes(**bad)
+    with pytest.raises(TypeError):
+        p.default_probes(False)  # keyword-only
 
 
 def test_probes_take_str_and_pathlike():

@@ -1,5 +1,10 @@
 // quarrix_core.probes: the built-in tool probes for Python hosts.
 
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
@@ -7,6 +12,7 @@
 
 #include "common/convert.hpp"
 #include "quarrix/probes/badges.hpp"
+#include "quarrix/probes/default_probes.hpp"
 #include "quarrix/probes/library_name.hpp"
 #include "quarrix/probes/test_infrastructure.hpp"
 #include "quarrix/probes/vendor_deps.hpp"
@@ -19,6 +25,66 @@ using namespace nb::literals;
 using quarrix::py::path_arg;
 using quarrix::py::py_type_name;
 using quarrix::py::type_error;
+
+namespace {
+
+// The built-in probes of one scan as Python callables over the C++ ones, so
+// that they share the scan's tool session and vendor-dependency reads.
+nb::object probes_object(quarrix::scan::ScanProbes p) {
+  using quarrix::Json;
+  using quarrix::py::from_json;
+  auto call = [](auto&& fn) {
+    Json result;
+    {
+      nb::gil_scoped_release release;
+      result = fn();
+    }
+    return from_json(result);
+  };
+  nb::object library = nb::cpp_function(
+      [fn = p.detect_library_name, call](nb::handle repo) {
+        const std::string root = path_arg(repo, "repo_path");
+        return call([&] { return fn(root); });
+      },
+      "repo_path"_a);
+  nb::object standard = nb::cpp_function(
+      [fn = p.detect_vhdl_standard, call](nb::handle files, nb::handle library_name) {
+        const auto paths = quarrix::py::path_list_arg(files, "files", true);
+        const Json lib = quarrix::py::to_json(library_name, "library");
+        nb::object pair = call([&] { return fn(paths, lib); });
+        return nb::steal<nb::tuple>(PySequence_Tuple(pair.ptr()));
+      },
+      "files"_a, "library"_a);
+  nb::object vendor = nb::cpp_function(
+      [fn = p.detect_vendor_deps, call](nb::handle files) {
+        const auto paths = quarrix::py::path_list_arg(files, "files", true);
+        return call([&] { return fn(paths); });
+      },
+      "files"_a);
+  nb::object tests = nb::cpp_function(
+      [fn = p.detect_test_infrastructure, call](nb::handle repo) {
+        const std::string root = path_arg(repo, "repo_path");
+        return call([&] { return fn(root); });
+      },
+      "repo_path"_a);
+  nb::object badges = nb::cpp_function(
+      [fn = p.compute_badges](nb::handle verified, nb::handle test_info) {
+        const int truth = PyObject_IsTrue(verified.ptr());
+        if (truth < 0) throw nb::python_error();
+        return from_json(fn(Json(truth != 0), quarrix::py::to_json(test_info, "test_info")));
+      },
+      "verified"_a, "test_info"_a);
+  nb::object verilog = nb::cpp_function(
+      [fn = p.verify_verilog, call](nb::handle files) {
+        const auto paths = quarrix::py::path_list_arg(files, "files", true);
+        return call([&] { return fn(paths); });
+      },
+      "files"_a);
+  return nb::module_::import_("quarrix_core.ip_scanner")
+      .attr("ScanProbes")(library, standard, vendor, tests, badges, verilog);
+}
+
+}  // namespace
 
 NB_MODULE(probes, m) {
   m.doc() = "Built-in tool probes: GHDL, Verilator or Icarus Verilog, vendor libraries, test facilities.";
@@ -86,12 +152,20 @@ NB_MODULE(probes, m) {
 
   m.def(
       "default_probes",
-      []() {
-        nb::module_ self = nb::module_::import_("quarrix_core.probes");
-        return nb::module_::import_("quarrix_core.ip_scanner")
-            .attr("ScanProbes")(self.attr("detect_library_name"), self.attr("detect_vhdl_standard"),
-                                self.attr("detect_vendor_deps"), self.attr("detect_test_infrastructure"),
-                                self.attr("compute_badges"), self.attr("verify_verilog"));
+      [](bool verify, double tool_budget, double tool_memory) {
+        if (!(tool_budget >= 0) || !std::isfinite(tool_budget))
+          throw nb::value_error("tool_budget must be a finite number of seconds >= 0");
+        if (!(tool_memory >= 1) || !std::isfinite(tool_memory))
+          throw nb::value_error("tool_memory must be a finite number of bytes >= 1");
+        std::shared_ptr<quarrix::probes::ToolSession> session;
+        if (verify)
+          session = std::make_shared<quarrix::probes::ToolSession>(quarrix::probes::ToolLimits{
+              std::chrono::milliseconds(static_cast<long long>(tool_budget * 1000)),
+              static_cast<std::uint64_t>(tool_memory)});
+        return probes_object(quarrix::probes::default_probes(std::move(session)));
       },
-      "A quarrix_core.ip_scanner.ScanProbes holding the built-in probes.");
+      nb::kw_only(), "verify"_a = true, "tool_budget"_a = 600.0, "tool_memory"_a = double(std::uint64_t{2} << 30),
+      "A quarrix_core.ip_scanner.ScanProbes holding the built-in probes for one scan: its tool runs share a\n"
+      "budget of tool_budget seconds, each may use tool_memory bytes of address space, and a command\n"
+      "repeated within the scan runs once. verify=False runs no tool.");
 }
