@@ -125,6 +125,9 @@ Options parse_options(const std::vector<std::string>& args) {
     } else if (name == "--output" || name == "-o") {
       options.output_file = value();
       if (options.output_file->empty()) throw UsageError("--output needs a file name");
+    } else if (name == "--report") {
+      options.report_file = value();
+      if (options.report_file->empty()) throw UsageError("--report needs a file name");
     } else if (name == "--no-verify") {
       flag();
       options.verify = false;
@@ -176,6 +179,9 @@ options:
                          more fails and its check stays unverified
   --format FORMAT        json (default: one array) | jsonl (one row per line)
   -o, --output FILE      write the rows to FILE instead of standard output
+  --report FILE          write a JSON report to FILE: every unit found, kept or
+                         skipped and by which rule, its compile list and the
+                         tool runs that checked it
   -q, --quiet            no progress, notes or summary on standard error
   --version              print the version and exit
   -h, --help             print this help and exit

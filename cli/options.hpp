@@ -22,7 +22,7 @@ struct Options {
   std::string repo;
   std::optional<std::string> ns, url, tag, commit;  // unset: derived from the repository
   std::string granularity = "top";
-  std::optional<std::string> bucket_map_file, verdicts_dir, previous_file, output_file;
+  std::optional<std::string> bucket_map_file, verdicts_dir, previous_file, output_file, report_file;
   std::vector<std::string> excludes;
   std::optional<bool> use_llm;  // unset: on when a provider key is set
   std::string format = "json";

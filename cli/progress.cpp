@@ -9,14 +9,26 @@
 
 namespace quarrix::cli {
 
-Progress::Progress(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {}
+Progress::Progress(ProgressMode mode, std::function<std::string()> detail)
+    : mode_(mode), detail_(std::move(detail)), start_(std::chrono::steady_clock::now()), last_logged_(start_) {}
 
 double Progress::elapsed_seconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
 void Progress::update(std::size_t index, std::size_t total, const std::string& name) {
-  if (!enabled_) return;
+  if (mode_ == ProgressMode::kTerminal) return show_on_terminal(index, total, name);
+  if (mode_ != ProgressMode::kLog) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_logged_ < kLogInterval) return;
+  last_logged_ = now;
+  const std::string detail = detail_ ? detail_() : std::string();
+  std::fprintf(stderr, "quarrix-scan: %zu/%zu entities%s%s, %.0f s\n", index, total, detail.empty() ? "" : ", ",
+               detail.c_str(), elapsed_seconds());
+  std::fflush(stderr);
+}
+
+void Progress::show_on_terminal(std::size_t index, std::size_t total, const std::string& name) {
   char head[64];
   std::snprintf(head, sizeof head, "[%zu/%zu] ", index + 1, total);
   char tail[32];
@@ -35,7 +47,7 @@ void Progress::update(std::size_t index, std::size_t total, const std::string& n
 }
 
 void Progress::clear() {
-  if (!enabled_ || !shown_) return;
+  if (mode_ != ProgressMode::kTerminal || !shown_) return;
   std::fputs("\r\x1b[K", stderr);
   std::fflush(stderr);
   shown_ = false;

@@ -19,6 +19,7 @@
 #include "output_file.hpp"
 #include "previous.hpp"
 #include "progress.hpp"
+#include "report.hpp"
 #include "quarrix/describe/verdicts.hpp"
 #include "quarrix/llm/chain.hpp"
 #include "quarrix/llm/stats.hpp"
@@ -148,14 +149,20 @@ int run(const cli::Options& options) {
   const Prepared p = prepare(options);
   if (!options.quiet) note_what_is_missing(options);
 
-  cli::Progress progress(!options.quiet && ::isatty(STDERR_FILENO));
+  std::size_t tool_runs = 0;
+  const cli::ProgressMode mode = options.quiet                 ? cli::ProgressMode::kOff
+                                 : ::isatty(STDERR_FILENO) != 0 ? cli::ProgressMode::kTerminal
+                                                                : cli::ProgressMode::kLog;
+  cli::Progress progress(mode, [&] { return std::to_string(tool_runs) + (tool_runs == 1 ? " tool run" : " tool runs"); });
   std::size_t units = 0;
   std::size_t kept = 0;
+  cli::ScanReport report;
   scan::ScanOptions so = p.scan_options;
   so.progress = [&](std::size_t index, std::size_t total, const std::string& name) {
     units = total;
     progress.update(index, total, name);
   };
+  if (options.report_file) so.on_unit = [&report](const scan::UnitDecision& d) { report.unit(d); };
   const auto tools = options.verify ? std::make_shared<probes::ToolSession>(options.tool_limits) : nullptr;
   scan::ScanProbes probes = probes::default_probes(tools);
   // The driver asks for badges once per kept entity.
@@ -173,6 +180,15 @@ int run(const cli::Options& options) {
   }
   progress.clear();
   write_rows(render(rows, options.format), options);
+  if (options.report_file) {
+    const Json summary = {{"entities", units},
+                          {"kept", kept},
+                          {"skipped", units - kept},
+                          {"rows", rows.size()},
+                          {"seconds", progress.elapsed_seconds()},
+                          {"tool_checks_skipped", tools ? tools->runs_skipped() : 0}};
+    cli::write_output_file(*options.report_file, render(report.document(p.repo, p.ns, summary), "json"));
+  }
 
   if (!options.quiet) {
     std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s", units,

@@ -49,11 +49,14 @@ bool is_simulation_only_name(std::string_view name) {
   return sim_name_re().search(name).has_value();
 }
 
-bool is_skipped_path(std::string_view rel_path) {
+const char* path_skip_fragment(std::string_view rel_path) {
   const std::string probe = "/" + std::string(rel_path);
-  return std::any_of(skip_path_patterns().begin(), skip_path_patterns().end(),
-                     [&](const std::string& fragment) { return util::contains(probe, fragment); });
+  for (const std::string& fragment : skip_path_patterns())
+    if (util::contains(probe, fragment)) return fragment.c_str();
+  return nullptr;
 }
+
+bool is_skipped_path(std::string_view rel_path) { return path_skip_fragment(rel_path) != nullptr; }
 
 const char* name_skip_reason(std::string_view entity_name) {
   const std::string name_lower = util::lower(entity_name);

@@ -223,9 +223,22 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
     if (options.progress) options.progress(index, units.size(), name);
 
     const std::string rel_path = util::relative_to_root(path, repo_path);
-    if (is_skipped_path(rel_path) || name_skip_reason(name)) continue;
+    const auto skip = [&](std::string why) {
+      if (options.on_unit) options.on_unit({name, rel_path, std::move(why), {}});
+    };
+    if (const char* fragment = path_skip_fragment(rel_path)) {
+      skip(std::string("path under ") + fragment);
+      continue;
+    }
+    if (const char* reason = name_skip_reason(name)) {
+      skip(reason);
+      continue;
+    }
     const auto decl_kind = classify_top_declaration(name, path);
-    if (decl_kind && !is_installable_kind(*decl_kind)) continue;
+    if (decl_kind && !is_installable_kind(*decl_kind)) {
+      skip("declared as " + *decl_kind + ", not a module or entity");
+      continue;
+    }
 
     std::vector<std::string> rel_files = compile_list(*resolver, name, repo_path, rel_path);
     std::vector<std::string> with_carriers;
@@ -266,6 +279,7 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
     entries.push_back(build_entry(name, ns, url, tag, language, library, rel_files, description, std_value, vendor_deps,
                                   verified, badges, test_info, tags));
     if (license_id.empty()) unit_licenses.push_back(license::spdx_expression_in(path));
+    if (options.on_unit) options.on_unit({name, rel_path, "", rel_files});
   }
 
   text_cache.reset();

@@ -22,7 +22,9 @@ const util::Regex& tb_patterns();
 
 bool is_simulation_only_name(std::string_view name);
 
-// True when "/" + rel_path contains any of skip_path_patterns().
+// The first of skip_path_patterns() that "/" + rel_path contains, or nullptr.
+const char* path_skip_fragment(std::string_view rel_path);
+// True when path_skip_fragment() finds one.
 bool is_skipped_path(std::string_view rel_path);
 
 // Why the driver drops an entity by its name alone, or nullptr when it keeps it.

@@ -22,6 +22,16 @@ using ResolverFactory = std::function<std::unique_ptr<Resolver>(
 // Reports each visited unit: (index, total, unit name); for progress displays.
 using ProgressFn = std::function<void(std::size_t, std::size_t, const std::string&)>;
 
+// What the scan decided for one design unit of the resolver's map.
+struct UnitDecision {
+  std::string name;
+  std::string path;        // relative to the repository when inside it
+  std::string skipped_by;  // the rule that left the unit out; empty when kept
+  std::vector<std::string> compile_list;  // kept units: the row's compile list
+};
+// Told of each unit in map order; for a kept unit after its probes ran.
+using UnitObserver = std::function<void(const UnitDecision&)>;
+
 struct ScanOptions {
   bool use_llm = true;
   std::string granularity = "top";
@@ -31,6 +41,7 @@ struct ScanOptions {
   std::optional<Json> bucket_map;
   ResolverFactory resolver_factory;  // empty: our own DependencyResolver
   ProgressFn progress;               // optional
+  UnitObserver on_unit;              // optional
 };
 
 inline constexpr const char* kSubprojectNeedsBucketMap =

@@ -1,0 +1,29 @@
+#pragma once
+// The --report document of quarrix-scan: every design unit the scan found,
+// kept or skipped and by which rule, the compile list of a kept unit and the
+// tool runs that checked it.
+
+#include <vector>
+
+#include "quarrix/probes/tool_run_record.hpp"
+#include "quarrix/scan/scan_repo.hpp"
+#include "quarrix/util/json.hpp"
+
+namespace quarrix::cli {
+
+class ScanReport {
+ public:
+  // Tool runs belong to the unit the scan decides on next: a kept unit's
+  // checks run before the scan reports it.
+  void tool_run(const probes::ToolRunRecord& run);
+  void unit(const scan::UnitDecision& decision);
+
+  // {"repository", "namespace", "summary", "units": [...]}; see the README.
+  Json document(const std::string& repo, const std::string& ns, const Json& summary) const;
+
+ private:
+  Json units_ = Json::array();
+  std::vector<probes::ToolRunRecord> pending_;
+};
+
+}  // namespace quarrix::cli
