@@ -269,6 +269,42 @@ def test_no_verify_budget_and_memory_limit_leave_rows_unverified(run):
     assert json.loads(run(DEMO, "-q", "--tool-budget", "3600", "--tool-memory", "4G").stdout) == checked
 
 
+def check_report_shape(doc):
+    """The documented schema of --report."""
+    assert list(doc) == ["repository", "namespace", "summary", "units"]
+    assert list(doc["summary"]) == ["entities", "kept", "skipped", "rows", "seconds", "tool_checks_skipped"]
+    for unit in doc["units"]:
+        assert list(unit) == ["name", "path", "kept", "skipped_by", "compile_list", "tool_runs"]
+        assert unit["kept"] == (unit["skipped_by"] is None)
+        assert unit["kept"] or (unit["compile_list"] == [] and unit["tool_runs"] == [])
+        for run_ in unit["tool_runs"]:
+            assert list(run_) == ["tool", "verdict", "first_error", "seconds", "cached"]
+            assert run_["verdict"] in ("passed", "failed", "timed out", "not started", "skipped (budget)")
+
+
+def test_report_names_every_unit_and_the_rule_that_decided(run, tmp_path):
+    repo = tmp_path / "repo"
+    (repo / "rtl" / "tb").mkdir(parents=True)
+    (repo / "rtl" / "router.v").write_text("module router(input a); leaf u(.a(a)); endmodule\n")
+    (repo / "rtl" / "leaf.v").write_text("module leaf(input a); endmodule\n")
+    (repo / "rtl" / "tb" / "drive.v").write_text("module drive; endmodule\n")
+    (repo / "rtl" / "top_tb.v").write_text("module top_tb; router t(); endmodule\n")
+    (repo / "rtl" / "bus.sv").write_text("interface bus_if; endinterface\n")
+    report = tmp_path / "report.json"
+    out = run(repo, "--no-verify", "-q", "--report", report)
+    assert out.returncode == 0, out.stderr
+    doc = json.loads(report.read_text())
+    check_report_shape(doc)
+    units = {u["name"]: u for u in doc["units"]}
+    assert {name: u["skipped_by"] for name, u in units.items()} == {
+        "bus_if": "declared as interface, not a module or entity", "drive": "path under /tb/", "leaf": None,
+        "router": None, "top_tb": "simulation-only name"}
+    assert units["router"]["compile_list"] == ["rtl/leaf.v", "rtl/router.v"]
+    assert doc["summary"]["entities"] == 5 and doc["summary"]["kept"] == 2
+    # The rows are those of a scan without a report.
+    assert json.loads(out.stdout) == json.loads(run(repo, "--no-verify", "-q").stdout)
+
+
 def test_version_and_help(run):
     out = run("--version")
     assert out.returncode == 0 and re.fullmatch(r"quarrix-scan \d+\.\d+\.\d+\n", out.stdout)
