@@ -1,7 +1,9 @@
 #include "quarrix/probes/tool_session.hpp"
 
-#include <functional>
 #include <string_view>
+
+#include "digest128.hpp"
+#include "tool_inputs.hpp"
 
 namespace quarrix::probes {
 
@@ -9,20 +11,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::uint64_t fnv1a(std::string_view text) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
+bool is_version_query(const std::vector<std::string>& argv) { return argv.size() == 2 && argv[1] == "--version"; }
 
 }  // namespace
 
-ToolSession::ToolSession(ToolLimits limits) : limits_(limits) {}
+ToolSession::ToolSession(ToolLimits limits, std::shared_ptr<ToolCache> cache)
+    : limits_(limits), cache_(std::move(cache)), inputs_(std::make_unique<detail::InputDigests>()) {}
 
-ToolSession::Key ToolSession::key_of(const std::vector<std::string>& argv, const std::string& cwd) {
+ToolSession::~ToolSession() = default;
+
+std::string ToolSession::command_text(const std::vector<std::string>& argv, const std::string& cwd) {
   // Arguments joined by NUL, which no argument can hold; the scratch
   // directory's path, fresh for every run, becomes a NUL too.
   std::string text;
@@ -32,10 +30,58 @@ ToolSession::Key ToolSession::key_of(const std::vector<std::string>& argv, const
       text.append(arg, from, at - from).push_back('\0');
     text.append(arg, from).push_back('\0');
   }
-  return {std::hash<std::string>()(text), fnv1a(text)};
+  return text;
+}
+
+ToolSession::Key ToolSession::key_of(const std::vector<std::string>& argv, const std::string& cwd) {
+  const detail::Digest128 digest = detail::digest128(command_text(argv, cwd));
+  return {digest.first, digest.second};
+}
+
+std::string ToolSession::cache_key(const std::vector<std::string>& argv, const RunOptions& options,
+                                   const std::string& version) {
+  // A run cut by the memory limit or the timeout may pass with more of
+  // either, and captured streams are part of the answer.
+  std::string text = "tool run 1";
+  text.push_back('\0');
+  text += version;
+  text.push_back('\0');
+  text += command_text(argv, options.cwd);
+  text += std::to_string(limits_.memory_bytes) + ' ' + std::to_string(options.timeout.count()) + ' ' +
+          (options.capture_stdout ? '1' : '0') + (options.capture_stderr ? '1' : '0');
+  text.push_back('\0');
+  text += inputs_->of_command(argv).bytes();
+  return detail::digest128(text).bytes();
 }
 
 std::optional<RunResult> ToolSession::run(const std::vector<std::string>& argv, const RunOptions& options) {
+  if (!cache_ || argv.empty() || is_version_query(argv)) return run_in_session(argv, options);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const auto it = done_.find(key_of(argv, options.cwd)); it != done_.end()) return it->second;
+  }
+  RunOptions ask;
+  ask.timeout = options.timeout;
+  ask.capture_stdout = true;
+  const std::optional<RunResult> version = run_in_session({argv[0], "--version"}, ask);
+  if (!version) return std::nullopt;  // counted as skipped: this check is given up
+  if (!version->succeeded()) return run_in_session(argv, options);
+
+  const std::string key = cache_key(argv, options, version->out);
+  if (std::optional<CachedRun> hit = cache_->find(key)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++cache_hits_;
+    return done_.emplace(key_of(argv, options.cwd), std::move(hit->result)).first->second;
+  }
+  const auto start = Clock::now();
+  std::optional<RunResult> result = run_in_session(argv, options);
+  if (result && result->started)
+    cache_->store(key, {*result, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)});
+  return result;
+}
+
+std::optional<RunResult> ToolSession::run_in_session(const std::vector<std::string>& argv,
+                                                     const RunOptions& options) {
   const Key key = key_of(argv, options.cwd);
   RunOptions limited = options;
   limited.memory_limit = limits_.memory_bytes;
@@ -68,6 +114,11 @@ std::optional<RunResult> ToolSession::run(const std::vector<std::string>& argv, 
 std::size_t ToolSession::runs_skipped() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return skipped_;
+}
+
+std::size_t ToolSession::cache_hits() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return cache_hits_;
 }
 
 }  // namespace quarrix::probes

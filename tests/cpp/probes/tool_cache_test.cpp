@@ -1,0 +1,143 @@
+#include "quarrix/probes/tool_cache.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "probes/scoped_env.hpp"
+#include "quarrix/probes/tool_session.hpp"
+
+namespace {
+
+using quarrix::probes::CachedRun;
+using quarrix::probes::RunOptions;
+using quarrix::probes::ToolCache;
+using quarrix::probes::ToolSession;
+using quarrix::testing::ScopedEnv;
+using quarrix::testing::TempRepo;
+using quarrix::testing::write_tool;
+
+// A compiler stand-in that tells its version, logs each compile and exits 4.
+struct FakeCompiler {
+  TempRepo dir;
+  std::string path;
+  FakeCompiler() {
+    write_tool(dir, "hdlc",
+               "[ \"$1\" = --version ] && { echo 'hdlc 1.0'; exit 0; }\n"
+               "echo \"$@\" >> '" + dir.at("calls").string() + "'\nexit 4\n");
+    path = dir.at("hdlc").string();
+  }
+  std::size_t calls() const {
+    std::ifstream in(dir.at("calls"));
+    std::size_t n = 0;
+    for (std::string line; std::getline(in, line);) ++n;
+    return n;
+  }
+};
+
+// One scan: a fresh session over the cache at `db`; the exit code of the
+// compile and whether it came from the cache.
+std::pair<int, bool> compile(const std::string& db, const std::vector<std::string>& argv) {
+  ToolSession session({}, std::make_shared<ToolCache>(db));
+  TempRepo scratch;
+  RunOptions options;
+  options.cwd = scratch.path();
+  const auto run = session.run(argv, options);
+  EXPECT_TRUE(run);
+  EXPECT_FALSE(session.cache()->problem()) << *session.cache()->problem();
+  return {run ? run->exit_code : -1, session.cache_hits() == 1};
+}
+
+TEST(ToolCache, RescanRunsNothingUntilASourceOrAnIncludedHeaderChanges) {
+  FakeCompiler tool;
+  TempRepo repo, cache_dir;
+  repo.write("rtl/top.v", "module top; endmodule\n");
+  repo.write("inc/defs.vh", "`define W 8\n");
+  const std::string db = cache_dir.at("tools.sqlite").string();
+  const std::vector<std::string> argv{tool.path, "-I" + repo.at("inc").string(), repo.at("rtl/top.v").string()};
+
+  EXPECT_EQ(compile(db, argv), std::make_pair(4, false));
+  EXPECT_EQ(compile(db, argv), std::make_pair(4, true));
+  EXPECT_EQ(tool.calls(), 1u);
+
+  repo.write("inc/defs.vh", "`define W 16\n");
+  EXPECT_EQ(compile(db, argv), std::make_pair(4, false));
+  repo.write("inc/extra.svh", "`define X\n");  // a new header may be included too
+  EXPECT_EQ(compile(db, argv), std::make_pair(4, false));
+  repo.write("rtl/top.v", "module top(); endmodule\n");
+  EXPECT_EQ(compile(db, argv), std::make_pair(4, false));
+  EXPECT_EQ(compile(db, argv), std::make_pair(4, true));
+  EXPECT_EQ(tool.calls(), 4u);
+
+  // Another option is another command.
+  auto other = argv;
+  other.insert(other.begin() + 1, "-g2012");
+  EXPECT_EQ(compile(db, other), std::make_pair(4, false));
+  EXPECT_EQ(tool.calls(), 5u);
+}
+
+TEST(ToolCache, UnusableCacheLeavesTheAnswerToTheTool) {
+  FakeCompiler tool;
+  TempRepo dir;
+  dir.write("corrupt.sqlite", std::string(8192, '\x5a'));
+  // /proc takes no new directory, whoever asks.
+  for (const std::string db : {dir.at("corrupt.sqlite").string(), std::string("/proc/quarrix-test/tools.sqlite")}) {
+    ToolSession session({}, std::make_shared<ToolCache>(db));
+    const auto run = session.run({tool.path, "x"}, {});
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->exit_code, 4);
+    EXPECT_TRUE(session.cache()->problem()) << db;
+  }
+  EXPECT_EQ(tool.calls(), 2u);
+}
+
+CachedRun exited(int code) {
+  CachedRun run;
+  run.result.started = true;
+  run.result.exit_code = code;
+  return run;
+}
+
+TEST(ToolCache, WritersOnSeparateConnectionsShareOneDatabase) {
+  TempRepo dir;
+  const std::string db = dir.at("tools.sqlite").string();
+  auto writer = [&db](int first) {
+    ToolCache cache(db);
+    for (int i = first; i < first + 200; ++i) cache.store("key" + std::to_string(i), exited(i));
+    EXPECT_FALSE(cache.problem()) << *cache.problem();
+  };
+  std::thread a(writer, 0), b(writer, 200);
+  a.join();
+  b.join();
+  ToolCache cache(db);
+  for (int i = 0; i < 400; ++i) {
+    const auto found = cache.find("key" + std::to_string(i));
+    ASSERT_TRUE(found) << i;
+    EXPECT_EQ(found->result.exit_code, i);
+  }
+}
+
+TEST(ToolCache, PastItsBoundTheLeastRecentlyUsedGo) {
+  TempRepo dir;
+  ToolCache cache(dir.at("tools.sqlite").string(), 3);
+  for (const char* key : {"a", "b", "c"}) cache.store(key, exited(0));
+  EXPECT_TRUE(cache.find("a"));  // now used after b and c
+  cache.store("d", exited(0));
+  EXPECT_FALSE(cache.find("b"));
+  for (const char* key : {"a", "c", "d"}) EXPECT_TRUE(cache.find(key)) << key;
+  EXPECT_FALSE(cache.problem());
+}
+
+TEST(ToolCache, DefaultPathFollowsXdgCacheHome) {
+  {
+    ScopedEnv xdg("XDG_CACHE_HOME", "/x/cache");
+    EXPECT_EQ(ToolCache::default_path(), "/x/cache/quarrix/tools.sqlite");
+  }
+  ScopedEnv xdg("XDG_CACHE_HOME", std::nullopt);
+  ScopedEnv home("HOME", "/home/u");
+  EXPECT_EQ(ToolCache::default_path(), "/home/u/.cache/quarrix/tools.sqlite");
+}
+
+}  // namespace
