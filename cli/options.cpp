@@ -33,6 +33,15 @@ std::chrono::milliseconds tool_budget(const std::string& value) {
   return std::chrono::milliseconds(static_cast<long long>(std::ceil(std::min(*seconds, 1e9) * 1000)));
 }
 
+// A whole number of concurrent tool checks, 1 to 256.
+unsigned jobs_count(const std::string& value) {
+  const bool digits = !value.empty() && value.size() <= 3 &&
+                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const unsigned n = digits ? static_cast<unsigned>(std::stoul(value)) : 0;
+  if (n < 1 || n > 256) throw UsageError("invalid value '" + value + "' for --jobs (a whole number from 1 to 256)");
+  return n;
+}
+
 // A whole number of MiB, or of the unit its suffix names: K, M, G or T
 // (binary, either case), e.g. 512M or 2G.
 std::uint64_t tool_memory(const std::string& value) {
@@ -131,6 +140,8 @@ Options parse_options(const std::vector<std::string>& args) {
     } else if (name == "--no-verify") {
       flag();
       options.verify = false;
+    } else if (name == "--jobs" || name == "-j") {
+      options.jobs = jobs_count(value());
     } else if (name == "--tool-budget") {
       options.tool_limits.budget = tool_budget(value());
     } else if (name == "--tool-memory") {
@@ -172,6 +183,8 @@ options:
                          ANTHROPIC_API_KEY is set)
   --no-verify            run no GHDL/Verilator/Icarus check: rows stay unverified,
                          VHDL standards "unknown"
+  -j, --jobs N           tool checks run at once (default: the number of CPUs);
+                         the rows do not depend on it
   --tool-budget SECONDS  wall time for all tool checks of the scan together
                          (default 600); checks left when it is spent stay unverified
   --tool-memory SIZE     address space of each tool run: MiB, or with a suffix

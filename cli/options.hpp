@@ -1,7 +1,9 @@
 #pragma once
 // The command line of quarrix-scan.
 
+#include <algorithm>
 #include <optional>
+#include <thread>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,6 +31,7 @@ struct Options {
   bool quiet = false;
   bool verify = true;  // false: no GHDL/Verilator/Icarus run at all
   probes::ToolLimits tool_limits;
+  unsigned jobs = std::max(1u, std::thread::hardware_concurrency());  // tool checks at once
 };
 
 // Parses argv[1..argc). "--opt value" and "--opt=value" are both accepted; a

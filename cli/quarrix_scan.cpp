@@ -17,6 +17,7 @@
 #include "git_defaults.hpp"
 #include "options.hpp"
 #include "output_file.hpp"
+#include "prefetch.hpp"
 #include "previous.hpp"
 #include "progress.hpp"
 #include "report.hpp"
@@ -172,7 +173,12 @@ int run(const cli::Options& options) {
   };
 
   Json rows;
+  std::size_t skipped_ahead = 0;  // budget refusals of the checks run ahead, asked again by the scan
   try {
+    if (tools && options.jobs > 1) {
+      cli::prefetch_tool_checks(p.repo, so, probes, *tools, options.jobs);
+      skipped_ahead = tools->runs_skipped();
+    }
     rows = scan::scan_repo(p.repo, p.ns, p.url, p.tag, p.commit, probes, so);
   } catch (...) {
     progress.clear();
@@ -186,7 +192,7 @@ int run(const cli::Options& options) {
                           {"skipped", units - kept},
                           {"rows", rows.size()},
                           {"seconds", progress.elapsed_seconds()},
-                          {"tool_checks_skipped", tools ? tools->runs_skipped() : 0}};
+                          {"tool_checks_skipped", tools ? tools->runs_skipped() - skipped_ahead : 0}};
     cli::write_output_file(*options.report_file, render(report.document(p.repo, p.ns, summary), "json"));
   }
 
@@ -194,7 +200,7 @@ int run(const cli::Options& options) {
     std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s", units,
                  units == 1 ? "entity" : "entities", kept, units - kept, rows.size(), rows.size() == 1 ? "row" : "rows",
                  progress.elapsed_seconds());
-    if (const std::size_t skipped = tools ? tools->runs_skipped() : 0)
+    if (const std::size_t skipped = tools ? tools->runs_skipped() - skipped_ahead : 0)
       std::fprintf(stderr, "; %zu tool %s skipped (--tool-budget spent)", skipped, skipped == 1 ? "check" : "checks");
     std::fputc('\n', stderr);
     const Json stats = llm::get_llm_stats();

@@ -1,0 +1,73 @@
+#include "prefetch.hpp"
+
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "quarrix/probes/verilog_verify.hpp"
+#include "quarrix/probes/vhdl_standard.hpp"
+
+namespace quarrix::cli {
+
+namespace {
+
+struct Check {
+  scan::PathList files;
+  std::optional<std::string> library;  // set: a VHDL standard check; unset: a Verilog check
+};
+
+// The checks a scan asks for, from a pass with probes that only record them.
+std::vector<Check> recorded_checks(const std::string& repo, scan::ScanOptions options, const scan::ScanProbes& real) {
+  std::vector<Check> checks;
+  scan::ScanProbes recorder;
+  recorder.detect_library_name = real.detect_library_name;
+  recorder.detect_test_infrastructure = [](const std::string&) { return Json::object(); };
+  recorder.detect_vendor_deps = [](const scan::PathList&) { return Json::array(); };
+  recorder.compute_badges = [](const Json&, const Json&) { return Json::array(); };
+  recorder.detect_vhdl_standard = [&checks](const scan::PathList& files, const Json& library) {
+    checks.push_back({files, library.is_string() ? library.get<std::string>() : std::string("work")});
+    return Json::array({"unknown", false});
+  };
+  recorder.verify_verilog = [&checks](const scan::PathList& files) {
+    checks.push_back({files, std::nullopt});
+    return Json(false);
+  };
+  options.use_llm = false;
+  options.granularity = "all";
+  options.progress = nullptr;
+  options.on_unit = nullptr;
+  scan::scan_repo(repo, "prefetch", "", "", "", recorder, options);
+  return checks;
+}
+
+}  // namespace
+
+void prefetch_tool_checks(const std::string& repo, scan::ScanOptions options, const scan::ScanProbes& real,
+                          probes::ToolSession& tools, unsigned jobs) {
+  const std::vector<Check> checks = recorded_checks(repo, std::move(options), real);
+  std::atomic<std::size_t> next{0};
+  std::mutex failure_mutex;
+  std::exception_ptr failure;
+  const auto worker = [&] {
+    for (std::size_t i; (i = next++) < checks.size();) {
+      try {
+        if (checks[i].library)
+          probes::detect_vhdl_standard(checks[i].files, *checks[i].library, tools);
+        else
+          probes::verify_verilog(checks[i].files, tools);
+      } catch (...) {
+        const std::lock_guard<std::mutex> lock(failure_mutex);
+        if (!failure) failure = std::current_exception();
+      }
+    }
+  };
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < jobs && t < checks.size(); ++t) pool.emplace_back(worker);
+  worker();
+  for (std::thread& thread : pool) thread.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace quarrix::cli
