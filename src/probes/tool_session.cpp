@@ -1,5 +1,7 @@
 #include "quarrix/probes/tool_session.hpp"
 
+#include <sys/stat.h>
+
 #include <string_view>
 
 #include "digest128.hpp"
@@ -12,6 +14,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 bool is_version_query(const std::vector<std::string>& argv) { return argv.size() == 2 && argv[1] == "--version"; }
+
+// The executable's file as installed: a tool rebuilt or replaced in place
+// may still give the same version.
+std::string file_stamp(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "?";
+  return std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ' ' + std::to_string(st.st_size) + ' ' +
+         std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+}
 
 }  // namespace
 
@@ -45,6 +56,8 @@ std::string ToolSession::cache_key(const std::vector<std::string>& argv, const R
   std::string text = "tool run 1";
   text.push_back('\0');
   text += version;
+  text.push_back('\0');
+  text += file_stamp(argv[0]);
   text.push_back('\0');
   text += command_text(argv, options.cwd);
   text += std::to_string(limits_.memory_bytes) + ' ' + std::to_string(options.timeout.count()) + ' ' +

@@ -49,10 +49,11 @@ class ToolSession {
   //
   // With a cache, the tool's `--version` is asked first (once per session and
   // tool, on the budget); an answer found in the cache costs no budget. The
-  // cache's key holds the tool's path and version, the command as here, the
-  // limits of the run, and the content of the files it reads (see
-  // tool_inputs.hpp). Runs that did not start, and runs of a tool that cannot
-  // tell its version, are not stored.
+  // cache's key holds the tool's path, version and file stamp (device, inode,
+  // size, modification time), the command as here, the limits of the run,
+  // and the content of the files it reads (see tool_inputs.hpp). Runs that
+  // did not start, and runs of a tool that cannot tell its version, are not
+  // stored.
   std::optional<RunResult> run(const std::vector<std::string>& argv, const RunOptions& options);
 
   std::size_t runs_skipped() const;

@@ -19,14 +19,16 @@ using quarrix::testing::ScopedEnv;
 using quarrix::testing::TempRepo;
 using quarrix::testing::write_tool;
 
-// A compiler stand-in that tells its version, logs each compile and exits 4.
+// A compiler stand-in that tells its version, logs each compile and exits 4
+// (or as installed).
 struct FakeCompiler {
   TempRepo dir;
   std::string path;
-  FakeCompiler() {
+  FakeCompiler() { install(4); }
+  void install(int exit_code) {
     write_tool(dir, "hdlc",
                "[ \"$1\" = --version ] && { echo 'hdlc 1.0'; exit 0; }\n"
-               "echo \"$@\" >> '" + dir.at("calls").string() + "'\nexit 4\n");
+               "echo \"$@\" >> '" + dir.at("calls").string() + "'\nexit " + std::to_string(exit_code) + "\n");
     path = dir.at("hdlc").string();
   }
   std::size_t calls() const {
@@ -76,6 +78,10 @@ TEST(ToolCache, RescanRunsNothingUntilASourceOrAnIncludedHeaderChanges) {
   other.insert(other.begin() + 1, "-g2012");
   EXPECT_EQ(compile(db, other), std::make_pair(4, false));
   EXPECT_EQ(tool.calls(), 5u);
+
+  // A tool replaced in place answers afresh, though it tells the same version.
+  tool.install(5);
+  EXPECT_EQ(compile(db, other), std::make_pair(5, false));
 }
 
 TEST(ToolCache, UnusableCacheLeavesTheAnswerToTheTool) {
