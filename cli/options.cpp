@@ -142,6 +142,12 @@ Options parse_options(const std::vector<std::string>& args) {
       options.verify = false;
     } else if (name == "--jobs" || name == "-j") {
       options.jobs = jobs_count(value());
+    } else if (name == "--cache-dir") {
+      options.cache_dir = value();
+      if (options.cache_dir->empty()) throw UsageError("--cache-dir needs a directory");
+    } else if (name == "--no-cache") {
+      flag();
+      options.cache = false;
     } else if (name == "--tool-budget") {
       options.tool_limits.budget = tool_budget(value());
     } else if (name == "--tool-memory") {
@@ -190,6 +196,9 @@ options:
   --tool-memory SIZE     address space of each tool run: MiB, or with a suffix
                          K, M, G or T, e.g. 512M (default 2G); a run that needs
                          more fails and its check stays unverified
+  --cache-dir DIR        keep tool results between scans in DIR/tools.sqlite
+                         (default: $XDG_CACHE_HOME/quarrix, else ~/.cache/quarrix)
+  --no-cache             run every tool check afresh and keep no result
   --format FORMAT        json (default: one array) | jsonl (one row per line)
   -o, --output FILE      write the rows to FILE instead of standard output
   --report FILE          write a JSON report to FILE: every unit found, kept or

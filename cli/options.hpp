@@ -31,6 +31,8 @@ struct Options {
   bool quiet = false;
   bool verify = true;  // false: no GHDL/Verilator/Icarus run at all
   probes::ToolLimits tool_limits;
+  bool cache = true;                     // false: --no-cache
+  std::optional<std::string> cache_dir;  // unset: the tool cache's default directory
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());  // tool checks at once
 };
 

@@ -10,7 +10,21 @@
 namespace quarrix::cli {
 
 Progress::Progress(ProgressMode mode, std::function<std::string()> detail)
-    : mode_(mode), detail_(std::move(detail)), start_(std::chrono::steady_clock::now()), last_logged_(start_) {}
+    : mode_(mode), detail_(std::move(detail)), start_(std::chrono::steady_clock::now()) {
+  if (mode_ == ProgressMode::kLog) logger_ = std::thread([this] { log_every_interval(); });
+}
+
+Progress::~Progress() { clear(); }
+
+void Progress::log_every_interval() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!wake_.wait_for(lock, kLogInterval, [this] { return stopped_; })) {
+    const std::string detail = detail_ ? detail_() : std::string();
+    std::fprintf(stderr, "quarrix-scan: %zu/%zu entities%s%s, %.0f s\n", done_, total_, detail.empty() ? "" : ", ",
+                 detail.c_str(), elapsed_seconds());
+    std::fflush(stderr);
+  }
+}
 
 double Progress::elapsed_seconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -18,14 +32,9 @@ double Progress::elapsed_seconds() const {
 
 void Progress::update(std::size_t index, std::size_t total, const std::string& name) {
   if (mode_ == ProgressMode::kTerminal) return show_on_terminal(index, total, name);
-  if (mode_ != ProgressMode::kLog) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (now - last_logged_ < kLogInterval) return;
-  last_logged_ = now;
-  const std::string detail = detail_ ? detail_() : std::string();
-  std::fprintf(stderr, "quarrix-scan: %zu/%zu entities%s%s, %.0f s\n", index, total, detail.empty() ? "" : ", ",
-               detail.c_str(), elapsed_seconds());
-  std::fflush(stderr);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  done_ = index;
+  total_ = total;
 }
 
 void Progress::show_on_terminal(std::size_t index, std::size_t total, const std::string& name) {
@@ -47,6 +56,14 @@ void Progress::show_on_terminal(std::size_t index, std::size_t total, const std:
 }
 
 void Progress::clear() {
+  if (logger_.joinable()) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stopped_ = true;
+    }
+    wake_.notify_one();
+    logger_.join();
+  }
   if (mode_ != ProgressMode::kTerminal || !shown_) return;
   std::fputs("\r\x1b[K", stderr);
   std::fflush(stderr);

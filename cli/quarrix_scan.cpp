@@ -26,6 +26,7 @@
 #include "quarrix/llm/stats.hpp"
 #include "quarrix/probes/default_probes.hpp"
 #include "quarrix/probes/missing_tools.hpp"
+#include "quarrix/probes/tool_cache.hpp"
 #include "quarrix/probes/tool_run.hpp"
 #include "quarrix/scan/scan_repo.hpp"
 #include "quarrix/util/env.hpp"
@@ -164,7 +165,12 @@ int run(const cli::Options& options) {
     progress.update(index, total, name);
   };
   if (options.report_file) so.on_unit = [&report](const scan::UnitDecision& d) { report.unit(d); };
-  const auto tools = options.verify ? std::make_shared<probes::ToolSession>(options.tool_limits) : nullptr;
+  std::shared_ptr<probes::ToolCache> cache;
+  if (options.verify && options.cache)
+    cache = std::make_shared<probes::ToolCache>(
+        options.cache_dir ? util::join_path(*options.cache_dir, probes::ToolCache::kFileName)
+                          : probes::ToolCache::default_path());
+  const auto tools = options.verify ? std::make_shared<probes::ToolSession>(options.tool_limits, cache) : nullptr;
   scan::ScanProbes probes = probes::default_probes(tools);
   // The driver asks for badges once per kept entity.
   probes.compute_badges = [&kept, badges = probes.compute_badges](const Json& verified, const Json& test_info) {
@@ -197,11 +203,16 @@ int run(const cli::Options& options) {
   }
 
   if (!options.quiet) {
+    if (const auto problem = cache ? cache->problem() : std::nullopt)
+      std::fprintf(stderr, "quarrix-scan: tool cache %s unusable (%s); continuing without it\n",
+                   cache->path().c_str(), one_line(*problem).c_str());
     std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s", units,
                  units == 1 ? "entity" : "entities", kept, units - kept, rows.size(), rows.size() == 1 ? "row" : "rows",
                  progress.elapsed_seconds());
     if (const std::size_t skipped = tools ? tools->runs_skipped() - skipped_ahead : 0)
       std::fprintf(stderr, "; %zu tool %s skipped (--tool-budget spent)", skipped, skipped == 1 ? "check" : "checks");
+    if (const std::size_t hits = tools ? tools->cache_hits() : 0)
+      std::fprintf(stderr, "; %zu tool %s from the cache", hits, hits == 1 ? "result" : "results");
     std::fputc('\n', stderr);
     const Json stats = llm::get_llm_stats();
     if (so.use_llm && !stats.empty()) std::fprintf(stderr, "%s\n", llm::format_llm_summary().c_str());

@@ -32,8 +32,9 @@ def scanner():
 
 
 @pytest.fixture()
-def run(scanner):
+def run(scanner, tmp_path):
     env = {k: v for k, v in os.environ.items() if k not in PROVIDER_KEYS}
+    env["XDG_CACHE_HOME"] = str(tmp_path / "xdg-cache")  # each test starts with no tool results kept
 
     def run_(*args, **kwargs):
         kwargs.setdefault("timeout", 300)
@@ -267,6 +268,29 @@ def test_no_verify_budget_and_memory_limit_leave_rows_unverified(run):
     assert json.loads(run(DEMO, "-q", "--tool-memory", "1M").stdout) == unverified
     # Ample limits change nothing.
     assert json.loads(run(DEMO, "-q", "--tool-budget", "3600", "--tool-memory", "4G").stdout) == checked
+
+
+def test_a_rescan_takes_tool_results_from_the_cache(run, tmp_path):
+    cache = tmp_path / "cache"
+    first = run(DEMO, "--cache-dir", cache)
+    second = run(DEMO, "--cache-dir", cache)
+    assert first.returncode == second.returncode == 0, first.stderr + second.stderr
+    assert json.loads(first.stdout) and second.stdout == first.stdout
+    checks = (1 if shutil.which("ghdl") else 0) + (5 if shutil.which("verilator") or shutil.which("iverilog") else 0)
+    assert "from the cache" not in first.stderr
+    assert ("; %d tool results from the cache\n" % checks in second.stderr) == bool(checks)
+    assert "from the cache" not in run(DEMO, "--cache-dir", cache, "--no-cache").stderr
+
+    # A corrupt cache is said once and changes no row; -q keeps it quiet.
+    corrupt = tmp_path / "corrupt"
+    corrupt.mkdir()
+    (corrupt / "tools.sqlite").write_bytes(b"\x5a" * 8192)
+    damaged = run(DEMO, "--cache-dir", corrupt)
+    assert damaged.returncode == 0 and damaged.stdout == first.stdout
+    if checks:
+        assert damaged.stderr.count("quarrix-scan: tool cache %s unusable (" % (corrupt / "tools.sqlite")) == 1
+        assert "; continuing without it\n" in damaged.stderr
+    assert run(DEMO, "-q", "--cache-dir", corrupt).stderr == ""
 
 
 def check_report_shape(doc):
