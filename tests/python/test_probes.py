@@ -37,6 +37,21 @@ def test_default_probes_limits():
         p.default_probes(False)  # keyword-only
 
 
+@pytest.mark.skipif(not (shutil.which("verilator") or shutil.which("iverilog")), reason="no Verilog tool")
+def test_default_probes_keep_tool_results_where_told(tmp_path):
+    files = [DEMO / "rtl" / "TECH" / "xilinx" / "ram_dp.v"]
+    answer = p.default_probes(cache_dir=tmp_path / "a").verify_verilog(files)
+    assert (tmp_path / "a" / "tools.sqlite").is_file()
+    assert p.default_probes(cache_dir=str(tmp_path / "a")).verify_verilog(files) == answer
+    assert p.default_probes(cache_dir=tmp_path / "b", cache=False).verify_verilog(files) == answer
+    assert not (tmp_path / "b").exists()
+    # An unusable cache is left aside.
+    (tmp_path / "c").write_text("not a directory")
+    assert p.default_probes(cache_dir=tmp_path / "c").verify_verilog(files) == answer
+    with pytest.raises(TypeError):
+        p.default_probes(cache_dir=3)
+
+
 def test_probes_take_str_and_pathlike():
     rtl = DEMO / "rtl"
     assert p.detect_library_name(DEMO) == p.detect_library_name(str(DEMO)) == "work"

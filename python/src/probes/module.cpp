@@ -14,10 +14,12 @@
 #include "quarrix/probes/badges.hpp"
 #include "quarrix/probes/default_probes.hpp"
 #include "quarrix/probes/library_name.hpp"
+#include "quarrix/probes/tool_cache.hpp"
 #include "quarrix/probes/test_infrastructure.hpp"
 #include "quarrix/probes/vendor_deps.hpp"
 #include "quarrix/probes/verilog_verify.hpp"
 #include "quarrix/probes/vhdl_standard.hpp"
+#include "quarrix/util/path.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -152,20 +154,28 @@ NB_MODULE(probes, m) {
 
   m.def(
       "default_probes",
-      [](bool verify, double tool_budget, double tool_memory) {
+      [](bool verify, double tool_budget, double tool_memory, nb::handle cache_dir, bool cache) {
         if (!(tool_budget >= 0) || !std::isfinite(tool_budget))
           throw nb::value_error("tool_budget must be a finite number of seconds >= 0");
         if (!(tool_memory >= 1) || !std::isfinite(tool_memory))
           throw nb::value_error("tool_memory must be a finite number of bytes >= 1");
+        using quarrix::probes::ToolCache;
+        const std::string cache_path =
+            cache_dir.is_none() ? ToolCache::default_path()
+                                : quarrix::util::join_path(path_arg(cache_dir, "cache_dir"), ToolCache::kFileName);
         std::shared_ptr<quarrix::probes::ToolSession> session;
         if (verify)
-          session = std::make_shared<quarrix::probes::ToolSession>(quarrix::probes::ToolLimits{
-              std::chrono::milliseconds(static_cast<long long>(tool_budget * 1000)),
-              static_cast<std::uint64_t>(tool_memory)});
+          session = std::make_shared<quarrix::probes::ToolSession>(
+              quarrix::probes::ToolLimits{std::chrono::milliseconds(static_cast<long long>(tool_budget * 1000)),
+                                          static_cast<std::uint64_t>(tool_memory)},
+              cache ? std::make_shared<ToolCache>(cache_path) : nullptr);
         return probes_object(quarrix::probes::default_probes(std::move(session)));
       },
       nb::kw_only(), "verify"_a = true, "tool_budget"_a = 600.0, "tool_memory"_a = double(std::uint64_t{2} << 30),
+      "cache_dir"_a.none() = nb::none(), "cache"_a = true,
       "A quarrix_core.ip_scanner.ScanProbes holding the built-in probes for one scan: its tool runs share a\n"
       "budget of tool_budget seconds, each may use tool_memory bytes of address space, and a command\n"
-      "repeated within the scan runs once. verify=False runs no tool.");
+      "repeated within the scan runs once. verify=False runs no tool. Tool results are kept between\n"
+      "scans in cache_dir/tools.sqlite (None: $XDG_CACHE_HOME/quarrix, else ~/.cache/quarrix);\n"
+      "cache=False keeps none. A cache that cannot be used is left aside without failing the scan.");
 }
