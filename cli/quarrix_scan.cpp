@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -151,11 +152,11 @@ int run(const cli::Options& options) {
   const Prepared p = prepare(options);
   if (!options.quiet) note_what_is_missing(options);
 
-  std::size_t tool_runs = 0;
+  std::atomic<std::size_t> tool_runs{0};  // read by the progress thread
   const cli::ProgressMode mode = options.quiet                 ? cli::ProgressMode::kOff
                                  : ::isatty(STDERR_FILENO) != 0 ? cli::ProgressMode::kTerminal
                                                                 : cli::ProgressMode::kLog;
-  cli::Progress progress(mode, [&] { return std::to_string(tool_runs) + (tool_runs == 1 ? " tool run" : " tool runs"); });
+  cli::Progress progress(mode, [&] { const std::size_t n = tool_runs; return std::to_string(n) + (n == 1 ? " tool run" : " tool runs"); });
   std::size_t units = 0;
   std::size_t kept = 0;
   cli::ScanReport report;

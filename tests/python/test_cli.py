@@ -8,9 +8,11 @@ import pty
 import re
 import resource
 import shutil
+import signal
 import stat
 import subprocess
 import threading
+import time
 
 import pytest
 
@@ -464,3 +466,53 @@ def test_progress_on_a_terminal(scanner):
     assert "[1/7] fifo_sync" in shown and "[7/7] " in shown
     assert "6 rows in" in shown
     assert json.loads(proc.stdout)  # rows stay clean of progress
+
+
+def fake_tool(directory, name, body):
+    """A stand-in for an HDL tool on PATH: answers --version, else runs `body` (sh)."""
+    path = directory / name
+    path.write_text(f'#!/bin/sh\n[ "$1" = "--version" ] && {{ echo "{name} 0.0"; exit 0; }}\n{body}\n')
+    path.chmod(0o755)
+
+
+def test_jobs_change_nothing_but_the_time(run, tmp_path):
+    rows = [run(DEMO, "-q", "--jobs", str(jobs)).stdout for jobs in (1, 4)]
+    assert json.loads(rows[0]) and rows[0] == rows[1]
+
+
+def test_progress_lines_in_a_log_and_no_tool_outlives_an_interrupt(scanner, tmp_path):
+    """Without a terminal, a slow scan prints a line every ten seconds; Ctrl-C with three checks
+    under way leaves no tool running."""
+    tools = tmp_path / "tools"
+    tools.mkdir()
+    pids = tmp_path / "pids"
+    fake_tool(tools, "verilator", f'echo $$ >> "{pids}"\nexec /bin/sleep 4')
+    env = {k: v for k, v in os.environ.items() if k not in PROVIDER_KEYS}
+    env.update(PATH=str(tools), XDG_CACHE_HOME=str(tmp_path / "cache"))
+    repo = tmp_path / "repo"
+    (repo / "rtl").mkdir(parents=True)
+    for i in range(3):
+        (repo / "rtl" / f"unit{i}.v").write_text(f"module unit{i}(input a); endmodule\n")
+    slow = subprocess.run([scanner, repo, "--jobs", "1", "--no-llm"], capture_output=True, text=True, env=env,
+                          timeout=120)
+    assert slow.returncode == 0, slow.stderr
+    assert re.search(r"^quarrix-scan: \d+/3 entities, \d+ tool runs?, \d+ s$", slow.stderr, re.M), slow.stderr
+
+    pids.unlink()
+    fake_tool(tools, "verilator", f'echo $$ >> "{pids}"\nexec /bin/sleep 60')
+    env["XDG_CACHE_HOME"] = str(tmp_path / "fresh-cache")  # the first scan's answers are kept there
+    proc = subprocess.Popen([scanner, repo, "--jobs", "3", "--no-llm", "-q"], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, env=env)
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline and (not pids.exists() or len(pids.read_text().split()) < 3):
+        time.sleep(0.1)
+    proc.send_signal(signal.SIGINT)
+    assert proc.wait(timeout=30) != 0
+    time.sleep(0.5)
+
+    def running(pid):  # a zombie has ended; an init that reaps slowly may keep it listed
+        try:
+            return pathlib.Path(f"/proc/{pid}/stat").read_text().split(") ")[1][0] != "Z"
+        except (FileNotFoundError, IndexError):
+            return False
+    assert [pid for pid in map(int, pids.read_text().split()) if running(pid)] == []

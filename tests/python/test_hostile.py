@@ -24,6 +24,7 @@ from dataclasses import dataclass
 import pytest
 
 TIME_LIMIT_S = 60
+TOOLS_TIME_LIMIT_S = 120  # with the HDL tools on PATH and a tool budget of 60 s
 MEMORY_LIMIT_MIB = 1024
 CANARY = "quarrix-canary-5d1f0c"
 LEAKED_UNIT = "canary_leak"
@@ -58,6 +59,20 @@ class Run:
     peak_mib: float
     output: str
     stderr: str
+    survivors: list  # processes of the scan's session still running after it ended
+
+
+def session_survivors(session):
+    """Processes of `session` that still run (zombies have ended; a slow init may keep them listed)."""
+    alive = []
+    for stat in pathlib.Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text().rsplit(") ", 1)[1].split()
+        except (OSError, IndexError):
+            continue
+        if int(fields[3]) == session and fields[0] != "Z":
+            alive.append(int(stat.parent.name))
+    return alive
 
 
 # GNU time forks the scan from a small process, so the peak it reports is the scan's alone.
@@ -81,6 +96,9 @@ def measured(argv, out_path, env):
     finally:
         timer.cancel()
     seconds = time.monotonic() - start
+    survivors = session_survivors(proc.pid)
+    for pid in survivors:
+        os.kill(pid, signal.SIGKILL)
     proc.returncode = os.waitstatus_to_exitcode(status)
     peak_kib = usage.ru_maxrss
     if GNU_TIME and rss_path.exists():
@@ -88,7 +106,7 @@ def measured(argv, out_path, env):
         peak_kib = int(lines[-1]) if lines and lines[-1].isdigit() else peak_kib
     output = out_path.read_text(errors="replace") if out_path.exists() else ""
     return Run(proc.returncode, seconds, peak_kib / 1024, output,
-               err_path.read_text(errors="replace")[-2000:])
+               err_path.read_text(errors="replace")[-2000:], survivors)
 
 
 def scanner_path():
@@ -97,10 +115,14 @@ def scanner_path():
 
 def scan(mode, repo, work, granularity="all", tools=False):
     """Scans repo through the binding with probes that do no work ("inproc") or with the built-in
-    probes ("builtin"), or through quarrix-scan ("cli")."""
+    probes ("builtin"), or through quarrix-scan without ("cli") or with the HDL tools ("cli-tools")."""
     env = {k: v for k, v in os.environ.items() if k not in PROVIDER_KEYS}
     out = work / f"rows-{mode}-{granularity}.json"
     out.unlink(missing_ok=True)
+    extra = []
+    if mode == "cli-tools":
+        tools = True
+        extra = ["--tool-budget", "60", "--no-cache"]
     if not tools:
         # No HDL tools on PATH: the bounds are the scanner's own, not GHDL's or Verilator's
         # (each tool call has its own time limit).
@@ -110,7 +132,7 @@ def scan(mode, repo, work, granularity="all", tools=False):
         argv = [sys.executable, "-c", SCAN_IN_PROCESS, str(repo), str(out), granularity, mode]
     else:
         argv = [scanner_path(), str(repo), "--namespace", "hostile", "--granularity", granularity, "--no-llm",
-                "-q", "-o", str(out)]
+                "-q", "-o", str(out), *extra]
     return measured(argv, out, env)
 
 
@@ -365,8 +387,10 @@ def checked_scan(case, mode, work, granularity, memory_limit_mib=MEMORY_LIMIT_MI
     run = scan(mode, work / "repo", work, granularity)
     record(case, mode, granularity, run)
     assert run.returncode == 0, run.stderr
-    assert run.seconds <= TIME_LIMIT_S, f"{case}: {run.seconds:.1f} s"
+    time_limit = TOOLS_TIME_LIMIT_S if mode == "cli-tools" else TIME_LIMIT_S
+    assert run.seconds <= time_limit, f"{case}: {run.seconds:.1f} s"
     assert run.peak_mib <= memory_limit_mib, f"{case}: {run.peak_mib:.0f} MiB"
+    assert run.survivors == [], f"{case}: tool processes outlived the scan"
     assert CANARY not in run.output and LEAKED_UNIT not in run.output
     return json.loads(run.output)
 
@@ -383,16 +407,21 @@ def baseline(mode, factory):
     return _baselines[mode]
 
 
+HDL_TOOLS = ("ghdl", "verilator", "iverilog")
+
+
 def hostile_params():
     for case in CASES:
-        for mode in ("inproc", "cli"):
+        for mode in ("inproc", "cli", "cli-tools"):
             yield pytest.param(case, mode, id=f"{case.__name__}-{mode}")
 
 
 @pytest.mark.parametrize("builder,mode", hostile_params())
 def test_hostile_repository(builder, mode, tmp_path_factory):
-    if mode == "cli" and not scanner_path():
+    if mode.startswith("cli") and not scanner_path():
         pytest.skip("quarrix-scan is neither on PATH nor named by QUARRIX_SCAN")
+    if mode == "cli-tools" and not all(shutil.which(tool) for tool in HDL_TOOLS):
+        pytest.skip("the tools case needs ghdl, verilator and iverilog on PATH (scripts/install-deps.sh)")
     case = builder.__name__
     work = build(case, builder, tmp_path_factory)
     expected = baseline(mode, tmp_path_factory)
