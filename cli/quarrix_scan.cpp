@@ -179,12 +179,23 @@ int run(const cli::Options& options) {
     return badges(verified, test_info);
   };
 
+  // Checks run ahead are counted as they run; the scan proper then finds
+  // them answered and reports them unit by unit.
+  const bool ahead = tools && options.jobs > 1;
+  std::atomic<bool> scanning{!ahead};
+  if (tools)
+    tools->observe([&](const probes::ToolRunRecord& run) {
+      if (!run.cached && scanning == !ahead) ++tool_runs;
+      if (scanning && options.report_file) report.tool_run(run);
+    });
+
   Json rows;
   std::size_t skipped_ahead = 0;  // budget refusals of the checks run ahead, asked again by the scan
   try {
-    if (tools && options.jobs > 1) {
+    if (ahead) {
       cli::prefetch_tool_checks(p.repo, so, probes, *tools, options.jobs);
       skipped_ahead = tools->runs_skipped();
+      scanning = true;
     }
     rows = scan::scan_repo(p.repo, p.ns, p.url, p.tag, p.commit, probes, so);
   } catch (...) {

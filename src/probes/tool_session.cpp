@@ -6,6 +6,10 @@
 
 #include "digest128.hpp"
 #include "tool_inputs.hpp"
+#include "quarrix/probes/tool_cache.hpp"
+#include "quarrix/util/path.hpp"
+#include "quarrix/util/regex.hpp"
+#include "quarrix/util/text.hpp"
 
 namespace quarrix::probes {
 
@@ -67,41 +71,91 @@ std::string ToolSession::cache_key(const std::vector<std::string>& argv, const R
   return detail::digest128(text).bytes();
 }
 
+namespace {
+
+// The line of a tool's error output that says what went wrong: the first that
+// mentions an error, else the first that is not blank.
+std::string first_error_line(const std::string& err) {
+  static const util::Regex error_re("error", util::kIgnoreCase);
+  std::string first;
+  for (const std::string& line : util::splitlines(err)) {
+    const std::string_view text = util::strip(line);
+    if (text.empty()) continue;
+    if (error_re.search(text)) return util::slice(text, 0, 300);
+    if (first.empty()) first = util::slice(text, 0, 300);
+  }
+  return first;
+}
+
+ToolRunRecord record_of(const std::vector<std::string>& argv, const std::optional<RunResult>& result,
+                        double seconds, bool from_cache) {
+  ToolRunRecord record;
+  record.tool = util::path_name(argv[0]);
+  record.verdict = !result                ? "skipped (budget)"
+                   : !result->started     ? "not started"
+                   : result->timed_out    ? "timed out"
+                   : result->succeeded()  ? "passed"
+                                          : "failed";
+  if (result) record.first_error = first_error_line(result->err);
+  record.seconds = seconds;
+  record.cached = from_cache;
+  return record;
+}
+
+}  // namespace
+
 std::optional<RunResult> ToolSession::run(const std::vector<std::string>& argv, const RunOptions& options) {
-  if (!cache_ || argv.empty() || is_version_query(argv)) return run_in_session(argv, options);
+  Done how;
+  std::optional<RunResult> result = answer(argv, options, how);
+  if (observer_ && !argv.empty() && !is_version_query(argv))
+    observer_(record_of(argv, result, how.seconds, how.from_cache));
+  return result;
+}
+
+std::optional<RunResult> ToolSession::answer(const std::vector<std::string>& argv, const RunOptions& options,
+                                             Done& how) {
+  if (!cache_ || argv.empty() || is_version_query(argv)) return run_in_session(argv, options, how);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (const auto it = done_.find(key_of(argv, options.cwd)); it != done_.end()) return it->second;
+    if (const auto it = done_.find(key_of(argv, options.cwd)); it != done_.end()) {
+      how = it->second;
+      return how.result;
+    }
   }
   RunOptions ask;
   ask.timeout = options.timeout;
   ask.capture_stdout = true;
-  const std::optional<RunResult> version = run_in_session({argv[0], "--version"}, ask);
+  Done asked;
+  const std::optional<RunResult> version = run_in_session({argv[0], "--version"}, ask, asked);
   if (!version) return std::nullopt;  // counted as skipped: this check is given up
-  if (!version->succeeded()) return run_in_session(argv, options);
+  if (!version->succeeded()) return run_in_session(argv, options, how);
 
   const std::string key = cache_key(argv, options, version->out);
   if (std::optional<CachedRun> hit = cache_->find(key)) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++cache_hits_;
-    return done_.emplace(key_of(argv, options.cwd), std::move(hit->result)).first->second;
+    how = {std::move(hit->result), std::chrono::duration<double>(hit->duration).count(), true};
+    return done_.emplace(key_of(argv, options.cwd), how).first->second.result;
   }
   const auto start = Clock::now();
-  std::optional<RunResult> result = run_in_session(argv, options);
+  std::optional<RunResult> result = run_in_session(argv, options, how);
   if (result && result->started)
     cache_->store(key, {*result, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)});
   return result;
 }
 
 std::optional<RunResult> ToolSession::run_in_session(const std::vector<std::string>& argv,
-                                                     const RunOptions& options) {
+                                                     const RunOptions& options, Done& how) {
   const Key key = key_of(argv, options.cwd);
   RunOptions limited = options;
   limited.memory_limit = limits_.memory_bytes;
   bool cut_to_budget;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (const auto it = done_.find(key); it != done_.end()) return it->second;
+    if (const auto it = done_.find(key); it != done_.end()) {
+      how = it->second;
+      return how.result;
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limits_.budget - spent_);
     if (left <= std::chrono::milliseconds::zero()) {
       ++skipped_;
@@ -120,8 +174,8 @@ std::optional<RunResult> ToolSession::run_in_session(const std::vector<std::stri
     ++skipped_;
     return std::nullopt;
   }
-  done_.emplace(key, result);
-  return result;
+  how = {std::move(result), std::chrono::duration<double>(took).count(), false};
+  return done_.emplace(key, how).first->second.result;
 }
 
 std::size_t ToolSession::runs_skipped() const {

@@ -94,6 +94,7 @@ bool verify_verilog(const std::vector<std::string>& files, ToolSession& session)
   RunOptions options;
   options.timeout = tool_timeout();
   options.cwd = workdir->path();
+  options.capture_stderr = true;  // its first error line goes into the scan's report
   const std::optional<RunResult> run = session.run(*argv, options);
   return run && run->succeeded();
 }

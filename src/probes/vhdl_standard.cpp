@@ -41,6 +41,7 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
     RunOptions options;
     options.timeout = tool_timeout();
     options.cwd = workdir.path();
+    options.capture_stderr = true;  // its first error line goes into the scan's report
     const std::optional<RunResult> run = session.run(argv, options);
     if (!run) break;  // out of budget
     if (run->succeeded()) return {standard, true};

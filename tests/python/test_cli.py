@@ -516,3 +516,25 @@ def test_progress_lines_in_a_log_and_no_tool_outlives_an_interrupt(scanner, tmp_
         except (FileNotFoundError, IndexError):
             return False
     assert [pid for pid in map(int, pids.read_text().split()) if running(pid)] == []
+
+
+def test_report_tells_each_check_its_verdict_first_error_and_cache(scanner, tmp_path):
+    tools = tmp_path / "tools"
+    tools.mkdir()
+    fake_tool(tools, "verilator", 'echo "- V e r i l a t i o n" >&2\necho "%Error: rtl/bad.v:1: syntax error" >&2\nexit 1')
+    env = {k: v for k, v in os.environ.items() if k not in PROVIDER_KEYS}
+    env.update(PATH=str(tools))
+    repo = tmp_path / "repo"
+    (repo / "rtl").mkdir(parents=True)
+    (repo / "rtl" / "bad.v").write_text("module bad(input a); endmodul\n")
+    report = tmp_path / "report.json"
+    for cached in (False, True):
+        out = subprocess.run([scanner, repo, "-q", "--no-llm", "--cache-dir", tmp_path / "cache", "--report", report],
+                             capture_output=True, text=True, env=env, timeout=120)
+        assert out.returncode == 0, out.stderr
+        doc = json.loads(report.read_text())
+        check_report_shape(doc)
+        [unit] = doc["units"]
+        [check] = unit["tool_runs"]
+        assert (check["tool"], check["verdict"], check["cached"]) == ("verilator", "failed", cached)
+        assert check["first_error"] == "%Error: rtl/bad.v:1: syntax error"

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 
 #include "quarrix/probes/tool_cache.hpp"
 #include "quarrix/probes/tool_run.hpp"
+#include "quarrix/probes/tool_run_record.hpp"
 
 namespace quarrix::probes {
 
@@ -56,6 +58,12 @@ class ToolSession {
   // stored.
   std::optional<RunResult> run(const std::vector<std::string>& argv, const RunOptions& options);
 
+  // Told of every run() but version queries: the tool, its verdict, the first
+  // line of its error output, the seconds it took and whether the answer came
+  // from the cache. Set before the session is used; called on the thread that
+  // asked.
+  void observe(std::function<void(const ToolRunRecord&)> observer) { observer_ = std::move(observer); }
+
   std::size_t runs_skipped() const;
   std::size_t cache_hits() const;
   const std::shared_ptr<ToolCache>& cache() const { return cache_; }
@@ -64,8 +72,17 @@ class ToolSession {
   using Key = std::pair<std::uint64_t, std::uint64_t>;  // two independent hashes of the command
   static std::string command_text(const std::vector<std::string>& argv, const std::string& cwd);
   static Key key_of(const std::vector<std::string>& argv, const std::string& cwd);
-  // run() without the persistent cache.
-  std::optional<RunResult> run_in_session(const std::vector<std::string>& argv, const RunOptions& options);
+  // An answer kept for the rest of the session, with how it was got.
+  struct Done {
+    RunResult result;
+    double seconds = 0;
+    bool from_cache = false;
+  };
+  // run() without the observer; `how` tells how an answer was got.
+  std::optional<RunResult> answer(const std::vector<std::string>& argv, const RunOptions& options, Done& how);
+  // answer() without the persistent cache.
+  std::optional<RunResult> run_in_session(const std::vector<std::string>& argv, const RunOptions& options,
+                                          Done& how);
   std::string cache_key(const std::vector<std::string>& argv, const RunOptions& options, const std::string& version);
 
   const ToolLimits limits_;
@@ -77,7 +94,8 @@ class ToolSession {
   std::size_t cache_hits_ = 0;
   // Keys, not commands: a scan of thousands of long compile lists would
   // otherwise keep every list.
-  std::map<Key, RunResult> done_;
+  std::map<Key, Done> done_;
+  std::function<void(const ToolRunRecord&)> observer_;
 };
 
 }  // namespace quarrix::probes
