@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -91,6 +92,7 @@ struct ChildSetup {
   std::optional<rlimit> address_space;
   int out_fd = -1, err_fd = -1;
   int status_fd = -1;  // close-on-exec; receives errno when the child cannot exec
+  pid_t parent = 0;
 };
 
 // In the child: tells the parent why it could not exec.
@@ -109,6 +111,10 @@ struct ChildSetup {
   for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);
   // Own process group, so a timeout can kill everything the tool started.
   ::setpgid(0, 0);
+  // Killed with us, should we die between starting it and recording it among
+  // the running tools (a signal then finds nothing to kill).
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != setup.parent) ::_exit(127);
   const int null_fd = ::open("/dev/null", O_RDONLY);
   if (null_fd < 0 || ::dup2(null_fd, 0) < 0 || ::dup2(setup.out_fd, 1) < 0 || ::dup2(setup.err_fd, 2) < 0)
     exit_with_errno(setup.status_fd);
@@ -145,6 +151,7 @@ pid_t start_child(const std::vector<std::string>& argv, const RunOptions& option
   setup.out_fd = out_fd;
   setup.err_fd = err_fd;
   setup.status_fd = status_pipe[1];
+  setup.parent = ::getpid();
 
   // No handler of ours may run in the child before it has reset them.
   sigset_t all, old;
