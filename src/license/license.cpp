@@ -5,6 +5,7 @@
 
 #include "quarrix/util/directory.hpp"
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/regex.hpp"
 #include "quarrix/util/text.hpp"
@@ -201,7 +202,9 @@ std::string detect_license(const std::string& repo_path) {
   return untitled_license(*text);
 }
 
-std::string spdx_expression_in(const std::string& source_path) {
+namespace {
+
+std::string read_spdx_expression(const std::string& source_path) {
   constexpr std::string_view kTag = "SPDX-License-Identifier:";
   constexpr std::size_t kLines = 64, kMaxChars = 120;
   const auto text = util::read_text_file(source_path);
@@ -223,6 +226,14 @@ std::string spdx_expression_in(const std::string& source_path) {
     start = end + 1;
   }
   return "";
+}
+
+}  // namespace
+
+std::string spdx_expression_in(const std::string& source_path) {
+  // Asked once per unit: a file of many units is read and searched once.
+  static const util::FileMemoKey key;
+  return *util::memo_per_file<std::string>(source_path, key, [&] { return read_spdx_expression(source_path); });
 }
 
 std::string classify_license(std::string_view spdx_id) {
