@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <nanobind/nanobind.h>
@@ -43,12 +44,24 @@ nb::object probes_object(quarrix::scan::ScanProbes p) {
     }
     return from_json(result);
   };
-  nb::object library = nb::cpp_function(
-      [fn = p.detect_library_name, call](nb::handle repo) {
-        const std::string root = path_arg(repo, "repo_path");
-        return call([&] { return fn(root); });
-      },
-      "repo_path"_a);
+  // The probes that take the repository root, and those that take a compile list.
+  const auto on_root = [call](std::function<Json(const std::string&)> fn) {
+    return nb::cpp_function(
+        [fn = std::move(fn), call](nb::handle repo) {
+          const std::string root = path_arg(repo, "repo_path");
+          return call([&] { return fn(root); });
+        },
+        "repo_path"_a);
+  };
+  const auto on_files = [call](std::function<Json(const quarrix::scan::PathList&)> fn) {
+    return nb::cpp_function(
+        [fn = std::move(fn), call](nb::handle files) {
+          const auto paths = quarrix::py::path_list_arg(files, "files", true);
+          return call([&] { return fn(paths); });
+        },
+        "files"_a);
+  };
+  nb::object library = on_root(p.detect_library_name);
   nb::object standard = nb::cpp_function(
       [fn = p.detect_vhdl_standard, call](nb::handle files, nb::handle library_name) {
         const auto paths = quarrix::py::path_list_arg(files, "files", true);
@@ -57,18 +70,8 @@ nb::object probes_object(quarrix::scan::ScanProbes p) {
         return nb::steal<nb::tuple>(PySequence_Tuple(pair.ptr()));
       },
       "files"_a, "library"_a);
-  nb::object vendor = nb::cpp_function(
-      [fn = p.detect_vendor_deps, call](nb::handle files) {
-        const auto paths = quarrix::py::path_list_arg(files, "files", true);
-        return call([&] { return fn(paths); });
-      },
-      "files"_a);
-  nb::object tests = nb::cpp_function(
-      [fn = p.detect_test_infrastructure, call](nb::handle repo) {
-        const std::string root = path_arg(repo, "repo_path");
-        return call([&] { return fn(root); });
-      },
-      "repo_path"_a);
+  nb::object vendor = on_files(p.detect_vendor_deps);
+  nb::object tests = on_root(p.detect_test_infrastructure);
   nb::object badges = nb::cpp_function(
       [fn = p.compute_badges](nb::handle verified, nb::handle test_info) {
         const int truth = PyObject_IsTrue(verified.ptr());
@@ -76,12 +79,7 @@ nb::object probes_object(quarrix::scan::ScanProbes p) {
         return from_json(fn(Json(truth != 0), quarrix::py::to_json(test_info, "test_info")));
       },
       "verified"_a, "test_info"_a);
-  nb::object verilog = nb::cpp_function(
-      [fn = p.verify_verilog, call](nb::handle files) {
-        const auto paths = quarrix::py::path_list_arg(files, "files", true);
-        return call([&] { return fn(paths); });
-      },
-      "files"_a);
+  nb::object verilog = on_files(p.verify_verilog);
   return nb::module_::import_("quarrix_core.ip_scanner")
       .attr("ScanProbes")(library, standard, vendor, tests, badges, verilog);
 }
