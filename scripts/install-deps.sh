@@ -9,9 +9,14 @@ debian_packages=(
   libpcre2-dev libcurl4-openssl-dev nlohmann-json3-dev libutf8proc-dev libsqlite3-dev libgtest-dev libyaml-cpp-dev
   python3-dev python3-pip
   ghdl verilator iverilog
+  graphviz chromium chromium-driver
   time
 )
-python_packages=("scikit-build-core>=0.10" "nanobind>=2.0" "pytest>=7")
+python_packages=("scikit-build-core>=0.10" "nanobind>=2.0" "pytest>=7"
+  # quarrix-batch
+  "dask[distributed]>=2023.1" "PyYAML>=6" "tqdm>=4.60"
+  # quarrix-review and its browser tests
+  "starlette>=0.27" "uvicorn>=0.20" "Jinja2>=3.1" "python-multipart>=0.0.6" "httpx>=0.24" "selenium>=4.10")
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
@@ -27,10 +32,10 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 python3 - "${python_packages[@]}" <<'PY' || python3 -m pip install -q "${python_packages[@]}"
-import sys
+import re, sys
 from importlib.metadata import version, PackageNotFoundError
 for req in sys.argv[1:]:
-    name = req.split(">=")[0]
+    name = re.split(r"[\[>=<]", req)[0]
     try:
         version(name)
     except PackageNotFoundError:
