@@ -1,0 +1,207 @@
+"""The review web application: list, row and repository pages and the verdict form."""
+
+from __future__ import annotations
+
+import hmac
+import json
+import secrets
+from pathlib import Path
+from urllib.parse import urlencode, urlsplit
+
+from jinja2 import Environment, FileSystemLoader, select_autoescape
+from starlette.applications import Starlette
+from starlette.concurrency import run_in_threadpool
+from starlette.exceptions import HTTPException
+from starlette.middleware import Middleware
+from starlette.middleware.trustedhost import TrustedHostMiddleware
+from starlette.requests import Request
+from starlette.responses import HTMLResponse, RedirectResponse
+from starlette.routing import Mount, Route
+from starlette.staticfiles import StaticFiles
+
+from . import graph
+from .guards import BodyLimit, SecurityHeaders
+from .row_index import FACETS, PAGE_SIZES, SORTS, VERDICT_STATES, ListQuery, RowIndex, verdict_state
+from .rows import RowSet
+from .sources import SourceTree, SourceUnavailable, own_file
+from .verdict_file import VerdictFile, VerdictFileError
+
+HERE = Path(__file__).resolve().parent
+LOOPBACK_NAMES = ["127.0.0.1", "localhost", "::1"]
+UNIT_ROLES = ("top", "component", "primitive")
+FACET_LABELS = {"namespace": "Namespace", "role": "Role", "desc_source": "Description source",
+                "license_class": "Licence class", "verified": "Verified", "verdict": "Verdict"}
+SORT_LABELS = {"namespace": "Namespace", "name": "Name", "role": "Role", "desc_source": "Source",
+               "license": "Licence", "verified": "Verified", "verdict": "Verdict"}
+# List parameters a row page carries so that next/previous follow the list it came from.
+CONTEXT_PARAMS = (*FACETS, "q", "sort", "dir")
+
+
+def safe_link(url) -> str | None:
+    """`url` when it is an absolute http(s) address, else None: a row's URL is not trusted."""
+    if not isinstance(url, str):
+        return None
+    try:
+        parts = urlsplit(url.strip())
+    except ValueError:
+        return None
+    return url.strip() if parts.scheme in ("http", "https") and parts.netloc else None
+
+
+class Review:
+    """What the pages share: the rows, their index, the verdict file and the sources."""
+
+    def __init__(self, rows: RowSet, index_dir, repo_root=None):
+        self.rows = rows
+        self.index = RowIndex(rows)
+        self.verdicts = VerdictFile(index_dir)
+        self.sources = SourceTree(repo_root)
+        self.csrf_token = secrets.token_urlsafe(32)
+        self._graphs: dict = {}
+        self.index.warm(self.verdicts.state().entries)
+
+    def row_url(self, index: int, context: dict | None = None) -> str:
+        return f"/rows/{index}" + (f"?{urlencode(context)}" if context else "")
+
+    def graph(self, namespace: str):
+        """(svg, nodes drawn, units) for a namespace, drawn once per server."""
+        if namespace not in self._graphs:
+            dot_text, drawn, units = graph.dot_source(self.rows, namespace, self.row_url)
+            self._graphs[namespace] = (graph.render_svg(dot_text) if drawn else "", drawn, units)
+        return self._graphs[namespace]
+
+
+def _templates(review: Review) -> Environment:
+    env = Environment(loader=FileSystemLoader(HERE / "templates"),
+                      autoescape=select_autoescape(["html"], default_for_string=True, default=True))
+    env.globals.update(facets=FACETS, facet_labels=FACET_LABELS, sorts=SORTS, sort_labels=SORT_LABELS,
+                       page_sizes=PAGE_SIZES, verdict_states=VERDICT_STATES, csrf_token=review.csrf_token,
+                       safe_link=safe_link, row_url=review.row_url)
+    env.filters["pretty_json"] = lambda value: json.dumps(value, indent=2, ensure_ascii=False)
+    return env
+
+
+def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> Starlette:
+    review = Review(rows, index_dir, repo_root)
+    env = _templates(review)
+
+    def render(name: str, status_code: int = 200, **context) -> HTMLResponse:
+        state = review.verdicts.state()
+        html = env.get_template(name).render(file_state=state, verdict_path=str(review.verdicts.path), **context)
+        return HTMLResponse(html, status_code=status_code)
+
+    def check_post(request: Request, form) -> None:
+        """A state change must come from our own page: same origin, our token."""
+        origin = request.headers.get("origin")
+        if origin and origin != "null" and urlsplit(origin).netloc != request.headers.get("host"):
+            raise HTTPException(403, "Cross-origin request refused")
+        token = form.get("csrf", "")
+        if not isinstance(token, str) or not hmac.compare_digest(token.encode(), review.csrf_token.encode()):
+            raise HTTPException(403, "Missing or wrong form token; reload the page and try again")
+
+    def row_index(request: Request) -> int:
+        index = request.path_params["index"]
+        if not 0 <= index < len(rows):
+            raise HTTPException(404, f"No row {index}")
+        return index
+
+    def list_page(request: Request):
+        query = ListQuery.from_params(request.query_params)
+        entries = review.verdicts.state().entries
+        result = review.index.run(query, entries)
+        context = {k: v for k, v in query.params(page=None, per=None).items() if k in CONTEXT_PARAMS}
+        return render("list.html", query=query, result=result, rows=rows, context=context,
+                      states={i: verdict_state(entries, rows.key(i)) for i in result.indices},
+                      namespaces=len(rows.by_namespace))
+
+    def row_page(request: Request, error: str = "", status_code: int = 200, text: str | None = None):
+        index = row_index(request)
+        context = {k: v for k, v in request.query_params.items() if k in CONTEXT_PARAMS and v}
+        query = ListQuery.from_params(context)
+        entries = review.verdicts.state().entries
+        ordered = review.index.ordered(query, entries)
+        try:
+            position = ordered.index(index)
+        except ValueError:
+            position = None
+        row = rows.row(index)
+        record = entries.get(rows.key(index))
+        record = record if isinstance(record, dict) else None
+        if text is None:
+            locked = record.get("locked_text") if record else None
+            text = locked if isinstance(locked, str) and locked.strip() else rows.descriptions[index]
+        unit = source_problem = None
+        path = own_file(row) if rows.roles[index] in UNIT_ROLES else None
+        if path is None:
+            source_problem = "a repository or subproject row has no single source file"
+        else:
+            try:
+                unit = review.sources.unit(rows.namespaces[index], path)
+            except SourceUnavailable as exc:
+                source_problem = str(exc)
+        return render("row.html", status_code=status_code, index=index, row=row, rows=rows, record=record,
+                      state=verdict_state(entries, rows.key(index)), text=text, unit=unit,
+                      source_problem=source_problem, context=context, error=error,
+                      saved=request.query_params.get("saved", ""), position=position, total=len(ordered),
+                      prev_index=ordered[position - 1] if position else None,
+                      next_index=ordered[position + 1] if position is not None and position + 1 < len(ordered)
+                      else None)
+
+    async def set_verdict(request: Request):
+        index = row_index(request)
+        form = await request.form()
+        check_post(request, form)
+        verdict, text = form.get("verdict", ""), form.get("locked_text", "")
+        context = {k: v for k, v in form.items() if k.startswith("ctx_") and v}
+        context = {k[4:]: v for k, v in context.items() if k[4:] in CONTEXT_PARAMS}
+        text = text.replace("\r\n", "\n") if isinstance(text, str) else ""
+        try:
+            await run_in_threadpool(review.verdicts.set_verdict, rows.key(index), verdict, text)
+        except VerdictFileError as exc:
+            request.scope["query_string"] = urlencode(context).encode()
+            return row_page(request, error=str(exc), status_code=409, text=text)
+        return RedirectResponse(review.row_url(index, {**context, "saved": verdict}), status_code=303)
+
+    async def convert(request: Request):
+        form = await request.form()
+        check_post(request, form)
+        try:
+            await run_in_threadpool(review.verdicts.convert_flat)
+        except VerdictFileError as exc:
+            return render("message.html", status_code=409, title="Not converted", message=str(exc))
+        return RedirectResponse("/", status_code=303)
+
+    def repo_page(request: Request):
+        namespace = request.query_params.get("namespace", "")
+        members = rows.by_namespace.get(namespace)
+        if not members:
+            raise HTTPException(404, "No rows in that namespace")
+        svg, problem, drawn, units = "", "", 0, 0
+        try:
+            svg, drawn, units = review.graph(namespace)
+        except graph.GraphUnavailable as exc:
+            problem = str(exc)
+        entries = review.verdicts.state().entries
+        return render("repo.html", namespace=namespace, members=members, rows=rows, svg=svg, problem=problem,
+                      drawn=drawn, units=units, states={i: verdict_state(entries, rows.key(i)) for i in members})
+
+    async def http_error(request: Request, exc: HTTPException):
+        return render("message.html", status_code=exc.status_code, title=f"Error {exc.status_code}",
+                      message=exc.detail)
+
+    routes = [
+        Route("/", list_page),
+        Route("/rows/{index:int}", row_page),
+        Route("/rows/{index:int}/verdict", set_verdict, methods=["POST"]),
+        Route("/repo", repo_page),
+        Route("/verdict-file/convert", convert, methods=["POST"]),
+        Mount("/static", StaticFiles(directory=HERE / "static"), name="static"),
+    ]
+    middleware = [
+        Middleware(SecurityHeaders),
+        Middleware(TrustedHostMiddleware, allowed_hosts=allowed_hosts or LOOPBACK_NAMES),
+        Middleware(BodyLimit),
+    ]
+    app = Starlette(routes=routes, middleware=middleware, exception_handlers={HTTPException: http_error})
+    app.state.review = review
+    return app

@@ -1,0 +1,236 @@
+"""Filtering, counting, sorting and paging the rows for the list page.
+
+Each filter value has its set of row numbers, built once; a request
+intersects the sets of its filters, so its cost follows the rows it keeps,
+not a Python test per row per filter. Counts per filter are taken over the
+rows the other filters keep, the usual faceted-search rule: choosing a value
+shows how many rows each other choice would give.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import threading
+from collections import Counter
+from typing import Mapping
+
+from .rows import RowSet
+from .verdict_file import VERDICTS
+
+FACETS = ("namespace", "role", "desc_source", "license_class", "verified", "verdict")
+SORTS = ("namespace", "name", "role", "desc_source", "license", "verified", "verdict")
+PAGE_SIZES = (50, 100, 200)
+UNREVIEWED = "unreviewed"
+OTHER_VERDICT = "other"     # a record whose verdict is none of the three known words
+VERDICT_STATES = (UNREVIEWED, *VERDICTS, OTHER_VERDICT)
+MAX_QUERY_CHARS = 200
+
+
+def verdict_state(entries: Mapping, key: str) -> str:
+    record = entries.get(key)
+    if record is None:
+        return UNREVIEWED
+    verdict = record.get("verdict") if isinstance(record, dict) else None
+    return verdict if verdict in VERDICTS else OTHER_VERDICT
+
+
+@dataclasses.dataclass(frozen=True)
+class ListQuery:
+    """What the list page was asked for, read leniently from the URL."""
+
+    filters: tuple = ()            # ((facet, value), ...) in FACETS order, only the chosen ones
+    text: str = ""
+    sort: str = "namespace"
+    descending: bool = False
+    page: int = 1
+    page_size: int = PAGE_SIZES[0]
+
+    @classmethod
+    def from_params(cls, params: Mapping[str, str]) -> "ListQuery":
+        filters = tuple((f, params[f]) for f in FACETS if params.get(f))
+        sort = params.get("sort", "namespace")
+        try:
+            page = max(1, int(params.get("page", "1")))
+        except ValueError:
+            page = 1
+        try:
+            page_size = int(params.get("per", PAGE_SIZES[0]))
+        except ValueError:
+            page_size = PAGE_SIZES[0]
+        return cls(filters=filters,
+                   text=" ".join(params.get("q", "").split())[:MAX_QUERY_CHARS],
+                   sort=sort if sort in SORTS else "namespace",
+                   descending=params.get("dir") == "desc",
+                   page=page,
+                   page_size=page_size if page_size in PAGE_SIZES else PAGE_SIZES[0])
+
+    def params(self, **changes) -> dict:
+        """URL parameters of this query with `changes` applied (None removes one)."""
+        out = dict(self.filters)
+        if self.text:
+            out["q"] = self.text
+        if self.sort != "namespace":
+            out["sort"] = self.sort
+        if self.descending:
+            out["dir"] = "desc"
+        if self.page != 1:
+            out["page"] = str(self.page)
+        if self.page_size != PAGE_SIZES[0]:
+            out["per"] = str(self.page_size)
+        for name, value in changes.items():
+            if value is None or value == "":
+                out.pop(name, None)
+            else:
+                out[name] = str(value)
+        return out
+
+    def value(self, facet: str) -> str:
+        return dict(self.filters).get(facet, "")
+
+
+@dataclasses.dataclass
+class ListResult:
+    total: int                    # rows the query keeps
+    page: int                     # the page shown, clamped to the last one
+    pages: int
+    indices: list                 # row numbers on the page, in order
+    counts: dict                  # facet -> [(value, count)], every value the rows hold
+
+
+class _VerdictColumn:
+    """The verdict state of every row for one version of the verdict map."""
+
+    def __init__(self, rows: RowSet, entries: Mapping):
+        self.entries = entries
+        self.column = [verdict_state(entries, rows.key(i)) for i in range(len(rows))]
+        order = {state: n for n, state in enumerate(VERDICT_STATES)}
+        self.sort_key = [order[state] for state in self.column]
+        self.postings: dict = {}
+        for i, state in enumerate(self.column):
+            self.postings.setdefault(state, []).append(i)
+        self.sets = {state: frozenset(ix) for state, ix in self.postings.items()}
+        self.totals = Counter(self.column)
+
+
+class RowIndex:
+    def __init__(self, rows: RowSet):
+        self.rows = rows
+        self.columns = {"namespace": rows.namespaces, "role": rows.roles, "desc_source": rows.desc_sources,
+                        "license_class": rows.license_classes, "verified": rows.verified}
+        self._lock = threading.Lock()
+        self._sets: dict = {}          # (facet, value) -> frozenset of row numbers
+        self._totals = {f: Counter(col) for f, col in self.columns.items()}
+        self._orders: dict = {}        # sort -> row numbers in ascending order (static sorts)
+        self._ranks: dict = {}         # sort -> rank of each row (static sorts)
+        self._words: dict = {}         # search word -> frozenset, a bounded cache
+        self._verdicts: _VerdictColumn | None = None
+
+    def warm(self, entries: Mapping) -> None:
+        """Build what the first requests would otherwise wait for."""
+        self._verdict_column(entries)
+        for sort in SORTS:
+            if sort != "verdict":
+                self._rank(sort)
+
+    # -- building blocks -------------------------------------------------------
+
+    def _verdict_column(self, entries: Mapping) -> _VerdictColumn:
+        current = self._verdicts
+        if current is None or current.entries is not entries:
+            current = _VerdictColumn(self.rows, entries)
+            self._verdicts = current
+        return current
+
+    def _set(self, facet: str, value: str, verdicts: _VerdictColumn) -> frozenset:
+        if facet == "verdict":
+            return verdicts.sets.get(value, frozenset())
+        key = (facet, value)
+        found = self._sets.get(key)
+        if found is None:
+            col = self.columns[facet]
+            found = frozenset(i for i, v in enumerate(col) if v == value)
+            with self._lock:
+                self._sets[key] = found
+        return found
+
+    def _word_set(self, word: str) -> frozenset:
+        found = self._words.get(word)
+        if found is None:
+            found = frozenset(i for i, text in enumerate(self.rows.search_text) if word in text)
+            with self._lock:
+                if len(self._words) >= 256:
+                    self._words.clear()
+                self._words[word] = found
+        return found
+
+    def _sort_key(self, sort: str):
+        rows = self.rows
+        if sort == "name":
+            return lambda i: (rows.names[i].lower(), rows.namespaces[i].lower(), i)
+        if sort == "namespace":
+            return lambda i: (rows.namespaces[i].lower(), rows.names[i].lower(), i)
+        col = {"role": rows.roles, "desc_source": rows.desc_sources, "license": rows.licenses,
+               "verified": rows.verified}[sort]
+        return lambda i: (col[i].lower(), rows.namespaces[i].lower(), rows.names[i].lower(), i)
+
+    def _rank(self, sort: str) -> list:
+        rank = self._ranks.get(sort)
+        if rank is None:
+            order = sorted(range(len(self.rows)), key=self._sort_key(sort))
+            rank = [0] * len(order)
+            for position, i in enumerate(order):
+                rank[i] = position
+            with self._lock:
+                self._orders[sort], self._ranks[sort] = order, rank
+        return rank
+
+    def _matching(self, query: ListQuery, verdicts: _VerdictColumn, skip: str | None = None):
+        """The rows every filter but `skip` keeps; None when no filter applies."""
+        sets = [self._set(f, v, verdicts) for f, v in query.filters if f != skip]
+        sets += [self._word_set(w) for w in query.text.lower().split()]
+        if not sets:
+            return None
+        sets.sort(key=len)
+        return sets[0].intersection(*sets[1:])
+
+    # -- queries ---------------------------------------------------------------
+
+    def ordered(self, query: ListQuery, entries: Mapping) -> list:
+        """Every row the query keeps, in its order."""
+        verdicts = self._verdict_column(entries)
+        return self._order(query, verdicts, self._matching(query, verdicts))
+
+    def _order(self, query: ListQuery, verdicts: _VerdictColumn, matched) -> list:
+        if query.sort == "verdict":
+            namespace_rank = self._rank("namespace")
+            state = verdicts.sort_key
+            keep = range(len(self.rows)) if matched is None else matched
+            return sorted(keep, key=lambda i: (state[i], namespace_rank[i]), reverse=query.descending)
+        rank = self._rank(query.sort)
+        if matched is None:
+            order = self._orders[query.sort]
+            return order[::-1] if query.descending else order
+        return sorted(matched, key=rank.__getitem__, reverse=query.descending)
+
+    def run(self, query: ListQuery, entries: Mapping) -> ListResult:
+        verdicts = self._verdict_column(entries)
+        matched = self._matching(query, verdicts)
+        ordered = self._order(query, verdicts, matched)
+        pages = max(1, -(-len(ordered) // query.page_size))
+        page = min(query.page, pages)
+        start = (page - 1) * query.page_size
+        return ListResult(total=len(ordered), page=page, pages=pages,
+                          indices=ordered[start:start + query.page_size],
+                          counts=self._counts(query, verdicts, matched))
+
+    def _counts(self, query: ListQuery, verdicts: _VerdictColumn, matched) -> dict:
+        chosen = {f for f, _ in query.filters}
+        counts = {}
+        for facet in FACETS:
+            column = verdicts.column if facet == "verdict" else self.columns[facet]
+            totals = verdicts.totals if facet == "verdict" else self._totals[facet]
+            base = self._matching(query, verdicts, skip=facet) if facet in chosen else matched
+            counted = totals if base is None else Counter(map(column.__getitem__, base))
+            values = VERDICT_STATES if facet == "verdict" else sorted(totals, key=str.lower)
+            counts[facet] = [(value, counted.get(value, 0)) for value in values]
+        return counts

@@ -1,0 +1,112 @@
+"""A unit's own source, read from the checkouts under --repo-root and nowhere else.
+
+Rows come from repositories anyone can publish, so the path a row names is
+followed only when its fully resolved location (every link followed) lies
+inside the root; the descriptor actually opened is checked again, so a link
+swapped in between the check and the read is caught too. The header comment
+and ports are what the scanner's own extractors find in that text.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import os
+import stat
+
+from quarrix_core import ip_scanner
+
+MAX_SOURCE_BYTES = 8 * 1024 * 1024
+EXCERPT_LINES = 80
+VHDL_SUFFIXES = (".vhd", ".vhdl")
+
+
+class SourceUnavailable(Exception):
+    """Why the source cannot be shown; the message is for the page."""
+
+
+@dataclasses.dataclass
+class UnitSource:
+    path: str                   # as the row names it
+    header: str | None          # the header comment as the header tier reads it
+    ports: list
+    generics: list
+    declaration: str | None     # the unit's declaration (ports with directions and types)
+    excerpt: str                # the first lines of the file
+    truncated: bool             # the file has more lines than the excerpt
+
+
+def _inside(path: str, root: str) -> bool:
+    return path == root or path.startswith(root.rstrip(os.sep) + os.sep)
+
+
+class SourceTree:
+    """The checkouts under one root; a row's files live in ROOT/NAMESPACE or ROOT itself."""
+
+    def __init__(self, root: str | os.PathLike | None):
+        self.root = os.path.realpath(root) if root is not None else None
+
+    def locate(self, namespace: str, rel_path: str) -> str:
+        """The resolved path of `rel_path` of `namespace`'s checkout, confined to the root."""
+        if self.root is None:
+            raise SourceUnavailable("no --repo-root was given, so sources are not shown")
+        if not rel_path or "\0" in rel_path or "\0" in namespace:
+            raise SourceUnavailable("the row names no usable source path")
+        if os.path.isabs(rel_path):
+            raise SourceUnavailable("the source lies outside the scanned repository")
+        bases = [os.path.join(self.root, namespace), self.root] if namespace not in ("", ".", "..") else [self.root]
+        for base in bases:
+            real = os.path.realpath(os.path.join(base, rel_path))
+            if not _inside(real, self.root):
+                continue
+            try:
+                if stat.S_ISREG(os.stat(real).st_mode):
+                    return real
+            except OSError:
+                continue
+        raise SourceUnavailable(f"{rel_path} is not a file under --repo-root")
+
+    def read_text(self, real: str) -> str:
+        try:
+            fd = os.open(real, os.O_RDONLY | os.O_NONBLOCK | os.O_NOFOLLOW | os.O_CLOEXEC)
+        except OSError as exc:
+            raise SourceUnavailable(f"cannot open the source ({exc.strerror})") from None
+        try:
+            st = os.fstat(fd)
+            opened = os.readlink(f"/proc/self/fd/{fd}") if os.path.exists("/proc/self/fd") else real
+            if not stat.S_ISREG(st.st_mode) or not _inside(opened, self.root):
+                raise SourceUnavailable("the source changed while it was being opened")
+            if st.st_size > MAX_SOURCE_BYTES:
+                raise SourceUnavailable(f"the source is larger than {MAX_SOURCE_BYTES // 1048576} MiB")
+            with os.fdopen(os.dup(fd), "rb") as f:
+                data = f.read(MAX_SOURCE_BYTES + 1)
+        finally:
+            os.close(fd)
+        return data[:MAX_SOURCE_BYTES].decode("utf-8", errors="replace")
+
+    def unit(self, namespace: str, rel_path: str) -> UnitSource:
+        real = self.locate(namespace, rel_path)
+        text = self.read_text(real)
+        suffix = os.path.splitext(rel_path)[1].lower()
+        if suffix in VHDL_SUFFIXES:
+            header = ip_scanner._extract_vhdl_header(text)
+        else:
+            header = ip_scanner._extract_verilog_header(text)
+        lines = text.splitlines()
+        return UnitSource(
+            path=rel_path,
+            header=header,
+            ports=list(ip_scanner._extract_port_names(text, suffix)),
+            generics=list(ip_scanner._extract_generic_names(text, suffix)),
+            # Given the resolved path, checked above: the extractor reads that file only.
+            declaration=ip_scanner._extract_module_signature(real),
+            excerpt="\n".join(lines[:EXCERPT_LINES]),
+            truncated=len(lines) > EXCERPT_LINES)
+
+
+def own_file(row: dict) -> str | None:
+    """The unit's own source: the last file of its compile list."""
+    compat = row.get("quarrix_compat")
+    files = compat.get("files") if isinstance(compat, dict) else None
+    if isinstance(files, list) and files and isinstance(files[-1], str):
+        return files[-1]
+    return None
