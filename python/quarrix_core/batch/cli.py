@@ -1,0 +1,144 @@
+"""quarrix-batch: scan the repositories of a manifest on a Dask cluster, incrementally."""
+
+from __future__ import annotations
+
+import argparse
+import os
+import re
+import sys
+
+import quarrix_core
+
+from .manifest import ManifestError, load_manifest
+from .redact import strip_user_info
+from .settings import ScanSettings
+from .store import StoreError
+
+EXIT_OK, EXIT_ERROR, EXIT_USAGE, EXIT_SOME_FAILED = 0, 1, 2, 3
+_KEY_VARS = ("GROQ_API_KEY", "GEMINI_API_KEY", "ANTHROPIC_API_KEY")
+
+_EPILOG = """\
+exit status: 0 every repository scanned or unchanged; 3 some failed (the
+others' results are kept); 2 usage error or unusable manifest; 1 the batch
+itself failed (store, output, cluster).
+
+A repository whose key (URL or path, ref, commit, tags, package version and
+the options that change rows) matches the store is not scanned again. Rows in
+--output are what `quarrix-scan --format jsonl` prints for that repository
+with the same options, repositories in manifest order.
+"""
+
+
+def _seconds(value: str) -> float:
+    try:
+        seconds = float(value)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid number of seconds '{value}'") from None
+    if not 0 <= seconds < float("inf"):
+        raise argparse.ArgumentTypeError(f"seconds must be 0 or more, not '{value}'")
+    return seconds
+
+
+def _positive_seconds(value: str) -> float:
+    seconds = _seconds(value)
+    if seconds == 0:
+        raise argparse.ArgumentTypeError("the time-out must be more than 0")
+    return seconds
+
+
+def _memory(value: str) -> float:
+    """A whole number of MiB, or with a suffix K, M, G or T (binary), as quarrix-scan reads --tool-memory."""
+    match = re.fullmatch(r"(\d{1,19})([KkMmGgTt]?)", value)
+    if not match or int(match.group(1)) == 0:
+        raise argparse.ArgumentTypeError(f"invalid size '{value}' (MiB, or a size such as 512M or 2G)")
+    shift = {"": 20, "K": 10, "M": 20, "G": 30, "T": 40}[match.group(2).upper()]
+    return float(int(match.group(1)) << shift)
+
+
+def _workers(value: str) -> int:
+    if not value.isdigit() or not 1 <= int(value) <= 1024:
+        raise argparse.ArgumentTypeError(f"invalid number of workers '{value}' (1 to 1024)")
+    return int(value)
+
+
+def parser() -> argparse.ArgumentParser:
+    p = argparse.ArgumentParser(prog="quarrix-batch", description=__doc__, epilog=_EPILOG,
+                                formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("manifest", help="YAML or JSON list of repositories (see the README)")
+    p.add_argument("--work", default="quarrix-batch-work", metavar="DIR",
+                   help="where URLs are cloned, kept for the next batch (default: ./quarrix-batch-work)")
+    p.add_argument("--store", metavar="FILE", help="SQLite result store (default: WORK/results.sqlite)")
+    p.add_argument("-o", "--output", metavar="FILE", help="write every row of every repository here, as JSONL")
+    p.add_argument("--status", metavar="FILE", help="write one JSON line per repository: status, rows, cause")
+    p.add_argument("--workers", type=_workers, metavar="N",
+                   help="worker processes of the local cluster (default: one per CPU)")
+    p.add_argument("--scheduler", metavar="ADDRESS",
+                   help="use this running Dask cluster (tcp://host:8786) instead of a local one")
+    p.add_argument("--force", action="store_true", help="scan every repository, even unchanged ones")
+    p.add_argument("--repo-timeout", type=_positive_seconds, default=1800.0, metavar="SECONDS",
+                   help="time for one repository, clone and scan (default: 1800)")
+    p.add_argument("--no-verify", dest="verify", action="store_false", help="run no HDL tool check")
+    p.add_argument("--tool-budget", type=_seconds, default=600.0, metavar="SECONDS",
+                   help="wall time for all tool runs of one repository (default: 600)")
+    p.add_argument("--tool-memory", type=_memory, default=float(2 << 30), metavar="SIZE",
+                   help="address space of each tool run, e.g. 512M or 4G (default: 2G)")
+    p.add_argument("--cache-dir", metavar="DIR", help="tool result cache directory (shared disk for a cluster)")
+    p.add_argument("--no-cache", dest="use_cache", action="store_false", help="keep no tool results")
+    llm = p.add_mutually_exclusive_group()
+    llm.add_argument("--llm", dest="use_llm", action="store_true", default=None,
+                     help="allow language-model descriptions (default: when a provider key is set)")
+    llm.add_argument("--no-llm", dest="use_llm", action="store_false", help="forbid language-model descriptions")
+    p.add_argument("--verdicts", metavar="INDEX_DIR", help="directory holding descriptions_verdicts.json")
+    p.add_argument("-q", "--quiet", action="store_true", help="no progress and no summary")
+    p.add_argument("--version", action="version", version=f"quarrix-batch {quarrix_core.__version__}")
+    return p
+
+
+def _settings(args) -> ScanSettings:
+    verdicts = None
+    if args.verdicts:
+        if not os.path.isdir(args.verdicts):
+            raise ManifestError(f"--verdicts '{args.verdicts}' is not a directory")
+        import quarrix_core.ip_scanner as scanner
+
+        verdicts = scanner.load_description_verdicts(args.verdicts)
+    use_llm = args.use_llm
+    if use_llm is None:
+        use_llm = any(os.environ.get(k, "").strip() for k in _KEY_VARS)
+    return ScanSettings(verify=args.verify, tool_budget=args.tool_budget, tool_memory=args.tool_memory,
+                        cache_dir=os.path.abspath(args.cache_dir) if args.cache_dir else None,
+                        use_cache=args.use_cache, use_llm=use_llm, verdicts=verdicts,
+                        llm_pace=os.environ.get("QUARRIX_LLM_PACE"),
+                        llm_providers=os.environ.get("QUARRIX_LLM_PROVIDERS"))
+
+
+def main(argv=None) -> int:
+    from .runner import BatchOptions, run_batch, write_outputs
+    from .summary import summary_text
+
+    args = parser().parse_args(argv)
+    try:
+        specs = load_manifest(args.manifest)
+        settings = _settings(args)
+    except ManifestError as e:
+        print(f"quarrix-batch: {e}", file=sys.stderr)
+        return EXIT_USAGE
+    for target in (args.output, args.status):
+        if target and not os.path.isdir(os.path.dirname(os.path.abspath(target))):
+            print(f"quarrix-batch: '{target}': no such directory", file=sys.stderr)
+            return EXIT_USAGE
+    options = BatchOptions(work=args.work, store=args.store or os.path.join(args.work, "results.sqlite"),
+                           workers=args.workers, scheduler=args.scheduler, force=args.force,
+                           repo_timeout=args.repo_timeout, progress=not args.quiet)
+    try:
+        result = run_batch(specs, settings, options)
+        write_outputs(result, options.store, args.output, args.status, settings)
+    except KeyboardInterrupt:
+        print("quarrix-batch: interrupted; finished results are kept in the store", file=sys.stderr)
+        return 130
+    except (StoreError, OSError) as e:
+        print(f"quarrix-batch: {strip_user_info(str(e))}", file=sys.stderr)
+        return EXIT_ERROR
+    if not args.quiet:
+        print(summary_text(result, settings.use_llm), file=sys.stderr)
+    return EXIT_SOME_FAILED if result.count("failed") else EXIT_OK

@@ -1,0 +1,246 @@
+"""A batch from manifest to results: what is unchanged, what runs where, and what is written."""
+
+from __future__ import annotations
+
+import logging
+import os
+import time
+import uuid
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass, field
+from typing import Optional
+
+from .gitrepo import GitError, checkout_identity, is_dirty, resolve_remote
+from .llm_pace import add_stats
+from .manifest import RepoSpec
+from .progress import Progress
+from .redact import strip_user_info
+from .settings import ScanSettings, entry_digest, result_key
+from .store import ResultStore
+
+_LS_REMOTE_THREADS = 16
+_LS_REMOTE_TIMEOUT = 120.0
+
+
+@dataclass
+class BatchOptions:
+    work: str
+    store: str
+    workers: Optional[int] = None        # None: one per CPU
+    scheduler: Optional[str] = None      # address of an existing cluster's scheduler
+    force: bool = False
+    repo_timeout: float = 1800.0
+    progress: bool = True
+
+
+@dataclass
+class RepoOutcome:
+    spec: RepoSpec
+    status: str = "pending"              # "scanned", "unchanged" or "failed"
+    commit: str = ""
+    rows: int = 0
+    seconds: float = 0.0
+    attempts: int = 0
+    error: Optional[str] = None
+
+    def status_record(self) -> dict:
+        return {"index": self.spec.index + 1, "source": self.spec.source, "ref": self.spec.ref,
+                "namespace": self.spec.namespace, "status": self.status, "commit": self.commit,
+                "rows": self.rows, "seconds": self.seconds, "attempts": self.attempts, "error": self.error}
+
+
+@dataclass
+class BatchResult:
+    outcomes: list
+    seconds: float
+    llm_stats: dict = field(default_factory=dict)
+    llm_dead: set = field(default_factory=set)
+
+    def count(self, status: str) -> int:
+        return sum(o.status == status for o in self.outcomes)
+
+
+@dataclass
+class _Planned:
+    spec: RepoSpec
+    entry: str
+    key: Optional[str]                   # None: cannot tell before scanning
+
+
+def run_batch(specs: list, settings: ScanSettings, options: BatchOptions) -> BatchResult:
+    start = time.monotonic()
+    os.makedirs(options.work, exist_ok=True)
+    store = ResultStore(options.store)
+    outcomes = [RepoOutcome(spec) for spec in specs]
+    progress = Progress(len(specs), enabled=options.progress)
+    result = BatchResult(outcomes, 0.0)
+    try:
+        to_scan = []
+        for planned in _plan([s for s in specs if s.error is None], settings):
+            outcome = outcomes[planned.spec.index]
+            stored = store.get(planned.entry)
+            if (not options.force and planned.key is not None and stored is not None
+                    and stored.key == planned.key):
+                outcome.status, outcome.commit, outcome.rows = "unchanged", stored.commit, stored.row_count
+                progress.advance(rows=stored.row_count)
+            else:
+                to_scan.append(planned)
+        for outcome in outcomes:
+            if outcome.spec.error is not None:
+                outcome.status, outcome.error = "failed", outcome.spec.error
+                progress.advance(failed=True)
+        if to_scan:
+            _scan_on_cluster(to_scan, settings, options, store, result, progress)
+    finally:
+        progress.close()
+        store.close()
+    result.seconds = round(time.monotonic() - start, 3)
+    return result
+
+
+def _plan(specs: list, settings: ScanSettings) -> list:
+    """Each entry's store name and, when git can tell it without a checkout, the key it would be stored under."""
+
+    def plan(spec: RepoSpec) -> _Planned:
+        entry = entry_digest(spec, settings)
+        if spec.url:
+            try:
+                remote = resolve_remote(spec.url, spec.ref, _LS_REMOTE_TIMEOUT)
+            except GitError:
+                return _Planned(spec, entry, None)   # the task will meet the same fault and report it
+            return _Planned(spec, entry, result_key(entry, {"remote": remote.key_part()}))
+        identity = checkout_identity(spec.path)
+        if identity is None or is_dirty(spec.path):
+            return _Planned(spec, entry, None)       # no commit names its content
+        return _Planned(spec, entry, result_key(entry, {"identity": vars(identity)}))
+
+    with ThreadPoolExecutor(_LS_REMOTE_THREADS) as pool:
+        return list(pool.map(plan, specs))
+
+
+def _request(planned: _Planned, settings: ScanSettings, options: BatchOptions, run_id: str) -> dict:
+    spec = planned.spec
+    return {
+        "index": spec.index, "run_id": run_id, "source": spec.source, "url": spec.url, "path": spec.path,
+        "ref": spec.ref, "namespace": spec.namespace, "granularity": spec.granularity, "exclude": spec.exclude,
+        "bucket_map": spec.bucket_map, "work": os.path.abspath(options.work), "repo_timeout": options.repo_timeout,
+        "scan": {"verify": settings.verify, "tool_budget": settings.tool_budget, "tool_memory": settings.tool_memory,
+                 "cache_dir": settings.cache_dir, "use_cache": settings.use_cache, "use_llm": settings.use_llm,
+                 "verdicts": settings.verdicts, "llm_pace": settings.llm_pace,
+                 "llm_providers": settings.llm_providers},
+    }
+
+
+def _client(options: BatchOptions):
+    import dask
+    from distributed import Client, LocalCluster
+
+    if options.scheduler:
+        return Client(options.scheduler, timeout="60s"), None
+    # A task whose worker dies is run once more, then reported (KilledWorker).
+    with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
+        cluster = LocalCluster(n_workers=options.workers or len(os.sched_getaffinity(0)), threads_per_worker=1,
+                               processes=True, dashboard_address=None, silence_logs=logging.ERROR)
+        return Client(cluster), cluster
+
+
+def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOptions, store: ResultStore,
+                     result: BatchResult, progress: Progress) -> None:
+    from distributed import as_completed
+    from distributed.client import FutureCancelledError
+    from distributed.scheduler import KilledWorker
+
+    from .task import run_repo
+
+    run_id = uuid.uuid4().hex[:12]
+    client, cluster = _client(options)
+    try:
+        futures = {}
+        for planned in to_scan:
+            future = client.submit(run_repo, _request(planned, settings, options, run_id), pure=False,
+                                   key=f"quarrix-batch-{run_id}-{planned.spec.index}")
+            futures[future] = planned
+        for future in as_completed(futures):
+            planned = futures[future]
+            outcome = result.outcomes[planned.spec.index]
+            try:
+                answer = future.result()
+            except KilledWorker:
+                outcome.status, outcome.attempts = "failed", 2
+                outcome.error = "its worker process died twice while scanning it (out of memory, or killed)"
+            except (FutureCancelledError, Exception) as e:  # noqa: BLE001 - any task fault is this repository's
+                outcome.status = "failed"
+                outcome.error = strip_user_info(f"{type(e).__name__}: {e}")
+            else:
+                _record(answer, planned, outcome, store, result)
+            future.release()
+            progress.advance(failed=outcome.status == "failed", rows=outcome.rows)
+    finally:
+        client.close()
+        if cluster is not None:
+            cluster.close()
+
+
+def _record(answer: dict, planned: _Planned, outcome: RepoOutcome, store: ResultStore, result: BatchResult) -> None:
+    add_stats(result.llm_stats, answer.get("llm_stats", {}))
+    result.llm_dead.update(answer.get("llm_dead", []))
+    outcome.status, outcome.seconds, outcome.attempts = answer["status"], answer["seconds"], answer["attempts"]
+    if answer["status"] != "scanned":
+        outcome.error = answer.get("error")
+        return
+    outcome.commit, outcome.rows = answer["commit"], answer["row_count"]
+    spec = planned.spec
+    store.put(planned.entry, result_key(planned.entry, answer["revision"]), spec.source, spec.ref, outcome.commit,
+              _version(), answer["rows_jsonl"], answer["row_count"], answer["seconds"])
+
+
+def _version() -> str:
+    import quarrix_core
+
+    return quarrix_core.__version__
+
+
+def write_outputs(result: BatchResult, store_path: str, output: Optional[str], status: Optional[str],
+                  settings: ScanSettings) -> None:
+    """The rows of every repository that has them, and one status line per repository, in manifest order."""
+    if output:
+        store = ResultStore(store_path)
+        try:
+            with _atomic(output) as f:
+                for outcome in result.outcomes:
+                    if outcome.status in ("scanned", "unchanged"):
+                        stored = store.get(entry_digest(outcome.spec, settings))
+                        f.write(stored.rows_jsonl.encode("utf-8"))
+        finally:
+            store.close()
+    if status:
+        import json
+
+        with _atomic(status) as f:
+            for outcome in result.outcomes:
+                f.write((json.dumps(outcome.status_record(), ensure_ascii=False) + "\n").encode("utf-8"))
+
+
+class _atomic:
+    """A file replaced whole: written beside its place, synced, then renamed; left as it was on failure."""
+
+    def __init__(self, path: str):
+        self.path = os.path.abspath(path)
+        self.tmp = f"{self.path}.{os.getpid()}.tmp"
+
+    def __enter__(self):
+        self.file = open(self.tmp, "wb")
+        return self.file
+
+    def __exit__(self, kind, value, tb):
+        try:
+            if kind is None:
+                self.file.flush()
+                os.fsync(self.file.fileno())
+            self.file.close()
+            if kind is None:
+                os.replace(self.tmp, self.path)
+        finally:
+            if os.path.exists(self.tmp):
+                os.unlink(self.tmp)
+        return False

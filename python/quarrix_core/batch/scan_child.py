@@ -1,0 +1,139 @@
+"""One repository's scan, in a process of its own.
+
+The batch task starts this module for each repository, so that a scan that
+crashes in native code or outruns its time kills this process only, never the
+worker. The request comes as JSON on standard input; the result is written as
+JSON to the file the request names.
+
+Every language-model provider call goes through the task that started us (a
+line on the channel out, an answer on the channel in): the task holds the
+cluster-wide pace lock for the call and the pause after it, and counts the
+call's outcome.
+"""
+
+from __future__ import annotations
+
+import json
+import math
+import os
+import signal
+import sys
+import time
+import traceback
+
+
+def _die_with_parent() -> None:
+    """A worker that dies takes its scan along (Linux); elsewhere the task's time-out does."""
+    try:
+        import ctypes
+
+        pr_set_pdeathsig = 1
+        ctypes.CDLL(None, use_errno=True).prctl(pr_set_pdeathsig, signal.SIGKILL)
+    except (OSError, AttributeError):
+        pass
+
+
+class _Channel:
+    def __init__(self, out_fd: int, in_fd: int):
+        self._out = os.fdopen(out_fd, "w", buffering=1)
+        self._in = os.fdopen(in_fd, "r")
+
+    def send(self, message: dict) -> None:
+        self._out.write(json.dumps(message) + "\n")
+        self._out.flush()
+
+    def ask(self, message: dict) -> dict:
+        self.send(message)
+        line = self._in.readline()
+        if not line:
+            raise SystemExit("the batch task went away")
+        return json.loads(line)
+
+
+def _paced_adapters(s, channel: _Channel, pace: float) -> None:
+    """Puts the calls of every provider adapter under the task's lock, with the pause taken inside it."""
+    for provider, (_env, fn_name) in dict(s._PROVIDER_FNS).items():
+        native = getattr(s, fn_name)
+
+        def adapter(name, sig, lang, api_key, hints=None, _native=native, _provider=provider):
+            answer = channel.ask({"op": "call", "provider": _provider, "lock": pace > 0})
+            for dead in answer.get("dead", []):
+                s._DEAD_PROVIDERS.add(dead)
+            outcome = None
+            try:
+                text, outcome = _native(name, sig, lang, api_key, hints=hints)
+                return text, outcome
+            finally:
+                if pace > 0:
+                    s._llm_sleep(pace)
+                channel.send({"op": "done", "provider": _provider, "outcome": outcome})
+
+        setattr(s, fn_name, adapter)
+
+
+def _test_probe(repo: str) -> None:
+    """Test-only: QUARRIX_BATCH_TEST_PROBE=ACTION:FILE acts when the repository holds FILE.
+
+    ACTION is "crash" (this process dies as by a native fault), "kill-worker"
+    (the worker that started us is killed) or "sleep=SECONDS". Never set it
+    outside the test suite.
+    """
+    probe = os.environ.get("QUARRIX_BATCH_TEST_PROBE", "")
+    action, _, marker = probe.partition(":")
+    if not marker or not os.path.lexists(os.path.join(repo, marker)):
+        return
+    if action == "crash":
+        os.kill(os.getpid(), signal.SIGSEGV)
+    elif action == "kill-worker":
+        os.kill(os.getppid(), signal.SIGKILL)
+        time.sleep(60)
+    elif action.startswith("sleep="):
+        time.sleep(float(action[6:]))
+
+
+def _scan(request: dict, channel: _Channel) -> dict:
+    import quarrix_core.ip_scanner as s
+    from quarrix_core.probes import default_probes
+
+    for var, value in (("QUARRIX_LLM_PACE", request["llm_pace"]), ("QUARRIX_LLM_PROVIDERS", request["llm_providers"])):
+        if value is not None:
+            os.environ[var] = value
+    pace = s._resolve_pace()
+    pace = pace if math.isfinite(pace) else 0.0   # as the core treats an infinite pace: no pause
+    os.environ["QUARRIX_LLM_PACE"] = "0"          # the adapters take the pause, under the lock
+    s.reset_llm_session()
+    for dead in request["dead"]:
+        s._DEAD_PROVIDERS.add(dead)
+    _paced_adapters(s, channel, pace)
+
+    _test_probe(request["repo"])
+    probes = default_probes(verify=request["verify"], tool_budget=request["tool_budget"],
+                            tool_memory=request["tool_memory"], cache_dir=request["cache_dir"],
+                            cache=request["use_cache"])
+    rows = s.scan_repo(request["repo"], request["namespace"], request["url"], request["tag"], request["commit"],
+                       probes, use_llm=request["use_llm"], granularity=request["granularity"],
+                       description_verdicts=request["verdicts"], exclude_dirs=request["exclude"],
+                       bucket_map=request["bucket_map"])
+    # quarrix-scan --format jsonl writes each row compact, keys in row order, text as UTF-8.
+    lines = "".join(json.dumps(row, ensure_ascii=False, separators=(",", ":")) + "\n" for row in rows)
+    return {"rows_jsonl": lines, "row_count": len(rows)}
+
+
+def main() -> int:
+    _die_with_parent()
+    out_fd, in_fd = (int(fd) for fd in sys.argv[1].split(","))
+    channel = _Channel(out_fd, in_fd)
+    request = json.load(sys.stdin)
+    try:
+        result = _scan(request, channel)
+    except Exception as e:  # the scan's own failure: reported, not a crash
+        result = {"error": f"{type(e).__name__}: {e}", "trace": traceback.format_exc(limit=5)}
+    tmp = request["result_path"] + ".tmp"
+    with open(tmp, "w", encoding="utf-8") as f:
+        json.dump(result, f, ensure_ascii=False)
+    os.replace(tmp, request["result_path"])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

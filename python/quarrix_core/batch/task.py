@@ -1,0 +1,166 @@
+"""The Dask task of one repository: check it out, scan it in a child process, report.
+
+A task never raises for a repository's own failure: it returns a result with
+status "failed" and the cause, so that one repository never stops the rest.
+A crashed scan process or a failed git run is tried once more; a scan that
+raised or ran out of time is not, since it would do the same again.
+"""
+
+from __future__ import annotations
+
+import hashlib
+import json
+import os
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+from typing import Optional
+
+from .gitrepo import GitError, Identity, checkout_identity, shallow_checkout
+from .llm_pace import PaceService
+from .manifest import checkout_name
+from .redact import strip_user_info
+
+_MAX_ATTEMPTS = 2
+
+
+class _Failure(Exception):
+    def __init__(self, cause: str, retry: bool):
+        super().__init__(cause)
+        self.retry = retry
+
+
+def clone_dir(work: str, source: str, ref: str) -> str:
+    """Where an URL's checkout lives: one directory per (URL, ref), named like the repository for quarrix-scan."""
+    digest = hashlib.sha256(f"{source}\0{ref}".encode()).hexdigest()[:16]
+    return os.path.join(work, "clones", digest, checkout_name(source))
+
+
+def run_repo(request: dict) -> dict:
+    """Scans one manifest entry; `request` is built by the batch runner."""
+    start = time.monotonic()
+    deadline = start + request["repo_timeout"]
+    result = {"index": request["index"], "status": "failed", "attempts": 0}
+    pace = PaceService(request["run_id"])
+    for attempt in range(1, _MAX_ATTEMPTS + 1):
+        result["attempts"] = attempt
+        try:
+            result.update(_attempt(request, pace, deadline))
+            result["status"] = "scanned"
+            result.pop("error", None)
+            break
+        except _Failure as failure:
+            result["error"] = strip_user_info(str(failure))
+            if not failure.retry or time.monotonic() >= deadline:
+                break
+    result["seconds"] = round(time.monotonic() - start, 3)
+    result["llm_stats"], result["llm_dead"] = pace.stats, sorted(pace.dead)
+    return result
+
+
+def _attempt(request: dict, pace: PaceService, deadline: float) -> dict:
+    revision: dict = {}
+    if request["url"]:
+        repo = clone_dir(request["work"], request["source"], request["ref"])
+        try:
+            remote = shallow_checkout(request["url"], request["ref"], repo, deadline - time.monotonic())
+        except GitError as e:
+            raise _Failure(str(e), retry=True) from None
+        revision["remote"] = remote.key_part()
+    else:
+        repo = request["path"]
+    identity = checkout_identity(repo) or Identity()
+    if not request["url"]:
+        revision["identity"] = vars(identity)
+    scanned = _scan_in_child(request, repo, identity, pace, deadline)
+    return {"revision": revision, "commit": identity.commit, **scanned}
+
+
+def _scan_in_child(request: dict, repo: str, identity: Identity, pace: PaceService, deadline: float) -> dict:
+    with tempfile.TemporaryDirectory(prefix="quarrix-batch-") as tmp:
+        result_path = os.path.join(tmp, "result.json")
+        child_request = {
+            **request["scan"], "repo": repo, "namespace": request["namespace"], "url": identity.url,
+            "tag": identity.tag, "commit": identity.commit, "granularity": request["granularity"],
+            "exclude": request["exclude"], "bucket_map": request["bucket_map"], "result_path": result_path,
+            "dead": pace.known_dead() if request["scan"]["use_llm"] else [],
+        }
+        to_parent_r, to_parent_w = os.pipe()
+        to_child_r, to_child_w = os.pipe()
+        stderr_path = os.path.join(tmp, "stderr")
+        with open(stderr_path, "wb") as stderr:
+            proc = subprocess.Popen(
+                [sys.executable, "-m", "quarrix_core.batch.scan_child", f"{to_parent_w},{to_child_r}"],
+                stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=stderr,
+                pass_fds=(to_parent_w, to_child_r), start_new_session=True)
+        os.close(to_parent_w)
+        os.close(to_child_r)
+        try:
+            proc.stdin.write(json.dumps(child_request).encode())
+            proc.stdin.close()
+            timed_out = _serve(proc, pace, to_parent_r, to_child_w, deadline)
+        except BrokenPipeError:
+            timed_out = False
+        finally:
+            pace.release()
+            if proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+            os.close(to_parent_r)
+            os.close(to_child_w)
+        if timed_out:
+            raise _Failure(f"scan timed out after {request['repo_timeout']:g} s (--repo-timeout)", retry=False)
+        if proc.returncode < 0:
+            name = signal.Signals(-proc.returncode).name
+            raise _Failure(f"scan process killed by {name} (a crash in the scanner, or out of memory)", retry=True)
+        try:
+            with open(result_path, encoding="utf-8") as f:
+                outcome = json.load(f)
+        except (OSError, ValueError):
+            raise _Failure(f"scan process ended with status {proc.returncode}: {_tail(stderr_path)}",
+                           retry=True) from None
+        if "error" in outcome:
+            raise _Failure(f"scan failed: {outcome['error']}", retry=False)
+        return outcome
+
+
+def _serve(proc: subprocess.Popen, pace: PaceService, inbox: int, outbox: int, deadline: float) -> bool:
+    """Answers the scan process until it ends; True when it had to be stopped at the deadline."""
+    pending = b""
+    while True:
+        left = deadline - time.monotonic()
+        if left <= 0:
+            return True
+        ready, _, _ = select.select([inbox], [], [], min(left, 1.0))
+        if not ready:
+            if proc.poll() is not None:
+                return False
+            continue
+        chunk = os.read(inbox, 65536)
+        if not chunk:  # the scan process closed its end: it has finished
+            try:
+                proc.wait(timeout=max(deadline - time.monotonic(), 0.001))
+            except subprocess.TimeoutExpired:
+                return True
+            return False
+        pending += chunk
+        while b"\n" in pending:
+            line, pending = pending.split(b"\n", 1)
+            try:
+                answer = pace.handle(json.loads(line), deadline - time.monotonic())
+            except TimeoutError:
+                return True
+            if answer is not None:
+                os.write(outbox, (json.dumps(answer) + "\n").encode())
+
+
+def _tail(path: str) -> Optional[str]:
+    try:
+        with open(path, "rb") as f:
+            lines = [ln for ln in f.read()[-4000:].decode("utf-8", "replace").splitlines() if ln.strip()]
+    except OSError:
+        lines = []
+    return strip_user_info(lines[-1].strip()) if lines else "no message"
