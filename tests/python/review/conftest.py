@@ -1,0 +1,168 @@
+"""Fixtures of the review page's tests: a workspace of checkouts, rows and an
+index; real servers started as `python -m quarrix_core.review`; a headless Chromium."""
+
+import json
+import os
+import pathlib
+import re
+import shutil
+import signal
+import subprocess
+import sys
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[3]
+DEMO = ROOT / "examples" / "demo_repo"
+ARTEFACTS = ROOT / "build" / "test-artefacts" / "review"
+CANARY = "CANARY-outside-the-repo-root"
+
+# Strings a published repository may hold, each aimed at one context of the page.
+HOSTILE_NAME = '"><img src=x onerror=alert(1)>'
+HOSTILE_DESCRIPTION = "<script>alert(1)</script>"
+HOSTILE_TAG = "</svg><script>alert(2)</script>"
+HOSTILE_COMPONENT = "</svg><img src=x onerror=alert(3)>"
+
+
+def _row(namespace, name, role, description, files, **extra):
+    row = {"name": name, "namespace": namespace,
+           "source": {"type": "git", "url": "", "tag": "", "ip_yml_path": "."},
+           "quarrix_compat": {"language": "verilog", "library": "work", "files": files},
+           "description": description, "desc_source": "auto", "license": "MIT", "dep_count": len(files),
+           "vhdl_standard": "verilog", "vendor_deps": [], "verified": False, "badges": [], "test_info": {},
+           "tags": [], "role": role}
+    row.update(extra)
+    if role == "top":
+        row.setdefault("components", [])
+    row["license_class"] = "permissive"
+    return row
+
+
+def hostile_rows():
+    """A repository whose names, texts, tags, links and paths all try to escape."""
+    return [
+        _row("hostile", HOSTILE_NAME, "top", HOSTILE_DESCRIPTION, ["rtl/top.v"],
+             tags=[HOSTILE_TAG, "<b>bold</b>"], components=[HOSTILE_COMPONENT, "leaf\\N\"'"],
+             source={"type": "git", "url": "javascript:alert(4)", "tag": "", "ip_yml_path": "."}),
+        _row("hostile", HOSTILE_COMPONENT, "component", "a component {{ 7*7 }} ${7*7}", ["rtl/leaf.v", "rtl/comp.v"]),
+        _row("hostile", "leaf\\N\"'", "primitive", "leaf", ["rtl/leaf.v"]),
+        _row("hostile", "climbs_out", "top", "reads a path above the root", ["../../outside/secret.v"]),
+        _row("hostile", "absolute", "top", "reads an absolute path", ["OUTSIDE_ABS"]),
+        _row("hostile", "linked_out", "top", "reads through a link", ["rtl/link.v"]),
+    ]
+
+
+@pytest.fixture(scope="session")
+def scanner():
+    path = os.environ.get("QUARRIX_SCAN") or shutil.which("quarrix-scan")
+    if not path:
+        pytest.fail("quarrix-scan is neither installed on PATH nor named by QUARRIX_SCAN")
+    return path
+
+
+@pytest.fixture(scope="session")
+def demo_rows(scanner, tmp_path_factory):
+    """The demo repository's rows as quarrix-scan writes them (JSONL), every entity."""
+    out = tmp_path_factory.mktemp("demo-scan") / "rows.jsonl"
+    env = {k: v for k, v in os.environ.items() if not k.endswith("_API_KEY")}
+    done = subprocess.run([scanner, str(DEMO), "--no-verify", "--no-cache", "-q", "--granularity", "all",
+                           "--format", "jsonl", "-o", str(out)], capture_output=True, text=True, env=env, timeout=120)
+    assert done.returncode == 0, done.stderr
+    return out
+
+
+@pytest.fixture()
+def workspace(tmp_path, demo_rows):
+    """repos/ with the demo checkout and a hostile one, a canary outside, rows files and an empty index."""
+    repos = tmp_path / "repos"
+    shutil.copytree(DEMO, repos / "demo_repo")
+    hostile = repos / "hostile" / "rtl"
+    hostile.mkdir(parents=True)
+    (hostile / "top.v").write_text("// The hostile top.\nmodule top(input clk);\nendmodule\n")
+    (hostile / "leaf.v").write_text("module leaf(input a);\nendmodule\n")
+    (hostile / "comp.v").write_text("module comp(input a);\nendmodule\n")
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    secret = outside / "secret.v"
+    secret.write_text(f"// {CANARY} header comment that must never show.\nmodule secret(input {CANARY.replace('-', '_')});\nendmodule\n")
+    (hostile / "link.v").symlink_to(secret)
+
+    rows = hostile_rows()
+    for row in rows:
+        row["quarrix_compat"]["files"] = [str(secret) if f == "OUTSIDE_ABS" else f for f in row["quarrix_compat"]["files"]]
+    (tmp_path / "hostile.json").write_text(json.dumps(rows))
+    (tmp_path / "index").mkdir()
+    return {"root": tmp_path, "repos": repos, "index": tmp_path / "index",
+            "rows": [demo_rows, tmp_path / "hostile.json"]}
+
+
+class Server:
+    """`python -m quarrix_core.review` on a free loopback port, stopped at the end of the test."""
+
+    def __init__(self, rows, index, repo_root=None, extra=()):
+        args = [sys.executable, "-m", "quarrix_core.review", *map(str, rows), "--index", str(index), "--port", "0",
+                *extra]
+        if repo_root is not None:
+            args += ["--repo-root", str(repo_root)]
+        self.proc = subprocess.Popen(args, stderr=subprocess.PIPE, text=True, start_new_session=True)
+        self.stderr = []
+        for line in self.proc.stderr:
+            self.stderr.append(line)
+            found = re.search(r"serving on (http://\S+/)", line)
+            if found:
+                self.url = found.group(1).rstrip("/")
+                return
+        self.proc.wait(timeout=10)
+        raise AssertionError("the server did not start: " + "".join(self.stderr))
+
+    def stop(self):
+        if self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+                self.proc.wait()
+        self.proc.stderr.close()
+
+
+@pytest.fixture()
+def serve():
+    servers = []
+
+    def start(*args, **kwargs):
+        server = Server(*args, **kwargs)
+        servers.append(server)
+        return server
+    yield start
+    for server in servers:
+        server.stop()
+
+
+@pytest.fixture(scope="session")
+def chromium():
+    """A headless Chromium driven by Selenium; skipped with the reason where one is missing."""
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+    except ImportError:
+        pytest.skip("selenium is not installed (scripts/install-deps.sh installs it)")
+    browser = os.environ.get("QUARRIX_CHROMIUM") or shutil.which("chromium") or shutil.which("chromium-browser")
+    driver_path = os.environ.get("QUARRIX_CHROMEDRIVER") or shutil.which("chromedriver")
+    if not browser or not driver_path:
+        pytest.skip("chromium or chromedriver is not installed (Debian packages chromium, chromium-driver)")
+    options = webdriver.ChromeOptions()
+    options.binary_location = browser
+    for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
+                 "--window-size=1400,1000", "--disable-extensions"):
+        options.add_argument(flag)
+    driver = webdriver.Chrome(service=Service(driver_path), options=options)
+    driver.set_page_load_timeout(30)
+    yield driver
+    driver.quit()
+
+
+@pytest.fixture(scope="session")
+def artefacts():
+    ARTEFACTS.mkdir(parents=True, exist_ok=True)
+    return ARTEFACTS

@@ -1,0 +1,127 @@
+"""The review page in a real headless Chromium against a real server: the
+curator's path from the list to a saved verdict, the keyboard, the picture,
+and hostile repository strings that must stay text."""
+
+import json
+
+import pytest
+from conftest import HOSTILE_DESCRIPTION, HOSTILE_NAME, HOSTILE_TAG
+
+pytest.importorskip("selenium", reason="selenium is not installed (scripts/install-deps.sh installs it)")
+from selenium.common.exceptions import NoAlertPresentException  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
+from selenium.webdriver.support import expected_conditions as EC  # noqa: E402
+from selenium.webdriver.support.ui import Select, WebDriverWait  # noqa: E402
+
+
+def wait(driver, condition, timeout=15):
+    return WebDriverWait(driver, timeout).until(condition)
+
+
+def assert_nothing_ran(driver):
+    try:
+        alert = driver.switch_to.alert
+    except NoAlertPresentException:
+        pass
+    else:
+        text = alert.text
+        alert.dismiss()
+        pytest.fail(f"a repository string ran as script: alert({text!r})")
+    assert driver.find_elements(By.CSS_SELECTOR, "img, main script, svg script, iframe") == []
+
+
+@pytest.fixture()
+def site(serve, workspace, chromium):
+    server = serve(workspace["rows"], workspace["index"], workspace["repos"])
+    return server.url, chromium, workspace
+
+
+def verdicts_on_disk(workspace):
+    return json.loads((workspace["index"] / "descriptions_verdicts.json").read_text())
+
+
+def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts):
+    url, driver, workspace = site
+    driver.get(url + "/")
+    total = driver.find_element(By.ID, "summary").text
+    assert total.startswith("12 of 12 rows")
+
+    Select(driver.find_element(By.NAME, "role")).select_by_value("top")      # applies at once
+    wait(driver, EC.url_contains("role=top"))
+    search = driver.find_element(By.ID, "q")
+    search.send_keys("uart", Keys.ENTER)
+    wait(driver, EC.url_contains("q=uart"))
+    links = driver.find_elements(By.CSS_SELECTOR, "a.row-link")
+    assert [a.text for a in links] == ["uart_top"]
+    # The counts beside each choice follow the other filters: one top matches "uart".
+    assert "top (1)" in driver.find_element(By.NAME, "role").text
+    driver.save_screenshot(str(artefacts / "list.png"))
+
+    links[0].click()
+    wait(driver, EC.presence_of_element_located((By.ID, "verdict-form")))
+    assert driver.find_element(By.ID, "row-name").text == "uart_top"
+    assert "UART core combining" in driver.find_element(By.ID, "header").text
+    assert driver.find_element(By.ID, "ports").text == "clk, rst, rxd, txd"
+    driver.save_screenshot(str(artefacts / "row.png"))
+
+    text = driver.find_element(By.ID, "locked_text")
+    text.clear()
+    text.send_keys("UART transmitter and receiver behind one clock divider.")
+    text.send_keys(Keys.CONTROL, Keys.ENTER)                                  # Ctrl+Enter saves as Good
+    wait(driver, EC.presence_of_element_located((By.ID, "saved")))
+    driver.refresh()
+    assert driver.find_element(By.ID, "locked_text").get_attribute("value") == \
+        "UART transmitter and receiver behind one clock divider."
+    assert "Good" in driver.find_element(By.CSS_SELECTOR, ".sub .verdict").text
+    assert verdicts_on_disk(workspace)["entries"]["demo_repo/uart_top"] == \
+        {"verdict": "good", "locked_text": "UART transmitter and receiver behind one clock divider."}
+
+    # Shortcuts: u back to the filtered list; on a row outside a text box, 3 is Not good and n the next row.
+    driver.find_element(By.TAG_NAME, "body").send_keys("u")
+    wait(driver, EC.url_contains("q=uart"))
+    driver.get(url + "/?namespace=demo_repo&sort=name")
+    driver.find_elements(By.CSS_SELECTOR, "a.row-link")[0].click()
+    first = wait(driver, EC.presence_of_element_located((By.ID, "row-name"))).text
+    driver.find_element(By.TAG_NAME, "body").send_keys("3")
+    wait(driver, EC.presence_of_element_located((By.ID, "saved")))
+    driver.find_element(By.TAG_NAME, "body").send_keys("n")
+    wait(driver, lambda d: d.find_element(By.ID, "row-name").text != first)
+    entries = verdicts_on_disk(workspace)["entries"]
+    assert entries[f"demo_repo/{first}"] == {"verdict": "not-good"} and len(entries) == 2
+
+
+def test_the_picture_links_each_unit_to_its_row(site, artefacts):
+    url, driver, _ = site
+    driver.get(url + "/repo?namespace=demo_repo")
+    graph = wait(driver, EC.presence_of_element_located((By.CSS_SELECTOR, "#graph svg")))
+    labels = {t.text for t in graph.find_elements(By.CSS_SELECTOR, "g.node text")}
+    assert {"uart_top", "uart_rx", "uart_tx", "fifo_sync"} <= labels
+    assert len(graph.find_elements(By.CSS_SELECTOR, "g.edge")) == 2               # uart_top uses rx and tx
+    driver.save_screenshot(str(artefacts / "graph.png"))
+    node = next(a for a in graph.find_elements(By.CSS_SELECTOR, "g.node a") if a.text == "uart_rx")
+    node.click()
+    assert wait(driver, EC.presence_of_element_located((By.ID, "row-name"))).text == "uart_rx"
+
+
+def test_hostile_repository_strings_render_as_text(site, artefacts):
+    url, driver, _ = site
+    driver.get(url + "/?namespace=hostile&sort=name")
+    assert_nothing_ran(driver)
+    cells = {a.text for a in driver.find_elements(By.CSS_SELECTOR, "a.row-link")}
+    assert HOSTILE_NAME in cells
+    assert HOSTILE_TAG in {t.text for t in driver.find_elements(By.CSS_SELECTOR, ".tag")}
+
+    next(a for a in driver.find_elements(By.CSS_SELECTOR, "a.row-link") if a.text == HOSTILE_NAME).click()
+    wait(driver, EC.presence_of_element_located((By.ID, "row-name")))
+    assert_nothing_ran(driver)
+    assert driver.find_element(By.ID, "row-name").text == HOSTILE_NAME
+    assert driver.find_element(By.ID, "current-description").text == HOSTILE_DESCRIPTION
+    assert driver.find_element(By.ID, "locked_text").get_attribute("value") == HOSTILE_DESCRIPTION
+
+    driver.get(url + "/repo?namespace=hostile")
+    wait(driver, EC.presence_of_element_located((By.CSS_SELECTOR, "#graph svg")))
+    assert_nothing_ran(driver)
+    assert len(driver.find_elements(By.TAG_NAME, "svg")) == 1
+    assert HOSTILE_NAME in {t.text for t in driver.find_elements(By.CSS_SELECTOR, "g.node text")}
+    driver.save_screenshot(str(artefacts / "graph-hostile.png"))
