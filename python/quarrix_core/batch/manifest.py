@@ -23,6 +23,7 @@ from __future__ import annotations
 
 import json
 import os
+import re
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Optional
@@ -37,6 +38,8 @@ _DEFAULT_KEYS = _ENTRY_KEYS - {"url", "path", "ref"}
 _TOP_KEYS = {"defaults", "repositories"}
 _MAX_VALUES = 200_000
 _MAX_DEPTH = 512
+# user@host:path as ssh knows it; "transport::address" would run a git remote helper.
+_SCP_LIKE = re.compile(r"^(?:[A-Za-z0-9._~+-]+@)?[A-Za-z0-9][A-Za-z0-9._-]*:(?!:)")
 _URL_SCHEMES = ("https://", "http://", "ssh://", "git://", "file://")
 
 
@@ -101,9 +104,11 @@ def load_manifest(file: str | os.PathLike) -> list[RepoSpec]:
     for index, entry in enumerate(repos):
         spec = _entry(index, entry, defaults, base)
         ident = (spec.source, spec.ref)
-        if spec.error is None and ident in seen:
-            spec.error = f"duplicate of entry {seen[ident] + 1} (same {'url' if spec.url else 'path'} and ref)"
-        seen.setdefault(ident, index)
+        if spec.error is None:
+            if ident in seen:
+                spec.error = f"duplicate of entry {seen[ident] + 1} (same {'url' if spec.url else 'path'} and ref)"
+            else:
+                seen[ident] = index
         specs.append(spec)
     return specs
 
@@ -160,7 +165,7 @@ def _checked_url(url: Any) -> str:
     if url != url.strip() or any(c in url for c in "\0\n\r"):
         raise ValueError("'url' holds white space or control characters")
     lower = url.lower()
-    scp_like = "://" not in url and ":" in url.split("/", 1)[0] and not url.startswith("-")
+    scp_like = "://" not in url and _SCP_LIKE.match(url) is not None
     if not (lower.startswith(_URL_SCHEMES) or scp_like):
         raise ValueError(f"'url' must be an https, http, ssh, git or file URL (or user@host:path), not {strip_user_info(url)!r}")
     return url

@@ -41,12 +41,13 @@ class RepoOutcome:
     rows: int = 0
     seconds: float = 0.0
     attempts: int = 0
+    worker: str = ""
     error: Optional[str] = None
 
     def status_record(self) -> dict:
         return {"index": self.spec.index + 1, "source": self.spec.source, "ref": self.spec.ref,
                 "namespace": self.spec.namespace, "status": self.status, "commit": self.commit,
-                "rows": self.rows, "seconds": self.seconds, "attempts": self.attempts, "error": self.error}
+                "rows": self.rows, "seconds": self.seconds, "attempts": self.attempts, "worker": self.worker, "error": self.error}
 
 
 @dataclass
@@ -185,6 +186,7 @@ def _record(answer: dict, planned: _Planned, outcome: RepoOutcome, store: Result
     add_stats(result.llm_stats, answer.get("llm_stats", {}))
     result.llm_dead.update(answer.get("llm_dead", []))
     outcome.status, outcome.seconds, outcome.attempts = answer["status"], answer["seconds"], answer["attempts"]
+    outcome.worker = answer.get("worker", "")
     if answer["status"] != "scanned":
         outcome.error = answer.get("error")
         return

@@ -72,23 +72,23 @@ def _paced_adapters(s, channel: _Channel, pace: float) -> None:
 
 
 def _test_probe(repo: str) -> None:
-    """Test-only: QUARRIX_BATCH_TEST_PROBE=ACTION:FILE acts when the repository holds FILE.
+    """Test-only: QUARRIX_BATCH_TEST_PROBE="ACTION:FILE[,ACTION:FILE...]" acts when the repository holds FILE.
 
     ACTION is "crash" (this process dies as by a native fault), "kill-worker"
     (the worker that started us is killed) or "sleep=SECONDS". Never set it
     outside the test suite.
     """
-    probe = os.environ.get("QUARRIX_BATCH_TEST_PROBE", "")
-    action, _, marker = probe.partition(":")
-    if not marker or not os.path.lexists(os.path.join(repo, marker)):
-        return
-    if action == "crash":
-        os.kill(os.getpid(), signal.SIGSEGV)
-    elif action == "kill-worker":
-        os.kill(os.getppid(), signal.SIGKILL)
-        time.sleep(60)
-    elif action.startswith("sleep="):
-        time.sleep(float(action[6:]))
+    for rule in filter(None, os.environ.get("QUARRIX_BATCH_TEST_PROBE", "").split(",")):
+        action, _, marker = rule.partition(":")
+        if not marker or not os.path.lexists(os.path.join(repo, marker)):
+            continue
+        if action == "crash":
+            os.kill(os.getpid(), signal.SIGSEGV)
+        elif action == "kill-worker":
+            os.kill(os.getppid(), signal.SIGKILL)
+            time.sleep(60)
+        elif action.startswith("sleep="):
+            time.sleep(float(action[6:]))
 
 
 def _scan(request: dict, channel: _Channel) -> dict:

@@ -58,7 +58,17 @@ def run_repo(request: dict) -> dict:
                 break
     result["seconds"] = round(time.monotonic() - start, 3)
     result["llm_stats"], result["llm_dead"] = pace.stats, sorted(pace.dead)
+    result["worker"] = _worker_address()
     return result
+
+
+def _worker_address() -> str:
+    from distributed import get_worker
+
+    try:
+        return get_worker().address
+    except ValueError:  # called outside a worker
+        return ""
 
 
 def _attempt(request: dict, pace: PaceService, deadline: float) -> dict:

@@ -1,0 +1,70 @@
+"""The language-model pace holds across the whole cluster, and the batch sums the workers' statistics."""
+
+import json
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from quarrix_core.batch import BatchOptions, ScanSettings, load_manifest, run_batch
+from quarrix_core.batch.summary import summary_text
+
+from conftest import make_repo
+
+PACE = 0.3
+
+
+class FakeGroq:
+    """A loopback provider that answers every request at once and records when each was served."""
+
+    def __init__(self):
+        self.calls = []
+        owner = self
+
+        class Handler(BaseHTTPRequestHandler):
+            def do_POST(self):
+                begin = time.monotonic()
+                self.rfile.read(int(self.headers.get("Content-Length", 0)))
+                time.sleep(0.05)
+                body = json.dumps({"choices": [{"message": {"content": "Mixes nibbles."}}]}).encode()
+                owner.calls.append((begin, time.monotonic()))
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.base = f"http://127.0.0.1:{self.httpd.server_address[1]}"
+        threading.Thread(target=self.httpd.serve_forever, args=(0.05,), daemon=True).start()
+
+
+def test_pace_holds_across_two_workers(tmp_path, monkeypatch):
+    server = FakeGroq()
+    for name in ("GEMINI_API_KEY", "ANTHROPIC_API_KEY", "http_proxy"):
+        monkeypatch.delenv(name, raising=False)
+    # Read by the worker processes, which inherit this environment when the batch starts them.
+    monkeypatch.setenv("QUARRIX_GROQ_BASE_URL", server.base)
+    monkeypatch.setenv("GROQ_API_KEY", "gsk-test")
+    units = "".join(f"module zork_{i} (input clk, input [3:0] a, output b);\nendmodule\n" for i in range(3))
+    repos = [make_repo(tmp_path / "origins", f"mixer{n}", {"rtl/zork.v": units}) for n in range(4)]
+    (tmp_path / "m.json").write_text(json.dumps({"defaults": {"granularity": "all"},
+                                                 "repositories": [{"url": r.as_uri()} for r in repos]}))
+    settings = ScanSettings(verify=False, use_llm=True, llm_pace=str(PACE), llm_providers="groq")
+    options = BatchOptions(work=str(tmp_path / "work"), store=str(tmp_path / "store.sqlite"), workers=2,
+                           progress=False)
+    try:
+        result = run_batch(load_manifest(tmp_path / "m.json"), settings, options)
+    finally:
+        server.httpd.shutdown()
+
+    assert [o.status for o in result.outcomes] == ["scanned"] * 4
+    assert len({o.worker for o in result.outcomes}) == 2, "both workers scanned"
+    calls = sorted(server.calls)
+    assert len(calls) == 12
+    # Whichever worker asks, a call starts no sooner than PACE after the one before it ended.
+    gaps = [nxt[0] - prev[1] for prev, nxt in zip(calls, calls[1:])]
+    assert min(gaps) >= PACE - 0.02, gaps
+    assert result.llm_stats == {"groq": {"ok": 12, "429": 0, "403": 0, "5xx": 0, "timeout": 0, "other": 0}}
+    assert summary_text(result, True).endswith("LLM provider stats:\n  groq: 12 calls (ok=12)")
