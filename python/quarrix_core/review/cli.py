@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import gc
 import ipaddress
 import os
 import socket
@@ -77,6 +78,9 @@ def main(argv=None) -> int:
     from .app import create_app
 
     app = create_app(rows, args.index, args.repo_root, allowed_hosts=allowed_hosts(args.host))
+    # The rows and their indexes live as long as the server: keep the cyclic
+    # collector from walking them again and again (pauses of 100 ms and more).
+    gc.freeze()
     if not is_loopback(args.host):
         print(f"{PROG}: warning: listening on {args.host}, not loopback: anyone who can reach this address "
               "can read the rows and change the verdicts", file=sys.stderr)

@@ -98,18 +98,31 @@ class ListResult:
 
 
 class _VerdictColumn:
-    """The verdict state of every row for one version of the verdict map."""
+    """The verdict state of every row for one version of the verdict map.
 
-    def __init__(self, rows: RowSet, entries: Mapping):
+    Built from the map's records, not by looking up every row: after a save the
+    next list request pays for the reviewed rows only (plus a few list copies).
+    """
+
+    def __init__(self, rows_by_key: Mapping, row_count: int, entries: Mapping):
         self.entries = entries
-        self.column = [verdict_state(entries, rows.key(i)) for i in range(len(rows))]
         order = {state: n for n, state in enumerate(VERDICT_STATES)}
-        self.sort_key = [order[state] for state in self.column]
-        self.postings: dict = {}
-        for i, state in enumerate(self.column):
-            self.postings.setdefault(state, []).append(i)
-        self.sets = {state: frozenset(ix) for state, ix in self.postings.items()}
-        self.totals = Counter(self.column)
+        self.column = [UNREVIEWED] * row_count
+        self.sort_key = [0] * row_count
+        postings: dict = {}
+        for key, record in entries.items():
+            found = rows_by_key.get(key)
+            if found is None:
+                continue
+            verdict = record.get("verdict") if isinstance(record, dict) else None
+            state = verdict if verdict in VERDICTS else OTHER_VERDICT
+            for i in found:
+                self.column[i] = state
+                self.sort_key[i] = order[state]
+            postings.setdefault(state, []).extend(found)
+        self.sets = {state: frozenset(ix) for state, ix in postings.items()}
+        self.sets[UNREVIEWED] = frozenset(range(row_count)).difference(*self.sets.values())
+        self.totals = Counter({state: len(ix) for state, ix in self.sets.items()})
 
 
 class RowIndex:
@@ -124,6 +137,9 @@ class RowIndex:
         self._ranks: dict = {}         # sort -> rank of each row (static sorts)
         self._words: dict = {}         # search word -> frozenset, a bounded cache
         self._verdicts: _VerdictColumn | None = None
+        self._rows_by_key: dict = {}
+        for i in range(len(rows)):
+            self._rows_by_key.setdefault(rows.key(i), []).append(i)
 
     def warm(self, entries: Mapping) -> None:
         """Build what the first requests would otherwise wait for."""
@@ -137,7 +153,7 @@ class RowIndex:
     def _verdict_column(self, entries: Mapping) -> _VerdictColumn:
         current = self._verdicts
         if current is None or current.entries is not entries:
-            current = _VerdictColumn(self.rows, entries)
+            current = _VerdictColumn(self._rows_by_key, len(self.rows), entries)
             self._verdicts = current
         return current
 

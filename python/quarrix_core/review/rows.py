@@ -17,7 +17,7 @@ class RowsFileError(Exception):
 
 
 def _parse_rows_file(path: Path):
-    """Yield (where, row) for each row of a JSON array or JSONL file."""
+    """Yield (where, row, its JSON text if the file has it alone) for each row of a JSON array or JSONL file."""
     try:
         with open(path, "rb") as f:
             data = f.read()
@@ -33,7 +33,7 @@ def _parse_rows_file(path: Path):
         except (json.JSONDecodeError, RecursionError) as exc:
             raise RowsFileError(f"{path}: not a valid JSON array ({exc})") from None
         for number, row in enumerate(rows, 1):
-            yield f"{path}: row {number}", row
+            yield f"{path}: row {number}", row, None
         return
     for lineno, line in enumerate(text.splitlines(), 1):
         if not line.strip():
@@ -42,7 +42,7 @@ def _parse_rows_file(path: Path):
             row = json.loads(line)
         except (json.JSONDecodeError, RecursionError) as exc:
             raise RowsFileError(f"{path}:{lineno}: not a JSON row ({exc})") from None
-        yield f"{path}:{lineno}", row
+        yield f"{path}:{lineno}", row, line.strip()
 
 
 def _text(value) -> str:
@@ -72,18 +72,18 @@ class RowSet:
     def load(cls, paths) -> "RowSet":
         rows = cls()
         for path in paths:
-            for where, row in _parse_rows_file(Path(path)):
-                rows.add(row, where)
+            for where, row, text in _parse_rows_file(Path(path)):
+                rows.add(row, where, text)
         return rows
 
-    def add(self, row, where: str = "") -> int:
+    def add(self, row, where: str = "", text: str | None = None) -> int:
         if not isinstance(row, dict):
             raise RowsFileError(f"{where}: a row must be a JSON object, not {type(row).__name__}")
         name, namespace = row.get("name"), row.get("namespace")
         if not isinstance(name, str) or not isinstance(namespace, str):
             raise RowsFileError(f'{where}: a row needs string "name" and "namespace" keys')
         index = len(self.raw)
-        self.raw.append(json.dumps(row, ensure_ascii=False, separators=(",", ":")))
+        self.raw.append(text if text is not None else json.dumps(row, ensure_ascii=False, separators=(",", ":")))
         raw_tags = row.get("tags")
         tags = tuple(t for t in raw_tags if isinstance(t, str)) if isinstance(raw_tags, list) else ()
         description = _text(row.get("description"))

@@ -6,10 +6,14 @@ import json
 import re
 import subprocess
 import threading
+import warnings
 
 import httpx
 import pytest
-from starlette.testclient import TestClient
+
+with warnings.catch_warnings():
+    warnings.simplefilter("ignore")      # newer Starlette asks for httpx2 here; httpx serves the same
+    from starlette.testclient import TestClient
 
 from conftest import CANARY, HOSTILE_COMPONENT, HOSTILE_DESCRIPTION, HOSTILE_NAME, HOSTILE_TAG
 from quarrix_core.review.app import create_app
