@@ -114,9 +114,12 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
                       states={i: verdict_state(entries, rows.key(i)) for i in result.indices},
                       namespaces=len(rows.by_namespace))
 
-    def row_page(request: Request, error: str = "", status_code: int = 200, text: str | None = None):
-        index = row_index(request)
+    def row_page(request: Request):
         context = {k: v for k, v in request.query_params.items() if k in CONTEXT_PARAMS and v}
+        return render_row(row_index(request), context, saved=request.query_params.get("saved", ""))
+
+    def render_row(index: int, context: dict, saved: str = "", error: str = "", status_code: int = 200,
+                   text: str | None = None):
         query = ListQuery.from_params(context)
         entries = review.verdicts.state().entries
         ordered = review.index.ordered(query, entries)
@@ -142,7 +145,7 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         return render("row.html", status_code=status_code, index=index, row=row, rows=rows, record=record,
                       state=verdict_state(entries, rows.key(index)), text=text, unit=unit,
                       source_problem=source_problem, context=context, error=error,
-                      saved=request.query_params.get("saved", ""), position=position, total=len(ordered),
+                      saved=saved, position=position, total=len(ordered),
                       prev_index=ordered[position - 1] if position else None,
                       next_index=ordered[position + 1] if position is not None and position + 1 < len(ordered)
                       else None)
@@ -158,8 +161,7 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         try:
             await run_in_threadpool(review.verdicts.set_verdict, rows.key(index), verdict, text)
         except VerdictFileError as exc:
-            request.scope["query_string"] = urlencode(context).encode()
-            return row_page(request, error=str(exc), status_code=409, text=text)
+            return render_row(index, context, error=str(exc), status_code=409, text=text)
         return RedirectResponse(review.row_url(index, {**context, "saved": verdict}), status_code=303)
 
     async def convert(request: Request):
