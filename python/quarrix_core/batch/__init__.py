@@ -2,11 +2,20 @@
 
 ``run_batch(load_manifest(file), ScanSettings(...), BatchOptions(work=..., store=...))``
 does what the command does without writing files; ``write_outputs`` writes them.
+
+The names are loaded on first use: the scan process that each repository
+runs in imports this package too, and needs none of them.
 """
 
-from .manifest import ManifestError, RepoSpec, load_manifest
-from .runner import BatchOptions, BatchResult, run_batch, write_outputs
-from .settings import ScanSettings
+import importlib
 
-__all__ = ["BatchOptions", "BatchResult", "ManifestError", "RepoSpec", "ScanSettings", "load_manifest",
-           "run_batch", "write_outputs"]
+_HOMES = {"BatchOptions": "runner", "BatchResult": "runner", "run_batch": "runner", "write_outputs": "runner",
+          "ManifestError": "manifest", "RepoSpec": "manifest", "load_manifest": "manifest",
+          "ScanSettings": "settings"}
+__all__ = sorted(_HOMES)
+
+
+def __getattr__(name):
+    if name not in _HOMES:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    return getattr(importlib.import_module(f".{_HOMES[name]}", __name__), name)

@@ -54,6 +54,7 @@ class RepoOutcome:
 class BatchResult:
     outcomes: list
     seconds: float
+    cluster_seconds: float = 0.0         # spent starting (or reaching) the cluster
     llm_stats: dict = field(default_factory=dict)
     llm_dead: set = field(default_factory=set)
 
@@ -154,7 +155,9 @@ def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOption
     from .task import run_repo
 
     run_id = uuid.uuid4().hex[:12]
+    start = time.monotonic()
     client, cluster = _client(options)
+    result.cluster_seconds = round(time.monotonic() - start, 3)
     try:
         futures = {}
         for planned in to_scan:
