@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import fcntl
 import logging
 import os
 import time
@@ -69,9 +70,27 @@ class _Planned:
     key: Optional[str]                   # None: cannot tell before scanning
 
 
+class BatchBusy(Exception):
+    """Another batch is using the same work directory."""
+
+
 def run_batch(specs: list, settings: ScanSettings, options: BatchOptions) -> BatchResult:
     start = time.monotonic()
     os.makedirs(options.work, exist_ok=True)
+    # Two batches in one work directory would check out into the same clones.
+    guard = open(os.path.join(options.work, ".quarrix-batch.lock"), "w")
+    try:
+        fcntl.flock(guard, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        guard.close()
+        raise BatchBusy(f"another quarrix-batch is using the work directory {options.work}") from None
+    try:
+        return _run_locked(specs, settings, options, start)
+    finally:
+        guard.close()
+
+
+def _run_locked(specs: list, settings: ScanSettings, options: BatchOptions, start: float) -> BatchResult:
     store = ResultStore(options.store)
     outcomes = [RepoOutcome(spec) for spec in specs]
     progress = Progress(len(specs), enabled=options.progress)
@@ -114,7 +133,7 @@ def _plan(specs: list, settings: ScanSettings) -> list:
         identity = checkout_identity(spec.path)
         if identity is None or is_dirty(spec.path):
             return _Planned(spec, entry, None)       # no commit names its content
-        return _Planned(spec, entry, result_key(entry, {"identity": vars(identity)}))
+        return _Planned(spec, entry, result_key(entry, {"identity": vars(identity), "dirty": False}))
 
     with ThreadPoolExecutor(_LS_REMOTE_THREADS) as pool:
         return list(pool.map(plan, specs))
@@ -139,10 +158,11 @@ def _client(options: BatchOptions):
 
     if options.scheduler:
         return Client(options.scheduler, timeout="60s"), None
-    # A task whose worker dies is run once more, then reported (KilledWorker).
+    # A task whose worker dies is run once more, then reported (KilledWorker). The
+    # scheduler's web server takes a free port: other clusters may run here.
     with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
         cluster = LocalCluster(n_workers=options.workers or len(os.sched_getaffinity(0)), threads_per_worker=1,
-                               processes=True, dashboard_address=None, silence_logs=logging.ERROR)
+                               processes=True, dashboard_address=":0", silence_logs=logging.ERROR)
         return Client(cluster), cluster
 
 

@@ -19,7 +19,7 @@ import tempfile
 import time
 from typing import Optional
 
-from .gitrepo import GitError, Identity, checkout_identity, shallow_checkout
+from .gitrepo import GitError, Identity, checkout_identity, is_dirty, shallow_checkout
 from .llm_pace import PaceService
 from .manifest import checkout_name
 from .redact import strip_user_info
@@ -84,7 +84,8 @@ def _attempt(request: dict, pace: PaceService, deadline: float) -> dict:
         repo = request["path"]
     identity = checkout_identity(repo) or Identity()
     if not request["url"]:
-        revision["identity"] = vars(identity)
+        # Rows from an edited work tree must not pass later for its clean commit.
+        revision.update(identity=vars(identity), dirty=is_dirty(repo))
     scanned = _scan_in_child(request, repo, identity, pace, deadline)
     return {"revision": revision, "commit": identity.commit, **scanned}
 

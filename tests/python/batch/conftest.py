@@ -71,7 +71,7 @@ def scheduler():
     from distributed import LocalCluster
 
     with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
-        cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+        cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0",
                                silence_logs=40)
     yield cluster.scheduler_address
     cluster.close()

@@ -119,6 +119,9 @@ def test_faulty_repositories_fail_alone(tmp_path, six_repos, scheduler, capsys):
     (local / "untracked.v").write_text(verilog("e"))
     code, _, status = batch(tmp_path, manifest, scheduler, "--no-llm", "--repo-timeout", "4")
     assert status[8]["status"] == "scanned"                   # a dirty work tree is not what its commit says
+    (local / "untracked.v").unlink()
+    code, _, status = batch(tmp_path, manifest, scheduler, "--no-llm", "--repo-timeout", "4")
+    assert status[8]["status"] == "scanned"                   # nor are the rows of that scan the clean commit's
 
 
 def test_a_repository_that_kills_its_worker_fails_alone(tmp_path, six_repos, scheduler):
