@@ -59,6 +59,11 @@ def _paced_adapters(s, channel: _Channel, pace: float) -> None:
             answer = channel.ask({"op": "call", "provider": _provider, "lock": pace > 0})
             for dead in answer.get("dead", []):
                 s._DEAD_PROVIDERS.add(dead)
+            if _provider in answer.get("dead", []):
+                # Refused its key to another scan of the batch: not asked again. The
+                # task counts no call; for the chain it is a refusal, and it moves on.
+                channel.send({"op": "done", "provider": _provider, "outcome": None})
+                return None, "403"
             outcome = None
             try:
                 text, outcome = _native(name, sig, lang, api_key, hints=hints)
