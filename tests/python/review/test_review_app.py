@@ -15,7 +15,7 @@ with warnings.catch_warnings():
     warnings.simplefilter("ignore")      # newer Starlette asks for httpx2 here; httpx serves the same
     from starlette.testclient import TestClient
 
-from conftest import CANARY, HOSTILE_COMPONENT, HOSTILE_DESCRIPTION, HOSTILE_NAME, HOSTILE_TAG
+from .review_workspace import CANARY, HOSTILE_COMPONENT, HOSTILE_DESCRIPTION, HOSTILE_NAME, HOSTILE_TAG
 from quarrix_core.review.app import create_app
 from quarrix_core.review.rows import RowSet
 

@@ -5,7 +5,7 @@ and hostile repository strings that must stay text."""
 import json
 
 import pytest
-from conftest import HOSTILE_DESCRIPTION, HOSTILE_NAME, HOSTILE_TAG
+from .review_workspace import HOSTILE_DESCRIPTION, HOSTILE_NAME, HOSTILE_TAG
 
 pytest.importorskip("selenium", reason="selenium is not installed (scripts/install-deps.sh installs it)")
 from selenium.common.exceptions import NoAlertPresentException  # noqa: E402
