@@ -157,7 +157,8 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         verdict, text = form.get("verdict", ""), form.get("locked_text", "")
         context = {k: v for k, v in form.items() if k.startswith("ctx_") and v}
         context = {k[4:]: v for k, v in context.items() if k[4:] in CONTEXT_PARAMS}
-        text = text.replace("\r\n", "\n") if isinstance(text, str) else ""
+        # A description is one line: the box's line breaks and stray spaces would be published as they are.
+        text = " ".join(text.split()) if isinstance(text, str) else ""
         try:
             await run_in_threadpool(review.verdicts.set_verdict, rows.key(index), verdict, text)
         except VerdictFileError as exc:

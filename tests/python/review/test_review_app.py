@@ -41,17 +41,17 @@ def test_marking_good_is_published_by_the_scanner_with_source_verdict(client, wo
     page = client.get(f"/rows/{i}?role=top")
     assert page.status_code == 200 and "UART core combining" in page.text
     sent = client.post(f"/rows/{i}/verdict", data={"csrf": token(page.text), "verdict": "good",
-                                                   "locked_text": "A UART, checked by hand.\r\n", "ctx_role": "top"})
+                                                   "locked_text": "  A UART,\r\nchecked  by hand. \r\n", "ctx_role": "top"})
     assert sent.status_code == 303 and sent.headers["location"] == f"/rows/{i}?role=top&saved=good"
     again = client.get(sent.headers["location"])
-    assert "Saved: Good" in again.text and "A UART, checked by hand.\n</textarea>" in again.text
+    assert "Saved: Good" in again.text and ">A UART, checked by hand.</textarea>" in again.text
     assert client.get("/?verdict=good").text.count('class="row-link"') == 1
 
     done = subprocess.run([scanner, str(workspace["repos"] / "demo_repo"), "--no-verify", "--no-cache", "-q", "--verdicts",
                            str(workspace["index"])], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     by_name = {r["name"]: r for r in json.loads(done.stdout)}
-    assert by_name["uart_top"]["description"] == "A UART, checked by hand.\n"
+    assert by_name["uart_top"]["description"] == "A UART, checked by hand."
     assert by_name["uart_top"]["desc_source"] == "verdict"
     assert by_name["uart_tx"]["desc_source"] != "verdict"
 
