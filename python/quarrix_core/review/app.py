@@ -134,9 +134,11 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
             locked = record.get("locked_text") if record else None
             text = locked if isinstance(locked, str) and locked.strip() else rows.descriptions[index]
         unit = source_problem = None
-        path = own_file(row) if rows.roles[index] in UNIT_ROLES else None
-        if path is None:
+        path = own_file(row)
+        if rows.roles[index] not in UNIT_ROLES:
             source_problem = "a repository or subproject row has no single source file"
+        elif path is None:
+            source_problem = "the row lists no source file"
         else:
             try:
                 unit = review.sources.unit(rows.namespaces[index], path)
@@ -162,7 +164,7 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         try:
             await run_in_threadpool(review.verdicts.set_verdict, rows.key(index), verdict, text)
         except VerdictFileError as exc:
-            return render_row(index, context, error=str(exc), status_code=409, text=text)
+            return await run_in_threadpool(render_row, index, context, error=str(exc), status_code=409, text=text)
         return RedirectResponse(review.row_url(index, {**context, "saved": verdict}), status_code=303)
 
     async def convert(request: Request):

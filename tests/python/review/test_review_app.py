@@ -156,3 +156,11 @@ def test_listening_beyond_loopback_warns(serve, workspace):
     assert any("warning: listening on 0.0.0.0, not loopback" in line for line in server.stderr)
     quiet = serve(workspace["rows"], workspace["index"])
     assert not any("warning" in line for line in quiet.stderr)
+
+
+def test_without_graphviz_the_repository_page_says_so(client, monkeypatch):
+    monkeypatch.setenv("PATH", "/nonexistent")
+    page = client.get("/repo", params={"namespace": "demo_repo"})
+    assert page.status_code == 200 and "Graphviz is not installed" in page.text and "uart_top" in page.text
+    assert client.get("/repo", params={"namespace": "no such"}).status_code == 404
+    assert client.get("/rows/100000").status_code == 404
