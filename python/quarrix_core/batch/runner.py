@@ -192,7 +192,7 @@ def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOption
             except KilledWorker:
                 outcome.status, outcome.attempts = "failed", 2
                 outcome.error = "its worker process died twice while scanning it (out of memory, or killed)"
-            except (FutureCancelledError, Exception) as e:  # noqa: BLE001 - any task fault is this repository's
+            except (FutureCancelledError, Exception) as e:  # whatever went wrong, it is this repository's failure
                 outcome.status = "failed"
                 outcome.error = strip_user_info(f"{type(e).__name__}: {e}")
             else:

@@ -1,50 +1,13 @@
-"""Small git repositories made at test time, and one local Dask cluster of two worker processes."""
+"""Six small git repositories, and one local Dask cluster of two worker processes."""
 
 import os
-import subprocess
-from pathlib import Path
 
 import pytest
 
+from batch_repos import make_repo, verilog, vhdl
+
 # Markers a repository may hold: the test-only probe of the scan process acts on them.
 os.environ["QUARRIX_BATCH_TEST_PROBE"] = "crash:CRASH_ME,kill-worker:KILL_WORKER,sleep=30:SLOW_ME"
-
-_GIT = ["git", "-c", "user.name=t", "-c", "user.email=t@example.org", "-c", "init.defaultBranch=main"]
-
-
-def git(repo, *args):
-    return subprocess.run([*_GIT, "-C", str(repo), *args], check=True, capture_output=True, text=True).stdout
-
-
-def make_repo(root: Path, name: str, files: dict, tag: str = "") -> Path:
-    repo = root / name
-    repo.mkdir(parents=True)
-    git(repo, "init", "-q")
-    for rel, text in files.items():
-        (repo / rel).parent.mkdir(parents=True, exist_ok=True)
-        (repo / rel).write_text(text, encoding="utf-8")
-    git(repo, "add", "-A")
-    git(repo, "commit", "-qm", "first")
-    if tag:
-        git(repo, "tag", "-a", tag, "-m", tag)
-    return repo
-
-
-def commit_file(repo: Path, rel: str, text: str) -> None:
-    (repo / rel).parent.mkdir(parents=True, exist_ok=True)
-    (repo / rel).write_text(text, encoding="utf-8")
-    git(repo, "add", "-A")
-    git(repo, "commit", "-qm", f"change {rel}")
-
-
-def verilog(name: str, comment: str = "") -> str:
-    return f"// {comment}\nmodule {name}(input clk, input rst, input [7:0] d, output reg [7:0] q);\n" \
-           f"  always @(posedge clk) q <= rst ? 8'd0 : d;\nendmodule\n"
-
-
-def vhdl(name: str) -> str:
-    return (f"library ieee;\nuse ieee.std_logic_1164.all;\nentity {name} is\n  port (clk : in std_logic;\n"
-            f"        q : out std_logic);\nend entity;\narchitecture rtl of {name} is\nbegin\n  q <= clk;\nend;\n")
 
 
 @pytest.fixture(scope="session")

@@ -8,7 +8,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from quarrix_core.batch import BatchOptions, ScanSettings, load_manifest, run_batch
 from quarrix_core.batch.summary import summary_text
 
-from conftest import make_repo
+from batch_repos import make_repo
 
 PACE = 0.3
 

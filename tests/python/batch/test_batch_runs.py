@@ -9,7 +9,7 @@ import pytest
 from quarrix_core.batch.cli import main
 from quarrix_core.batch.task import clone_dir
 
-from conftest import commit_file, make_repo, verilog
+from batch_repos import commit_file, make_repo, verilog
 
 
 def write_manifest(path, entries, defaults=None):
