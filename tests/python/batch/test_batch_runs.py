@@ -1,10 +1,12 @@
 """quarrix-batch end to end on a local cluster of two worker processes."""
 
 import json
+import os
+import signal
 import sqlite3
 import subprocess
-
-import pytest
+import sys
+import time
 
 from quarrix_core.batch.cli import main
 from quarrix_core.batch.task import clone_dir
@@ -135,11 +137,6 @@ def test_a_repository_that_kills_its_worker_fails_alone(tmp_path, six_repos, sch
 
 
 def test_the_store_survives_a_killed_batch(tmp_path, six_repos):
-    import os
-    import signal
-    import sys
-    import time
-
     origins = tmp_path / "origins"
     slow = [make_repo(origins, f"slow{i}", {f"s{i}.v": verilog(f"s{i}"), "SLOW_ME": ""}) for i in range(3)]
     entries = [{"url": r.as_uri()} for r in six_repos[:3] + slow]
