@@ -23,6 +23,10 @@ class GitError(Exception):
     """A git run failed, timed out, or a ref could not be found; the message holds no credentials."""
 
 
+class RefNotFound(GitError):
+    """The remote answered, and has no such ref: asking again will not help."""
+
+
 def _env() -> dict:
     env = dict(os.environ)
     env["GIT_TERMINAL_PROMPT"] = "0"         # no password prompt can hang a batch
@@ -92,7 +96,7 @@ def resolve_remote(url: str, ref: str, timeout: float) -> RemoteRef:
 
     if not ref:
         if not head_branch or f"refs/heads/{head_branch}" not in refs:
-            raise GitError(f"{strip_user_info(url)} has no default branch; give a ref")
+            raise RefNotFound(f"{strip_user_info(url)} has no default branch; give a ref")
         ref = head_branch
     if f"refs/heads/{ref}" in refs:
         commit = refs[f"refs/heads/{ref}"]
@@ -101,7 +105,7 @@ def resolve_remote(url: str, ref: str, timeout: float) -> RemoteRef:
         return RemoteRef("tag", ref, tag_commits[ref], tags_at(tag_commits[ref]))
     if _SHA.match(ref):
         return RemoteRef("commit", ref, ref, tags_at(ref))
-    raise GitError(f"ref {ref!r} is not a branch or tag of {strip_user_info(url)}, nor a full commit SHA")
+    raise RefNotFound(f"ref {ref!r} is not a branch or tag of {strip_user_info(url)}, nor a full commit SHA")
 
 
 def shallow_checkout(url: str, ref: str, dest: str, timeout: float) -> RemoteRef:

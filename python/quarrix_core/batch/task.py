@@ -3,7 +3,8 @@
 A task never raises for a repository's own failure: it returns a result with
 status "failed" and the cause, so that one repository never stops the rest.
 A crashed scan process or a failed git run is tried once more; a scan that
-raised or ran out of time is not, since it would do the same again.
+raised or ran out of time, or a ref the remote does not have, is not, since
+it would do the same again.
 """
 
 from __future__ import annotations
@@ -19,7 +20,7 @@ import tempfile
 import time
 from typing import Optional
 
-from .gitrepo import GitError, Identity, checkout_identity, is_dirty, shallow_checkout
+from .gitrepo import GitError, Identity, RefNotFound, checkout_identity, is_dirty, shallow_checkout
 from .llm_pace import PaceService
 from .manifest import checkout_name
 from .redact import strip_user_info
@@ -78,7 +79,7 @@ def _attempt(request: dict, pace: PaceService, deadline: float) -> dict:
         try:
             remote = shallow_checkout(request["url"], request["ref"], repo, deadline - time.monotonic())
         except GitError as e:
-            raise _Failure(str(e), retry=True) from None
+            raise _Failure(str(e), retry=not isinstance(e, RefNotFound)) from None
         revision["remote"] = remote.key_part()
     else:
         repo = request["path"]

@@ -100,7 +100,7 @@ def test_faulty_repositories_fail_alone(tmp_path, six_repos, scheduler, capsys):
                                              "failed", "scanned", "scanned"]
     assert "SIGSEGV" in by_index[1]["error"] and by_index[1]["attempts"] == 2
     assert "timed out after 4 s" in by_index[3]["error"] and by_index[3]["attempts"] == 1
-    assert "no-such-branch" in by_index[5]["error"]
+    assert "no-such-branch" in by_index[5]["error"] and by_index[5]["attempts"] == 1
     assert "does not exist" in by_index[6]["error"]
     assert "duplicate of entry 2" in by_index[7]["error"]
     assert "unknown key(s) colour" in by_index[8]["error"]
