@@ -113,7 +113,7 @@ def _settings(args) -> ScanSettings:
 
 
 def main(argv=None) -> int:
-    from .runner import BatchBusy, BatchOptions, run_batch, write_outputs
+    from .runner import BatchBusy, BatchOptions, ClusterError, run_batch, write_outputs
     from .summary import summary_text
 
     args = parser().parse_args(argv)
@@ -136,7 +136,7 @@ def main(argv=None) -> int:
     except KeyboardInterrupt:
         print("quarrix-batch: interrupted; finished results are kept in the store", file=sys.stderr)
         return 130
-    except (BatchBusy, StoreError, OSError) as e:
+    except (BatchBusy, ClusterError, StoreError, OSError) as e:
         print(f"quarrix-batch: {strip_user_info(str(e))}", file=sys.stderr)
         return EXIT_ERROR
     if not args.quiet:

@@ -152,7 +152,19 @@ def _request(planned: _Planned, settings: ScanSettings, options: BatchOptions, r
     }
 
 
+class ClusterError(Exception):
+    """The cluster could not be started or reached."""
+
+
 def _client(options: BatchOptions):
+    try:
+        return _start_client(options)
+    except Exception as e:  # whatever Dask raises for a bad address or a failed start
+        where = f"the scheduler at {options.scheduler}" if options.scheduler else "a local cluster"
+        raise ClusterError(f"cannot use {where}: {e}") from None
+
+
+def _start_client(options: BatchOptions):
     import dask
     from distributed import Client, LocalCluster
 
