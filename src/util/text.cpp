@@ -15,6 +15,7 @@ namespace quarrix::util {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kEscapedByteBase = 0xDC00;
 
 // Length of the valid UTF-8 sequence at `s[i]`, or 0 when it is invalid. On
 // failure, `bad` receives the length of the maximal invalid subpart (at least 1).
@@ -55,15 +56,16 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i, char32_t& cp, std::
   return need + 1;
 }
 
-// Decodes the code point at byte offset i (text assumed valid; invalid bytes give U+FFFD).
+// A byte that is not part of valid UTF-8 as the lone surrogate Python's
+// "surrogateescape" decodes it to; append_utf8 turns it back into the byte.
+char32_t escaped_byte(char byte) { return kEscapedByteBase + static_cast<unsigned char>(byte); }
+
+// Decodes the code point at byte offset i; an invalid byte is one escaped code point.
 char32_t next_cp(std::string_view s, std::size_t& i) {
   char32_t cp;
   std::size_t bad;
   const std::size_t n = utf8_sequence(s, i, cp, bad);
-  if (n == 0) {
-    i += bad;
-    return kReplacement;
-  }
+  if (n == 0) return escaped_byte(s[i++]);
   i += n;
   return cp;
 }
@@ -75,7 +77,7 @@ char32_t prev_cp(std::string_view s, std::size_t& i) {
   const char32_t cp = next_cp(s, k);
   if (k != i) {  // not a clean sequence ending at i: step back one byte
     i -= 1;
-    return kReplacement;
+    return escaped_byte(s[i]);
   }
   i = j;
   return cp;
@@ -151,7 +153,9 @@ bool is_final_sigma(const std::u32string& cps, std::size_t i) {
 }  // namespace
 
 void append_utf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
+  if (cp >= kEscapedByteBase + 0x80 && cp <= kEscapedByteBase + 0xFF) {
+    out.push_back(static_cast<char>(cp - kEscapedByteBase));
+  } else if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {
     out.push_back(static_cast<char>(0xC0 | (cp >> 6)));

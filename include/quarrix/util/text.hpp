@@ -2,7 +2,9 @@
 // Text operations with the semantics of Python 3 str methods.
 //
 // Every string in the core is UTF-8. Text read from disk goes through
-// decode_text() first, so the other operations may assume valid UTF-8.
+// decode_text() first. Paths are file-system bytes and may hold bytes that are
+// not UTF-8: each such byte counts as one code point, U+DC80..U+DCFF, as in
+// the str os.fsdecode() makes of it, and is written back as the same byte.
 // Lengths, positions and slices are counted in code points, never bytes.
 
 #include <cstddef>
@@ -25,8 +27,9 @@ std::string decode_text(std::string_view bytes);
 
 bool is_valid_utf8(std::string_view text);
 
-// Decodes UTF-8 into code points (invalid bytes become U+FFFD).
+// Decodes UTF-8 into code points, a byte that is not UTF-8 into its escape.
 std::u32string to_code_points(std::string_view text);
+// Encodes code points as UTF-8, an escape U+DC80..U+DCFF as its byte.
 std::string from_code_points(std::u32string_view cps);
 void append_utf8(std::string& out, char32_t cp);
 
