@@ -32,6 +32,7 @@
 #include "quarrix/scan/scan_repo.hpp"
 #include "quarrix/util/env.hpp"
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/json.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/text.hpp"
 
@@ -79,11 +80,15 @@ void note_what_is_missing(const cli::Options& options) {
   }
 }
 
+// json.dumps(rows, indent=2, ensure_ascii=False), or one compact line per row.
 std::string render(const Json& rows, const std::string& format) {
-  constexpr auto replace = Json::error_handler_t::replace;
-  if (format == "json") return rows.dump(2, ' ', false, replace) + "\n";
+  if (format == "json") {
+    return util::dumps_python(rows, {.indent = 2, .item_separator = ",", .ensure_ascii = false}) + "\n";
+  }
+  const util::JsonStyle line{
+      .indent = std::nullopt, .item_separator = ",", .key_separator = ":", .ensure_ascii = false};
   std::string out;
-  for (const auto& row : rows) out += row.dump(-1, ' ', false, replace) + "\n";
+  for (const auto& row : rows) out += util::dumps_python(row, line) + "\n";
   return out;
 }
 
