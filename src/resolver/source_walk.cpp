@@ -10,7 +10,6 @@
 #include <quarrix/util/directory.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
-#include <quarrix/util/text.hpp>
 
 namespace quarrix::resolver {
 namespace {
@@ -58,7 +57,6 @@ class Walk {
       const util::DirectoryEntry& e = (*top.entries)[top.next++];
       // Links to directories are never followed; other links count as files.
       if (e.kind == util::EntryKind::unknown || e.kind == util::EntryKind::link_to_directory) continue;
-      if (!util::is_valid_utf8(e.name)) continue;  // no faithful text path for it
       const bool directory = e.kind == util::EntryKind::directory;
       std::string rel = top.rel.empty() ? e.name : top.rel + "/" + e.name;
       if (excluded(e.name, rel, root_name, directory)) continue;
