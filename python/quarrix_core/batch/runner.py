@@ -255,7 +255,7 @@ def write_outputs(result: BatchResult, store_path: str, output: Optional[str], s
 
         with _atomic(status) as f:
             for outcome in result.outcomes:
-                f.write((json.dumps(outcome.status_record(), ensure_ascii=False) + "\n").encode("utf-8"))
+                f.write((json.dumps(outcome.status_record()) + "\n").encode("ascii"))
 
 
 class _atomic:

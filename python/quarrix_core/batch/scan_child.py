@@ -21,6 +21,8 @@ import sys
 import time
 import traceback
 
+from quarrix_core.batch.jsonl import row_line
+
 
 def _die_with_parent() -> None:
     """A worker that dies takes its scan along (Linux); elsewhere the task's time-out does."""
@@ -119,9 +121,7 @@ def _scan(request: dict, channel: _Channel) -> dict:
                        probes, use_llm=request["use_llm"], granularity=request["granularity"],
                        description_verdicts=request["verdicts"], exclude_dirs=request["exclude"],
                        bucket_map=request["bucket_map"])
-    # quarrix-scan --format jsonl writes each row compact, keys in row order, text as UTF-8.
-    lines = "".join(json.dumps(row, ensure_ascii=False, separators=(",", ":")) + "\n" for row in rows)
-    return {"rows_jsonl": lines, "row_count": len(rows)}
+    return {"rows_jsonl": "".join(row_line(row) for row in rows), "row_count": len(rows)}
 
 
 def main() -> int:
@@ -135,7 +135,7 @@ def main() -> int:
         result = {"error": f"{type(e).__name__}: {e}", "trace": traceback.format_exc(limit=5)}
     tmp = request["result_path"] + ".tmp"
     with open(tmp, "w", encoding="utf-8") as f:
-        json.dump(result, f, ensure_ascii=False)
+        json.dump(result, f)  # ASCII: a message may hold the lone surrogates of a non-UTF-8 file name
     os.replace(tmp, request["result_path"])
     return 0
 

@@ -76,9 +76,3 @@ repositories:
 def test_user_info_is_cut_from_urls_in_any_text(text, expected):
     assert strip_user_info(text) == expected
 
-
-def test_a_cluster_that_cannot_be_used_fails_the_batch_with_a_message(tmp_path, capsys):
-    (tmp_path / "plain").mkdir()
-    (tmp_path / "m.yaml").write_text(f"repositories:\n  - path: {tmp_path / 'plain'}\n")
-    assert main([str(tmp_path / "m.yaml"), "--work", str(tmp_path / "w"), "--scheduler", "no port", "-q"]) == 1
-    assert "cannot use the scheduler at no port: missing port number" in capsys.readouterr().err

@@ -8,7 +8,10 @@ import subprocess
 import sys
 import time
 
+import pytest
+
 from quarrix_core.batch.cli import main
+from quarrix_core.batch.jsonl import row_line
 from quarrix_core.batch.task import clone_dir
 
 from batch_repos import commit_file, make_repo, verilog
@@ -171,3 +174,20 @@ def test_the_store_survives_a_killed_batch(tmp_path, six_repos):
     code = subprocess.run(cmd + ["--status", str(status)], capture_output=True).returncode
     assert code == 0
     assert [s["status"] for s in statuses(status)] == ["unchanged"] * 3 + ["scanned"] * 3
+
+
+def test_a_cluster_that_cannot_be_used_fails_the_batch_with_a_message(tmp_path, capsys):
+    (tmp_path / "plain").mkdir()
+    (tmp_path / "m.yaml").write_text(f"repositories:\n  - path: {tmp_path / 'plain'}\n")
+    assert main([str(tmp_path / "m.yaml"), "--work", str(tmp_path / "w"), "--scheduler", "no port", "-q"]) == 1
+    assert "cannot use the scheduler at no port: missing port number" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("value, line", [
+    ("größe\t\x01", '{"k":"größe\\t\\u0001"}\n'),
+    # Bytes that are not UTF-8, as the binding hands them over: one U+FFFD per invalid sequence.
+    ("bad\udcff\udcfename.v", '{"k":"bad\ufffd\ufffdname.v"}\n'),
+    ("cut\udce2\udc82n", '{"k":"cut\ufffdn"}\n'),
+])
+def test_rows_are_written_as_quarrix_scan_writes_them(value, line):
+    assert row_line({"k": value}) == line
