@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include <nanobind/stl/string.h>
+#include "common/fs_string.hpp"
 
 #include "quarrix/util/json_object_builder.hpp"
 
@@ -15,8 +15,20 @@ std::string py_type_name(nb::handle obj) { return nb::cast<std::string>(nb::type
 bool is_dict(nb::handle obj) { return PyDict_Check(obj.ptr()); }
 bool is_list(nb::handle obj) { return PyList_Check(obj.ptr()); }
 
+std::string str_bytes(nb::handle str, const char* what) {
+  std::optional<std::string> bytes = str_to_bytes(str.ptr());
+  if (bytes) return std::move(*bytes);
+  const nb::python_error cause;  // takes the encoder's error, which names no argument
+  throw nb::value_error((std::string(what) + ": " + nb::str(cause.value()).c_str()).c_str());
+}
+
+std::string str_arg(nb::handle obj, const char* what) {
+  if (!PyUnicode_Check(obj.ptr())) type_error(std::string(what) + " must be str, not " + py_type_name(obj));
+  return str_bytes(obj, what);
+}
+
 std::string path_arg(nb::handle obj, const char* what) {
-  if (PyUnicode_Check(obj.ptr())) return nb::cast<std::string>(obj);
+  if (PyUnicode_Check(obj.ptr())) return str_bytes(obj, what);
   PyObject* fs = PyOS_FSPath(obj.ptr());
   if (!fs) {
     PyErr_Clear();
@@ -25,7 +37,7 @@ std::string path_arg(nb::handle obj, const char* what) {
   nb::object fspath = nb::steal(fs);
   if (!PyUnicode_Check(fspath.ptr()))
     type_error(std::string(what) + " must be a str path, not " + py_type_name(fspath));
-  return nb::cast<std::string>(fspath);
+  return str_bytes(fspath, what);
 }
 
 namespace {
@@ -43,7 +55,7 @@ std::vector<std::string> str_list_arg(nb::handle obj, const char* what, bool all
   std::vector<std::string> out;
   for (nb::handle item : obj) {
     if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " must hold str items, not " + py_type_name(item));
-    out.push_back(nb::cast<std::string>(item));
+    out.push_back(str_bytes(item, what));
   }
   return out;
 }
@@ -55,10 +67,13 @@ std::vector<std::string> path_list_arg(nb::handle obj, const char* what, bool al
   return out;
 }
 
+nb::object to_pystr_or_none(const std::optional<std::string>& text) {
+  return text ? nb::object(to_pystr(*text)) : nb::none();
+}
+
 nb::list to_pylist(const std::vector<std::string>& items) {
   nb::list out;
-  for (const auto& item : items)
-    out.append(nb::steal(PyUnicode_DecodeUTF8(item.data(), static_cast<Py_ssize_t>(item.size()), "replace")));
+  for (const auto& item : items) out.append(to_pystr(item));
   return out;
 }
 
@@ -75,7 +90,7 @@ Json to_json_at(nb::handle obj, const char* what, std::size_t depth) {
     type_error(std::string(what) + " returned an integer out of the 64-bit range");
   }
   if (PyFloat_Check(p)) return PyFloat_AsDouble(p);
-  if (PyUnicode_Check(p)) return nb::cast<std::string>(obj);
+  if (PyUnicode_Check(p)) return str_bytes(obj, what);
   const bool is_sequence = PyList_Check(p) || PyTuple_Check(p);
   if ((is_sequence || PyDict_Check(p)) && depth >= util::kMaxJsonDepth)
     throw nb::value_error((std::string(what) + " is nested more than " + std::to_string(util::kMaxJsonDepth) +
@@ -91,7 +106,7 @@ Json to_json_at(nb::handle obj, const char* what, std::size_t depth) {
     for (auto [key, value] : nb::borrow<nb::dict>(obj)) {
       if (!PyUnicode_Check(key.ptr()))
         type_error(std::string(what) + " returned a dict with a non-str key of type " + py_type_name(key));
-      out.set(nb::cast<std::string>(key), to_json_at(value, what, depth + 1));
+      out.set(str_bytes(key, what), to_json_at(value, what, depth + 1));
     }
     return std::move(out).take();
   }
@@ -110,10 +125,7 @@ nb::object from_json(const Json& value) {
     case Json::value_t::number_integer: return nb::int_(value.get<long long>());
     case Json::value_t::number_unsigned: return nb::steal(PyLong_FromUnsignedLongLong(value.get<unsigned long long>()));
     case Json::value_t::number_float: return nb::float_(value.get<double>());
-    case Json::value_t::string: {
-      const auto& s = value.get_ref<const std::string&>();
-      return nb::steal(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace"));
-    }
+    case Json::value_t::string: return to_pystr(value.get_ref<const std::string&>());
     case Json::value_t::array: {
       nb::list out;
       for (const auto& item : value) out.append(from_json(item));
@@ -122,8 +134,7 @@ nb::object from_json(const Json& value) {
     case Json::value_t::object: {
       nb::dict out;
       for (const auto& [key, item] : value.items())
-        out[nb::steal(PyUnicode_DecodeUTF8(key.data(), static_cast<Py_ssize_t>(key.size()), "replace"))] =
-            from_json(item);
+        out[to_pystr(key)] = from_json(item);
       return out;
     }
     default: return nb::none();

@@ -2,10 +2,13 @@
 // Value conversions shared by the extension modules. Conversion only: no
 // behaviour of the core lives here.
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <nanobind/nanobind.h>
+
+#include "common/fs_string.hpp"
 
 #include <quarrix/util/json.hpp>
 
@@ -13,7 +16,15 @@ namespace quarrix::py {
 
 namespace nb = nanobind;
 
-// str or os.PathLike -> path string; TypeError naming `what` otherwise.
+// Strings and paths cross as file-system bytes (common/fs_string.hpp). A str
+// that has no bytes (a lone surrogate that escapes no byte) raises ValueError
+// naming `what`.
+
+// A str -> its bytes.
+std::string str_bytes(nb::handle str, const char* what);
+// str -> bytes; TypeError naming `what` for anything else.
+std::string str_arg(nb::handle obj, const char* what);
+// str or os.PathLike -> path bytes; TypeError naming `what` otherwise.
 std::string path_arg(nb::handle obj, const char* what);
 
 // A JSON-like Python value (None, bool, int, float, str, list, tuple, dict with
@@ -21,13 +32,16 @@ std::string path_arg(nb::handle obj, const char* what);
 // deeper than util::kMaxJsonDepth (a structure containing itself) ValueError.
 Json to_json(nb::handle obj, const char* what);
 
-// Json -> Python value; objects become dicts in their key order.
+// Json -> Python value; objects become dicts in their key order, strings are
+// decoded as os.fsdecode decodes.
 nb::object from_json(const Json& value);
 
 // A list (or, with allow_tuple, a tuple) of str; TypeError naming `what` otherwise.
 std::vector<std::string> str_list_arg(nb::handle obj, const char* what, bool allow_tuple = false);
 // A list (or, with allow_tuple, a tuple) of str / os.PathLike -> path strings.
 std::vector<std::string> path_list_arg(nb::handle obj, const char* what, bool allow_tuple = false);
+// The str of `text`, or None.
+nb::object to_pystr_or_none(const std::optional<std::string>& text);
 // A new Python list of str.
 nb::list to_pylist(const std::vector<std::string>& items);
 

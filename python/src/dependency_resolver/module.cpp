@@ -33,18 +33,13 @@ std::vector<std::string> patterns(nb::handle obj) {
   if (!is_sequence(obj)) {
     quarrix::py::type_error("exclude_dirs must be a list of str or None, not " + quarrix::py::py_type_name(obj));
   }
-  for (nb::handle item : obj) {
-    if (!PyUnicode_Check(item.ptr())) {
-      quarrix::py::type_error("exclude_dirs items must be str, not " + quarrix::py::py_type_name(item));
-    }
-    out.push_back(nb::cast<std::string>(item));
-  }
+  for (nb::handle item : obj) out.push_back(quarrix::py::str_arg(item, "exclude_dirs items"));
   return out;
 }
 
 nb::dict as_dict(const std::vector<std::pair<std::string, std::string>>& pairs) {
   nb::dict out;
-  for (const auto& [key, value] : pairs) out[nb::str(key.c_str(), key.size())] = nb::str(value.c_str(), value.size());
+  for (const auto& [key, value] : pairs) out[quarrix::py::to_pystr(key)] = quarrix::py::to_pystr(value);
   return out;
 }
 
@@ -78,12 +73,10 @@ NB_MODULE(dependency_resolver, m) {
       .def(
           "get_compilation_order",
           [](const DependencyResolver& r, nb::handle name) {
-            if (!PyUnicode_Check(name.ptr())) {
-              quarrix::py::type_error("name must be str, not " + quarrix::py::py_type_name(name));
-            }
+            const std::string unit = quarrix::py::str_arg(name, "name");
             std::vector<std::string> order;
             try {
-              order = r.compilation_order(nb::cast<std::string>(name));
+              order = r.compilation_order(unit);
             } catch (const quarrix::scan::UnknownUnitError&) {
               PyErr_SetObject(PyExc_KeyError, name.ptr());
               throw nb::python_error();
@@ -92,7 +85,7 @@ NB_MODULE(dependency_resolver, m) {
               throw nb::python_error();
             }
             nb::list out;
-            for (const std::string& p : order) out.append(nb::str(p.c_str(), p.size()));
+            for (const std::string& p : order) out.append(quarrix::py::to_pystr(p));
             return out;
           },
           "name"_a, "Source files the unit needs, dependencies first, its own file last.")
@@ -101,8 +94,7 @@ NB_MODULE(dependency_resolver, m) {
           [](const DependencyResolver& r) {
             nb::list out;
             for (const auto& [library, package] : r.unresolved_use_clauses()) {
-              out.append(nb::make_tuple(nb::str(library.c_str(), library.size()),
-                                        nb::str(package.c_str(), package.size())));
+              out.append(nb::make_tuple(quarrix::py::to_pystr(library), quarrix::py::to_pystr(package)));
             }
             return out;
           },

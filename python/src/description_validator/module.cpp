@@ -3,7 +3,8 @@
 
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/optional.h>
-#include <nanobind/stl/string.h>
+
+#include "common/fs_string.hpp"
 
 #include <quarrix/validator/validator.hpp>
 

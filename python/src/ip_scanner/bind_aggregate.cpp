@@ -2,8 +2,6 @@
 #include <set>
 
 #include <nanobind/stl/optional.h>
-#include <nanobind/stl/string.h>
-#include <nanobind/stl/string_view.h>
 #include <nanobind/stl/vector.h>
 
 #include "common/convert.hpp"
@@ -43,7 +41,7 @@ const Json* verdicts_ptr(const Json& verdicts) { return verdicts.is_null() ? nul
 
 nb::set to_set(const std::set<std::string>& words) {
   nb::set out;
-  for (const std::string& word : words) out.add(nb::str(word.c_str(), word.size()));
+  for (const std::string& word : words) out.add(to_pystr(word));
   return out;
 }
 
@@ -81,11 +79,7 @@ void bind_aggregate(nb::module_& m) {
         if (!is_list(candidate_files))
           type_error("candidate_files must be a list, not " + py_type_name(candidate_files));
         std::vector<std::string> candidates;
-        for (nb::handle item : candidate_files) {
-          if (!PyUnicode_Check(item.ptr()))
-            type_error("candidate_files items must be str, not " + py_type_name(item));
-          candidates.push_back(nb::cast<std::string>(item));
-        }
+        for (nb::handle item : candidate_files) candidates.push_back(str_arg(item, "candidate_files items"));
         return from_json(scan::detect_vendor_variants("", candidates));
       },
       "repo_path"_a, "candidate_files"_a, "Vendor -> sorted list of the candidate paths that are its variants.");
@@ -136,7 +130,7 @@ void bind_aggregate(nb::module_& m) {
         std::set<std::string> words;
         tags::add_signal_tags(signal_name, words);
         nb::object add = nb::getattr(tags, "add");
-        for (const std::string& word : words) add(nb::str(word.c_str(), word.size()));
+        for (const std::string& word : words) add(to_pystr(word));
       },
       "signal_name"_a, "tags"_a, "Adds the expansion words of the signal's abbreviated parts to tags.");
   m.def(
@@ -154,13 +148,16 @@ void bind_aggregate(nb::module_& m) {
       .def("__len__", [](const ReadmeCacheView&) { return tags::readme_tags_cache().size(); })
       .def("__contains__",
            [](const ReadmeCacheView&, nb::handle key) {
-             return PyUnicode_Check(key.ptr()) && tags::readme_tags_cache().count(nb::cast<std::string>(key)) != 0;
+             return PyUnicode_Check(key.ptr()) && tags::readme_tags_cache().count(str_bytes(key, "key")) != 0;
            })
       .def("__getitem__",
-           [](const ReadmeCacheView&, const std::string& key) {
+           [](const ReadmeCacheView&, nb::handle key) {
              const auto& cache = tags::readme_tags_cache();
-             const auto found = cache.find(key);
-             if (found == cache.end()) throw nb::key_error(key.c_str());
+             const auto found = cache.find(str_arg(key, "key"));
+             if (found == cache.end()) {
+               PyErr_SetObject(PyExc_KeyError, key.ptr());
+               throw nb::python_error();
+             }
              return to_set(found->second);
            })
       .def("keys",

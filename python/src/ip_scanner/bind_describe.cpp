@@ -12,7 +12,6 @@
 
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/optional.h>
-#include <nanobind/stl/string.h>
 
 #include <quarrix/describe/chain.hpp>
 #include <quarrix/describe/suspect.hpp>
@@ -32,14 +31,6 @@ using namespace nb::literals;
 PyObject* g_module = nullptr;
 PyObject* g_native_validator = nullptr;
 
-nb::object py_text(std::string_view text) {
-  return nb::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-}
-
-nb::object py_optional_text(const std::optional<std::string>& text) {
-  return text ? py_text(*text) : nb::none();
-}
-
 // The validator as seen from C++ while the ip_scanner module is loaded. The
 // scan releases the GIL while it works, so take it before touching Python.
 bool module_desc_is_suspect(std::string_view text, const std::optional<std::string>& name,
@@ -49,7 +40,7 @@ bool module_desc_is_suspect(std::string_view text, const std::optional<std::stri
     nb::object validator = nb::getattr(nb::handle(g_module), "_desc_is_suspect");
     if (!validator.is(nb::handle(g_native_validator))) {
       nb::object verdict =
-          validator(py_text(text), "name"_a = py_optional_text(name), "namespace"_a = py_optional_text(ns));
+          validator(to_pystr(text), "name"_a = to_pystr_or_none(name), "namespace"_a = to_pystr_or_none(ns));
       const int truth = PyObject_IsTrue(verdict.ptr());
       if (truth < 0) throw nb::python_error();
       return truth != 0;
@@ -108,7 +99,7 @@ void bind_describe(nb::module_& m) {
           result = describe::generate_description(entity_name, path, ns, language, llm, previous_description,
                                                   locked_description);
         }
-        return nb::make_tuple(py_text(result.first), py_text(result.second));
+        return nb::make_tuple(to_pystr(result.first), to_pystr(result.second));
       },
       "entity_name"_a, "entity_path"_a, "namespace"_a, "language"_a, "use_llm"_a.none() = true,
       "previous_description"_a = nb::none(), "locked_description"_a = nb::none(),

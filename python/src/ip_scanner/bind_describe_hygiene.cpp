@@ -1,5 +1,4 @@
-#include <nanobind/stl/string.h>
-#include <nanobind/stl/string_view.h>
+#include "common/fs_string.hpp"
 
 #include "ip_scanner/bindings.hpp"
 #include "quarrix/describe/hygiene.hpp"

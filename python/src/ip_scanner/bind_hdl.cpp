@@ -2,7 +2,6 @@
 #include <set>
 
 #include <nanobind/stl/optional.h>
-#include <nanobind/stl/string.h>
 
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
@@ -21,7 +20,7 @@ namespace {
 
 std::string str_item(nb::handle item, const char* what) {
   if (!PyUnicode_Check(item.ptr())) type_error(std::string(what) + " must hold str items, not " + py_type_name(item));
-  return nb::cast<std::string>(item);
+  return str_bytes(item, what);
 }
 
 // A list or tuple of str (a set or frozenset too when `allow_set`).

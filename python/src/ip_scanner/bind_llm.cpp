@@ -19,8 +19,6 @@
 
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/optional.h>
-#include <nanobind/stl/string.h>
-#include <nanobind/stl/string_view.h>
 #include <nanobind/stl/vector.h>
 
 #include <quarrix/llm/adapters.hpp>
@@ -46,14 +44,8 @@ std::array<PyObject*, llm::kProviderFns.size()> g_native_adapters{};
 
 PyObject* keep(nb::handle obj) { return obj.inc_ref().ptr(); }
 
-nb::object py_text(std::string_view text) {
-  return nb::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-}
-
-nb::object py_optional_text(const std::optional<std::string>& text) { return text ? py_text(*text) : nb::none(); }
-
 nb::object py_reply(const llm::Reply& reply) {
-  return nb::make_tuple(py_optional_text(reply.text), py_text(reply.outcome));
+  return nb::make_tuple(to_pystr_or_none(reply.text), to_pystr(reply.outcome));
 }
 
 // A hints argument: None or a dict.
@@ -76,8 +68,8 @@ llm::Reply reply_from(nb::handle result, std::string_view fn_name) {
   if (!PyUnicode_Check(outcome.ptr()))
     type_error(what + " must return a str outcome, not " + py_type_name(outcome));
   llm::Reply reply;
-  if (!text.is_none()) reply.text = nb::cast<std::string>(text);
-  reply.outcome = nb::cast<std::string>(outcome);
+  if (!text.is_none()) reply.text = str_bytes(text, what.c_str());
+  reply.outcome = str_bytes(outcome, what.c_str());
   return reply;
 }
 
@@ -95,7 +87,7 @@ llm::Reply module_adapter(std::string_view fn_name, std::string_view entity_name
     nb::gil_scoped_acquire gil;
     nb::object fn = nb::getattr(nb::handle(g_module), std::string(fn_name).c_str());
     if (!fn.is(nb::handle(native_adapter(fn_name)))) {
-      nb::object result = fn(py_text(entity_name), py_text(signature), py_text(language), py_text(api_key),
+      nb::object result = fn(to_pystr(entity_name), to_pystr(signature), to_pystr(language), to_pystr(api_key),
                              "hints"_a = from_json(hints));
       return reply_from(result, fn_name);
     }
@@ -121,7 +113,7 @@ llm::Headers headers_arg(nb::handle headers) {
   for (auto [key, value] : nb::borrow<nb::dict>(headers)) {
     if (!PyUnicode_Check(key.ptr()) || !PyUnicode_Check(value.ptr()))
       type_error("headers must map str to str");
-    out.emplace_back(nb::cast<std::string>(key), nb::cast<std::string>(value));
+    out.emplace_back(str_bytes(key, "headers"), str_bytes(value, "headers"));
   }
   return out;
 }
@@ -152,7 +144,7 @@ void bind_session_views(nb::module_& m) {
   nb::class_<DeadProvidersView>(m, "_DeadProvidersView", "Live view of the providers marked dead this session.")
       .def("__contains__",
            [](const DeadProvidersView&, nb::handle name) {
-             return PyUnicode_Check(name.ptr()) && llm::is_provider_dead(nb::cast<std::string>(name));
+             return PyUnicode_Check(name.ptr()) && llm::is_provider_dead(str_bytes(name, "name"));
            })
       .def("__iter__", [](const DeadProvidersView&) { return nb::iter(to_pylist(llm::dead_providers())); })
       .def("__len__", [](const DeadProvidersView&) { return llm::dead_providers().size(); })
@@ -182,7 +174,7 @@ void bind_session_views(nb::module_& m) {
           "provider"_a, "default"_a = nb::none())
       .def("__contains__",
            [](const ProviderStatsView&, nb::handle provider) {
-             return PyUnicode_Check(provider.ptr()) && llm::get_llm_stats().contains(nb::cast<std::string>(provider));
+             return PyUnicode_Check(provider.ptr()) && llm::get_llm_stats().contains(str_bytes(provider, "provider"));
            })
       .def("__iter__", [](const ProviderStatsView&) { return nb::iter(from_json(llm::get_llm_stats())); })
       .def("__len__", [](const ProviderStatsView&) { return llm::get_llm_stats().size(); })
@@ -202,11 +194,11 @@ void bind_session_views(nb::module_& m) {
 
 void bind_llm(nb::module_& m) {
   nb::list outcomes, chain;
-  for (std::string_view word : llm::kLlmOutcomes) outcomes.append(py_text(word));
-  for (std::string_view name : llm::kDefaultProviderChain) chain.append(py_text(name));
+  for (std::string_view word : llm::kLlmOutcomes) outcomes.append(to_pystr(word));
+  for (std::string_view name : llm::kDefaultProviderChain) chain.append(to_pystr(name));
   nb::dict provider_fns;
   for (const llm::ProviderSpec& provider : llm::kProviderFns)
-    provider_fns[py_text(provider.name)] = nb::make_tuple(py_text(provider.env_key), py_text(provider.fn_name));
+    provider_fns[to_pystr(provider.name)] = nb::make_tuple(to_pystr(provider.env_key), to_pystr(provider.fn_name));
   m.attr("_LLM_OUTCOMES") = outcomes;
   m.attr("_DEFAULT_PROVIDER_CHAIN") = chain;
   m.attr("_PROVIDER_FNS") = provider_fns;
@@ -282,7 +274,7 @@ void bind_llm(nb::module_& m) {
           nb::gil_scoped_release unlocked;
           description = llm::llm_describe(entity_name, signature, language, hint_map);
         }
-        return py_optional_text(description);
+        return to_pystr_or_none(description);
       },
       "entity_name"_a, "signature"_a, "language"_a, "hints"_a = nb::none(),
       "The first usable description from the provider chain, or None.");

@@ -1,5 +1,4 @@
 #include <nanobind/stl/optional.h>
-#include <nanobind/stl/string.h>
 
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
@@ -16,7 +15,7 @@ void bind_port_inference(nb::module_& m) {
       "_infer_description_from_ports",
       [](const std::string& entity_name, nb::handle source_path) {
         auto [description, hints] = describe::infer_description_from_ports(entity_name, path_arg(source_path, "source_path"));
-        return nb::make_tuple(description ? nb::object(nb::str(description->c_str(), description->size())) : nb::none(),
+        return nb::make_tuple(description ? nb::object(to_pystr(*description)) : nb::none(),
                               from_json(hints));
       },
       "entity_name"_a, "source_path"_a);

@@ -1,6 +1,4 @@
 #include <nanobind/stl/optional.h>
-#include <nanobind/stl/string.h>
-#include <nanobind/stl/string_view.h>
 
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
@@ -18,11 +16,6 @@ namespace quarrix::py {
 
 namespace {
 
-std::string str_param(nb::handle obj, const char* name) {
-  if (!PyUnicode_Check(obj.ptr())) type_error(std::string(name) + " must be str, not " + py_type_name(obj));
-  return nb::cast<std::string>(obj);
-}
-
 std::optional<Json> map_param(nb::handle obj, const char* name) {
   if (obj.is_none()) return std::nullopt;
   if (!is_dict(obj)) type_error(std::string(name) + " must be a dict or None, not " + py_type_name(obj));
@@ -33,7 +26,7 @@ std::vector<std::string> exclude_param(nb::handle obj) {
   std::vector<std::string> out;
   if (obj.is_none()) return out;
   if (!is_list(obj)) type_error("exclude_dirs must be a list or None, not " + py_type_name(obj));
-  for (nb::handle item : obj) out.push_back(str_param(item, "exclude_dirs items"));
+  for (nb::handle item : obj) out.push_back(str_arg(item, "exclude_dirs items"));
   return out;
 }
 
@@ -42,12 +35,12 @@ nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::ha
                      nb::handle description_verdicts, nb::handle exclude_dirs, nb::handle bucket_map) {
   // Every argument is checked before any work.
   const std::string root = path_arg(repo_path, "repo_path");
-  const std::string ns_s = str_param(ns, "namespace");
-  const std::string url_s = str_param(url, "url");
-  const std::string tag_s = str_param(tag, "tag");
-  const std::string commit_s = str_param(commit, "commit");
+  const std::string ns_s = str_arg(ns, "namespace");
+  const std::string url_s = str_arg(url, "url");
+  const std::string tag_s = str_arg(tag, "tag");
+  const std::string commit_s = str_arg(commit, "commit");
   scan::ScanOptions options;
-  options.granularity = str_param(granularity, "granularity");
+  options.granularity = str_arg(granularity, "granularity");
   options.previous_descriptions = map_param(previous_descriptions, "previous_descriptions");
   options.description_verdicts = map_param(description_verdicts, "description_verdicts");
   options.bucket_map = map_param(bucket_map, "bucket_map");
@@ -76,9 +69,9 @@ void bind_scan(nb::module_& m) {
     } catch (const TypeError& e) {
       PyErr_SetString(PyExc_TypeError, e.what());
     } catch (const KeyError& e) {
-      PyErr_SetObject(PyExc_KeyError, nb::str(e.what()).ptr());
+      PyErr_SetObject(PyExc_KeyError, to_pystr(e.what()).ptr());
     } catch (const scan::UnknownUnitError& e) {
-      PyErr_SetObject(PyExc_KeyError, nb::str(e.what()).ptr());
+      PyErr_SetObject(PyExc_KeyError, to_pystr(e.what()).ptr());
     } catch (const scan::DependencyCycleError& e) {
       PyErr_SetString(PyExc_RecursionError, e.what());
     }

@@ -1,6 +1,3 @@
-#include <nanobind/stl/string.h>
-#include <nanobind/stl/string_view.h>
-
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
 #include "quarrix/scan/filters.hpp"

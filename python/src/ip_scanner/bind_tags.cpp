@@ -1,5 +1,3 @@
-#include <nanobind/stl/string.h>
-#include <nanobind/stl/string_view.h>
 #include <nanobind/stl/vector.h>
 
 #include "common/convert.hpp"

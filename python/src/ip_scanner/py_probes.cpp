@@ -1,7 +1,5 @@
 #include "ip_scanner/py_probes.hpp"
 
-#include <nanobind/stl/string.h>
-
 #include "common/convert.hpp"
 
 namespace nb = nanobind;
@@ -20,13 +18,13 @@ struct PyScanProbes {
 };
 
 nb::object to_path(const std::string& path) {
-  return nb::module_::import_("pathlib").attr("Path")(nb::str(path.c_str(), path.size()));
+  return nb::module_::import_("pathlib").attr("Path")(to_pystr(path));
 }
 
 nb::list to_paths(const scan::PathList& paths) {
   nb::object path_type = nb::module_::import_("pathlib").attr("Path");
   nb::list out;
-  for (const auto& p : paths) out.append(path_type(nb::str(p.c_str(), p.size())));
+  for (const auto& p : paths) out.append(path_type(to_pystr(p)));
   return out;
 }
 

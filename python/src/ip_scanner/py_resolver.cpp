@@ -1,7 +1,5 @@
 #include "ip_scanner/py_resolver.hpp"
 
-#include <nanobind/stl/string.h>
-
 #include "common/convert.hpp"
 
 #include <quarrix/resolver/dependency_resolver.hpp>
@@ -21,7 +19,7 @@ std::vector<std::pair<std::string, std::string>> path_map(nb::handle mapping, co
   std::vector<std::pair<std::string, std::string>> out;
   for (nb::handle item : mapping.attr("items")()) {
     nb::tuple pair = nb::borrow<nb::tuple>(item);
-    out.emplace_back(nb::cast<std::string>(nb::str(pair[0])), fspath(pair[1], what));
+    out.emplace_back(str_bytes(nb::str(pair[0]), what), fspath(pair[1], what));
   }
   return out;
 }
@@ -59,7 +57,8 @@ class PyResolver : public scan::Resolver {
     std::vector<std::pair<std::string, std::string>> out;
     for (nb::handle item : obj_.attr("unresolved_use_clauses")()) {
       if (nb::len(item) != 2) throw nb::value_error("unresolved_use_clauses items must be (library, package) pairs");
-      out.emplace_back(nb::cast<std::string>(item[0]), nb::cast<std::string>(item[1]));
+      out.emplace_back(str_arg(item[0], "unresolved_use_clauses library"),
+                       str_arg(item[1], "unresolved_use_clauses package"));
     }
     return out;
   }

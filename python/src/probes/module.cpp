@@ -8,7 +8,6 @@
 
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/pair.h>
-#include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
 #include "common/convert.hpp"
@@ -102,8 +101,7 @@ NB_MODULE(probes, m) {
       "detect_vhdl_standard",
       [](nb::handle files, nb::handle library) {
         const auto paths = quarrix::py::path_list_arg(files, "files", true);
-        if (!PyUnicode_Check(library.ptr())) type_error("library must be str, not " + py_type_name(library));
-        const std::string lib = nb::cast<std::string>(library);
+        const std::string lib = quarrix::py::str_arg(library, "library");
         nb::gil_scoped_release release;
         return quarrix::probes::detect_vhdl_standard(paths, lib);
       },
