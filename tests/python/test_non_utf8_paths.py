@@ -15,6 +15,9 @@ from quarrix_core.probes import default_probes
 DIR = b"rtl/caf\xe9"  # Latin-1, not UTF-8
 TOP = DIR + b"/blink.v"
 LEAF = DIR + b"/cnt\xff.v"
+VHDL_TOP = DIR + b"/vtop.vhd"
+VHDL_LEAF = DIR + b"/inv\xff.vhd"
+VHDL_HEAD = "library ieee; use ieee.std_logic_1164.all;\n"
 
 
 @pytest.fixture
@@ -28,6 +31,12 @@ def repo(tmp_path):
         f.write("// Blinks a LED from the top bit of a counter.\n"
                 "module blink(input clk, output led);\n"
                 "  wire [3:0] q;\n  counter u0(.clk(clk), .q(q));\n  assign led = q[3];\nendmodule\n")
+    with open(os.path.join(root, VHDL_LEAF), "w") as f:
+        f.write(VHDL_HEAD + "entity inv is port (a : in std_logic; y : out std_logic); end entity;\n"
+                "architecture rtl of inv is begin y <= not a; end architecture;\n")
+    with open(os.path.join(root, VHDL_TOP), "w") as f:
+        f.write(VHDL_HEAD + "entity vtop is port (a : in std_logic; y : out std_logic); end entity;\n"
+                "architecture rtl of vtop is begin u0: entity work.inv port map (a => a, y => y); end architecture;\n")
     return os.fsdecode(root)
 
 
@@ -40,18 +49,20 @@ def test_resolver_finds_the_units_and_keeps_their_bytes(repo):
     base = os.fsencode(repo)
     r = DependencyResolver([repo])
     assert {name: os.fsencode(path) for name, path in r.entity_map.items()} == {
-        "blink": os.path.join(base, TOP), "counter": os.path.join(base, LEAF)}
+        "blink": os.path.join(base, TOP), "counter": os.path.join(base, LEAF),
+        "vtop": os.path.join(base, VHDL_TOP), "inv": os.path.join(base, VHDL_LEAF)}
     assert [os.fsencode(p) for p in r.get_compilation_order("blink")] == [
         os.path.join(base, LEAF), os.path.join(base, TOP)]
     # A pattern holding the same bytes reaches the resolver intact.
-    assert set(DependencyResolver([repo], exclude_dirs=[os.fsdecode(b"cnt\xff")]).entity_map) == {"blink"}
+    excluded = DependencyResolver([repo], exclude_dirs=[os.fsdecode(b"cnt\xff"), os.fsdecode(b"inv\xff")])
+    assert set(excluded.entity_map) == {"blink", "vtop"}
 
 
 def test_scan_rows_from_python_and_the_command_line_agree(repo, tmp_path):
     rows = scan(repo, tmp_path)
-    assert [r["name"] for r in rows] == ["blink"]
-    files = rows[0]["quarrix_compat"]["files"]
-    assert [os.fsencode(f) for f in files] == [LEAF, TOP]
+    assert [r["name"] for r in rows] == ["blink", "vtop"]
+    files = [f for r in rows for f in r["quarrix_compat"]["files"]]
+    assert [os.fsencode(f) for f in files] == [LEAF, TOP, VHDL_LEAF, VHDL_TOP]
 
     scanner = os.environ.get("QUARRIX_SCAN") or shutil.which("quarrix-scan")
     if not scanner:
@@ -66,10 +77,11 @@ def test_scan_rows_from_python_and_the_command_line_agree(repo, tmp_path):
         assert json.dumps(path) in text
 
 
-def test_top_verifies_with_the_tools(repo, tmp_path):
-    if not (shutil.which("verilator") or shutil.which("iverilog")):
-        pytest.skip("neither verilator nor iverilog on PATH")
-    assert scan(repo, tmp_path)[0]["verified"] is True
+@pytest.mark.parametrize("top, tools", [("blink", ("verilator", "iverilog")), ("vtop", ("ghdl",))])
+def test_tops_verify_with_the_tools(repo, tmp_path, top, tools):
+    if not any(shutil.which(tool) for tool in tools):
+        pytest.skip(f"none of {', '.join(tools)} on PATH")
+    assert {r["name"]: r["verified"] for r in scan(repo, tmp_path)}[top] is True
 
 
 @pytest.mark.parametrize("call, argument", [
