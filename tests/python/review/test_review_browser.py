@@ -19,6 +19,13 @@ def wait(driver, condition, timeout=15):
     return WebDriverWait(driver, timeout).until(condition)
 
 
+def arrived(driver, element_id):
+    """The element of the page a click or key led to, once that page's scripts have run."""
+    element = wait(driver, EC.presence_of_element_located((By.ID, element_id)))
+    wait(driver, lambda d: d.execute_script("return document.readyState") == "complete")
+    return element
+
+
 def assert_nothing_ran(driver):
     try:
         alert = driver.switch_to.alert
@@ -49,9 +56,11 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
 
     Select(driver.find_element(By.NAME, "role")).select_by_value("top")      # applies at once
     wait(driver, EC.url_contains("role=top"))
+    arrived(driver, "q")
     search = driver.find_element(By.ID, "q")
     search.send_keys("uart", Keys.ENTER)
     wait(driver, EC.url_contains("q=uart"))
+    arrived(driver, "rows")
     links = driver.find_elements(By.CSS_SELECTOR, "a.row-link")
     assert [a.text for a in links] == ["uart_top"]
     # The counts beside each choice follow the other filters: one top matches "uart".
@@ -59,7 +68,7 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
     driver.save_screenshot(str(artefacts / "list.png"))
 
     links[0].click()
-    wait(driver, EC.presence_of_element_located((By.ID, "verdict-form")))
+    arrived(driver, "verdict-form")
     assert driver.find_element(By.ID, "row-name").text == "uart_top"
     assert "UART core combining" in driver.find_element(By.ID, "header").text
     assert driver.find_element(By.ID, "ports").text == "clk, rst, rxd, txd"
@@ -69,7 +78,7 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
     text.clear()
     text.send_keys("UART transmitter and receiver behind one clock divider.")
     text.send_keys(Keys.CONTROL, Keys.ENTER)                                  # Ctrl+Enter saves as Good
-    wait(driver, EC.presence_of_element_located((By.ID, "saved")))
+    arrived(driver, "saved")
     driver.refresh()
     assert driver.find_element(By.ID, "locked_text").get_attribute("value") == \
         "UART transmitter and receiver behind one clock divider."
@@ -82,9 +91,9 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
     wait(driver, EC.url_contains("q=uart"))
     driver.get(url + "/?namespace=demo_repo&sort=name")
     driver.find_elements(By.CSS_SELECTOR, "a.row-link")[0].click()
-    first = wait(driver, EC.presence_of_element_located((By.ID, "row-name"))).text
+    first = arrived(driver, "row-name").text
     driver.find_element(By.TAG_NAME, "body").send_keys("3")
-    wait(driver, EC.presence_of_element_located((By.ID, "saved")))
+    arrived(driver, "saved")
     driver.find_element(By.TAG_NAME, "body").send_keys("n")
     wait(driver, lambda d: d.find_element(By.ID, "row-name").text != first)
     entries = verdicts_on_disk(workspace)["entries"]
@@ -101,7 +110,7 @@ def test_the_picture_links_each_unit_to_its_row(site, artefacts):
     driver.save_screenshot(str(artefacts / "graph.png"))
     node = next(a for a in graph.find_elements(By.CSS_SELECTOR, "g.node a") if a.text == "uart_rx")
     node.click()
-    assert wait(driver, EC.presence_of_element_located((By.ID, "row-name"))).text == "uart_rx"
+    assert arrived(driver, "row-name").text == "uart_rx"
 
 
 def test_hostile_repository_strings_render_as_text(site, artefacts):
@@ -113,7 +122,7 @@ def test_hostile_repository_strings_render_as_text(site, artefacts):
     assert HOSTILE_TAG in {t.text for t in driver.find_elements(By.CSS_SELECTOR, ".tag")}
 
     next(a for a in driver.find_elements(By.CSS_SELECTOR, "a.row-link") if a.text == HOSTILE_NAME).click()
-    wait(driver, EC.presence_of_element_located((By.ID, "row-name")))
+    arrived(driver, "row-name")
     assert_nothing_ran(driver)
     assert driver.find_element(By.ID, "row-name").text == HOSTILE_NAME
     assert driver.find_element(By.ID, "current-description").text == HOSTILE_DESCRIPTION
