@@ -25,6 +25,8 @@ from urllib.parse import urlencode, urlsplit
 TARGET_MS = 300
 WORDS = ("fifo axi stream uart spi i2c dma crc ram rom arbiter mux counter timer pwm gpio ethernet mac "
          "pcie bridge cache decoder encoder filter fft cordic divider multiplier adder shifter").split()
+LICENSE_CLASSES = {"MIT": "permissive", "Apache-2.0": "permissive", "BSD-3-Clause": "permissive",
+                   "GPL-3.0-only": "strong-copyleft", "LGPL-2.1-only": "weak-copyleft"}
 QUERIES = [
     ("role and description source", {"role": "top", "desc_source": "auto"}),
     ("free text", {"q": "fifo"}),
@@ -58,8 +60,7 @@ def generate(rows: int, out: Path, seed: int = 7) -> dict:
                    "tags": sorted(words), "role": role}
             if role == "top":
                 row["components"] = []
-            row["license_class"] = {"MIT": "permissive", "Apache-2.0": "permissive", "BSD-3-Clause": "permissive",
-                                    "GPL-3.0-only": "strong-copyleft", "LGPL-2.1-only": "weak-copyleft"}.get(license_id, "unknown")
+            row["license_class"] = LICENSE_CLASSES.get(license_id, "unknown")
             f.write(json.dumps(row, separators=(",", ":")) + "\n")
             if rng.random() < 0.05:
                 verdict = rng.choice(("good", "improvable", "not-good"))

@@ -46,7 +46,8 @@ def workspace(tmp_path, demo_rows):
     outside = tmp_path / "outside"
     outside.mkdir()
     secret = outside / "secret.v"
-    secret.write_text(f"// {CANARY} header comment that must never show.\nmodule secret(input {CANARY.replace('-', '_')});\nendmodule\n")
+    secret.write_text(f"// {CANARY} header comment that must never show.\n"
+                      f"module secret(input {CANARY.replace('-', '_')});\nendmodule\n")
     (hostile / "link.v").symlink_to(secret)
 
     rows = hostile_rows()
