@@ -8,9 +8,11 @@
 #include <unordered_set>
 
 #include <quarrix/resolver/design_units.hpp>
+#include <quarrix/resolver/include_search.hpp>
 #include <quarrix/resolver/source_walk.hpp>
 #include <quarrix/resolver/wildcard.hpp>
 #include <quarrix/util/file.hpp>
+#include <quarrix/util/path.hpp>
 #include <quarrix/util/text.hpp>
 
 namespace quarrix::resolver {
@@ -59,6 +61,8 @@ class WalkMarks {
   };
   struct FileMark {
     bool emitted;
+    bool including;              // on the include path being emitted (or the root's, reserved)
+    std::uint32_t on_path;       // units of the file on the walk's path
     std::size_t sibling_cursor;  // next unit of the file to visit, shared by its units
   };
 
@@ -67,7 +71,7 @@ class WalkMarks {
     return units_[u];
   }
   FileMark& file(std::uint32_t f) {
-    if (file_walk_[f] != walk_) file_walk_[f] = walk_, files_[f] = {false, 0};
+    if (file_walk_[f] != walk_) file_walk_[f] = walk_, files_[f] = {false, false, 0, 0};
     return files_[f];
   }
 
@@ -94,6 +98,7 @@ struct DependencyResolver::Index {
   std::vector<std::string> files;
   std::vector<Unit> units;
   std::vector<std::vector<std::uint32_t>> file_units;             // units declared in each file
+  std::vector<std::vector<std::uint32_t>> includes;               // files each file `includes, in order
   std::unordered_map<std::string, std::uint32_t> by_name;        // exact spelling
   std::unordered_map<std::string, std::uint32_t> vhdl_by_name;   // lower-cased VHDL units
   std::unordered_map<std::string, std::uint32_t> folded;         // lower-cased, any language
@@ -108,7 +113,7 @@ struct DependencyResolver::Index {
   WalkMarks walk_marks;
 
   void build(const std::vector<std::string>& roots, bool respect_gitignore,
-             const std::vector<std::string>& exclude_dirs);
+             const std::vector<std::string>& exclude_dirs, const std::vector<std::string>& include_dirs);
 
  private:
   std::uint32_t add_unit(const DesignBlock& block, std::uint32_t file, HdlLanguage language);
@@ -116,6 +121,8 @@ struct DependencyResolver::Index {
   std::uint32_t find_ref(const std::string& ref, HdlLanguage language) const;
   void link(const DesignBlock& block, HdlLanguage language, const std::vector<std::uint32_t>& owners,
             std::unordered_set<std::string>& unresolved_seen);
+  void resolve_includes(const std::vector<std::vector<std::string>>& names, const std::vector<std::string>& roots,
+                        const std::vector<std::string>& include_dirs);
   void mark_files_that_stand_alone();
   void add_dep(std::uint32_t owner, std::uint32_t dep) {
     if (dep != kNone && dep != owner) units[owner].deps.push_back(dep);
@@ -181,7 +188,8 @@ void DependencyResolver::Index::link(const DesignBlock& block, HdlLanguage langu
 }
 
 void DependencyResolver::Index::build(const std::vector<std::string>& roots, bool respect_gitignore,
-                                      const std::vector<std::string>& exclude_dirs) {
+                                      const std::vector<std::string>& exclude_dirs,
+                                      const std::vector<std::string>& include_dirs) {
   std::vector<WildcardPattern> patterns;
   patterns.reserve(exclude_dirs.size());
   for (const std::string& p : exclude_dirs) patterns.emplace_back(p);
@@ -206,6 +214,20 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
     const auto file = static_cast<std::uint32_t>(files.size());
     files.push_back(source.path);
     scanned.push_back({file, source.language, std::move(*found), {}});
+  }
+  // Headers of the include directories outside the roots: found by includes,
+  // but their declarations are not units of the tree.
+  std::vector<std::vector<std::string>> include_names;
+  for (ScannedFile& f : scanned) include_names.push_back(std::move(f.units.includes));
+  for (const SourceFile& source : find_sources(include_dirs, patterns, respect_gitignore)) {
+    if (source.language != HdlLanguage::verilog) continue;
+    const std::optional<util::FileId> id = util::regular_file_id(source.path);
+    if (!id || seen.count({*id, source.language})) continue;
+    std::optional<SourceUnits> found = scan_file(source);
+    if (!found) continue;
+    seen.emplace(*id, source.language);
+    files.push_back(source.path);
+    include_names.push_back(std::move(found->includes));
   }
 
   // Declarations first, so that references may point forward to any file.
@@ -259,7 +281,31 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
 
   file_units.assign(files.size(), {});
   for (std::uint32_t u = 0; u < units.size(); ++u) file_units[units[u].file].push_back(u);
+  resolve_includes(include_names, roots, include_dirs);
   mark_files_that_stand_alone();
+}
+
+// The include directories given, then each root's own include/ directory, are
+// searched before the rest of the tree.
+void DependencyResolver::Index::resolve_includes(const std::vector<std::vector<std::string>>& names,
+                                                 const std::vector<std::string>& roots,
+                                                 const std::vector<std::string>& include_dirs) {
+  includes.assign(files.size(), {});
+  std::vector<std::string> search_dirs = include_dirs;
+  for (const std::string& root : roots) {
+    std::string dir = util::join_path(root, "include");
+    if (util::is_directory(dir)) search_dirs.push_back(std::move(dir));
+  }
+  const IncludeSearch search(files, std::move(search_dirs));
+  for (std::uint32_t file = 0; file < names.size(); ++file) {
+    std::vector<std::uint32_t>& out = includes[file];
+    for (const std::string& name : names[file]) {
+      const auto found = search.find(name, files[file]);
+      if (!found || found->file == file) continue;
+      const auto header = static_cast<std::uint32_t>(found->file);
+      if (std::find(out.begin(), out.end(), header) == out.end()) out.push_back(header);
+    }
+  }
 }
 
 void DependencyResolver::Index::mark_files_that_stand_alone() {
@@ -267,7 +313,7 @@ void DependencyResolver::Index::mark_files_that_stand_alone() {
   std::vector<std::uint32_t> pending_deps(units.size(), 0);  // dependencies not yet ordered
   std::vector<std::vector<std::uint32_t>> needed_by(units.size());
   for (std::uint32_t f = 0; f < files.size(); ++f) {
-    const bool inside = std::all_of(file_units[f].begin(), file_units[f].end(), [&](std::uint32_t u) {
+    const bool inside = includes[f].empty() && std::all_of(file_units[f].begin(), file_units[f].end(), [&](std::uint32_t u) {
       return units[u].extra_files.empty() &&
              std::all_of(units[u].deps.begin(), units[u].deps.end(), [&](std::uint32_t d) { return units[d].file == f; });
     });
@@ -294,9 +340,9 @@ void DependencyResolver::Index::mark_files_that_stand_alone() {
 }
 
 DependencyResolver::DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore,
-                                       std::vector<std::string> exclude_dirs)
+                                       std::vector<std::string> exclude_dirs, std::vector<std::string> include_dirs)
     : index_(std::make_unique<Index>()) {
-  index_->build(src_dirs, respect_gitignore, exclude_dirs);
+  index_->build(src_dirs, respect_gitignore, exclude_dirs, include_dirs);
 }
 
 DependencyResolver::~DependencyResolver() = default;
@@ -327,11 +373,13 @@ std::vector<std::pair<std::string, std::string>> DependencyResolver::unresolved_
 // the depth of the design never reaches the C++ call stack. Tools analyse
 // whole files, so a file is emitted only once the dependencies of every unit
 // declared in it are: when a unit is done, the other units of its file are
-// visited before the file goes out. A cycle among files whose units do not
-// form a cycle (a1 -> b -> a2, with a1 and a2 in one file) cannot be honoured;
-// the file then goes out when its first unit is done. Each visit of the rest
-// of a file starts a new segment of the path: only a dependency back into the
-// same segment closes a cycle of units.
+// visited before the file goes out, and while a unit of the file is still on
+// the path (it needed the one just done) the file waits for it. A cycle among
+// files whose units do not form a cycle (a1 -> b -> a2, with a1 and a2 in one
+// file) cannot be honoured: b goes out before the file of a1 and a2. Each
+// visit of the rest of a file starts a new segment of the path: only a
+// dependency back into the same segment closes a cycle of units. A file's
+// included headers go out just before it.
 std::vector<std::string> DependencyResolver::compilation_order(const std::string& name) const {
   Index& ix = *index_;
   const auto found = ix.by_name.find(name);
@@ -348,15 +396,43 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
   marks.begin(ix.units.size(), ix.files.size());
 
   std::vector<std::string> order;
+  // Emits `file` after the headers it includes, theirs first, each once; an
+  // include cycle is cut where it closes. Runs on its own stack: includes
+  // may nest as deep as a hostile tree likes.
+  struct Including {
+    std::uint32_t file;
+    std::size_t next;
+  };
+  std::vector<Including> include_path;
+  auto emit_with_headers = [&](std::uint32_t file) {
+    marks.file(file).including = true;
+    include_path.push_back({file, 0});
+    while (!include_path.empty()) {
+      Including& top = include_path.back();
+      const std::vector<std::uint32_t>& headers = ix.includes[top.file];
+      if (top.next < headers.size()) {
+        WalkMarks::FileMark& header = marks.file(headers[top.next++]);
+        if (!header.emitted && !header.including) {
+          header.including = true;
+          include_path.push_back({headers[top.next - 1], 0});  // invalidates `top`
+        }
+        continue;
+      }
+      WalkMarks::FileMark& done = marks.file(top.file);
+      done.including = false;
+      done.emitted = true;
+      order.push_back(ix.files[top.file]);
+      include_path.pop_back();
+    }
+  };
   // Emits `file` unless it is out already; true when it went out now.
   auto emit = [&](std::uint32_t file) {
-    bool& emitted = marks.file(file).emitted;
-    if (emitted) return false;
-    emitted = true;
-    order.push_back(ix.files[file]);
+    const WalkMarks::FileMark& mark = marks.file(file);
+    if (mark.emitted || mark.including) return false;
+    emit_with_headers(file);
     return true;
   };
-  marks.file(root_file).emitted = true;  // the root's own file goes last
+  marks.file(root_file).including = true;  // the root's own file goes last
 
   struct Frame {
     std::uint32_t unit;
@@ -365,6 +441,7 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
   };
   std::vector<Frame> path{{root, 0, 0}};
   marks.unit(root).state = WalkMarks::kOnPath;
+  ++marks.file(root_file).on_path;
   while (!path.empty()) {
     Frame& top = path.back();
     const Index::Unit& unit = ix.units[top.unit];
@@ -381,29 +458,37 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
       }
       if (mark.state == WalkMarks::kNew) {
         mark = {WalkMarks::kOnPath, top.segment};
+        ++marks.file(ix.units[dep].file).on_path;
         path.push_back({dep, 0, top.segment});  // invalidates `top`
       }
       continue;
     }
     // The unit's own dependencies are out; now those of the rest of its file.
-    marks.unit(top.unit).state = WalkMarks::kDone;
+    WalkMarks::FileMark& file = marks.file(unit.file);
+    if (WalkMarks::UnitMark& self = marks.unit(top.unit); self.state == WalkMarks::kOnPath) {
+      self.state = WalkMarks::kDone;
+      --file.on_path;
+    }
     const std::vector<std::uint32_t>& siblings = ix.file_units[unit.file];
-    std::size_t& cursor = marks.file(unit.file).sibling_cursor;
-    while (cursor < siblings.size() && marks.unit(siblings[cursor]).state != WalkMarks::kNew) ++cursor;
-    if (cursor < siblings.size()) {
-      const std::uint32_t sibling = siblings[cursor];
+    while (file.sibling_cursor < siblings.size() && marks.unit(siblings[file.sibling_cursor]).state != WalkMarks::kNew)
+      ++file.sibling_cursor;
+    if (file.sibling_cursor < siblings.size()) {
+      const std::uint32_t sibling = siblings[file.sibling_cursor];
       marks.unit(sibling) = {WalkMarks::kOnPath, path.size()};
+      ++file.on_path;
       path.push_back({sibling, 0, path.size()});  // invalidates `top`; this frame is revisited afterwards
       continue;
     }
-    // The file's other parts follow it once; every later unit of the file finds them out.
-    if (unit.file != root_file && emit(unit.file))
+    // A unit of the file further up the path (which needed this one) may still
+    // need other files: the file waits for it. The file's other parts follow it
+    // once; every later unit of the file finds them out.
+    if (unit.file != root_file && file.on_path == 0 && emit(unit.file))
       for (std::uint32_t u : siblings)
         for (std::uint32_t f : ix.units[u].extra_files) emit(f);
     path.pop_back();
   }
   for (std::uint32_t f : ix.units[root].extra_files) emit(f);
-  order.push_back(ix.files[root_file]);
+  emit_with_headers(root_file);
   return order;
 }
 

@@ -45,7 +45,9 @@ bool is_line_directive(std::string_view d) {
 
 class Lexer {
  public:
-  explicit Lexer(std::string_view text) : s_(text) {}
+  // `includes`, when given, collects the names of the `include directives met.
+  explicit Lexer(std::string_view text, std::vector<std::string>* includes = nullptr)
+      : s_(text), includes_(includes) {}
 
   // The next token; false at the end of the text.
   bool next(Token& out) {
@@ -150,6 +152,9 @@ class Lexer {
     const std::string_view name = s_.substr(start, i_ - start);
     if (name == "define") {
       skip_define();
+    } else if (name == "include") {
+      include_name();
+      skip_line();
     } else if (is_line_directive(name)) {
       skip_line();
     } else if (name == "ifdef" || name == "ifndef" || name == "elsif" || name == "undef") {
@@ -161,10 +166,27 @@ class Lexer {
     }
   }
 
+  // `include "name" or `include <name>, on the directive's own line.
+  void include_name() {
+    if (!includes_) return;
+    const std::size_t n = s_.size();
+    std::size_t j = i_;
+    while (j < n && (s_[j] == ' ' || s_[j] == '\t')) ++j;
+    if (j >= n || (s_[j] != '"' && s_[j] != '<')) return;
+    const char close = s_[j] == '"' ? '"' : '>';
+    const std::size_t start = j + 1;
+    const std::size_t end = s_.find_first_of(close == '"' ? "\"\n" : ">\n", start);
+    if (end == std::string_view::npos || s_[end] != close || end == start) return;
+    const std::string_view name = s_.substr(start, end - start);
+    if (included_.insert(name).second) includes_->emplace_back(name);
+  }
+
   std::string_view s_;
   std::size_t i_ = 0;
   Token* out_ = nullptr;
   bool produced_ = false;
+  std::vector<std::string>* includes_;
+  std::unordered_set<std::string_view> included_;
 };
 
 using Tokens = TokenWindow<Lexer, Token>;
@@ -232,7 +254,7 @@ bool is_closing_keyword(std::string_view w) {
 
 class Pass {
  public:
-  explicit Pass(std::string_view text) : s_(text), t_(Lexer(text)) {}
+  explicit Pass(std::string_view text) : s_(text), t_(Lexer(text, &out_.includes)) {}
 
   SourceUnits run() {
     for (std::size_t i = 0; t_.has(i); ++i) {
@@ -325,8 +347,8 @@ class Pass {
   }
 
   std::string_view s_;
+  SourceUnits out_;   // before t_: the lexer writes the includes into it
   mutable Tokens t_;  // lexed as the pass asks
-  SourceUnits out_;
   std::vector<std::string_view> open_;  // declaration keywords of the open units
   std::size_t depth_ = 0;               // bracket nesting
 };
@@ -337,6 +359,16 @@ SourceUnits scan_verilog(std::string_view text) {
   // Token offsets are 32-bit; no source that large is read within a scan's memory bound.
   if (text.size() > std::numeric_limits<std::uint32_t>::max()) return {};
   return Pass(text).run();
+}
+
+std::vector<std::string> verilog_includes(std::string_view text) {
+  std::vector<std::string> includes;
+  if (text.size() > std::numeric_limits<std::uint32_t>::max()) return includes;
+  Lexer lexer(text, &includes);
+  Token token;
+  while (lexer.next(token)) {
+  }
+  return includes;
 }
 
 }  // namespace quarrix::resolver

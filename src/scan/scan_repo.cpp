@@ -39,6 +39,13 @@ std::vector<std::string> source_roots(const std::string& repo_path) {
 
 namespace {
 
+// A top-level include/ beside the source roots holds headers their sources include.
+std::vector<std::string> top_level_include_dirs(const std::string& repo_path, const std::vector<std::string>& src_dirs) {
+  const std::string dir = util::join_path(repo_path, "include");
+  if (src_dirs.size() == 1 && src_dirs.front() == repo_path) return {};  // inside the only root already
+  return util::is_directory(dir) ? std::vector<std::string>{dir} : std::vector<std::string>{};
+}
+
 std::vector<std::string> string_list(const Json& value, const char* what) {
   if (!value.is_array()) throw TypeError(std::string(what) + " must be a list of str");
   std::vector<std::string> out;
@@ -186,8 +193,10 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   std::vector<std::string> merged_excludes = default_vendor_sim_excludes();
   merged_excludes.insert(merged_excludes.end(), options.exclude_dirs.begin(), options.exclude_dirs.end());
   const std::unique_ptr<Resolver> resolver =
-      options.resolver_factory ? options.resolver_factory(src_dirs, false, merged_excludes)
-                               : std::make_unique<resolver::DependencyResolver>(src_dirs, false, merged_excludes);
+      options.resolver_factory
+          ? options.resolver_factory(src_dirs, false, merged_excludes)
+          : std::make_unique<resolver::DependencyResolver>(src_dirs, false, merged_excludes,
+                                                           top_level_include_dirs(repo_path, src_dirs));
   RepoTree tree(repo_path);
   tree.listing();
   directory_cache.reset();

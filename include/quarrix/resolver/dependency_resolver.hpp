@@ -15,9 +15,14 @@
 //   case-insensitive (entity_map keeps the declared spelling); a Verilog
 //   reference that names no Verilog unit may name a VHDL one
 //   case-insensitively.
-// - Included headers: `include is not followed. A header is scanned like any
-//   source: its declarations are units with the header's own path, and it is
-//   in a compile order only when one of its units is needed.
+// - Included headers: a Verilog `include names a scanned file through
+//   IncludeSearch (include_search.hpp): the including file's directory, then
+//   the include directories given, then each root's own include/ directory,
+//   then any scanned file whose path ends with the name. The headers a file includes (and theirs) come just
+//   before it in every compile order that holds it; an include cycle is cut
+//   where it closes, and a name that finds no scanned file is left to the tools.
+//   A header is also scanned like any source: its declarations are units with
+//   the header's own path.
 // - Architectures and package bodies in another file than their unit add
 //   their references to it; their file comes right after the unit's own file
 //   in a dependant's order, and just before it in the unit's own order (whose
@@ -50,8 +55,11 @@ namespace quarrix::resolver {
 
 class DependencyResolver : public scan::Resolver {
  public:
+  // `include_dirs`: where `include names are looked for after the including
+  // file's directory (a repository's top-level include/ beside its source
+  // roots); the headers found there are no units of the tree.
   explicit DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore = false,
-                              std::vector<std::string> exclude_dirs = {});
+                              std::vector<std::string> exclude_dirs = {}, std::vector<std::string> include_dirs = {});
   ~DependencyResolver() override;
   DependencyResolver(DependencyResolver&&) noexcept;
   DependencyResolver& operator=(DependencyResolver&&) noexcept;

@@ -44,11 +44,16 @@ struct SourceUnits {
   // References outside every design unit (a compilation-unit import, a VHDL
   // context clause with no unit after it); they count for each unit of the file.
   DesignBlock file_scope;
+  // Verilog only: the names of the file's `include directives, as written
+  // between the quotes (or angle brackets), in source order, each once.
+  std::vector<std::string> includes;
 };
 
 // Both scanners take decoded text with "\n" newlines, run in time linear in
 // its length, and never recurse on the nesting of the input.
 SourceUnits scan_verilog(std::string_view text);
+// The `include names of a Verilog text alone, as scan_verilog finds them.
+std::vector<std::string> verilog_includes(std::string_view text);
 SourceUnits scan_vhdl(std::string_view text);
 
 }  // namespace quarrix::resolver

@@ -201,9 +201,55 @@ TEST(DependencyResolver, VhdlContextsAndVerilogHeaders) {
   const auto units = as_map(r.entity_map());
   EXPECT_FALSE(units.count("proj_ctx"));  // contexts are not listed, only followed
   EXPECT_THROW(r.compilation_order("proj_ctx"), quarrix::scan::UnknownUnitError);
-  // A header is a source of its own; `include adds nothing to the order.
+  // A header is a source of its own, and comes before the file that includes it.
   EXPECT_EQ(units.at("item"), repo.path() + "/inc/item.svh");
-  EXPECT_EQ(order(r, repo, "tb"), (Paths{"tb.sv"}));
+  EXPECT_EQ(order(r, repo, "tb"), (Paths{"inc/item.svh", "tb.sv"}));
+}
+
+TEST(DependencyResolver, IncludedHeadersComeBeforeTheirIncluders) {
+  TempRepo repo;
+  repo.write("include/lib/regs.svh", "`include \"lib/assert.svh\"\n`define FF(q) q\n");
+  repo.write("include/lib/assert.svh", "`define ASSERT(x)\n");
+  repo.write("other/lib/regs.svh", "`define FF(q) wrong\n");  // the top-level include/ wins
+  repo.write("src/local.svh", "`define LOCAL 1\n");
+  repo.write("src/lib/regs.svh", "`define SHADOW 1\n");  // next to the includer: found first
+  repo.write("src/fifo.sv",
+             "`include \"lib/regs.svh\"\n`include \"local.svh\"\n`include \"/dev/zero\"\n"
+             "`include \"../../etc/passwd\"\nmodule fifo; endmodule\n");
+  repo.write("src/top.sv", "// `include \"commented.svh\"\n`include \"lib/assert.svh\"\nmodule top; fifo u(); endmodule\n");
+  repo.write("cyc/a.vh", "`include \"b.vh\"\n");
+  repo.write("cyc/b.vh", "`include \"a.vh\"\n");
+  repo.write("cyc/c.v", "`include \"a.vh\"\nmodule c; endmodule\n");
+  const DependencyResolver r({repo.path()});
+  EXPECT_EQ(order(r, repo, "fifo"), (Paths{"src/lib/regs.svh", "src/local.svh", "src/fifo.sv"}));
+  EXPECT_EQ(order(r, repo, "top"), (Paths{"src/lib/regs.svh", "src/local.svh", "src/fifo.sv",
+                                          "include/lib/assert.svh", "src/top.sv"}));
+  EXPECT_EQ(order(r, repo, "c"), (Paths{"cyc/b.vh", "cyc/a.vh", "cyc/c.v"}));
+
+  // Includes nested deeper than any call stack would take.
+  TempRepo deep;
+  constexpr int kDepth = 10000;
+  for (int i = 0; i < kDepth; ++i)
+    deep.write("h" + std::to_string(i) + ".vh", "`include \"h" + std::to_string(i + 1) + ".vh\"\n");
+  deep.write("h" + std::to_string(kDepth) + ".vh", "`define LAST\n");
+  deep.write("m.v", "`include \"h0.vh\"\nmodule m; endmodule\n");
+  const Paths chain = order(DependencyResolver({deep.path()}), deep, "m");
+  ASSERT_EQ(chain.size(), static_cast<std::size_t>(kDepth + 2));
+  EXPECT_EQ(chain.front(), "h" + std::to_string(kDepth) + ".vh");
+}
+
+// A unit that needs a unit of its own file, and another file: that file goes
+// first, though the unit it needs in its own file is done before it.
+TEST(DependencyResolver, AFileWaitsForItsUnitsFurtherUpThePath) {
+  TempRepo repo;
+  repo.write("cpu.vhd", "entity cpu is end;\narchitecture rtl of cpu is begin u : entity lib.front; end;\n");
+  repo.write("front.vhd",
+             "entity front is end;\narchitecture rtl of front is begin b : entity lib.front_buf;\n"
+             "  g : if true generate d : entity lib.decomp; end generate; end;\n"
+             "entity front_buf is end;\narchitecture rtl of front_buf is begin end;\n");
+  repo.write("decomp.vhd", "entity decomp is end;\narchitecture rtl of decomp is begin end;\n");
+  const DependencyResolver r({repo.path()});
+  EXPECT_EQ(order(r, repo, "cpu"), (Paths{"decomp.vhd", "front.vhd", "cpu.vhd"}));
 }
 
 TEST(DependencyResolver, MixedLanguageAndDuplicateNames) {
@@ -259,7 +305,7 @@ TEST(DependencyResolver, UnreadableSpecialAndUndecodableFilesAreSkipped) {
   const DependencyResolver r({repo.path() + "/root", repo.path()});
   const auto units = as_map(r.entity_map());
   EXPECT_FALSE(units.count("latin"));
-  EXPECT_FALSE(units.count("badname"));
+  EXPECT_EQ(units.at("badname"), repo.path() + "/caf\xe9.v");  // a name is bytes, UTF-8 or not
   EXPECT_TRUE(units.count("ok") && units.count("crlf") && units.count("linked") && units.count("r"));
   // A link to a file is read through its own path; a link to a directory is not entered.
   EXPECT_EQ(units.at("linked"), repo.path() + "/root/file_link.v");
