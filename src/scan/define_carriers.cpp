@@ -6,6 +6,7 @@
 #include <set>
 #include <system_error>
 
+#include <quarrix/hdl/verilog_directives.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
 #include <quarrix/util/regex.hpp>
@@ -19,7 +20,9 @@ const char* const kTopDeclPattern = "^\\s*(?:module|interface|package|class|prim
 bool is_define_only_text(std::string_view text) {
   static const util::Regex define_re(kDefinePattern, util::kMultiline);
   static const util::Regex top_decl_re(kTopDeclPattern, util::kMultiline);
-  return define_re.search(text) && !top_decl_re.search(text);
+  // A header with any other text (a function, a generate block) is a fragment
+  // meant for the inside of a module: no tool takes it ahead of the sources.
+  return define_re.search(text) && !top_decl_re.search(text) && hdl::is_directive_only_text(text);
 }
 
 namespace {

@@ -21,7 +21,8 @@ extern const char* const kDefinePattern;
 // case-sensitive).
 extern const char* const kTopDeclPattern;
 
-// True when `text` holds a define directive and declares no top-level construct.
+// True when `text` holds a define directive, declares no top-level construct,
+// and holds nothing but compiler directives (hdl::is_directive_only_text).
 bool is_define_only_text(std::string_view text);
 
 // Define carriers of one repository, built from one RepoTree (which must

@@ -1,0 +1,84 @@
+#include <quarrix/hdl/verilog_directives.hpp>
+
+#include <array>
+#include <string>
+
+namespace quarrix::hdl {
+
+namespace {
+
+constexpr std::array<std::string_view, 18> kDirectives{
+    "define",  "undef",     "undefineall", "ifdef",      "ifndef",        "elsif",
+    "else",    "endif",     "timescale",   "default_nettype", "include",  "resetall",
+    "celldefine", "endcelldefine", "pragma", "line",     "begin_keywords", "end_keywords"};
+
+bool is_word_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+}
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+// The text with every comment replaced by one space; newlines stay.
+std::string without_comments(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (text.compare(i, 2, "//") == 0) {
+      i = text.find('\n', i);
+      if (i == std::string_view::npos) break;
+    } else if (text.compare(i, 2, "/*") == 0) {
+      const std::size_t end = text.find("*/", i + 2);
+      for (std::size_t j = i; j < (end == std::string_view::npos ? text.size() : end); ++j)
+        if (text[j] == '\n') out.push_back('\n');
+      out.push_back(' ');
+      i = end == std::string_view::npos ? text.size() : end + 2;
+    } else {
+      out.push_back(text[i++]);
+    }
+  }
+  return out;
+}
+
+std::string_view trimmed(std::string_view line) {
+  while (!line.empty() && is_blank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && is_blank(line.back())) line.remove_suffix(1);
+  return line;
+}
+
+// The directive name of a line starting with a backtick, or "".
+std::string_view directive_of(std::string_view line) {
+  if (line.empty() || line.front() != '`') return {};
+  std::size_t end = 1;
+  while (end < line.size() && is_word_char(line[end])) ++end;
+  return line.substr(1, end - 1);
+}
+
+}  // namespace
+
+bool is_directive_only_text(std::string_view text) {
+  const std::string code = without_comments(text);
+  const std::string_view all(code);
+  bool continues_define = false;
+  for (std::size_t start = 0; start <= all.size();) {
+    std::size_t end = all.find('\n', start);
+    if (end == std::string_view::npos) end = all.size();
+    const std::string_view line = trimmed(all.substr(start, end - start));
+    start = end + 1;
+    if (line.empty()) {
+      continues_define = false;
+      continue;
+    }
+    const bool ends_with_backslash = line.back() == '\\';
+    if (continues_define) {
+      continues_define = ends_with_backslash;
+      continue;
+    }
+    const std::string_view directive = directive_of(line);
+    bool known = false;
+    for (const std::string_view d : kDirectives) known = known || d == directive;
+    if (!known) return false;
+    continues_define = directive == "define" && ends_with_backslash;
+  }
+  return true;
+}
+
+}  // namespace quarrix::hdl
