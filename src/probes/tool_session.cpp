@@ -67,7 +67,7 @@ std::string ToolSession::cache_key(const std::vector<std::string>& argv, const R
   text += std::to_string(limits_.memory_bytes) + ' ' + std::to_string(options.timeout.count()) + ' ' +
           (options.capture_stdout ? '1' : '0') + (options.capture_stderr ? '1' : '0');
   text.push_back('\0');
-  text += inputs_->of_command(argv).bytes();
+  text += inputs_->of_command(argv, options.reads).bytes();
   return detail::digest128(text).bytes();
 }
 

@@ -13,6 +13,7 @@
 #include "quarrix/util/regex.hpp"
 #include "quarrix/util/text.hpp"
 #include "source_files.hpp"
+#include "verilog_includes.hpp"
 
 namespace quarrix::probes {
 
@@ -39,15 +40,6 @@ std::optional<bool> verilator_needs_timing_option(const std::string& verilator, 
   std::lock_guard<std::mutex> lock(mutex);
   known[verilator] = needs;
   return needs;
-}
-
-std::vector<std::string> include_flags(const std::vector<std::string>& sources) {
-  std::vector<std::string> flags;
-  for (const auto& source : sources) {
-    std::string flag = "-I" + std::filesystem::path(source).parent_path().string();
-    if (std::find(flags.begin(), flags.end(), flag) == flags.end()) flags.push_back(std::move(flag));
-  }
-  return flags;
 }
 
 // The command without its include flags and sources; nullopt when there is no
@@ -79,10 +71,11 @@ std::optional<std::vector<std::string>> lint_command(const std::vector<std::stri
 bool verify_verilog(const std::vector<std::string>& files, ToolSession& session) {
   const std::vector<std::string> sources = detail::sources_with_suffix(files, detail::kVerilogSuffixes);
   if (sources.empty()) return false;
-  auto argv = lint_command(sources, session);
+  detail::VerilogCommandInputs inputs = detail::verilog_command_inputs(sources);
+  auto argv = lint_command(sources, session);  // the language of headers counts too
   if (!argv) return false;
-  for (auto& flag : include_flags(sources)) argv->push_back(std::move(flag));
-  argv->insert(argv->end(), sources.begin(), sources.end());
+  for (const std::string& dir : inputs.include_dirs) argv->push_back("-I" + dir);
+  argv->insert(argv->end(), inputs.sources.begin(), inputs.sources.end());
 
   // An empty working directory: the tools also look for modules there.
   std::unique_ptr<TempDir> workdir;
@@ -95,6 +88,7 @@ bool verify_verilog(const std::vector<std::string>& files, ToolSession& session)
   options.timeout = tool_timeout();
   options.cwd = workdir->path();
   options.capture_stderr = true;  // its first error line goes into the scan's report
+  options.reads = std::move(inputs.reads);
   const std::optional<RunResult> run = session.run(*argv, options);
   return run && run->succeeded();
 }

@@ -22,6 +22,9 @@ struct RunOptions {
   std::uint64_t memory_limit = 0;  // bytes of address space (RLIMIT_AS); 0: ours
   bool capture_stdout = false;  // otherwise discarded
   bool capture_stderr = false;
+  // Files the tool reads besides the sources named in argv (headers it finds
+  // through its include directories), for the tool cache's key.
+  std::vector<std::string> reads;
 };
 
 struct RunResult {

@@ -41,11 +41,13 @@ struct FakeCompiler {
 
 // One scan: a fresh session over the cache at `db`; the exit code of the
 // compile and whether it came from the cache.
-std::pair<int, bool> compile(const std::string& db, const std::vector<std::string>& argv) {
+std::pair<int, bool> compile(const std::string& db, const std::vector<std::string>& argv,
+                             const std::vector<std::string>& reads = {}) {
   ToolSession session({}, std::make_shared<ToolCache>(db));
   TempRepo scratch;
   RunOptions options;
   options.cwd = scratch.path();
+  options.reads = reads;
   const auto run = session.run(argv, options);
   EXPECT_TRUE(run);
   EXPECT_FALSE(session.cache()->problem()) << *session.cache()->problem();
@@ -59,29 +61,34 @@ TEST(ToolCache, RescanRunsNothingUntilASourceOrAnIncludedHeaderChanges) {
   repo.write("inc/defs.vh", "`define W 8\n");
   const std::string db = cache_dir.at("tools.sqlite").string();
   const std::vector<std::string> argv{tool.path, "-I" + repo.at("inc").string(), repo.at("rtl/top.v").string()};
+  // What the compile reads through its include directory: a header, and a
+  // name looked for there that does not exist yet.
+  const std::vector<std::string> reads{repo.at("inc/defs.vh").string(), repo.at("inc/later.vh").string()};
 
-  EXPECT_EQ(compile(db, argv), std::make_pair(4, false));
-  EXPECT_EQ(compile(db, argv), std::make_pair(4, true));
+  EXPECT_EQ(compile(db, argv, reads), std::make_pair(4, false));
+  EXPECT_EQ(compile(db, argv, reads), std::make_pair(4, true));
   EXPECT_EQ(tool.calls(), 1u);
 
   repo.write("inc/defs.vh", "`define W 16\n");
-  EXPECT_EQ(compile(db, argv), std::make_pair(4, false));
-  repo.write("inc/extra.svh", "`define X\n");  // a new header may be included too
-  EXPECT_EQ(compile(db, argv), std::make_pair(4, false));
+  EXPECT_EQ(compile(db, argv, reads), std::make_pair(4, false));
+  repo.write("inc/unread.svh", "`define X\n");  // nothing reads it
+  EXPECT_EQ(compile(db, argv, reads), std::make_pair(4, true));
+  repo.write("inc/later.vh", "`define Y\n");  // the name looked for appears
+  EXPECT_EQ(compile(db, argv, reads), std::make_pair(4, false));
   repo.write("rtl/top.v", "module top(); endmodule\n");
-  EXPECT_EQ(compile(db, argv), std::make_pair(4, false));
-  EXPECT_EQ(compile(db, argv), std::make_pair(4, true));
+  EXPECT_EQ(compile(db, argv, reads), std::make_pair(4, false));
+  EXPECT_EQ(compile(db, argv, reads), std::make_pair(4, true));
   EXPECT_EQ(tool.calls(), 4u);
 
   // Another option is another command.
   auto other = argv;
   other.insert(other.begin() + 1, "-g2012");
-  EXPECT_EQ(compile(db, other), std::make_pair(4, false));
+  EXPECT_EQ(compile(db, other, reads), std::make_pair(4, false));
   EXPECT_EQ(tool.calls(), 5u);
 
   // A tool replaced in place answers afresh, though it tells the same version.
   tool.install(5);
-  EXPECT_EQ(compile(db, other), std::make_pair(5, false));
+  EXPECT_EQ(compile(db, other, reads), std::make_pair(5, false));
 }
 
 TEST(ToolCache, UnusableCacheLeavesTheAnswerToTheTool) {

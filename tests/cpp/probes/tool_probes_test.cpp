@@ -46,6 +46,11 @@ struct Sources {
     repo.write("rtl/top.sv", "module top(input logic clk);\n  logic [7:0] q;\n  leaf u(.clk(clk), .q(q));\nendmodule\n");
     repo.write("rtl/uses_missing.v", "module m(input clk);\n  not_here u(.clk(clk));\nendmodule\n");
     repo.write("rtl/includes.v", "`include \"defs.vh\"\nmodule i(output [`WIDTH-1:0] y);\n  assign y = 0;\nendmodule\n");
+    // A fragment only valid inside a module body, and a header under a top-level include/.
+    repo.write("inc/body.vh", "`define ONE 1\nfunction [7:0] twice(input [7:0] a);\n  twice = a * 2;\nendfunction\n");
+    repo.write("include/lib/width.svh", "`define W2 8\n");
+    repo.write("rtl/fragment_user.v", "`include \"lib/width.svh\"\nmodule f(output [`W2-1:0] y);\n"
+                                      "  `include \"body.vh\"\n  assign y = twice(`ONE);\nendmodule\n");
   }
   std::string at(const char* rel) const { return repo.at(rel).string(); }
 };
@@ -180,6 +185,8 @@ TEST(ToolProbes, RealVerilator) {
   Sources s;
   EXPECT_TRUE(verify_verilog({s.at("inc/defs.vh"), s.at("rtl/leaf.v"), s.at("rtl/top.sv")}));
   EXPECT_TRUE(verify_verilog({s.at("inc/defs.vh"), s.at("rtl/includes.v")}));  // `include through -I
+  // Included headers of the list reach the tool through their directories, not as sources.
+  EXPECT_TRUE(verify_verilog({s.at("inc/body.vh"), s.at("include/lib/width.svh"), s.at("rtl/fragment_user.v")}));
   EXPECT_FALSE(verify_verilog({s.at("rtl/includes.v")}));
   EXPECT_FALSE(verify_verilog({s.at("rtl/uses_missing.v")}));
 }
@@ -193,6 +200,7 @@ TEST(ToolProbes, RealIcarusWhenVerilatorIsAbsent) {
   ScopedEnv path("PATH", bin.path());
   EXPECT_TRUE(verify_verilog({s.at("inc/defs.vh"), s.at("rtl/leaf.v"), s.at("rtl/top.sv")}));
   EXPECT_TRUE(verify_verilog({s.at("inc/defs.vh"), s.at("rtl/includes.v")}));
+  EXPECT_TRUE(verify_verilog({s.at("inc/body.vh"), s.at("include/lib/width.svh"), s.at("rtl/fragment_user.v")}));
   EXPECT_FALSE(verify_verilog({s.at("rtl/uses_missing.v")}));
 }
 
