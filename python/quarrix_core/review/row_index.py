@@ -1,17 +1,17 @@
 """Filtering, counting, sorting and paging the rows for the list page.
 
-Each filter value has its set of row numbers, built once; a request
-intersects the sets of its filters, so its cost follows the rows it keeps,
-not a Python test per row per filter. Counts per filter are taken over the
-rows the other filters keep, the usual faceted-search rule: choosing a value
-shows how many rows each other choice would give.
+Each filter value holds its rows as a bitmap (a Python int, bit i for row i),
+built once. A request ANDs the bitmaps of its filters and counts bits, all in
+C over 12.5 KB for 100 000 rows, so its cost does not grow with a Python step
+per row per filter. Counts per filter are taken over the rows the other
+filters keep, the usual faceted-search rule: choosing a value shows how many
+rows each other choice would give.
 """
 
 from __future__ import annotations
 
 import dataclasses
 import threading
-from collections import Counter
 from typing import Mapping
 
 from .rows import RowSet
@@ -24,6 +24,7 @@ UNREVIEWED = "unreviewed"
 OTHER_VERDICT = "other"     # a record whose verdict is none of the three known words
 VERDICT_STATES = (UNREVIEWED, *VERDICTS, OTHER_VERDICT)
 MAX_QUERY_CHARS = 200
+_BITS_OF_BYTE = [tuple(b for b in range(8) if byte >> b & 1) for byte in range(256)]
 
 
 def verdict_state(entries: Mapping, key: str) -> str:
@@ -32,6 +33,31 @@ def verdict_state(entries: Mapping, key: str) -> str:
         return UNREVIEWED
     verdict = record.get("verdict") if isinstance(record, dict) else None
     return verdict if verdict in VERDICTS else OTHER_VERDICT
+
+
+def bitmap(indices) -> int:
+    """The bitmap of a collection of row numbers."""
+    indices = list(indices)
+    if not indices:
+        return 0
+    buf = bytearray(max(indices) // 8 + 1)
+    for i in indices:
+        buf[i >> 3] |= 1 << (i & 7)
+    return int.from_bytes(buf, "little")
+
+
+def row_numbers(bits: int) -> list:
+    """The row numbers of a bitmap, ascending."""
+    out = []
+    for position, byte in enumerate(bits.to_bytes((bits.bit_length() + 7) // 8, "little")):
+        if byte:
+            base = position << 3
+            out.extend(base + b for b in _BITS_OF_BYTE[byte])
+    return out
+
+
+def popcount(bits: int) -> int:
+    return bits.bit_count() if hasattr(bits, "bit_count") else bin(bits).count("1")
 
 
 @dataclasses.dataclass(frozen=True)
@@ -107,7 +133,6 @@ class _VerdictColumn:
     def __init__(self, rows_by_key: Mapping, row_count: int, entries: Mapping):
         self.entries = entries
         order = {state: n for n, state in enumerate(VERDICT_STATES)}
-        self.column = [UNREVIEWED] * row_count
         self.sort_key = [0] * row_count
         postings: dict = {}
         for key, record in entries.items():
@@ -117,12 +142,14 @@ class _VerdictColumn:
             verdict = record.get("verdict") if isinstance(record, dict) else None
             state = verdict if verdict in VERDICTS else OTHER_VERDICT
             for i in found:
-                self.column[i] = state
                 self.sort_key[i] = order[state]
             postings.setdefault(state, []).extend(found)
-        self.sets = {state: frozenset(ix) for state, ix in postings.items()}
-        self.sets[UNREVIEWED] = frozenset(range(row_count)).difference(*self.sets.values())
-        self.totals = Counter({state: len(ix) for state, ix in self.sets.items()})
+        self.bitmaps = {state: bitmap(ix) for state, ix in postings.items()}
+        reviewed = 0
+        for bits in self.bitmaps.values():
+            reviewed |= bits
+        self.bitmaps[UNREVIEWED] = ((1 << row_count) - 1) & ~reviewed
+        self.totals = {state: popcount(bits) for state, bits in self.bitmaps.items()}
 
 
 class RowIndex:
@@ -131,11 +158,17 @@ class RowIndex:
         self.columns = {"namespace": rows.namespaces, "role": rows.roles, "desc_source": rows.desc_sources,
                         "license_class": rows.license_classes, "verified": rows.verified}
         self._lock = threading.Lock()
-        self._sets: dict = {}          # (facet, value) -> frozenset of row numbers
-        self._totals = {f: Counter(col) for f, col in self.columns.items()}
+        self._bitmaps: dict = {}       # facet -> value -> bitmap of its rows
+        self._totals: dict = {}        # facet -> value -> number of rows
+        for facet, column in self.columns.items():
+            postings: dict = {}
+            for i, value in enumerate(column):
+                postings.setdefault(value, []).append(i)
+            self._bitmaps[facet] = {value: bitmap(ix) for value, ix in postings.items()}
+            self._totals[facet] = {value: len(ix) for value, ix in postings.items()}
         self._orders: dict = {}        # sort -> row numbers in ascending order (static sorts)
         self._ranks: dict = {}         # sort -> rank of each row (static sorts)
-        self._words: dict = {}         # search word -> frozenset, a bounded cache
+        self._words: dict = {}         # search word -> bitmap, a bounded cache
         self._verdicts: _VerdictColumn | None = None
         self._rows_by_key: dict = {}
         for i in range(len(rows)):
@@ -157,22 +190,13 @@ class RowIndex:
             self._verdicts = current
         return current
 
-    def _set(self, facet: str, value: str, verdicts: _VerdictColumn) -> frozenset:
-        if facet == "verdict":
-            return verdicts.sets.get(value, frozenset())
-        key = (facet, value)
-        found = self._sets.get(key)
-        if found is None:
-            col = self.columns[facet]
-            found = frozenset(i for i, v in enumerate(col) if v == value)
-            with self._lock:
-                self._sets[key] = found
-        return found
+    def _bitmaps_of(self, facet: str, verdicts: _VerdictColumn) -> dict:
+        return verdicts.bitmaps if facet == "verdict" else self._bitmaps[facet]
 
-    def _word_set(self, word: str) -> frozenset:
+    def _word_bitmap(self, word: str) -> int:
         found = self._words.get(word)
         if found is None:
-            found = frozenset(i for i, text in enumerate(self.rows.search_text) if word in text)
+            found = bitmap(i for i, text in enumerate(self.rows.search_text) if word in text)
             with self._lock:
                 if len(self._words) >= 256:
                     self._words.clear()
@@ -201,13 +225,15 @@ class RowIndex:
         return rank
 
     def _matching(self, query: ListQuery, verdicts: _VerdictColumn, skip: str | None = None):
-        """The rows every filter but `skip` keeps; None when no filter applies."""
-        sets = [self._set(f, v, verdicts) for f, v in query.filters if f != skip]
-        sets += [self._word_set(w) for w in query.text.lower().split()]
-        if not sets:
+        """The bitmap of the rows every filter but `skip` keeps; None when no filter applies."""
+        maps = [self._bitmaps_of(f, verdicts).get(v, 0) for f, v in query.filters if f != skip]
+        maps += [self._word_bitmap(w) for w in query.text.lower().split()]
+        if not maps:
             return None
-        sets.sort(key=len)
-        return sets[0].intersection(*sets[1:])
+        kept = maps[0]
+        for bits in maps[1:]:
+            kept &= bits
+        return kept
 
     # -- queries ---------------------------------------------------------------
 
@@ -217,16 +243,16 @@ class RowIndex:
         return self._order(query, verdicts, self._matching(query, verdicts))
 
     def _order(self, query: ListQuery, verdicts: _VerdictColumn, matched) -> list:
+        keep = range(len(self.rows)) if matched is None else row_numbers(matched)
         if query.sort == "verdict":
             namespace_rank = self._rank("namespace")
             state = verdicts.sort_key
-            keep = range(len(self.rows)) if matched is None else matched
             return sorted(keep, key=lambda i: (state[i], namespace_rank[i]), reverse=query.descending)
         rank = self._rank(query.sort)
         if matched is None:
             order = self._orders[query.sort]
             return order[::-1] if query.descending else order
-        return sorted(matched, key=rank.__getitem__, reverse=query.descending)
+        return sorted(keep, key=rank.__getitem__, reverse=query.descending)
 
     def run(self, query: ListQuery, entries: Mapping) -> ListResult:
         verdicts = self._verdict_column(entries)
@@ -243,10 +269,12 @@ class RowIndex:
         chosen = {f for f, _ in query.filters}
         counts = {}
         for facet in FACETS:
-            column = verdicts.column if facet == "verdict" else self.columns[facet]
             totals = verdicts.totals if facet == "verdict" else self._totals[facet]
             base = self._matching(query, verdicts, skip=facet) if facet in chosen else matched
-            counted = totals if base is None else Counter(map(column.__getitem__, base))
+            if base is None:
+                counted = totals
+            else:
+                counted = {v: popcount(base & bits) for v, bits in self._bitmaps_of(facet, verdicts).items()}
             values = VERDICT_STATES if facet == "verdict" else sorted(totals, key=str.lower)
             counts[facet] = [(value, counted.get(value, 0)) for value in values]
         return counts
