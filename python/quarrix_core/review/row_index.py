@@ -137,7 +137,7 @@ class _VerdictColumn:
         postings: dict = {}
         for key, record in entries.items():
             found = rows_by_key.get(key)
-            if found is None:
+            if found is None or record is None:      # a null record is no verdict, as for verdict_state
                 continue
             verdict = record.get("verdict") if isinstance(record, dict) else None
             state = verdict if verdict in VERDICTS else OTHER_VERDICT

@@ -84,7 +84,11 @@ def test_the_verdict_filter_follows_the_file():
     index = RowIndex(rows)
     good = ListQuery.from_params({"verdict": "good"})
     assert index.run(good, {}).total == 0
-    assert index.run(good, {"ns0/unit000": {"verdict": "good"}, "ns2/unit002": {"verdict": "good"}}).indices == [0, 2]
+    entries = {"ns0/unit000": {"verdict": "good"}, "ns2/unit002": {"verdict": "good"}, "ns1/unit001": None,
+               "ns1/unit004": "not a record", "elsewhere/x": {"verdict": "good"}}
+    result = index.run(good, entries)
+    assert result.indices == [0, 2]
+    assert dict(result.counts["verdict"]) == {"unreviewed": 27, "good": 2, "improvable": 0, "not-good": 0, "other": 1}
 
 
 def test_a_malformed_query_falls_back_to_defaults():
