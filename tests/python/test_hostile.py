@@ -345,10 +345,29 @@ def licence_one_long_line(repo, outside):
     (repo / "LICENSE").write_text(phrase * ((928 << 10) // len(phrase)))
 
 
+def include_maze(repo, outside):
+    """Includes in a cycle, of a device, of files outside the repository, ten thousand deep, and a
+    library-qualified instance of a library that does not exist."""
+    rtl = repo / "rtl"
+    (rtl / "inc").mkdir()
+    (rtl / "inc" / "a.vh").write_text('`include "b.vh"\n')
+    (rtl / "inc" / "b.vh").write_text('`include "a.vh"\n')
+    (rtl / "deep").mkdir()
+    for i in range(10_000):
+        (rtl / "deep" / f"h{i:05}.vh").write_text(f'`include "h{i + 1:05}.vh"\n' if i + 1 < 10_000 else "\n")
+    (rtl / "maze.v").write_text(
+        '`include "a.vh"\n`include "/dev/zero"\n`include "../../outside/secret.v"\n'
+        f'`include "{outside / "x.v"}"\n`include "h00000.vh"\nmodule maze(input a); endmodule\n')
+    (rtl / "nolib.vhd").write_text(
+        "entity nolib_user is end entity;\narchitecture rtl of nolib_user is\nbegin\n"
+        "  u0: entity no_such_lib.nothing_here;\nend architecture;\n")
+
+
 CASES = [link_loops, links_outside, links_dev_zero, fifos, huge_single_line, port_repetitions, nested_dirs,
          many_empty_files, odd_file_names, regex_metacharacters, nul_and_invalid_utf8, self_instantiation,
          deep_instantiation_chain, units_in_one_file, binary_garbage, directories_named_like_sources,
-         punctuation_vhdl, punctuation_verilog, sparse_gigabyte, links_to_one_source, licence_one_long_line]
+         punctuation_vhdl, punctuation_verilog, sparse_gigabyte, links_to_one_source, licence_one_long_line,
+         include_maze]
 # The repository row is where a README or licence from outside would surface.
 REPO_ROW_CASES = {links_outside, links_dev_zero, fifos, directories_named_like_sources, licence_one_long_line}
 # Cases with a tighter memory bound: one large source costs at most half its size again.
