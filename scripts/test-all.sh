@@ -7,11 +7,11 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-cmake -S . -B build/test -G Ninja -DQUARRIX_BUILD_TESTS=ON >/dev/null
-cmake --build build/test -j2
+# One build serves both suites: the package installed for the Python suite is
+# built in build/test together with the C++ suites.
+python3 -m pip install -q --no-build-isolation -C build-dir=build/test -C cmake.build-type=RelWithDebInfo \
+  -C cmake.define.QUARRIX_BUILD_TESTS=ON .
 ctest --test-dir build/test --output-on-failure -j2
-
-python3 -m pip install -q --no-build-isolation .
 python3 -m pytest -q tests/python
 
 # The C++ suites again under AddressSanitizer and UndefinedBehaviorSanitizer.
