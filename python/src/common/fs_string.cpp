@@ -18,4 +18,10 @@ PyObject* bytes_to_str(std::string_view bytes) noexcept {
   return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "surrogateescape");
 }
 
+nanobind::str to_pystr(std::string_view bytes) {
+  PyObject* str = bytes_to_str(bytes);
+  if (!str) throw nanobind::python_error();
+  return nanobind::steal<nanobind::str>(str);
+}
+
 }  // namespace quarrix::py

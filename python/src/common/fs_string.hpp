@@ -22,10 +22,12 @@ namespace quarrix::py {
 // character that has no bytes (a lone surrogate other than an escaped byte).
 std::optional<std::string> str_to_bytes(PyObject* str) noexcept;
 
-// A new reference to the str of `bytes`; never fails but for lack of memory.
+// A new reference to the str of `bytes`; null, with the Python error set, only
+// for lack of memory.
 PyObject* bytes_to_str(std::string_view bytes) noexcept;
 
-inline nanobind::str to_pystr(std::string_view bytes) { return nanobind::steal<nanobind::str>(bytes_to_str(bytes)); }
+// The same as a str object; raises the Python error instead of returning null.
+nanobind::str to_pystr(std::string_view bytes);
 
 }  // namespace quarrix::py
 
