@@ -170,7 +170,10 @@ int run(const cli::Options& options) {
     units = total;
     progress.update(index, total, name);
   };
-  if (options.report_file) so.on_unit = [&report](const scan::UnitDecision& d) { report.unit(d); };
+  if (options.report_file) {
+    so.on_unit = [&report](const scan::UnitDecision& d) { report.unit(d); };
+    so.on_left_out = [&report](const std::string& path, const std::string& reason) { report.left_out(path, reason); };
+  }
   std::shared_ptr<probes::ToolCache> cache;
   if (options.verify && options.cache)
     cache = std::make_shared<probes::ToolCache>(

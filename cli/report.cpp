@@ -23,12 +23,20 @@ void ScanReport::unit(const scan::UnitDecision& decision) {
   units_.push_back(std::move(unit));
 }
 
+void ScanReport::left_out(const std::string& path, const std::string& reason) {
+  Json source = Json::object();
+  source["path"] = path;
+  source["reason"] = reason;
+  left_out_.push_back(std::move(source));
+}
+
 Json ScanReport::document(const std::string& repo, const std::string& ns, const Json& summary) const {
   Json doc = Json::object();
   doc["repository"] = repo;
   doc["namespace"] = ns;
   doc["summary"] = summary;
   doc["units"] = units_;
+  doc["left_out"] = left_out_;
   return doc;
 }
 

@@ -17,12 +17,15 @@ class ScanReport {
   // checks run before the scan reports it.
   void tool_run(const probes::ToolRunRecord& run);
   void unit(const scan::UnitDecision& decision);
+  void left_out(const std::string& path, const std::string& reason);
 
-  // {"repository", "namespace", "summary", "units": [...]}; see the README.
+  // {"repository", "namespace", "summary", "units": [...], "left_out": [...]};
+  // see the README.
   Json document(const std::string& repo, const std::string& ns, const Json& summary) const;
 
  private:
   Json units_ = Json::array();
+  Json left_out_ = Json::array();
   std::vector<probes::ToolRunRecord> pending_;
 };
 

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <variant>
 
 #include <quarrix/resolver/design_units.hpp>
 #include <quarrix/resolver/include_search.hpp>
@@ -30,9 +32,15 @@ struct ScannedFile {
   std::vector<std::uint32_t> block_unit;
 };
 
-std::optional<SourceUnits> scan_file(const SourceFile& source) {
+// The units of a source, or why it has none to give.
+std::variant<SourceUnits, std::string> scan_file(const SourceFile& source) {
   std::optional<std::string> text = util::read_file_bytes(source.path);
-  if (!text || !util::is_valid_utf8(*text)) return std::nullopt;
+  if (!text) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(source.path, ec);
+    return std::string(!ec && size > util::kMaxReadBytes ? "larger than 64 MiB" : "not readable");
+  }
+  if (!util::is_valid_utf8(*text)) return std::string("not UTF-8 text");
   // One copy of a large source at a time: the bytes are the text unless they hold "\r".
   if (text->find('\r') != std::string::npos) *text = util::normalize_newlines(*text);
   return source.language == HdlLanguage::verilog ? scan_verilog(*text) : scan_vhdl(*text);
@@ -104,6 +112,7 @@ struct DependencyResolver::Index {
   std::unordered_map<std::string, std::uint32_t> folded;         // lower-cased, any language
   std::unordered_map<std::string, std::uint32_t> vhdl_packages;  // lower-cased
   std::vector<std::pair<std::string, std::string>> unresolved;
+  std::vector<std::pair<std::string, std::string>> left_out;  // (path, reason)
   // Files whose units need only each other, without cycles, and have no parts
   // elsewhere: the compile order of any of their units is the file alone.
   std::vector<bool> stands_alone;
@@ -195,6 +204,7 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
   for (const std::string& p : exclude_dirs) patterns.emplace_back(p);
 
   std::vector<ScannedFile> scanned;
+  std::vector<LeftOut> excluded;
   // A file reached again through a link would only repeat declarations that
   // the first path already made (the first declaration wins): scan it once.
   // A path counts once it has been read, so a link that may not be read does
@@ -205,16 +215,24 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
     }
   };
   std::unordered_set<std::pair<util::FileId, HdlLanguage>, SeenHash> seen;
-  for (const SourceFile& source : find_sources(roots, patterns, respect_gitignore)) {
+  for (const SourceFile& source : find_sources(roots, patterns, respect_gitignore, &excluded)) {
     const std::optional<util::FileId> id = util::regular_file_id(source.path);
-    if (!id || seen.count({*id, source.language})) continue;
-    std::optional<SourceUnits> found = scan_file(source);
-    if (!found) continue;
+    if (!id) {
+      left_out.emplace_back(source.path, "not a regular file");
+      continue;
+    }
+    if (seen.count({*id, source.language})) continue;
+    std::variant<SourceUnits, std::string> found = scan_file(source);
+    if (auto* why = std::get_if<std::string>(&found)) {
+      left_out.emplace_back(source.path, std::move(*why));
+      continue;
+    }
     seen.emplace(*id, source.language);
     const auto file = static_cast<std::uint32_t>(files.size());
     files.push_back(source.path);
-    scanned.push_back({file, source.language, std::move(*found), {}});
+    scanned.push_back({file, source.language, std::move(std::get<SourceUnits>(found)), {}});
   }
+  for (LeftOut& out : excluded) left_out.emplace_back(std::move(out.path), std::move(out.reason));
   // Headers of the include directories outside the roots: found by includes,
   // but their declarations are not units of the tree.
   std::vector<std::vector<std::string>> include_names;
@@ -223,11 +241,11 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
     if (source.language != HdlLanguage::verilog) continue;
     const std::optional<util::FileId> id = util::regular_file_id(source.path);
     if (!id || seen.count({*id, source.language})) continue;
-    std::optional<SourceUnits> found = scan_file(source);
-    if (!found) continue;
+    std::variant<SourceUnits, std::string> found = scan_file(source);
+    if (!std::holds_alternative<SourceUnits>(found)) continue;
     seen.emplace(*id, source.language);
     files.push_back(source.path);
-    include_names.push_back(std::move(found->includes));
+    include_names.push_back(std::move(std::get<SourceUnits>(found).includes));
   }
 
   // Declarations first, so that references may point forward to any file.
@@ -363,6 +381,10 @@ std::vector<std::pair<std::string, std::string>> DependencyResolver::package_map
     if (u.kind == "package") out.emplace_back(u.name, index_->files[u.file]);
   }
   return out;
+}
+
+std::vector<std::pair<std::string, std::string>> DependencyResolver::left_out_sources() const {
+  return index_->left_out;
 }
 
 std::vector<std::pair<std::string, std::string>> DependencyResolver::unresolved_use_clauses() const {

@@ -24,8 +24,9 @@ std::string absolute_path(const std::string& path) {
 
 class Walk {
  public:
-  Walk(const std::vector<WildcardPattern>& excludes, bool respect_gitignore, std::vector<SourceFile>& out)
-      : excludes_(excludes), respect_gitignore_(respect_gitignore), out_(out) {}
+  Walk(const std::vector<WildcardPattern>& excludes, bool respect_gitignore, std::vector<SourceFile>& out,
+       std::vector<LeftOut>* left_out)
+      : excludes_(excludes), respect_gitignore_(respect_gitignore), out_(out), left_out_(left_out) {}
 
   void root(const std::string& root) {
     const std::string base = util::normalize_path(root);
@@ -59,7 +60,11 @@ class Walk {
       if (e.kind == util::EntryKind::unknown || e.kind == util::EntryKind::link_to_directory) continue;
       const bool directory = e.kind == util::EntryKind::directory;
       std::string rel = top.rel.empty() ? e.name : top.rel + "/" + e.name;
-      if (excluded(e.name, rel, root_name, directory)) continue;
+      if (const WildcardPattern* by = excluded(e.name, rel, root_name, directory)) {
+        if (left_out_ && (directory || language_of_path(e.name)))
+          left_out_->push_back({util::join_path(base, rel), "excluded by pattern " + by->text()});
+        continue;
+      }
       if (directory && e.name == ".git") continue;
       if (respect_gitignore_ && git_ignored(util::join_path(abs_base, rel), directory)) continue;
       std::string path = util::join_path(base, rel);
@@ -76,11 +81,12 @@ class Walk {
   }
 
  private:
-  // The pattern sees the name and the paths, and for a file each of them also
-  // without its suffix ("glbl" names the file glbl.v).
-  bool excluded(const std::string& name, const std::string& rel, const std::string& root_name,
-                bool directory) const {
-    if (excludes_.empty()) return false;
+  // The first pattern that leaves the entry out, or null. The pattern sees the
+  // name and the paths, and for a file each of them also without its suffix
+  // ("glbl" names the file glbl.v).
+  const WildcardPattern* excluded(const std::string& name, const std::string& rel, const std::string& root_name,
+                                  bool directory) const {
+    if (excludes_.empty()) return nullptr;
     std::vector<std::string> subjects{name, rel};
     if (!root_name.empty() && root_name != "." && root_name != "..") subjects.push_back(root_name + "/" + rel);
     const std::size_t suffix = directory ? 0 : util::path_suffix(name).size();
@@ -91,10 +97,10 @@ class Walk {
     }
     for (const WildcardPattern& p : excludes_) {
       for (const std::string& subject : subjects) {
-        if (p.matches(subject)) return true;
+        if (p.matches(subject)) return &p;
       }
     }
-    return false;
+    return nullptr;
   }
 
   void push_ignore(const std::string& dir) {
@@ -128,6 +134,7 @@ class Walk {
   const std::vector<WildcardPattern>& excludes_;
   const bool respect_gitignore_;
   std::vector<SourceFile>& out_;
+  std::vector<LeftOut>* left_out_;
   std::vector<GitignoreFile> ignores_;  // innermost last
   std::unordered_set<std::string> seen_;
 };
@@ -135,9 +142,10 @@ class Walk {
 }  // namespace
 
 std::vector<SourceFile> find_sources(const std::vector<std::string>& roots,
-                                     const std::vector<WildcardPattern>& excludes, bool respect_gitignore) {
+                                     const std::vector<WildcardPattern>& excludes, bool respect_gitignore,
+                                     std::vector<LeftOut>* left_out) {
   std::vector<SourceFile> out;
-  Walk walk(excludes, respect_gitignore, out);
+  Walk walk(excludes, respect_gitignore, out, left_out);
   for (const std::string& root : roots) walk.root(root);
   return out;
 }

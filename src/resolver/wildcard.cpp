@@ -4,7 +4,7 @@
 
 namespace quarrix::resolver {
 
-WildcardPattern::WildcardPattern(std::string_view pattern) {
+WildcardPattern::WildcardPattern(std::string_view pattern) : text_(pattern) {
   const std::u32string p = util::to_code_points(pattern);
   const std::size_t n = p.size();
   std::size_t i = 0;

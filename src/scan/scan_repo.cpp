@@ -197,6 +197,9 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
           ? options.resolver_factory(src_dirs, false, merged_excludes)
           : std::make_unique<resolver::DependencyResolver>(src_dirs, false, merged_excludes,
                                                            top_level_include_dirs(repo_path, src_dirs));
+  if (options.on_left_out)
+    for (const auto& [path, reason] : resolver->left_out_sources())
+      options.on_left_out(util::relative_to_root(path, repo_path), reason);
   RepoTree tree(repo_path);
   tree.listing();
   directory_cache.reset();

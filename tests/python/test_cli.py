@@ -297,7 +297,8 @@ def test_a_rescan_takes_tool_results_from_the_cache(run, tmp_path):
 
 def check_report_shape(doc):
     """The documented schema of --report."""
-    assert list(doc) == ["repository", "namespace", "summary", "units"]
+    assert list(doc) == ["repository", "namespace", "summary", "units", "left_out"]
+    assert all(list(source) == ["path", "reason"] for source in doc["left_out"])
     assert list(doc["summary"]) == ["entities", "kept", "skipped", "rows", "seconds", "tool_checks_skipped"]
     for unit in doc["units"]:
         assert list(unit) == ["name", "path", "kept", "skipped_by", "compile_list", "tool_runs"]
@@ -316,8 +317,14 @@ def test_report_names_every_unit_and_the_rule_that_decided(run, tmp_path):
     (repo / "rtl" / "tb" / "drive.v").write_text("module drive; endmodule\n")
     (repo / "rtl" / "top_tb.v").write_text("module top_tb; router t(); endmodule\n")
     (repo / "rtl" / "bus.sv").write_text("interface bus_if; endinterface\n")
+    (repo / "rtl" / "latin1.v").write_bytes(b"module caf\xe9; endmodule\n")
+    with open(repo / "rtl" / "huge.v", "wb") as f:
+        f.truncate(65 << 20)
+    (repo / "rtl" / "gen").mkdir()
+    (repo / "rtl" / "gen" / "made.v").write_text("module made; endmodule\n")
+    os.mkfifo(repo / "rtl" / "pipe.v")
     report = tmp_path / "report.json"
-    out = run(repo, "--no-verify", "-q", "--report", report)
+    out = run(repo, "--no-verify", "-q", "--exclude", "gen", "--report", report)
     assert out.returncode == 0, out.stderr
     doc = json.loads(report.read_text())
     check_report_shape(doc)
@@ -327,8 +334,12 @@ def test_report_names_every_unit_and_the_rule_that_decided(run, tmp_path):
         "router": None, "top_tb": "simulation-only name"}
     assert units["router"]["compile_list"] == ["rtl/leaf.v", "rtl/router.v"]
     assert doc["summary"]["entities"] == 5 and doc["summary"]["kept"] == 2
+    # Sources that give no unit at all, and why.
+    assert sorted((s["path"], s["reason"]) for s in doc["left_out"]) == [
+        ("rtl/gen", "excluded by pattern gen"), ("rtl/huge.v", "larger than 64 MiB"),
+        ("rtl/latin1.v", "not UTF-8 text"), ("rtl/pipe.v", "not a regular file")]
     # The rows are those of a scan without a report.
-    assert json.loads(out.stdout) == json.loads(run(repo, "--no-verify", "-q").stdout)
+    assert json.loads(out.stdout) == json.loads(run(repo, "--no-verify", "-q", "--exclude", "gen").stdout)
 
 
 def test_version_and_help(run):

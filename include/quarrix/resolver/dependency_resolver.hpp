@@ -68,6 +68,9 @@ class DependencyResolver : public scan::Resolver {
   std::vector<std::string> compilation_order(const std::string& name) const override;
   std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const override;
   std::vector<std::pair<std::string, std::string>> package_map() const override;
+  // Sources left out by an exclusion pattern, and sources not read: "larger
+  // than 64 MiB", "not a regular file", "not readable", "not UTF-8 text".
+  std::vector<std::pair<std::string, std::string>> left_out_sources() const override;
 
  private:
   struct Index;

@@ -30,7 +30,15 @@ struct SourceFile {
 // those of each root and the directories below it, and those of the root's
 // ancestors up to the enclosing git work tree (a directory holding ".git").
 // An inner file's verdict overrides an outer one's.
+//
+// `left_out`, when given, is told of each directory and HDL file that an
+// exclusion pattern leaves out: its path and "excluded by pattern <pattern>".
+struct LeftOut {
+  std::string path;
+  std::string reason;
+};
 std::vector<SourceFile> find_sources(const std::vector<std::string>& roots,
-                                     const std::vector<WildcardPattern>& excludes, bool respect_gitignore);
+                                     const std::vector<WildcardPattern>& excludes, bool respect_gitignore,
+                                     std::vector<LeftOut>* left_out = nullptr);
 
 }  // namespace quarrix::resolver

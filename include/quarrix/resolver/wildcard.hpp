@@ -16,6 +16,8 @@ class WildcardPattern {
   explicit WildcardPattern(std::string_view pattern);
 
   bool matches(std::string_view text) const;
+  // The pattern as written.
+  const std::string& text() const { return text_; }
 
  private:
   struct Element {
@@ -29,6 +31,7 @@ class WildcardPattern {
   bool element_matches(const Element& e, char32_t c) const;
 
   std::vector<Element> elements_;
+  std::string text_;
 };
 
 }  // namespace quarrix::resolver

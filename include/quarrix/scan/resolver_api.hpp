@@ -31,6 +31,9 @@ class Resolver {
   virtual std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const = 0;
   // (package name, declaring file path).
   virtual std::vector<std::pair<std::string, std::string>> package_map() const = 0;
+  // (path, reason) of each source the resolver left out or could not read;
+  // for reports. A resolver that cannot tell gives none.
+  virtual std::vector<std::pair<std::string, std::string>> left_out_sources() const { return {}; }
 };
 
 }  // namespace quarrix::scan

@@ -31,6 +31,9 @@ struct UnitDecision {
 };
 // Told of each unit in map order; for a kept unit after its probes ran.
 using UnitObserver = std::function<void(const UnitDecision&)>;
+// Told of each source the resolver left out or could not read: its path
+// (relative to the repository when inside it) and why.
+using LeftOutObserver = std::function<void(const std::string& path, const std::string& reason)>;
 
 struct ScanOptions {
   bool use_llm = true;
@@ -42,6 +45,7 @@ struct ScanOptions {
   ResolverFactory resolver_factory;  // empty: our own DependencyResolver
   ProgressFn progress;               // optional
   UnitObserver on_unit;              // optional
+  LeftOutObserver on_left_out;       // optional
 };
 
 inline constexpr const char* kSubprojectNeedsBucketMap =
