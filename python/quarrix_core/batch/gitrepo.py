@@ -63,7 +63,7 @@ class RemoteRef:
 
     kind: str                 # "branch", "tag" or "commit"
     name: str                 # branch or tag name, or the SHA
-    commit: str               # "" for a commit the remote does not advertise (known after the fetch)
+    commit: str               # the commit the ref names (after a checkout: the one checked out)
     tags: list[str] = field(default_factory=list)   # every tag of the remote that points at commit
 
     def key_part(self) -> dict:
@@ -108,8 +108,12 @@ def resolve_remote(url: str, ref: str, timeout: float) -> RemoteRef:
     raise RefNotFound(f"ref {ref!r} is not a branch or tag of {strip_user_info(url)}, nor a full commit SHA")
 
 
-def shallow_checkout(url: str, ref: str, dest: str, timeout: float) -> RemoteRef:
+def shallow_checkout(url: str, ref: str, dest: str, timeout: float,
+                     resolved: Optional[RemoteRef] = None) -> RemoteRef:
     """Brings `dest` to `ref` of `url` at depth 1, reusing an earlier checkout there.
+
+    `resolved` is what `resolve_remote` said of `ref` a moment ago, which
+    spares asking the remote again.
 
     The checkout looks like a clone of that ref to quarrix-scan: origin is the
     URL without user info, a branch is checked out under its name, a tag or
@@ -120,7 +124,7 @@ def shallow_checkout(url: str, ref: str, dest: str, timeout: float) -> RemoteRef
     def left() -> float:
         return deadline - time.monotonic()
 
-    remote = resolve_remote(url, ref, left())
+    remote = resolved or resolve_remote(url, ref, left())
     if not os.path.isdir(os.path.join(dest, ".git")):
         os.makedirs(dest, exist_ok=True)
         git(["init", "-q", dest], left())

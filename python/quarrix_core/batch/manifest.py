@@ -167,7 +167,8 @@ def _checked_url(url: Any) -> str:
     lower = url.lower()
     scp_like = "://" not in url and _SCP_LIKE.match(url) is not None
     if not (lower.startswith(_URL_SCHEMES) or scp_like):
-        raise ValueError(f"'url' must be an https, http, ssh, git or file URL (or user@host:path), not {strip_user_info(url)!r}")
+        raise ValueError("'url' must be an https, http, ssh, git or file URL (or user@host:path), "
+                         f"not {strip_user_info(url)!r}")
     return url
 
 

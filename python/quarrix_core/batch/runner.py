@@ -48,7 +48,8 @@ class RepoOutcome:
     def status_record(self) -> dict:
         return {"index": self.spec.index + 1, "source": self.spec.source, "ref": self.spec.ref,
                 "namespace": self.spec.namespace, "status": self.status, "commit": self.commit,
-                "rows": self.rows, "seconds": self.seconds, "attempts": self.attempts, "worker": self.worker, "error": self.error}
+                "rows": self.rows, "seconds": self.seconds, "attempts": self.attempts, "worker": self.worker,
+                "error": self.error}
 
 
 @dataclass
@@ -68,6 +69,7 @@ class _Planned:
     spec: RepoSpec
     entry: str
     key: Optional[str]                   # None: cannot tell before scanning
+    remote: Optional[dict] = None        # what the remote said of the ref, for the task
 
 
 class BatchBusy(Exception):
@@ -129,7 +131,7 @@ def _plan(specs: list, settings: ScanSettings) -> list:
                 remote = resolve_remote(spec.url, spec.ref, _LS_REMOTE_TIMEOUT)
             except GitError:
                 return _Planned(spec, entry, None)   # the task will meet the same fault and report it
-            return _Planned(spec, entry, result_key(entry, {"remote": remote.key_part()}))
+            return _Planned(spec, entry, result_key(entry, {"remote": remote.key_part()}), remote.key_part())
         identity = checkout_identity(spec.path)
         if identity is None or is_dirty(spec.path):
             return _Planned(spec, entry, None)       # no commit names its content
@@ -143,8 +145,9 @@ def _request(planned: _Planned, settings: ScanSettings, options: BatchOptions, r
     spec = planned.spec
     return {
         "index": spec.index, "run_id": run_id, "source": spec.source, "url": spec.url, "path": spec.path,
-        "ref": spec.ref, "namespace": spec.namespace, "granularity": spec.granularity, "exclude": spec.exclude,
-        "bucket_map": spec.bucket_map, "work": os.path.abspath(options.work), "repo_timeout": options.repo_timeout,
+        "ref": spec.ref, "remote": planned.remote, "namespace": spec.namespace, "granularity": spec.granularity,
+        "exclude": spec.exclude, "bucket_map": spec.bucket_map, "work": os.path.abspath(options.work),
+        "repo_timeout": options.repo_timeout,
         "scan": {"verify": settings.verify, "tool_budget": settings.tool_budget, "tool_memory": settings.tool_memory,
                  "cache_dir": settings.cache_dir, "use_cache": settings.use_cache, "use_llm": settings.use_llm,
                  "verdicts": settings.verdicts, "llm_pace": settings.llm_pace,

@@ -20,7 +20,7 @@ import tempfile
 import time
 from typing import Optional
 
-from .gitrepo import GitError, Identity, RefNotFound, checkout_identity, is_dirty, shallow_checkout
+from .gitrepo import GitError, Identity, RefNotFound, RemoteRef, checkout_identity, is_dirty, shallow_checkout
 from .llm_pace import PaceService
 from .manifest import checkout_name
 from .redact import strip_user_info
@@ -49,7 +49,7 @@ def run_repo(request: dict) -> dict:
     for attempt in range(1, _MAX_ATTEMPTS + 1):
         result["attempts"] = attempt
         try:
-            result.update(_attempt(request, pace, deadline))
+            result.update(_attempt(request, pace, deadline, retry=attempt > 1))
             result["status"] = "scanned"
             result.pop("error", None)
             break
@@ -72,12 +72,14 @@ def _worker_address() -> str:
         return ""
 
 
-def _attempt(request: dict, pace: PaceService, deadline: float) -> dict:
+def _attempt(request: dict, pace: PaceService, deadline: float, retry: bool) -> dict:
     revision: dict = {}
     if request["url"]:
         repo = clone_dir(request["work"], request["source"], request["ref"])
+        # The remote as the batch found it; a retry asks it afresh.
+        resolved = RemoteRef(**request["remote"]) if request["remote"] and not retry else None
         try:
-            remote = shallow_checkout(request["url"], request["ref"], repo, deadline - time.monotonic())
+            remote = shallow_checkout(request["url"], request["ref"], repo, deadline - time.monotonic(), resolved)
         except GitError as e:
             raise _Failure(str(e), retry=not isinstance(e, RefNotFound)) from None
         revision["remote"] = remote.key_part()

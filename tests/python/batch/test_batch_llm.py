@@ -26,7 +26,8 @@ class FakeProviders:
                 self.rfile.read(int(self.headers.get("Content-Length", 0)))
                 time.sleep(0.05)
                 refused = self.path.startswith("/openai/")
-                body = b"" if refused else json.dumps({"content": [{"type": "text", "text": "Mixes nibbles."}]}).encode()
+                answer = {"content": [{"type": "text", "text": "Mixes nibbles."}]}
+                body = b"" if refused else json.dumps(answer).encode()
                 owner.calls.append((begin, time.monotonic(), "groq" if refused else "anthropic"))
                 self.send_response(403 if refused else 200)
                 self.send_header("Content-Length", str(len(body)))
