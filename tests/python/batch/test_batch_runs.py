@@ -191,3 +191,15 @@ def test_a_cluster_that_cannot_be_used_fails_the_batch_with_a_message(tmp_path, 
 ])
 def test_rows_are_written_as_quarrix_scan_writes_them(value, line):
     assert row_line({"k": value}) == line
+
+
+def test_a_second_batch_on_the_same_work_directory_stops(tmp_path, capsys):
+    import fcntl
+
+    (tmp_path / "plain").mkdir()
+    (tmp_path / "m.yaml").write_text(f"repositories:\n  - path: {tmp_path / 'plain'}\n")
+    (tmp_path / "w").mkdir()
+    with open(tmp_path / "w" / ".quarrix-batch.lock", "w") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        assert main([str(tmp_path / "m.yaml"), "--work", str(tmp_path / "w"), "-q"]) == 1
+    assert "another quarrix-batch is using the work directory" in capsys.readouterr().err
