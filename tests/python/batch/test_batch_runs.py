@@ -1,5 +1,6 @@
 """quarrix-batch end to end on a local cluster of two worker processes."""
 
+import fcntl
 import json
 import os
 import signal
@@ -194,8 +195,6 @@ def test_rows_are_written_as_quarrix_scan_writes_them(value, line):
 
 
 def test_a_second_batch_on_the_same_work_directory_stops(tmp_path, capsys):
-    import fcntl
-
     (tmp_path / "plain").mkdir()
     (tmp_path / "m.yaml").write_text(f"repositories:\n  - path: {tmp_path / 'plain'}\n")
     (tmp_path / "w").mkdir()
