@@ -28,14 +28,6 @@ CASES = {
 }
 
 
-@pytest.fixture(scope="module")
-def scanner():
-    path = os.environ.get("QUARRIX_SCAN") or shutil.which("quarrix-scan")
-    if not path:
-        pytest.fail("quarrix-scan is neither installed on PATH nor named by QUARRIX_SCAN")
-    return path
-
-
 @pytest.mark.parametrize("fixture", CASES)
 def test_every_unit_verifies_with_the_real_tools(fixture, scanner, tmp_path):
     tools, lists = CASES[fixture]

@@ -15,14 +15,6 @@ from .review_workspace import ARTEFACTS, CANARY, DEMO, hostile_rows
 
 
 @pytest.fixture(scope="session")
-def scanner():
-    path = os.environ.get("QUARRIX_SCAN") or shutil.which("quarrix-scan")
-    if not path:
-        pytest.fail("quarrix-scan is neither installed on PATH nor named by QUARRIX_SCAN")
-    return path
-
-
-@pytest.fixture(scope="session")
 def demo_rows(scanner, tmp_path_factory):
     """The demo repository's rows as quarrix-scan writes them (JSONL), every entity."""
     out = tmp_path_factory.mktemp("demo-scan") / "rows.jsonl"
