@@ -6,6 +6,7 @@
 
 #include "digest128.hpp"
 #include "tool_inputs.hpp"
+#include "verilog_includes.hpp"
 #include "quarrix/probes/tool_cache.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/regex.hpp"
@@ -31,7 +32,10 @@ std::string file_stamp(const std::string& path) {
 }  // namespace
 
 ToolSession::ToolSession(ToolLimits limits, std::shared_ptr<ToolCache> cache)
-    : limits_(limits), cache_(std::move(cache)), inputs_(std::make_unique<detail::InputDigests>()) {}
+    : limits_(limits),
+      cache_(std::move(cache)),
+      inputs_(std::make_unique<detail::InputDigests>()),
+      verilog_files_(std::make_unique<detail::VerilogFileFacts>()) {}
 
 ToolSession::~ToolSession() = default;
 

@@ -1,8 +1,8 @@
 #include "verilog_includes.hpp"
 
-#include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <unordered_set>
 
 #include "quarrix/hdl/verilog_directives.hpp"
 #include "quarrix/resolver/design_units.hpp"
@@ -19,27 +19,49 @@ namespace {
 // ask for millions; past this many the key stops growing.
 constexpr std::size_t kMaxLookedFor = 4096;
 
-void add_once(std::vector<std::string>& list, std::string item) {
-  if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(std::move(item));
-}
+// A list that takes each item once, in first-added order.
+class OnceList {
+ public:
+  void add(const std::string& item) {
+    if (seen_.insert(item).second) items_.push_back(item);
+  }
+  std::vector<std::string>& items() { return items_; }
+
+ private:
+  std::vector<std::string> items_;
+  std::unordered_set<std::string> seen_;
+};
 
 }  // namespace
 
-VerilogCommandInputs verilog_command_inputs(const std::vector<std::string>& files) {
+const VerilogFileFacts::Facts& VerilogFileFacts::of(const std::string& path) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const auto it = facts_.find(path); it != facts_.end()) return *it->second;
+  }
+  auto facts = std::make_unique<Facts>();
+  if (const std::optional<std::string> text = util::read_file_bytes(path)) {
+    facts->directives_only = hdl::is_directive_only_text(*text);
+    facts->includes = resolver::verilog_includes(*text);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  return *facts_.try_emplace(path, std::move(facts)).first->second;
+}
+
+VerilogCommandInputs verilog_command_inputs(const std::vector<std::string>& files, VerilogFileFacts& known) {
   const resolver::IncludeSearch search(files);
   std::vector<bool> included(files.size(), false), directives_only(files.size(), false);
-  std::vector<std::string> through, unresolved;
+  OnceList through, unresolved, include_dirs;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::optional<std::string> text = util::read_file_bytes(files[i]);
-    if (!text) continue;
-    directives_only[i] = hdl::is_directive_only_text(*text);
-    for (const std::string& name : resolver::verilog_includes(*text)) {
+    const VerilogFileFacts::Facts& facts = known.of(files[i]);
+    directives_only[i] = facts.directives_only;
+    for (const std::string& name : facts.includes) {
       const auto found = search.find(name, files[i]);
       if (!found) {
-        add_once(unresolved, name);
+        unresolved.add(name);
       } else if (found->file != i) {
         included[found->file] = true;
-        if (!found->directory.empty()) add_once(through, found->directory);
+        if (!found->directory.empty()) through.add(found->directory);
       }
     }
   }
@@ -51,12 +73,13 @@ VerilogCommandInputs verilog_command_inputs(const std::vector<std::string>& file
       continue;
     }
     out.sources.push_back(files[i]);
-    add_once(out.include_dirs, util::path_string(std::filesystem::path(files[i]).parent_path()));
+    include_dirs.add(util::path_string(std::filesystem::path(files[i]).parent_path()));
   }
-  for (std::string& dir : through) add_once(out.include_dirs, std::move(dir));
+  for (const std::string& dir : through.items()) include_dirs.add(dir);
+  out.include_dirs = std::move(include_dirs.items());
 
   std::size_t looked_for = 0;
-  for (const std::string& name : unresolved) {
+  for (const std::string& name : unresolved.items()) {
     if (util::is_absolute_path(name) || !resolver::collapse_path(name)) continue;
     for (const std::string& dir : out.include_dirs) {
       if (looked_for++ == kMaxLookedFor) return out;

@@ -6,7 +6,10 @@
 // compiler directives alone stay in the command: a project may compile them
 // first for their macros (define carriers).
 
+#include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quarrix::probes::detail {
@@ -17,7 +20,23 @@ struct VerilogCommandInputs {
   std::vector<std::string> reads;         // headers the tool finds (or looks for) through include_dirs
 };
 
+// What the command needs of one Verilog file, read once per scan: a file
+// shared by many compile lists (a netlist of ten thousand modules) is read
+// and lexed once, not once per check. Thread-safe.
+class VerilogFileFacts {
+ public:
+  struct Facts {
+    bool directives_only = false;
+    std::vector<std::string> includes;  // `include names, in order
+  };
+  const Facts& of(const std::string& path);
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::unique_ptr<const Facts>> facts_;  // entries stay put
+};
+
 // `files`: the Verilog files of a compile list, in order.
-VerilogCommandInputs verilog_command_inputs(const std::vector<std::string>& files);
+VerilogCommandInputs verilog_command_inputs(const std::vector<std::string>& files, VerilogFileFacts& known);
 
 }  // namespace quarrix::probes::detail

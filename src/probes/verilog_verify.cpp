@@ -71,9 +71,9 @@ std::optional<std::vector<std::string>> lint_command(const std::vector<std::stri
 bool verify_verilog(const std::vector<std::string>& files, ToolSession& session) {
   const std::vector<std::string> sources = detail::sources_with_suffix(files, detail::kVerilogSuffixes);
   if (sources.empty()) return false;
-  detail::VerilogCommandInputs inputs = detail::verilog_command_inputs(sources);
   auto argv = lint_command(sources, session);  // the language of headers counts too
   if (!argv) return false;
+  detail::VerilogCommandInputs inputs = detail::verilog_command_inputs(sources, session.verilog_files());
   for (const std::string& dir : inputs.include_dirs) argv->push_back("-I" + dir);
   argv->insert(argv->end(), inputs.sources.begin(), inputs.sources.end());
 

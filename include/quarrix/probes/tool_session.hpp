@@ -23,6 +23,7 @@ namespace quarrix::probes {
 
 namespace detail {
 class InputDigests;
+class VerilogFileFacts;
 }
 
 struct ToolLimits {
@@ -64,6 +65,9 @@ class ToolSession {
   // asked.
   void observe(std::function<void(const ToolRunRecord&)> observer) { observer_ = std::move(observer); }
 
+  // What the session's checks know of each Verilog file, read once per scan.
+  detail::VerilogFileFacts& verilog_files() { return *verilog_files_; }
+
   std::size_t runs_skipped() const;
   std::size_t cache_hits() const;
   const std::shared_ptr<ToolCache>& cache() const { return cache_; }
@@ -88,6 +92,7 @@ class ToolSession {
   const ToolLimits limits_;
   const std::shared_ptr<ToolCache> cache_;
   const std::unique_ptr<detail::InputDigests> inputs_;
+  const std::unique_ptr<detail::VerilogFileFacts> verilog_files_;
   mutable std::mutex mutex_;
   std::chrono::steady_clock::duration spent_{};
   std::size_t skipped_ = 0;
