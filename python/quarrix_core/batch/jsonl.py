@@ -7,12 +7,8 @@ def row_line(row: dict) -> str:
     """Compact, keys in row order, text as UTF-8, ending in a line break.
 
     A string the binding got from bytes that are not UTF-8 (a file name) holds
-    them as lone surrogates U+DC80..U+DCFF; quarrix-scan writes each invalid
-    sequence of those bytes as U+FFFD, and so does this.
+    them as lone surrogates U+DC80..U+DCFF; quarrix-scan writes each as the
+    escape json.dumps would write for it (\\udcff), and so does this.
     """
     text = json.dumps(row, ensure_ascii=False, separators=(",", ":")) + "\n"
-    try:
-        text.encode("utf-8")
-    except UnicodeEncodeError:
-        text = text.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
-    return text
+    return text.encode("utf-8", "backslashreplace").decode("utf-8")
