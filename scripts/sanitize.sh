@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DQUARRIX_SANITIZE=ON -DQUARRIX_BUILD_TESTS=ON \
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g1 -O1" -DQUARRIX_SANITIZE=ON -DQUARRIX_BUILD_TESTS=ON \
   -DQUARRIX_BUILD_PYTHON=OFF -DQUARRIX_BUILD_BENCH=OFF >/dev/null
 cmake --build build/asan -j2
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1"

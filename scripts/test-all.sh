@@ -9,7 +9,7 @@ bash scripts/install-deps.sh
 
 # One build serves both suites: the package installed for the Python suite is
 # built in build/test together with the C++ suites.
-python3 -m pip install -q --no-build-isolation -C build-dir=build/test -C cmake.build-type=RelWithDebInfo \
+python3 -m pip install -q --no-build-isolation -C build-dir=build/test -C cmake.build-type=Release \
   -C cmake.define.QUARRIX_BUILD_TESTS=ON .
 ctest --test-dir build/test --output-on-failure -j2
 python3 -m pytest -q tests/python
