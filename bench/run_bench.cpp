@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include <quarrix/scan/repo_tree.hpp>
-#include <quarrix/scan/scan_repo.hpp>
+#include <quarrix/repo/repo_tree.hpp>
+#include <quarrix/pipeline/scan_repo.hpp>
 #include <quarrix/util/json.hpp>
 
 namespace fs = std::filesystem;
@@ -49,14 +49,14 @@ struct Result {
   bool ok = false;
 };
 
-quarrix::scan::ScanProbes fixed_probes() {
-  quarrix::scan::ScanProbes probes;
+quarrix::pipeline::ScanProbes fixed_probes() {
+  quarrix::pipeline::ScanProbes probes;
   probes.detect_library_name = [](const std::string&) { return Json("work"); };
-  probes.detect_vhdl_standard = [](const quarrix::scan::PathList&, const Json&) { return Json::array({"2008", false}); };
-  probes.detect_vendor_deps = [](const quarrix::scan::PathList&) { return Json::array(); };
+  probes.detect_vhdl_standard = [](const quarrix::pipeline::PathList&, const Json&) { return Json::array({"2008", false}); };
+  probes.detect_vendor_deps = [](const quarrix::pipeline::PathList&) { return Json::array(); };
   probes.detect_test_infrastructure = [](const std::string&) { return Json::object(); };
   probes.compute_badges = [](const Json&, const Json&) { return Json::array(); };
-  probes.verify_verilog = [](const quarrix::scan::PathList&) { return Json(false); };
+  probes.verify_verilog = [](const quarrix::pipeline::PathList&) { return Json(false); };
   return probes;
 }
 
@@ -84,7 +84,7 @@ Size measure(const fs::path& repo) {
   size.units = Json::parse(summary).at("units").get<long long>();
   for (const auto& entry : fs::recursive_directory_iterator(repo)) {
     if (!entry.is_regular_file()) continue;
-    if (quarrix::scan::hdl_extension_index(entry.path().filename().string()) == quarrix::scan::kHdlExtensions.size())
+    if (quarrix::repo::hdl_extension_index(entry.path().filename().string()) == quarrix::repo::kHdlExtensions.size())
       continue;
     ++size.files;
     size.bytes += static_cast<long long>(entry.file_size());
@@ -105,13 +105,13 @@ Result scan_in_child(const fs::path& repo, const std::string& granularity) {
   if (pid < 0) return {};
   if (pid == 0) {
     close(fds[0]);
-    quarrix::scan::ScanOptions options;
+    quarrix::pipeline::ScanOptions options;
     options.use_llm = false;
     options.granularity = granularity;
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
     const auto start = std::chrono::steady_clock::now();
-    const Json rows = quarrix::scan::scan_repo(repo.string(), "bench", "https://example.invalid/bench.git", "v1",
+    const Json rows = quarrix::pipeline::scan_repo(repo.string(), "bench", "https://example.invalid/bench.git", "v1",
                                                "0000000", fixed_probes(), options);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     rusage usage{};

@@ -14,23 +14,23 @@ namespace quarrix::cli {
 namespace {
 
 struct Check {
-  scan::PathList files;
+  pipeline::PathList files;
   std::optional<std::string> library;  // set: a VHDL standard check; unset: a Verilog check
 };
 
 // The checks a scan asks for, from a pass with probes that only record them.
-std::vector<Check> recorded_checks(const std::string& repo, scan::ScanOptions options, const scan::ScanProbes& real) {
+std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOptions options, const pipeline::ScanProbes& real) {
   std::vector<Check> checks;
-  scan::ScanProbes recorder;
+  pipeline::ScanProbes recorder;
   recorder.detect_library_name = real.detect_library_name;
   recorder.detect_test_infrastructure = [](const std::string&) { return Json::object(); };
-  recorder.detect_vendor_deps = [](const scan::PathList&) { return Json::array(); };
+  recorder.detect_vendor_deps = [](const pipeline::PathList&) { return Json::array(); };
   recorder.compute_badges = [](const Json&, const Json&) { return Json::array(); };
-  recorder.detect_vhdl_standard = [&checks](const scan::PathList& files, const Json& library) {
+  recorder.detect_vhdl_standard = [&checks](const pipeline::PathList& files, const Json& library) {
     checks.push_back({files, library.is_string() ? library.get<std::string>() : std::string("work")});
     return Json::array({"unknown", false});
   };
-  recorder.verify_verilog = [&checks](const scan::PathList& files) {
+  recorder.verify_verilog = [&checks](const pipeline::PathList& files) {
     checks.push_back({files, std::nullopt});
     return Json(false);
   };
@@ -38,13 +38,13 @@ std::vector<Check> recorded_checks(const std::string& repo, scan::ScanOptions op
   options.granularity = "all";
   options.progress = nullptr;
   options.on_unit = nullptr;
-  scan::scan_repo(repo, "prefetch", "", "", "", recorder, options);
+  pipeline::scan_repo(repo, "prefetch", "", "", "", recorder, options);
   return checks;
 }
 
 }  // namespace
 
-void prefetch_tool_checks(const std::string& repo, scan::ScanOptions options, const scan::ScanProbes& real,
+void prefetch_tool_checks(const std::string& repo, pipeline::ScanOptions options, const pipeline::ScanProbes& real,
                           probes::ToolSession& tools, unsigned jobs) {
   const std::vector<Check> checks = recorded_checks(repo, std::move(options), real);
   std::atomic<std::size_t> next{0};

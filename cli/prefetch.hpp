@@ -11,14 +11,14 @@
 #include <string>
 
 #include "quarrix/probes/tool_session.hpp"
-#include "quarrix/scan/scan_repo.hpp"
+#include "quarrix/pipeline/scan_repo.hpp"
 
 namespace quarrix::cli {
 
 // Runs the checks that scanning `repo` with `options` and `real` probes would
 // ask for, `jobs` at a time, in `tools`. Only the library-name probe of `real`
 // runs in the first pass: its answer is an argument of the VHDL checks.
-void prefetch_tool_checks(const std::string& repo, scan::ScanOptions options, const scan::ScanProbes& real,
+void prefetch_tool_checks(const std::string& repo, pipeline::ScanOptions options, const pipeline::ScanProbes& real,
                           probes::ToolSession& tools, unsigned jobs);
 
 }  // namespace quarrix::cli

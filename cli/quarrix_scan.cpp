@@ -25,11 +25,11 @@
 #include "quarrix/describe/verdicts.hpp"
 #include "quarrix/llm/chain.hpp"
 #include "quarrix/llm/stats.hpp"
-#include "quarrix/probes/default_probes.hpp"
+#include "quarrix/pipeline/default_probes.hpp"
 #include "quarrix/probes/missing_tools.hpp"
 #include "quarrix/probes/tool_cache.hpp"
 #include "quarrix/probes/tool_run.hpp"
-#include "quarrix/scan/scan_repo.hpp"
+#include "quarrix/pipeline/scan_repo.hpp"
 #include "quarrix/util/env.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/json.hpp"
@@ -96,7 +96,7 @@ std::string render(const Json& rows, const std::string& format) {
 struct Prepared {
   std::string repo;
   std::string ns, url, tag, commit;
-  scan::ScanOptions scan_options;
+  pipeline::ScanOptions scan_options;
 };
 
 Prepared prepare(const cli::Options& options) {
@@ -119,7 +119,7 @@ Prepared prepare(const cli::Options& options) {
   if (p.url.empty() && options.granularity == "repo" && !options.quiet)
     std::fputs("quarrix-scan: note: no --url and no git remote: the repository row gets an empty name\n", stderr);
 
-  scan::ScanOptions& so = p.scan_options;
+  pipeline::ScanOptions& so = p.scan_options;
   so.use_llm = options.use_llm.value_or(provider_key_set());
   so.granularity = options.granularity;
   so.exclude_dirs = options.excludes;
@@ -165,13 +165,13 @@ int run(const cli::Options& options) {
   std::size_t units = 0;
   std::size_t kept = 0;
   cli::ScanReport report;
-  scan::ScanOptions so = p.scan_options;
+  pipeline::ScanOptions so = p.scan_options;
   so.progress = [&](std::size_t index, std::size_t total, const std::string& name) {
     units = total;
     progress.update(index, total, name);
   };
   if (options.report_file) {
-    so.on_unit = [&report](const scan::UnitDecision& d) { report.unit(d); };
+    so.on_unit = [&report](const pipeline::UnitDecision& d) { report.unit(d); };
     so.on_left_out = [&report](const std::string& path, const std::string& reason) { report.left_out(path, reason); };
   }
   std::shared_ptr<probes::ToolCache> cache;
@@ -180,7 +180,7 @@ int run(const cli::Options& options) {
         options.cache_dir ? util::join_path(*options.cache_dir, probes::ToolCache::kFileName)
                           : probes::ToolCache::default_path());
   const auto tools = options.verify ? std::make_shared<probes::ToolSession>(options.tool_limits, cache) : nullptr;
-  scan::ScanProbes probes = probes::default_probes(tools);
+  pipeline::ScanProbes probes = pipeline::default_probes(tools);
   // The driver asks for badges once per kept entity.
   probes.compute_badges = [&kept, badges = probes.compute_badges](const Json& verified, const Json& test_info) {
     ++kept;
@@ -205,7 +205,7 @@ int run(const cli::Options& options) {
       skipped_ahead = tools->runs_skipped();
       scanning = true;
     }
-    rows = scan::scan_repo(p.repo, p.ns, p.url, p.tag, p.commit, probes, so);
+    rows = pipeline::scan_repo(p.repo, p.ns, p.url, p.tag, p.commit, probes, so);
   } catch (...) {
     progress.clear();
     throw;

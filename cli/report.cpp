@@ -4,7 +4,7 @@ namespace quarrix::cli {
 
 void ScanReport::tool_run(const probes::ToolRunRecord& run) { pending_.push_back(run); }
 
-void ScanReport::unit(const scan::UnitDecision& decision) {
+void ScanReport::unit(const pipeline::UnitDecision& decision) {
   Json unit = Json::object();
   unit["name"] = decision.name;
   unit["path"] = decision.path;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "quarrix/probes/tool_run_record.hpp"
-#include "quarrix/scan/scan_repo.hpp"
+#include "quarrix/pipeline/scan_repo.hpp"
 #include "quarrix/util/json.hpp"
 
 namespace quarrix::cli {
@@ -16,7 +16,7 @@ class ScanReport {
   // Tool runs belong to the unit the scan decides on next: a kept unit's
   // checks run before the scan reports it.
   void tool_run(const probes::ToolRunRecord& run);
-  void unit(const scan::UnitDecision& decision);
+  void unit(const pipeline::UnitDecision& decision);
   void left_out(const std::string& path, const std::string& reason);
 
   // {"repository", "namespace", "summary", "units": [...], "left_out": [...]};

@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+# No area of the core includes a higher one.
+python3 scripts/check-layers.py
+
 # One build serves both suites: the package installed for the Python suite is
 # built in build/test together with the C++ suites.
 python3 -m pip install -q --no-build-isolation -C build-dir=build/test -C cmake.build-type=Release \

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include <quarrix/describe/hygiene.hpp>
+#include <quarrix/util/text_hygiene.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
 #include <quarrix/util/regex.hpp>
@@ -56,7 +56,7 @@ std::optional<std::string> extract_readme_description(const std::string& repo_pa
   if (prose_lines.empty()) return std::nullopt;
 
   const std::string joined = util::join(prose_lines, " ");
-  return describe::apply_length_cap(describe::strip_markdown_escapes(describe::strip_dangling_tail(joined)));
+  return util::apply_length_cap(util::strip_markdown_escapes(util::strip_dangling_tail(joined)));
 }
 
 }  // namespace quarrix::aggregate

@@ -8,7 +8,7 @@
 #include <quarrix/describe/suspect.hpp>
 #include <quarrix/describe/verdicts.hpp>
 #include <quarrix/license/license.hpp>
-#include <quarrix/scan/vendor_variants.hpp>
+#include <quarrix/repo/vendor_variants.hpp>
 #include <quarrix/util/text.hpp>
 
 #include "row_builder.hpp"
@@ -36,7 +36,7 @@ void put_carriers_first(std::vector<std::string>& files, std::vector<std::string
 
 // Every regular HDL file of the repository, grouped by extension, each group in
 // path order.
-std::vector<std::string> variant_candidates(scan::RepoTree& tree) {
+std::vector<std::string> variant_candidates(repo::RepoTree& tree) {
   std::vector<std::string> candidates;
   for (const auto& group : tree.listing()) candidates.insert(candidates.end(), group.begin(), group.end());
   return candidates;
@@ -69,7 +69,7 @@ void describe_repository(detail::RowHead& head, const std::string& repo_path, co
 
 }  // namespace
 
-Json aggregate_repo_entry(const Json& entries, const Json& roles, scan::DefineCarrierIndex& carriers,
+Json aggregate_repo_entry(const Json& entries, const Json& roles, repo::DefineCarrierIndex& carriers,
                           std::string_view ns, std::string_view url, std::string_view tag,
                           const Json* description_verdicts) {
   if (entries.empty()) return Json::array();
@@ -78,12 +78,12 @@ Json aggregate_repo_entry(const Json& entries, const Json& roles, scan::DefineCa
   const std::vector<const Json*> tops = detail::top_entities(entries, top_index);
 
   std::vector<std::string> files = detail::union_of_files(entries);
-  put_carriers_first(files, scan::collect_define_carriers(carriers, files));
+  put_carriers_first(files, repo::collect_define_carriers(carriers, files));
 
   detail::RowHead head{repository_name(url), ns, url, tag, nullptr, nullptr, license::detect_license(repo_path), "repo"};
   describe_repository(head, repo_path, tops, description_verdicts);
 
-  const Json variants = scan::detect_vendor_variants(repo_path, variant_candidates(carriers.tree()));
+  const Json variants = repo::detect_vendor_variants(repo_path, variant_candidates(carriers.tree()));
   if (!variants.empty()) {
     std::unordered_set<std::string> variant_paths;
     for (const auto& [vendor, paths] : variants.items())
@@ -99,8 +99,8 @@ Json aggregate_repo_entry(const Json& entries, const Json& roles, scan::DefineCa
 
 Json aggregate_repo_entry(const Json& entries, const Json& roles, const std::string& repo_path, std::string_view ns,
                           std::string_view url, std::string_view tag, const Json* description_verdicts) {
-  scan::RepoTree tree(repo_path);
-  scan::DefineCarrierIndex carriers(tree);
+  repo::RepoTree tree(repo_path);
+  repo::DefineCarrierIndex carriers(tree);
   return aggregate_repo_entry(entries, roles, carriers, ns, url, tag, description_verdicts);
 }
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <set>
 
-#include "quarrix/describe/hygiene.hpp"
+#include "quarrix/util/text_hygiene.hpp"
 #include "quarrix/hdl/entity_name.hpp"
 #include "quarrix/hdl/port_names.hpp"
 #include "quarrix/hdl/protocols.hpp"
-#include "quarrix/scan/filters.hpp"
-#include "quarrix/tags/abbreviations.hpp"
+#include "quarrix/repo/filters.hpp"
+#include "quarrix/hdl/abbreviations.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/path.hpp"
@@ -32,7 +32,7 @@ std::set<std::string> name_fragments(const std::vector<std::string>& port_names)
 std::string name_subject(std::string_view entity_name) {
   for (const std::string& part : util::split(util::lower(entity_name), "_")) {
     if (part == "clk" || part == "rst" || part == "en" || util::length(part) <= 2) continue;
-    const std::string* expansion = tags::abbreviation_lookup(part);
+    const std::string* expansion = hdl::abbreviation_lookup(part);
     const std::vector<std::string> words = util::split_whitespace(expansion ? *expansion : part);
     // A part made only of whitespace has no first word; the subject is then "IP core" alone.
     return words.empty() ? std::string() : words.front();
@@ -113,7 +113,7 @@ std::pair<std::optional<std::string>, Json> infer_description_from_ports(std::st
   long long score = 2 * static_cast<long long>(protocols.size()) + static_cast<long long>(interfaces.size());
   if (role) score += 2;
   if (has_generics) score += 1;
-  if (scan::tb_patterns().search(entity_name)) score -= 2;
+  if (repo::tb_patterns().search(entity_name)) score -= 2;
   if (score < 2) return {std::nullopt, hints};
   return {compose_description(entity_name, protocols, interfaces, role, has_generics), hints};
 }
@@ -142,7 +142,7 @@ std::string compose_description(std::string_view entity_name, const std::vector<
 
   std::string result = util::join(pieces, " ");
   if (!result.empty()) result = util::upper(util::slice(result, 0, 1)) + util::slice(result, 1);
-  return apply_length_cap(result);
+  return util::apply_length_cap(result);
 }
 
 }  // namespace quarrix::describe

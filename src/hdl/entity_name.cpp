@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "quarrix/hdl/protocols.hpp"
-#include "quarrix/tags/abbreviations.hpp"
+#include "quarrix/hdl/abbreviations.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::hdl {
@@ -84,7 +84,7 @@ std::optional<std::string> detect_entity_protocol(std::string_view entity_name) 
     return forms;
   }();
   for (const std::string& part : util::split(util::lower(entity_name), "_")) {
-    const std::string* expansion = tags::abbreviation_lookup(part);
+    const std::string* expansion = hdl::abbreviation_lookup(part);
     for (std::size_t i = 0; i < label_forms.size(); ++i) {
       const auto& [lowered, unhyphenated] = label_forms[i];
       if (lowered == part || (expansion && util::contains(*expansion, unhyphenated)))

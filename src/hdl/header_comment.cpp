@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "quarrix/describe/hygiene.hpp"
+#include "quarrix/util/text_hygiene.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/path.hpp"
@@ -54,7 +54,7 @@ class CommentCleaner {
 
   std::optional<std::string> finish() const {
     if (prose_.empty() || !has_five_words(prose_) || repo_boilerplate().search(prose_)) return std::nullopt;
-    return describe::apply_length_cap(describe::strip_markdown_escapes(describe::strip_dangling_tail(prose_)));
+    return util::apply_length_cap(util::strip_markdown_escapes(util::strip_dangling_tail(prose_)));
   }
 
  private:

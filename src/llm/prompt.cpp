@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "quarrix/describe/hygiene.hpp"
+#include "quarrix/util/text_hygiene.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::llm {
@@ -78,7 +78,7 @@ std::optional<std::string> clean_llm_response(std::string_view text) {
   if (out.size() >= 2 && out.front() == out.back() &&
       (out.front() == '"' || out.front() == '\'' || out.front() == '`'))
     out = std::string(util::strip(std::string_view(out).substr(1, out.size() - 2)));
-  out = describe::apply_length_cap(out);
+  out = util::apply_length_cap(out);
   if (out.empty()) return std::nullopt;
   return out;
 }

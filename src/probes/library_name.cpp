@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "hdl_tokens.hpp"
-#include "quarrix/scan/repo_tree.hpp"
+#include "quarrix/repo/repo_tree.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
 
@@ -55,12 +55,12 @@ void scan_file(std::string_view text, std::unordered_set<std::string>& packages,
 }  // namespace
 
 std::string detect_library_name(const std::string& repo_path) {
-  scan::RepoTree tree(repo_path, false);
-  const scan::TreeListing& listing = tree.listing();
+  repo::RepoTree tree(repo_path, false);
+  const repo::TreeListing& listing = tree.listing();
   std::unordered_set<std::string> packages;
   std::vector<UseClause> uses;
-  for (std::size_t group = 0; group < scan::kHdlExtensions.size(); ++group) {
-    if (scan::kHdlExtensions[group] != ".vhd" && scan::kHdlExtensions[group] != ".vhdl") continue;
+  for (std::size_t group = 0; group < repo::kHdlExtensions.size(); ++group) {
+    if (repo::kHdlExtensions[group] != ".vhd" && repo::kHdlExtensions[group] != ".vhdl") continue;
     for (const auto& rel : listing[group])
       if (const auto text = util::read_text_file(util::join_path(repo_path, rel))) scan_file(*text, packages, uses);
   }

@@ -405,7 +405,7 @@ std::vector<std::pair<std::string, std::string>> DependencyResolver::unresolved_
 std::vector<std::string> DependencyResolver::compilation_order(const std::string& name) const {
   Index& ix = *index_;
   const auto found = ix.by_name.find(name);
-  if (found == ix.by_name.end() || !ix.units[found->second].listed) throw scan::UnknownUnitError(name);
+  if (found == ix.by_name.end() || !ix.units[found->second].listed) throw resolver::UnknownUnitError(name);
   const std::uint32_t root = found->second;
   const std::uint32_t root_file = ix.units[root].file;
   // The walk below would visit every unit of the file and emit nothing else:
@@ -476,7 +476,7 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
         std::size_t k = path.size();
         while (path[k - 1].unit != dep) --k;
         for (; k <= path.size(); ++k) cycle += ix.units[path[k - 1].unit].name + " -> ";
-        throw scan::DependencyCycleError("dependency cycle: " + cycle + ix.units[dep].name);
+        throw resolver::DependencyCycleError("dependency cycle: " + cycle + ix.units[dep].name);
       }
       if (mark.state == WalkMarks::kNew) {
         mark = {WalkMarks::kOnPath, top.segment};

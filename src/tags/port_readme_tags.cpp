@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include <quarrix/tags/abbreviations.hpp>
+#include <quarrix/hdl/abbreviations.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
 #include <quarrix/util/regex.hpp>
@@ -30,7 +30,7 @@ std::map<std::string, std::set<std::string>>& readme_cache() {
 void add_signal_tags(std::string_view signal_name, std::set<std::string>& tags) {
   for (const std::string& part : util::split(util::lower(signal_name), "_")) {
     if (util::length(part) <= 2) continue;
-    if (const std::string* expansion = abbreviation_lookup(part)) add_expansion_words(*expansion, 1, tags);
+    if (const std::string* expansion = hdl::abbreviation_lookup(part)) add_expansion_words(*expansion, 1, tags);
   }
 }
 
@@ -64,7 +64,7 @@ const std::set<std::string>& extract_readme_tags(const std::string& repo_path) {
     const std::optional<std::string> text = util::read_text_file(path);
     if (!text) continue;
     const std::string lowered = util::lower(*text);
-    for (const auto& [key, expansion] : abbreviation_map())
+    for (const auto& [key, expansion] : hdl::abbreviation_map())
       if (lowered.find(key) != std::string::npos) add_expansion_words(expansion, 2, tags);
     break;
   }

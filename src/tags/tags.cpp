@@ -4,7 +4,7 @@
 #include <set>
 #include <unordered_set>
 
-#include "quarrix/tags/abbreviations.hpp"
+#include "quarrix/hdl/abbreviations.hpp"
 #include "quarrix/util/env.hpp"
 #include "quarrix/util/text.hpp"
 
@@ -59,7 +59,7 @@ std::vector<std::string> generate_tags(std::string_view entity_name, const std::
   for (const auto& part : util::split(name_lower, "_")) {
     if (util::length(part) <= 1) continue;
     tags.insert(part);
-    if (const std::string* expansion = abbreviation_lookup(part))
+    if (const std::string* expansion = hdl::abbreviation_lookup(part))
       for (const auto& word : util::split_whitespace(*expansion))
         if (util::length(word) > 2) tags.insert(word);
   }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include <quarrix/scan/define_carriers.hpp>
+#include <quarrix/repo/define_carriers.hpp>
 #include <quarrix/util/json.hpp>
 
 namespace quarrix::aggregate {
@@ -18,7 +18,7 @@ Json aggregate_repo_entry(const Json& entries, const Json& roles, const std::str
 
 // The same within a scan: the define carriers and the vendor-variant
 // candidates come from the scan's shared listing of the repository.
-Json aggregate_repo_entry(const Json& entries, const Json& roles, scan::DefineCarrierIndex& carriers,
+Json aggregate_repo_entry(const Json& entries, const Json& roles, repo::DefineCarrierIndex& carriers,
                           std::string_view ns, std::string_view url, std::string_view tag,
                           const Json* description_verdicts = nullptr);
 

@@ -1,6 +1,6 @@
 #pragma once
 // Our own dependency resolver: scans the HDL sources below a set of roots once,
-// at construction, and answers the queries of scan::Resolver from that index.
+// at construction, and answers unit, package and compile-order queries from that index.
 //
 // Decisions:
 // - Units: Verilog/SystemVerilog module, macromodule, interface, program,
@@ -49,28 +49,28 @@
 #include <utility>
 #include <vector>
 
-#include <quarrix/scan/resolver_api.hpp>
+#include <quarrix/resolver/errors.hpp>
 
 namespace quarrix::resolver {
 
-class DependencyResolver : public scan::Resolver {
+class DependencyResolver {
  public:
   // `include_dirs`: where `include names are looked for after the including
   // file's directory (a repository's top-level include/ beside its source
   // roots); the headers found there are no units of the tree.
   explicit DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore = false,
                               std::vector<std::string> exclude_dirs = {}, std::vector<std::string> include_dirs = {});
-  ~DependencyResolver() override;
+  ~DependencyResolver();
   DependencyResolver(DependencyResolver&&) noexcept;
   DependencyResolver& operator=(DependencyResolver&&) noexcept;
 
-  std::vector<std::pair<std::string, std::string>> entity_map() const override;
-  std::vector<std::string> compilation_order(const std::string& name) const override;
-  std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const override;
-  std::vector<std::pair<std::string, std::string>> package_map() const override;
+  std::vector<std::pair<std::string, std::string>> entity_map() const;
+  std::vector<std::string> compilation_order(const std::string& name) const;
+  std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const;
+  std::vector<std::pair<std::string, std::string>> package_map() const;
   // Sources left out by an exclusion pattern, and sources not read: "larger
   // than 64 MiB", "not a regular file", "not readable", "not UTF-8 text".
-  std::vector<std::pair<std::string, std::string>> left_out_sources() const override;
+  std::vector<std::pair<std::string, std::string>> left_out_sources() const;
 
  private:
   struct Index;

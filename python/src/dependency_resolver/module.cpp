@@ -77,10 +77,10 @@ NB_MODULE(dependency_resolver, m) {
             std::vector<std::string> order;
             try {
               order = r.compilation_order(unit);
-            } catch (const quarrix::scan::UnknownUnitError&) {
+            } catch (const quarrix::resolver::UnknownUnitError&) {
               PyErr_SetObject(PyExc_KeyError, name.ptr());
               throw nb::python_error();
-            } catch (const quarrix::scan::DependencyCycleError& e) {
+            } catch (const quarrix::resolver::DependencyCycleError& e) {
               PyErr_SetString(PyExc_RecursionError, e.what());
               throw nb::python_error();
             }

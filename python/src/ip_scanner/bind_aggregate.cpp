@@ -11,8 +11,8 @@
 #include "quarrix/aggregate/readme_description.hpp"
 #include "quarrix/aggregate/repo_row.hpp"
 #include "quarrix/aggregate/subproject.hpp"
-#include "quarrix/scan/define_carriers.hpp"
-#include "quarrix/scan/vendor_variants.hpp"
+#include "quarrix/repo/define_carriers.hpp"
+#include "quarrix/repo/vendor_variants.hpp"
 #include "quarrix/tags/port_readme_tags.hpp"
 
 namespace nb = nanobind;
@@ -59,17 +59,17 @@ void bind_aggregate(nb::module_& m) {
     }
   });
 
-  m.attr("_DEFINE_RE") = scan::kDefinePattern;
-  m.attr("_TOP_DECL_RE") = scan::kTopDeclPattern;
-  m.attr("_TECH_DIR_RE") = scan::kTechDirPattern;
+  m.attr("_DEFINE_RE") = repo::kDefinePattern;
+  m.attr("_TOP_DECL_RE") = repo::kTopDeclPattern;
+  m.attr("_TECH_DIR_RE") = repo::kTechDirPattern;
   nb::dict vendor_tokens;
-  for (const auto& [word, vendor] : scan::vendor_tokens()) vendor_tokens[word.c_str()] = vendor;
+  for (const auto& [word, vendor] : repo::vendor_tokens()) vendor_tokens[word.c_str()] = vendor;
   m.attr("_VENDOR_TOKENS") = vendor_tokens;
 
   m.def(
       "_collect_define_carriers",
       [](nb::handle repo_path, nb::handle scope_files) {
-        return scan::collect_define_carriers(path_arg(repo_path, "repo_path"), path_list_arg(scope_files, "scope_files"));
+        return repo::collect_define_carriers(path_arg(repo_path, "repo_path"), path_list_arg(scope_files, "scope_files"));
       },
       "repo_path"_a, "scope_files"_a,
       "Define-only Verilog headers in the directory tree spanned by scope_files, as repository-relative paths.");
@@ -80,7 +80,7 @@ void bind_aggregate(nb::module_& m) {
           type_error("candidate_files must be a list, not " + py_type_name(candidate_files));
         std::vector<std::string> candidates;
         for (nb::handle item : candidate_files) candidates.push_back(str_arg(item, "candidate_files items"));
-        return from_json(scan::detect_vendor_variants("", candidates));
+        return from_json(repo::detect_vendor_variants("", candidates));
       },
       "repo_path"_a, "candidate_files"_a, "Vendor -> sorted list of the candidate paths that are its variants.");
 

@@ -5,8 +5,8 @@
 #include "ip_scanner/py_probes.hpp"
 #include "ip_scanner/py_resolver.hpp"
 #include "quarrix/aggregate/roles.hpp"
-#include "quarrix/scan/declarations.hpp"
-#include "quarrix/scan/scan_repo.hpp"
+#include "quarrix/repo/declarations.hpp"
+#include "quarrix/pipeline/scan_repo.hpp"
 #include "quarrix/util/errors.hpp"
 
 namespace nb = nanobind;
@@ -39,7 +39,7 @@ nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::ha
   const std::string url_s = str_arg(url, "url");
   const std::string tag_s = str_arg(tag, "tag");
   const std::string commit_s = str_arg(commit, "commit");
-  scan::ScanOptions options;
+  pipeline::ScanOptions options;
   options.granularity = str_arg(granularity, "granularity");
   options.previous_descriptions = map_param(previous_descriptions, "previous_descriptions");
   options.description_verdicts = map_param(description_verdicts, "description_verdicts");
@@ -48,14 +48,14 @@ nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::ha
   const int truth = PyObject_IsTrue(use_llm.ptr());
   if (truth < 0) throw nb::python_error();
   options.use_llm = truth != 0;
-  if (options.granularity == "subproject" && !options.bucket_map) throw nb::value_error(scan::kSubprojectNeedsBucketMap);
+  if (options.granularity == "subproject" && !options.bucket_map) throw nb::value_error(pipeline::kSubprojectNeedsBucketMap);
   options.resolver_factory = resolver_factory_for_scan();
-  const scan::ScanProbes cpp_probes = wrap_probes(probes);
+  const pipeline::ScanProbes cpp_probes = wrap_probes(probes);
 
   Json rows;
   {
     nb::gil_scoped_release release;
-    rows = scan::scan_repo(root, ns_s, url_s, tag_s, commit_s, cpp_probes, options);
+    rows = pipeline::scan_repo(root, ns_s, url_s, tag_s, commit_s, cpp_probes, options);
   }
   return from_json(rows);
 }
@@ -70,9 +70,9 @@ void bind_scan(nb::module_& m) {
       PyErr_SetString(PyExc_TypeError, e.what());
     } catch (const KeyError& e) {
       PyErr_SetObject(PyExc_KeyError, to_pystr(e.what()).ptr());
-    } catch (const scan::UnknownUnitError& e) {
+    } catch (const quarrix::resolver::UnknownUnitError& e) {
       PyErr_SetObject(PyExc_KeyError, to_pystr(e.what()).ptr());
-    } catch (const scan::DependencyCycleError& e) {
+    } catch (const quarrix::resolver::DependencyCycleError& e) {
       PyErr_SetString(PyExc_RecursionError, e.what());
     }
   });
@@ -92,13 +92,13 @@ void bind_scan(nb::module_& m) {
       "entries"_a, "Role of every entity: 'top', 'component' or 'primitive'.");
 
   nb::list kinds;
-  for (const auto& kind : scan::installable_kinds()) kinds.append(kind);
+  for (const auto& kind : repo::installable_kinds()) kinds.append(kind);
   m.attr("_INSTALLABLE_KINDS") = nb::frozenset(kinds);
   m.def(
       "_classify_top_declaration",
       [](const std::string& entity_name, nb::handle entity_path) {
         const std::string path = path_arg(entity_path, "entity_path");
-        return scan::classify_top_declaration(entity_name, path);
+        return repo::classify_top_declaration(entity_name, path);
       },
       "entity_name"_a, "entity_path"_a, "Kind of declaration that carries the unit's name, or None.");
 }

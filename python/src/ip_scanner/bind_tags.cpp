@@ -2,7 +2,7 @@
 
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
-#include "quarrix/tags/abbreviations.hpp"
+#include "quarrix/hdl/abbreviations.hpp"
 #include "quarrix/tags/tags.hpp"
 
 namespace nb = nanobind;
@@ -12,7 +12,7 @@ namespace quarrix::py {
 
 void bind_tags(nb::module_& m) {
   nb::dict abbreviations;
-  for (const auto& [key, expansion] : tags::abbreviation_map()) abbreviations[key.c_str()] = expansion;
+  for (const auto& [key, expansion] : hdl::abbreviation_map()) abbreviations[key.c_str()] = expansion;
   m.attr("ABBREVIATION_MAP") = abbreviations;
   nb::list stopwords;
   for (const auto& word : tags::tag_stopwords()) stopwords.append(word);

@@ -21,7 +21,7 @@ nb::object to_path(const std::string& path) {
   return nb::module_::import_("pathlib").attr("Path")(to_pystr(path));
 }
 
-nb::list to_paths(const scan::PathList& paths) {
+nb::list to_paths(const pipeline::PathList& paths) {
   nb::object path_type = nb::module_::import_("pathlib").attr("Path");
   nb::list out;
   for (const auto& p : paths) out.append(path_type(to_pystr(p)));
@@ -37,22 +37,22 @@ Json call_probe(const nb::object& holder, const char* name, Args&&... args) {
 
 }  // namespace
 
-scan::ScanProbes wrap_probes(nb::handle probes) {
+pipeline::ScanProbes wrap_probes(nb::handle probes) {
   // Each C++ callable keeps a reference to the host object; released under the GIL.
   auto holder = std::shared_ptr<nb::object>(new nb::object(nb::borrow(probes)), [](nb::object* p) {
     nb::gil_scoped_acquire gil;
     delete p;
   });
-  scan::ScanProbes out;
+  pipeline::ScanProbes out;
   out.detect_library_name = [holder](const std::string& root) {
     nb::gil_scoped_acquire gil;
     return call_probe(*holder, "detect_library_name", to_path(root));
   };
-  out.detect_vhdl_standard = [holder](const scan::PathList& files, const Json& library) {
+  out.detect_vhdl_standard = [holder](const pipeline::PathList& files, const Json& library) {
     nb::gil_scoped_acquire gil;
     return call_probe(*holder, "detect_vhdl_standard", to_paths(files), from_json(library));
   };
-  out.detect_vendor_deps = [holder](const scan::PathList& files) {
+  out.detect_vendor_deps = [holder](const pipeline::PathList& files) {
     nb::gil_scoped_acquire gil;
     return call_probe(*holder, "detect_vendor_deps", to_paths(files));
   };
@@ -64,7 +64,7 @@ scan::ScanProbes wrap_probes(nb::handle probes) {
     nb::gil_scoped_acquire gil;
     return call_probe(*holder, "compute_badges", from_json(verified), from_json(test_info));
   };
-  out.verify_verilog = [holder](const scan::PathList& files) {
+  out.verify_verilog = [holder](const pipeline::PathList& files) {
     nb::gil_scoped_acquire gil;
     return call_probe(*holder, "verify_verilog", to_paths(files));
   };

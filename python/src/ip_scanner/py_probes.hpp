@@ -3,7 +3,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include <quarrix/scan/probes.hpp>
+#include <quarrix/pipeline/scan_probes.hpp>
 
 namespace quarrix::py {
 
@@ -12,6 +12,6 @@ void bind_scan_probes(nanobind::module_& m);
 
 // C++ probes that call the host object's attributes of the same names, with
 // the GIL held, converting each result to a JSON-like value.
-scan::ScanProbes wrap_probes(nanobind::handle probes);
+pipeline::ScanProbes wrap_probes(nanobind::handle probes);
 
 }  // namespace quarrix::py

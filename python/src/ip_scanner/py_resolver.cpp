@@ -25,7 +25,7 @@ std::vector<std::pair<std::string, std::string>> path_map(nb::handle mapping, co
 }
 
 // A host-supplied resolver object; every query runs with the GIL held.
-class PyResolver : public scan::Resolver {
+class PyResolver : public pipeline::Resolver {
  public:
   explicit PyResolver(nb::object obj) : obj_(std::move(obj)) {}
   ~PyResolver() override {
@@ -46,8 +46,8 @@ class PyResolver : public scan::Resolver {
       return out;
     } catch (nb::python_error& e) {
       // The two failures the scan absorbs: an unknown unit and a dependency cycle.
-      if (e.matches(PyExc_KeyError)) throw scan::UnknownUnitError(name);
-      if (e.matches(PyExc_RecursionError)) throw scan::DependencyCycleError(name);
+      if (e.matches(PyExc_KeyError)) throw quarrix::resolver::UnknownUnitError(name);
+      if (e.matches(PyExc_RecursionError)) throw quarrix::resolver::DependencyCycleError(name);
       throw;
     }
   }
@@ -74,13 +74,13 @@ class PyResolver : public scan::Resolver {
 
 }  // namespace
 
-scan::ResolverFactory resolver_factory_for_scan() {
+pipeline::ResolverFactory resolver_factory_for_scan() {
   nb::object module = nb::module_::import_("quarrix_core.dependency_resolver");
   nb::object cls = module.attr("DependencyResolver");
   // Our own class, left in place by the host, is the fast path.
   if (cls.is(nb::type<resolver::DependencyResolver>())) return {};
   return [cls](const std::vector<std::string>& src_dirs, bool respect_gitignore,
-               const std::vector<std::string>& exclude_dirs) -> std::unique_ptr<scan::Resolver> {
+               const std::vector<std::string>& exclude_dirs) -> std::unique_ptr<pipeline::Resolver> {
     nb::gil_scoped_acquire gil;
     nb::object path_type = nb::module_::import_("pathlib").attr("Path");
     nb::list roots, patterns;

@@ -5,11 +5,11 @@
 
 #include <nanobind/nanobind.h>
 
-#include <quarrix/scan/scan_repo.hpp>
+#include <quarrix/pipeline/scan_repo.hpp>
 
 namespace quarrix::py {
 
 // The factory for this scan, looked up now; empty for our native resolver.
-scan::ResolverFactory resolver_factory_for_scan();
+pipeline::ResolverFactory resolver_factory_for_scan();
 
 }  // namespace quarrix::py

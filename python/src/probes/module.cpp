@@ -12,7 +12,7 @@
 
 #include "common/convert.hpp"
 #include "quarrix/probes/badges.hpp"
-#include "quarrix/probes/default_probes.hpp"
+#include "quarrix/pipeline/default_probes.hpp"
 #include "quarrix/probes/library_name.hpp"
 #include "quarrix/probes/tool_cache.hpp"
 #include "quarrix/probes/test_infrastructure.hpp"
@@ -32,7 +32,7 @@ namespace {
 
 // The built-in probes of one scan as Python callables over the C++ ones, so
 // that they share the scan's tool session and vendor-dependency reads.
-nb::object probes_object(quarrix::scan::ScanProbes p) {
+nb::object probes_object(quarrix::pipeline::ScanProbes p) {
   using quarrix::Json;
   using quarrix::py::from_json;
   auto call = [](auto&& fn) {
@@ -52,7 +52,7 @@ nb::object probes_object(quarrix::scan::ScanProbes p) {
         },
         "repo_path"_a);
   };
-  const auto on_files = [call](std::function<Json(const quarrix::scan::PathList&)> fn) {
+  const auto on_files = [call](std::function<Json(const quarrix::pipeline::PathList&)> fn) {
     return nb::cpp_function(
         [fn = std::move(fn), call](nb::handle files) {
           const auto paths = quarrix::py::path_list_arg(files, "files", true);
@@ -165,7 +165,7 @@ NB_MODULE(probes, m) {
               quarrix::probes::ToolLimits{std::chrono::milliseconds(static_cast<long long>(tool_budget * 1000)),
                                           static_cast<std::uint64_t>(tool_memory)},
               cache ? std::make_shared<ToolCache>(cache_path) : nullptr);
-        return probes_object(quarrix::probes::default_probes(std::move(session)));
+        return probes_object(quarrix::pipeline::default_probes(std::move(session)));
       },
       nb::kw_only(), "verify"_a = true, "tool_budget"_a = 600.0, "tool_memory"_a = double(std::uint64_t{2} << 30),
       "cache_dir"_a.none() = nb::none(), "cache"_a = true,

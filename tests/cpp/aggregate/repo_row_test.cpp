@@ -161,8 +161,8 @@ TEST_F(RepoRow, ScanIndexGivesTheSameRow) {
   repo.write("rtl/inc/defs.vh", "`define X 1\n");
   repo.write("rtl/TECH/xilinx/a.v", "module a; endmodule\n");
   const Json entries = make_entries({{"a", {"rtl/a.v"}}});
-  quarrix::scan::RepoTree tree(repo.path());
-  quarrix::scan::DefineCarrierIndex carriers(tree);
+  quarrix::repo::RepoTree tree(repo.path());
+  quarrix::repo::DefineCarrierIndex carriers(tree);
   EXPECT_EQ(carriers.collect({"rtl/a.v"}), std::vector<std::string>{"rtl/inc/defs.vh"});
   const Json shared = aggregate_repo_entry(entries, Json::object(), carriers, "acme", "u", "t");
   EXPECT_EQ(shared, aggregate_repo_entry(entries, Json::object(), repo.path(), "acme", "u", "t"));

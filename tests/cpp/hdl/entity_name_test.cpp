@@ -1,4 +1,5 @@
 #include "quarrix/hdl/entity_name.hpp"
+#include "quarrix/hdl/abbreviations.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,15 @@ namespace quarrix::hdl {
 namespace {
 
 using Opt = std::optional<std::string>;
+
+TEST(Abbreviations, TableShape) {
+  EXPECT_EQ(abbreviation_map().size(), 92u);
+  EXPECT_EQ(abbreviation_map().front().first, "eth");
+  EXPECT_EQ(abbreviation_map().back().second, "transport layer");
+  ASSERT_NE(abbreviation_lookup("axis"), nullptr);
+  EXPECT_EQ(*abbreviation_lookup("axis"), "axi stream");
+  EXPECT_EQ(abbreviation_lookup("AXIS"), nullptr);
+}
 
 class RoleOf : public ::testing::TestWithParam<std::pair<const char*, Opt>> {};
 

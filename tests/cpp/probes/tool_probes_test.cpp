@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "probes/scoped_env.hpp"
-#include "quarrix/probes/default_probes.hpp"
+#include "quarrix/pipeline/default_probes.hpp"
 #include "quarrix/probes/tool_run.hpp"
 #include "quarrix/probes/verilog_verify.hpp"
 #include "quarrix/probes/vhdl_standard.hpp"
@@ -62,7 +62,7 @@ TEST(ToolProbes, WithoutToolsNothingIsVerified) {
   EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd")}, "work"), Standard("unknown", false));
   EXPECT_FALSE(verify_verilog({s.at("rtl/leaf.v")}));
   // The probes as the driver sees them.
-  const auto probes = quarrix::probes::default_probes();
+  const auto probes = quarrix::pipeline::default_probes();
   EXPECT_EQ(probes.detect_vhdl_standard({s.at("pkg.vhd")}, Json("work")), Json::array({"unknown", false}));
   EXPECT_EQ(probes.verify_verilog({s.at("rtl/leaf.v")}), Json(false));
 }
@@ -145,7 +145,7 @@ TEST(ToolProbes, OneScanRunsEachCommandOnceAndStopsAtItsBudget) {
   const std::vector<std::string> vhdl{s.at("pkg.vhd")}, verilog{s.at("rtl/leaf.v")};
 
   auto session = std::make_shared<quarrix::probes::ToolSession>();
-  const auto probes = quarrix::probes::default_probes(session);
+  const auto probes = quarrix::pipeline::default_probes(session);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(probes.detect_vhdl_standard(vhdl, Json("work")), Json::array({"vhdl-2008", true}));
     EXPECT_EQ(probes.verify_verilog(verilog), Json(true));
@@ -157,12 +157,12 @@ TEST(ToolProbes, OneScanRunsEachCommandOnceAndStopsAtItsBudget) {
   std::filesystem::remove(log);
   auto spent =
       std::make_shared<quarrix::probes::ToolSession>(quarrix::probes::ToolLimits{std::chrono::milliseconds(0)});
-  const auto starved = quarrix::probes::default_probes(spent);
+  const auto starved = quarrix::pipeline::default_probes(spent);
   EXPECT_EQ(starved.detect_vhdl_standard(vhdl, Json("work")), Json::array({"unknown", false}));
   EXPECT_EQ(starved.verify_verilog({s.at("rtl/top.sv")}), Json(false));
   EXPECT_EQ(spent->runs_skipped(), 2u);
   // Without a session no tool runs at all.
-  const auto unverified = quarrix::probes::default_probes(nullptr);
+  const auto unverified = quarrix::pipeline::default_probes(nullptr);
   EXPECT_EQ(unverified.detect_vhdl_standard(vhdl, Json("work")), Json::array({"unknown", false}));
   EXPECT_EQ(unverified.verify_verilog(verilog), Json(false));
   EXPECT_FALSE(std::filesystem::exists(log));

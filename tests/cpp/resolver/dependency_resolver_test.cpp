@@ -86,11 +86,11 @@ TEST(DependencyResolver, CyclesThrowSelfInstantiationDoesNot) {
   try {
     r.compilation_order("x");
     FAIL() << "no cycle reported";
-  } catch (const quarrix::scan::DependencyCycleError& e) {
+  } catch (const quarrix::resolver::DependencyCycleError& e) {
     EXPECT_STREQ(e.what(), "dependency cycle: x -> y -> z -> x");
   }
   EXPECT_EQ(order(r, repo, "tree"), (Paths{"tree.v"}));
-  EXPECT_THROW(r.compilation_order("nope"), quarrix::scan::UnknownUnitError);
+  EXPECT_THROW(r.compilation_order("nope"), quarrix::resolver::UnknownUnitError);
 }
 
 // A file whose units need only each other is its own compile order, found
@@ -113,7 +113,7 @@ TEST(DependencyResolver, FilesThatStandAlone) {
   try {
     r.compilation_order("q");
     FAIL() << "no cycle reported";
-  } catch (const quarrix::scan::DependencyCycleError& e) {
+  } catch (const quarrix::resolver::DependencyCycleError& e) {
     EXPECT_STREQ(e.what(), "dependency cycle: q -> p -> q");
   }
 }
@@ -157,7 +157,7 @@ TEST(DependencyResolver, ConcurrentAndRepeatedWalksAgree) {
     threads.emplace_back([&] {
       for (int round = 0; round < 20; ++round)
         for (const auto& [name, paths] : expected) {
-          EXPECT_THROW(r.compilation_order("x"), quarrix::scan::DependencyCycleError);
+          EXPECT_THROW(r.compilation_order("x"), quarrix::resolver::DependencyCycleError);
           if (order(r, repo, name) != paths) ++mismatches;
         }
     });
@@ -200,7 +200,7 @@ TEST(DependencyResolver, VhdlContextsAndVerilogHeaders) {
   EXPECT_EQ(order(r, repo, "user"), (Paths{"pkgs.vhd", "ctx.vhd", "user.vhd"}));
   const auto units = as_map(r.entity_map());
   EXPECT_FALSE(units.count("proj_ctx"));  // contexts are not listed, only followed
-  EXPECT_THROW(r.compilation_order("proj_ctx"), quarrix::scan::UnknownUnitError);
+  EXPECT_THROW(r.compilation_order("proj_ctx"), quarrix::resolver::UnknownUnitError);
   // A header is a source of its own, and comes before the file that includes it.
   EXPECT_EQ(units.at("item"), repo.path() + "/inc/item.svh");
   EXPECT_EQ(order(r, repo, "tb"), (Paths{"inc/item.svh", "tb.sv"}));

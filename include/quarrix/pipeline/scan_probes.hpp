@@ -1,0 +1,30 @@
+#pragma once
+// The host's tool probes. Their results are JSON-like values used as returned:
+// the driver stores them in the rows without checking or converting them.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <quarrix/util/json.hpp>
+
+namespace quarrix::pipeline {
+
+using PathList = std::vector<std::string>;
+
+struct ScanProbes {
+  // (repository root) -> library name.
+  std::function<Json(const std::string&)> detect_library_name;
+  // (compile list, library name) -> [standard, verified]; must be exactly two values.
+  std::function<Json(const PathList&, const Json&)> detect_vhdl_standard;
+  // (compile list) -> list of vendor dependency names.
+  std::function<Json(const PathList&)> detect_vendor_deps;
+  // (repository root) -> map describing the test infrastructure.
+  std::function<Json(const std::string&)> detect_test_infrastructure;
+  // (verified, test_info) -> list of badges.
+  std::function<Json(const Json&, const Json&)> compute_badges;
+  // (compile list) -> whether the Verilog/SystemVerilog list verified.
+  std::function<Json(const PathList&)> verify_verilog;
+};
+
+}  // namespace quarrix::pipeline

@@ -1,0 +1,65 @@
+#pragma once
+// The scan of one cloned repository: from the resolver's design units to the
+// catalog rows of the requested granularity.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <quarrix/pipeline/scan_probes.hpp>
+#include <quarrix/pipeline/resolver_api.hpp>
+#include <quarrix/util/json.hpp>
+
+namespace quarrix::pipeline {
+
+// Builds the resolver for (source roots, respect_gitignore, exclusion patterns).
+using ResolverFactory = std::function<std::unique_ptr<Resolver>(
+    const std::vector<std::string>& src_dirs, bool respect_gitignore, const std::vector<std::string>& exclude_dirs)>;
+
+// Reports each visited unit: (index, total, unit name); for progress displays.
+using ProgressFn = std::function<void(std::size_t, std::size_t, const std::string&)>;
+
+// What the scan decided for one design unit of the resolver's map.
+struct UnitDecision {
+  std::string name;
+  std::string path;        // relative to the repository when inside it
+  std::string skipped_by;  // the rule that left the unit out; empty when kept
+  std::vector<std::string> compile_list;  // kept units: the row's compile list
+};
+// Told of each unit in map order; for a kept unit after its probes ran.
+using UnitObserver = std::function<void(const UnitDecision&)>;
+// Told of each source the resolver left out or could not read: its path
+// (relative to the repository when inside it) and why.
+using LeftOutObserver = std::function<void(const std::string& path, const std::string& reason)>;
+
+struct ScanOptions {
+  bool use_llm = true;
+  std::string granularity = "top";
+  std::optional<Json> previous_descriptions;  // map name -> description
+  std::optional<Json> description_verdicts;   // map "namespace/name" -> verdict
+  std::vector<std::string> exclude_dirs;
+  std::optional<Json> bucket_map;
+  ResolverFactory resolver_factory;  // empty: our own DependencyResolver
+  ProgressFn progress;               // optional
+  UnitObserver on_unit;              // optional
+  LeftOutObserver on_left_out;       // optional
+};
+
+inline constexpr const char* kSubprojectNeedsBucketMap =
+    "granularity='subproject' requires a bucket_map kwarg (load the sidecar YAML referenced from "
+    "curated_repos.json[<url>].bucket_map)";
+
+// The rows of one repository (a JSON array). Probe and resolver failures
+// propagate; "subproject" without a bucket map is std::invalid_argument,
+// raised before any probe or resolver work.
+Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
+               std::string_view commit, const ScanProbes& probes, const ScanOptions& options = {});
+
+// The source roots handed to the resolver: "src", "hdl", "rtl" where they are
+// directories, else the repository root.
+std::vector<std::string> source_roots(const std::string& repo_path);
+
+}  // namespace quarrix::pipeline

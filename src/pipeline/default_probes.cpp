@@ -1,0 +1,33 @@
+#include "quarrix/pipeline/default_probes.hpp"
+
+#include "quarrix/probes/badges.hpp"
+#include "quarrix/probes/library_name.hpp"
+#include "quarrix/probes/test_infrastructure.hpp"
+#include "quarrix/probes/vendor_deps.hpp"
+#include "quarrix/probes/verilog_verify.hpp"
+#include "quarrix/probes/vhdl_standard.hpp"
+
+namespace quarrix::pipeline {
+
+ScanProbes default_probes(std::shared_ptr<probes::ToolSession> tools) {
+  ScanProbes out;
+  out.detect_library_name = [](const std::string& root) { return Json(probes::detect_library_name(root)); };
+  out.detect_vhdl_standard = [tools](const PathList& files, const Json& library) {
+    if (!tools) return Json::array({"unknown", false});
+    const auto [standard, verified] =
+        probes::detect_vhdl_standard(files, library.is_string() ? library.get<std::string>() : std::string("work"), *tools);
+    return Json::array({standard, verified});
+  };
+  auto vendor_deps = std::make_shared<probes::VendorDepsMemo>();
+  out.detect_vendor_deps = [vendor_deps](const PathList& files) { return Json(vendor_deps->detect(files)); };
+  out.detect_test_infrastructure = [](const std::string& root) { return probes::detect_test_infrastructure(root); };
+  out.compute_badges = [](const Json& verified, const Json& test_info) {
+    return Json(probes::compute_badges(verified, test_info));
+  };
+  out.verify_verilog = [tools](const PathList& files) { return Json(tools && probes::verify_verilog(files, *tools)); };
+  return out;
+}
+
+ScanProbes default_probes() { return default_probes(std::make_shared<probes::ToolSession>()); }
+
+}  // namespace quarrix::pipeline
