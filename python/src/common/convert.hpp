@@ -9,6 +9,7 @@
 #include <nanobind/nanobind.h>
 
 #include "common/fs_string.hpp"
+#include "common/py_types.hpp"
 
 #include <quarrix/util/json.hpp>
 

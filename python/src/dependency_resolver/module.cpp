@@ -63,12 +63,16 @@ NB_MODULE(dependency_resolver, m) {
             nb::gil_scoped_release release;
             new (self) DependencyResolver(std::move(roots), gitignore, std::move(excludes));
           },
+          nb::sig("def __init__(self, src_dirs: " QUARRIX_PY_PATH_SEQUENCE ", respect_gitignore: bool = False, "
+                  "exclude_dirs: " QUARRIX_PY_STR_SEQUENCE " | None = None) -> None"),
           "src_dirs"_a, "respect_gitignore"_a = false, "exclude_dirs"_a = nb::none())
       .def_prop_ro(
           "entity_map", [](const DependencyResolver& r) { return as_dict(r.entity_map()); },
+          nb::for_getter(nb::sig("def entity_map(self) -> dict[str, str]")),
           "Unit name -> path of the file that declares it.")
       .def_prop_ro(
           "package_map", [](const DependencyResolver& r) { return as_dict(r.package_map()); },
+          nb::for_getter(nb::sig("def package_map(self) -> dict[str, str]")),
           "Package name -> path of the file that declares it.")
       .def(
           "get_compilation_order",
@@ -88,7 +92,8 @@ NB_MODULE(dependency_resolver, m) {
             for (const std::string& p : order) out.append(quarrix::py::to_pystr(p));
             return out;
           },
-          "name"_a, "Source files the unit needs, dependencies first, its own file last.")
+          nb::sig("def get_compilation_order(self, name: str) -> list[str]"), "name"_a,
+          "Source files the unit needs, dependencies first, its own file last.")
       .def(
           "unresolved_use_clauses",
           [](const DependencyResolver& r) {
@@ -98,5 +103,6 @@ NB_MODULE(dependency_resolver, m) {
             }
             return out;
           },
+          nb::sig("def unresolved_use_clauses(self) -> list[tuple[str, str]]"),
           "(library, package) of each VHDL use clause that no scanned package resolves.");
 }

@@ -71,6 +71,8 @@ void bind_aggregate(nb::module_& m) {
       [](nb::handle repo_path, nb::handle scope_files) {
         return repo::collect_define_carriers(path_arg(repo_path, "repo_path"), path_list_arg(scope_files, "scope_files"));
       },
+      nb::sig("def _collect_define_carriers(repo_path: " QUARRIX_PY_PATH ", scope_files: " QUARRIX_PY_PATH_LIST
+              ") -> list[str]"),
       "repo_path"_a, "scope_files"_a,
       "Define-only Verilog headers in the directory tree spanned by scope_files, as repository-relative paths.");
   m.def(
@@ -82,6 +84,7 @@ void bind_aggregate(nb::module_& m) {
         for (nb::handle item : candidate_files) candidates.push_back(str_arg(item, "candidate_files items"));
         return from_json(repo::detect_vendor_variants("", candidates));
       },
+      nb::sig("def _detect_vendor_variants(repo_path: object, candidate_files: list[str]) -> dict[str, list[str]]"),
       "repo_path"_a, "candidate_files"_a, "Vendor -> sorted list of the candidate paths that are its variants.");
 
   m.def(
@@ -93,6 +96,9 @@ void bind_aggregate(nb::module_& m) {
                                                          path_arg(repo_path, "repo_path"), ns, url, tag,
                                                          verdicts_ptr(verdicts)));
       },
+      nb::sig("def _aggregate_repo_entry(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
+              ", repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, description_verdicts: "
+              QUARRIX_PY_JSON_MAP " | None = None) -> " QUARRIX_PY_ROWS),
       "entries"_a, "roles"_a, "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "description_verdicts"_a = nb::none(),
       "All entries of a scan collapsed into a list holding one repo row (empty without entries).");
   m.def(
@@ -104,6 +110,9 @@ void bind_aggregate(nb::module_& m) {
             list_json(entries, "entries"), dict_json(roles, "roles"), path_arg(repo_path, "repo_path"), ns, url, tag,
             dict_json(bucket_map, "bucket_map"), verdicts_ptr(verdicts)));
       },
+      nb::sig("def _aggregate_subproject_entries(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
+              ", repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, bucket_map: " QUARRIX_PY_JSON_MAP
+              ", description_verdicts: " QUARRIX_PY_JSON_MAP " | None = None) -> " QUARRIX_PY_ROWS),
       "entries"_a, "roles"_a, "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "bucket_map"_a,
       "description_verdicts"_a = nb::none(),
       "One row per non-empty curated bucket; ValueError for an empty bucket map or unrouted entries.");
@@ -117,12 +126,16 @@ void bind_aggregate(nb::module_& m) {
                                                          url, tag, bucket_name, bucket_description, license_id,
                                                          verdicts_ptr(verdicts)));
       },
+      nb::sig("def _aggregate_one_bucket(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
+              ", namespace: str, url: str, tag: str, bucket_name: str, bucket_description: str, license_id: str, "
+              "description_verdicts: " QUARRIX_PY_JSON_MAP " | None = None) -> " QUARRIX_PY_JSON_MAP),
       "entries"_a, "roles"_a, "namespace"_a, "url"_a, "tag"_a, "bucket_name"_a, "bucket_description"_a,
       "license_id"_a, "description_verdicts"_a = nb::none(), "The row of one subproject bucket.");
   m.def(
       "_extract_readme_description",
       [](nb::handle repo_path) { return aggregate::extract_readme_description(path_arg(repo_path, "repo_path")); },
-      "repo_path"_a, "The README's first prose paragraph as one cleaned line, or None.");
+      nb::sig("def _extract_readme_description(repo_path: " QUARRIX_PY_PATH ") -> str | None"), "repo_path"_a,
+      "The README's first prose paragraph as one cleaned line, or None.");
 
   m.def(
       "_add_signal_tags",
@@ -132,17 +145,20 @@ void bind_aggregate(nb::module_& m) {
         nb::object add = nb::getattr(tags, "add");
         for (const std::string& word : words) add(to_pystr(word));
       },
-      "signal_name"_a, "tags"_a, "Adds the expansion words of the signal's abbreviated parts to tags.");
+      nb::sig("def _add_signal_tags(signal_name: str, tags: set[str]) -> None"), "signal_name"_a, "tags"_a,
+      "Adds the expansion words of the signal's abbreviated parts to tags.");
   m.def(
       "_extract_port_tags",
       [](const std::string& source_text, const std::string& suffix) {
         return to_set(tags::extract_port_tags(source_text, suffix));
       },
-      "source_text"_a, "suffix"_a, "Tags from all port names of one HDL file.");
+      nb::sig("def _extract_port_tags(source_text: str, suffix: str) -> set[str]"), "source_text"_a, "suffix"_a,
+      "Tags from all port names of one HDL file.");
   m.def(
       "_extract_readme_tags",
       [](nb::handle repo_path) { return to_set(tags::extract_readme_tags(path_arg(repo_path, "repo_path"))); },
-      "repo_path"_a, "README keywords of a repository, read once per process (a new set on every call).");
+      nb::sig("def _extract_readme_tags(repo_path: " QUARRIX_PY_PATH ") -> set[str]"), "repo_path"_a,
+      "README keywords of a repository, read once per process (a new set on every call).");
 
   nb::class_<ReadmeCacheView>(m, "_ReadmeCacheView", "Read-only view of the README tag cache.")
       .def("__len__", [](const ReadmeCacheView&) { return tags::readme_tags_cache().size(); })
@@ -159,14 +175,16 @@ void bind_aggregate(nb::module_& m) {
                throw nb::python_error();
              }
              return to_set(found->second);
-           })
+           },
+           nb::sig("def __getitem__(self, key: str, /) -> set[str]"))
       .def("keys",
            [](const ReadmeCacheView&) {
              std::vector<std::string> keys;
              for (const auto& [key, words] : tags::readme_tags_cache()) keys.push_back(key);
              return keys;
            })
-      .def("__iter__", [](nb::handle self) { return nb::iter(self.attr("keys")()); });
+      .def("__iter__", [](nb::handle self) { return nb::iter(self.attr("keys")()); },
+           nb::sig("def __iter__(self) -> collections.abc.Iterator[str]"));
   m.attr("_readme_cache") = ReadmeCacheView{};
 }
 

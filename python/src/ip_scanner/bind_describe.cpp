@@ -72,6 +72,7 @@ void bind_describe(nb::module_& m) {
         if (index_dir.is_none()) return nb::dict();
         return from_json(describe::load_description_verdicts(path_arg(index_dir, "index_dir")));
       },
+      nb::sig("def load_description_verdicts(index_dir: " QUARRIX_PY_PATH " | None) -> " QUARRIX_PY_JSON_MAP),
       "index_dir"_a.none(),
       "The curator verdict map of <index_dir>/descriptions_verdicts.json; {} when there is none.");
 
@@ -83,6 +84,8 @@ void bind_describe(nb::module_& m) {
         const Json map = to_json(verdicts, "verdicts");
         return describe::verdict_locked_text(&map, ns, name);
       },
+      nb::sig("def verdict_locked_text(verdicts: " QUARRIX_PY_JSON_MAP
+              " | None, namespace: str, name: str) -> str | None"),
       "verdicts"_a.none(), "namespace"_a, "name"_a,
       "The curator-locked text of namespace/name when its verdict is \"good\", else None.");
 
@@ -101,6 +104,9 @@ void bind_describe(nb::module_& m) {
         }
         return nb::make_tuple(to_pystr(result.first), to_pystr(result.second));
       },
+      nb::sig("def generate_description(entity_name: str, entity_path: " QUARRIX_PY_PATH
+              ", namespace: str, language: str, use_llm: bool | None = True, previous_description: str | None = None, "
+              "locked_description: str | None = None) -> tuple[str, str]"),
       "entity_name"_a, "entity_path"_a, "namespace"_a, "language"_a, "use_llm"_a.none() = true,
       "previous_description"_a = nb::none(), "locked_description"_a = nb::none(),
       "(description, source) of one design unit; source is \"verdict\", \"header\", \"ports\",\n"

@@ -64,19 +64,22 @@ void bind_hdl(nb::module_& m) {
       [](const std::string& source_text, const std::string& suffix) {
         return to_pylist(hdl::extract_port_names(source_text, suffix));
       },
-      "source_text"_a, "suffix"_a);
+      nb::sig("def _extract_port_names(source_text: str, suffix: str) -> list[str]"), "source_text"_a, "suffix"_a);
   m.def(
       "_extract_generic_names",
       [](const std::string& source_text, const std::string& suffix) {
         return to_pylist(hdl::extract_generic_names(source_text, suffix));
       },
-      "source_text"_a, "suffix"_a);
+      nb::sig("def _extract_generic_names(source_text: str, suffix: str) -> list[str]"), "source_text"_a, "suffix"_a);
   m.def(
       "_extract_module_signature",
       [](nb::handle source_path, nb::handle max_lines) {
         const std::string path = path_arg(source_path, "source_path");
         return hdl::find_module_signature(path, int_arg(max_lines, "max_lines"));
       },
+      nb::sig(("def _extract_module_signature(source_path: " QUARRIX_PY_PATH ", max_lines: int = " +
+               py_literal(hdl::kSignatureMaxLines) + ") -> str | None")
+                  .c_str()),
       "source_path"_a, "max_lines"_a = hdl::kSignatureMaxLines);
 
   m.attr("PROTOCOL_SIGNATURES") = signature_table(hdl::protocol_signatures());
@@ -86,12 +89,16 @@ void bind_hdl(nb::module_& m) {
       [](nb::handle fragments, nb::handle port_names) {
         return to_pylist(hdl::detect_protocols(str_set(fragments, "fragments"), str_items(port_names, "port_names")));
       },
+      nb::sig("def _detect_protocols(fragments: " QUARRIX_PY_STR_SET ", port_names: " QUARRIX_PY_STR_SEQUENCE
+              ") -> list[str]"),
       "fragments"_a, "port_names"_a);
   m.def(
       "_detect_interfaces",
       [](nb::handle fragments, nb::handle port_names) {
         return to_pylist(hdl::detect_interfaces(str_set(fragments, "fragments"), str_items(port_names, "port_names")));
       },
+      nb::sig("def _detect_interfaces(fragments: " QUARRIX_PY_STR_SET ", port_names: " QUARRIX_PY_STR_SEQUENCE
+              ") -> list[str]"),
       "fragments"_a, "port_names"_a);
 
   nb::list role_patterns;
@@ -108,7 +115,8 @@ void bind_hdl(nb::module_& m) {
   m.def(
       "_extract_header_description",
       [](nb::handle source_path) { return hdl::extract_header_description(path_arg(source_path, "source_path")); },
-      "source_path"_a, "Tier 0: Extract a description from the HDL file's header comment block.");
+      nb::sig("def _extract_header_description(source_path: " QUARRIX_PY_PATH ") -> str | None"), "source_path"_a,
+      "Tier 0: Extract a description from the HDL file's header comment block.");
   m.def("_extract_vhdl_header", [](const std::string& text) { return hdl::extract_vhdl_header(text); }, "text"_a);
   m.def("_extract_verilog_header", [](const std::string& text) { return hdl::extract_verilog_header(text); },
         "text"_a);
@@ -117,7 +125,8 @@ void bind_hdl(nb::module_& m) {
       [](nb::handle lines, const std::string& prefix) {
         return hdl::clean_comment_lines(str_items(lines, "lines"), prefix);
       },
-      "lines"_a, "prefix"_a, "Strip comment prefixes and boilerplate, return prose if >=5 words.");
+      nb::sig("def _clean_comment_lines(lines: " QUARRIX_PY_STR_SEQUENCE ", prefix: str) -> str | None"), "lines"_a,
+      "prefix"_a, "Strip comment prefixes and boilerplate, return prose if >=5 words.");
 }
 
 }  // namespace quarrix::py

@@ -23,7 +23,8 @@ void bind_license(nb::module_& m) {
         nb::gil_scoped_release release;
         return license::detect_license(root);
       },
-      "repo_path"_a, "SPDX identifier of the repository's licence file, or ''.");
+      nb::sig("def _detect_license(repo_path: " QUARRIX_PY_PATH ") -> str"), "repo_path"_a,
+      "SPDX identifier of the repository's licence file, or ''.");
 }
 
 }  // namespace quarrix::py

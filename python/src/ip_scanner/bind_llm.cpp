@@ -146,7 +146,8 @@ void bind_session_views(nb::module_& m) {
            [](const DeadProvidersView&, nb::handle name) {
              return PyUnicode_Check(name.ptr()) && llm::is_provider_dead(str_bytes(name, "name"));
            })
-      .def("__iter__", [](const DeadProvidersView&) { return nb::iter(to_pylist(llm::dead_providers())); })
+      .def("__iter__", [](const DeadProvidersView&) { return nb::iter(to_pylist(llm::dead_providers())); },
+           nb::sig("def __iter__(self) -> collections.abc.Iterator[str]"))
       .def("__len__", [](const DeadProvidersView&) { return llm::dead_providers().size(); })
       .def("add", [](const DeadProvidersView&, const std::string& name) { llm::mark_provider_dead(name); }, "name"_a)
       .def("discard", [](const DeadProvidersView&, const std::string& name) { llm::revive_provider(name); }, "name"_a)
@@ -164,7 +165,8 @@ void bind_session_views(nb::module_& m) {
              const Json stats = llm::get_llm_stats();
              if (!stats.contains(provider)) throw nb::key_error(provider.c_str());
              return from_json(stats[provider]);
-           })
+           },
+           nb::sig("def __getitem__(self, provider: str, /) -> dict[str, int]"))
       .def(
           "get",
           [](const ProviderStatsView&, const std::string& provider, nb::object fallback) {
@@ -176,11 +178,15 @@ void bind_session_views(nb::module_& m) {
            [](const ProviderStatsView&, nb::handle provider) {
              return PyUnicode_Check(provider.ptr()) && llm::get_llm_stats().contains(str_bytes(provider, "provider"));
            })
-      .def("__iter__", [](const ProviderStatsView&) { return nb::iter(from_json(llm::get_llm_stats())); })
+      .def("__iter__", [](const ProviderStatsView&) { return nb::iter(from_json(llm::get_llm_stats())); },
+           nb::sig("def __iter__(self) -> collections.abc.Iterator[str]"))
       .def("__len__", [](const ProviderStatsView&) { return llm::get_llm_stats().size(); })
-      .def("keys", [](const ProviderStatsView&) { return stats_dict().keys(); })
-      .def("values", [](const ProviderStatsView&) { return stats_dict().values(); })
-      .def("items", [](const ProviderStatsView&) { return stats_dict().items(); })
+      .def("keys", [](const ProviderStatsView&) { return stats_dict().keys(); },
+           nb::sig("def keys(self) -> list[str]"))
+      .def("values", [](const ProviderStatsView&) { return stats_dict().values(); },
+           nb::sig("def values(self) -> list[dict[str, int]]"))
+      .def("items", [](const ProviderStatsView&) { return stats_dict().items(); },
+           nb::sig("def items(self) -> list[tuple[str, dict[str, int]]]"))
       .def("clear", [](const ProviderStatsView&) { llm::clear_provider_stats(); })
       .def("__eq__",
            [](const ProviderStatsView&, nb::handle other) { return from_json(llm::get_llm_stats()).equal(other); })
@@ -215,6 +221,11 @@ void bind_llm(nb::module_& m) {
         }
         return py_reply(reply);
       },
+      nb::sig(("def _http_post_with_retry(url: str, headers: dict[str, str], body: bytes | bytearray, "
+               "max_retries: int = " + py_literal(llm::kDefaultMaxRetries) +
+               ", timeout: float = " + py_literal(llm::kDefaultTimeout) +
+               ") -> tuple[str | None, str]")
+                  .c_str()),
       "url"_a, "headers"_a, "body"_a, "max_retries"_a = llm::kDefaultMaxRetries, "timeout"_a = llm::kDefaultTimeout,
       "POST body to url with retry; returns (response text or None, outcome word).");
 
@@ -226,6 +237,8 @@ void bind_llm(nb::module_& m) {
       [](const std::string& name, const std::string& signature, const std::string& language, nb::handle hints) {
         return llm::build_llm_prompt(name, signature, language, hints_arg(hints));
       },
+      nb::sig("def _build_llm_prompt(name: str, signature: str, language: str, hints: " QUARRIX_PY_JSON_MAP
+              " | None = None) -> str"),
       "name"_a, "signature"_a, "language"_a, "hints"_a = nb::none(), "The description prompt for one design unit.");
 
   m.def(
@@ -254,6 +267,9 @@ void bind_llm(nb::module_& m) {
           }
           return py_reply(reply);
         },
+        nb::sig(("def " + fn_name + "(name: str, sig: str, lang: str, api_key: str, hints: " QUARRIX_PY_JSON_MAP
+                 " | None = None) -> tuple[str | None, str]")
+                    .c_str()),
         "name"_a, "sig"_a, "lang"_a, "api_key"_a, "hints"_a = nb::none(),
         "Ask this provider for a description; returns (answer text or None, outcome word).");
     Py_XDECREF(g_native_adapters[i]);
@@ -276,12 +292,15 @@ void bind_llm(nb::module_& m) {
         }
         return to_pystr_or_none(description);
       },
+      nb::sig("def _llm_describe(entity_name: str, signature: str, language: str, hints: " QUARRIX_PY_JSON_MAP
+              " | None = None) -> str | None"),
       "entity_name"_a, "signature"_a, "language"_a, "hints"_a = nb::none(),
       "The first usable description from the provider chain, or None.");
 
   m.def("_bump_stat", &llm::bump_stat, "provider"_a, "outcome"_a, "Count one provider call and its outcome.");
   m.def(
       "get_llm_stats", [] { return from_json(llm::get_llm_stats()); },
+      nb::sig("def get_llm_stats() -> dict[str, dict[str, int]]"),
       "A copy of the session's counters: provider -> {outcome: count}.");
   m.def("reset_llm_session", &llm::reset_llm_session, "Forget the session's dead providers and counters.");
 
@@ -297,6 +316,7 @@ void bind_llm(nb::module_& m) {
           type_error(e.what());
         }
       },
+      nb::sig("def format_llm_summary(stats: " QUARRIX_PY_JSON_MAP " | _ProviderStatsView | None = None) -> str"),
       "stats"_a = nb::none(), "The end-of-session summary of the provider counters.");
 
   Py_XDECREF(g_native_sleep);

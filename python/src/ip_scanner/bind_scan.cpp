@@ -79,7 +79,13 @@ void bind_scan(nb::module_& m) {
 
   bind_scan_probes(m);
 
-  m.def("scan_repo", &scan_repo, "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a,
+  m.def("scan_repo", &scan_repo,
+        nb::sig("def scan_repo(repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, commit: str, "
+                "probes: ScanProbes, use_llm: bool = True, granularity: str = 'top', previous_descriptions: "
+                QUARRIX_PY_JSON_MAP " | None = None, description_verdicts: " QUARRIX_PY_JSON_MAP " | None = None, "
+                "exclude_dirs: list[str] | None = None, bucket_map: " QUARRIX_PY_JSON_MAP " | None = None) -> "
+                QUARRIX_PY_ROWS),
+        "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a,
         "use_llm"_a = true, "granularity"_a = "top", "previous_descriptions"_a = nb::none(),
         "description_verdicts"_a = nb::none(), "exclude_dirs"_a = nb::none(), "bucket_map"_a = nb::none(),
         "Scan a cloned repo and return a list of discovered IP entries.");
@@ -89,7 +95,8 @@ void bind_scan(nb::module_& m) {
         if (!is_list(entries)) type_error("entries must be a list, not " + py_type_name(entries));
         return from_json(aggregate::compute_roles(to_json(entries, "entries")));
       },
-      "entries"_a, "Role of every entity: 'top', 'component' or 'primitive'.");
+      nb::sig("def compute_roles(entries: " QUARRIX_PY_JSON_LIST ") -> dict[str, str]"), "entries"_a,
+      "Role of every entity: 'top', 'component' or 'primitive'.");
 
   nb::list kinds;
   for (const auto& kind : repo::installable_kinds()) kinds.append(kind);
@@ -100,6 +107,7 @@ void bind_scan(nb::module_& m) {
         const std::string path = path_arg(entity_path, "entity_path");
         return repo::classify_top_declaration(entity_name, path);
       },
+      nb::sig("def _classify_top_declaration(entity_name: str, entity_path: " QUARRIX_PY_PATH ") -> str | None"),
       "entity_name"_a, "entity_path"_a, "Kind of declaration that carries the unit's name, or None.");
 }
 

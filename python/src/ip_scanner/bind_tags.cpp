@@ -29,11 +29,15 @@ void bind_tags(nb::module_& m) {
         if (!is_list(dep_files)) type_error("dep_files must be a list, not " + py_type_name(dep_files));
         return tags::generate_tags(entity_name, str_list_arg(vendor_deps, "vendor_deps"));
       },
+      nb::sig("def generate_tags(entity_name: str, entity_path: " QUARRIX_PY_PATH ", dep_files: list[typing.Any], "
+              "vendor_deps: list[str], repo_path: " QUARRIX_PY_PATH ") -> list[str]"),
       "entity_name"_a, "entity_path"_a, "dep_files"_a, "vendor_deps"_a, "repo_path"_a,
       "Search tags from the entity's own name and vendor dependencies, capped.");
   m.def(
-      "_cap_tags", [](nb::handle tags, long long cap) { return tags::cap_tags(str_list_arg(tags, "tags"), cap); }, "tags"_a,
-      "cap"_a = tags::kTagCapDefault, "At most cap tags, the longest kept, sorted.");
+      "_cap_tags", [](nb::handle tags, long long cap) { return tags::cap_tags(str_list_arg(tags, "tags"), cap); },
+      nb::sig(("def _cap_tags(tags: list[str], cap: int = " + py_literal(tags::kTagCapDefault) + ") -> list[str]")
+                  .c_str()),
+      "tags"_a, "cap"_a = tags::kTagCapDefault, "At most cap tags, the longest kept, sorted.");
 }
 
 }  // namespace quarrix::py

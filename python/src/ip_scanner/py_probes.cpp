@@ -12,6 +12,15 @@ namespace {
 constexpr const char* kFields[] = {"detect_library_name",        "detect_vhdl_standard", "detect_vendor_deps",
                                    "detect_test_infrastructure", "compute_badges",       "verify_verilog"};
 
+// How each probe is called (see wrap_probes); whatever JSON-like value it returns is taken.
+constexpr const char* kFieldTypes[] = {
+    "collections.abc.Callable[[pathlib.Path], object]",
+    "collections.abc.Callable[[list[pathlib.Path], typing.Any], object]",
+    "collections.abc.Callable[[list[pathlib.Path]], object]",
+    "collections.abc.Callable[[pathlib.Path], object]",
+    "collections.abc.Callable[[typing.Any, typing.Any], object]",
+    "collections.abc.Callable[[list[pathlib.Path]], object]"};
+
 // Probe injection point of the host: exactly six callables.
 struct PyScanProbes {
   nb::object fields[6];
@@ -33,6 +42,12 @@ template <class... Args>
 Json call_probe(const nb::object& holder, const char* name, Args&&... args) {
   nb::object result = holder.attr(name)(std::forward<Args>(args)...);
   return to_json(result, name);
+}
+
+std::string init_signature() {
+  std::string out = "def __init__(self";
+  for (std::size_t i = 0; i < 6; ++i) out += std::string(", ") + kFields[i] + ": " + kFieldTypes[i];
+  return out + ") -> None";
 }
 
 }  // namespace
@@ -81,12 +96,15 @@ void bind_scan_probes(nb::module_& m) {
         new (self) PyScanProbes{{detect_library_name, detect_vhdl_standard, detect_vendor_deps,
                                  detect_test_infrastructure, compute_badges, verify_verilog}};
       },
-      "detect_library_name"_a, "detect_vhdl_standard"_a, "detect_vendor_deps"_a, "detect_test_infrastructure"_a,
-      "compute_badges"_a, "verify_verilog"_a);
+      nb::sig(init_signature().c_str()), "detect_library_name"_a, "detect_vhdl_standard"_a, "detect_vendor_deps"_a,
+      "detect_test_infrastructure"_a, "compute_badges"_a, "verify_verilog"_a);
   for (std::size_t i = 0; i < 6; ++i) {
+    const std::string name = kFields[i], type = kFieldTypes[i];
     cls.def_prop_rw(
         kFields[i], [i](PyScanProbes& p) { return p.fields[i]; },
-        [i](PyScanProbes& p, nb::object value) { p.fields[i] = std::move(value); });
+        [i](PyScanProbes& p, nb::object value) { p.fields[i] = std::move(value); },
+        nb::for_getter(nb::sig(("def " + name + "(self) -> " + type).c_str())),
+        nb::for_setter(nb::sig(("def " + name + "(self, value: " + type + ", /) -> None").c_str())));
   }
   cls.def("__repr__", [](PyScanProbes& p) {
     std::string out = "ScanProbes(";

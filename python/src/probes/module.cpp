@@ -30,6 +30,10 @@ using quarrix::py::type_error;
 
 namespace {
 
+// A scan's tool runs: seconds shared by all, bytes of address space for each.
+constexpr double kDefaultToolBudget = 600.0;
+constexpr double kDefaultToolMemory = double(std::uint64_t{2} << 30);
+
 // The built-in probes of one scan as Python callables over the C++ ones, so
 // that they share the scan's tool session and vendor-dependency reads.
 nb::object probes_object(quarrix::pipeline::ScanProbes p) {
@@ -95,7 +99,8 @@ NB_MODULE(probes, m) {
         nb::gil_scoped_release release;
         return quarrix::probes::detect_library_name(root);
       },
-      "repo_path"_a, "The library through which the repository's own VHDL packages are used, else 'work'.");
+      nb::sig("def detect_library_name(repo_path: " QUARRIX_PY_PATH ") -> str"), "repo_path"_a,
+      "The library through which the repository's own VHDL packages are used, else 'work'.");
 
   m.def(
       "detect_vhdl_standard",
@@ -105,6 +110,7 @@ NB_MODULE(probes, m) {
         nb::gil_scoped_release release;
         return quarrix::probes::detect_vhdl_standard(paths, lib);
       },
+      nb::sig("def detect_vhdl_standard(files: " QUARRIX_PY_PATH_SEQUENCE ", library: str) -> tuple[str, bool]"),
       "files"_a, "library"_a,
       "(standard, verified) from analysing the VHDL files with GHDL; ('unknown', False) without GHDL.");
 
@@ -115,7 +121,8 @@ NB_MODULE(probes, m) {
         nb::gil_scoped_release release;
         return quarrix::probes::detect_vendor_deps(paths);
       },
-      "files"_a, "Sorted names of the vendor libraries the sources use.");
+      nb::sig("def detect_vendor_deps(files: " QUARRIX_PY_PATH_SEQUENCE ") -> list[str]"), "files"_a,
+      "Sorted names of the vendor libraries the sources use.");
 
   m.def(
       "detect_test_infrastructure",
@@ -128,6 +135,7 @@ NB_MODULE(probes, m) {
         }
         return quarrix::py::from_json(info);
       },
+      nb::sig("def detect_test_infrastructure(repo_path: " QUARRIX_PY_PATH ") -> " QUARRIX_PY_JSON_MAP),
       "repo_path"_a, "Map of the repository's test facilities and CI services.");
 
   m.def(
@@ -137,7 +145,8 @@ NB_MODULE(probes, m) {
         if (truth < 0) throw nb::python_error();
         return quarrix::probes::compute_badges(truth != 0, quarrix::py::to_json(test_info, "test_info"));
       },
-      "verified"_a, "test_info"_a, "Badges from the verification result and the test facilities.");
+      nb::sig("def compute_badges(verified: bool, test_info: " QUARRIX_PY_JSON_MAP ") -> list[str]"), "verified"_a,
+      "test_info"_a, "Badges from the verification result and the test facilities.");
 
   m.def(
       "verify_verilog",
@@ -146,7 +155,8 @@ NB_MODULE(probes, m) {
         nb::gil_scoped_release release;
         return quarrix::probes::verify_verilog(paths);
       },
-      "files"_a, "Whether Verilator (else Icarus Verilog) accepts the Verilog/SystemVerilog files.");
+      nb::sig("def verify_verilog(files: " QUARRIX_PY_PATH_SEQUENCE ") -> bool"), "files"_a,
+      "Whether Verilator (else Icarus Verilog) accepts the Verilog/SystemVerilog files.");
 
   m.def(
       "default_probes",
@@ -167,7 +177,12 @@ NB_MODULE(probes, m) {
               cache ? std::make_shared<ToolCache>(cache_path) : nullptr);
         return probes_object(quarrix::pipeline::default_probes(std::move(session)));
       },
-      nb::kw_only(), "verify"_a = true, "tool_budget"_a = 600.0, "tool_memory"_a = double(std::uint64_t{2} << 30),
+      nb::sig(("def default_probes(*, verify: bool = True, tool_budget: float = " +
+               quarrix::py::py_literal(kDefaultToolBudget) + ", tool_memory: float = " +
+               quarrix::py::py_literal(kDefaultToolMemory) + ", cache_dir: " QUARRIX_PY_PATH
+               " | None = None, cache: bool = True) -> quarrix_core.ip_scanner.ScanProbes")
+                  .c_str()),
+      nb::kw_only(), "verify"_a = true, "tool_budget"_a = kDefaultToolBudget, "tool_memory"_a = kDefaultToolMemory,
       "cache_dir"_a.none() = nb::none(), "cache"_a = true,
       "A quarrix_core.ip_scanner.ScanProbes holding the built-in probes for one scan: its tool runs share a\n"
       "budget of tool_budget seconds, each may use tool_memory bytes of address space, and a command\n"
