@@ -12,7 +12,7 @@ debian_packages=(
   graphviz chromium chromium-driver
   time
 )
-python_packages=("scikit-build-core>=0.10" "nanobind>=2.0" "pytest>=7"
+python_packages=("scikit-build-core>=0.10" "nanobind>=2.0" "pytest>=7" "mypy>=1.8"
   # quarrix-batch
   "dask[distributed]>=2023.1" "PyYAML>=6" "tqdm>=4.60"
   # quarrix-review and its browser tests

@@ -14,6 +14,8 @@ python3 scripts/check-layers.py
 # built in build/test together with the C++ suites.
 python3 -m pip install -q --no-build-isolation -C build-dir=build/test -C cmake.build-type=Release \
   -C cmake.define.QUARRIX_BUILD_TESTS=ON .
+# The installed stubs must type a host's use of the package.
+python3 -m mypy --strict --cache-dir=/dev/null tests/python/typed/usage.py
 ctest --test-dir build/test --output-on-failure -j2
 python3 -m pytest -q tests/python
 
