@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include <quarrix/repo/repo_tree.hpp>
+#include <quarrix/hdl/language.hpp>
 #include <quarrix/pipeline/scan_repo.hpp>
 #include <quarrix/util/json.hpp>
 
@@ -84,7 +84,7 @@ Size measure(const fs::path& repo) {
   size.units = Json::parse(summary).at("units").get<long long>();
   for (const auto& entry : fs::recursive_directory_iterator(repo)) {
     if (!entry.is_regular_file()) continue;
-    if (quarrix::repo::hdl_extension_index(entry.path().filename().string()) == quarrix::repo::kHdlExtensions.size())
+    if (quarrix::hdl::hdl_suffix_index(entry.path().filename().string()) == quarrix::hdl::kHdlSuffixes.size())
       continue;
     ++size.files;
     size.bytes += static_cast<long long>(entry.file_size());

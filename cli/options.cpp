@@ -14,7 +14,6 @@ namespace quarrix::cli {
 
 namespace {
 
-constexpr std::array<std::string_view, 4> kGranularities = {"top", "repo", "subproject", "all"};
 constexpr std::array<std::string_view, 2> kFormats = {"json", "jsonl"};
 
 template <std::size_t N>
@@ -113,7 +112,7 @@ Options parse_options(const std::vector<std::string>& args) {
     } else if (name == "--commit") {
       options.commit = value();
     } else if (name == "--granularity") {
-      options.granularity = choice(name, value(), kGranularities);
+      options.granularity = choice(name, value(), pipeline::kGranularities);
     } else if (name == "--bucket-map") {
       options.bucket_map_file = value();
     } else if (name == "--verdicts") {
@@ -163,7 +162,7 @@ Options parse_options(const std::vector<std::string>& args) {
   if (positional.size() > 1) throw UsageError("unexpected argument '" + positional[1] + "' (only one REPO is scanned)");
   options.repo = positional[0];
   if (options.repo.empty()) throw UsageError("REPO must not be empty");
-  if (options.granularity == "subproject" && !options.bucket_map_file)
+  if (pipeline::needs_bucket_map(options.granularity) && !options.bucket_map_file)
     throw UsageError("--granularity subproject needs --bucket-map FILE");
   return options;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "quarrix/pipeline/granularity.hpp"
 #include "quarrix/probes/tool_session.hpp"
 
 namespace quarrix::cli {
@@ -23,7 +24,7 @@ struct Options {
   Action action = Action::kScan;
   std::string repo;
   std::optional<std::string> ns, url, tag, commit;  // unset: derived from the repository
-  std::string granularity = "top";
+  std::string granularity{pipeline::kDefaultGranularity};
   std::optional<std::string> bucket_map_file, verdicts_dir, previous_file, output_file, report_file;
   std::vector<std::string> excludes;
   std::optional<bool> use_llm;  // unset: on when a provider key is set

@@ -35,7 +35,7 @@ std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOption
     return Json(false);
   };
   options.use_llm = false;
-  options.granularity = "all";
+  options.granularity = pipeline::kEveryUnitGranularity;
   options.progress = nullptr;
   options.on_unit = nullptr;
   pipeline::scan_repo(repo, "prefetch", "", "", "", recorder, options);

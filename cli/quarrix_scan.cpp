@@ -116,7 +116,7 @@ Prepared prepare(const cli::Options& options) {
   p.tag = options.tag.value_or(git.tag);
   p.commit = options.commit.value_or(git.commit);
 
-  if (p.url.empty() && options.granularity == "repo" && !options.quiet)
+  if (p.url.empty() && pipeline::gives_repo_row(options.granularity) && !options.quiet)
     std::fputs("quarrix-scan: note: no --url and no git remote: the repository row gets an empty name\n", stderr);
 
   pipeline::ScanOptions& so = p.scan_options;

@@ -2,10 +2,10 @@
 
 #include <utility>
 
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/util/text_hygiene.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/file_memo.hpp"
-#include "quarrix/util/path.hpp"
 #include "quarrix/util/text.hpp"
 #include "text_scan.hpp"
 
@@ -204,10 +204,9 @@ std::optional<std::string> extract_header_description(const std::string& entity_
   return *util::memo_per_file<std::optional<std::string>>(entity_path, key, [&]() -> std::optional<std::string> {
     const auto text = util::read_text_file(entity_path);
     if (!text) return std::nullopt;
-    const std::string suffix = util::path_suffix_lower(entity_path);
-    if (suffix == ".vhd" || suffix == ".vhdl") return extract_vhdl_header(*text);
-    if (suffix == ".v" || suffix == ".sv" || suffix == ".vh" || suffix == ".svh") return extract_verilog_header(*text);
-    return std::nullopt;
+    const std::optional<HdlLanguage> language = language_of_path(entity_path);
+    if (!language) return std::nullopt;
+    return *language == HdlLanguage::vhdl ? extract_vhdl_header(*text) : extract_verilog_header(*text);
   });
 }
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/path.hpp"
@@ -120,7 +121,7 @@ std::optional<std::string_view> verilog_header_fallback(std::string_view text, s
 }
 
 std::optional<std::string_view> first_declaration(std::string_view text, std::string_view suffix) {
-  if (suffix == ".vhd" || suffix == ".vhdl") return vhdl_entity(text);
+  if (is_vhdl_suffix(suffix)) return vhdl_entity(text);
   for (const std::string_view keyword : {std::string_view("module"), std::string_view("interface")}) {
     if (const auto header = verilog_header(text, keyword)) return header;
     if (const auto header = verilog_header_fallback(text, keyword)) return header;
@@ -134,7 +135,7 @@ std::optional<std::string> signature_from_text(std::string_view source_text, std
                                                long long max_lines) {
   const auto declaration = first_declaration(source_text, suffix);
   if (!declaration) return std::nullopt;
-  const long long limit = (suffix == ".sv" || suffix == ".svh") ? kSvSignatureMaxLines : max_lines;
+  const long long limit = is_systemverilog_suffix(suffix) ? kSvSignatureMaxLines : max_lines;
   std::vector<std::string> lines;
   if (limit >= 0) {
     if (limit > 0)

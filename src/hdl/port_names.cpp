@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/util/regex.hpp"
 #include "quarrix/util/text.hpp"
 #include "text_scan.hpp"
@@ -18,8 +19,6 @@ using detail::skip_space;
 using detail::word_end;
 
 namespace {
-
-bool is_vhdl(std::string_view suffix) { return suffix == ".vhd" || suffix == ".vhdl"; }
 
 void append_group(std::vector<std::string>& out, const util::Match& m, std::size_t group) {
   out.push_back(util::lower(m.group(group)));
@@ -139,14 +138,14 @@ std::optional<std::string_view> vhdl_generic_block(std::string_view text) {
 
 std::vector<std::string> extract_port_names(std::string_view source_text, std::string_view suffix) {
   std::vector<std::string> names;
-  if (is_vhdl(suffix)) {
+  if (is_vhdl_suffix(suffix)) {
     static const util::Regex port(kVhdlPortPattern, util::kIgnoreCase);
     if (const auto block = vhdl_port_block(source_text))
       detail::for_each_word_led_match(port, *block, [&](const util::Match& m) { append_group(names, m, 1); });
     return names;
   }
   verilog_ports(source_text, names);
-  if (suffix == ".sv" || suffix == ".svh") {
+  if (is_systemverilog_suffix(suffix)) {
     static const util::Regex interface_port(kSvInterfacePortPattern);
     if (const auto ports = sv_first_port_list(source_text))
       detail::for_each_word_led_match(interface_port, *ports, [&](const util::Match& m) {
@@ -159,7 +158,7 @@ std::vector<std::string> extract_port_names(std::string_view source_text, std::s
 
 std::vector<std::string> extract_generic_names(std::string_view source_text, std::string_view suffix) {
   std::vector<std::string> names;
-  if (is_vhdl(suffix)) {
+  if (is_vhdl_suffix(suffix)) {
     static const util::Regex generic(kVhdlGenericPattern, util::kIgnoreCase);
     if (const auto block = vhdl_generic_block(source_text))
       detail::for_each_word_led_match(generic, *block, [&](const util::Match& m) { append_group(names, m, 1); });

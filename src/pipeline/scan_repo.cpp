@@ -199,7 +199,7 @@ void add_packages(Json& entries, const Resolver& resolver, const std::string& re
 Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
                std::string_view /*commit*/, const ScanProbes& probes, const ScanOptions& options) {
   // A subproject scan without buckets can never succeed: say so before any work.
-  if (options.granularity == "subproject" && !options.bucket_map) throw std::invalid_argument(kSubprojectNeedsBucketMap);
+  if (needs_bucket_map(options.granularity) && !options.bucket_map) throw std::invalid_argument(kSubprojectNeedsBucketMap);
 
   // Nothing outside the repository is read, whatever its links point at.
   const util::ReadConfinement confinement(repo_path);
@@ -333,11 +333,11 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
 
   add_packages(entries, *resolver, repo_path);
 
-  if (options.granularity == "repo")
+  if (gives_repo_row(options.granularity))
     return aggregate::aggregate_repo_entry(entries, roles, carriers, ns, url, tag, verdicts);
-  if (options.granularity == "subproject")
+  if (gives_subproject_rows(options.granularity))
     return aggregate::aggregate_subproject_entries(entries, roles, repo_path, ns, url, tag, *options.bucket_map, verdicts);
-  if (options.granularity == "top") {
+  if (keeps_top_rows_only(options.granularity)) {
     Json kept = Json::array();
     for (auto& entry : entries)
       if (entry["role"] == "top" || entry["role"] == "component") kept.push_back(std::move(entry));

@@ -6,10 +6,10 @@ namespace quarrix::probes::detail {
 
 namespace {
 
-bool is_word_byte(unsigned char c, HdlLanguage language) {
+bool is_word_byte(unsigned char c, hdl::HdlLanguage language) {
   // Bytes >= 0x80 belong to non-ASCII letters of extended identifiers.
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c >= 0x80 ||
-         (c == '$' && language == HdlLanguage::kVerilog);
+         (c == '$' && language == hdl::HdlLanguage::verilog);
 }
 
 }  // namespace
@@ -21,8 +21,8 @@ bool TokenStream::next(Token& token) {
     const char following = pos_ + 1 < n ? text_[pos_ + 1] : '\0';
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
       ++pos_;
-    } else if ((language_ == HdlLanguage::kVhdl && c == '-' && following == '-') ||
-               (language_ == HdlLanguage::kVerilog && c == '/' && following == '/')) {
+    } else if ((language_ == hdl::HdlLanguage::vhdl && c == '-' && following == '-') ||
+               (language_ == hdl::HdlLanguage::verilog && c == '/' && following == '/')) {
       const std::size_t eol = text_.find('\n', pos_);
       pos_ = eol == std::string_view::npos ? n : eol + 1;
     } else if (c == '/' && following == '*') {
@@ -32,7 +32,7 @@ bool TokenStream::next(Token& token) {
       // A string literal ends at the next unescaped quote or at the line end.
       ++pos_;
       while (pos_ < n && text_[pos_] != '"' && text_[pos_] != '\n') {
-        if (language_ == HdlLanguage::kVerilog && text_[pos_] == '\\') ++pos_;
+        if (language_ == hdl::HdlLanguage::verilog && text_[pos_] == '\\') ++pos_;
         ++pos_;
       }
       if (pos_ < n) ++pos_;

@@ -5,11 +5,10 @@
 
 #include <string_view>
 
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::probes::detail {
-
-enum class HdlLanguage { kVhdl, kVerilog };
 
 struct Token {
   std::string_view text;
@@ -18,13 +17,13 @@ struct Token {
 
 class TokenStream {
  public:
-  TokenStream(std::string_view text, HdlLanguage language) : text_(text), language_(language) {}
+  TokenStream(std::string_view text, hdl::HdlLanguage language) : text_(text), language_(language) {}
   // The next token, or false at the end of the text.
   bool next(Token& token);
 
  private:
   std::string_view text_;
-  HdlLanguage language_;
+  hdl::HdlLanguage language_;
   std::size_t pos_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hdl_tokens.hpp"
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/repo/repo_tree.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
@@ -15,7 +16,7 @@ namespace quarrix::probes {
 namespace {
 
 using detail::ascii_lower;
-using detail::HdlLanguage;
+using hdl::HdlLanguage;
 using detail::Token;
 using detail::TokenStream;
 
@@ -27,7 +28,7 @@ struct UseClause {
 // Package declarations ("package <name> is", not "package body") and use
 // clauses ("use <library>.<package>") of one file, lower-cased.
 void scan_file(std::string_view text, std::unordered_set<std::string>& packages, std::vector<UseClause>& uses) {
-  TokenStream stream(text, HdlLanguage::kVhdl);
+  TokenStream stream(text, HdlLanguage::vhdl);
   Token window[4];  // the last four tokens, newest last
   int filled = 0;
   Token token;
@@ -59,8 +60,8 @@ std::string detect_library_name(const std::string& repo_path) {
   const repo::TreeListing& listing = tree.listing();
   std::unordered_set<std::string> packages;
   std::vector<UseClause> uses;
-  for (std::size_t group = 0; group < repo::kHdlExtensions.size(); ++group) {
-    if (repo::kHdlExtensions[group] != ".vhd" && repo::kHdlExtensions[group] != ".vhdl") continue;
+  for (std::size_t group = 0; group < hdl::kHdlSuffixes.size(); ++group) {
+    if (!hdl::is_vhdl_suffix(hdl::kHdlSuffixes[group])) continue;
     for (const auto& rel : listing[group])
       if (const auto text = util::read_text_file(util::join_path(repo_path, rel))) scan_file(*text, packages, uses);
   }

@@ -1,7 +1,6 @@
 #pragma once
 // Selecting the sources of one language from a compile list.
 
-#include <array>
 #include <span>
 #include <string>
 #include <string_view>
@@ -9,11 +8,9 @@
 
 namespace quarrix::probes::detail {
 
-inline constexpr std::array<std::string_view, 2> kVhdlSuffixes = {".vhd", ".vhdl"};
-inline constexpr std::array<std::string_view, 4> kVerilogSuffixes = {".v", ".sv", ".vh", ".svh"};
-
-// The files whose lower-cased suffix is one of `suffixes`, in order, each once,
-// as absolute paths (so that no path handed to a tool can read as an option).
+// The files whose lower-cased suffix is one of `suffixes` (such as
+// hdl::kVhdlSuffixes), in order, each once, as absolute paths (so that no path
+// handed to a tool can read as an option).
 std::vector<std::string> sources_with_suffix(const std::vector<std::string>& files,
                                              std::span<const std::string_view> suffixes);
 

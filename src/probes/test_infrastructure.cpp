@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hdl_tokens.hpp"
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/text.hpp"
@@ -59,8 +60,8 @@ void inspect_file(const fs::path& path, const std::string& rel, Findings& found)
   const std::string suffix = util::path_suffix_lower(rel);
   const bool makefile = name == "Makefile" || name == "makefile" || name == "GNUmakefile" || suffix == ".mk";
   const bool wanted = (suffix == ".py" && !(found.cocotb && found.vunit)) || (makefile && !found.cocotb) ||
-                      ((suffix == ".vhd" || suffix == ".vhdl") && !found.vunit) ||
-                      ((suffix == ".sv" || suffix == ".svh") && !found.uvm) ||
+                      (hdl::is_vhdl_suffix(suffix) && !found.vunit) ||
+                      (hdl::is_systemverilog_suffix(suffix) && !found.uvm) ||
                       ((suffix == ".cpp" || suffix == ".cc" || suffix == ".cxx") && !found.verilator_cpp) ||
                       (suffix == ".core" && !found.fusesoc);
   if (!wanted) return;
@@ -71,9 +72,9 @@ void inspect_file(const fs::path& path, const std::string& rel, Findings& found)
     found.vunit = found.vunit || has(*text, "import vunit") || has(*text, "from vunit");
   } else if (makefile) {
     found.cocotb = found.cocotb || has(*text, "cocotb-config");
-  } else if (suffix == ".vhd" || suffix == ".vhdl") {
+  } else if (hdl::is_vhdl_suffix(suffix)) {
     found.vunit = has(detail::ascii_lower(*text), "vunit_lib");
-  } else if (suffix == ".sv" || suffix == ".svh") {
+  } else if (hdl::is_systemverilog_suffix(suffix)) {
     found.uvm = has(*text, "uvm_pkg") || has(*text, "uvm_macros.svh");
   } else if (suffix == ".core") {
     for (const auto& line : util::splitlines(*text)) {

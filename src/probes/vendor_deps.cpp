@@ -6,6 +6,7 @@
 #include <set>
 
 #include "hdl_tokens.hpp"
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/util/file.hpp"
 #include "source_files.hpp"
 
@@ -14,7 +15,7 @@ namespace quarrix::probes {
 namespace {
 
 using detail::ascii_lower;
-using detail::HdlLanguage;
+using hdl::HdlLanguage;
 using detail::Token;
 using detail::TokenStream;
 
@@ -33,7 +34,7 @@ const PrimitiveRule* find_rule(std::string_view name, bool case_sensitive) {
 }
 
 void scan_verilog(std::string_view text, std::set<std::string>& deps) {
-  TokenStream stream(text, HdlLanguage::kVerilog);
+  TokenStream stream(text, HdlLanguage::verilog);
   Token window[3];
   int filled = 0;
   Token token;
@@ -57,7 +58,7 @@ void scan_verilog(std::string_view text, std::set<std::string>& deps) {
 
 void scan_vhdl(std::string_view text, std::set<std::string>& deps) {
   const auto& libraries = vendor_library_names();
-  TokenStream stream(text, HdlLanguage::kVhdl);
+  TokenStream stream(text, HdlLanguage::vhdl);
   bool in_library_clause = false;
   Token previous;
   Token token;
@@ -175,9 +176,9 @@ std::vector<std::string> VendorDepsMemo::detect(const std::vector<std::string>& 
 
 std::vector<std::string> detect_vendor_deps(const std::vector<std::string>& files) {
   std::set<std::string> deps;
-  for (const auto& path : detail::sources_with_suffix(files, detail::kVhdlSuffixes))
+  for (const auto& path : detail::sources_with_suffix(files, hdl::kVhdlSuffixes))
     if (const auto text = util::read_text_file(path)) scan_vhdl(*text, deps);
-  for (const auto& path : detail::sources_with_suffix(files, detail::kVerilogSuffixes))
+  for (const auto& path : detail::sources_with_suffix(files, hdl::kVerilogSuffixes))
     if (const auto text = util::read_text_file(path)) scan_verilog(*text, deps);
   return {deps.begin(), deps.end()};
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <system_error>
 
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/probes/tool_run.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/regex.hpp"
@@ -56,7 +57,7 @@ std::optional<std::vector<std::string>> lint_command(const std::vector<std::stri
     std::vector<std::string> argv{*iverilog, "-o", "/dev/null"};
     for (const auto& source : sources) {
       const std::string suffix = util::path_suffix_lower(source);
-      if (suffix == ".sv" || suffix == ".svh") {
+      if (hdl::is_systemverilog_suffix(suffix)) {
         argv.push_back("-g2012");
         break;
       }
@@ -69,7 +70,7 @@ std::optional<std::vector<std::string>> lint_command(const std::vector<std::stri
 }  // namespace
 
 bool verify_verilog(const std::vector<std::string>& files, ToolSession& session) {
-  const std::vector<std::string> sources = detail::sources_with_suffix(files, detail::kVerilogSuffixes);
+  const std::vector<std::string> sources = detail::sources_with_suffix(files, hdl::kVerilogSuffixes);
   if (sources.empty()) return false;
   auto argv = lint_command(sources, session);  // the language of headers counts too
   if (!argv) return false;

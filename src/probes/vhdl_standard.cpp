@@ -3,6 +3,7 @@
 #include <memory>
 #include <system_error>
 
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/probes/tool_run.hpp"
 #include "quarrix/util/regex.hpp"
 #include "source_files.hpp"
@@ -22,7 +23,7 @@ const util::Regex& library_identifier() {
 std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>& files, const std::string& library,
                                                   ToolSession& session) {
   const std::pair<std::string, bool> unknown{"unknown", false};
-  const std::vector<std::string> sources = detail::sources_with_suffix(files, detail::kVhdlSuffixes);
+  const std::vector<std::string> sources = detail::sources_with_suffix(files, hdl::kVhdlSuffixes);
   if (sources.empty()) return unknown;
   const auto ghdl = find_on_path("ghdl");
   if (!ghdl) return unknown;

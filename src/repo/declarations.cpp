@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/path.hpp"
@@ -13,14 +14,7 @@ namespace quarrix::repo {
 
 namespace {
 
-enum class Family { verilog, vhdl, other };
-
-Family family_of(std::string_view suffix_lower) {
-  if (suffix_lower == ".v" || suffix_lower == ".sv" || suffix_lower == ".vh" || suffix_lower == ".svh")
-    return Family::verilog;
-  if (suffix_lower == ".vhd" || suffix_lower == ".vhdl") return Family::vhdl;
-  return Family::other;
-}
+using hdl::HdlLanguage;
 
 constexpr std::string_view kVerilogKeywords = "module|interface|package|class|program";
 constexpr std::string_view kVhdlKeywords = "entity|package|configuration";
@@ -57,16 +51,16 @@ struct DeclarationIndex {
   std::unordered_map<std::string, std::string> first_kind;  // by name (lower-cased for VHDL)
 };
 
-DeclarationIndex index_declarations(Family family, std::string_view text) {
+DeclarationIndex index_declarations(HdlLanguage language, std::string_view text) {
   // Keywords are matched without consuming the name, so "module module m"
   // indexes both "module" and "m", as the per-name search finds them.
   static const util::Regex verilog_re("\\b(" + std::string(kVerilogKeywords) + ")(?=\\s+(\\w+))");
   static const util::Regex vhdl_re("\\b(" + std::string(kVhdlKeywords) + ")(?=\\s+(\\w+))", util::kIgnoreCase);
   DeclarationIndex index;
-  const util::Regex& re = family == Family::vhdl ? vhdl_re : verilog_re;
+  const util::Regex& re = language == HdlLanguage::vhdl ? vhdl_re : verilog_re;
   re.for_each(text, [&](const util::Match& m) {
     std::optional<std::string> key =
-        family == Family::vhdl ? vhdl_plain_key(m.group(2)) : std::optional<std::string>(m.group(2));
+        language == HdlLanguage::vhdl ? vhdl_plain_key(m.group(2)) : std::optional<std::string>(m.group(2));
     if (key && is_plain_name(*key)) index.first_kind.try_emplace(std::move(*key), util::lower(m.group(1)));
     return true;
   });
@@ -90,15 +84,15 @@ std::optional<std::string> classify_declaration_text(std::string_view entity_nam
   // The pattern holds the name, so it serves one search: not worth JIT code.
   const std::string name_re = util::regex_escape(entity_name);
   std::optional<util::Regex> re;
-  switch (family_of(suffix_lower)) {
-    case Family::verilog:
+  const std::optional<HdlLanguage> language = hdl::language_of_suffix(suffix_lower);
+  if (!language) return std::nullopt;
+  switch (*language) {
+    case HdlLanguage::verilog:
       re.emplace("\\b(" + std::string(kVerilogKeywords) + ")\\s+" + name_re + "\\b", util::kNoJit);
       break;
-    case Family::vhdl:
+    case HdlLanguage::vhdl:
       re.emplace("\\b(" + std::string(kVhdlKeywords) + ")\\s+" + name_re + "\\b", util::kIgnoreCase | util::kNoJit);
       break;
-    case Family::other:
-      return std::nullopt;
   }
   const auto m = re->search(text);
   if (!m) return std::nullopt;
@@ -107,8 +101,8 @@ std::optional<std::string> classify_declaration_text(std::string_view entity_nam
 
 std::optional<std::string> classify_top_declaration(std::string_view entity_name, const std::string& entity_path) {
   const std::string suffix = util::path_suffix_lower(entity_path);
-  const Family family = family_of(suffix);
-  if (family == Family::other) return std::nullopt;
+  const std::optional<HdlLanguage> language = hdl::language_of_suffix(suffix);
+  if (!language) return std::nullopt;
   if (!is_plain_name(entity_name)) {
     const auto text = util::read_text_file(entity_path);
     if (!text) return std::nullopt;
@@ -120,11 +114,12 @@ std::optional<std::string> classify_top_declaration(std::string_view entity_name
       entity_path, key, [&]() -> std::optional<DeclarationIndex> {
         const auto text = util::read_text_file(entity_path);
         if (!text) return std::nullopt;
-        return index_declarations(family, *text);
+        return index_declarations(*language, *text);
       });
   if (!*index) return std::nullopt;
   const auto& kinds = (*index)->first_kind;
-  const auto found = kinds.find(family == Family::vhdl ? util::ascii_lower(entity_name) : std::string(entity_name));
+  const auto found =
+      kinds.find(*language == HdlLanguage::vhdl ? util::ascii_lower(entity_name) : std::string(entity_name));
   if (found == kinds.end()) return std::nullopt;
   return found->second;
 }

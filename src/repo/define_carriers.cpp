@@ -97,7 +97,7 @@ std::optional<std::string> walk_region(const std::string& root, const std::vecto
 const DefineCarrierIndex::Carriers& DefineCarrierIndex::carriers_of(const TreeListing& listing) {
   if (const auto found = carriers_.find(&listing); found != carriers_.end()) return found->second;
   Carriers carriers;
-  for (std::size_t ext = 0; ext < kVerilogExtensionCount; ++ext) {
+  for (std::size_t ext = 0; ext < hdl::kVerilogSuffixCount; ++ext) {
     for (const std::string& rel : listing[ext]) {
       const std::string path = util::join_path(tree_.root(), rel);
       std::error_code ec;
@@ -124,7 +124,7 @@ std::vector<std::string> DefineCarrierIndex::collect(const std::vector<std::stri
 
   std::vector<std::string> found;
   std::set<std::string_view> seen;
-  for (std::size_t ext = 0; ext < kVerilogExtensionCount; ++ext) {
+  for (std::size_t ext = 0; ext < hdl::kVerilogSuffixCount; ++ext) {
     const auto [first, last] = range_below(carriers.rel[ext], walk.below);
     for (std::size_t i = first; i < last; ++i) {
       if (!seen.insert(carriers.resolved[ext][i]).second) continue;

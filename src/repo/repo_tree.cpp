@@ -12,12 +12,6 @@ namespace quarrix::repo {
 
 namespace fs = std::filesystem;
 
-std::size_t hdl_extension_index(std::string_view name) {
-  for (std::size_t i = 0; i < kHdlExtensions.size(); ++i)
-    if (util::ends_with(name, kHdlExtensions[i])) return i;
-  return kHdlExtensions.size();
-}
-
 std::pair<std::size_t, std::size_t> range_below(const std::vector<std::string>& sorted_paths, std::string_view dir_rel) {
   if (dir_rel.empty()) return {0, sorted_paths.size()};
   const std::string prefix = std::string(dir_rel) + "/";
@@ -43,8 +37,8 @@ void walk(const std::string& start, const std::string& rel_prefix, TreeListing& 
         pending.emplace_back(dir + "/" + entry.name, rel.empty() ? entry.name : rel + "/" + entry.name);
         continue;
       }
-      const std::size_t ext = hdl_extension_index(entry.name);
-      if (ext == kHdlExtensions.size()) continue;
+      const std::size_t ext = hdl::hdl_suffix_index(entry.name);
+      if (ext == hdl::kHdlSuffixes.size()) continue;
       // A link counts as the file it points to; a link to a directory is
       // neither descended into nor kept.
       if (entry.kind == util::EntryKind::regular || entry.kind == util::EntryKind::link_to_regular)

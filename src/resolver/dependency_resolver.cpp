@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <variant>
 
+#include <quarrix/hdl/language.hpp>
 #include <quarrix/resolver/design_units.hpp>
 #include <quarrix/resolver/include_search.hpp>
 #include <quarrix/resolver/source_walk.hpp>
@@ -18,6 +19,9 @@
 #include <quarrix/util/text.hpp>
 
 namespace quarrix::resolver {
+
+using hdl::HdlLanguage;
+
 namespace {
 
 constexpr std::uint32_t kNone = UINT32_MAX;

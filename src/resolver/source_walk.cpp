@@ -6,6 +6,7 @@
 #include <system_error>
 #include <unordered_set>
 
+#include <quarrix/hdl/language.hpp>
 #include <quarrix/resolver/gitignore.hpp>
 #include <quarrix/util/directory.hpp>
 #include <quarrix/util/file.hpp>
@@ -61,7 +62,7 @@ class Walk {
       const bool directory = e.kind == util::EntryKind::directory;
       std::string rel = top.rel.empty() ? e.name : top.rel + "/" + e.name;
       if (const WildcardPattern* by = excluded(e.name, rel, root_name, directory)) {
-        if (left_out_ && (directory || language_of_path(e.name)))
+        if (left_out_ && (directory || hdl::language_of_path(e.name)))
           left_out_->push_back({util::join_path(base, rel), "excluded by pattern " + by->text()});
         continue;
       }
@@ -75,7 +76,7 @@ class Walk {
         stack.push_back({std::move(rel), std::move(entries), before});  // invalidates `top`
         continue;
       }
-      const auto language = language_of_path(e.name);
+      const auto language = hdl::language_of_path(e.name);
       if (language && seen_.insert(path).second) out_.push_back({std::move(path), *language});
     }
   }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <quarrix/hdl/abbreviations.hpp>
+#include <quarrix/hdl/language.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
 #include <quarrix/util/regex.hpp>
@@ -45,7 +46,7 @@ std::set<std::string> extract_port_tags(std::string_view source_text, std::strin
     add_signal_tags(m.group(1), tags);
     return true;
   };
-  if (suffix == ".vhd" || suffix == ".vhdl") {
+  if (hdl::is_vhdl_suffix(suffix)) {
     if (const auto block = vhdl_port_block_re.search(source_text)) vhdl_port_re.for_each(block->group(1), add_group1);
   } else {
     verilog_port_re.for_each(source_text, add_group1);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include <quarrix/pipeline/granularity.hpp>
 #include <quarrix/pipeline/scan_probes.hpp>
 #include <quarrix/pipeline/resolver_api.hpp>
 #include <quarrix/util/json.hpp>
@@ -37,7 +38,7 @@ using LeftOutObserver = std::function<void(const std::string& path, const std::s
 
 struct ScanOptions {
   bool use_llm = true;
-  std::string granularity = "top";
+  std::string granularity{kDefaultGranularity};  // one of kGranularities (granularity.hpp)
   std::optional<Json> previous_descriptions;  // map name -> description
   std::optional<Json> description_verdicts;   // map "namespace/name" -> verdict
   std::vector<std::string> exclude_dirs;
@@ -48,12 +49,9 @@ struct ScanOptions {
   LeftOutObserver on_left_out;       // optional
 };
 
-inline constexpr const char* kSubprojectNeedsBucketMap =
-    "granularity='subproject' requires a bucket_map kwarg (load the sidecar YAML referenced from "
-    "curated_repos.json[<url>].bucket_map)";
-
 // The rows of one repository (a JSON array). Probe and resolver failures
-// propagate; "subproject" without a bucket map is std::invalid_argument,
+// propagate; "subproject" without a bucket map is std::invalid_argument
+// (kSubprojectNeedsBucketMap),
 // raised before any probe or resolver work.
 Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
                std::string_view commit, const ScanProbes& probes, const ScanOptions& options = {});

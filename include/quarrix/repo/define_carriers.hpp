@@ -44,8 +44,8 @@ class DefineCarrierIndex {
   // The carriers of one listing, per Verilog extension, in listing order, with
   // their resolved paths.
   struct Carriers {
-    std::array<std::vector<std::string>, kVerilogExtensionCount> rel;
-    std::array<std::vector<std::string>, kVerilogExtensionCount> resolved;
+    std::array<std::vector<std::string>, hdl::kVerilogSuffixCount> rel;
+    std::array<std::vector<std::string>, hdl::kVerilogSuffixCount> resolved;
   };
   const Carriers& carriers_of(const TreeListing& listing);
 

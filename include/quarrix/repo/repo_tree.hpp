@@ -16,20 +16,15 @@
 #include <utility>
 #include <vector>
 
+#include "quarrix/hdl/language.hpp"
+
 namespace quarrix::repo {
 
-// The HDL extensions, in the order in which listings group them. The first four
-// are the Verilog family searched for define carriers.
-inline constexpr std::array<std::string_view, 6> kHdlExtensions = {".v", ".sv", ".vh", ".svh", ".vhd", ".vhdl"};
-inline constexpr std::size_t kVerilogExtensionCount = 4;
-
 // Root-relative paths ("/" separators) of one walk, one group per entry of
-// kHdlExtensions, each group sorted component by component.
-using TreeListing = std::array<std::vector<std::string>, kHdlExtensions.size()>;
-
-// The index of the extension that `name` ends with (case-sensitive), or
-// kHdlExtensions.size() when none.
-std::size_t hdl_extension_index(std::string_view name);
+// hdl::kHdlSuffixes (a file in the group of hdl::hdl_suffix_index of its name),
+// each group sorted component by component. The first hdl::kVerilogSuffixCount
+// groups are the Verilog family searched for define carriers.
+using TreeListing = std::array<std::vector<std::string>, hdl::kHdlSuffixes.size()>;
 
 // [first, last) of the paths in `sorted_paths` that lie below the directory
 // `dir_rel` ("" for all). Paths below one directory are contiguous in

@@ -3,18 +3,11 @@
 // the names each block needs. Names are resolved against the whole tree later
 // (dependency_resolver.cpp), so a scanner never looks at other files.
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace quarrix::resolver {
-
-enum class HdlLanguage { verilog, vhdl };
-
-// ".v", ".sv", ".vh", ".svh" -> verilog; ".vhd", ".vhdl" -> vhdl (suffix
-// compared lower-cased); nullopt for anything else.
-std::optional<HdlLanguage> language_of_path(std::string_view path);
 
 // A VHDL use clause "use library.package...", both names lower-cased.
 struct UseClause {

@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include <quarrix/resolver/design_units.hpp>
+#include <quarrix/hdl/language.hpp>
 #include <quarrix/resolver/wildcard.hpp>
 
 namespace quarrix::resolver {
 
 struct SourceFile {
   std::string path;  // the root joined with the path below it; links not resolved
-  HdlLanguage language;
+  hdl::HdlLanguage language;
 };
 
 // Every file with an HDL suffix below the roots, depth first, each directory's

@@ -48,7 +48,7 @@ nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::ha
   const int truth = PyObject_IsTrue(use_llm.ptr());
   if (truth < 0) throw nb::python_error();
   options.use_llm = truth != 0;
-  if (options.granularity == "subproject" && !options.bucket_map) throw nb::value_error(pipeline::kSubprojectNeedsBucketMap);
+  if (pipeline::needs_bucket_map(options.granularity) && !options.bucket_map) throw nb::value_error(pipeline::kSubprojectNeedsBucketMap);
   options.resolver_factory = resolver_factory_for_scan();
   const pipeline::ScanProbes cpp_probes = wrap_probes(probes);
 
