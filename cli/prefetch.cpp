@@ -19,7 +19,8 @@ struct Check {
 };
 
 // The checks a scan asks for, from a pass with probes that only record them.
-std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOptions options, const pipeline::ScanProbes& real) {
+std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOptions options, const pipeline::ScanProbes& real,
+                                   const pipeline::ScanContext& context) {
   std::vector<Check> checks;
   pipeline::ScanProbes recorder;
   recorder.detect_library_name = real.detect_library_name;
@@ -38,15 +39,15 @@ std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOption
   options.granularity = pipeline::kEveryUnitGranularity;
   options.progress = nullptr;
   options.on_unit = nullptr;
-  pipeline::scan_repo(repo, "prefetch", "", "", "", recorder, options);
+  pipeline::scan_repo(repo, "prefetch", "", "", "", recorder, options, context);
   return checks;
 }
 
 }  // namespace
 
 void prefetch_tool_checks(const std::string& repo, pipeline::ScanOptions options, const pipeline::ScanProbes& real,
-                          probes::ToolSession& tools, unsigned jobs) {
-  const std::vector<Check> checks = recorded_checks(repo, std::move(options), real);
+                          const pipeline::ScanContext& context, probes::ToolSession& tools, unsigned jobs) {
+  const std::vector<Check> checks = recorded_checks(repo, std::move(options), real, context);
   std::atomic<std::size_t> next{0};
   std::mutex failure_mutex;
   std::exception_ptr failure;

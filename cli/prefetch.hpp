@@ -19,6 +19,6 @@ namespace quarrix::cli {
 // ask for, `jobs` at a time, in `tools`. Only the library-name probe of `real`
 // runs in the first pass: its answer is an argument of the VHDL checks.
 void prefetch_tool_checks(const std::string& repo, pipeline::ScanOptions options, const pipeline::ScanProbes& real,
-                          probes::ToolSession& tools, unsigned jobs);
+                          const pipeline::ScanContext& context, probes::ToolSession& tools, unsigned jobs);
 
 }  // namespace quarrix::cli

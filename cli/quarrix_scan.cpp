@@ -59,22 +59,22 @@ void on_terminating_signal(int sig) {
   ::raise(sig);
 }
 
-bool provider_key_set() {
-  for (const auto& provider : llm::kProviderFns)
-    if (!util::strip(util::getenv_str(std::string(provider.env_key).c_str()).value_or("")).empty()) return true;
+bool provider_key_set(const llm::ChainSettings& settings) {
+  for (const auto& [provider, key] : settings.api_keys)
+    if (!util::strip(key).empty()) return true;
   return false;
 }
 
 // What the scan will lack, said before it starts: a missing tool leaves rows
 // unverified, and --llm without a key describes nothing by language model.
-void note_what_is_missing(const cli::Options& options) {
+void note_what_is_missing(const cli::Options& options, const pipeline::ScanContext& context) {
   if (options.verify) {
     if (const std::string note = probes::missing_tools_note(); !note.empty())
       std::fprintf(stderr, "quarrix-scan: note: %s\n", note.c_str());
   }
-  if (options.use_llm == true && !provider_key_set()) {
+  if (options.use_llm == true && !provider_key_set(context.settings.llm)) {
     std::vector<std::string> keys;
-    for (const auto& provider : llm::kProviderFns) keys.emplace_back(provider.env_key);
+    for (const auto& provider : llm::kProviders) keys.emplace_back(provider.env_key);
     std::fprintf(stderr, "quarrix-scan: note: --llm, but none of %s is set: no language-model descriptions\n",
                  util::join(keys, ", ").c_str());
   }
@@ -97,6 +97,7 @@ struct Prepared {
   std::string repo;
   std::string ns, url, tag, commit;
   pipeline::ScanOptions scan_options;
+  pipeline::ScanContext context;
 };
 
 Prepared prepare(const cli::Options& options) {
@@ -119,8 +120,14 @@ Prepared prepare(const cli::Options& options) {
   if (p.url.empty() && pipeline::gives_repo_row(options.granularity) && !options.quiet)
     std::fputs("quarrix-scan: note: no --url and no git remote: the repository row gets an empty name\n", stderr);
 
+  // The environment is read here, once; --tool-budget and --tool-memory set
+  // the tool limits, the environment the time of each run.
+  p.context = pipeline::ScanContext::from_environment();
+  p.context.settings.tools.budget = options.tool_limits.budget;
+  p.context.settings.tools.memory_bytes = options.tool_limits.memory_bytes;
+
   pipeline::ScanOptions& so = p.scan_options;
-  so.use_llm = options.use_llm.value_or(provider_key_set());
+  so.use_llm = options.use_llm.value_or(provider_key_set(p.context.settings.llm));
   so.granularity = options.granularity;
   so.exclude_dirs = options.excludes;
   if (options.bucket_map_file) so.bucket_map = cli::load_bucket_map(*options.bucket_map_file);
@@ -155,21 +162,16 @@ void write_rows(const std::string& text, const cli::Options& options) {
 
 int run(const cli::Options& options) {
   const Prepared p = prepare(options);
-  if (!options.quiet) note_what_is_missing(options);
+  if (!options.quiet) note_what_is_missing(options, p.context);
 
   std::atomic<std::size_t> tool_runs{0};  // read by the progress thread
   const cli::ProgressMode mode = options.quiet                 ? cli::ProgressMode::kOff
                                  : ::isatty(STDERR_FILENO) != 0 ? cli::ProgressMode::kTerminal
                                                                 : cli::ProgressMode::kLog;
   cli::Progress progress(mode, [&] { const std::size_t n = tool_runs; return std::to_string(n) + (n == 1 ? " tool run" : " tool runs"); });
-  std::size_t units = 0;
-  std::size_t kept = 0;
   cli::ScanReport report;
   pipeline::ScanOptions so = p.scan_options;
-  so.progress = [&](std::size_t index, std::size_t total, const std::string& name) {
-    units = total;
-    progress.update(index, total, name);
-  };
+  so.progress = [&](std::size_t index, std::size_t total, const std::string& name) { progress.update(index, total, name); };
   if (options.report_file) {
     so.on_unit = [&report](const pipeline::UnitDecision& d) { report.unit(d); };
     so.on_left_out = [&report](const std::string& path, const std::string& reason) { report.left_out(path, reason); };
@@ -179,13 +181,8 @@ int run(const cli::Options& options) {
     cache = std::make_shared<probes::ToolCache>(
         options.cache_dir ? util::join_path(*options.cache_dir, probes::ToolCache::kFileName)
                           : probes::ToolCache::default_path());
-  const auto tools = options.verify ? std::make_shared<probes::ToolSession>(options.tool_limits, cache) : nullptr;
-  pipeline::ScanProbes probes = pipeline::default_probes(tools);
-  // The driver asks for badges once per kept entity.
-  probes.compute_badges = [&kept, badges = probes.compute_badges](const Json& verified, const Json& test_info) {
-    ++kept;
-    return badges(verified, test_info);
-  };
+  const auto tools = options.verify ? std::make_shared<probes::ToolSession>(p.context.settings.tools, cache) : nullptr;
+  const pipeline::ScanProbes probes = pipeline::default_probes(tools);
 
   // Checks run ahead are counted as they run; the scan proper then finds
   // them answered and reports them unit by unit.
@@ -198,14 +195,15 @@ int run(const cli::Options& options) {
     });
 
   Json rows;
+  pipeline::ScanCounts counts;
   std::size_t skipped_ahead = 0;  // budget refusals of the checks run ahead, asked again by the scan
   try {
     if (ahead) {
-      cli::prefetch_tool_checks(p.repo, so, probes, *tools, options.jobs);
+      cli::prefetch_tool_checks(p.repo, so, probes, p.context, *tools, options.jobs);
       skipped_ahead = tools->runs_skipped();
       scanning = true;
     }
-    rows = pipeline::scan_repo(p.repo, p.ns, p.url, p.tag, p.commit, probes, so);
+    rows = pipeline::scan_repo(p.repo, p.ns, p.url, p.tag, p.commit, probes, so, p.context, &counts);
   } catch (...) {
     progress.clear();
     throw;
@@ -213,9 +211,9 @@ int run(const cli::Options& options) {
   progress.clear();
   write_rows(render(rows, options.format), options);
   if (options.report_file) {
-    const Json summary = {{"entities", units},
-                          {"kept", kept},
-                          {"skipped", units - kept},
+    const Json summary = {{"entities", counts.units},
+                          {"kept", counts.kept},
+                          {"skipped", counts.skipped},
                           {"rows", rows.size()},
                           {"seconds", progress.elapsed_seconds()},
                           {"tool_checks_skipped", tools ? tools->runs_skipped() - skipped_ahead : 0}};
@@ -226,8 +224,8 @@ int run(const cli::Options& options) {
     if (const auto problem = cache ? cache->problem() : std::nullopt)
       std::fprintf(stderr, "quarrix-scan: tool cache %s unusable (%s); continuing without it\n",
                    cache->path().c_str(), one_line(*problem).c_str());
-    std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s", units,
-                 units == 1 ? "entity" : "entities", kept, units - kept, rows.size(), rows.size() == 1 ? "row" : "rows",
+    std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s", counts.units,
+                 counts.units == 1 ? "entity" : "entities", counts.kept, counts.skipped, rows.size(), rows.size() == 1 ? "row" : "rows",
                  progress.elapsed_seconds());
     if (const std::size_t skipped = tools ? tools->runs_skipped() - skipped_ahead : 0)
       std::fprintf(stderr, "; %zu tool %s skipped (--tool-budget spent)", skipped, skipped == 1 ? "check" : "checks");

@@ -14,7 +14,7 @@ namespace detail {
 
 Json bucket_row(const Json& entries, const TopIndex& top_index, std::string_view ns, std::string_view url,
                 std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
-                std::string_view license_id, const Json* description_verdicts) {
+                std::string_view license_id, const Json* description_verdicts, long long tag_cap) {
   const std::vector<const Json*> tops = top_entities(entries, top_index);
 
   RowHead head{std::string(bucket_name), ns, url, tag, nullptr, nullptr, std::string(license_id), "subproject"};
@@ -33,17 +33,18 @@ Json bucket_row(const Json& entries, const TopIndex& top_index, std::string_view
     head.description = std::string(ns) + " " + std::string(bucket_name);
     head.desc_source = "auto";
   }
-  return build_row(entries, top_index, head, union_of_files(entries));
+  return build_row(entries, top_index, head, union_of_files(entries), tag_cap);
 }
 
 }  // namespace detail
 
 Json aggregate_one_bucket(const Json& entries, const Json& roles, std::string_view ns, std::string_view url,
                           std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
-                          std::string_view license_id, const Json* description_verdicts) {
+                          std::string_view license_id, const Json* description_verdicts,
+                          const RowContext& context) {
   if (entries.empty()) throw std::out_of_range("a bucket row needs at least one entry");
   return detail::bucket_row(entries, detail::TopIndex(roles), ns, url, tag, bucket_name, bucket_description,
-                            license_id, description_verdicts);
+                            license_id, description_verdicts, context.tag_cap);
 }
 
 

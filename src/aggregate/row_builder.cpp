@@ -117,7 +117,8 @@ std::vector<const Json*> top_entities(const Json& entries, const TopIndex& tops)
   return out;
 }
 
-Json build_row(const Json& entries, const TopIndex& tops, const RowHead& head, std::vector<std::string> files) {
+Json build_row(const Json& entries, const TopIndex& tops, const RowHead& head, std::vector<std::string> files,
+               long long tag_cap) {
   const Json& first = entries.at(0);
   const Json* first_compat = compat_of(first);
 
@@ -155,7 +156,7 @@ Json build_row(const Json& entries, const TopIndex& tops, const RowHead& head, s
   row["verified"] = verified;
   row["badges"] = value_or(&first, "badges", Json::array());
   row["test_info"] = value_or(&first, "test_info", Json::object());
-  row["tags"] = tags::cap_tags(std::move(tags), tags::resolve_tag_cap());
+  row["tags"] = tags::cap_tags(std::move(tags), tag_cap);
   row["role"] = head.role;
   row["top_modules"] = std::move(top_modules);
   row["components"] = std::move(components);

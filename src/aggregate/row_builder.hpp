@@ -48,12 +48,13 @@ struct RowHead {
 };
 
 // The aggregated row over `entries`, with `files` as its compile list, in the
-// row's key order (without the repo row's "hdl" key).
-Json build_row(const Json& entries, const TopIndex& tops, const RowHead& head, std::vector<std::string> files);
+// row's key order (without the repo row's "hdl" key); at most `tag_cap` tags.
+Json build_row(const Json& entries, const TopIndex& tops, const RowHead& head, std::vector<std::string> files,
+               long long tag_cap);
 
 // One bucket's row (aggregate_one_bucket) with the tops already indexed.
 Json bucket_row(const Json& entries, const TopIndex& tops, std::string_view ns, std::string_view url,
                 std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
-                std::string_view license_id, const Json* description_verdicts);
+                std::string_view license_id, const Json* description_verdicts, long long tag_cap);
 
 }  // namespace quarrix::aggregate::detail

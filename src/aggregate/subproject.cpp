@@ -48,7 +48,7 @@ std::string optional_text(const Json& config, const char* key) {
 
 Json aggregate_subproject_entries(const Json& entries, const Json& roles, const std::string& repo_path,
                                   std::string_view ns, std::string_view url, std::string_view tag,
-                                  const Json& bucket_map, const Json* description_verdicts) {
+                                  const Json& bucket_map, const Json* description_verdicts, const RowContext& context) {
   if (entries.empty()) return Json::array();
   const Json& buckets = buckets_of(bucket_map);
 
@@ -112,7 +112,8 @@ Json aggregate_subproject_entries(const Json& entries, const Json& roles, const 
     if (members.empty()) continue;
     const std::string description = optional_text(config, "description");
     if (!tops) tops.emplace(roles);
-    rows.push_back(detail::bucket_row(members, *tops, ns, url, tag, name, description, license_id, description_verdicts));
+    rows.push_back(detail::bucket_row(members, *tops, ns, url, tag, name, description, license_id, description_verdicts,
+                                      context.tag_cap));
   }
   return rows;
 }

@@ -66,8 +66,9 @@ bool echoes_key(std::string_view answer, std::string_view api_key) {
 using Extractor = std::optional<std::string> (*)(const Json&);
 
 Reply ask(const std::string& url, const Headers& headers, const std::string& body, std::string_view api_key,
-          Extractor extract) {
-  Reply reply = http_post_with_retry(url, headers, body);
+          Extractor extract, const SleepFunction& sleep) {
+  Reply reply = http_post_with_retry(url, headers, body, kDefaultMaxRetries, kDefaultTimeout, kDefaultAttemptDeadline,
+                                     sleep);
   if (reply.outcome != "ok" || !reply.text || reply.text->empty()) return {std::nullopt, reply.outcome};
   const std::optional<Json> data = util::parse_json(*reply.text);
   if (!data) return {std::nullopt, "other"};
@@ -80,7 +81,7 @@ Reply ask(const std::string& url, const Headers& headers, const std::string& bod
 
 Reply ask_chat_completions(const char* base_env, std::string_view default_base, std::string_view path,
                            std::string_view model, std::string_view name, std::string_view sig, std::string_view lang,
-                           std::string_view api_key, const Json& hints) {
+                           std::string_view api_key, const Json& hints, const SleepFunction& sleep) {
   const std::string prompt = build_llm_prompt(name, sig, lang, hints);
   const Headers headers{
       {"Authorization", "Bearer " + std::string(api_key)},
@@ -88,25 +89,25 @@ Reply ask_chat_completions(const char* base_env, std::string_view default_base, 
       {"User-Agent", std::string(kUserAgent)},
   };
   return ask(resolve_base_url(base_env, default_base) + std::string(path), headers,
-             util::dumps_python(request_body(model, prompt)), api_key, chat_completion_text);
+             util::dumps_python(request_body(model, prompt)), api_key, chat_completion_text, sleep);
 }
 
 }  // namespace
 
 Reply llm_describe_groq(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
-                        const Json& hints) {
+                        const Json& hints, const SleepFunction& sleep) {
   return ask_chat_completions(kGroqBaseUrlEnv, "https://api.groq.com", "/openai/v1/chat/completions",
-                              "llama-3.3-70b-versatile", name, sig, lang, api_key, hints);
+                              "llama-3.3-70b-versatile", name, sig, lang, api_key, hints, sleep);
 }
 
 Reply llm_describe_gemini(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
-                          const Json& hints) {
+                          const Json& hints, const SleepFunction& sleep) {
   return ask_chat_completions(kGeminiBaseUrlEnv, "https://generativelanguage.googleapis.com",
-                              "/v1beta/openai/chat/completions", "gemini-2.0-flash", name, sig, lang, api_key, hints);
+                              "/v1beta/openai/chat/completions", "gemini-2.0-flash", name, sig, lang, api_key, hints, sleep);
 }
 
 Reply llm_describe_anthropic(std::string_view name, std::string_view sig, std::string_view lang,
-                             std::string_view api_key, const Json& hints) {
+                             std::string_view api_key, const Json& hints, const SleepFunction& sleep) {
   const std::string prompt = build_llm_prompt(name, sig, lang, hints);
   const Headers headers{
       {"x-api-key", std::string(api_key)},
@@ -115,7 +116,7 @@ Reply llm_describe_anthropic(std::string_view name, std::string_view sig, std::s
       {"User-Agent", std::string(kUserAgent)},
   };
   return ask(resolve_base_url(kAnthropicBaseUrlEnv, "https://api.anthropic.com") + "/v1/messages", headers,
-             util::dumps_python(request_body("claude-haiku-4-5-20251001", prompt)), api_key, messages_text);
+             util::dumps_python(request_body("claude-haiku-4-5-20251001", prompt)), api_key, messages_text, sleep);
 }
 
 }  // namespace quarrix::llm

@@ -1,12 +1,10 @@
 #include "quarrix/llm/chain.hpp"
 
-#include <mutex>
 #include <stdexcept>
 #include <utility>
 
 #include "quarrix/llm/adapters.hpp"
 #include "quarrix/llm/prompt.hpp"
-#include "quarrix/llm/sleep.hpp"
 #include "quarrix/llm/stats.hpp"
 #include "quarrix/util/env.hpp"
 #include "quarrix/util/text.hpp"
@@ -15,25 +13,15 @@ namespace quarrix::llm {
 
 namespace {
 
-std::mutex& dispatcher_mutex() {
-  static std::mutex m;
-  return m;
-}
-
-AdapterDispatcher& installed_dispatcher() {
-  static AdapterDispatcher dispatcher = call_native_adapter;
-  return dispatcher;
-}
-
-const ProviderSpec* find_provider(std::string_view name) {
-  for (const ProviderSpec& provider : kProviderFns)
-    if (provider.name == name) return &provider;
-  return nullptr;
-}
-
 std::vector<std::string> default_chain() { return {kDefaultProviderChain.begin(), kDefaultProviderChain.end()}; }
 
 }  // namespace
+
+const ProviderSpec* find_provider(std::string_view name) {
+  for (const ProviderSpec& provider : kProviders)
+    if (provider.name == name) return &provider;
+  return nullptr;
+}
 
 std::vector<std::string> resolve_provider_chain() {
   const std::string value(util::strip(util::getenv_str("QUARRIX_LLM_PROVIDERS").value_or("")));
@@ -53,40 +41,38 @@ double resolve_pace() {
   return pace && *pace > 0 ? *pace : 0.0;
 }
 
-Reply call_native_adapter(std::string_view fn_name, std::string_view entity_name, std::string_view signature,
-                          std::string_view language, std::string_view api_key, const Json& hints) {
-  if (fn_name == "_llm_describe_groq") return llm_describe_groq(entity_name, signature, language, api_key, hints);
-  if (fn_name == "_llm_describe_gemini") return llm_describe_gemini(entity_name, signature, language, api_key, hints);
-  if (fn_name == "_llm_describe_anthropic")
-    return llm_describe_anthropic(entity_name, signature, language, api_key, hints);
-  throw std::invalid_argument("unknown provider adapter " + std::string(fn_name));
+ChainSettings ChainSettings::from_environment() {
+  ChainSettings settings;
+  settings.providers = resolve_provider_chain();
+  settings.pace = resolve_pace();
+  for (const ProviderSpec& provider : kProviders)
+    if (std::optional<std::string> key = util::getenv_str(std::string(provider.env_key).c_str()))
+      settings.api_keys.emplace(provider.name, std::move(*key));
+  return settings;
 }
 
-AdapterDispatcher set_adapter_dispatcher(AdapterDispatcher dispatcher) {
-  std::lock_guard lock(dispatcher_mutex());
-  AdapterDispatcher previous = std::move(installed_dispatcher());
-  installed_dispatcher() = dispatcher ? std::move(dispatcher) : AdapterDispatcher(call_native_adapter);
-  return previous;
+Reply call_native_adapter(std::string_view provider, std::string_view entity_name, std::string_view signature,
+                          std::string_view language, std::string_view api_key, const Json& hints,
+                          const SleepFunction& sleep) {
+  if (provider == "groq") return llm_describe_groq(entity_name, signature, language, api_key, hints, sleep);
+  if (provider == "gemini") return llm_describe_gemini(entity_name, signature, language, api_key, hints, sleep);
+  if (provider == "anthropic") return llm_describe_anthropic(entity_name, signature, language, api_key, hints, sleep);
+  throw std::invalid_argument("unknown provider " + std::string(provider));
 }
 
 std::optional<std::string> llm_describe(std::string_view entity_name, std::string_view signature,
-                                        std::string_view language, const Json& hints) {
-  const double pace = resolve_pace();
-  for (const std::string& provider : resolve_provider_chain()) {
+                                        std::string_view language, const Json& hints, const ChainSettings& settings,
+                                        const ChainServices& services) {
+  for (const std::string& provider : settings.providers) {
     if (is_provider_dead(provider)) continue;
-    const ProviderSpec& known = *find_provider(provider);
-    const std::optional<std::string> api_key = util::getenv_str(std::string(known.env_key).c_str());
-    if (!api_key || api_key->empty()) continue;
+    const auto key = settings.api_keys.find(provider);
+    if (key == settings.api_keys.end() || key->second.empty()) continue;
 
-    AdapterDispatcher dispatch;
-    {
-      std::lock_guard lock(dispatcher_mutex());
-      dispatch = installed_dispatcher();
-    }
-    const Reply reply = dispatch(known.fn_name, entity_name, signature, language, *api_key, hints);
+    const Reply reply = services.ask(provider, entity_name, signature, language, key->second, hints, services.sleep);
     bump_stat(provider, reply.outcome);
     if (reply.outcome == "403") mark_provider_dead(provider);
-    llm_sleep(pace);  // no pause for 0; an infinite pace would block the scan for good, so none either
+    // No pause for 0; an infinite pace would block the scan for good, so none either.
+    pause_for(services.sleep, settings.pace);
     if (reply.text && !reply.text->empty())
       if (std::optional<std::string> cleaned = clean_llm_response(*reply.text)) return cleaned;
   }

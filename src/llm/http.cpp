@@ -245,7 +245,7 @@ Attempt send_once(const std::string& url, curl_slist* headers, std::string_view 
 }  // namespace
 
 Reply http_post_with_retry(std::string_view url, const Headers& headers, std::string_view body,
-                           long long max_retries, double timeout, double deadline) {
+                           long long max_retries, double timeout, double deadline, const SleepFunction& sleep) {
   const Reply other{std::nullopt, "other"};
   const auto usable = [](double seconds) { return std::isfinite(seconds) && seconds > 0; };
   if (max_retries <= 0 || !usable(timeout) || !usable(deadline) || !curl_ready()) return other;
@@ -271,7 +271,7 @@ Reply http_post_with_retry(std::string_view url, const Headers& headers, std::st
       return other;
     }
     if (attempt == max_retries - 1) return {std::nullopt, outcome};
-    llm_sleep(kBackoffDelays[static_cast<std::size_t>(std::min<long long>(attempt, 2))]);
+    pause_for(sleep, kBackoffDelays[static_cast<std::size_t>(std::min<long long>(attempt, 2))]);
   }
   return other;
 }

@@ -197,7 +197,8 @@ void add_packages(Json& entries, const Resolver& resolver, const std::string& re
 }  // namespace
 
 Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
-               std::string_view /*commit*/, const ScanProbes& probes, const ScanOptions& options) {
+               std::string_view /*commit*/, const ScanProbes& probes, const ScanOptions& options,
+               const ScanContext& context, ScanCounts* counts) {
   // A subproject scan without buckets can never succeed: say so before any work.
   if (needs_bucket_map(options.granularity) && !options.bucket_map) throw std::invalid_argument(kSubprojectNeedsBucketMap);
 
@@ -299,14 +300,15 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
       language = std_value == "unknown" ? Json("vhdl-2008") : std_value;
     }
 
-    const auto tags = tags::generate_tags(name, string_list(vendor_deps, "detect_vendor_deps result"));
+    const auto tags =
+        tags::generate_tags(name, string_list(vendor_deps, "detect_vendor_deps result"), context.settings.tag_cap);
     std::optional<std::string> previous;
     if (const auto it = previous_by_name.find(name); it != previous_by_name.end())
       previous = optional_text(*it->second, "previous_descriptions values");
     const auto locked = locked_text(verdict_by_key, ns, name);
     const auto description =
         describe::generate_description(name, path, ns, language.is_string() ? language.get<std::string>() : language.dump(),
-                                       options.use_llm, previous, locked);
+                                       context.services, context.settings.llm, options.use_llm, previous, locked);
     const Json badges = probes.compute_badges(verified, test_info);
     entries.push_back(build_entry(name, ns, url, tag, language, library, rel_files, description, std_value, vendor_deps,
                                   verified, badges, test_info, tags));
@@ -315,6 +317,7 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   }
 
   text_cache.reset();
+  if (counts) *counts = {units.size(), entries.size(), units.size() - entries.size()};
 
   const Json roles = aggregate::compute_roles(entries);
   add_components(entries, roles);
@@ -333,10 +336,12 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
 
   add_packages(entries, *resolver, repo_path);
 
+  const aggregate::RowContext row_context{context.settings.tag_cap, context.services.is_suspect};
   if (gives_repo_row(options.granularity))
-    return aggregate::aggregate_repo_entry(entries, roles, carriers, ns, url, tag, verdicts);
+    return aggregate::aggregate_repo_entry(entries, roles, carriers, ns, url, tag, verdicts, row_context);
   if (gives_subproject_rows(options.granularity))
-    return aggregate::aggregate_subproject_entries(entries, roles, repo_path, ns, url, tag, *options.bucket_map, verdicts);
+    return aggregate::aggregate_subproject_entries(entries, roles, repo_path, ns, url, tag, *options.bucket_map, verdicts,
+                                                   row_context);
   if (keeps_top_rows_only(options.granularity)) {
     Json kept = Json::array();
     for (auto& entry : entries)

@@ -200,11 +200,10 @@ void kill_running_tools() noexcept {
 }
 
 std::chrono::milliseconds tool_timeout() {
-  constexpr std::chrono::milliseconds kDefault{120000};
   const auto value = util::getenv_str("QUARRIX_TOOL_TIMEOUT");
-  if (!value) return kDefault;
+  if (!value) return kDefaultToolTimeout;
   const auto seconds = util::parse_float(*value);
-  if (!seconds || !std::isfinite(*seconds) || *seconds <= 0) return kDefault;
+  if (!seconds || !std::isfinite(*seconds) || *seconds <= 0) return kDefaultToolTimeout;
   return std::chrono::milliseconds(static_cast<long long>(std::ceil(std::min(*seconds, 86400.0) * 1000)));
 }
 

@@ -32,7 +32,7 @@ std::optional<bool> verilator_needs_timing_option(const std::string& verilator, 
   }
   static const util::Regex version_re("Verilator\\s+(\\d+)\\.");
   RunOptions options;
-  options.timeout = tool_timeout();
+  options.timeout = session.limits().run_timeout;
   options.capture_stdout = true;
   const std::optional<RunResult> run = session.run({verilator, "--version"}, options);
   if (!run) return std::nullopt;
@@ -86,7 +86,7 @@ bool verify_verilog(const std::vector<std::string>& files, ToolSession& session)
     return false;
   }
   RunOptions options;
-  options.timeout = tool_timeout();
+  options.timeout = session.limits().run_timeout;
   options.cwd = workdir->path();
   options.capture_stderr = true;  // its first error line goes into the scan's report
   options.reads = std::move(inputs.reads);

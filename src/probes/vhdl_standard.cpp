@@ -40,7 +40,7 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
     std::vector<std::string> argv{*ghdl, "-a", flag, "--workdir=" + workdir.path(), "--work=" + work};
     argv.insert(argv.end(), sources.begin(), sources.end());
     RunOptions options;
-    options.timeout = tool_timeout();
+    options.timeout = session.limits().run_timeout;
     options.cwd = workdir.path();
     options.capture_stderr = true;  // its first error line goes into the scan's report
     const std::optional<RunResult> run = session.run(argv, options);

@@ -21,11 +21,6 @@ void add_expansion_words(const std::string& expansion, std::size_t min_length, s
     if (util::length(word) > min_length) tags.insert(std::move(word));
 }
 
-std::map<std::string, std::set<std::string>>& readme_cache() {
-  static std::map<std::string, std::set<std::string>> cache;
-  return cache;
-}
-
 }  // namespace
 
 void add_signal_tags(std::string_view signal_name, std::set<std::string>& tags) {
@@ -54,9 +49,23 @@ std::set<std::string> extract_port_tags(std::string_view source_text, std::strin
   return tags;
 }
 
-const std::set<std::string>& extract_readme_tags(const std::string& repo_path) {
-  auto& cache = readme_cache();
-  if (const auto found = cache.find(repo_path); found != cache.end()) return found->second;
+std::set<std::string> ReadmeTagCache::tags_of(const std::string& repo_path) {
+  {
+    std::lock_guard lock(mutex_);
+    if (const auto found = by_path_.find(repo_path); found != by_path_.end()) return found->second;
+  }
+  // Read outside the lock; when two threads race, the first insert wins.
+  std::set<std::string> tags = read_readme_tags(repo_path);
+  std::lock_guard lock(mutex_);
+  return by_path_.emplace(repo_path, std::move(tags)).first->second;
+}
+
+std::map<std::string, std::set<std::string>> ReadmeTagCache::snapshot() const {
+  std::lock_guard lock(mutex_);
+  return by_path_;
+}
+
+std::set<std::string> read_readme_tags(const std::string& repo_path) {
 
   std::set<std::string> tags;
   for (const char* name : {"README.md", "README.rst", "README"}) {
@@ -69,9 +78,7 @@ const std::set<std::string>& extract_readme_tags(const std::string& repo_path) {
       if (lowered.find(key) != std::string::npos) add_expansion_words(expansion, 2, tags);
     break;
   }
-  return cache.emplace(repo_path, std::move(tags)).first->second;
+  return tags;
 }
-
-const std::map<std::string, std::set<std::string>>& readme_tags_cache() { return readme_cache(); }
 
 }  // namespace quarrix::tags

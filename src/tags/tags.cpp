@@ -53,7 +53,8 @@ std::vector<std::string> cap_tags(std::vector<std::string> tags, long long cap) 
   return kept;
 }
 
-std::vector<std::string> generate_tags(std::string_view entity_name, const std::vector<std::string>& vendor_deps) {
+std::vector<std::string> generate_tags(std::string_view entity_name, const std::vector<std::string>& vendor_deps,
+                                       long long cap) {
   std::set<std::string> tags;
   const std::string name_lower = util::lower(entity_name);
   for (const auto& part : util::split(name_lower, "_")) {
@@ -74,7 +75,7 @@ std::vector<std::string> generate_tags(std::string_view entity_name, const std::
   std::vector<std::string> kept;
   for (const auto& tag : tags)
     if (!is_tag_stopword(tag) && tag != name_lower) kept.push_back(tag);
-  return cap_tags(std::move(kept), resolve_tag_cap());
+  return cap_tags(std::move(kept), cap);
 }
 
 }  // namespace quarrix::tags

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include <quarrix/aggregate/row_context.hpp>
 #include <quarrix/util/json.hpp>
 
 namespace quarrix::aggregate {
@@ -15,6 +16,7 @@ namespace quarrix::aggregate {
 // `description_verdicts` may be null.
 Json aggregate_one_bucket(const Json& entries, const Json& roles, std::string_view ns, std::string_view url,
                           std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
-                          std::string_view license_id, const Json* description_verdicts = nullptr);
+                          std::string_view license_id, const Json* description_verdicts = nullptr,
+                          const RowContext& context = {});
 
 }  // namespace quarrix::aggregate

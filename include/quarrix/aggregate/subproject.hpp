@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include <quarrix/aggregate/row_context.hpp>
 #include <quarrix/util/json.hpp>
 
 namespace quarrix::aggregate {
@@ -16,6 +17,7 @@ namespace quarrix::aggregate {
 // partial registry is published). `description_verdicts` may be null.
 Json aggregate_subproject_entries(const Json& entries, const Json& roles, const std::string& repo_path,
                                   std::string_view ns, std::string_view url, std::string_view tag,
-                                  const Json& bucket_map, const Json* description_verdicts = nullptr);
+                                  const Json& bucket_map, const Json* description_verdicts = nullptr,
+                                  const RowContext& context = {});
 
 }  // namespace quarrix::aggregate

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include <quarrix/llm/outcome.hpp>
+#include <quarrix/llm/sleep.hpp>
 #include <quarrix/util/json.hpp>
 
 namespace quarrix::llm {
@@ -26,11 +27,13 @@ inline constexpr std::string_view kUserAgent = "quarrix-scanner/1.0";
 // whole key, when shorter) is never taken as a description.
 inline constexpr std::size_t kKeyEchoWindow = 8;
 
+// Each sends through http_post_with_retry, pausing through `sleep` between attempts.
 Reply llm_describe_groq(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
-                        const Json& hints = Json());
+                        const Json& hints = Json(), const SleepFunction& sleep = real_sleep);
 Reply llm_describe_gemini(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
-                          const Json& hints = Json());
+                          const Json& hints = Json(), const SleepFunction& sleep = real_sleep);
 Reply llm_describe_anthropic(std::string_view name, std::string_view sig, std::string_view lang,
-                             std::string_view api_key, const Json& hints = Json());
+                             std::string_view api_key, const Json& hints = Json(),
+                             const SleepFunction& sleep = real_sleep);
 
 }  // namespace quarrix::llm

@@ -4,12 +4,14 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <quarrix/llm/outcome.hpp>
+#include <quarrix/llm/sleep.hpp>
 #include <quarrix/util/json.hpp>
 
 namespace quarrix::llm {
@@ -17,15 +19,17 @@ namespace quarrix::llm {
 struct ProviderSpec {
   std::string_view name;
   std::string_view env_key;  // environment variable holding the API key
-  std::string_view fn_name;  // adapter operation, looked up at each call
 };
 
 inline constexpr std::array<std::string_view, 3> kDefaultProviderChain{"groq", "gemini", "anthropic"};
-inline constexpr std::array<ProviderSpec, 3> kProviderFns{{
-    {"groq", "GROQ_API_KEY", "_llm_describe_groq"},
-    {"gemini", "GEMINI_API_KEY", "_llm_describe_gemini"},
-    {"anthropic", "ANTHROPIC_API_KEY", "_llm_describe_anthropic"},
+inline constexpr std::array<ProviderSpec, 3> kProviders{{
+    {"groq", "GROQ_API_KEY"},
+    {"gemini", "GEMINI_API_KEY"},
+    {"anthropic", "ANTHROPIC_API_KEY"},
 }};
+
+// The known provider of that name, or nullptr.
+const ProviderSpec* find_provider(std::string_view name);
 
 // QUARRIX_LLM_PROVIDERS as a list of known provider names (duplicates kept);
 // the default chain when it is unset or names no known provider.
@@ -35,26 +39,41 @@ std::vector<std::string> resolve_provider_chain();
 // included), else 0.
 double resolve_pace();
 
-// Calls the adapter operation named `fn_name` with (entity name, signature,
-// language, API key, hints).
-using AdapterDispatcher = std::function<Reply(std::string_view fn_name, std::string_view entity_name,
-                                              std::string_view signature, std::string_view language,
-                                              std::string_view api_key, const Json& hints)>;
+// What a walk of the chain reads: taken once, by the caller, and passed in.
+struct ChainSettings {
+  std::vector<std::string> providers{kDefaultProviderChain.begin(), kDefaultProviderChain.end()};
+  double pace = 0;  // seconds after each provider call; 0 or infinity: none
+  // Provider name -> API key, for the providers whose key variable is set.
+  std::map<std::string, std::string, std::less<>> api_keys;
 
-// The built-in adapters by operation name; std::invalid_argument for other names.
-Reply call_native_adapter(std::string_view fn_name, std::string_view entity_name, std::string_view signature,
-                          std::string_view language, std::string_view api_key, const Json& hints);
+  // The chain, pace and keys from the environment, read now.
+  static ChainSettings from_environment();
+};
 
-// Installs the dispatcher consulted at every provider call (an empty function
-// restores call_native_adapter) and returns the one it replaces. A host binding
-// uses it to honour replacements of the adapter operations.
-AdapterDispatcher set_adapter_dispatcher(AdapterDispatcher dispatcher);
+// Asks one provider (by name) for a description of (entity name, signature,
+// language, hints) with its API key; the adapter pauses through `sleep`.
+using ProviderCall =
+    std::function<Reply(std::string_view provider, std::string_view entity_name, std::string_view signature,
+                        std::string_view language, std::string_view api_key, const Json& hints,
+                        const SleepFunction& sleep)>;
+
+// The built-in adapter of each known provider; std::invalid_argument for other names.
+Reply call_native_adapter(std::string_view provider, std::string_view entity_name, std::string_view signature,
+                          std::string_view language, std::string_view api_key, const Json& hints,
+                          const SleepFunction& sleep);
+
+// What the walk calls out to; a host or a test replaces either.
+struct ChainServices {
+  ProviderCall ask = call_native_adapter;
+  SleepFunction sleep = real_sleep;
+};
 
 // The first cleaned, non-empty provider answer, or nullopt. Dead providers and
 // providers without an API key are skipped; every call is counted, a "403"
 // marks the provider dead, and a finite positive pace is slept after each call.
-// Exceptions thrown by an adapter propagate.
+// Exceptions thrown by a provider call propagate.
 std::optional<std::string> llm_describe(std::string_view entity_name, std::string_view signature,
-                                        std::string_view language, const Json& hints = Json());
+                                        std::string_view language, const Json& hints, const ChainSettings& settings,
+                                        const ChainServices& services);
 
 }  // namespace quarrix::llm

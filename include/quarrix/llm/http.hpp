@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <quarrix/llm/outcome.hpp>
+#include <quarrix/llm/sleep.hpp>
 
 namespace quarrix::llm {
 
@@ -34,9 +35,9 @@ inline constexpr std::size_t kMaxResponseBytes = 8u << 20;
 // "other" at once. An error answer's body is never read. A header whose name or
 // value could split the request (empty name, ":", white space or control
 // characters in the name, CR, LF or NUL in the value) means no attempt.
-// Never throws for network failures.
+// The back-off pauses go through `sleep`. Never throws for network failures.
 Reply http_post_with_retry(std::string_view url, const Headers& headers, std::string_view body,
                            long long max_retries = kDefaultMaxRetries, double timeout = kDefaultTimeout,
-                           double deadline = kDefaultAttemptDeadline);
+                           double deadline = kDefaultAttemptDeadline, const SleepFunction& sleep = real_sleep);
 
 }  // namespace quarrix::llm

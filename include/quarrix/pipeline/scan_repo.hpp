@@ -12,6 +12,7 @@
 #include <quarrix/pipeline/granularity.hpp>
 #include <quarrix/pipeline/scan_probes.hpp>
 #include <quarrix/pipeline/resolver_api.hpp>
+#include <quarrix/pipeline/scan_context.hpp>
 #include <quarrix/util/json.hpp>
 
 namespace quarrix::pipeline {
@@ -49,12 +50,21 @@ struct ScanOptions {
   LeftOutObserver on_left_out;       // optional
 };
 
-// The rows of one repository (a JSON array). Probe and resolver failures
-// propagate; "subproject" without a bucket map is std::invalid_argument
-// (kSubprojectNeedsBucketMap),
-// raised before any probe or resolver work.
+// How many design units of the resolver's map the scan kept and skipped.
+struct ScanCounts {
+  std::size_t units = 0;
+  std::size_t kept = 0;
+  std::size_t skipped = 0;
+};
+
+// The rows of one repository (a JSON array), with the settings and services
+// of `context`; the unit counts go to `counts` when given. Probe and resolver
+// failures propagate; "subproject" without a bucket map is
+// std::invalid_argument (kSubprojectNeedsBucketMap), raised before any probe
+// or resolver work.
 Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
-               std::string_view commit, const ScanProbes& probes, const ScanOptions& options = {});
+               std::string_view commit, const ScanProbes& probes, const ScanOptions& options,
+               const ScanContext& context, ScanCounts* counts = nullptr);
 
 // The source roots handed to the resolver: "src", "hdl", "rtl" where they are
 // directories, else the repository root.

@@ -52,9 +52,11 @@ RunResult run_tool(const std::vector<std::string>& argv, const RunOptions& optio
 // handler so that no tool outlives it.
 void kill_running_tools() noexcept;
 
+// Big designs take Verilator a minute to elaborate on a busy machine.
+inline constexpr std::chrono::milliseconds kDefaultToolTimeout{120000};
+
 // The per-tool time limit: QUARRIX_TOOL_TIMEOUT in seconds when it is a
-// positive number, else 120 seconds (big designs take Verilator a minute to
-// elaborate on a busy machine). Read at each call.
+// positive number, else kDefaultToolTimeout. Read at each call.
 std::chrono::milliseconds tool_timeout();
 
 // A fresh private directory under the system's temporary directory, removed

@@ -33,6 +33,8 @@ struct ToolLimits {
   // Address space of each run: big designs elaborate in well under 1 GiB,
   // while an `include of /dev/zero` grows Verilator by a GiB a second.
   std::uint64_t memory_bytes = std::uint64_t{2} << 30;
+  // Wall time of each run (tool_timeout() reads it from the environment).
+  std::chrono::milliseconds run_timeout = kDefaultToolTimeout;
 };
 
 // Thread-safe; a probe holds it for the length of a scan.
@@ -42,6 +44,8 @@ class ToolSession {
   // none keeps them for this session only.
   explicit ToolSession(ToolLimits limits = {}, std::shared_ptr<ToolCache> cache = nullptr);
   ~ToolSession();
+
+  const ToolLimits& limits() const { return limits_; }
 
   // Runs argv with `options`, its memory limit replaced by the session's and
   // its timeout cut to what is left of the budget. The same argv (with the

@@ -13,7 +13,7 @@ namespace quarrix::probes {
 // warnings pass and errors fail) when it is on PATH, else with Icarus Verilog
 // (elaboration to /dev/null, -g2012 when a SystemVerilog file is present).
 // False when the list has no such file, neither tool is on PATH, the tool
-// fails or runs out of time (tool_timeout()) or memory, or `session` has no
+// fails or runs out of time (the session's run timeout) or memory, or `session` has no
 // budget left for it.
 bool verify_verilog(const std::vector<std::string>& files, ToolSession& session);
 

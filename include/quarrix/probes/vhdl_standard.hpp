@@ -14,7 +14,7 @@ namespace quarrix::probes {
 // first with --std=08, then with --std=93. The result is ("vhdl-2008", true) or
 // ("vhdl-93", true) for the first standard that analyses cleanly, otherwise
 // ("unknown", false): also when the list has no VHDL file, GHDL is not on PATH,
-// an analysis runs out of time (tool_timeout()) or memory, or `session` has no
+// an analysis runs out of time (the session's run timeout) or memory, or `session` has no
 // budget left for it.
 std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>& files, const std::string& library,
                                                   ToolSession& session);

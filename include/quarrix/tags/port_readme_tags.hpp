@@ -3,6 +3,7 @@
 // repository's README.
 
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -20,12 +21,21 @@ std::set<std::string> extract_port_tags(std::string_view source_text, std::strin
 
 // README keywords of a repository: the expansion words (longer than two
 // characters) of every abbreviation that occurs anywhere in the lower-cased
-// README. Cached per `repo_path` string for the life of the process, so a
-// README is read at most once; a repository without README caches no tags.
-const std::set<std::string>& extract_readme_tags(const std::string& repo_path);
+// README; none without a README.
+std::set<std::string> read_readme_tags(const std::string& repo_path);
 
-// The cache behind extract_readme_tags(): repository path -> README tags. It
-// only grows; entries are never replaced or removed.
-const std::map<std::string, std::set<std::string>>& readme_tags_cache();
+// read_readme_tags() remembered per `repo_path` string, so that a README is
+// read at most once for the life of the cache. Its owner decides that life;
+// entries are never replaced or removed. Thread-safe.
+class ReadmeTagCache {
+ public:
+  std::set<std::string> tags_of(const std::string& repo_path);
+  // Repository path -> README tags, as now.
+  std::map<std::string, std::set<std::string>> snapshot() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, std::set<std::string>> by_path_;
+};
 
 }  // namespace quarrix::tags

@@ -19,6 +19,8 @@ long long resolve_tag_cap();
 // At most `cap` tags, alphabetical; when over the cap the shortest go first.
 std::vector<std::string> cap_tags(std::vector<std::string> tags, long long cap = kTagCapDefault);
 
-std::vector<std::string> generate_tags(std::string_view entity_name, const std::vector<std::string>& vendor_deps);
+// At most `cap` tags, as cap_tags() keeps them.
+std::vector<std::string> generate_tags(std::string_view entity_name, const std::vector<std::string>& vendor_deps,
+                                       long long cap = kTagCapDefault);
 
 }  // namespace quarrix::tags

@@ -6,6 +6,7 @@
 
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
+#include "ip_scanner/module_services.hpp"
 #include "quarrix/aggregate/bucket_row.hpp"
 #include "quarrix/aggregate/entry_error.hpp"
 #include "quarrix/aggregate/readme_description.hpp"
@@ -45,8 +46,18 @@ nb::set to_set(const std::set<std::string>& words) {
   return out;
 }
 
-// A read-only live view of the README tag cache (repository path -> tags).
+// The README tags of this module, kept for the life of the process.
+tags::ReadmeTagCache& readme_cache() {
+  static tags::ReadmeTagCache cache;
+  return cache;
+}
+
+// A read-only live view of readme_cache() (repository path -> tags).
 struct ReadmeCacheView {};
+
+// The row settings of a call: the tag cap from the environment now, and the
+// module's validator.
+aggregate::RowContext row_context() { return {tags::resolve_tag_cap(), module_services().is_suspect}; }
 
 }  // namespace
 
@@ -94,7 +105,7 @@ void bind_aggregate(nb::module_& m) {
         const Json verdicts = verdicts_json(description_verdicts);
         return from_json(aggregate::aggregate_repo_entry(list_json(entries, "entries"), dict_json(roles, "roles"),
                                                          path_arg(repo_path, "repo_path"), ns, url, tag,
-                                                         verdicts_ptr(verdicts)));
+                                                         verdicts_ptr(verdicts), row_context()));
       },
       nb::sig("def _aggregate_repo_entry(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
               ", repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, description_verdicts: "
@@ -108,7 +119,7 @@ void bind_aggregate(nb::module_& m) {
         const Json verdicts = verdicts_json(description_verdicts);
         return from_json(aggregate::aggregate_subproject_entries(
             list_json(entries, "entries"), dict_json(roles, "roles"), path_arg(repo_path, "repo_path"), ns, url, tag,
-            dict_json(bucket_map, "bucket_map"), verdicts_ptr(verdicts)));
+            dict_json(bucket_map, "bucket_map"), verdicts_ptr(verdicts), row_context()));
       },
       nb::sig("def _aggregate_subproject_entries(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
               ", repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, bucket_map: " QUARRIX_PY_JSON_MAP
@@ -124,7 +135,7 @@ void bind_aggregate(nb::module_& m) {
         const Json verdicts = verdicts_json(description_verdicts);
         return from_json(aggregate::aggregate_one_bucket(list_json(entries, "entries"), dict_json(roles, "roles"), ns,
                                                          url, tag, bucket_name, bucket_description, license_id,
-                                                         verdicts_ptr(verdicts)));
+                                                         verdicts_ptr(verdicts), row_context()));
       },
       nb::sig("def _aggregate_one_bucket(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
               ", namespace: str, url: str, tag: str, bucket_name: str, bucket_description: str, license_id: str, "
@@ -156,19 +167,19 @@ void bind_aggregate(nb::module_& m) {
       "Tags from all port names of one HDL file.");
   m.def(
       "_extract_readme_tags",
-      [](nb::handle repo_path) { return to_set(tags::extract_readme_tags(path_arg(repo_path, "repo_path"))); },
+      [](nb::handle repo_path) { return to_set(readme_cache().tags_of(path_arg(repo_path, "repo_path"))); },
       nb::sig("def _extract_readme_tags(repo_path: " QUARRIX_PY_PATH ") -> set[str]"), "repo_path"_a,
       "README keywords of a repository, read once per process (a new set on every call).");
 
   nb::class_<ReadmeCacheView>(m, "_ReadmeCacheView", "Read-only view of the README tag cache.")
-      .def("__len__", [](const ReadmeCacheView&) { return tags::readme_tags_cache().size(); })
+      .def("__len__", [](const ReadmeCacheView&) { return readme_cache().snapshot().size(); })
       .def("__contains__",
            [](const ReadmeCacheView&, nb::handle key) {
-             return PyUnicode_Check(key.ptr()) && tags::readme_tags_cache().count(str_bytes(key, "key")) != 0;
+             return PyUnicode_Check(key.ptr()) && readme_cache().snapshot().count(str_bytes(key, "key")) != 0;
            })
       .def("__getitem__",
            [](const ReadmeCacheView&, nb::handle key) {
-             const auto& cache = tags::readme_tags_cache();
+             const auto cache = readme_cache().snapshot();
              const auto found = cache.find(str_arg(key, "key"));
              if (found == cache.end()) {
                PyErr_SetObject(PyExc_KeyError, key.ptr());
@@ -180,7 +191,7 @@ void bind_aggregate(nb::module_& m) {
       .def("keys",
            [](const ReadmeCacheView&) {
              std::vector<std::string> keys;
-             for (const auto& [key, words] : tags::readme_tags_cache()) keys.push_back(key);
+             for (const auto& [key, words] : readme_cache().snapshot()) keys.push_back(key);
              return keys;
            })
       .def("__iter__", [](nb::handle self) { return nb::iter(self.attr("keys")()); },

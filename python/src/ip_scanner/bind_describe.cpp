@@ -1,9 +1,6 @@
-// Description chain, verdict registry and the replaceable validator hook.
-//
-// The chain reaches the validator through the module attribute
-// `_desc_is_suspect`, looked up at every use, so that a host or a test that
-// replaces it changes the validator. While it still is the native
-// description_validator.is_suspect, the C++ validator is called directly.
+// Description chain, verdict registry and the replaceable validator: the
+// chain reaches it through the module attribute `_desc_is_suspect`
+// (module_services.hpp), which starts as description_validator.is_suspect.
 
 #include <optional>
 #include <string>
@@ -14,40 +11,16 @@
 #include <nanobind/stl/optional.h>
 
 #include <quarrix/describe/chain.hpp>
-#include <quarrix/describe/suspect.hpp>
 #include <quarrix/describe/verdicts.hpp>
-#include <quarrix/validator/validator.hpp>
 
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
+#include "ip_scanner/module_services.hpp"
 
 namespace quarrix::py {
 namespace {
 
 using namespace nb::literals;
-
-// Owned for the life of the process; never released, so that a late call
-// cannot touch a freed object during interpreter shutdown.
-PyObject* g_module = nullptr;
-PyObject* g_native_validator = nullptr;
-
-// The validator as seen from C++ while the ip_scanner module is loaded. The
-// scan releases the GIL while it works, so take it before touching Python.
-bool module_desc_is_suspect(std::string_view text, const std::optional<std::string>& name,
-                            const std::optional<std::string>& ns) {
-  {
-    nb::gil_scoped_acquire gil;
-    nb::object validator = nb::getattr(nb::handle(g_module), "_desc_is_suspect");
-    if (!validator.is(nb::handle(g_native_validator))) {
-      nb::object verdict =
-          validator(to_pystr(text), "name"_a = to_pystr_or_none(name), "namespace"_a = to_pystr_or_none(ns));
-      const int truth = PyObject_IsTrue(verdict.ptr());
-      if (truth < 0) throw nb::python_error();
-      return truth != 0;
-    }
-  }
-  return validator::is_suspect(text, name, ns);
-}
 
 bool truth_of(nb::handle obj) {
   const int truth = PyObject_IsTrue(obj.ptr());
@@ -60,11 +33,8 @@ bool truth_of(nb::handle obj) {
 void bind_describe(nb::module_& m) {
   nb::object native = nb::module_::import_("quarrix_core.description_validator").attr("is_suspect");
   m.attr("_desc_is_suspect") = native;
-  Py_XDECREF(g_native_validator);
-  g_native_validator = native.release().ptr();
-  Py_XDECREF(g_module);
-  g_module = nb::handle(m).inc_ref().ptr();
-  describe::set_desc_is_suspect(&module_desc_is_suspect);
+  remember_native_validator(native);
+  remember_module(m);
 
   m.def(
       "load_description_verdicts",
@@ -99,8 +69,9 @@ void bind_describe(nb::module_& m) {
         std::pair<std::string, std::string> result;
         {
           nb::gil_scoped_release unlocked;
-          result = describe::generate_description(entity_name, path, ns, language, llm, previous_description,
-                                                  locked_description);
+          const pipeline::ScanContext context = context_from_environment();
+          result = describe::generate_description(entity_name, path, ns, language, context.services,
+                                                  context.settings.llm, llm, previous_description, locked_description);
         }
         return nb::make_tuple(to_pystr(result.first), to_pystr(result.second));
       },
@@ -115,7 +86,7 @@ void bind_describe(nb::module_& m) {
   m.def(
       "_accept_desc",
       [](const std::optional<std::string>& desc, const std::string& name, const std::string& ns) {
-        return describe::accept_desc(desc, name, ns);
+        return describe::accept_desc(desc, name, ns, module_services().is_suspect);
       },
       "desc"_a.none(), "name"_a, "namespace"_a,
       "True when `desc` is a non-empty text that _desc_is_suspect does not reject.");

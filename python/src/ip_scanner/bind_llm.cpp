@@ -1,10 +1,7 @@
 // Language-model client: provider chain, adapters, HTTP layer and session state.
 //
-// The chain reaches each adapter through the module attribute of its name
-// (`_llm_describe_groq` and the others), and every pause through `_llm_sleep`,
-// looked up at each use: a host or a test that replaces one of them with a
-// Python callable redirects the client. While an attribute still holds the
-// native function, C++ is called directly without the GIL.
+// The chain reaches each adapter and every pause through the module's
+// attributes (module_services.hpp).
 //
 // `_DEAD_PROVIDERS` and `_PROVIDER_STATS` are live views of the session state
 // (which C++ guards with a mutex): the dead set supports `in`, iteration,
@@ -30,19 +27,12 @@
 
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
+#include "ip_scanner/module_services.hpp"
 
 namespace quarrix::py {
 namespace {
 
 using namespace nb::literals;
-
-// Owned for the life of the process; never released, so that a late call
-// cannot touch a freed object during interpreter shutdown.
-PyObject* g_module = nullptr;
-PyObject* g_native_sleep = nullptr;
-std::array<PyObject*, llm::kProviderFns.size()> g_native_adapters{};
-
-PyObject* keep(nb::handle obj) { return obj.inc_ref().ptr(); }
 
 nb::object py_reply(const llm::Reply& reply) {
   return nb::make_tuple(to_pystr_or_none(reply.text), to_pystr(reply.outcome));
@@ -53,58 +43,6 @@ Json hints_arg(nb::handle hints) {
   if (hints.is_none()) return Json();
   if (!is_dict(hints)) type_error("hints must be a dict or None, not " + py_type_name(hints));
   return to_json(hints, "hints");
-}
-
-// What a replacement adapter returned, as (text or None, outcome).
-llm::Reply reply_from(nb::handle result, std::string_view fn_name) {
-  const std::string what(fn_name);
-  if (!PyTuple_Check(result.ptr()) && !PyList_Check(result.ptr()))
-    type_error(what + " must return a (text, outcome) pair, not " + py_type_name(result));
-  nb::sequence pair = nb::borrow<nb::sequence>(result);
-  if (nb::len(pair) != 2) type_error(what + " must return a (text, outcome) pair");
-  nb::handle text = pair[0], outcome = pair[1];
-  if (!text.is_none() && !PyUnicode_Check(text.ptr()))
-    type_error(what + " must return a str or None as its text, not " + py_type_name(text));
-  if (!PyUnicode_Check(outcome.ptr()))
-    type_error(what + " must return a str outcome, not " + py_type_name(outcome));
-  llm::Reply reply;
-  if (!text.is_none()) reply.text = str_bytes(text, what.c_str());
-  reply.outcome = str_bytes(outcome, what.c_str());
-  return reply;
-}
-
-PyObject* native_adapter(std::string_view fn_name) {
-  for (std::size_t i = 0; i < llm::kProviderFns.size(); ++i)
-    if (llm::kProviderFns[i].fn_name == fn_name) return g_native_adapters[i];
-  return nullptr;
-}
-
-// The adapter dispatcher installed while the module is loaded. The scan
-// releases the GIL while it works, so take it before touching Python.
-llm::Reply module_adapter(std::string_view fn_name, std::string_view entity_name, std::string_view signature,
-                          std::string_view language, std::string_view api_key, const Json& hints) {
-  {
-    nb::gil_scoped_acquire gil;
-    nb::object fn = nb::getattr(nb::handle(g_module), std::string(fn_name).c_str());
-    if (!fn.is(nb::handle(native_adapter(fn_name)))) {
-      nb::object result = fn(to_pystr(entity_name), to_pystr(signature), to_pystr(language), to_pystr(api_key),
-                             "hints"_a = from_json(hints));
-      return reply_from(result, fn_name);
-    }
-  }
-  return llm::call_native_adapter(fn_name, entity_name, signature, language, api_key, hints);
-}
-
-void module_sleep(double seconds) {
-  {
-    nb::gil_scoped_acquire gil;
-    nb::object fn = nb::getattr(nb::handle(g_module), "_llm_sleep");
-    if (!fn.is(nb::handle(g_native_sleep))) {
-      fn(seconds);
-      return;
-    }
-  }
-  llm::real_sleep(seconds);
 }
 
 llm::Headers headers_arg(nb::handle headers) {
@@ -203,8 +141,9 @@ void bind_llm(nb::module_& m) {
   for (std::string_view word : llm::kLlmOutcomes) outcomes.append(to_pystr(word));
   for (std::string_view name : llm::kDefaultProviderChain) chain.append(to_pystr(name));
   nb::dict provider_fns;
-  for (const llm::ProviderSpec& provider : llm::kProviderFns)
-    provider_fns[to_pystr(provider.name)] = nb::make_tuple(to_pystr(provider.env_key), to_pystr(provider.fn_name));
+  for (const llm::ProviderSpec& provider : llm::kProviders)
+    provider_fns[to_pystr(provider.name)] =
+        nb::make_tuple(to_pystr(provider.env_key), to_pystr(adapter_attribute(provider.name)));
   m.attr("_LLM_OUTCOMES") = outcomes;
   m.attr("_DEFAULT_PROVIDER_CHAIN") = chain;
   m.attr("_PROVIDER_FNS") = provider_fns;
@@ -217,7 +156,8 @@ void bind_llm(nb::module_& m) {
         llm::Reply reply;
         {
           nb::gil_scoped_release unlocked;
-          reply = llm::http_post_with_retry(url, fields, bytes, max_retries, timeout);
+          reply = llm::http_post_with_retry(url, fields, bytes, max_retries, timeout, llm::kDefaultAttemptDeadline,
+                                            module_sleep);
         }
         return py_reply(reply);
       },
@@ -249,31 +189,31 @@ void bind_llm(nb::module_& m) {
       "text"_a.none(), "One catalog line from a model answer, or None.");
 
   using AdapterFn = llm::Reply (*)(std::string_view, std::string_view, std::string_view, std::string_view,
-                                   const Json&);
-  const std::array<AdapterFn, 3> adapters{llm::llm_describe_groq, llm::llm_describe_gemini,
-                                          llm::llm_describe_anthropic};
-  static_assert(llm::kProviderFns.size() == 3);
-  for (std::size_t i = 0; i < adapters.size(); ++i) {
-    const std::string fn_name(llm::kProviderFns[i].fn_name);
+                                   const Json&, const llm::SleepFunction&);
+  const std::array<std::pair<std::string_view, AdapterFn>, 3> adapters{{{"groq", llm::llm_describe_groq},
+                                                                      {"gemini", llm::llm_describe_gemini},
+                                                                      {"anthropic", llm::llm_describe_anthropic}}};
+  static_assert(llm::kProviders.size() == 3);
+  for (const auto& [provider, adapter] : adapters) {
+    const std::string attribute = adapter_attribute(provider);
     m.def(
-        fn_name.c_str(),
-        [fn = adapters[i]](const std::string& name, const std::string& sig, const std::string& lang,
-                           const std::string& api_key, nb::handle hints) {
+        attribute.c_str(),
+        [fn = adapter](const std::string& name, const std::string& sig, const std::string& lang,
+                       const std::string& api_key, nb::handle hints) {
           const Json hint_map = hints_arg(hints);
           llm::Reply reply;
           {
             nb::gil_scoped_release unlocked;
-            reply = fn(name, sig, lang, api_key, hint_map);
+            reply = fn(name, sig, lang, api_key, hint_map, module_sleep);
           }
           return py_reply(reply);
         },
-        nb::sig(("def " + fn_name + "(name: str, sig: str, lang: str, api_key: str, hints: " QUARRIX_PY_JSON_MAP
+        nb::sig(("def " + attribute + "(name: str, sig: str, lang: str, api_key: str, hints: " QUARRIX_PY_JSON_MAP
                  " | None = None) -> tuple[str | None, str]")
                     .c_str()),
         "name"_a, "sig"_a, "lang"_a, "api_key"_a, "hints"_a = nb::none(),
         "Ask this provider for a description; returns (answer text or None, outcome word).");
-    Py_XDECREF(g_native_adapters[i]);
-    g_native_adapters[i] = keep(m.attr(fn_name.c_str()));
+    remember_native_adapter(provider, m.attr(attribute.c_str()));
   }
 
   m.def("_resolve_provider_chain", &llm::resolve_provider_chain,
@@ -288,7 +228,9 @@ void bind_llm(nb::module_& m) {
         std::optional<std::string> description;
         {
           nb::gil_scoped_release unlocked;
-          description = llm::llm_describe(entity_name, signature, language, hint_map);
+          const pipeline::ScanContext context = context_from_environment();
+          description =
+              llm::llm_describe(entity_name, signature, language, hint_map, context.settings.llm, context.services.llm);
         }
         return to_pystr_or_none(description);
       },
@@ -319,12 +261,8 @@ void bind_llm(nb::module_& m) {
       nb::sig("def format_llm_summary(stats: " QUARRIX_PY_JSON_MAP " | _ProviderStatsView | None = None) -> str"),
       "stats"_a = nb::none(), "The end-of-session summary of the provider counters.");
 
-  Py_XDECREF(g_native_sleep);
-  g_native_sleep = keep(m.attr("_llm_sleep"));
-  Py_XDECREF(g_module);
-  g_module = keep(m);
-  llm::set_adapter_dispatcher(&module_adapter);
-  llm::set_sleep_function(&module_sleep);
+  remember_native_sleep(m.attr("_llm_sleep"));
+  remember_module(m);
 }
 
 }  // namespace quarrix::py

@@ -2,6 +2,7 @@
 
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
+#include "ip_scanner/module_services.hpp"
 #include "ip_scanner/py_probes.hpp"
 #include "ip_scanner/py_resolver.hpp"
 #include "quarrix/aggregate/roles.hpp"
@@ -55,7 +56,7 @@ nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::ha
   Json rows;
   {
     nb::gil_scoped_release release;
-    rows = pipeline::scan_repo(root, ns_s, url_s, tag_s, commit_s, cpp_probes, options);
+    rows = pipeline::scan_repo(root, ns_s, url_s, tag_s, commit_s, cpp_probes, options, context_from_environment());
   }
   return from_json(rows);
 }

@@ -27,7 +27,7 @@ void bind_tags(nb::module_& m) {
         path_arg(entity_path, "entity_path");
         path_arg(repo_path, "repo_path");
         if (!is_list(dep_files)) type_error("dep_files must be a list, not " + py_type_name(dep_files));
-        return tags::generate_tags(entity_name, str_list_arg(vendor_deps, "vendor_deps"));
+        return tags::generate_tags(entity_name, str_list_arg(vendor_deps, "vendor_deps"), tags::resolve_tag_cap());
       },
       nb::sig("def generate_tags(entity_name: str, entity_path: " QUARRIX_PY_PATH ", dep_files: list[typing.Any], "
               "vendor_deps: list[str], repo_path: " QUARRIX_PY_PATH ") -> list[str]"),

@@ -15,6 +15,7 @@
 #include "quarrix/pipeline/default_probes.hpp"
 #include "quarrix/probes/library_name.hpp"
 #include "quarrix/probes/tool_cache.hpp"
+#include "quarrix/probes/tool_session.hpp"
 #include "quarrix/probes/test_infrastructure.hpp"
 #include "quarrix/probes/vendor_deps.hpp"
 #include "quarrix/probes/verilog_verify.hpp"
@@ -33,6 +34,13 @@ namespace {
 // A scan's tool runs: seconds shared by all, bytes of address space for each.
 constexpr double kDefaultToolBudget = 600.0;
 constexpr double kDefaultToolMemory = double(std::uint64_t{2} << 30);
+
+// A tool session for one call, with the run timeout the environment sets now.
+quarrix::probes::ToolLimits limits_from_environment() {
+  quarrix::probes::ToolLimits limits;
+  limits.run_timeout = quarrix::probes::tool_timeout();
+  return limits;
+}
 
 // The built-in probes of one scan as Python callables over the C++ ones, so
 // that they share the scan's tool session and vendor-dependency reads.
@@ -108,7 +116,8 @@ NB_MODULE(probes, m) {
         const auto paths = quarrix::py::path_list_arg(files, "files", true);
         const std::string lib = quarrix::py::str_arg(library, "library");
         nb::gil_scoped_release release;
-        return quarrix::probes::detect_vhdl_standard(paths, lib);
+        quarrix::probes::ToolSession session(limits_from_environment());
+        return quarrix::probes::detect_vhdl_standard(paths, lib, session);
       },
       nb::sig("def detect_vhdl_standard(files: " QUARRIX_PY_PATH_SEQUENCE ", library: str) -> tuple[str, bool]"),
       "files"_a, "library"_a,
@@ -153,7 +162,8 @@ NB_MODULE(probes, m) {
       [](nb::handle files) {
         const auto paths = quarrix::py::path_list_arg(files, "files", true);
         nb::gil_scoped_release release;
-        return quarrix::probes::verify_verilog(paths);
+        quarrix::probes::ToolSession session(limits_from_environment());
+        return quarrix::probes::verify_verilog(paths, session);
       },
       nb::sig("def verify_verilog(files: " QUARRIX_PY_PATH_SEQUENCE ") -> bool"), "files"_a,
       "Whether Verilator (else Icarus Verilog) accepts the Verilog/SystemVerilog files.");
@@ -169,12 +179,13 @@ NB_MODULE(probes, m) {
         const std::string cache_path =
             cache_dir.is_none() ? ToolCache::default_path()
                                 : quarrix::util::join_path(path_arg(cache_dir, "cache_dir"), ToolCache::kFileName);
+        quarrix::probes::ToolLimits limits = limits_from_environment();
+        limits.budget = std::chrono::milliseconds(static_cast<long long>(tool_budget * 1000));
+        limits.memory_bytes = static_cast<std::uint64_t>(tool_memory);
         std::shared_ptr<quarrix::probes::ToolSession> session;
         if (verify)
-          session = std::make_shared<quarrix::probes::ToolSession>(
-              quarrix::probes::ToolLimits{std::chrono::milliseconds(static_cast<long long>(tool_budget * 1000)),
-                                          static_cast<std::uint64_t>(tool_memory)},
-              cache ? std::make_shared<ToolCache>(cache_path) : nullptr);
+          session = std::make_shared<quarrix::probes::ToolSession>(limits,
+                                                                   cache ? std::make_shared<ToolCache>(cache_path) : nullptr);
         return probes_object(quarrix::pipeline::default_probes(std::move(session)));
       },
       nb::sig(("def default_probes(*, verify: bool = True, tool_budget: float = " +

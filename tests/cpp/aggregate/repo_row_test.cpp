@@ -2,10 +2,8 @@
 
 #include <quarrix/aggregate/entry_error.hpp>
 
-#include <cstdlib>
 
 #include <gtest/gtest.h>
-#include <quarrix/describe/suspect.hpp>
 
 #include "aggregate/entries.hpp"
 #include "support/temp_repo.hpp"
@@ -13,29 +11,29 @@
 namespace {
 
 using quarrix::Json;
-using quarrix::aggregate::aggregate_repo_entry;
+using quarrix::aggregate::RowContext;
 using quarrix::testing::make_entries;
 using quarrix::testing::make_entry;
 using quarrix::testing::TempRepo;
 
 constexpr const char* kUrl = "https://example.org/acme/fifo-cores.git/";
 
-// Validators installed for one test.
 bool reject_all(std::string_view, const std::optional<std::string>&, const std::optional<std::string>&) { return true; }
 bool accept_all(std::string_view, const std::optional<std::string>&, const std::optional<std::string>&) { return false; }
 
-class RepoRow : public ::testing::Test {
- protected:
-  void SetUp() override {
-    unsetenv("QUARRIX_TAG_CAP");
-    previous_ = quarrix::describe::set_desc_is_suspect(accept_all);
-  }
-  void TearDown() override {
-    quarrix::describe::set_desc_is_suspect(previous_);
-    unsetenv("QUARRIX_TAG_CAP");
-  }
-  quarrix::describe::SuspectFn previous_ = nullptr;
-};
+// Rows whose validator accepts every text, unless a test gives its own.
+Json aggregate_repo_entry(const Json& entries, const Json& roles, const std::string& repo_path, std::string_view ns,
+                          std::string_view url, std::string_view tag, const Json* verdicts = nullptr,
+                          const RowContext& context = {quarrix::tags::kTagCapDefault, accept_all}) {
+  return quarrix::aggregate::aggregate_repo_entry(entries, roles, repo_path, ns, url, tag, verdicts, context);
+}
+Json aggregate_repo_entry(const Json& entries, const Json& roles, quarrix::repo::DefineCarrierIndex& carriers,
+                          std::string_view ns, std::string_view url, std::string_view tag) {
+  return quarrix::aggregate::aggregate_repo_entry(entries, roles, carriers, ns, url, tag, nullptr,
+                                                  {quarrix::tags::kTagCapDefault, accept_all});
+}
+
+using RepoRow = ::testing::Test;
 
 TEST_F(RepoRow, NoEntriesNoRow) {
   TempRepo repo;
@@ -115,7 +113,7 @@ TEST_F(RepoRow, DescriptionPrecedence) {
     const Json& entries;
     const Json& roles;
     const Json* verdicts;
-    quarrix::describe::SuspectFn validator;
+    bool (*validator)(std::string_view, const std::optional<std::string>&, const std::optional<std::string>&);
     const char* description;
     const char* source;
   } cases[] = {
@@ -127,9 +125,8 @@ TEST_F(RepoRow, DescriptionPrecedence) {
       {without_readme, empty_top, roles, nullptr, accept_all, "acme IP library", "auto"},
   };
   for (const auto& c : cases) {
-    quarrix::describe::set_desc_is_suspect(c.validator);
     const Json row = aggregate_repo_entry(c.entries, c.roles, c.repo.path(), "acme", "https://h/acme/cores", "t",
-                                          c.verdicts)[0];
+                                          c.verdicts, {quarrix::tags::kTagCapDefault, c.validator})[0];
     EXPECT_EQ(row["description"], c.description);
     EXPECT_EQ(row["desc_source"], c.source);
   }
@@ -142,17 +139,13 @@ TEST_F(RepoRow, LanguageRolesAndTagCap) {
                                      {"c", {"c.sv"}, "systemverilog", {"eta"}},
                                      {"d", {"d.v"}, "verilog", {"theta"}}});
   const Json roles = {{"a", "component"}, {"b", "primitive"}, {"c", "component"}};  // "d" has no role
-  setenv("QUARRIX_TAG_CAP", "5", 1);
-  Json row = aggregate_repo_entry(entries, roles, repo.path(), "acme", "u", "t")[0];
+  Json row = aggregate_repo_entry(entries, roles, repo.path(), "acme", "u", "t", nullptr, {5, accept_all})[0];
   EXPECT_EQ(row["quarrix_compat"]["language"], "verilog");  // tie: the first met wins
   EXPECT_EQ(row["top_modules"], Json::array());
   EXPECT_EQ(row["components"], Json({"a", "b", "c", "d"}));
   EXPECT_EQ(row["tags"], Json({"alpha", "delta", "epsilon", "gamma", "theta"}));
-  for (const char* fallback : {"many", ""}) {
-    setenv("QUARRIX_TAG_CAP", fallback, 1);
-    row = aggregate_repo_entry(entries, roles, repo.path(), "acme", "u", "t")[0];
-    EXPECT_EQ(row["tags"].size(), 8u) << fallback;
-  }
+  row = aggregate_repo_entry(entries, roles, repo.path(), "acme", "u", "t")[0];
+  EXPECT_EQ(row["tags"].size(), 8u);
 }
 
 TEST_F(RepoRow, ScanIndexGivesTheSameRow) {

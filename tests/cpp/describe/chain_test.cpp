@@ -10,15 +10,28 @@
 #include <gtest/gtest.h>
 
 #include <quarrix/describe/chain.hpp>
-#include <quarrix/describe/suspect.hpp>
 #include <quarrix/llm/chain.hpp>
 #include <quarrix/llm/stats.hpp>
 
 namespace {
 
 using quarrix::Json;
-using quarrix::describe::generate_description;
+using quarrix::describe::Services;
+using quarrix::llm::ChainSettings;
 using Result = std::pair<std::string, std::string>;
+
+// The chain with `services` and one provider, groq, keyed.
+Result generate_description(std::string_view entity, const std::string& path, std::string_view ns,
+                            std::string_view language, bool use_llm = true,
+                            const std::optional<std::string>& previous = std::nullopt,
+                            const std::optional<std::string>& locked = std::nullopt,
+                            const Services& services = {}) {
+  ChainSettings settings;
+  settings.providers = {"groq"};
+  settings.api_keys = {{"groq", "test-key"}};
+  return quarrix::describe::generate_description(entity, path, ns, language, services, settings, use_llm, previous,
+                                                 locked);
+}
 
 std::string fixture(const char* name) { return std::string(QUARRIX_FIXTURES_DIR) + "/describe/" + name; }
 
@@ -65,31 +78,27 @@ class LlmTier : public ::testing::Test {
   };
 
   void SetUp() override {
-    setenv("QUARRIX_LLM_PROVIDERS", "groq", 1);
-    setenv("GROQ_API_KEY", "test-key", 1);
-    unsetenv("QUARRIX_LLM_PACE");
     quarrix::llm::reset_llm_session();
-    quarrix::llm::set_adapter_dispatcher([this](std::string_view, std::string_view entity, std::string_view signature,
-                                                std::string_view language, std::string_view, const Json& hints) {
+    services_.llm.ask = [this](std::string_view, std::string_view entity, std::string_view signature,
+                               std::string_view language, std::string_view, const Json& hints,
+                               const quarrix::llm::SleepFunction&) {
       calls_.push_back({std::string(entity), std::string(signature), std::string(language), hints});
       return quarrix::llm::Reply{answer_, "ok"};
-    });
+    };
   }
-  void TearDown() override {
-    quarrix::llm::set_adapter_dispatcher(nullptr);
-    quarrix::describe::set_desc_is_suspect(nullptr);
-    quarrix::llm::reset_llm_session();
-    unsetenv("QUARRIX_LLM_PROVIDERS");
-    unsetenv("GROQ_API_KEY");
+  void TearDown() override { quarrix::llm::reset_llm_session(); }
+
+  Result describe(std::string_view entity, const char* file, const std::optional<std::string>& previous = std::nullopt) {
+    return generate_description(entity, fixture(file), "acme", "verilog", true, previous, std::nullopt, services_);
   }
 
   std::optional<std::string> answer_ = "Combinational glue that forwards its input to its output";
   std::vector<Call> calls_;
+  Services services_;
 };
 
 TEST_F(LlmTier, AnswersWhenHeaderAndPortsHaveNothing) {
-  EXPECT_EQ(generate_description("glue", fixture("glue.v"), "acme", "verilog", true, "Previous text"),
-            Result(*answer_, "llm"));
+  EXPECT_EQ(describe("glue", "glue.v", "Previous text"), Result(*answer_, "llm"));
   ASSERT_EQ(calls_.size(), 1u);
   EXPECT_EQ(calls_[0].entity, "glue");
   EXPECT_EQ(calls_[0].language, "verilog");
@@ -97,40 +106,43 @@ TEST_F(LlmTier, AnswersWhenHeaderAndPortsHaveNothing) {
 }
 
 TEST_F(LlmTier, RejectedPortSentenceStillSuppliesHints) {
-  quarrix::describe::set_desc_is_suspect(
-      [](std::string_view text, const std::optional<std::string>&, const std::optional<std::string>&) {
-        return text.find("WARRANTY") != std::string_view::npos || text.find("UART transmit") == 0;
-      });
-  EXPECT_EQ(generate_description("uart_tx", fixture("uart_tx.v"), "acme", "verilog").second, "llm");
+  services_.is_suspect = [](std::string_view text, const std::optional<std::string>&,
+                            const std::optional<std::string>&) {
+    return text.find("WARRANTY") != std::string_view::npos || text.find("UART transmit") == 0;
+  };
+  EXPECT_EQ(describe("uart_tx", "uart_tx.v").second, "llm");
   ASSERT_EQ(calls_.size(), 1u);
   EXPECT_EQ(calls_[0].hints["protocols"], Json::array({"UART"}));
   EXPECT_EQ(calls_[0].hints["role"], "transmit engine");
 }
 
 TEST_F(LlmTier, SkippedWithoutSignatureOrWhenDisabled) {
-  EXPECT_EQ(generate_description("ghost", fixture("missing.v"), "acme", "verilog", true, "Previous text"),
-            Result("Previous text", "preserved"));
-  EXPECT_EQ(generate_description("glue", fixture("glue.v"), "acme", "verilog", false), Result("acme IP: glue", "auto"));
+  EXPECT_EQ(describe("ghost", "missing.v", "Previous text"), Result("Previous text", "preserved"));
+  EXPECT_EQ(generate_description("glue", fixture("glue.v"), "acme", "verilog", false, std::nullopt, std::nullopt,
+                                 services_),
+            Result("acme IP: glue", "auto"));
   EXPECT_TRUE(calls_.empty());
 }
 
 TEST_F(LlmTier, UnusableAnswerFallsThrough) {
   answer_ = "Here is a description of the module:";
-  EXPECT_EQ(generate_description("glue", fixture("glue.v"), "acme", "verilog", true, "Previous text"),
-            Result("Previous text", "preserved"));
+  EXPECT_EQ(describe("glue", "glue.v", "Previous text"), Result("Previous text", "preserved"));
   answer_ = std::nullopt;
-  EXPECT_EQ(generate_description("glue", fixture("glue.v"), "acme", "verilog"), Result("acme IP: glue", "auto"));
+  EXPECT_EQ(describe("glue", "glue.v"), Result("acme IP: glue", "auto"));
   EXPECT_EQ(calls_.size(), 2u);
 }
 
 TEST(GenerateDescription, FillerIsNeverValidated) {
-  quarrix::describe::set_desc_is_suspect(
-      [](std::string_view, const std::optional<std::string>&, const std::optional<std::string>&) { return true; });
-  EXPECT_EQ(generate_description("axis_fifo", fixture("axis_fifo.v"), "acme", "verilog", false, "Clean text"),
+  Services rejecting;
+  rejecting.is_suspect = [](std::string_view, const std::optional<std::string>&, const std::optional<std::string>&) {
+    return true;
+  };
+  EXPECT_EQ(generate_description("axis_fifo", fixture("axis_fifo.v"), "acme", "verilog", false, "Clean text",
+                                 std::nullopt, rejecting),
             Result("acme IP: axis_fifo", "auto"));
-  EXPECT_EQ(generate_description("axis_fifo", fixture("axis_fifo.v"), "acme", "verilog", false, std::nullopt, "x"),
+  EXPECT_EQ(generate_description("axis_fifo", fixture("axis_fifo.v"), "acme", "verilog", false, std::nullopt, "x",
+                                 rejecting),
             Result("x", "verdict"));
-  quarrix::describe::set_desc_is_suspect(nullptr);
 }
 
 }  // namespace

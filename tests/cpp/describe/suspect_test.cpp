@@ -27,37 +27,31 @@ bool throwing(std::string_view, const std::optional<std::string>&, const std::op
   throw std::runtime_error("validator failed");
 }
 
-// Installs a validator for one test and puts the default back afterwards.
-class Replaced : public ::testing::Test {
+class Validator : public ::testing::Test {
  protected:
   void SetUp() override { g_calls.clear(); }
-  void TearDown() override { set_desc_is_suspect(nullptr); }
 };
 
-TEST_F(Replaced, AcceptDescAsksTheInstalledValidator) {
-  set_desc_is_suspect(&recording);
-  EXPECT_TRUE(accept_desc("good", "uart", "acme"));
-  EXPECT_FALSE(accept_desc("bad", "uart", "acme"));
-  EXPECT_FALSE(accept_desc(std::nullopt, "uart", "acme"));
-  EXPECT_FALSE(accept_desc("", "uart", "acme"));
+TEST_F(Validator, AcceptDescAsksTheGivenValidator) {
+  EXPECT_TRUE(accept_desc("good", "uart", "acme", recording));
+  EXPECT_FALSE(accept_desc("bad", "uart", "acme", recording));
+  EXPECT_FALSE(accept_desc(std::nullopt, "uart", "acme", recording));
+  EXPECT_FALSE(accept_desc("", "uart", "acme", recording));
   ASSERT_EQ(g_calls.size(), 2u);  // never asked about a missing or empty text
   EXPECT_EQ(g_calls[0].text, "good");
   EXPECT_EQ(g_calls[0].name, "uart");
   EXPECT_EQ(g_calls[0].ns, "acme");
 }
 
-TEST_F(Replaced, ValidatorErrorsPropagate) {
-  set_desc_is_suspect(&throwing);
-  EXPECT_THROW(accept_desc("text", "uart", "acme"), std::runtime_error);
+TEST_F(Validator, ValidatorErrorsPropagate) {
+  EXPECT_THROW(accept_desc("text", "uart", "acme", throwing), std::runtime_error);
 }
 
-TEST_F(Replaced, NullRestoresTheBuiltInValidator) {
-  set_desc_is_suspect(&recording);
-  EXPECT_EQ(set_desc_is_suspect(nullptr), &recording);
-  EXPECT_TRUE(desc_is_suspect("Copyright 2020 Acme", std::nullopt, std::nullopt));
-  EXPECT_FALSE(accept_desc("uart_tx", "uart_tx", "acme"));
-  EXPECT_TRUE(accept_desc("UART transmit engine with ready/valid handshake", "uart_tx", "acme"));
-  EXPECT_TRUE(g_calls.empty());
+TEST_F(Validator, OurOwnIsTheDefaultService) {
+  const Services services;
+  EXPECT_TRUE(services.is_suspect("Copyright 2020 Acme", std::nullopt, std::nullopt));
+  EXPECT_FALSE(accept_desc("uart_tx", "uart_tx", "acme", services.is_suspect));
+  EXPECT_TRUE(accept_desc("UART transmit engine with ready/valid handshake", "uart_tx", "acme", services.is_suspect));
 }
 
 }  // namespace

@@ -12,7 +12,8 @@ using testing::LoopbackServer;
 using testing::ScopedEnv;
 using testing::ScriptedResponse;
 
-using AdapterFn = Reply (*)(std::string_view, std::string_view, std::string_view, std::string_view, const Json&);
+using AdapterFn = Reply (*)(std::string_view, std::string_view, std::string_view, std::string_view, const Json&,
+                            const SleepFunction&);
 
 struct Provider {
   const char* name;
@@ -44,7 +45,7 @@ TEST(Adapters, SendTheProvidersRequestToItsEndpoint) {
   for (const Provider& p : kProviders) {
     LoopbackServer server({{ScriptedResponse::Kind::answer, 200, "{}", {}, 0.0}});
     ScopedEnv base(p.base_env, server.url());
-    p.fn("f\xC3\xAFo", "entity \"x\"", "vhdl", "KEY-1", Json());
+    p.fn("f\xC3\xAFo", "entity \"x\"", "vhdl", "KEY-1", Json(), real_sleep);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u) << p.name;
     const auto& r = requests[0];
@@ -90,7 +91,7 @@ TEST(Adapters, ExtractTheAnswer) {
                                       [&](const Provider& x) { return std::string(x.name) == c.provider; });
     LoopbackServer server({{ScriptedResponse::Kind::answer, c.status, c.body, {}, 0.0}});
     ScopedEnv base(p.base_env, server.url());
-    EXPECT_EQ(p.fn("n", "s", "verilog", "k", Json()), c.expected) << c.provider << " " << c.body;
+    EXPECT_EQ(p.fn("n", "s", "verilog", "k", Json(), real_sleep), c.expected) << c.provider << " " << c.body;
   }
 }
 
@@ -121,7 +122,7 @@ TEST(Adapters, AnswerRepeatingTheKeyIsRefused) {
     for (const EchoCase& c : cases) {
       LoopbackServer server({{ScriptedResponse::Kind::answer, 200, answer_body(p, c.answer), {}, 0.0}});
       ScopedEnv base(p.base_env, server.url());
-      EXPECT_EQ(p.fn("fifo", "module fifo;", "verilog", c.key, Json()), c.expected) << p.name << ": " << c.answer;
+      EXPECT_EQ(p.fn("fifo", "module fifo;", "verilog", c.key, Json(), real_sleep), c.expected) << p.name << ": " << c.answer;
     }
   }
 }

@@ -45,7 +45,7 @@ TEST(Chain, PaceFromEnvironment) {
 }
 
 struct Call {
-  std::string fn_name;
+  std::string provider;
   std::string api_key;
   Json hints;
   bool operator==(const Call&) const = default;
@@ -55,19 +55,22 @@ struct Call {
 // answer repeats) and every call is recorded.
 class ChainTest : public ::testing::Test {
  protected:
-  ChainTest()
-      : previous_(set_adapter_dispatcher([this](std::string_view fn, std::string_view, std::string_view,
-                                                std::string_view, std::string_view key, const Json& hints) {
-          calls.push_back({std::string(fn), std::string(key), hints});
-          auto& queue = answers[std::string(fn)];
-          if (queue.empty()) throw std::runtime_error("unscripted adapter " + std::string(fn));
-          Reply r = queue.front();
-          if (queue.size() > 1) queue.erase(queue.begin());
-          return r;
-        })) {}
-  ~ChainTest() override { set_adapter_dispatcher(std::move(previous_)); }
+  std::optional<std::string> describe(const Json& hints = Json()) {
+    return llm_describe("fifo", "module fifo;", "verilog", hints, ChainSettings::from_environment(), services());
+  }
 
-  std::optional<std::string> describe() { return llm_describe("fifo", "module fifo;", "verilog", Json()); }
+  ChainServices services() {
+    return {[this](std::string_view provider, std::string_view, std::string_view, std::string_view,
+                   std::string_view key, const Json& hints, const SleepFunction&) {
+              calls.push_back({std::string(provider), std::string(key), hints});
+              auto& queue = answers[std::string(provider)];
+              if (queue.empty()) throw std::runtime_error("unscripted provider " + std::string(provider));
+              Reply r = queue.front();
+              if (queue.size() > 1) queue.erase(queue.begin());
+              return r;
+            },
+            sleeps.function()};
+  }
 
   std::map<std::string, std::vector<Reply>> answers;
   std::vector<Call> calls;
@@ -78,9 +81,6 @@ class ChainTest : public ::testing::Test {
   ScopedEnv groq_key{"GROQ_API_KEY", "g-key"};
   ScopedEnv gemini_key{"GEMINI_API_KEY", "m-key"};
   ScopedEnv anthropic_key{"ANTHROPIC_API_KEY", "a-key"};
-
- private:
-  AdapterDispatcher previous_;
 };
 
 TEST_F(ChainTest, NoKeysMeansNoCallsNoCountsNoPause) {
@@ -97,11 +97,11 @@ TEST_F(ChainTest, WalksTheConfiguredOrderAndPausesAfterEveryCall) {
   ScopedEnv p("QUARRIX_LLM_PACE", "0.5");
   ScopedEnv m("GEMINI_API_KEY", std::nullopt);
   ScopedEnv a("ANTHROPIC_API_KEY", " a key ");
-  answers["_llm_describe_anthropic"] = {{std::nullopt, "timeout"}};
-  answers["_llm_describe_groq"] = {{"# Title\n'Synchronous FIFO.'", "ok"}};
+  answers["anthropic"] = {{std::nullopt, "timeout"}};
+  answers["groq"] = {{"# Title\n'Synchronous FIFO.'", "ok"}};
   const Json hints = Json::parse(R"({"role": "FIFO buffer"})");
-  EXPECT_EQ(llm_describe("fifo", "module fifo;", "verilog", hints), "Synchronous FIFO.");
-  EXPECT_EQ(calls, (std::vector<Call>{{"_llm_describe_anthropic", " a key ", hints}, {"_llm_describe_groq", "g-key", hints}}));
+  EXPECT_EQ(describe(hints), "Synchronous FIFO.");
+  EXPECT_EQ(calls, (std::vector<Call>{{"anthropic", " a key ", hints}, {"groq", "g-key", hints}}));
   EXPECT_EQ(sleeps.delays, (std::vector<double>{0.5, 0.5}));
   EXPECT_EQ(format_llm_summary(),
             "LLM provider stats:\n  groq: 1 calls (ok=1)\n  anthropic: 1 calls (timeout=1)");
@@ -109,12 +109,12 @@ TEST_F(ChainTest, WalksTheConfiguredOrderAndPausesAfterEveryCall) {
 
 TEST_F(ChainTest, RefusedKeyMarksProviderDeadUntilReset) {
   ScopedEnv p("QUARRIX_LLM_PACE", "0.25");
-  answers["_llm_describe_groq"] = {{std::nullopt, "403"}};
-  answers["_llm_describe_gemini"] = {{"Gemini answer", "ok"}};
+  answers["groq"] = {{std::nullopt, "403"}};
+  answers["gemini"] = {{"Gemini answer", "ok"}};
   EXPECT_EQ(describe(), "Gemini answer");
   EXPECT_EQ(describe(), "Gemini answer");
   EXPECT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[2].fn_name, "_llm_describe_gemini");
+  EXPECT_EQ(calls[2].provider, "gemini");
   EXPECT_EQ(sleeps.delays, (std::vector<double>{0.25, 0.25, 0.25}));
   EXPECT_EQ(format_llm_summary(),
             "LLM provider stats:\n  groq: 1 calls (403=1) DEAD\n  gemini: 2 calls (ok=2)");
@@ -122,14 +122,14 @@ TEST_F(ChainTest, RefusedKeyMarksProviderDeadUntilReset) {
   reset_llm_session();
   calls.clear();
   EXPECT_EQ(describe(), "Gemini answer");
-  EXPECT_EQ(calls.front().fn_name, "_llm_describe_groq");
+  EXPECT_EQ(calls.front().provider, "groq");
 }
 
 TEST_F(ChainTest, UnusableAnswersMoveOnAndExhaustionGivesNone) {
   ScopedEnv order("QUARRIX_LLM_PROVIDERS", "groq,groq,gemini");
   ScopedEnv p("QUARRIX_LLM_PACE", "inf");
-  answers["_llm_describe_groq"] = {{"## heading only", "ok"}, {"", "ok"}};
-  answers["_llm_describe_gemini"] = {{std::nullopt, "5xx"}};
+  answers["groq"] = {{"## heading only", "ok"}, {"", "ok"}};
+  answers["gemini"] = {{std::nullopt, "5xx"}};
   EXPECT_EQ(describe(), std::nullopt);
   EXPECT_EQ(calls.size(), 3u);
   EXPECT_TRUE(sleeps.delays.empty());
@@ -137,13 +137,13 @@ TEST_F(ChainTest, UnusableAnswersMoveOnAndExhaustionGivesNone) {
 }
 
 TEST_F(ChainTest, FirstSuccessEndsTheWalk) {
-  answers["_llm_describe_groq"] = {{"Done.", "ok"}};
+  answers["groq"] = {{"Done.", "ok"}};
   EXPECT_EQ(describe(), "Done.");
   EXPECT_EQ(calls.size(), 1u);
 }
 
 TEST_F(ChainTest, AdapterExceptionsPropagate) {
-  answers["_llm_describe_groq"] = {};
+  answers["groq"] = {};
   EXPECT_THROW(describe(), std::runtime_error);
   EXPECT_EQ(get_llm_stats(), Json::object());
 }
@@ -161,8 +161,10 @@ TEST(ChainEndToEnd, RefusalFailsOverToTheNextProvider) {
   ScopedEnv g("GROQ_API_KEY", "secret-groq"), m("GEMINI_API_KEY", "secret-gemini");
   ScopedEnv gb("QUARRIX_GROQ_BASE_URL", groq.url()), mb("QUARRIX_GEMINI_BASE_URL", gemini.url());
 
-  EXPECT_EQ(llm_describe("uart_tx", "module uart_tx;", "verilog", Json()), "UART transmitter.");
-  EXPECT_EQ(llm_describe("uart_tx", "module uart_tx;", "verilog", Json()), "UART transmitter.");
+  const ChainSettings settings = ChainSettings::from_environment();
+  const ChainServices services{call_native_adapter, sleeps.function()};
+  EXPECT_EQ(llm_describe("uart_tx", "module uart_tx;", "verilog", Json(), settings, services), "UART transmitter.");
+  EXPECT_EQ(llm_describe("uart_tx", "module uart_tx;", "verilog", Json(), settings, services), "UART transmitter.");
   EXPECT_EQ(groq.connections(), 1);
   EXPECT_EQ(gemini.connections(), 2);
   EXPECT_EQ(gemini.requests()[0].header("Authorization"), "Bearer secret-gemini");

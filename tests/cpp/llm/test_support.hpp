@@ -36,17 +36,11 @@ class ScopedEnv {
 };
 
 // Records the pauses instead of taking them.
-class SleepRecorder {
- public:
-  SleepRecorder() : previous_(set_sleep_function([this](double s) { delays.push_back(s); })) {}
-  ~SleepRecorder() { set_sleep_function(std::move(previous_)); }
-  SleepRecorder(const SleepRecorder&) = delete;
-  SleepRecorder& operator=(const SleepRecorder&) = delete;
-
+struct SleepRecorder {
+  SleepFunction function() {
+    return [this](double s) { delays.push_back(s); };
+  }
   std::vector<double> delays;
-
- private:
-  SleepFunction previous_;
 };
 
 // A clean session before and after a test.

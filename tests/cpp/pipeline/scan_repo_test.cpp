@@ -132,7 +132,7 @@ struct Fixture {
       factory_excludes = excludes;
       return std::make_unique<ScriptedResolver>(*resolver);
     };
-    return pipeline::scan_repo(repo.path(), "acme", "https://git.example/acme.git", "v2", "deadbeef", probes, options);
+    return pipeline::scan_repo(repo.path(), "acme", "https://git.example/acme.git", "v2", "deadbeef", probes, options, {});
   }
 };
 
@@ -242,7 +242,7 @@ TEST(ScanRepo, OwnResolverOnARealTree) {
   pipeline::ScanOptions options;
   options.use_llm = false;
   options.granularity = "all";
-  const Json rows = pipeline::scan_repo(repo.path(), "ns", "u", "t", "c", fixed_probes(log), options);
+  const Json rows = pipeline::scan_repo(repo.path(), "ns", "u", "t", "c", fixed_probes(log), options, {});
   std::map<std::string, Json> named;
   for (const auto& r : rows) named[r["name"]] = r;
   ASSERT_TRUE(named.count("soc_top") && named.count("uart_tx"));

@@ -8,7 +8,8 @@ namespace {
 
 using quarrix::tags::add_signal_tags;
 using quarrix::tags::extract_port_tags;
-using quarrix::tags::extract_readme_tags;
+using quarrix::tags::read_readme_tags;
+using quarrix::tags::ReadmeTagCache;
 using quarrix::testing::TempRepo;
 using Tags = std::set<std::string>;
 
@@ -48,25 +49,28 @@ TEST(PortTags, VerilogAndVhdlSyntax) {
   EXPECT_EQ(extract_port_tags("input clk_fifo;", ".sv"), (Tags{"clock", "fifo", "queue", "buffer"}));
 }
 
-TEST(ReadmeTags, FirstReadmeCachedForTheProcess) {
+TEST(ReadmeTags, FirstReadmeReadOncePerCache) {
   TempRepo repo;
   repo.write("README.rst", "An Ethernet chip.\n");
   repo.write("README", "uart\n");
-  const Tags& first = extract_readme_tags(repo.path());
+  ReadmeTagCache cache;
+  const Tags first = cache.tags_of(repo.path());
   // "ip" inside "chip" counts; words of two characters or fewer do not.
   EXPECT_EQ(first, (Tags{"ethernet", "internet", "protocol", "network"}));
   repo.write("README.rst", "fifo\n");
-  EXPECT_EQ(&extract_readme_tags(repo.path()), &first);
-  EXPECT_EQ(&quarrix::tags::readme_tags_cache().at(repo.path()), &first);
+  EXPECT_EQ(cache.tags_of(repo.path()), first);
+  EXPECT_EQ(cache.snapshot().at(repo.path()), first);
+  // Another cache (another scan) sees the README as it is now.
+  EXPECT_EQ(ReadmeTagCache().tags_of(repo.path()), (Tags{"fifo", "queue", "buffer"}));
 
   TempRepo bare;
-  EXPECT_TRUE(extract_readme_tags(bare.path()).empty());
-  EXPECT_TRUE(quarrix::tags::readme_tags_cache().count(bare.path()));
+  EXPECT_TRUE(cache.tags_of(bare.path()).empty());
+  EXPECT_TRUE(cache.snapshot().count(bare.path()));
 
   TempRepo both;
   both.write("README.md", "fifo\n");
   both.write("README.rst", "uart\n");
-  EXPECT_EQ(extract_readme_tags(both.path()), (Tags{"fifo", "queue", "buffer"}));
+  EXPECT_EQ(read_readme_tags(both.path()), (Tags{"fifo", "queue", "buffer"}));
 }
 
 }  // namespace

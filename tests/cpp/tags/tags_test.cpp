@@ -49,7 +49,7 @@ TEST(GenerateTags, CapFromEnvironment) {
       {"20", 16}, {" +14 ", 14}, {"abc", 12}, {"", 12}, {"0", 0}, {"-3", 13}, {"1.5", 12}, {"99999999999999999999", 16}};
   for (const auto& [value, count] : cases) {
     CapEnv env(value);
-    EXPECT_EQ(generate_tags(name, {}).size(), count) << value;
+    EXPECT_EQ(generate_tags(name, {}, resolve_tag_cap()).size(), count) << value;
   }
 }
 

@@ -1,0 +1,37 @@
+#pragma once
+// The services of a call into the core as quarrix_core.ip_scanner provides
+// them. The validator, each provider's adapter and the pause are reached
+// through the module attributes `_desc_is_suspect`, `_llm_describe_<provider>`
+// and `_llm_sleep`, looked up at every use: a host or a test that replaces one
+// of them with a Python callable redirects the core. While an attribute still
+// holds the native function, C++ is called directly, without the GIL.
+
+#include <string>
+#include <string_view>
+
+#include <nanobind/nanobind.h>
+
+#include <quarrix/describe/services.hpp>
+#include <quarrix/pipeline/scan_context.hpp>
+
+namespace quarrix::py {
+
+// The module whose attributes are looked up; set once, at import.
+void remember_module(nanobind::handle module);
+// The native objects the attributes start as.
+void remember_native_validator(nanobind::handle fn);
+void remember_native_adapter(std::string_view provider, nanobind::handle fn);
+void remember_native_sleep(nanobind::handle fn);
+
+// "_llm_describe_<provider>".
+std::string adapter_attribute(std::string_view provider);
+
+// The pause through `_llm_sleep`.
+void module_sleep(double seconds);
+
+describe::Services module_services();
+
+// The settings from the environment, read now, with module_services().
+pipeline::ScanContext context_from_environment();
+
+}  // namespace quarrix::py
