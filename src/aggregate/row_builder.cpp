@@ -41,7 +41,8 @@ const Json* compat_of(const Json& entry) {
 
 Json value_or(const Json* map, const char* key, Json fallback) {
   const Json* value = map ? field(*map, key) : nullptr;
-  return value ? *value : std::move(fallback);
+  if (value) return *value;
+  return fallback;
 }
 
 // The most frequent "quarrix_compat"/"language"; the first met wins a tie.
@@ -80,7 +81,8 @@ const Json* field(const Json& entry, const char* key) {
 
 Json field_or(const Json& entry, const char* key, Json fallback) {
   const Json* value = field(entry, key);
-  return value ? *value : std::move(fallback);
+  if (value) return *value;
+  return fallback;
 }
 
 const std::string& entry_name(const Json& entry) {

@@ -72,6 +72,7 @@ Json aggregate_subproject_entries(const Json& entries, const Json& roles, const 
   // Only the lengths some prefix has are tried, so a long name costs no more
   // than the bucket map's prefixes.
   std::vector<std::size_t> lengths;
+  lengths.reserve(bucket_of_prefix.size());
   for (const auto& [prefix, index] : bucket_of_prefix) lengths.push_back(prefix.size());
   std::sort(lengths.begin(), lengths.end(), std::greater<>());
   lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());

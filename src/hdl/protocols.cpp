@@ -17,7 +17,7 @@ Tokens token_set(const std::set<std::string>& fragments, const std::vector<std::
 // Markers are distinct within a row, so counting list entries counts distinct markers.
 bool detected(const Signature& row, const Tokens& tokens) {
   const auto present = std::count_if(row.markers.begin(), row.markers.end(),
-                                     [&](const std::string& marker) { return tokens.count(marker) > 0; });
+                                     [&](const std::string& marker) { return tokens.contains(marker); });
   return present >= row.min_matches;
 }
 
@@ -62,7 +62,7 @@ std::vector<std::string> detect_protocols(const std::set<std::string>& fragments
   std::vector<std::string> labels;
   std::set<std::string> matched;
   for (const Signature& row : protocol_signatures()) {
-    if (!detected(row, tokens) || matched.count(row.id)) continue;
+    if (!detected(row, tokens) || matched.contains(row.id)) continue;
     labels.push_back(row.label);
     matched.insert(row.id);
     if (row.id == "axi4_full") matched.insert("axi4_lite");  // full AXI4 implies the Lite markers

@@ -59,7 +59,7 @@ bool echoes_key(std::string_view answer, std::string_view api_key) {
   std::unordered_set<std::string_view> windows;
   for (std::size_t i = 0; i + kKeyEchoWindow <= api_key.size(); ++i) windows.insert(api_key.substr(i, kKeyEchoWindow));
   for (std::size_t i = 0; i + kKeyEchoWindow <= answer.size(); ++i)
-    if (windows.count(answer.substr(i, kKeyEchoWindow))) return true;
+    if (windows.contains(answer.substr(i, kKeyEchoWindow))) return true;
   return false;
 }
 

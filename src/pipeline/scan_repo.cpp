@@ -277,7 +277,7 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
     std::vector<std::string> with_carriers;
     const std::unordered_set<std::string_view> listed(rel_files.begin(), rel_files.end());
     for (auto& carrier : repo::collect_define_carriers(carriers, rel_files))
-      if (!listed.count(carrier)) with_carriers.push_back(std::move(carrier));
+      if (!listed.contains(carrier)) with_carriers.push_back(std::move(carrier));
     with_carriers.insert(with_carriers.end(), rel_files.begin(), rel_files.end());
     rel_files = std::move(with_carriers);
 

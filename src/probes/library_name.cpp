@@ -69,7 +69,7 @@ std::string detect_library_name(const std::string& repo_path) {
   std::vector<std::pair<std::string, std::size_t>> counts;  // in first-seen order
   std::unordered_map<std::string_view, std::size_t> slot;     // library (a view into `uses`) -> its place
   for (const auto& use : uses) {
-    if (use.library == "work" || use.library == "ieee" || use.library == "std" || !packages.count(use.package))
+    if (use.library == "work" || use.library == "ieee" || use.library == "std" || !packages.contains(use.package))
       continue;
     if (const auto it = slot.find(use.library); it != slot.end()) {
       ++counts[it->second].second;

@@ -83,7 +83,7 @@ Json detect_vendor_variants(const std::string& /*repo_path*/, const std::vector<
   std::map<GroupKey, std::size_t> group_index;
   std::vector<std::vector<std::pair<std::string, const std::string*>>> groups;
   for (const std::string& rel : candidate_files) {
-    if (in_tech.count(rel)) continue;
+    if (in_tech.contains(rel)) continue;
     const std::string norm = util::replace_all(rel, "\\", "/");
     const std::string_view basename = after_last(norm, '/');
     const bool has_dot = basename.find('.') != std::string_view::npos;

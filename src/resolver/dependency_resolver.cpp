@@ -144,9 +144,9 @@ struct DependencyResolver::Index {
 
 std::uint32_t DependencyResolver::Index::add_unit(const DesignBlock& block, std::uint32_t file,
                                                   HdlLanguage language) {
-  if (by_name.count(block.name)) return kNone;
+  if (by_name.contains(block.name)) return kNone;
   std::string lower = ascii_lower(block.name);
-  if (language == HdlLanguage::vhdl && vhdl_by_name.count(lower)) return kNone;
+  if (language == HdlLanguage::vhdl && vhdl_by_name.contains(lower)) return kNone;
   const auto id = static_cast<std::uint32_t>(units.size());
   units.push_back({block.name, block.kind, file, language, block.kind != "context", {}, {}});
   by_name.emplace(block.name, id);
@@ -225,7 +225,7 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
       left_out.emplace_back(source.path, "not a regular file");
       continue;
     }
-    if (seen.count({*id, source.language})) continue;
+    if (seen.contains({*id, source.language})) continue;
     std::variant<SourceUnits, std::string> found = scan_file(source);
     if (auto* why = std::get_if<std::string>(&found)) {
       left_out.emplace_back(source.path, std::move(*why));
@@ -240,11 +240,12 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
   // Headers of the include directories outside the roots: found by includes,
   // but their declarations are not units of the tree.
   std::vector<std::vector<std::string>> include_names;
+  include_names.reserve(scanned.size());
   for (ScannedFile& f : scanned) include_names.push_back(std::move(f.units.includes));
   for (const SourceFile& source : find_sources(include_dirs, patterns, respect_gitignore)) {
     if (source.language != HdlLanguage::verilog) continue;
     const std::optional<util::FileId> id = util::regular_file_id(source.path);
-    if (!id || seen.count({*id, source.language})) continue;
+    if (!id || seen.contains({*id, source.language})) continue;
     std::variant<SourceUnits, std::string> found = scan_file(source);
     if (!std::holds_alternative<SourceUnits>(found)) continue;
     seen.emplace(*id, source.language);
@@ -275,7 +276,7 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
     }
     for (std::size_t b = 0; b < f.units.blocks.size(); ++b) {
       const DesignBlock& block = f.units.blocks[b];
-      const bool orphan = !block.primary && ignored_here.count(ascii_lower(block.name)) != 0;
+      const bool orphan = !block.primary && ignored_here.contains(ascii_lower(block.name));
       const std::uint32_t owner = orphan ? kNone : owner_of(block, f.block_unit[b]);
       owners.clear();
       if (owner != kNone) owners.push_back(owner);

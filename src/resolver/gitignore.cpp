@@ -14,7 +14,8 @@ std::vector<std::string_view> split_slash(std::string_view s) {
   std::size_t start = 0;
   while (true) {
     const std::size_t slash = s.find('/', start);
-    const std::string_view part = s.substr(start, slash == std::string_view::npos ? s.npos : slash - start);
+    const std::string_view part =
+        s.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
     if (!part.empty()) out.push_back(part);
     if (slash == std::string_view::npos) break;
     start = slash + 1;

@@ -23,7 +23,7 @@ const std::vector<std::string>& tag_stopwords() {
 
 bool is_tag_stopword(std::string_view word) {
   static const std::unordered_set<std::string_view> index(tag_stopwords().begin(), tag_stopwords().end());
-  return index.count(word) > 0;
+  return index.contains(word);
 }
 
 long long resolve_tag_cap() {
