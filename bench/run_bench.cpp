@@ -52,7 +52,9 @@ struct Result {
 quarrix::pipeline::ScanProbes fixed_probes() {
   quarrix::pipeline::ScanProbes probes;
   probes.detect_library_name = [](const std::string&) { return Json("work"); };
-  probes.detect_vhdl_standard = [](const quarrix::pipeline::PathList&, const Json&) { return Json::array({"2008", false}); };
+  probes.detect_vhdl_standard = [](const quarrix::pipeline::PathList&, const Json&) {
+    return Json::array({"2008", false});
+  };
   probes.detect_vendor_deps = [](const quarrix::pipeline::PathList&) { return Json::array(); };
   probes.detect_test_infrastructure = [](const std::string&) { return Json::object(); };
   probes.compute_badges = [](const Json&, const Json&) { return Json::array(); };
@@ -84,8 +86,7 @@ Size measure(const fs::path& repo) {
   size.units = Json::parse(summary).at("units").get<long long>();
   for (const auto& entry : fs::recursive_directory_iterator(repo)) {
     if (!entry.is_regular_file()) continue;
-    if (quarrix::hdl::hdl_suffix_index(entry.path().filename().string()) == quarrix::hdl::kHdlSuffixes.size())
-      continue;
+    if (quarrix::hdl::hdl_suffix_index(entry.path().filename().string()) == quarrix::hdl::kHdlSuffixes.size()) continue;
     ++size.files;
     size.bytes += static_cast<long long>(entry.file_size());
   }
@@ -112,7 +113,7 @@ Result scan_in_child(const fs::path& repo, const std::string& granularity) {
     getrusage(RUSAGE_SELF, &before);
     const auto start = std::chrono::steady_clock::now();
     const Json rows = quarrix::pipeline::scan_repo(repo.string(), "bench", "https://example.invalid/bench.git", "v1",
-                                               "0000000", fixed_probes(), options, {});
+                                                   "0000000", fixed_probes(), options, {});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -192,9 +193,9 @@ int main(int argc, char** argv) {
     const double mib = static_cast<double>(size.bytes) / (1 << 20);
     const double rss_mib = static_cast<double>(r.peak_rss_kib) / 1024;
     const double budget = 3 * mib + 64;
-    std::printf("%8lld %7lld %8.2f %9.3f %8.3f %9.0f %8.2f %11.1f %8lld %8.1f%s\n", size.units, size.files, mib, r.seconds,
-                r.cpu_seconds, static_cast<double>(size.units) / r.seconds, mib / r.seconds, rss_mib, r.rows, budget,
-                rss_mib < budget ? "" : "  (over)");
+    std::printf("%8lld %7lld %8.2f %9.3f %8.3f %9.0f %8.2f %11.1f %8lld %8.1f%s\n", size.units, size.files, mib,
+                r.seconds, r.cpu_seconds, static_cast<double>(size.units) / r.seconds, mib / r.seconds, rss_mib, r.rows,
+                budget, rss_mib < budget ? "" : "  (over)");
     all_ok = all_ok && rss_mib < budget;
     times.emplace_back(units, r.seconds);
   }

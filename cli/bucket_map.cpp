@@ -31,10 +31,8 @@ class YamlConverter {
       fail("too large once its aliases are expanded (more than " + std::to_string(kMaxNodes) + " values)");
     switch (node.Type()) {
       case YAML::NodeType::Null:
-      case YAML::NodeType::Undefined:
-        return nullptr;
-      case YAML::NodeType::Scalar:
-        return scalar(node);
+      case YAML::NodeType::Undefined: return nullptr;
+      case YAML::NodeType::Scalar: return scalar(node);
       case YAML::NodeType::Sequence: {
         Json out = Json::array();
         for (const auto& item : node) out.push_back(convert(item, depth + 1));

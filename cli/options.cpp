@@ -17,7 +17,8 @@ namespace {
 constexpr std::array<std::string_view, 2> kFormats = {"json", "jsonl"};
 
 template <std::size_t N>
-std::string choice(const std::string& option, const std::string& value, const std::array<std::string_view, N>& allowed) {
+std::string choice(const std::string& option, const std::string& value,
+                   const std::array<std::string_view, N>& allowed) {
   if (std::find(allowed.begin(), allowed.end(), value) != allowed.end()) return value;
   std::string message = "invalid value '" + value + "' for " + option + " (choose from ";
   for (std::size_t i = 0; i < N; ++i) message += (i ? ", " : "") + std::string(allowed[i]);

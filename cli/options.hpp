@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <optional>
-#include <thread>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quarrix/pipeline/granularity.hpp"
@@ -32,8 +32,8 @@ struct Options {
   bool quiet = false;
   bool verify = true;  // false: no GHDL/Verilator/Icarus run at all
   probes::ToolLimits tool_limits;
-  bool cache = true;                     // false: --no-cache
-  std::optional<std::string> cache_dir;  // unset: the tool cache's default directory
+  bool cache = true;                                                  // false: --no-cache
+  std::optional<std::string> cache_dir;                               // unset: the tool cache's default directory
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());  // tool checks at once
 };
 

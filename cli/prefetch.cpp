@@ -19,8 +19,8 @@ struct Check {
 };
 
 // The checks a scan asks for, from a pass with probes that only record them.
-std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOptions options, const pipeline::ScanProbes& real,
-                                   const pipeline::ScanContext& context) {
+std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOptions options,
+                                   const pipeline::ScanProbes& real, const pipeline::ScanContext& context) {
   std::vector<Check> checks;
   pipeline::ScanProbes recorder;
   recorder.detect_library_name = real.detect_library_name;

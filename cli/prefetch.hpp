@@ -10,8 +10,8 @@
 
 #include <string>
 
-#include "quarrix/probes/tool_session.hpp"
 #include "quarrix/pipeline/scan_repo.hpp"
+#include "quarrix/probes/tool_session.hpp"
 
 namespace quarrix::cli {
 

@@ -21,20 +21,20 @@
 #include "prefetch.hpp"
 #include "previous.hpp"
 #include "progress.hpp"
-#include "report.hpp"
 #include "quarrix/describe/verdicts.hpp"
 #include "quarrix/llm/chain.hpp"
 #include "quarrix/llm/stats.hpp"
 #include "quarrix/pipeline/default_probes.hpp"
+#include "quarrix/pipeline/scan_repo.hpp"
 #include "quarrix/probes/missing_tools.hpp"
 #include "quarrix/probes/tool_cache.hpp"
 #include "quarrix/probes/tool_run.hpp"
-#include "quarrix/pipeline/scan_repo.hpp"
 #include "quarrix/util/env.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/json.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/text.hpp"
+#include "report.hpp"
 
 namespace fs = std::filesystem;
 using namespace quarrix;
@@ -165,22 +165,27 @@ int run(const cli::Options& options) {
   if (!options.quiet) note_what_is_missing(options, p.context);
 
   std::atomic<std::size_t> tool_runs{0};  // read by the progress thread
-  const cli::ProgressMode mode = options.quiet                 ? cli::ProgressMode::kOff
+  const cli::ProgressMode mode = options.quiet                  ? cli::ProgressMode::kOff
                                  : ::isatty(STDERR_FILENO) != 0 ? cli::ProgressMode::kTerminal
                                                                 : cli::ProgressMode::kLog;
-  cli::Progress progress(mode, [&] { const std::size_t n = tool_runs; return std::to_string(n) + (n == 1 ? " tool run" : " tool runs"); });
+  cli::Progress progress(mode, [&] {
+    const std::size_t n = tool_runs;
+    return std::to_string(n) + (n == 1 ? " tool run" : " tool runs");
+  });
   cli::ScanReport report;
   pipeline::ScanOptions so = p.scan_options;
-  so.progress = [&](std::size_t index, std::size_t total, const std::string& name) { progress.update(index, total, name); };
+  so.progress = [&](std::size_t index, std::size_t total, const std::string& name) {
+    progress.update(index, total, name);
+  };
   if (options.report_file) {
     so.on_unit = [&report](const pipeline::UnitDecision& d) { report.unit(d); };
     so.on_left_out = [&report](const std::string& path, const std::string& reason) { report.left_out(path, reason); };
   }
   std::shared_ptr<probes::ToolCache> cache;
   if (options.verify && options.cache)
-    cache = std::make_shared<probes::ToolCache>(
-        options.cache_dir ? util::join_path(*options.cache_dir, probes::ToolCache::kFileName)
-                          : probes::ToolCache::default_path());
+    cache = std::make_shared<probes::ToolCache>(options.cache_dir
+                                                    ? util::join_path(*options.cache_dir, probes::ToolCache::kFileName)
+                                                    : probes::ToolCache::default_path());
   const auto tools = options.verify ? std::make_shared<probes::ToolSession>(p.context.settings.tools, cache) : nullptr;
   const pipeline::ScanProbes probes = pipeline::default_probes(tools);
 
@@ -222,11 +227,11 @@ int run(const cli::Options& options) {
 
   if (!options.quiet) {
     if (const auto problem = cache ? cache->problem() : std::nullopt)
-      std::fprintf(stderr, "quarrix-scan: tool cache %s unusable (%s); continuing without it\n",
-                   cache->path().c_str(), one_line(*problem).c_str());
+      std::fprintf(stderr, "quarrix-scan: tool cache %s unusable (%s); continuing without it\n", cache->path().c_str(),
+                   one_line(*problem).c_str());
     std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s", counts.units,
-                 counts.units == 1 ? "entity" : "entities", counts.kept, counts.skipped, rows.size(), rows.size() == 1 ? "row" : "rows",
-                 progress.elapsed_seconds());
+                 counts.units == 1 ? "entity" : "entities", counts.kept, counts.skipped, rows.size(),
+                 rows.size() == 1 ? "row" : "rows", progress.elapsed_seconds());
     if (const std::size_t skipped = tools ? tools->runs_skipped() - skipped_ahead : 0)
       std::fprintf(stderr, "; %zu tool %s skipped (--tool-budget spent)", skipped, skipped == 1 ? "check" : "checks");
     if (const std::size_t hits = tools ? tools->cache_hits() : 0)

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "quarrix/probes/tool_run_record.hpp"
 #include "quarrix/pipeline/scan_repo.hpp"
+#include "quarrix/probes/tool_run_record.hpp"
 #include "quarrix/util/json.hpp"
 
 namespace quarrix::cli {

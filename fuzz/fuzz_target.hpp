@@ -48,8 +48,8 @@ inline const std::filesystem::path& scratch_dir() {
 
 // Writes `bytes` to <scratch>/<name> and returns the scratch directory.
 inline std::string write_scratch(const char* name, std::string_view bytes) {
-  std::ofstream(scratch_dir() / name, std::ios::binary | std::ios::trunc).write(bytes.data(),
-                                                                             static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(scratch_dir() / name, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return scratch_dir().string();
 }
 

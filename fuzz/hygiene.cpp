@@ -1,6 +1,6 @@
 // Description hygiene: the first byte picks the length cap (negative too).
-#include <quarrix/util/text_hygiene.hpp>
 #include <quarrix/util/text.hpp>
+#include <quarrix/util/text_hygiene.hpp>
 
 #include "fuzz_target.hpp"
 

@@ -2,11 +2,11 @@
 
 #include <vector>
 
-#include <quarrix/util/text_hygiene.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
 #include <quarrix/util/regex.hpp>
 #include <quarrix/util/text.hpp>
+#include <quarrix/util/text_hygiene.hpp>
 
 namespace quarrix::aggregate {
 

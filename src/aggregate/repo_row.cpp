@@ -53,8 +53,7 @@ void describe_repository(detail::RowHead& head, const std::string& repo_path, co
     return;
   }
   std::optional<std::string> readme = extract_readme_description(repo_path);
-  if (readme && !readme->empty() && is_suspect(*readme, std::nullopt, std::string(head.ns)))
-    readme.reset();
+  if (readme && !readme->empty() && is_suspect(*readme, std::nullopt, std::string(head.ns))) readme.reset();
   head.description = readme.value_or("");
   head.desc_source = "readme";
   if (!util::py_truthy(head.description) && !tops.empty()) {
@@ -80,7 +79,8 @@ Json aggregate_repo_entry(const Json& entries, const Json& roles, repo::DefineCa
   std::vector<std::string> files = detail::union_of_files(entries);
   put_carriers_first(files, repo::collect_define_carriers(carriers, files));
 
-  detail::RowHead head{repository_name(url), ns, url, tag, nullptr, nullptr, license::detect_license(repo_path), "repo"};
+  detail::RowHead head{
+      repository_name(url), ns, url, tag, nullptr, nullptr, license::detect_license(repo_path), "repo"};
   describe_repository(head, repo_path, tops, description_verdicts, context.is_suspect);
 
   const Json variants = repo::detect_vendor_variants(repo_path, variant_candidates(carriers.tree()));

@@ -35,10 +35,14 @@ EntityFiles read_entry(const Json& entry) {
     }
   }
   if (const auto dep = entry.find("dep_count"); dep != entry.end()) {
-    if (dep->is_number_integer()) out.dep_count = dep->get<long long>();
-    else if (dep->is_boolean()) out.dep_count = dep->get<bool>() ? 1 : 0;
-    else if (dep->is_number()) out.dep_count = static_cast<long long>(dep->get<double>() > 1 ? 2 : 1);
-    else throw TypeError("an entry's \"dep_count\" must be a number");
+    if (dep->is_number_integer())
+      out.dep_count = dep->get<long long>();
+    else if (dep->is_boolean())
+      out.dep_count = dep->get<bool>() ? 1 : 0;
+    else if (dep->is_number())
+      out.dep_count = static_cast<long long>(dep->get<double>() > 1 ? 2 : 1);
+    else
+      throw TypeError("an entry's \"dep_count\" must be a number");
   }
   return out;
 }
@@ -81,8 +85,10 @@ Json compute_roles(const Json& entries) {
   for (const auto& e : all) {
     const char* role = !depended_on.count(e.name) ? "top" : (e.dep_count <= 1 ? "primitive" : "component");
     const auto [it, fresh] = slot.try_emplace(e.name, ordered.size());
-    if (fresh) ordered.emplace_back(e.name, role);
-    else ordered[it->second].second = role;
+    if (fresh)
+      ordered.emplace_back(e.name, role);
+    else
+      ordered[it->second].second = role;
   }
   Json roles = Json::object();
   auto& members = static_cast<std::vector<std::pair<const std::string, Json>>&>(roles.get_ref<Json::object_t&>());

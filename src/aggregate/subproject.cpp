@@ -4,9 +4,9 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string_view>
 #include <unordered_map>
-#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -25,7 +25,8 @@ const Json& buckets_of(const Json& bucket_map) {
   if (!bucket_map.is_object()) throw MalformedEntryError("bucket_map must be a dict");
   const auto found = bucket_map.find("buckets");
   const Json& buckets = found == bucket_map.end() || found->is_null() ? none : *found;
-  if (!buckets.is_object() && util::py_truthy(buckets)) throw MalformedEntryError("bucket_map['buckets'] must be a dict");
+  if (!buckets.is_object() && util::py_truthy(buckets))
+    throw MalformedEntryError("bucket_map['buckets'] must be a dict");
   if (!util::py_truthy(buckets)) {
     std::vector<std::string> keys;
     for (const auto& [key, value] : bucket_map.items()) keys.push_back(key);
@@ -79,7 +80,8 @@ Json aggregate_subproject_entries(const Json& entries, const Json& roles, const 
   const auto bucket_of = [&](const std::string& name) -> std::optional<std::size_t> {
     for (const std::size_t length : lengths)
       if (length <= name.size())
-        if (const auto it = bucket_of_prefix.find(std::string_view(name).substr(0, length)); it != bucket_of_prefix.end())
+        if (const auto it = bucket_of_prefix.find(std::string_view(name).substr(0, length));
+            it != bucket_of_prefix.end())
           return it->second;
     return std::nullopt;
   };

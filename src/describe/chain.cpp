@@ -32,13 +32,15 @@ std::pair<std::string, std::string> generate_description(std::string_view entity
   if (use_llm) {
     const std::string signature = hdl::extract_module_signature(entity_path);
     if (!signature.empty()) {
-      std::optional<std::string> from_llm = llm::llm_describe(entity_name, signature, language, port_hints, llm_settings, services.llm);
+      std::optional<std::string> from_llm =
+          llm::llm_describe(entity_name, signature, language, port_hints, llm_settings, services.llm);
       if (accept_desc(from_llm, entity_name, ns, services.is_suspect)) return {std::move(*from_llm), "llm"};
     }
   }
 
   // A rescan never downgrades a clean catalog description to the filler.
-  if (accept_desc(previous_description, entity_name, ns, services.is_suspect)) return {*previous_description, "preserved"};
+  if (accept_desc(previous_description, entity_name, ns, services.is_suspect))
+    return {*previous_description, "preserved"};
 
   std::string filler(ns);
   filler.append(" IP: ").append(entity_name);

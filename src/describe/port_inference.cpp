@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <set>
 
-#include "quarrix/util/text_hygiene.hpp"
+#include "quarrix/hdl/abbreviations.hpp"
 #include "quarrix/hdl/entity_name.hpp"
 #include "quarrix/hdl/port_names.hpp"
 #include "quarrix/hdl/protocols.hpp"
 #include "quarrix/repo/filters.hpp"
-#include "quarrix/hdl/abbreviations.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/text.hpp"
+#include "quarrix/util/text_hygiene.hpp"
 
 namespace quarrix::describe {
 
@@ -91,7 +91,7 @@ PortFacts read_port_facts(const std::string& entity_path) {
 }  // namespace
 
 std::pair<std::optional<std::string>, Json> infer_description_from_ports(std::string_view entity_name,
-                                                                          const std::string& entity_path) {
+                                                                         const std::string& entity_path) {
   Json hints = initial_port_hints();
   const auto facts =
       util::memo_per_file<PortFacts>(entity_path, kPortFactsKey, [&] { return read_port_facts(entity_path); });

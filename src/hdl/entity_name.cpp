@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "quarrix/hdl/protocols.hpp"
 #include "quarrix/hdl/abbreviations.hpp"
+#include "quarrix/hdl/protocols.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::hdl {

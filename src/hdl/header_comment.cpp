@@ -3,10 +3,10 @@
 #include <utility>
 
 #include "quarrix/hdl/language.hpp"
-#include "quarrix/util/text_hygiene.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/text.hpp"
+#include "quarrix/util/text_hygiene.hpp"
 #include "text_scan.hpp"
 
 namespace quarrix::hdl {

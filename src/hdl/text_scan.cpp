@@ -24,8 +24,7 @@ bool is_ascii_word(char c) {
 bool is_ascii_space(char c) { return util::is_space(static_cast<char32_t>(static_cast<unsigned char>(c))); }
 
 // End of the run of `run_re` (a "X*" pattern) from `pos`, in growing windows.
-std::size_t run_end(const util::Regex& run_re, bool (*ascii_in_run)(char), std::string_view text,
-                    std::size_t pos) {
+std::size_t run_end(const util::Regex& run_re, bool (*ascii_in_run)(char), std::string_view text, std::size_t pos) {
   while (pos < text.size() && is_ascii(text[pos])) {
     if (!ascii_in_run(text[pos])) return pos;
     ++pos;

@@ -57,8 +57,8 @@ class Finder {
   char c_;
   std::function<bool(std::size_t)> accept_;
   bool cached_ = false;
-  std::size_t lo_ = 0;       // no hit in [lo_, hit_)
-  std::size_t hit_ = npos;   // the hit, or npos for none up to the end
+  std::size_t lo_ = 0;      // no hit in [lo_, hit_)
+  std::size_t hit_ = npos;  // the hit, or npos for none up to the end
 };
 
 // re.finditer of `re` over `text` for a pattern that begins with (\w+), is

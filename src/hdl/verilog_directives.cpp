@@ -8,9 +8,9 @@ namespace quarrix::hdl {
 namespace {
 
 constexpr std::array<std::string_view, 18> kDirectives{
-    "define",  "undef",     "undefineall", "ifdef",      "ifndef",        "elsif",
-    "else",    "endif",     "timescale",   "default_nettype", "include",  "resetall",
-    "celldefine", "endcelldefine", "pragma", "line",     "begin_keywords", "end_keywords"};
+    "define", "undef",     "undefineall",     "ifdef",       "ifndef",   "elsif",      "else",
+    "endif",  "timescale", "default_nettype", "include",     "resetall", "celldefine", "endcelldefine",
+    "pragma", "line",      "begin_keywords",  "end_keywords"};
 
 bool is_word_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';

@@ -48,9 +48,9 @@ const std::vector<std::pair<std::string, std::string>>& spdx_patterns() {
 }
 
 const std::vector<std::string>& strong_copyleft() {
-  static const std::vector<std::string> ids = {"GPL-2.0-only",    "GPL-2.0-or-later",  "GPL-3.0-only",
+  static const std::vector<std::string> ids = {"GPL-2.0-only",     "GPL-2.0-or-later", "GPL-3.0-only",
                                                "GPL-3.0-or-later", "AGPL-3.0-only",    "AGPL-3.0-or-later",
-                                               "CERN-OHL-S-2.0",  "CC-BY-SA-4.0",      "EUPL-1.2"};
+                                               "CERN-OHL-S-2.0",   "CC-BY-SA-4.0",     "EUPL-1.2"};
   return ids;
 }
 
@@ -62,9 +62,20 @@ const std::vector<std::string>& weak_copyleft() {
 }
 
 const std::vector<std::string>& permissive() {
-  static const std::vector<std::string> ids = {
-      "MIT", "Apache-2.0",     "BSD-2-Clause", "BSD-3-Clause", "BSD-2-Clause-Views",    "ISC",   "Unlicense",
-      "CC0-1.0", "CERN-OHL-P-2.0", "CC-BY-4.0", "0BSD",         "Zlib", "PolyForm-Shield-1.0.0", "ADIBSD"};
+  static const std::vector<std::string> ids = {"MIT",
+                                               "Apache-2.0",
+                                               "BSD-2-Clause",
+                                               "BSD-3-Clause",
+                                               "BSD-2-Clause-Views",
+                                               "ISC",
+                                               "Unlicense",
+                                               "CC0-1.0",
+                                               "CERN-OHL-P-2.0",
+                                               "CC-BY-4.0",
+                                               "0BSD",
+                                               "Zlib",
+                                               "PolyForm-Shield-1.0.0",
+                                               "ADIBSD"};
   return ids;
 }
 

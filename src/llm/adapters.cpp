@@ -67,8 +67,8 @@ using Extractor = std::optional<std::string> (*)(const Json&);
 
 Reply ask(const std::string& url, const Headers& headers, const std::string& body, std::string_view api_key,
           Extractor extract, const SleepFunction& sleep) {
-  Reply reply = http_post_with_retry(url, headers, body, kDefaultMaxRetries, kDefaultTimeout, kDefaultAttemptDeadline,
-                                     sleep);
+  Reply reply =
+      http_post_with_retry(url, headers, body, kDefaultMaxRetries, kDefaultTimeout, kDefaultAttemptDeadline, sleep);
   if (reply.outcome != "ok" || !reply.text || reply.text->empty()) return {std::nullopt, reply.outcome};
   const std::optional<Json> data = util::parse_json(*reply.text);
   if (!data) return {std::nullopt, "other"};
@@ -103,7 +103,8 @@ Reply llm_describe_groq(std::string_view name, std::string_view sig, std::string
 Reply llm_describe_gemini(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
                           const Json& hints, const SleepFunction& sleep) {
   return ask_chat_completions(kGeminiBaseUrlEnv, "https://generativelanguage.googleapis.com",
-                              "/v1beta/openai/chat/completions", "gemini-2.0-flash", name, sig, lang, api_key, hints, sleep);
+                              "/v1beta/openai/chat/completions", "gemini-2.0-flash", name, sig, lang, api_key, hints,
+                              sleep);
 }
 
 Reply llm_describe_anthropic(std::string_view name, std::string_view sig, std::string_view lang,

@@ -35,8 +35,7 @@ bool is_token_char(unsigned char c) {
 }
 
 bool valid_header(std::string_view name, std::string_view value) {
-  if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return is_token_char(c); }))
-    return false;
+  if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return is_token_char(c); })) return false;
   return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
@@ -66,7 +65,8 @@ std::optional<HeaderList> build_header_list(const Headers& headers) {
     if (!append(blank ? name + ";" : name + ": " + value)) return std::nullopt;
   }
   for (const char* own : {"Accept", "Expect"}) {
-    const bool set = std::any_of(headers.begin(), headers.end(), [own](const auto& h) { return ascii_iequal(h.first, own); });
+    const bool set =
+        std::any_of(headers.begin(), headers.end(), [own](const auto& h) { return ascii_iequal(h.first, own); });
     if (!set && !append(std::string(own) + ":")) return std::nullopt;
   }
   return list;
@@ -145,10 +145,8 @@ Delivery delivery_failure(CURLcode code) {
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_CRL_BADFILE:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-      return Delivery::undelivered;
-    default:
-      return Delivery::failed;
+    case CURLE_SSL_INVALIDCERTSTATUS: return Delivery::undelivered;
+    default: return Delivery::failed;
   }
 }
 
@@ -205,8 +203,7 @@ class Session {
   bool added_ = false;
 };
 
-Attempt send_once(const std::string& url, curl_slist* headers, std::string_view body, double timeout,
-                  double deadline) {
+Attempt send_once(const std::string& url, curl_slist* headers, std::string_view body, double timeout, double deadline) {
   Session session(curl_easy_init(), curl_multi_init());
   if (!session.ready()) return {Delivery::failed, 0, {}};
   CURL* easy = session.easy();
@@ -244,8 +241,8 @@ Attempt send_once(const std::string& url, curl_slist* headers, std::string_view 
 
 }  // namespace
 
-Reply http_post_with_retry(std::string_view url, const Headers& headers, std::string_view body,
-                           long long max_retries, double timeout, double deadline, const SleepFunction& sleep) {
+Reply http_post_with_retry(std::string_view url, const Headers& headers, std::string_view body, long long max_retries,
+                           double timeout, double deadline, const SleepFunction& sleep) {
   const Reply other{std::nullopt, "other"};
   const auto usable = [](double seconds) { return std::isfinite(seconds) && seconds > 0; };
   if (max_retries <= 0 || !usable(timeout) || !usable(deadline) || !curl_ready()) return other;

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "quarrix/util/text_hygiene.hpp"
 #include "quarrix/util/text.hpp"
+#include "quarrix/util/text_hygiene.hpp"
 
 namespace quarrix::llm {
 
@@ -75,8 +75,7 @@ std::optional<std::string> clean_llm_response(std::string_view text) {
   std::string out(util::strip(util::join(kept, " ")));
   // One layer of matching quotes. Quote characters are ASCII, so two bytes
   // here are two distinct characters.
-  if (out.size() >= 2 && out.front() == out.back() &&
-      (out.front() == '"' || out.front() == '\'' || out.front() == '`'))
+  if (out.size() >= 2 && out.front() == out.back() && (out.front() == '"' || out.front() == '\'' || out.front() == '`'))
     out = std::string(util::strip(std::string_view(out).substr(1, out.size() - 2)));
   out = util::apply_length_cap(out);
   if (out.empty()) return std::nullopt;

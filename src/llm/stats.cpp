@@ -14,8 +14,8 @@ namespace {
 
 struct SessionState {
   std::mutex mutex;
-  Json stats = Json::object();     // provider -> counters
-  std::vector<std::string> dead;   // providers whose credential was refused
+  Json stats = Json::object();    // provider -> counters
+  std::vector<std::string> dead;  // providers whose credential was refused
 };
 
 SessionState& session() {
@@ -48,8 +48,7 @@ std::string format(const Json& stats, const std::vector<std::string>& dead) {
   for (std::string_view provider : {"groq", "gemini", "anthropic"}) {
     const auto it = stats.find(provider);
     if (it == stats.end() || !has_counters(*it)) continue;
-    if (!it->is_object())
-      throw std::invalid_argument("format_llm_summary: counters must map outcome words to counts");
+    if (!it->is_object()) throw std::invalid_argument("format_llm_summary: counters must map outcome words to counts");
     long long total = 0;
     std::vector<std::string> parts;
     for (const auto& [word, value] : it->items()) {

@@ -14,8 +14,8 @@ ScanProbes default_probes(std::shared_ptr<probes::ToolSession> tools) {
   out.detect_library_name = [](const std::string& root) { return Json(probes::detect_library_name(root)); };
   out.detect_vhdl_standard = [tools](const PathList& files, const Json& library) {
     if (!tools) return Json::array({"unknown", false});
-    const auto [standard, verified] =
-        probes::detect_vhdl_standard(files, library.is_string() ? library.get<std::string>() : std::string("work"), *tools);
+    const auto [standard, verified] = probes::detect_vhdl_standard(
+        files, library.is_string() ? library.get<std::string>() : std::string("work"), *tools);
     return Json::array({standard, verified});
   };
   auto vendor_deps = std::make_shared<probes::VendorDepsMemo>();

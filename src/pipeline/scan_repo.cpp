@@ -14,10 +14,10 @@
 #include "quarrix/describe/chain.hpp"
 #include "quarrix/describe/verdicts.hpp"
 #include "quarrix/license/license.hpp"
-#include "quarrix/resolver/dependency_resolver.hpp"
 #include "quarrix/repo/declarations.hpp"
 #include "quarrix/repo/define_carriers.hpp"
 #include "quarrix/repo/filters.hpp"
+#include "quarrix/resolver/dependency_resolver.hpp"
 #include "quarrix/tags/tags.hpp"
 #include "quarrix/util/directory.hpp"
 #include "quarrix/util/errors.hpp"
@@ -60,7 +60,8 @@ class OwnResolver final : public Resolver {
 };
 
 // A top-level include/ beside the source roots holds headers their sources include.
-std::vector<std::string> top_level_include_dirs(const std::string& repo_path, const std::vector<std::string>& src_dirs) {
+std::vector<std::string> top_level_include_dirs(const std::string& repo_path,
+                                                const std::vector<std::string>& src_dirs) {
   const std::string dir = util::join_path(repo_path, "include");
   if (src_dirs.size() == 1 && src_dirs.front() == repo_path) return {};  // inside the only root already
   return util::is_directory(dir) ? std::vector<std::string>{dir} : std::vector<std::string>{};
@@ -88,7 +89,8 @@ std::vector<std::string> compile_list(const Resolver& resolver, const std::strin
                                       const std::string& rel_path) {
   std::vector<std::string> rel_files;
   try {
-    for (const auto& path : resolver.compilation_order(name)) rel_files.push_back(util::relative_to_root(path, repo_path));
+    for (const auto& path : resolver.compilation_order(name))
+      rel_files.push_back(util::relative_to_root(path, repo_path));
   } catch (const UnknownUnitError&) {
     return {rel_path};
   } catch (const DependencyCycleError&) {
@@ -99,8 +101,8 @@ std::vector<std::string> compile_list(const Resolver& resolver, const std::strin
 
 Json build_entry(const std::string& name, std::string_view ns, std::string_view url, std::string_view tag,
                  const Json& language, const Json& library, const std::vector<std::string>& rel_files,
-                 const std::pair<std::string, std::string>& description, const Json& std_value,
-                 const Json& vendor_deps, const Json& verified, const Json& badges, const Json& test_info,
+                 const std::pair<std::string, std::string>& description, const Json& std_value, const Json& vendor_deps,
+                 const Json& verified, const Json& badges, const Json& test_info,
                  const std::vector<std::string>& tags) {
   Json entry = Json::object();
   // The keys set here and by the later steps (role, components, license_class,
@@ -200,7 +202,8 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
                std::string_view /*commit*/, const ScanProbes& probes, const ScanOptions& options,
                const ScanContext& context, ScanCounts* counts) {
   // A subproject scan without buckets can never succeed: say so before any work.
-  if (needs_bucket_map(options.granularity) && !options.bucket_map) throw std::invalid_argument(kSubprojectNeedsBucketMap);
+  if (needs_bucket_map(options.granularity) && !options.bucket_map)
+    throw std::invalid_argument(kSubprojectNeedsBucketMap);
 
   // Nothing outside the repository is read, whatever its links point at.
   const util::ReadConfinement confinement(repo_path);
@@ -214,10 +217,9 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   std::vector<std::string> merged_excludes = repo::default_vendor_sim_excludes();
   merged_excludes.insert(merged_excludes.end(), options.exclude_dirs.begin(), options.exclude_dirs.end());
   const std::unique_ptr<Resolver> resolver =
-      options.resolver_factory
-          ? options.resolver_factory(src_dirs, false, merged_excludes)
-          : std::make_unique<OwnResolver>(resolver::DependencyResolver(src_dirs, false, merged_excludes,
-                                                                       top_level_include_dirs(repo_path, src_dirs)));
+      options.resolver_factory ? options.resolver_factory(src_dirs, false, merged_excludes)
+                               : std::make_unique<OwnResolver>(resolver::DependencyResolver(
+                                     src_dirs, false, merged_excludes, top_level_include_dirs(repo_path, src_dirs)));
   if (options.on_left_out)
     for (const auto& [path, reason] : resolver->left_out_sources())
       options.on_left_out(util::relative_to_root(path, repo_path), reason);
@@ -282,7 +284,8 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
     rel_files = std::move(with_carriers);
 
     PathList abs_dep_files;
-    for (const auto& f : rel_files) abs_dep_files.push_back(util::is_absolute_path(f) ? f : util::join_path(repo_path, f));
+    for (const auto& f : rel_files)
+      abs_dep_files.push_back(util::is_absolute_path(f) ? f : util::join_path(repo_path, f));
 
     const Json vendor_deps = probes.detect_vendor_deps(abs_dep_files);
     const Json standard = probes.detect_vhdl_standard(abs_dep_files, library);
@@ -306,9 +309,9 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
     if (const auto it = previous_by_name.find(name); it != previous_by_name.end())
       previous = optional_text(*it->second, "previous_descriptions values");
     const auto locked = locked_text(verdict_by_key, ns, name);
-    const auto description =
-        describe::generate_description(name, path, ns, language.is_string() ? language.get<std::string>() : language.dump(),
-                                       context.services, context.settings.llm, options.use_llm, previous, locked);
+    const auto description = describe::generate_description(
+        name, path, ns, language.is_string() ? language.get<std::string>() : language.dump(), context.services,
+        context.settings.llm, options.use_llm, previous, locked);
     const Json badges = probes.compute_badges(verified, test_info);
     entries.push_back(build_entry(name, ns, url, tag, language, library, rel_files, description, std_value, vendor_deps,
                                   verified, badges, test_info, tags));
@@ -340,8 +343,8 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   if (gives_repo_row(options.granularity))
     return aggregate::aggregate_repo_entry(entries, roles, carriers, ns, url, tag, verdicts, row_context);
   if (gives_subproject_rows(options.granularity))
-    return aggregate::aggregate_subproject_entries(entries, roles, repo_path, ns, url, tag, *options.bucket_map, verdicts,
-                                                   row_context);
+    return aggregate::aggregate_subproject_entries(entries, roles, repo_path, ns, url, tag, *options.bucket_map,
+                                                   verdicts, row_context);
   if (keeps_top_rows_only(options.granularity)) {
     Json kept = Json::array();
     for (auto& entry : entries)

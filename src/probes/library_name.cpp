@@ -16,9 +16,9 @@ namespace quarrix::probes {
 namespace {
 
 using detail::ascii_lower;
-using hdl::HdlLanguage;
 using detail::Token;
 using detail::TokenStream;
+using hdl::HdlLanguage;
 
 struct UseClause {
   std::string library;
@@ -67,7 +67,7 @@ std::string detect_library_name(const std::string& repo_path) {
   }
 
   std::vector<std::pair<std::string, std::size_t>> counts;  // in first-seen order
-  std::unordered_map<std::string_view, std::size_t> slot;     // library (a view into `uses`) -> its place
+  std::unordered_map<std::string_view, std::size_t> slot;   // library (a view into `uses`) -> its place
   for (const auto& use : uses) {
     if (use.library == "work" || use.library == "ieee" || use.library == "std" || !packages.contains(use.package))
       continue;

@@ -21,8 +21,8 @@ constexpr std::uintmax_t kMaxReadBytes = 4u << 20;
 constexpr std::size_t kMaxEntries = 500000;  // a bound for pathological trees
 
 // CI services by their configuration file (repository-relative).
-constexpr std::array<const char*, 7> kCiServices = {"github-actions", "gitlab-ci", "travis", "azure-pipelines",
-                                                     "circleci",       "jenkins",   "appveyor"};
+constexpr std::array<const char*, 7> kCiServices = {"github-actions", "gitlab-ci", "travis",  "azure-pipelines",
+                                                    "circleci",       "jenkins",   "appveyor"};
 
 int ci_service(const std::string& rel) {
   if (util::starts_with(rel, ".github/workflows/") && rel.find('/', 18) == std::string::npos &&
@@ -116,8 +116,9 @@ Json detect_test_infrastructure(const std::string& repo_path) {
   Json ci = Json::array();
   for (std::size_t i = 0; i < kCiServices.size(); ++i)
     if (found.ci[i]) ci.push_back(kCiServices[i]);
-  return Json{{"cocotb", found.cocotb},         {"vunit", found.vunit},     {"uvm", found.uvm},
-              {"verilator_cpp", found.verilator_cpp}, {"fusesoc", found.fusesoc}, {"ci", ci}};
+  return Json{{"cocotb", found.cocotb},   {"vunit", found.vunit},
+              {"uvm", found.uvm},         {"verilator_cpp", found.verilator_cpp},
+              {"fusesoc", found.fusesoc}, {"ci", ci}};
 }
 
 }  // namespace quarrix::probes

@@ -71,8 +71,8 @@ ToolCache::ToolCache(std::string path, std::size_t max_entries)
     fail(ec.message());
     return;
   }
-  if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
     fail(db_ ? sqlite3_errmsg(db_) : "cannot open");
     return;
   }
@@ -152,9 +152,9 @@ void ToolCache::store(const std::string& key, const CachedRun& run) {
   if (!exec("BEGIN IMMEDIATE")) return;
   bool ok;
   {
-    Statement insert(db_, (std::string("INSERT OR REPLACE INTO runs VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ") +
-                           kNextUse + ")")
-                              .c_str());
+    Statement insert(
+        db_,
+        (std::string("INSERT OR REPLACE INTO runs VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ") + kNextUse + ")").c_str());
     Statement trim(db_,
                    "DELETE FROM runs WHERE last_used < "
                    "(SELECT last_used FROM runs ORDER BY last_used DESC LIMIT 1 OFFSET ?1)");

@@ -105,7 +105,7 @@ struct ChildSetup {
 [[noreturn]] void exec_child(const ChildSetup& setup) {
   // Default handling of every signal (ours would run here until exec, and a
   // host such as Python ignores some), then no mask.
-  struct sigaction dfl{};
+  struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
   sigemptyset(&dfl.sa_mask);
   for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &dfl, nullptr);

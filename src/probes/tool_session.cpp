@@ -5,12 +5,12 @@
 #include <string_view>
 
 #include "digest128.hpp"
-#include "tool_inputs.hpp"
-#include "verilog_includes.hpp"
 #include "quarrix/probes/tool_cache.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/regex.hpp"
 #include "quarrix/util/text.hpp"
+#include "tool_inputs.hpp"
+#include "verilog_includes.hpp"
 
 namespace quarrix::probes {
 
@@ -91,15 +91,15 @@ std::string first_error_line(const std::string& err) {
   return first;
 }
 
-ToolRunRecord record_of(const std::vector<std::string>& argv, const std::optional<RunResult>& result,
-                        double seconds, bool from_cache) {
+ToolRunRecord record_of(const std::vector<std::string>& argv, const std::optional<RunResult>& result, double seconds,
+                        bool from_cache) {
   ToolRunRecord record;
   record.tool = util::path_name(argv[0]);
-  record.verdict = !result                ? "skipped (budget)"
-                   : !result->started     ? "not started"
-                   : result->timed_out    ? "timed out"
-                   : result->succeeded()  ? "passed"
-                                          : "failed";
+  record.verdict = !result               ? "skipped (budget)"
+                   : !result->started    ? "not started"
+                   : result->timed_out   ? "timed out"
+                   : result->succeeded() ? "passed"
+                                         : "failed";
   if (result) record.first_error = first_error_line(result->err);
   record.seconds = seconds;
   record.cached = from_cache;
@@ -148,8 +148,8 @@ std::optional<RunResult> ToolSession::answer(const std::vector<std::string>& arg
   return result;
 }
 
-std::optional<RunResult> ToolSession::run_in_session(const std::vector<std::string>& argv,
-                                                     const RunOptions& options, Done& how) {
+std::optional<RunResult> ToolSession::run_in_session(const std::vector<std::string>& argv, const RunOptions& options,
+                                                     Done& how) {
   const Key key = key_of(argv, options.cwd);
   RunOptions limited = options;
   limited.memory_limit = limits_.memory_bytes;

@@ -15,9 +15,9 @@ namespace quarrix::probes {
 namespace {
 
 using detail::ascii_lower;
-using hdl::HdlLanguage;
 using detail::Token;
 using detail::TokenStream;
+using hdl::HdlLanguage;
 
 bool rule_matches(std::string_view subject, const PrimitiveRule& rule, bool case_sensitive) {
   const std::string_view name = rule.name;
@@ -65,7 +65,8 @@ void scan_vhdl(std::string_view text, std::set<std::string>& deps) {
   while (stream.next(token)) {
     const std::string word = token.word ? ascii_lower(token.text) : std::string();
     if (in_library_clause) {
-      if (token.text == ";") in_library_clause = false;
+      if (token.text == ";")
+        in_library_clause = false;
       else if (token.word && std::find(libraries.begin(), libraries.end(), word) != libraries.end())
         deps.insert(word);
     } else if (word == "library") {
@@ -80,77 +81,179 @@ void scan_vhdl(std::string_view text, std::set<std::string>& deps) {
 }  // namespace
 
 const std::vector<std::string>& vendor_library_names() {
-  static const std::vector<std::string> names = {
-      // AMD/Xilinx
-      "unisim", "unimacro", "unifast", "xpm", "secureip",
-      // Intel/Altera
-      "altera_mf", "altera_lnsim", "altera", "lpm", "sgate",
-      // Lattice
-      "ecp5u", "ecp5um", "ecp3", "machxo2", "machxo3l", "machxo3d", "lifcl",
-      // Microchip/Microsemi
-      "smartfusion2", "igloo2", "polarfire", "proasic3", "proasic3e", "proasic3l", "igloo", "fusion", "rtg4"};
+  static const std::vector<std::string> names = {// AMD/Xilinx
+                                                 "unisim", "unimacro", "unifast", "xpm", "secureip",
+                                                 // Intel/Altera
+                                                 "altera_mf", "altera_lnsim", "altera", "lpm", "sgate",
+                                                 // Lattice
+                                                 "ecp5u", "ecp5um", "ecp3", "machxo2", "machxo3l", "machxo3d", "lifcl",
+                                                 // Microchip/Microsemi
+                                                 "smartfusion2", "igloo2", "polarfire", "proasic3", "proasic3e",
+                                                 "proasic3l", "igloo", "fusion", "rtg4"};
   return names;
 }
 
 const std::vector<PrimitiveRule>& vendor_primitive_rules() {
-  static const std::vector<PrimitiveRule> rules = {
-      // AMD/Xilinx macros
-      {"xpm_cdc_", true, "xpm"}, {"xpm_fifo_", true, "xpm"}, {"xpm_memory_", true, "xpm"},
-      {"BRAM_SDP_MACRO", false, "unimacro"}, {"BRAM_TDP_MACRO", false, "unimacro"},
-      {"BRAM_SINGLE_MACRO", false, "unimacro"}, {"FIFO_DUALCLOCK_MACRO", false, "unimacro"},
-      {"FIFO_SYNC_MACRO", false, "unimacro"}, {"MACC_MACRO", false, "unimacro"},
-      {"ADDSUB_MACRO", false, "unimacro"}, {"MULT_MACRO", false, "unimacro"},
-      {"COUNTER_LOAD_MACRO", false, "unimacro"}, {"COUNTER_TC_MACRO", false, "unimacro"},
-      {"EQ_COMPARE_MACRO", false, "unimacro"},
-      // AMD/Xilinx primitives
-      {"BUFG", true, "unisim"}, {"BUFH", true, "unisim"}, {"BUFIO", true, "unisim"}, {"BUFMR", true, "unisim"},
-      {"BUFR", false, "unisim"}, {"IBUF", false, "unisim"}, {"IBUFG", true, "unisim"}, {"IBUFDS", true, "unisim"},
-      {"OBUF", false, "unisim"}, {"OBUFT", true, "unisim"}, {"OBUFDS", true, "unisim"}, {"IOBUF", true, "unisim"},
-      {"IDDR", false, "unisim"}, {"ODDR", false, "unisim"}, {"IDDR2", false, "unisim"}, {"ODDR2", false, "unisim"},
-      {"IDDRE1", false, "unisim"}, {"ODDRE1", false, "unisim"}, {"IDDR_2CLK", false, "unisim"},
-      {"IDELAYE", true, "unisim"}, {"ODELAYE", true, "unisim"}, {"IDELAYCTRL", false, "unisim"},
-      {"ISERDESE", true, "unisim"}, {"OSERDESE", true, "unisim"}, {"MMCME", true, "unisim"},
-      {"PLLE", true, "unisim"}, {"PLL_ADV", false, "unisim"}, {"PLL_BASE", false, "unisim"}, {"DCM_", true, "unisim"},
-      {"RAMB", true, "unisim"}, {"FIFO18E", true, "unisim"}, {"FIFO36E", true, "unisim"},
-      {"RAM32M", false, "unisim"}, {"RAM64M", false, "unisim"}, {"RAM16X1D", false, "unisim"},
-      {"RAM32X1D", false, "unisim"}, {"RAM64X1D", false, "unisim"}, {"RAM128X1D", false, "unisim"},
-      {"SRL16E", false, "unisim"}, {"SRLC16E", false, "unisim"}, {"SRLC32E", false, "unisim"},
-      {"DSP48", true, "unisim"}, {"CARRY4", false, "unisim"}, {"CARRY8", false, "unisim"}, {"MUXF7", false, "unisim"},
-      {"MUXF8", false, "unisim"}, {"MUXF9", false, "unisim"}, {"LUT1", false, "unisim"}, {"LUT2", false, "unisim"},
-      {"LUT3", false, "unisim"}, {"LUT4", false, "unisim"}, {"LUT5", false, "unisim"}, {"LUT6", false, "unisim"},
-      {"LUT6_2", false, "unisim"}, {"FDRE", false, "unisim"}, {"FDSE", false, "unisim"}, {"FDCE", false, "unisim"},
-      {"FDPE", false, "unisim"}, {"STARTUPE", true, "unisim"}, {"ICAPE", true, "unisim"}, {"BSCANE", true, "unisim"},
-      {"DNA_PORT", false, "unisim"}, {"XADC", false, "unisim"}, {"SYSMONE", true, "unisim"},
-      {"GTPE2_", true, "unisim"}, {"GTXE2_", true, "unisim"}, {"GTHE2_", true, "unisim"}, {"GTHE3_", true, "unisim"},
-      {"GTHE4_", true, "unisim"}, {"GTYE3_", true, "unisim"}, {"GTYE4_", true, "unisim"},
-      // Intel/Altera megafunctions
-      {"altsyncram", false, "altera_mf"}, {"altdpram", false, "altera_mf"}, {"altpll", false, "altera_mf"},
-      {"dcfifo", false, "altera_mf"}, {"dcfifo_mixed_widths", false, "altera_mf"}, {"scfifo", false, "altera_mf"},
-      {"altshift_taps", false, "altera_mf"}, {"altddio_in", false, "altera_mf"}, {"altddio_out", false, "altera_mf"},
-      {"altddio_bidir", false, "altera_mf"}, {"altiobuf_in", false, "altera_mf"}, {"altiobuf_out", false, "altera_mf"},
-      {"altiobuf_bidir", false, "altera_mf"}, {"altlvds_rx", false, "altera_mf"}, {"altlvds_tx", false, "altera_mf"},
-      {"altclkctrl", false, "altera_mf"}, {"altmult_add", false, "altera_mf"}, {"altmult_accum", false, "altera_mf"},
-      {"altsqrt", false, "altera_mf"}, {"altremote_update", false, "altera_mf"},
-      {"sld_virtual_jtag", false, "altera_mf"}, {"altera_pll", false, "altera_lnsim"},
-      {"altera_syncram", false, "altera_lnsim"}, {"lpm_", true, "lpm"},
-      // Lattice
-      {"SB_", true, "ice40"}, {"EHXPLLL", false, "ecp5u"}, {"DP16KD", false, "ecp5u"}, {"PDPW16KD", false, "ecp5u"},
-      {"DCCA", false, "ecp5u"}, {"DCSC", false, "ecp5u"}, {"DCUA", false, "ecp5u"}, {"EXTREFB", false, "ecp5u"},
-      {"IDDRX1F", false, "ecp5u"}, {"ODDRX1F", false, "ecp5u"}, {"IDDRX2F", false, "ecp5u"},
-      {"ODDRX2F", false, "ecp5u"}, {"USRMCLK", false, "ecp5u"}, {"OSCG", false, "ecp5u"}, {"DELAYF", false, "ecp5u"},
-      {"DELAYG", false, "ecp5u"}, {"CLKDIVF", false, "ecp5u"}, {"ECLKSYNCB", false, "ecp5u"},
-      {"DQSBUFM", false, "ecp5u"}, {"MULT18X18D", false, "ecp5u"}, {"ALU54B", false, "ecp5u"},
-      {"EHXPLLJ", false, "machxo2"}, {"DP8KC", false, "machxo2"}, {"PDPW8KC", false, "machxo2"},
-      {"EFB", false, "machxo2"},
-      // Gowin
-      {"rPLL", false, "gowin"}, {"PLLVR", false, "gowin"}, {"DPB", false, "gowin"}, {"DPX9B", false, "gowin"},
-      {"SDPB", false, "gowin"}, {"SDPX9B", false, "gowin"}, {"DHCEN", false, "gowin"}, {"DQCE", false, "gowin"},
-      {"OSCZ", false, "gowin"}, {"ELVDS_OBUF", false, "gowin"}, {"TLVDS_OBUF", false, "gowin"},
-      {"ELVDS_IBUF", false, "gowin"}, {"TLVDS_IBUF", false, "gowin"}, {"IDES4", false, "gowin"},
-      {"IDES8", false, "gowin"}, {"IDES10", false, "gowin"}, {"OSER4", false, "gowin"}, {"OSER8", false, "gowin"},
-      {"OSER10", false, "gowin"},
-      // Efinix
-      {"EFX_", true, "efinix"}};
+  static const std::vector<PrimitiveRule> rules = {// AMD/Xilinx macros
+                                                   {"xpm_cdc_", true, "xpm"},
+                                                   {"xpm_fifo_", true, "xpm"},
+                                                   {"xpm_memory_", true, "xpm"},
+                                                   {"BRAM_SDP_MACRO", false, "unimacro"},
+                                                   {"BRAM_TDP_MACRO", false, "unimacro"},
+                                                   {"BRAM_SINGLE_MACRO", false, "unimacro"},
+                                                   {"FIFO_DUALCLOCK_MACRO", false, "unimacro"},
+                                                   {"FIFO_SYNC_MACRO", false, "unimacro"},
+                                                   {"MACC_MACRO", false, "unimacro"},
+                                                   {"ADDSUB_MACRO", false, "unimacro"},
+                                                   {"MULT_MACRO", false, "unimacro"},
+                                                   {"COUNTER_LOAD_MACRO", false, "unimacro"},
+                                                   {"COUNTER_TC_MACRO", false, "unimacro"},
+                                                   {"EQ_COMPARE_MACRO", false, "unimacro"},
+                                                   // AMD/Xilinx primitives
+                                                   {"BUFG", true, "unisim"},
+                                                   {"BUFH", true, "unisim"},
+                                                   {"BUFIO", true, "unisim"},
+                                                   {"BUFMR", true, "unisim"},
+                                                   {"BUFR", false, "unisim"},
+                                                   {"IBUF", false, "unisim"},
+                                                   {"IBUFG", true, "unisim"},
+                                                   {"IBUFDS", true, "unisim"},
+                                                   {"OBUF", false, "unisim"},
+                                                   {"OBUFT", true, "unisim"},
+                                                   {"OBUFDS", true, "unisim"},
+                                                   {"IOBUF", true, "unisim"},
+                                                   {"IDDR", false, "unisim"},
+                                                   {"ODDR", false, "unisim"},
+                                                   {"IDDR2", false, "unisim"},
+                                                   {"ODDR2", false, "unisim"},
+                                                   {"IDDRE1", false, "unisim"},
+                                                   {"ODDRE1", false, "unisim"},
+                                                   {"IDDR_2CLK", false, "unisim"},
+                                                   {"IDELAYE", true, "unisim"},
+                                                   {"ODELAYE", true, "unisim"},
+                                                   {"IDELAYCTRL", false, "unisim"},
+                                                   {"ISERDESE", true, "unisim"},
+                                                   {"OSERDESE", true, "unisim"},
+                                                   {"MMCME", true, "unisim"},
+                                                   {"PLLE", true, "unisim"},
+                                                   {"PLL_ADV", false, "unisim"},
+                                                   {"PLL_BASE", false, "unisim"},
+                                                   {"DCM_", true, "unisim"},
+                                                   {"RAMB", true, "unisim"},
+                                                   {"FIFO18E", true, "unisim"},
+                                                   {"FIFO36E", true, "unisim"},
+                                                   {"RAM32M", false, "unisim"},
+                                                   {"RAM64M", false, "unisim"},
+                                                   {"RAM16X1D", false, "unisim"},
+                                                   {"RAM32X1D", false, "unisim"},
+                                                   {"RAM64X1D", false, "unisim"},
+                                                   {"RAM128X1D", false, "unisim"},
+                                                   {"SRL16E", false, "unisim"},
+                                                   {"SRLC16E", false, "unisim"},
+                                                   {"SRLC32E", false, "unisim"},
+                                                   {"DSP48", true, "unisim"},
+                                                   {"CARRY4", false, "unisim"},
+                                                   {"CARRY8", false, "unisim"},
+                                                   {"MUXF7", false, "unisim"},
+                                                   {"MUXF8", false, "unisim"},
+                                                   {"MUXF9", false, "unisim"},
+                                                   {"LUT1", false, "unisim"},
+                                                   {"LUT2", false, "unisim"},
+                                                   {"LUT3", false, "unisim"},
+                                                   {"LUT4", false, "unisim"},
+                                                   {"LUT5", false, "unisim"},
+                                                   {"LUT6", false, "unisim"},
+                                                   {"LUT6_2", false, "unisim"},
+                                                   {"FDRE", false, "unisim"},
+                                                   {"FDSE", false, "unisim"},
+                                                   {"FDCE", false, "unisim"},
+                                                   {"FDPE", false, "unisim"},
+                                                   {"STARTUPE", true, "unisim"},
+                                                   {"ICAPE", true, "unisim"},
+                                                   {"BSCANE", true, "unisim"},
+                                                   {"DNA_PORT", false, "unisim"},
+                                                   {"XADC", false, "unisim"},
+                                                   {"SYSMONE", true, "unisim"},
+                                                   {"GTPE2_", true, "unisim"},
+                                                   {"GTXE2_", true, "unisim"},
+                                                   {"GTHE2_", true, "unisim"},
+                                                   {"GTHE3_", true, "unisim"},
+                                                   {"GTHE4_", true, "unisim"},
+                                                   {"GTYE3_", true, "unisim"},
+                                                   {"GTYE4_", true, "unisim"},
+                                                   // Intel/Altera megafunctions
+                                                   {"altsyncram", false, "altera_mf"},
+                                                   {"altdpram", false, "altera_mf"},
+                                                   {"altpll", false, "altera_mf"},
+                                                   {"dcfifo", false, "altera_mf"},
+                                                   {"dcfifo_mixed_widths", false, "altera_mf"},
+                                                   {"scfifo", false, "altera_mf"},
+                                                   {"altshift_taps", false, "altera_mf"},
+                                                   {"altddio_in", false, "altera_mf"},
+                                                   {"altddio_out", false, "altera_mf"},
+                                                   {"altddio_bidir", false, "altera_mf"},
+                                                   {"altiobuf_in", false, "altera_mf"},
+                                                   {"altiobuf_out", false, "altera_mf"},
+                                                   {"altiobuf_bidir", false, "altera_mf"},
+                                                   {"altlvds_rx", false, "altera_mf"},
+                                                   {"altlvds_tx", false, "altera_mf"},
+                                                   {"altclkctrl", false, "altera_mf"},
+                                                   {"altmult_add", false, "altera_mf"},
+                                                   {"altmult_accum", false, "altera_mf"},
+                                                   {"altsqrt", false, "altera_mf"},
+                                                   {"altremote_update", false, "altera_mf"},
+                                                   {"sld_virtual_jtag", false, "altera_mf"},
+                                                   {"altera_pll", false, "altera_lnsim"},
+                                                   {"altera_syncram", false, "altera_lnsim"},
+                                                   {"lpm_", true, "lpm"},
+                                                   // Lattice
+                                                   {"SB_", true, "ice40"},
+                                                   {"EHXPLLL", false, "ecp5u"},
+                                                   {"DP16KD", false, "ecp5u"},
+                                                   {"PDPW16KD", false, "ecp5u"},
+                                                   {"DCCA", false, "ecp5u"},
+                                                   {"DCSC", false, "ecp5u"},
+                                                   {"DCUA", false, "ecp5u"},
+                                                   {"EXTREFB", false, "ecp5u"},
+                                                   {"IDDRX1F", false, "ecp5u"},
+                                                   {"ODDRX1F", false, "ecp5u"},
+                                                   {"IDDRX2F", false, "ecp5u"},
+                                                   {"ODDRX2F", false, "ecp5u"},
+                                                   {"USRMCLK", false, "ecp5u"},
+                                                   {"OSCG", false, "ecp5u"},
+                                                   {"DELAYF", false, "ecp5u"},
+                                                   {"DELAYG", false, "ecp5u"},
+                                                   {"CLKDIVF", false, "ecp5u"},
+                                                   {"ECLKSYNCB", false, "ecp5u"},
+                                                   {"DQSBUFM", false, "ecp5u"},
+                                                   {"MULT18X18D", false, "ecp5u"},
+                                                   {"ALU54B", false, "ecp5u"},
+                                                   {"EHXPLLJ", false, "machxo2"},
+                                                   {"DP8KC", false, "machxo2"},
+                                                   {"PDPW8KC", false, "machxo2"},
+                                                   {"EFB", false, "machxo2"},
+                                                   // Gowin
+                                                   {"rPLL", false, "gowin"},
+                                                   {"PLLVR", false, "gowin"},
+                                                   {"DPB", false, "gowin"},
+                                                   {"DPX9B", false, "gowin"},
+                                                   {"SDPB", false, "gowin"},
+                                                   {"SDPX9B", false, "gowin"},
+                                                   {"DHCEN", false, "gowin"},
+                                                   {"DQCE", false, "gowin"},
+                                                   {"OSCZ", false, "gowin"},
+                                                   {"ELVDS_OBUF", false, "gowin"},
+                                                   {"TLVDS_OBUF", false, "gowin"},
+                                                   {"ELVDS_IBUF", false, "gowin"},
+                                                   {"TLVDS_IBUF", false, "gowin"},
+                                                   {"IDES4", false, "gowin"},
+                                                   {"IDES8", false, "gowin"},
+                                                   {"IDES10", false, "gowin"},
+                                                   {"OSER4", false, "gowin"},
+                                                   {"OSER8", false, "gowin"},
+                                                   {"OSER10", false, "gowin"},
+                                                   // Efinix
+                                                   {"EFX_", true, "efinix"}};
   return rules;
 }
 

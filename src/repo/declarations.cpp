@@ -110,8 +110,8 @@ std::optional<std::string> classify_top_declaration(std::string_view entity_name
   }
   // A file declaring many units is indexed once rather than searched per unit.
   static const util::FileMemoKey key;
-  const auto index = util::memo_per_file<std::optional<DeclarationIndex>>(
-      entity_path, key, [&]() -> std::optional<DeclarationIndex> {
+  const auto index =
+      util::memo_per_file<std::optional<DeclarationIndex>>(entity_path, key, [&]() -> std::optional<DeclarationIndex> {
         const auto text = util::read_text_file(entity_path);
         if (!text) return std::nullopt;
         return index_declarations(*language, *text);

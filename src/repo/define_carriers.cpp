@@ -72,9 +72,8 @@ std::optional<std::string> walk_region(const std::string& root, const std::vecto
   const std::string common_path = common.empty() ? "." : parts_to_path(common, 0, common.size());
   if (!util::is_directory(common_path)) return std::nullopt;
 
-  const std::size_t shared =
-      static_cast<std::size_t>(std::mismatch(common.begin(), common.end(), root_parts.begin(), root_parts.end()).first -
-                               common.begin());
+  const std::size_t shared = static_cast<std::size_t>(
+      std::mismatch(common.begin(), common.end(), root_parts.begin(), root_parts.end()).first - common.begin());
   if (shared == root_parts.size()) {
     // The ancestor is the root or lies below it.
     if (std::find(common.begin() + static_cast<std::ptrdiff_t>(shared), common.end(), "..") != common.end())

@@ -14,18 +14,16 @@ const std::vector<std::string>& default_vendor_sim_excludes() {
 
 const std::vector<std::string>& skip_path_patterns() {
   static const std::vector<std::string> fragments = {
-      "/test/",    "/tests/",        "/doc/", "/docs/",      "/tools/",  "/simulation/",
-      "/example/", "/examples/",     "/demo/", "/verif/",    "/verification/",
-      "/tb/",      "/testbench/",    "/vendor/", "/third_party/", "/extern/"};
+      "/test/", "/tests/", "/doc/",          "/docs/", "/tools/",     "/simulation/", "/example/",     "/examples/",
+      "/demo/", "/verif/", "/verification/", "/tb/",   "/testbench/", "/vendor/",     "/third_party/", "/extern/"};
   return fragments;
 }
 
 const std::vector<std::string>& junk_names() {
   static const std::vector<std::string> names = {
-      "fpga", "fpga_core", "top", "wrapper", "testbench", "is",      "has",       "get",    "set",
-      "put",  "new",       "run", "starting", "main",     "build",   "connect",   "create", "configure",
-      "do",   "if",        "or",  "an",      "no",        "be",      "so",        "up",     "are",
-      "was",  "the",       "for", "not",     "all",       "can"};
+      "fpga", "fpga_core", "top",  "wrapper", "testbench", "is",     "has",       "get", "set", "put", "new",
+      "run",  "starting",  "main", "build",   "connect",   "create", "configure", "do",  "if",  "or",  "an",
+      "no",   "be",        "so",   "up",      "are",       "was",    "the",       "for", "not", "all", "can"};
   return names;
 }
 

@@ -12,14 +12,16 @@ namespace quarrix::repo {
 
 namespace fs = std::filesystem;
 
-std::pair<std::size_t, std::size_t> range_below(const std::vector<std::string>& sorted_paths, std::string_view dir_rel) {
+std::pair<std::size_t, std::size_t> range_below(const std::vector<std::string>& sorted_paths,
+                                                std::string_view dir_rel) {
   if (dir_rel.empty()) return {0, sorted_paths.size()};
   const std::string prefix = std::string(dir_rel) + "/";
   const auto first = std::lower_bound(sorted_paths.begin(), sorted_paths.end(), dir_rel,
                                       [](const std::string& p, std::string_view d) { return util::path_less(p, d); });
   const auto last = std::partition_point(first, sorted_paths.end(),
                                          [&](const std::string& p) { return util::starts_with(p, prefix); });
-  return {static_cast<std::size_t>(first - sorted_paths.begin()), static_cast<std::size_t>(last - sorted_paths.begin())};
+  return {static_cast<std::size_t>(first - sorted_paths.begin()),
+          static_cast<std::size_t>(last - sorted_paths.begin())};
 }
 
 namespace {
@@ -46,7 +48,8 @@ void walk(const std::string& start, const std::string& rel_prefix, TreeListing& 
     }
   }
   for (auto& group : out)
-    std::sort(group.begin(), group.end(), [](const std::string& a, const std::string& b) { return util::path_less(a, b); });
+    std::sort(group.begin(), group.end(),
+              [](const std::string& a, const std::string& b) { return util::path_less(a, b); });
 }
 
 // True when a component from the root down to `dir_rel` is a symbolic link,

@@ -15,9 +15,9 @@ const char* const kTechDirPattern = "(?:^|/)TECH/([a-z][a-z0-9_-]*)/";
 
 const std::vector<std::pair<std::string, std::string>>& vendor_tokens() {
   static const std::vector<std::pair<std::string, std::string>> tokens = {
-      {"xilinx", "xilinx"},       {"amd-xilinx", "xilinx"},   {"amd", "xilinx"},         {"altera", "intel"},
-      {"intel", "intel"},         {"lattice", "lattice"},     {"microsemi", "microchip"}, {"microchip", "microchip"},
-      {"actel", "microchip"},     {"gowin", "gowin"},         {"achronix", "achronix"},  {"efinix", "efinix"},
+      {"xilinx", "xilinx"},         {"amd-xilinx", "xilinx"}, {"amd", "xilinx"},          {"altera", "intel"},
+      {"intel", "intel"},           {"lattice", "lattice"},   {"microsemi", "microchip"}, {"microchip", "microchip"},
+      {"actel", "microchip"},       {"gowin", "gowin"},       {"achronix", "achronix"},   {"efinix", "efinix"},
       {"quicklogic", "quicklogic"}, {"generic", "generic"},
   };
   return tokens;

@@ -102,15 +102,15 @@ struct DependencyResolver::Index {
     std::string_view kind;
     std::uint32_t file;
     HdlLanguage language;
-    bool listed;                            // in entity_map
-    std::vector<std::uint32_t> deps;        // units it needs, first-use order
-    std::vector<std::uint32_t> extra_files; // its architectures / bodies in other files
+    bool listed;                             // in entity_map
+    std::vector<std::uint32_t> deps;         // units it needs, first-use order
+    std::vector<std::uint32_t> extra_files;  // its architectures / bodies in other files
   };
 
   std::vector<std::string> files;
   std::vector<Unit> units;
-  std::vector<std::vector<std::uint32_t>> file_units;             // units declared in each file
-  std::vector<std::vector<std::uint32_t>> includes;               // files each file `includes, in order
+  std::vector<std::vector<std::uint32_t>> file_units;            // units declared in each file
+  std::vector<std::vector<std::uint32_t>> includes;              // files each file `includes, in order
   std::unordered_map<std::string, std::uint32_t> by_name;        // exact spelling
   std::unordered_map<std::string, std::uint32_t> vhdl_by_name;   // lower-cased VHDL units
   std::unordered_map<std::string, std::uint32_t> folded;         // lower-cased, any language
@@ -142,8 +142,7 @@ struct DependencyResolver::Index {
   }
 };
 
-std::uint32_t DependencyResolver::Index::add_unit(const DesignBlock& block, std::uint32_t file,
-                                                  HdlLanguage language) {
+std::uint32_t DependencyResolver::Index::add_unit(const DesignBlock& block, std::uint32_t file, HdlLanguage language) {
   if (by_name.contains(block.name)) return kNone;
   std::string lower = ascii_lower(block.name);
   if (language == HdlLanguage::vhdl && vhdl_by_name.contains(lower)) return kNone;
@@ -336,10 +335,11 @@ void DependencyResolver::Index::mark_files_that_stand_alone() {
   std::vector<std::uint32_t> pending_deps(units.size(), 0);  // dependencies not yet ordered
   std::vector<std::vector<std::uint32_t>> needed_by(units.size());
   for (std::uint32_t f = 0; f < files.size(); ++f) {
-    const bool inside = includes[f].empty() && std::all_of(file_units[f].begin(), file_units[f].end(), [&](std::uint32_t u) {
-      return units[u].extra_files.empty() &&
-             std::all_of(units[u].deps.begin(), units[u].deps.end(), [&](std::uint32_t d) { return units[d].file == f; });
-    });
+    const bool inside =
+        includes[f].empty() && std::all_of(file_units[f].begin(), file_units[f].end(), [&](std::uint32_t u) {
+          return units[u].extra_files.empty() && std::all_of(units[u].deps.begin(), units[u].deps.end(),
+                                                             [&](std::uint32_t d) { return units[d].file == f; });
+        });
     if (!inside) continue;
     for (std::uint32_t u : file_units[f])
       for (std::uint32_t d : units[u].deps) {

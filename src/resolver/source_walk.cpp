@@ -40,9 +40,9 @@ class Walk {
     if (respect_gitignore_) load_ancestors(abs_base);
 
     struct Frame {
-      std::string rel;  // "" for the root
+      std::string rel;                                        // "" for the root
       std::shared_ptr<const util::DirectoryListing> entries;  // in name order
-      std::size_t ignores;  // rule files in scope when the frame was entered
+      std::size_t ignores;                                    // rule files in scope when the frame was entered
       std::size_t next = 0;
     };
     std::vector<Frame> stack;

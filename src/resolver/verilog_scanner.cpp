@@ -30,7 +30,14 @@ bool is_ident_char(char c) { return is_ident_start(c) || (c >= '0' && c <= '9') 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 bool is_base_letter(char c) {
   switch (c) {
-    case 'b': case 'B': case 'o': case 'O': case 'd': case 'D': case 'h': case 'H': return true;
+    case 'b':
+    case 'B':
+    case 'o':
+    case 'O':
+    case 'd':
+    case 'D':
+    case 'h':
+    case 'H': return true;
     default: return false;
   }
 }
@@ -38,16 +45,15 @@ bool is_base_letter(char c) {
 // Directives whose whole line is their argument.
 bool is_line_directive(std::string_view d) {
   static const std::unordered_set<std::string_view> names = {
-      "define", "include", "timescale", "line", "pragma", "default_nettype", "begin_keywords",
-      "unconnected_drive", "__FILE__"};
+      "define",          "include",        "timescale",         "line",    "pragma",
+      "default_nettype", "begin_keywords", "unconnected_drive", "__FILE__"};
   return names.count(d) != 0;
 }
 
 class Lexer {
  public:
   // `includes`, when given, collects the names of the `include directives met.
-  explicit Lexer(std::string_view text, std::vector<std::string>* includes = nullptr)
-      : s_(text), includes_(includes) {}
+  explicit Lexer(std::string_view text, std::vector<std::string>* includes = nullptr) : s_(text), includes_(includes) {}
 
   // The next token; false at the end of the text.
   bool next(Token& out) {
@@ -192,44 +198,261 @@ class Lexer {
 using Tokens = TokenWindow<Lexer, Token>;
 
 bool is_keyword(std::string_view w) {
-  static const std::unordered_set<std::string_view> words = {
-      "accept_on", "alias", "always", "always_comb", "always_ff", "always_latch", "and", "assert",
-      "assign", "assume", "automatic", "before", "begin", "bind", "bins", "binsof", "bit", "break",
-      "buf", "bufif0", "bufif1", "byte", "case", "casex", "casez", "cell", "chandle", "checker",
-      "class", "clocking", "cmos", "config", "const", "constraint", "context", "continue", "cover",
-      "covergroup", "coverpoint", "cross", "deassign", "default", "defparam", "design", "disable",
-      "dist", "do", "edge", "else", "end", "endcase", "endchecker", "endclass", "endclocking",
-      "endconfig", "endfunction", "endgenerate", "endgroup", "endinterface", "endmodule",
-      "endpackage", "endprimitive", "endprogram", "endproperty", "endspecify", "endsequence",
-      "endtable", "endtask", "enum", "event", "eventually", "expect", "export", "extends", "extern",
-      "final", "first_match", "for", "force", "foreach", "forever", "fork", "forkjoin", "function",
-      "generate", "genvar", "global", "highz0", "highz1", "if", "iff", "ifnone", "ignore_bins",
-      "illegal_bins", "implements", "implies", "import", "incdir", "include", "initial", "inout",
-      "input", "inside", "instance", "int", "integer", "interconnect", "interface", "intersect",
-      "join", "join_any", "join_none", "large", "let", "liblist", "library", "local", "localparam",
-      "logic", "longint", "macromodule", "matches", "medium", "modport", "module", "nand",
-      "negedge", "nettype", "new", "nexttime", "nmos", "nor", "noshowcancelled", "not", "notif0",
-      "notif1", "null", "or", "output", "package", "packed", "parameter", "pmos", "posedge",
-      "primitive", "priority", "program", "property", "protected", "pull0", "pull1", "pulldown",
-      "pullup", "pulsestyle_ondetect", "pulsestyle_onevent", "pure", "rand", "randc", "randcase",
-      "randsequence", "rcmos", "real", "realtime", "ref", "reg", "reject_on", "release", "repeat",
-      "restrict", "return", "rnmos", "rpmos", "rtran", "rtranif0", "rtranif1", "s_always",
-      "s_eventually", "s_nexttime", "s_until", "s_until_with", "scalared", "sequence", "shortint",
-      "shortreal", "showcancelled", "signed", "small", "soft", "solve", "specify", "specparam",
-      "static", "string", "strong", "strong0", "strong1", "struct", "super", "supply0", "supply1",
-      "sync_accept_on", "sync_reject_on", "table", "tagged", "task", "this", "throughout", "time",
-      "timeprecision", "timeunit", "tran", "tranif0", "tranif1", "tri", "tri0", "tri1", "triand",
-      "trior", "trireg", "type", "typedef", "union", "unique", "unique0", "unsigned", "until",
-      "until_with", "untyped", "use", "uwire", "var", "vectored", "virtual", "void", "wait",
-      "wait_order", "wand", "weak", "weak0", "weak1", "while", "wildcard", "wire", "with", "within",
-      "wor", "xnor", "xor"};
+  static const std::unordered_set<std::string_view> words = {"accept_on",
+                                                             "alias",
+                                                             "always",
+                                                             "always_comb",
+                                                             "always_ff",
+                                                             "always_latch",
+                                                             "and",
+                                                             "assert",
+                                                             "assign",
+                                                             "assume",
+                                                             "automatic",
+                                                             "before",
+                                                             "begin",
+                                                             "bind",
+                                                             "bins",
+                                                             "binsof",
+                                                             "bit",
+                                                             "break",
+                                                             "buf",
+                                                             "bufif0",
+                                                             "bufif1",
+                                                             "byte",
+                                                             "case",
+                                                             "casex",
+                                                             "casez",
+                                                             "cell",
+                                                             "chandle",
+                                                             "checker",
+                                                             "class",
+                                                             "clocking",
+                                                             "cmos",
+                                                             "config",
+                                                             "const",
+                                                             "constraint",
+                                                             "context",
+                                                             "continue",
+                                                             "cover",
+                                                             "covergroup",
+                                                             "coverpoint",
+                                                             "cross",
+                                                             "deassign",
+                                                             "default",
+                                                             "defparam",
+                                                             "design",
+                                                             "disable",
+                                                             "dist",
+                                                             "do",
+                                                             "edge",
+                                                             "else",
+                                                             "end",
+                                                             "endcase",
+                                                             "endchecker",
+                                                             "endclass",
+                                                             "endclocking",
+                                                             "endconfig",
+                                                             "endfunction",
+                                                             "endgenerate",
+                                                             "endgroup",
+                                                             "endinterface",
+                                                             "endmodule",
+                                                             "endpackage",
+                                                             "endprimitive",
+                                                             "endprogram",
+                                                             "endproperty",
+                                                             "endspecify",
+                                                             "endsequence",
+                                                             "endtable",
+                                                             "endtask",
+                                                             "enum",
+                                                             "event",
+                                                             "eventually",
+                                                             "expect",
+                                                             "export",
+                                                             "extends",
+                                                             "extern",
+                                                             "final",
+                                                             "first_match",
+                                                             "for",
+                                                             "force",
+                                                             "foreach",
+                                                             "forever",
+                                                             "fork",
+                                                             "forkjoin",
+                                                             "function",
+                                                             "generate",
+                                                             "genvar",
+                                                             "global",
+                                                             "highz0",
+                                                             "highz1",
+                                                             "if",
+                                                             "iff",
+                                                             "ifnone",
+                                                             "ignore_bins",
+                                                             "illegal_bins",
+                                                             "implements",
+                                                             "implies",
+                                                             "import",
+                                                             "incdir",
+                                                             "include",
+                                                             "initial",
+                                                             "inout",
+                                                             "input",
+                                                             "inside",
+                                                             "instance",
+                                                             "int",
+                                                             "integer",
+                                                             "interconnect",
+                                                             "interface",
+                                                             "intersect",
+                                                             "join",
+                                                             "join_any",
+                                                             "join_none",
+                                                             "large",
+                                                             "let",
+                                                             "liblist",
+                                                             "library",
+                                                             "local",
+                                                             "localparam",
+                                                             "logic",
+                                                             "longint",
+                                                             "macromodule",
+                                                             "matches",
+                                                             "medium",
+                                                             "modport",
+                                                             "module",
+                                                             "nand",
+                                                             "negedge",
+                                                             "nettype",
+                                                             "new",
+                                                             "nexttime",
+                                                             "nmos",
+                                                             "nor",
+                                                             "noshowcancelled",
+                                                             "not",
+                                                             "notif0",
+                                                             "notif1",
+                                                             "null",
+                                                             "or",
+                                                             "output",
+                                                             "package",
+                                                             "packed",
+                                                             "parameter",
+                                                             "pmos",
+                                                             "posedge",
+                                                             "primitive",
+                                                             "priority",
+                                                             "program",
+                                                             "property",
+                                                             "protected",
+                                                             "pull0",
+                                                             "pull1",
+                                                             "pulldown",
+                                                             "pullup",
+                                                             "pulsestyle_ondetect",
+                                                             "pulsestyle_onevent",
+                                                             "pure",
+                                                             "rand",
+                                                             "randc",
+                                                             "randcase",
+                                                             "randsequence",
+                                                             "rcmos",
+                                                             "real",
+                                                             "realtime",
+                                                             "ref",
+                                                             "reg",
+                                                             "reject_on",
+                                                             "release",
+                                                             "repeat",
+                                                             "restrict",
+                                                             "return",
+                                                             "rnmos",
+                                                             "rpmos",
+                                                             "rtran",
+                                                             "rtranif0",
+                                                             "rtranif1",
+                                                             "s_always",
+                                                             "s_eventually",
+                                                             "s_nexttime",
+                                                             "s_until",
+                                                             "s_until_with",
+                                                             "scalared",
+                                                             "sequence",
+                                                             "shortint",
+                                                             "shortreal",
+                                                             "showcancelled",
+                                                             "signed",
+                                                             "small",
+                                                             "soft",
+                                                             "solve",
+                                                             "specify",
+                                                             "specparam",
+                                                             "static",
+                                                             "string",
+                                                             "strong",
+                                                             "strong0",
+                                                             "strong1",
+                                                             "struct",
+                                                             "super",
+                                                             "supply0",
+                                                             "supply1",
+                                                             "sync_accept_on",
+                                                             "sync_reject_on",
+                                                             "table",
+                                                             "tagged",
+                                                             "task",
+                                                             "this",
+                                                             "throughout",
+                                                             "time",
+                                                             "timeprecision",
+                                                             "timeunit",
+                                                             "tran",
+                                                             "tranif0",
+                                                             "tranif1",
+                                                             "tri",
+                                                             "tri0",
+                                                             "tri1",
+                                                             "triand",
+                                                             "trior",
+                                                             "trireg",
+                                                             "type",
+                                                             "typedef",
+                                                             "union",
+                                                             "unique",
+                                                             "unique0",
+                                                             "unsigned",
+                                                             "until",
+                                                             "until_with",
+                                                             "untyped",
+                                                             "use",
+                                                             "uwire",
+                                                             "var",
+                                                             "vectored",
+                                                             "virtual",
+                                                             "void",
+                                                             "wait",
+                                                             "wait_order",
+                                                             "wand",
+                                                             "weak",
+                                                             "weak0",
+                                                             "weak1",
+                                                             "while",
+                                                             "wildcard",
+                                                             "wire",
+                                                             "with",
+                                                             "within",
+                                                             "wor",
+                                                             "xnor",
+                                                             "xor"};
   return words.count(w) != 0;
 }
 
 // The declaration keyword as a static string (blocks outlive the source text).
 std::string_view declaration_kind(std::string_view w) {
-  static constexpr std::array<std::string_view, 7> kinds = {
-      "module", "macromodule", "interface", "program", "package", "class", "primitive"};
+  static constexpr std::array<std::string_view, 7> kinds = {"module",  "macromodule", "interface", "program",
+                                                            "package", "class",       "primitive"};
   for (std::string_view k : kinds) {
     if (k == w) return k;
   }
@@ -248,8 +471,8 @@ std::string_view closing_keyword(std::string_view kind) {
 }
 
 bool is_closing_keyword(std::string_view w) {
-  return w == "endmodule" || w == "endinterface" || w == "endprogram" || w == "endpackage" ||
-         w == "endclass" || w == "endprimitive";
+  return w == "endmodule" || w == "endinterface" || w == "endprogram" || w == "endpackage" || w == "endclass" ||
+         w == "endprimitive";
 }
 
 class Pass {
@@ -347,8 +570,8 @@ class Pass {
   }
 
   std::string_view s_;
-  SourceUnits out_;   // before t_: the lexer writes the includes into it
-  mutable Tokens t_;  // lexed as the pass asks
+  SourceUnits out_;                     // before t_: the lexer writes the includes into it
+  mutable Tokens t_;                    // lexed as the pass asks
   std::vector<std::string_view> open_;  // declaration keywords of the open units
   std::size_t depth_ = 0;               // bracket nesting
 };

@@ -169,8 +169,8 @@ class Pass {
   std::size_t end_context_item(std::size_t k) {
     const std::size_t next = k + 1;
     const bool more = is_word(next, "library") || is_word(next, "use") || is_word(next, "context") ||
-                      is_word(next, "entity") || is_word(next, "architecture") ||
-                      is_word(next, "package") || is_word(next, "configuration");
+                      is_word(next, "entity") || is_word(next, "architecture") || is_word(next, "package") ||
+                      is_word(next, "configuration");
     if (!more) flush();
     return k;
   }

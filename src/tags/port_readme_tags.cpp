@@ -33,8 +33,8 @@ void add_signal_tags(std::string_view signal_name, std::set<std::string>& tags) 
 std::set<std::string> extract_port_tags(std::string_view source_text, std::string_view suffix) {
   static const util::Regex vhdl_port_block_re("port\\s*\\((.*?)\\)\\s*;", util::kIgnoreCase | util::kDotAll);
   static const util::Regex vhdl_port_re("(\\w+)\\s*:\\s*(in|out|inout)", util::kIgnoreCase);
-  static const util::Regex verilog_port_re(
-      "(?:input|output|inout)\\s+(?:wire|reg|logic)?\\s*(?:\\[.*?\\])?\\s*(\\w+)", util::kIgnoreCase);
+  static const util::Regex verilog_port_re("(?:input|output|inout)\\s+(?:wire|reg|logic)?\\s*(?:\\[.*?\\])?\\s*(\\w+)",
+                                           util::kIgnoreCase);
 
   std::set<std::string> tags;
   const auto add_group1 = [&](const util::Match& m) {
@@ -66,7 +66,6 @@ std::map<std::string, std::set<std::string>> ReadmeTagCache::snapshot() const {
 }
 
 std::set<std::string> read_readme_tags(const std::string& repo_path) {
-
   std::set<std::string> tags;
   for (const char* name : {"README.md", "README.rst", "README"}) {
     const std::string path = util::join_path(repo_path, name);

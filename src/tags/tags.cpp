@@ -12,12 +12,12 @@ namespace quarrix::tags {
 
 const std::vector<std::string>& tag_stopwords() {
   static const std::vector<std::string> words = {
-      "the",  "and",    "for",     "with",    "from",   "this",   "that",   "are",          "is",  "in",  "of",
-      "to",   "an",     "or",      "be",      "it",     "at",     "by",     "on",           "as",  "no",  "do",
-      "if",   "so",     "up",      "all",     "out",    "std",    "logic",  "vector",       "signal", "port",
-      "generic", "entity", "module", "begin", "end",    "architecture", "one", "two",       "top", "sub", "unit",
-      "stage", "wrapper", "file",  "disp",    "regs",   "cell",   "base",   "main",         "lib", "test", "tb",
-      "sim",  "impl",   "inst",    "version", "ver",    "old",    "new"};
+      "the",     "and",    "for",     "with", "from",         "this", "that",  "are",    "is",     "in",   "of",
+      "to",      "an",     "or",      "be",   "it",           "at",   "by",    "on",     "as",     "no",   "do",
+      "if",      "so",     "up",      "all",  "out",          "std",  "logic", "vector", "signal", "port", "generic",
+      "entity",  "module", "begin",   "end",  "architecture", "one",  "two",   "top",    "sub",    "unit", "stage",
+      "wrapper", "file",   "disp",    "regs", "cell",         "base", "main",  "lib",    "test",   "tb",   "sim",
+      "impl",    "inst",   "version", "ver",  "old",          "new"};
   return words;
 }
 
@@ -41,9 +41,8 @@ std::vector<std::string> cap_tags(std::vector<std::string> tags, long long cap) 
   std::vector<std::pair<std::size_t, std::string>> keyed;
   keyed.reserve(tags.size());
   for (auto& tag : tags) keyed.emplace_back(util::length(tag), std::move(tag));
-  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first > b.first : a.second < b.second;
-  });
+  std::sort(keyed.begin(), keyed.end(),
+            [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
   // Python's ranked[:cap]: a negative cap drops that many from the end.
   const auto n = static_cast<long long>(keyed.size());
   const long long keep = cap >= 0 ? std::min(cap, n) : std::max(0LL, n + cap);

@@ -32,19 +32,15 @@ EntryKind link_kind(int dir_fd, const char* name) {
 
 EntryKind entry_kind(int dir_fd, const struct dirent& entry) {
   switch (entry.d_type) {
-    case DT_DIR:
-      return EntryKind::directory;
-    case DT_REG:
-      return EntryKind::regular;
-    case DT_LNK:
-      return link_kind(dir_fd, entry.d_name);
+    case DT_DIR: return EntryKind::directory;
+    case DT_REG: return EntryKind::regular;
+    case DT_LNK: return link_kind(dir_fd, entry.d_name);
     case DT_UNKNOWN: {
       struct stat own {};
       if (::fstatat(dir_fd, entry.d_name, &own, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::unknown;
       return S_ISLNK(own.st_mode) ? link_kind(dir_fd, entry.d_name) : kind_of_mode(own.st_mode);
     }
-    default:
-      return EntryKind::special;
+    default: return EntryKind::special;
   }
 }
 

@@ -99,9 +99,7 @@ std::optional<std::string> read_uncached(const std::filesystem::path& path) {
 }
 
 // Valid UTF-8 without "\r" is its own text: no copy of a large file.
-bool text_is_bytes(const std::string& bytes) {
-  return bytes.find('\r') == std::string::npos && is_valid_utf8(bytes);
-}
+bool text_is_bytes(const std::string& bytes) { return bytes.find('\r') == std::string::npos && is_valid_utf8(bytes); }
 
 std::string decoded_text(std::string bytes) {
   std::string decoded = decode_utf8_replace(bytes);

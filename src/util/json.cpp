@@ -17,8 +17,10 @@ bool nesting_within(std::string_view text, std::size_t max_depth) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (in_string) {
-      if (c == '\\') ++i;
-      else if (c == '"') in_string = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
     } else if (c == '"') {
       in_string = true;
     } else if (c == '[' || c == '{') {
@@ -42,9 +44,12 @@ std::optional<std::string> mark_escaped_bytes(std::string_view text) {
     unsigned v = 0;
     for (std::size_t k = i + 2; k < i + 6; ++k) {
       const char c = ascii_lower(text[k]);
-      if (c >= '0' && c <= '9') v = v * 16 + static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f') v = v * 16 + static_cast<unsigned>(c - 'a' + 10);
-      else return -1;
+      if (c >= '0' && c <= '9')
+        v = v * 16 + static_cast<unsigned>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        v = v * 16 + static_cast<unsigned>(c - 'a' + 10);
+      else
+        return -1;
     }
     return v;
   };

@@ -113,9 +113,7 @@ struct Regex::Code {
 Match::Match(std::string_view subject, std::vector<std::ptrdiff_t> offsets)
     : subject_(subject), offsets_(std::move(offsets)) {}
 
-bool Match::matched(std::size_t index) const {
-  return 2 * index + 1 < offsets_.size() && offsets_[2 * index] >= 0;
-}
+bool Match::matched(std::size_t index) const { return 2 * index + 1 < offsets_.size() && offsets_[2 * index] >= 0; }
 std::string_view Match::group(std::size_t index) const {
   if (!matched(index)) return {};
   return subject_.substr(static_cast<std::size_t>(offsets_[2 * index]),
@@ -285,9 +283,7 @@ std::vector<TemplatePiece> parse_template(std::string_view repl) {
         case 'a': pieces.back().literal.push_back('\a'); break;
         case 'b': pieces.back().literal.push_back('\b'); break;
         case '\\': pieces.back().literal.push_back('\\'); break;
-        default:
-          pieces.back().literal.push_back('\\');
-          pieces.back().literal.push_back(e);
+        default: pieces.back().literal.push_back('\\'); pieces.back().literal.push_back(e);
       }
     }
   }

@@ -120,11 +120,18 @@ bool is_cased(char32_t cp) {
 
 bool is_case_ignorable(char32_t cp) {
   switch (cp) {
-    case '\'': case '.': case ':': case '^': case '`': case 0xAD: case 0xB7: case 0x2018: case 0x2019:
-    case 0x2024: case 0x2027:
-      return true;
-    default:
-      break;
+    case '\'':
+    case '.':
+    case ':':
+    case '^':
+    case '`':
+    case 0xAD:
+    case 0xB7:
+    case 0x2018:
+    case 0x2019:
+    case 0x2024:
+    case 0x2027: return true;
+    default: break;
   }
   const auto cat = utf8proc_category(static_cast<utf8proc_int32_t>(cp));
   return cat == UTF8PROC_CATEGORY_MN || cat == UTF8PROC_CATEGORY_ME || cat == UTF8PROC_CATEGORY_CF ||
@@ -253,23 +260,41 @@ std::string from_code_points(std::u32string_view cps) {
 
 bool is_space(char32_t cp) {
   switch (cp) {
-    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D:
-    case 0x1C: case 0x1D: case 0x1E: case 0x1F: case 0x20:
-    case 0x85: case 0xA0: case 0x1680:
-    case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
-      return true;
-    default:
-      return cp >= 0x2000 && cp <= 0x200A;
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x1C:
+    case 0x1D:
+    case 0x1E:
+    case 0x1F:
+    case 0x20:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000: return true;
+    default: return cp >= 0x2000 && cp <= 0x200A;
   }
 }
 
 bool is_line_break(char32_t cp) {
   switch (cp) {
-    case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x1C: case 0x1D: case 0x1E:
-    case 0x85: case 0x2028: case 0x2029:
-      return true;
-    default:
-      return false;
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x1C:
+    case 0x1D:
+    case 0x1E:
+    case 0x85:
+    case 0x2028:
+    case 0x2029: return true;
+    default: return false;
   }
 }
 
@@ -474,9 +499,8 @@ bool is_alnum(std::string_view text) {
 bool is_alpha(std::string_view text) { return all_cps(text, cp_is_alpha); }
 bool is_digit(std::string_view text) {
   return all_cps(text, [](char32_t cp) {
-    return utf8proc_category(static_cast<utf8proc_int32_t>(cp)) == UTF8PROC_CATEGORY_ND ||
-           (cp >= 0xB2 && cp <= 0xB3) || cp == 0xB9 || (cp >= 0x2070 && cp <= 0x2079) ||
-           (cp >= 0x2080 && cp <= 0x2089);
+    return utf8proc_category(static_cast<utf8proc_int32_t>(cp)) == UTF8PROC_CATEGORY_ND || (cp >= 0xB2 && cp <= 0xB3) ||
+           cp == 0xB9 || (cp >= 0x2070 && cp <= 0x2079) || (cp >= 0x2080 && cp <= 0x2089);
   });
 }
 
@@ -525,10 +549,10 @@ std::string py_repr(std::string_view text) {
     } else {
       // str.isprintable(): everything but the C*, Z* (except space) categories.
       const auto cat = utf8proc_category(static_cast<utf8proc_int32_t>(cp));
-      const bool printable = !(cat == UTF8PROC_CATEGORY_CC || cat == UTF8PROC_CATEGORY_CF ||
-                               cat == UTF8PROC_CATEGORY_CS || cat == UTF8PROC_CATEGORY_CO ||
-                               cat == UTF8PROC_CATEGORY_CN || cat == UTF8PROC_CATEGORY_ZL ||
-                               cat == UTF8PROC_CATEGORY_ZP || cat == UTF8PROC_CATEGORY_ZS);
+      const bool printable =
+          !(cat == UTF8PROC_CATEGORY_CC || cat == UTF8PROC_CATEGORY_CF || cat == UTF8PROC_CATEGORY_CS ||
+            cat == UTF8PROC_CATEGORY_CO || cat == UTF8PROC_CATEGORY_CN || cat == UTF8PROC_CATEGORY_ZL ||
+            cat == UTF8PROC_CATEGORY_ZP || cat == UTF8PROC_CATEGORY_ZS);
       if (printable) {
         append_utf8(out, cp);
       } else if (cp <= 0xFF) {

@@ -68,10 +68,10 @@ constexpr Rule kRules[] = {
 
 // Words that add nothing to a name: "the uart_tx module", "openhwgroup IP: x".
 constexpr std::string_view kFillerWords[] = {
-    "the", "a", "an", "this", "is", "of", "for",
-    "module", "entity", "core", "ip", "block", "design", "component", "unit",
-    "top", "level", "top-level", "toplevel",
-    "rtl", "hdl", "verilog", "systemverilog", "vhdl", "file", "source",
+    "the",    "a",         "an",       "this",  "is",     "of",        "for",           "module",
+    "entity", "core",      "ip",       "block", "design", "component", "unit",          "top",
+    "level",  "top-level", "toplevel", "rtl",   "hdl",    "verilog",   "systemverilog", "vhdl",
+    "file",   "source",
 };
 
 // Punctuation around a word that does not change it.
@@ -107,7 +107,8 @@ constexpr std::string_view kTemplateFields =
 const std::vector<util::Regex>& compiled_rules() {
   static const std::vector<util::Regex> compiled = [] {
     std::vector<util::Regex> out;
-    for (const Rule& rule : kRules) out.emplace_back(util::replace_all(rule.pattern, "FIELD", kTemplateFields), rule.flags);
+    for (const Rule& rule : kRules)
+      out.emplace_back(util::replace_all(rule.pattern, "FIELD", kTemplateFields), rule.flags);
     return out;
   }();
   return compiled;

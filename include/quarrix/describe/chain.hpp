@@ -22,12 +22,10 @@ bool accept_desc(const std::optional<std::string>& desc, std::string_view name, 
 // "preserved" or "auto". Only the locked text and the "<ns> IP: <name>" filler
 // skip validation. The language-model tier walks `llm_settings` through
 // `services`. Exceptions of the tiers and of the validator propagate.
-std::pair<std::string, std::string> generate_description(std::string_view entity_name, const std::string& entity_path,
-                                                         std::string_view ns, std::string_view language,
-                                                         const Services& services,
-                                                         const llm::ChainSettings& llm_settings,
-                                                         bool use_llm = true,
-                                                         const std::optional<std::string>& previous_description = std::nullopt,
-                                                         const std::optional<std::string>& locked_description = std::nullopt);
+std::pair<std::string, std::string> generate_description(
+    std::string_view entity_name, const std::string& entity_path, std::string_view ns, std::string_view language,
+    const Services& services, const llm::ChainSettings& llm_settings, bool use_llm = true,
+    const std::optional<std::string>& previous_description = std::nullopt,
+    const std::optional<std::string>& locked_description = std::nullopt);
 
 }  // namespace quarrix::describe

@@ -26,7 +26,7 @@ Json initial_port_hints();
 // file at `entity_path`. An unreadable file or one without ports gives
 // (nullopt, initial hints).
 std::pair<std::optional<std::string>, Json> infer_description_from_ports(std::string_view entity_name,
-                                                                          const std::string& entity_path);
+                                                                         const std::string& entity_path);
 
 // "<protocol> <role> with <q1> and <q2>", or a name-derived "<Word> IP core"
 // subject when neither a protocol nor a role is known.

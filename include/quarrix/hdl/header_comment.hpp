@@ -19,10 +19,10 @@ const util::Regex& repo_boilerplate();
 
 // The patterns of the language extractors, with their flags and operation.
 inline constexpr std::string_view kVhdlDescriptionSectionPattern =
-    R"(--\s*Description\s*\n-*\n(.*?)(?:\n-{3,}|\nentity\b|\nlibrary\b))";  // I|S, search
+    R"(--\s*Description\s*\n-*\n(.*?)(?:\n-{3,}|\nentity\b|\nlibrary\b))";                   // I|S, search
 inline constexpr std::string_view kVhdlHeaderEndPattern = R"((?i)^(library|entity|use)\b)";  // match
-inline constexpr std::string_view kVerilogModuleKeywordPattern = R"(^\s*module\b)";           // M, search
-inline constexpr std::string_view kVerilogBlockCommentPattern = R"(/\*(.*?)\*/)";             // S, finditer
+inline constexpr std::string_view kVerilogModuleKeywordPattern = R"(^\s*module\b)";          // M, search
+inline constexpr std::string_view kVerilogBlockCommentPattern = R"(/\*(.*?)\*/)";            // S, finditer
 
 // Tier "header" of the description chain: the header prose of the file at
 // `entity_path` (".vhd"/".vhdl" or ".v"/".sv"/".vh"/".svh", any case), or nullopt.

@@ -15,14 +15,14 @@ namespace quarrix::hdl {
 // header patterns are located by linear scanners that find exactly what a
 // search of the pattern finds (see port_names.cpp).
 inline constexpr std::string_view kVhdlPortBlockPattern = R"(port\s*\((.*)\)\s*;\s*\n\s*end\b)";  // I|S, search
-inline constexpr std::string_view kVhdlPortPattern = R"((\w+)\s*:\s*(in|out|inout))";            // I, finditer
+inline constexpr std::string_view kVhdlPortPattern = R"((\w+)\s*:\s*(in|out|inout))";             // I, finditer
 inline constexpr std::string_view kVerilogPortPattern =
-    R"((?:input|output|inout)\s+(?:wire|reg|logic)?\s*(?:\[.*?\])?\s*(\w+))";                     // I, finditer
+    R"((?:input|output|inout)\s+(?:wire|reg|logic)?\s*(?:\[.*?\])?\s*(\w+))";  // I, finditer
 inline constexpr std::string_view kSvModuleHeaderPattern =
-    R"(module\s+\w+\s*(?:#\s*\(.*?\)\s*)?\((.*?)\)\s*;)";                                         // S, search
-inline constexpr std::string_view kSvInterfacePortPattern = R"((\w+)\.\w+\s+(\w+))";             // finditer
-inline constexpr std::string_view kVhdlGenericBlockPattern = R"(generic\s*\((.*?)\)\s*;)";       // I|S, search
-inline constexpr std::string_view kVhdlGenericPattern = R"((\w+)\s*:)";                          // I, finditer
+    R"(module\s+\w+\s*(?:#\s*\(.*?\)\s*)?\((.*?)\)\s*;)";                                            // S, search
+inline constexpr std::string_view kSvInterfacePortPattern = R"((\w+)\.\w+\s+(\w+))";                 // finditer
+inline constexpr std::string_view kVhdlGenericBlockPattern = R"(generic\s*\((.*?)\)\s*;)";           // I|S, search
+inline constexpr std::string_view kVhdlGenericPattern = R"((\w+)\s*:)";                              // I, finditer
 inline constexpr std::string_view kVerilogParameterPattern = R"(parameter\s+(?:\w+\s+)?(\w+)\s*=)";  // I, finditer
 
 // Port names: VHDL port clause for ".vhd"/".vhdl"; Verilog port declarations

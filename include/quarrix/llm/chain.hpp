@@ -52,10 +52,9 @@ struct ChainSettings {
 
 // Asks one provider (by name) for a description of (entity name, signature,
 // language, hints) with its API key; the adapter pauses through `sleep`.
-using ProviderCall =
-    std::function<Reply(std::string_view provider, std::string_view entity_name, std::string_view signature,
-                        std::string_view language, std::string_view api_key, const Json& hints,
-                        const SleepFunction& sleep)>;
+using ProviderCall = std::function<Reply(std::string_view provider, std::string_view entity_name,
+                                         std::string_view signature, std::string_view language,
+                                         std::string_view api_key, const Json& hints, const SleepFunction& sleep)>;
 
 // The built-in adapter of each known provider; std::invalid_argument for other names.
 Reply call_native_adapter(std::string_view provider, std::string_view entity_name, std::string_view signature,

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include <quarrix/pipeline/granularity.hpp>
-#include <quarrix/pipeline/scan_probes.hpp>
 #include <quarrix/pipeline/resolver_api.hpp>
 #include <quarrix/pipeline/scan_context.hpp>
+#include <quarrix/pipeline/scan_probes.hpp>
 #include <quarrix/util/json.hpp>
 
 namespace quarrix::pipeline {
@@ -27,8 +27,8 @@ using ProgressFn = std::function<void(std::size_t, std::size_t, const std::strin
 // What the scan decided for one design unit of the resolver's map.
 struct UnitDecision {
   std::string name;
-  std::string path;        // relative to the repository when inside it
-  std::string skipped_by;  // the rule that left the unit out; empty when kept
+  std::string path;                       // relative to the repository when inside it
+  std::string skipped_by;                 // the rule that left the unit out; empty when kept
   std::vector<std::string> compile_list;  // kept units: the row's compile list
 };
 // Told of each unit in map order; for a kept unit after its probes ran.
@@ -40,8 +40,8 @@ using LeftOutObserver = std::function<void(const std::string& path, const std::s
 struct ScanOptions {
   bool use_llm = true;
   std::string granularity{kDefaultGranularity};  // one of kGranularities (granularity.hpp)
-  std::optional<Json> previous_descriptions;  // map name -> description
-  std::optional<Json> description_verdicts;   // map "namespace/name" -> verdict
+  std::optional<Json> previous_descriptions;     // map name -> description
+  std::optional<Json> description_verdicts;      // map "namespace/name" -> verdict
   std::vector<std::string> exclude_dirs;
   std::optional<Json> bucket_map;
   ResolverFactory resolver_factory;  // empty: our own DependencyResolver

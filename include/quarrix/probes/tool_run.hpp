@@ -18,9 +18,9 @@ std::optional<std::string> find_on_path(const std::string& name);
 
 struct RunOptions {
   std::chrono::milliseconds timeout{60000};
-  std::string cwd;              // empty: inherit ours
+  std::string cwd;                 // empty: inherit ours
   std::uint64_t memory_limit = 0;  // bytes of address space (RLIMIT_AS); 0: ours
-  bool capture_stdout = false;  // otherwise discarded
+  bool capture_stdout = false;     // otherwise discarded
   bool capture_stderr = false;
   // Files the tool reads besides the sources named in argv (headers it finds
   // through its include directories), for the tool cache's key.

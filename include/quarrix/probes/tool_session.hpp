@@ -24,7 +24,7 @@ namespace quarrix::probes {
 namespace detail {
 class InputDigests;
 class VerilogFileFacts;
-}
+}  // namespace detail
 
 struct ToolLimits {
   // Wall time of all runs together. Large enough for a few hundred compile
@@ -89,8 +89,7 @@ class ToolSession {
   // run() without the observer; `how` tells how an answer was got.
   std::optional<RunResult> answer(const std::vector<std::string>& argv, const RunOptions& options, Done& how);
   // answer() without the persistent cache.
-  std::optional<RunResult> run_in_session(const std::vector<std::string>& argv, const RunOptions& options,
-                                          Done& how);
+  std::optional<RunResult> run_in_session(const std::vector<std::string>& argv, const RunOptions& options, Done& how);
   std::string cache_key(const std::vector<std::string>& argv, const RunOptions& options, const std::string& version);
 
   const ToolLimits limits_;

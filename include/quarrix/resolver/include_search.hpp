@@ -33,8 +33,8 @@ class IncludeSearch {
   std::optional<std::size_t> at(const std::string& path) const;
 
   std::vector<std::string> include_dirs_;
-  std::unordered_map<std::string, std::size_t> by_path_;                 // collapsed path -> first file
-  std::unordered_map<std::string, std::vector<std::size_t>> by_name_;   // last component -> files
+  std::unordered_map<std::string, std::size_t> by_path_;               // collapsed path -> first file
+  std::unordered_map<std::string, std::vector<std::size_t>> by_name_;  // last component -> files
   std::vector<std::string> collapsed_;
 };
 

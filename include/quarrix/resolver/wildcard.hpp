@@ -24,9 +24,9 @@ class WildcardPattern {
     enum class Kind { literal, any, star, set };
     explicit Element(Kind k, char32_t c = 0) : kind(k), ch(c) {}
     Kind kind;
-    char32_t ch = 0;                                   // literal
-    bool negated = false;                              // set
-    std::vector<std::pair<char32_t, char32_t>> ranges; // set: inclusive ranges
+    char32_t ch = 0;                                    // literal
+    bool negated = false;                               // set
+    std::vector<std::pair<char32_t, char32_t>> ranges;  // set: inclusive ranges
   };
   bool element_matches(const Element& e, char32_t c) const;
 

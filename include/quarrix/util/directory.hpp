@@ -21,11 +21,11 @@ namespace quarrix::util {
 enum class EntryKind : std::uint8_t {
   directory,
   regular,
-  special,            // FIFO, socket, device
+  special,  // FIFO, socket, device
   link_to_directory,
   link_to_regular,
-  link_to_other,      // dangling, looping, or to a special file
-  unknown,            // could not be examined
+  link_to_other,  // dangling, looping, or to a special file
+  unknown,        // could not be examined
 };
 
 struct DirectoryEntry {

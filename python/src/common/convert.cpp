@@ -133,8 +133,7 @@ nb::object from_json(const Json& value) {
     }
     case Json::value_t::object: {
       nb::dict out;
-      for (const auto& [key, item] : value.items())
-        out[to_pystr(key)] = from_json(item);
+      for (const auto& [key, item] : value.items()) out[to_pystr(key)] = from_json(item);
       return out;
     }
     default: return nb::none();

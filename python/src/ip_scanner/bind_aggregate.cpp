@@ -34,9 +34,7 @@ Json dict_json(nb::handle obj, const char* what) {
 }
 
 // The verdict registry: a dict, or None (held as null).
-Json verdicts_json(nb::handle obj) {
-  return obj.is_none() ? Json(nullptr) : dict_json(obj, "description_verdicts");
-}
+Json verdicts_json(nb::handle obj) { return obj.is_none() ? Json(nullptr) : dict_json(obj, "description_verdicts"); }
 
 const Json* verdicts_ptr(const Json& verdicts) { return verdicts.is_null() ? nullptr : &verdicts; }
 
@@ -80,7 +78,8 @@ void bind_aggregate(nb::module_& m) {
   m.def(
       "_collect_define_carriers",
       [](nb::handle repo_path, nb::handle scope_files) {
-        return repo::collect_define_carriers(path_arg(repo_path, "repo_path"), path_list_arg(scope_files, "scope_files"));
+        return repo::collect_define_carriers(path_arg(repo_path, "repo_path"),
+                                             path_list_arg(scope_files, "scope_files"));
       },
       nb::sig("def _collect_define_carriers(repo_path: " QUARRIX_PY_PATH ", scope_files: " QUARRIX_PY_PATH_LIST
               ") -> list[str]"),
@@ -108,8 +107,9 @@ void bind_aggregate(nb::module_& m) {
                                                          verdicts_ptr(verdicts), row_context()));
       },
       nb::sig("def _aggregate_repo_entry(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
-              ", repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, description_verdicts: "
-              QUARRIX_PY_JSON_MAP " | None = None) -> " QUARRIX_PY_ROWS),
+              ", repo_path: " QUARRIX_PY_PATH
+              ", namespace: str, url: str, tag: str, description_verdicts: " QUARRIX_PY_JSON_MAP
+              " | None = None) -> " QUARRIX_PY_ROWS),
       "entries"_a, "roles"_a, "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "description_verdicts"_a = nb::none(),
       "All entries of a scan collapsed into a list holding one repo row (empty without entries).");
   m.def(
@@ -140,8 +140,8 @@ void bind_aggregate(nb::module_& m) {
       nb::sig("def _aggregate_one_bucket(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
               ", namespace: str, url: str, tag: str, bucket_name: str, bucket_description: str, license_id: str, "
               "description_verdicts: " QUARRIX_PY_JSON_MAP " | None = None) -> " QUARRIX_PY_JSON_MAP),
-      "entries"_a, "roles"_a, "namespace"_a, "url"_a, "tag"_a, "bucket_name"_a, "bucket_description"_a,
-      "license_id"_a, "description_verdicts"_a = nb::none(), "The row of one subproject bucket.");
+      "entries"_a, "roles"_a, "namespace"_a, "url"_a, "tag"_a, "bucket_name"_a, "bucket_description"_a, "license_id"_a,
+      "description_verdicts"_a = nb::none(), "The row of one subproject bucket.");
   m.def(
       "_extract_readme_description",
       [](nb::handle repo_path) { return aggregate::extract_readme_description(path_arg(repo_path, "repo_path")); },
@@ -177,25 +177,27 @@ void bind_aggregate(nb::module_& m) {
            [](const ReadmeCacheView&, nb::handle key) {
              return PyUnicode_Check(key.ptr()) && readme_cache().snapshot().count(str_bytes(key, "key")) != 0;
            })
-      .def("__getitem__",
-           [](const ReadmeCacheView&, nb::handle key) {
-             const auto cache = readme_cache().snapshot();
-             const auto found = cache.find(str_arg(key, "key"));
-             if (found == cache.end()) {
-               PyErr_SetObject(PyExc_KeyError, key.ptr());
-               throw nb::python_error();
-             }
-             return to_set(found->second);
-           },
-           nb::sig("def __getitem__(self, key: str, /) -> set[str]"))
+      .def(
+          "__getitem__",
+          [](const ReadmeCacheView&, nb::handle key) {
+            const auto cache = readme_cache().snapshot();
+            const auto found = cache.find(str_arg(key, "key"));
+            if (found == cache.end()) {
+              PyErr_SetObject(PyExc_KeyError, key.ptr());
+              throw nb::python_error();
+            }
+            return to_set(found->second);
+          },
+          nb::sig("def __getitem__(self, key: str, /) -> set[str]"))
       .def("keys",
            [](const ReadmeCacheView&) {
              std::vector<std::string> keys;
              for (const auto& [key, words] : readme_cache().snapshot()) keys.push_back(key);
              return keys;
            })
-      .def("__iter__", [](nb::handle self) { return nb::iter(self.attr("keys")()); },
-           nb::sig("def __iter__(self) -> collections.abc.Iterator[str]"));
+      .def(
+          "__iter__", [](nb::handle self) { return nb::iter(self.attr("keys")()); },
+          nb::sig("def __iter__(self) -> collections.abc.Iterator[str]"));
   m.attr("_readme_cache") = ReadmeCacheView{};
 }
 

@@ -25,11 +25,10 @@ std::string str_item(nb::handle item, const char* what) {
 
 // A list or tuple of str (a set or frozenset too when `allow_set`).
 std::vector<std::string> str_items(nb::handle obj, const char* what, bool allow_set = false) {
-  const bool ok = PyList_Check(obj.ptr()) || PyTuple_Check(obj.ptr()) ||
-                  (allow_set && PyAnySet_Check(obj.ptr()));
+  const bool ok = PyList_Check(obj.ptr()) || PyTuple_Check(obj.ptr()) || (allow_set && PyAnySet_Check(obj.ptr()));
   if (!ok)
-    type_error(std::string(what) + (allow_set ? " must be a set, list or tuple of str, not "
-                                              : " must be a list or tuple of str, not ") +
+    type_error(std::string(what) +
+               (allow_set ? " must be a set, list or tuple of str, not " : " must be a list or tuple of str, not ") +
                py_type_name(obj));
   std::vector<std::string> out;
   for (nb::handle item : obj) out.push_back(str_item(item, what));
@@ -104,8 +103,9 @@ void bind_hdl(nb::module_& m) {
   nb::list role_patterns;
   for (const auto& row : hdl::entity_role_patterns()) role_patterns.append(nb::make_tuple(row.pattern, row.role));
   m.attr("ENTITY_ROLE_PATTERNS") = role_patterns;
-  m.def("_detect_entity_role", [](const std::string& entity_name) { return hdl::detect_entity_role(entity_name); },
-        "entity_name"_a);
+  m.def(
+      "_detect_entity_role", [](const std::string& entity_name) { return hdl::detect_entity_role(entity_name); },
+      "entity_name"_a);
   m.def(
       "_detect_entity_protocol",
       [](const std::string& entity_name) { return hdl::detect_entity_protocol(entity_name); }, "entity_name"_a);
@@ -117,9 +117,10 @@ void bind_hdl(nb::module_& m) {
       [](nb::handle source_path) { return hdl::extract_header_description(path_arg(source_path, "source_path")); },
       nb::sig("def _extract_header_description(source_path: " QUARRIX_PY_PATH ") -> str | None"), "source_path"_a,
       "Tier 0: Extract a description from the HDL file's header comment block.");
-  m.def("_extract_vhdl_header", [](const std::string& text) { return hdl::extract_vhdl_header(text); }, "text"_a);
-  m.def("_extract_verilog_header", [](const std::string& text) { return hdl::extract_verilog_header(text); },
-        "text"_a);
+  m.def(
+      "_extract_vhdl_header", [](const std::string& text) { return hdl::extract_vhdl_header(text); }, "text"_a);
+  m.def(
+      "_extract_verilog_header", [](const std::string& text) { return hdl::extract_verilog_header(text); }, "text"_a);
   m.def(
       "_clean_comment_lines",
       [](nb::handle lines, const std::string& prefix) {

@@ -49,8 +49,7 @@ llm::Headers headers_arg(nb::handle headers) {
   if (!is_dict(headers)) type_error("headers must be a dict, not " + py_type_name(headers));
   llm::Headers out;
   for (auto [key, value] : nb::borrow<nb::dict>(headers)) {
-    if (!PyUnicode_Check(key.ptr()) || !PyUnicode_Check(value.ptr()))
-      type_error("headers must map str to str");
+    if (!PyUnicode_Check(key.ptr()) || !PyUnicode_Check(value.ptr())) type_error("headers must map str to str");
     out.emplace_back(str_bytes(key, "headers"), str_bytes(value, "headers"));
   }
   return out;
@@ -84,27 +83,28 @@ void bind_session_views(nb::module_& m) {
            [](const DeadProvidersView&, nb::handle name) {
              return PyUnicode_Check(name.ptr()) && llm::is_provider_dead(str_bytes(name, "name"));
            })
-      .def("__iter__", [](const DeadProvidersView&) { return nb::iter(to_pylist(llm::dead_providers())); },
-           nb::sig("def __iter__(self) -> collections.abc.Iterator[str]"))
+      .def(
+          "__iter__", [](const DeadProvidersView&) { return nb::iter(to_pylist(llm::dead_providers())); },
+          nb::sig("def __iter__(self) -> collections.abc.Iterator[str]"))
       .def("__len__", [](const DeadProvidersView&) { return llm::dead_providers().size(); })
-      .def("add", [](const DeadProvidersView&, const std::string& name) { llm::mark_provider_dead(name); }, "name"_a)
-      .def("discard", [](const DeadProvidersView&, const std::string& name) { llm::revive_provider(name); }, "name"_a)
+      .def(
+          "add", [](const DeadProvidersView&, const std::string& name) { llm::mark_provider_dead(name); }, "name"_a)
+      .def(
+          "discard", [](const DeadProvidersView&, const std::string& name) { llm::revive_provider(name); }, "name"_a)
       .def("clear", [](const DeadProvidersView&) { llm::clear_dead_providers(); })
-      .def("__eq__",
-           [](const DeadProvidersView&, nb::handle other) {
-             return dead_set().equal(other);
-           })
+      .def("__eq__", [](const DeadProvidersView&, nb::handle other) { return dead_set().equal(other); })
       .def("__repr__", [](const DeadProvidersView&) { return nb::repr(dead_set()); });
 
   nb::class_<ProviderStatsView>(m, "_ProviderStatsView",
                                 "Live view of the session's outcome counters; items are copies.")
-      .def("__getitem__",
-           [](const ProviderStatsView&, const std::string& provider) {
-             const Json stats = llm::get_llm_stats();
-             if (!stats.contains(provider)) throw nb::key_error(provider.c_str());
-             return from_json(stats[provider]);
-           },
-           nb::sig("def __getitem__(self, provider: str, /) -> dict[str, int]"))
+      .def(
+          "__getitem__",
+          [](const ProviderStatsView&, const std::string& provider) {
+            const Json stats = llm::get_llm_stats();
+            if (!stats.contains(provider)) throw nb::key_error(provider.c_str());
+            return from_json(stats[provider]);
+          },
+          nb::sig("def __getitem__(self, provider: str, /) -> dict[str, int]"))
       .def(
           "get",
           [](const ProviderStatsView&, const std::string& provider, nb::object fallback) {
@@ -116,15 +116,18 @@ void bind_session_views(nb::module_& m) {
            [](const ProviderStatsView&, nb::handle provider) {
              return PyUnicode_Check(provider.ptr()) && llm::get_llm_stats().contains(str_bytes(provider, "provider"));
            })
-      .def("__iter__", [](const ProviderStatsView&) { return nb::iter(from_json(llm::get_llm_stats())); },
-           nb::sig("def __iter__(self) -> collections.abc.Iterator[str]"))
+      .def(
+          "__iter__", [](const ProviderStatsView&) { return nb::iter(from_json(llm::get_llm_stats())); },
+          nb::sig("def __iter__(self) -> collections.abc.Iterator[str]"))
       .def("__len__", [](const ProviderStatsView&) { return llm::get_llm_stats().size(); })
-      .def("keys", [](const ProviderStatsView&) { return stats_dict().keys(); },
-           nb::sig("def keys(self) -> list[str]"))
-      .def("values", [](const ProviderStatsView&) { return stats_dict().values(); },
-           nb::sig("def values(self) -> list[dict[str, int]]"))
-      .def("items", [](const ProviderStatsView&) { return stats_dict().items(); },
-           nb::sig("def items(self) -> list[tuple[str, dict[str, int]]]"))
+      .def(
+          "keys", [](const ProviderStatsView&) { return stats_dict().keys(); }, nb::sig("def keys(self) -> list[str]"))
+      .def(
+          "values", [](const ProviderStatsView&) { return stats_dict().values(); },
+          nb::sig("def values(self) -> list[dict[str, int]]"))
+      .def(
+          "items", [](const ProviderStatsView&) { return stats_dict().items(); },
+          nb::sig("def items(self) -> list[tuple[str, dict[str, int]]]"))
       .def("clear", [](const ProviderStatsView&) { llm::clear_provider_stats(); })
       .def("__eq__",
            [](const ProviderStatsView&, nb::handle other) { return from_json(llm::get_llm_stats()).equal(other); })
@@ -162,8 +165,8 @@ void bind_llm(nb::module_& m) {
         return py_reply(reply);
       },
       nb::sig(("def _http_post_with_retry(url: str, headers: dict[str, str], body: bytes | bytearray, "
-               "max_retries: int = " + py_literal(llm::kDefaultMaxRetries) +
-               ", timeout: float = " + py_literal(llm::kDefaultTimeout) +
+               "max_retries: int = " +
+               py_literal(llm::kDefaultMaxRetries) + ", timeout: float = " + py_literal(llm::kDefaultTimeout) +
                ") -> tuple[str | None, str]")
                   .c_str()),
       "url"_a, "headers"_a, "body"_a, "max_retries"_a = llm::kDefaultMaxRetries, "timeout"_a = llm::kDefaultTimeout,
@@ -183,16 +186,14 @@ void bind_llm(nb::module_& m) {
 
   m.def(
       "_clean_llm_response",
-      [](const std::optional<std::string>& text) {
-        return text ? llm::clean_llm_response(*text) : std::nullopt;
-      },
+      [](const std::optional<std::string>& text) { return text ? llm::clean_llm_response(*text) : std::nullopt; },
       "text"_a.none(), "One catalog line from a model answer, or None.");
 
-  using AdapterFn = llm::Reply (*)(std::string_view, std::string_view, std::string_view, std::string_view,
-                                   const Json&, const llm::SleepFunction&);
+  using AdapterFn = llm::Reply (*)(std::string_view, std::string_view, std::string_view, std::string_view, const Json&,
+                                   const llm::SleepFunction&);
   const std::array<std::pair<std::string_view, AdapterFn>, 3> adapters{{{"groq", llm::llm_describe_groq},
-                                                                      {"gemini", llm::llm_describe_gemini},
-                                                                      {"anthropic", llm::llm_describe_anthropic}}};
+                                                                        {"gemini", llm::llm_describe_gemini},
+                                                                        {"anthropic", llm::llm_describe_anthropic}}};
   static_assert(llm::kProviders.size() == 3);
   for (const auto& [provider, adapter] : adapters) {
     const std::string attribute = adapter_attribute(provider);
@@ -208,7 +209,8 @@ void bind_llm(nb::module_& m) {
           }
           return py_reply(reply);
         },
-        nb::sig(("def " + attribute + "(name: str, sig: str, lang: str, api_key: str, hints: " QUARRIX_PY_JSON_MAP
+        nb::sig(("def " + attribute +
+                 "(name: str, sig: str, lang: str, api_key: str, hints: " QUARRIX_PY_JSON_MAP
                  " | None = None) -> tuple[str | None, str]")
                     .c_str()),
         "name"_a, "sig"_a, "lang"_a, "api_key"_a, "hints"_a = nb::none(),
@@ -222,8 +224,7 @@ void bind_llm(nb::module_& m) {
 
   m.def(
       "_llm_describe",
-      [](const std::string& entity_name, const std::string& signature, const std::string& language,
-         nb::handle hints) {
+      [](const std::string& entity_name, const std::string& signature, const std::string& language, nb::handle hints) {
         const Json hint_map = hints_arg(hints);
         std::optional<std::string> description;
         {

@@ -14,9 +14,9 @@ void bind_port_inference(nb::module_& m) {
   m.def(
       "_infer_description_from_ports",
       [](const std::string& entity_name, nb::handle source_path) {
-        auto [description, hints] = describe::infer_description_from_ports(entity_name, path_arg(source_path, "source_path"));
-        return nb::make_tuple(description ? nb::object(to_pystr(*description)) : nb::none(),
-                              from_json(hints));
+        auto [description, hints] =
+            describe::infer_description_from_ports(entity_name, path_arg(source_path, "source_path"));
+        return nb::make_tuple(description ? nb::object(to_pystr(*description)) : nb::none(), from_json(hints));
       },
       nb::sig("def _infer_description_from_ports(entity_name: str, source_path: " QUARRIX_PY_PATH
               ") -> tuple[str | None, " QUARRIX_PY_JSON_MAP "]"),

@@ -6,8 +6,8 @@
 #include "ip_scanner/py_probes.hpp"
 #include "ip_scanner/py_resolver.hpp"
 #include "quarrix/aggregate/roles.hpp"
-#include "quarrix/repo/declarations.hpp"
 #include "quarrix/pipeline/scan_repo.hpp"
+#include "quarrix/repo/declarations.hpp"
 #include "quarrix/util/errors.hpp"
 
 namespace nb = nanobind;
@@ -49,7 +49,8 @@ nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::ha
   const int truth = PyObject_IsTrue(use_llm.ptr());
   if (truth < 0) throw nb::python_error();
   options.use_llm = truth != 0;
-  if (pipeline::needs_bucket_map(options.granularity) && !options.bucket_map) throw nb::value_error(pipeline::kSubprojectNeedsBucketMap);
+  if (pipeline::needs_bucket_map(options.granularity) && !options.bucket_map)
+    throw nb::value_error(pipeline::kSubprojectNeedsBucketMap);
   options.resolver_factory = resolver_factory_for_scan();
   const pipeline::ScanProbes cpp_probes = wrap_probes(probes);
 
@@ -82,17 +83,19 @@ void bind_scan(nb::module_& m) {
 
   m.def("scan_repo", &scan_repo,
         nb::sig("def scan_repo(repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, commit: str, "
-                "probes: ScanProbes, use_llm: bool = True, granularity: str = 'top', previous_descriptions: "
-                QUARRIX_PY_JSON_MAP " | None = None, description_verdicts: " QUARRIX_PY_JSON_MAP " | None = None, "
-                "exclude_dirs: list[str] | None = None, bucket_map: " QUARRIX_PY_JSON_MAP " | None = None) -> "
-                QUARRIX_PY_ROWS),
-        "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a,
-        "use_llm"_a = true, "granularity"_a = "top", "previous_descriptions"_a = nb::none(),
-        "description_verdicts"_a = nb::none(), "exclude_dirs"_a = nb::none(), "bucket_map"_a = nb::none(),
+                "probes: ScanProbes, use_llm: bool = True, granularity: str = 'top', "
+                "previous_descriptions: " QUARRIX_PY_JSON_MAP
+                " | None = None, description_verdicts: " QUARRIX_PY_JSON_MAP " | None = None, "
+                "exclude_dirs: list[str] | None = None, bucket_map: " QUARRIX_PY_JSON_MAP
+                " | None = None) -> " QUARRIX_PY_ROWS),
+        "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a, "use_llm"_a = true,
+        "granularity"_a = "top", "previous_descriptions"_a = nb::none(), "description_verdicts"_a = nb::none(),
+        "exclude_dirs"_a = nb::none(), "bucket_map"_a = nb::none(),
         "Scan a cloned repo and return a list of discovered IP entries.");
 
   m.def(
-      "compute_roles", [](nb::handle entries) {
+      "compute_roles",
+      [](nb::handle entries) {
         if (!is_list(entries)) type_error("entries must be a list, not " + py_type_name(entries));
         return from_json(aggregate::compute_roles(to_json(entries, "entries")));
       },

@@ -35,8 +35,8 @@ void bind_tags(nb::module_& m) {
       "Search tags from the entity's own name and vendor dependencies, capped.");
   m.def(
       "_cap_tags", [](nb::handle tags, long long cap) { return tags::cap_tags(str_list_arg(tags, "tags"), cap); },
-      nb::sig(("def _cap_tags(tags: list[str], cap: int = " + py_literal(tags::kTagCapDefault) + ") -> list[str]")
-                  .c_str()),
+      nb::sig(
+          ("def _cap_tags(tags: list[str], cap: int = " + py_literal(tags::kTagCapDefault) + ") -> list[str]").c_str()),
       "tags"_a, "cap"_a = tags::kTagCapDefault, "At most cap tags, the longest kept, sorted.");
 }
 

@@ -38,7 +38,8 @@ bool module_is_suspect(std::string_view text, const std::optional<std::string>& 
     nb::gil_scoped_acquire gil;
     nb::object validator = nb::getattr(nb::handle(g_module), "_desc_is_suspect");
     if (!validator.is(nb::handle(g_native_validator)))
-      return truth_of(validator(to_pystr(text), "name"_a = to_pystr_or_none(name), "namespace"_a = to_pystr_or_none(ns)));
+      return truth_of(
+          validator(to_pystr(text), "name"_a = to_pystr_or_none(name), "namespace"_a = to_pystr_or_none(ns)));
   }
   return validator::is_suspect(text, name, ns);
 }

@@ -13,22 +13,19 @@ constexpr const char* kFields[] = {"detect_library_name",        "detect_vhdl_st
                                    "detect_test_infrastructure", "compute_badges",       "verify_verilog"};
 
 // How each probe is called (see wrap_probes); whatever JSON-like value it returns is taken.
-constexpr const char* kFieldTypes[] = {
-    "collections.abc.Callable[[pathlib.Path], object]",
-    "collections.abc.Callable[[list[pathlib.Path], typing.Any], object]",
-    "collections.abc.Callable[[list[pathlib.Path]], object]",
-    "collections.abc.Callable[[pathlib.Path], object]",
-    "collections.abc.Callable[[typing.Any, typing.Any], object]",
-    "collections.abc.Callable[[list[pathlib.Path]], object]"};
+constexpr const char* kFieldTypes[] = {"collections.abc.Callable[[pathlib.Path], object]",
+                                       "collections.abc.Callable[[list[pathlib.Path], typing.Any], object]",
+                                       "collections.abc.Callable[[list[pathlib.Path]], object]",
+                                       "collections.abc.Callable[[pathlib.Path], object]",
+                                       "collections.abc.Callable[[typing.Any, typing.Any], object]",
+                                       "collections.abc.Callable[[list[pathlib.Path]], object]"};
 
 // Probe injection point of the host: exactly six callables.
 struct PyScanProbes {
   nb::object fields[6];
 };
 
-nb::object to_path(const std::string& path) {
-  return nb::module_::import_("pathlib").attr("Path")(to_pystr(path));
-}
+nb::object to_path(const std::string& path) { return nb::module_::import_("pathlib").attr("Path")(to_pystr(path)); }
 
 nb::list to_paths(const pipeline::PathList& paths) {
   nb::object path_type = nb::module_::import_("pathlib").attr("Path");

@@ -86,8 +86,8 @@ pipeline::ResolverFactory resolver_factory_for_scan() {
     nb::list roots, patterns;
     for (const auto& d : src_dirs) roots.append(path_type(d));
     for (const auto& p : exclude_dirs) patterns.append(p);
-    return std::make_unique<PyResolver>(cls(roots, "respect_gitignore"_a = respect_gitignore,
-                                            "exclude_dirs"_a = patterns));
+    return std::make_unique<PyResolver>(
+        cls(roots, "respect_gitignore"_a = respect_gitignore, "exclude_dirs"_a = patterns));
   };
 }
 

@@ -11,12 +11,12 @@
 #include <nanobind/stl/vector.h>
 
 #include "common/convert.hpp"
-#include "quarrix/probes/badges.hpp"
 #include "quarrix/pipeline/default_probes.hpp"
+#include "quarrix/probes/badges.hpp"
 #include "quarrix/probes/library_name.hpp"
+#include "quarrix/probes/test_infrastructure.hpp"
 #include "quarrix/probes/tool_cache.hpp"
 #include "quarrix/probes/tool_session.hpp"
-#include "quarrix/probes/test_infrastructure.hpp"
 #include "quarrix/probes/vendor_deps.hpp"
 #include "quarrix/probes/verilog_verify.hpp"
 #include "quarrix/probes/vhdl_standard.hpp"
@@ -144,8 +144,8 @@ NB_MODULE(probes, m) {
         }
         return quarrix::py::from_json(info);
       },
-      nb::sig("def detect_test_infrastructure(repo_path: " QUARRIX_PY_PATH ") -> " QUARRIX_PY_JSON_MAP),
-      "repo_path"_a, "Map of the repository's test facilities and CI services.");
+      nb::sig("def detect_test_infrastructure(repo_path: " QUARRIX_PY_PATH ") -> " QUARRIX_PY_JSON_MAP), "repo_path"_a,
+      "Map of the repository's test facilities and CI services.");
 
   m.def(
       "compute_badges",
@@ -184,13 +184,14 @@ NB_MODULE(probes, m) {
         limits.memory_bytes = static_cast<std::uint64_t>(tool_memory);
         std::shared_ptr<quarrix::probes::ToolSession> session;
         if (verify)
-          session = std::make_shared<quarrix::probes::ToolSession>(limits,
-                                                                   cache ? std::make_shared<ToolCache>(cache_path) : nullptr);
+          session = std::make_shared<quarrix::probes::ToolSession>(
+              limits, cache ? std::make_shared<ToolCache>(cache_path) : nullptr);
         return probes_object(quarrix::pipeline::default_probes(std::move(session)));
       },
       nb::sig(("def default_probes(*, verify: bool = True, tool_budget: float = " +
-               quarrix::py::py_literal(kDefaultToolBudget) + ", tool_memory: float = " +
-               quarrix::py::py_literal(kDefaultToolMemory) + ", cache_dir: " QUARRIX_PY_PATH
+               quarrix::py::py_literal(kDefaultToolBudget) +
+               ", tool_memory: float = " + quarrix::py::py_literal(kDefaultToolMemory) +
+               ", cache_dir: " QUARRIX_PY_PATH
                " | None = None, cache: bool = True) -> quarrix_core.ip_scanner.ScanProbes")
                   .c_str()),
       nb::kw_only(), "verify"_a = true, "tool_budget"_a = kDefaultToolBudget, "tool_memory"_a = kDefaultToolMemory,

@@ -29,7 +29,7 @@ TEST(ReadmeDescription, FirstProseParagraph) {
       {"See the docs for details\nSeeing is believing\n", "Seeing is believing"},
       {"Visit us\nFor more information read on\nhttps://x.org\nGitHub mirror\nText.\n", "Text."},
       {"Get it https://x.org now ok\nGet it at https://x.org now ok\n", "Get it at https://x.org now ok"},
-      {"--\n---\nok\n", "ok"},  // no letter or digit: not prose
+      {"--\n---\nok\n", "ok"},                 // no letter or digit: not prose
       {"```\ncode line\n```\n", "code line"},  // only the fence lines are skipped
       {"~~~\n![img](i.png)\n", std::nullopt},
       {"The core is described below, see:\n", "The core is described below,"},
@@ -37,7 +37,8 @@ TEST(ReadmeDescription, FirstProseParagraph) {
       {"", std::nullopt},
       {"\n\n# only a heading\n", std::nullopt},
       // Markup with no words of its own, and contact lines.
-      {"<p align=\"center\">\n  <img src=\"logo.png\" width=\"300\">\n</a>\nA <b>fast</b> FIFO.\n", "A <b>fast</b> FIFO."},
+      {"<p align=\"center\">\n  <img src=\"logo.png\" width=\"300\">\n</a>\nA <b>fast</b> FIFO.\n",
+       "A <b>fast</b> FIFO."},
       {"Maintainer: Jo Doe <jo@example.org>\nAUTHORS : the team\ncontact:x\nAuthored by hand.\n", "Authored by hand."},
       {"Contact us for support.\n", "Contact us for support."},
   };

@@ -2,7 +2,6 @@
 
 #include <quarrix/aggregate/entry_error.hpp>
 
-
 #include <gtest/gtest.h>
 
 #include "aggregate/entries.hpp"
@@ -19,7 +18,9 @@ using quarrix::testing::TempRepo;
 constexpr const char* kUrl = "https://example.org/acme/fifo-cores.git/";
 
 bool reject_all(std::string_view, const std::optional<std::string>&, const std::optional<std::string>&) { return true; }
-bool accept_all(std::string_view, const std::optional<std::string>&, const std::optional<std::string>&) { return false; }
+bool accept_all(std::string_view, const std::optional<std::string>&, const std::optional<std::string>&) {
+  return false;
+}
 
 // Rows whose validator accepts every text, unless a test gives its own.
 Json aggregate_repo_entry(const Json& entries, const Json& roles, const std::string& repo_path, std::string_view ns,
@@ -51,8 +52,12 @@ TEST_F(RepoRow, WholeRow) {
   repo.write("rtl/pll_intel.v", "module pll; endmodule\n");
 
   Json entries = make_entries({
-      {"fifo_top", {"rtl/fifo_mem.v", "rtl/defs.vh", "rtl/pll_xilinx.v", "rtl/fifo_top.v"}, "verilog", {"fifo", "queue"},
-       "Top FIFO.", "header"},
+      {"fifo_top",
+       {"rtl/fifo_mem.v", "rtl/defs.vh", "rtl/pll_xilinx.v", "rtl/fifo_top.v"},
+       "verilog",
+       {"fifo", "queue"},
+       "Top FIFO.",
+       "header"},
       {"fifo_mem", {"rtl/fifo_mem.v"}, "verilog", {"memory", "fifo"}},
   });
   entries[0]["vendor_deps"] = {"unisim"};
@@ -80,7 +85,8 @@ TEST_F(RepoRow, WholeRow) {
 
 TEST_F(RepoRow, PlainRepositoryHasNoOptionalKeys) {
   TempRepo repo;
-  const Json entries = make_entries({{"a", {"a.vhd", "pkg.vhd"}, "vhdl-2008"}, {"b", {"pkg.vhd", "b.vhd"}, "vhdl-2008"}});
+  const Json entries =
+      make_entries({{"a", {"a.vhd", "pkg.vhd"}, "vhdl-2008"}, {"b", {"pkg.vhd", "b.vhd"}, "vhdl-2008"}});
   const Json row = aggregate_repo_entry(entries, {{"a", "top"}, {"b", "top"}}, repo.path(), "acme", "fifo", "t")[0];
   EXPECT_EQ(row["name"], "fifo");
   EXPECT_EQ(row["quarrix_compat"]["files"], Json({"a.vhd", "pkg.vhd", "b.vhd"}));
@@ -94,9 +100,12 @@ TEST_F(RepoRow, PlainRepositoryHasNoOptionalKeys) {
 TEST_F(RepoRow, RepositoryName) {
   TempRepo repo;
   const Json entries = make_entries({{"a", {"a.v"}}});
-  for (const auto& [url, name] : std::vector<std::pair<std::string, std::string>>{
-           {"https://h/o/fifo-cores.git/", "fifo-cores"}, {"git@h:o/r.git", "r"}, {"plain", "plain"},
-           {"https://h/o/r.git.git", "r.git"}, {"https://h/o/r//", "r"}})
+  for (const auto& [url, name] :
+       std::vector<std::pair<std::string, std::string>>{{"https://h/o/fifo-cores.git/", "fifo-cores"},
+                                                        {"git@h:o/r.git", "r"},
+                                                        {"plain", "plain"},
+                                                        {"https://h/o/r.git.git", "r.git"},
+                                                        {"https://h/o/r//", "r"}})
     EXPECT_EQ(aggregate_repo_entry(entries, Json::object(), repo.path(), "acme", url, "t")[0]["name"], name) << url;
 }
 
@@ -165,8 +174,9 @@ TEST_F(RepoRow, ScanIndexGivesTheSameRow) {
 
 TEST_F(RepoRow, MalformedEntries) {
   TempRepo repo;
-  EXPECT_THROW(aggregate_repo_entry(Json::array({Json{{"namespace", "x"}}}), Json::object(), repo.path(), "a", "u", "t"),
-               quarrix::aggregate::MalformedEntryError);
+  EXPECT_THROW(
+      aggregate_repo_entry(Json::array({Json{{"namespace", "x"}}}), Json::object(), repo.path(), "a", "u", "t"),
+      quarrix::aggregate::MalformedEntryError);
   Json bad = make_entries({{"a", {"a.v"}}});
   bad[0]["quarrix_compat"]["files"] = "a.v";
   EXPECT_THROW(aggregate_repo_entry(bad, Json::object(), repo.path(), "a", "u", "t"),

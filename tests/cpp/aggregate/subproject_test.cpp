@@ -30,8 +30,8 @@ std::vector<Json> routed(const std::vector<std::string>& names, const char* buck
   Json entries = Json::array();
   for (const std::string& name : names) entries.push_back(quarrix::testing::make_entry({name, {name + ".v"}}));
   std::vector<Json> out;
-  for (const Json& row : aggregate_subproject_entries(entries, Json::object(), repo.path(), "acme", "u", "t",
-                                                      bucket_map(buckets_json)))
+  for (const Json& row :
+       aggregate_subproject_entries(entries, Json::object(), repo.path(), "acme", "u", "t", bucket_map(buckets_json)))
     out.push_back(Json{{row["name"], row["components"]}});
   return out;
 }
@@ -49,7 +49,8 @@ TEST(SubprojectRouting, LongestPrefixWins) {
        R"({"B": {"prefixes": ["eth_mac_"]}, "A": {"prefixes": ["eth_"]}})",
        {Json{{"B", {"eth_mac_rx"}}}, Json{{"A", {"eth_phy"}}}}},
       // The same prefix twice: the earlier bucket takes the entities.
-      {{"uart_tx"}, R"({"first": {"prefixes": ["uart"]}, "second": {"prefixes": ["uart"]}})",
+      {{"uart_tx"},
+       R"({"first": {"prefixes": ["uart"]}, "second": {"prefixes": ["uart"]}})",
        {Json{{"first", {"uart_tx"}}}}},
       // An exact name; the catch-all empty prefix; empty buckets give no row.
       {{"spi", "misc_x", "ETH_MAC"},
@@ -96,7 +97,8 @@ TEST(SubprojectRows, ShareTheLicenceAndKeepTheirSlice) {
   TempRepo repo;
   repo.write("LICENSE", "MIT License\n");
   repo.write("rtl/defs.vh", "`define X 1\n");
-  const Json entries = make_entries({{"eth_mac", {"rtl/eth_mac.v"}}, {"pcie_ep", {"rtl/pll_xilinx.v", "rtl/pcie_ep.v", "rtl/defs.vh"}},
+  const Json entries = make_entries({{"eth_mac", {"rtl/eth_mac.v"}},
+                                     {"pcie_ep", {"rtl/pll_xilinx.v", "rtl/pcie_ep.v", "rtl/defs.vh"}},
                                      {"eth_phy", {"rtl/eth_phy.v", "rtl/eth_mac.v"}}});
   const Json roles = {{"eth_mac", "primitive"}, {"pcie_ep", "top"}, {"eth_phy", "top"}};
   const Json map = bucket_map(R"({

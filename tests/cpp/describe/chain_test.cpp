@@ -24,8 +24,7 @@ using Result = std::pair<std::string, std::string>;
 Result generate_description(std::string_view entity, const std::string& path, std::string_view ns,
                             std::string_view language, bool use_llm = true,
                             const std::optional<std::string>& previous = std::nullopt,
-                            const std::optional<std::string>& locked = std::nullopt,
-                            const Services& services = {}) {
+                            const std::optional<std::string>& locked = std::nullopt, const Services& services = {}) {
   ChainSettings settings;
   settings.providers = {"groq"};
   settings.api_keys = {{"groq", "test-key"}};
@@ -45,18 +44,38 @@ TEST(GenerateDescription, TierWinners) {
   };
   const Case cases[] = {
       // Locked text wins over a usable header and is not validated.
-      {"async_fifo", "async_fifo.vhd", std::nullopt, "Copyright notice kept by the curator", {"Copyright notice kept by the curator", "verdict"}},
+      {"async_fifo",
+       "async_fifo.vhd",
+       std::nullopt,
+       "Copyright notice kept by the curator",
+       {"Copyright notice kept by the curator", "verdict"}},
       // An empty locked text is ignored.
-      {"async_fifo", "async_fifo.vhd", std::nullopt, "",
+      {"async_fifo",
+       "async_fifo.vhd",
+       std::nullopt,
+       "",
        {"Dual-clock FIFO for crossing data between two unrelated clock domains.", "header"}},
-      {"rr_arbiter", "rr_arbiter.vhd", std::nullopt, std::nullopt,
+      {"rr_arbiter",
+       "rr_arbiter.vhd",
+       std::nullopt,
+       std::nullopt,
        {"Round-robin arbiter that grants one of four requesters per cycle.", "header"}},
       {"axis_fifo", "axis_fifo.v", std::nullopt, std::nullopt, {"AXI4-Stream FIFO with optional frame mode", "header"}},
-      {"mul32", "mul32.sv", "Old text", std::nullopt,
+      {"mul32",
+       "mul32.sv",
+       "Old text",
+       std::nullopt,
        {"Pipelined 32-bit multiplier with registered inputs and outputs.", "header"}},
       // The header is warranty text: rejected, the ports tier answers.
-      {"uart_tx", "uart_tx.v", std::nullopt, std::nullopt, {"UART transmit engine with ready/valid handshake", "ports"}},
-      {"glue", "glue.v", "Wire-through glue between two clock-free blocks", std::nullopt,
+      {"uart_tx",
+       "uart_tx.v",
+       std::nullopt,
+       std::nullopt,
+       {"UART transmit engine with ready/valid handshake", "ports"}},
+      {"glue",
+       "glue.v",
+       "Wire-through glue between two clock-free blocks",
+       std::nullopt,
        {"Wire-through glue between two clock-free blocks", "preserved"}},
       {"glue", "glue.v", "glue module", std::nullopt, {"acme IP: glue", "auto"}},
       {"glue", "glue.v", "", std::nullopt, {"acme IP: glue", "auto"}},
@@ -88,7 +107,8 @@ class LlmTier : public ::testing::Test {
   }
   void TearDown() override { quarrix::llm::reset_llm_session(); }
 
-  Result describe(std::string_view entity, const char* file, const std::optional<std::string>& previous = std::nullopt) {
+  Result describe(std::string_view entity, const char* file,
+                  const std::optional<std::string>& previous = std::nullopt) {
     return generate_description(entity, fixture(file), "acme", "verilog", true, previous, std::nullopt, services_);
   }
 
@@ -118,9 +138,9 @@ TEST_F(LlmTier, RejectedPortSentenceStillSuppliesHints) {
 
 TEST_F(LlmTier, SkippedWithoutSignatureOrWhenDisabled) {
   EXPECT_EQ(describe("ghost", "missing.v", "Previous text"), Result("Previous text", "preserved"));
-  EXPECT_EQ(generate_description("glue", fixture("glue.v"), "acme", "verilog", false, std::nullopt, std::nullopt,
-                                 services_),
-            Result("acme IP: glue", "auto"));
+  EXPECT_EQ(
+      generate_description("glue", fixture("glue.v"), "acme", "verilog", false, std::nullopt, std::nullopt, services_),
+      Result("acme IP: glue", "auto"));
   EXPECT_TRUE(calls_.empty());
 }
 
@@ -140,9 +160,9 @@ TEST(GenerateDescription, FillerIsNeverValidated) {
   EXPECT_EQ(generate_description("axis_fifo", fixture("axis_fifo.v"), "acme", "verilog", false, "Clean text",
                                  std::nullopt, rejecting),
             Result("acme IP: axis_fifo", "auto"));
-  EXPECT_EQ(generate_description("axis_fifo", fixture("axis_fifo.v"), "acme", "verilog", false, std::nullopt, "x",
-                                 rejecting),
-            Result("x", "verdict"));
+  EXPECT_EQ(
+      generate_description("axis_fifo", fixture("axis_fifo.v"), "acme", "verilog", false, std::nullopt, "x", rejecting),
+      Result("x", "verdict"));
 }
 
 }  // namespace

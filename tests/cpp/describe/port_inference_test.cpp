@@ -48,7 +48,9 @@ Json hints(std::vector<std::string> protocols, std::vector<std::string> interfac
 
 TEST_F(PortInference, ComposesFromPortsAndName) {
   const std::vector<Case> cases = {
-      {"uart_tx", {"clk", "rst", "txd", "baud", "valid", "ready"}, {},
+      {"uart_tx",
+       {"clk", "rst", "txd", "baud", "valid", "ready"},
+       {},
        "UART transmit engine with ready/valid handshake",
        hints({"UART"}, {"ready/valid handshake"}, "transmit engine", false)},
       {"axis_async_fifo",
@@ -57,15 +59,26 @@ TEST_F(PortInference, ComposesFromPortsAndName) {
        {"DEPTH", "DATA_WIDTH"},
        "AXI4-Stream FIFO buffer with configurable parameters",
        hints({"AXI4-Stream"}, {}, "FIFO buffer", true)},
-      {"spi_master", {"clk", "sclk", "mosi", "miso", "cs_n"}, {"CLK_DIV"}, "SPI master",
+      {"spi_master",
+       {"clk", "sclk", "mosi", "miso", "cs_n"},
+       {"CLK_DIV"},
+       "SPI master",
        hints({"SPI"}, {}, "master", false)},
-      {"my_block", {"clk", "valid", "ready", "irq"}, {"DATA_WIDTH"},
+      {"my_block",
+       {"clk", "valid", "ready", "irq"},
+       {"DATA_WIDTH"},
        "Block IP core with ready/valid handshake and interrupt support",
        hints({}, {"ready/valid handshake", "interrupt support"}, nullptr, true)},
-      {"axi_uart_bridge", {"s_axi_awaddr", "s_axi_wdata", "s_axi_araddr", "s_axi_rdata", "s_axi_bresp", "txd", "rxd"},
-       {}, "AXI4-Lite bridge with UART interface", hints({"AXI4-Lite", "UART"}, {}, "bridge", false)},
+      {"axi_uart_bridge",
+       {"s_axi_awaddr", "s_axi_wdata", "s_axi_araddr", "s_axi_rdata", "s_axi_bresp", "txd", "rxd"},
+       {},
+       "AXI4-Lite bridge with UART interface",
+       hints({"AXI4-Lite", "UART"}, {}, "bridge", false)},
       {"foo", {"a", "b"}, {}, std::nullopt, hints({}, {}, nullptr, false)},
-      {"eth_mac_tb", {"gmii_txd", "gmii_rxd"}, {}, "UART with Ethernet interface",
+      {"eth_mac_tb",
+       {"gmii_txd", "gmii_rxd"},
+       {},
+       "UART with Ethernet interface",
        hints({"UART", "Ethernet"}, {}, nullptr, false)},
       {"eth_mac_tb", {"gmii_txd"}, {}, std::nullopt, hints({"Ethernet"}, {}, nullptr, false)},
       {"spi_ctrl", {"clk", "data_in"}, {}, "SPI controller", hints({"SPI"}, {}, "controller", false)},
@@ -102,8 +115,8 @@ TEST(ComposeDescription, Shapes) {
   EXPECT_EQ(compose_description("clk_rst_en_fifo_ctl", V{}, V{}, std::nullopt, false), "Fifo IP core");
   EXPECT_EQ(compose_description("eth_x", V{}, V{}, std::nullopt, false), "Ethernet IP core");  // expanded
   EXPECT_EQ(compose_description("a_b", V{}, V{}, std::nullopt, true), "IP core with configurable parameters");
-  EXPECT_EQ(compose_description("a_b", V{}, V{}, std::string(), false), "IP core");  // an empty role is no role
-  EXPECT_EQ(compose_description("   ", V{}, V{}, std::nullopt, false), "IP core");  // a part without words
+  EXPECT_EQ(compose_description("a_b", V{}, V{}, std::string(), false), "IP core");    // an empty role is no role
+  EXPECT_EQ(compose_description("   ", V{}, V{}, std::nullopt, false), "IP core");     // a part without words
   EXPECT_EQ(compose_description("x", V{}, V{}, "\u00dfadapter", false), "SSadapter");  // full upper-casing
 }
 

@@ -93,9 +93,9 @@ TEST(VerdictLockedText, Records) {
     std::optional<std::string> expected;
   };
   const Case cases[] = {
-      {"good", "  SPI master  "}, {"blank", std::nullopt},   {"capital", std::nullopt},
+      {"good", "  SPI master  "},   {"blank", std::nullopt},      {"capital", std::nullopt},
       {"improvable", std::nullopt}, {"no-verdict", std::nullopt}, {"number", std::nullopt},
-      {"no-text", std::nullopt},  {"list", std::nullopt},    {"GOOD", std::nullopt},
+      {"no-text", std::nullopt},    {"list", std::nullopt},       {"GOOD", std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

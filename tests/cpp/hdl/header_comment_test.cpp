@@ -42,17 +42,19 @@ INSTANTIATE_TEST_SUITE_P(
              "// configurable baud rate\n`default_nettype none\nmodule uart_rx;",
              "Simple UART receiver with a configurable baud rate"},
         Case{"NoteEndsTheProse",
-             "/*\n * Synchronous FIFO with first word\n * fall through\n * Note: see the manual\n * more text here\n */\n"
+             "/*\n * Synchronous FIFO with first word\n * fall through\n * Note: see the manual\n * more text here\n "
+             "*/\n"
              "module m;",
              "Synchronous FIFO with first word fall through"},
         Case{"DashLineAfterProseEnds",
-             "/*\n * Synchronous FIFO with first word fall through\n * ----------\n * Ports are listed below\n */\nmodule m;",
+             "/*\n * Synchronous FIFO with first word fall through\n * ----------\n * Ports are listed below\n "
+             "*/\nmodule m;",
              "Synchronous FIFO with first word fall through"},
         Case{"LicenceProseRejected",
              "/* This file is distributed under the GNU General Public License and more words */\nmodule m;",
              std::nullopt},
-        Case{"UnclosedCommentIsNoComment", "// Four words only here\n/* Unclosed comment holding a long sentence\nmodule m;",
-             std::nullopt}),
+        Case{"UnclosedCommentIsNoComment",
+             "// Four words only here\n/* Unclosed comment holding a long sentence\nmodule m;", std::nullopt}),
     [](const auto& info) { return std::string(info.param.label); });
 
 class VhdlHeader : public ::testing::TestWithParam<Case> {};
@@ -118,8 +120,10 @@ Opt reference_vhdl(std::string_view text) {
   for (const auto& raw : util::splitlines(text)) {
     const std::string line(util::strip(raw));
     if (header_end.match(line)) break;
-    if (util::starts_with(line, "--")) collected.push_back(line);
-    else if (!line.empty()) break;
+    if (util::starts_with(line, "--"))
+      collected.push_back(line);
+    else if (!line.empty())
+      break;
   }
   return clean_comment_lines(collected, "--");
 }

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -51,10 +51,29 @@ TEST(DetectLicense, TableOrderAndLineRule) {
 TEST(DetectLicense, PiecewiseSearchAnswersAsTheWholePattern) {
   std::vector<quarrix::util::Regex> whole;
   for (const auto& [pattern, id] : spdx_patterns()) whole.emplace_back(pattern, quarrix::util::kIgnoreCase);
-  const char* words[] = {"Creative Commons", "attribution", "ShareAlike", "4.0", "Apache License", "2.0",
-                         "GNU LESSER GENERAL PUBLIC LICENSE", "GNU GENERAL PUBLIC LICENSE", "Version 2",
-                         "Version 2.1", "Version 3", "SolderPad Hardware Licence", "V0.51", "CERN Open Hardware Licence",
-                         "Weakly", "Mozilla Public License", "version", "0.51", ".", "\n", " ", "\t", "x"};
+  const char* words[] = {"Creative Commons",
+                         "attribution",
+                         "ShareAlike",
+                         "4.0",
+                         "Apache License",
+                         "2.0",
+                         "GNU LESSER GENERAL PUBLIC LICENSE",
+                         "GNU GENERAL PUBLIC LICENSE",
+                         "Version 2",
+                         "Version 2.1",
+                         "Version 3",
+                         "SolderPad Hardware Licence",
+                         "V0.51",
+                         "CERN Open Hardware Licence",
+                         "Weakly",
+                         "Mozilla Public License",
+                         "version",
+                         "0.51",
+                         ".",
+                         "\n",
+                         " ",
+                         "\t",
+                         "x"};
   std::mt19937 rng(7);
   Repo repo;
   for (int round = 0; round < 5000; ++round) {

@@ -25,11 +25,23 @@ struct Provider {
 };
 
 const std::vector<Provider> kProviders{
-    {"groq", llm_describe_groq, "QUARRIX_GROQ_BASE_URL", "/openai/v1/chat/completions", "llama-3.3-70b-versatile",
+    {"groq",
+     llm_describe_groq,
+     "QUARRIX_GROQ_BASE_URL",
+     "/openai/v1/chat/completions",
+     "llama-3.3-70b-versatile",
      {{"Authorization", "Bearer KEY-1"}, {"Content-Type", "application/json"}, {"User-Agent", "quarrix-scanner/1.0"}}},
-    {"gemini", llm_describe_gemini, "QUARRIX_GEMINI_BASE_URL", "/v1beta/openai/chat/completions", "gemini-2.0-flash",
+    {"gemini",
+     llm_describe_gemini,
+     "QUARRIX_GEMINI_BASE_URL",
+     "/v1beta/openai/chat/completions",
+     "gemini-2.0-flash",
      {{"Authorization", "Bearer KEY-1"}, {"Content-Type", "application/json"}, {"User-Agent", "quarrix-scanner/1.0"}}},
-    {"anthropic", llm_describe_anthropic, "QUARRIX_ANTHROPIC_BASE_URL", "/v1/messages", "claude-haiku-4-5-20251001",
+    {"anthropic",
+     llm_describe_anthropic,
+     "QUARRIX_ANTHROPIC_BASE_URL",
+     "/v1/messages",
+     "claude-haiku-4-5-20251001",
      {{"x-api-key", "KEY-1"},
       {"anthropic-version", "2023-06-01"},
       {"content-type", "application/json"},
@@ -122,7 +134,8 @@ TEST(Adapters, AnswerRepeatingTheKeyIsRefused) {
     for (const EchoCase& c : cases) {
       LoopbackServer server({{ScriptedResponse::Kind::answer, 200, answer_body(p, c.answer), {}, 0.0}});
       ScopedEnv base(p.base_env, server.url());
-      EXPECT_EQ(p.fn("fifo", "module fifo;", "verilog", c.key, Json(), real_sleep), c.expected) << p.name << ": " << c.answer;
+      EXPECT_EQ(p.fn("fifo", "module fifo;", "verilog", c.key, Json(), real_sleep), c.expected)
+          << p.name << ": " << c.answer;
     }
   }
 }

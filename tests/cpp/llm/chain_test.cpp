@@ -35,7 +35,7 @@ TEST(Chain, ProviderChainFromEnvironment) {
 TEST(Chain, PaceFromEnvironment) {
   const double inf = std::numeric_limits<double>::infinity();
   const std::vector<std::pair<std::optional<std::string>, double>> cases{
-      {std::nullopt, 0.0}, {"", 0.0},   {"abc", 0.0},   {"-1", 0.0},   {"0", 0.0},
+      {std::nullopt, 0.0}, {"", 0.0},    {"abc", 0.0}, {"-1", 0.0},   {"0", 0.0},
       {"nan", 0.0},        {"0.5", 0.5}, {" 2 ", 2.0}, {"1e-1", 0.1}, {"inf", inf},
   };
   for (const auto& [value, expected] : cases) {
@@ -103,8 +103,7 @@ TEST_F(ChainTest, WalksTheConfiguredOrderAndPausesAfterEveryCall) {
   EXPECT_EQ(describe(hints), "Synchronous FIFO.");
   EXPECT_EQ(calls, (std::vector<Call>{{"anthropic", " a key ", hints}, {"groq", "g-key", hints}}));
   EXPECT_EQ(sleeps.delays, (std::vector<double>{0.5, 0.5}));
-  EXPECT_EQ(format_llm_summary(),
-            "LLM provider stats:\n  groq: 1 calls (ok=1)\n  anthropic: 1 calls (timeout=1)");
+  EXPECT_EQ(format_llm_summary(), "LLM provider stats:\n  groq: 1 calls (ok=1)\n  anthropic: 1 calls (timeout=1)");
 }
 
 TEST_F(ChainTest, RefusedKeyMarksProviderDeadUntilReset) {
@@ -116,8 +115,7 @@ TEST_F(ChainTest, RefusedKeyMarksProviderDeadUntilReset) {
   EXPECT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[2].provider, "gemini");
   EXPECT_EQ(sleeps.delays, (std::vector<double>{0.25, 0.25, 0.25}));
-  EXPECT_EQ(format_llm_summary(),
-            "LLM provider stats:\n  groq: 1 calls (403=1) DEAD\n  gemini: 2 calls (ok=2)");
+  EXPECT_EQ(format_llm_summary(), "LLM provider stats:\n  groq: 1 calls (403=1) DEAD\n  gemini: 2 calls (ok=2)");
 
   reset_llm_session();
   calls.clear();
@@ -155,7 +153,8 @@ TEST(ChainEndToEnd, RefusalFailsOverToTheNextProvider) {
   testing::FreshSession session;
   testing::SleepRecorder sleeps;
   LoopbackServer groq({{Kind::answer, 403, "", {}, 0.0}});
-  LoopbackServer gemini({{Kind::answer, 200, R"({"choices": [{"message": {"content": "\"UART transmitter.\""}}]})", {}, 0.0}});
+  LoopbackServer gemini(
+      {{Kind::answer, 200, R"({"choices": [{"message": {"content": "\"UART transmitter.\""}}]})", {}, 0.0}});
   ScopedEnv providers("QUARRIX_LLM_PROVIDERS", "groq,gemini");
   ScopedEnv pace("QUARRIX_LLM_PACE", std::nullopt);
   ScopedEnv g("GROQ_API_KEY", "secret-groq"), m("GEMINI_API_KEY", "secret-gemini");

@@ -64,8 +64,20 @@ INSTANTIATE_TEST_SUITE_P(
         RetryCase{"not_found", {status(404)}, 3, 5.0, {std::nullopt, "other"}, 1, {}},
         RetryCase{"redirect_not_followed",
                   {{Kind::answer, 302, "", {{"Location", "/elsewhere"}}, 0.0}},
-                  3, 5.0, {std::nullopt, "other"}, 1, {}},
-        RetryCase{"invalid_utf8", {status(200, "a\xFF" "b\xE2\x82")}, 3, 5.0, {"a" + kFffd + "b" + kFffd, "ok"}, 1, {}},
+                  3,
+                  5.0,
+                  {std::nullopt, "other"},
+                  1,
+                  {}},
+        RetryCase{"invalid_utf8",
+                  {status(200,
+                          "a\xFF"
+                          "b\xE2\x82")},
+                  3,
+                  5.0,
+                  {"a" + kFffd + "b" + kFffd, "ok"},
+                  1,
+                  {}},
         RetryCase{"closed_without_answer", {of_kind(Kind::close)}, 3, 5.0, {std::nullopt, "other"}, 1, {}},
         RetryCase{"connection_reset", {of_kind(Kind::reset)}, 3, 5.0, {std::nullopt, "other"}, 1, {}},
         RetryCase{"never_answers", {of_kind(Kind::stall)}, 2, 0.3, {std::nullopt, "timeout"}, 2, {2.0}},
@@ -117,7 +129,8 @@ TEST(Http, UndeliveredRequestsAreTimeoutsAndRetried) {
   LoopbackServer not_tls({of_kind(Kind::garbage)});
   sleeps.delays.clear();
   EXPECT_EQ(http_post_with_retry(not_tls.url("/", "https"), kJsonHeaders, "{}", kDefaultMaxRetries, kDefaultTimeout,
-                                 kDefaultAttemptDeadline, sleeps.function()), (Reply{std::nullopt, "timeout"}));
+                                 kDefaultAttemptDeadline, sleeps.function()),
+            (Reply{std::nullopt, "timeout"}));
   EXPECT_EQ(not_tls.connections(), 3);
   EXPECT_EQ(sleeps.delays, (std::vector<double>{2.0, 4.0}));
 }
@@ -127,13 +140,20 @@ TEST(Http, UnsafeRequestsAreNotSent) {
   testing::SleepRecorder sleeps;
   const Reply other{std::nullopt, "other"};
   const std::vector<Headers> unsafe{
-      {{"X-Key", "abc\r\nInjected: 1"}}, {{"X-Key", std::string("a\0b", 3)}}, {{"Bad Name", "v"}},
-      {{"", "v"}},                       {{"X:Y", "v"}},
+      {{"X-Key", "abc\r\nInjected: 1"}},
+      {{"X-Key", std::string("a\0b", 3)}},
+      {{"Bad Name", "v"}},
+      {{"", "v"}},
+      {{"X:Y", "v"}},
   };
-  for (const Headers& h : unsafe) EXPECT_EQ(http_post_with_retry(server.url("/"), h, "{}", kDefaultMaxRetries, kDefaultTimeout, kDefaultAttemptDeadline,
-                                                                        sleeps.function()), other);
+  for (const Headers& h : unsafe)
+    EXPECT_EQ(http_post_with_retry(server.url("/"), h, "{}", kDefaultMaxRetries, kDefaultTimeout,
+                                   kDefaultAttemptDeadline, sleeps.function()),
+              other);
   for (double t : {0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity()}) {
-    EXPECT_EQ(http_post_with_retry(server.url("/"), kJsonHeaders, "{}", 3, t, kDefaultAttemptDeadline, sleeps.function()), other);
+    EXPECT_EQ(
+        http_post_with_retry(server.url("/"), kJsonHeaders, "{}", 3, t, kDefaultAttemptDeadline, sleeps.function()),
+        other);
     EXPECT_EQ(http_post_with_retry(server.url("/"), kJsonHeaders, "{}", 3, 5.0, t, sleeps.function()), other);
   }
   EXPECT_EQ(http_post_with_retry("ftp://127.0.0.1/", kJsonHeaders, "{}", 3, 5.0, 5.0, sleeps.function()), other);

@@ -98,7 +98,8 @@ bool LoopbackServer::wait_readable(int fd, double seconds) const {
 
 void LoopbackServer::pause(double seconds) const {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!stop_ && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (!stop_ && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 void LoopbackServer::idle_until_closed(int fd) const {
@@ -186,18 +187,14 @@ void LoopbackServer::handle(int fd, const ScriptedResponse& response) {
   }
   pause(response.delay);
   switch (response.kind) {
-    case Kind::stall:
-      idle_until_closed(fd);
-      return;
-    case Kind::close:
-      return;
+    case Kind::stall: idle_until_closed(fd); return;
+    case Kind::close: return;
     case Kind::reset: {
       const linger hard{1, 0};
       setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
       return;
     }
-    default:
-      break;
+    default: break;
   }
   std::string out = "HTTP/1.1 " + std::to_string(response.status) + " Scripted\r\n";
   for (const auto& [name, value] : response.headers) out += name + ": " + value + "\r\n";

@@ -15,13 +15,13 @@ namespace quarrix::llm::testing {
 
 struct ScriptedResponse {
   enum class Kind {
-    answer,        // status line, headers, body
-    stall,         // read the request, never answer
-    stall_body,    // status line and headers promising a body that never comes
-    close,         // read the request, close without a word
-    reset,         // read the request, reset the connection
-    garbage,       // one read, then bytes that are not HTTP (or TLS)
-    trickle,       // status line and headers, then the body one byte every `delay` seconds
+    answer,            // status line, headers, body
+    stall,             // read the request, never answer
+    stall_body,        // status line and headers promising a body that never comes
+    close,             // read the request, close without a word
+    reset,             // read the request, reset the connection
+    garbage,           // one read, then bytes that are not HTTP (or TLS)
+    trickle,           // status line and headers, then the body one byte every `delay` seconds
     endless_continue,  // "100 Continue" interim answers, `delay` seconds apart, until the client leaves
   };
   Kind kind = Kind::answer;

@@ -32,8 +32,9 @@ TEST(Prompt, HintLinesInFixedOrder) {
                                   "Use these hints to write a more accurate description.\n"
                                   "\nDescription:");
   EXPECT_EQ(prompt_with(Json::parse(R"({"role": "controller"})")),
-            kHead + "\nAnalysis hints (from port inspection):\n- Entity role: controller\n"
-                    "Use these hints to write a more accurate description.\n\nDescription:");
+            kHead +
+                "\nAnalysis hints (from port inspection):\n- Entity role: controller\n"
+                "Use these hints to write a more accurate description.\n\nDescription:");
 }
 
 TEST(Prompt, CleanResponse) {
@@ -49,7 +50,10 @@ TEST(Prompt, CleanResponse) {
       {"   ", std::nullopt},
       {"\" \"", std::nullopt},
       {"first\n\nsecond", "first  second"},
-      {"a\r\nb\x1e" "c\xE2\x80\xA8" "d", "a b c d"},
+      {"a\r\nb\x1e"
+       "c\xE2\x80\xA8"
+       "d",
+       "a b c d"},
       {"  #not a heading? no:\nkept", "kept"},
   };
   for (const auto& [input, expected] : cases) EXPECT_EQ(clean_llm_response(input), expected) << input;

@@ -11,11 +11,11 @@
 #include "quarrix/aggregate/roles.hpp"
 #include "quarrix/describe/chain.hpp"
 #include "quarrix/describe/verdicts.hpp"
-#include "quarrix/resolver/dependency_resolver.hpp"
+#include "quarrix/pipeline/scan_repo.hpp"
 #include "quarrix/repo/declarations.hpp"
 #include "quarrix/repo/define_carriers.hpp"
 #include "quarrix/repo/filters.hpp"
-#include "quarrix/pipeline/scan_repo.hpp"
+#include "quarrix/resolver/dependency_resolver.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
 #include "support/temp_repo.hpp"
@@ -52,7 +52,8 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
 
   // Curator verdicts among many of other namespaces: two locked texts, one rejected.
   Json verdicts = Json::object();
-  for (int i = 0; i < 500; ++i) verdicts["other/unit_" + std::to_string(i)] = {{"verdict", "good"}, {"locked_text", "x"}};
+  for (int i = 0; i < 500; ++i)
+    verdicts["other/unit_" + std::to_string(i)] = {{"verdict", "good"}, {"locked_text", "x"}};
   verdicts["acme/cmn_fifo_0"] = {{"verdict", "good"}, {"locked_text", "Curated FIFO text."}};
   verdicts["acme/cmn_uart_1"] = {{"verdict", "good"}, {"locked_text", "Curated UART text."}};
   verdicts["acme/cmn_spi_2"] = {{"verdict", "bad"}, {"locked_text", "Rejected."}};
@@ -61,7 +62,8 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
   options.use_llm = false;
   options.granularity = "entity";  // every entry
   options.description_verdicts = verdicts;
-  const Json rows = pipeline::scan_repo(repo, "acme", "https://example.invalid/r.git", "v1", "0", fixed_probes(), options, {});
+  const Json rows =
+      pipeline::scan_repo(repo, "acme", "https://example.invalid/r.git", "v1", "0", fixed_probes(), options, {});
 
   std::vector<std::string> excludes = repo::default_vendor_sim_excludes();
   const resolver::DependencyResolver resolver(pipeline::source_roots(repo), false, excludes);
@@ -128,7 +130,8 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
 
   // "top" keeps the same rows, in order, without the primitives.
   options.granularity = "top";
-  const Json tops = pipeline::scan_repo(repo, "acme", "https://example.invalid/r.git", "v1", "0", fixed_probes(), options, {});
+  const Json tops =
+      pipeline::scan_repo(repo, "acme", "https://example.invalid/r.git", "v1", "0", fixed_probes(), options, {});
   Json expected_tops = Json::array();
   for (const Json& row : rows)
     if (row["role"] != "primitive") expected_tops.push_back(row);
@@ -143,8 +146,7 @@ TEST(ComputeRoles, RepeatedNameKeepsFirstPositionAndLastVerdict) {
     {"name": "c", "quarrix_compat": {"files": ["c.v"]}, "dep_count": 1}
   ])");
   // b is used by a; its later entry (two files) makes it a component.
-  EXPECT_EQ(aggregate::compute_roles(entries).dump(),
-            R"({"b":"component","a":"top","c":"primitive"})");
+  EXPECT_EQ(aggregate::compute_roles(entries).dump(), R"({"b":"component","a":"top","c":"primitive"})");
 }
 
 }  // namespace

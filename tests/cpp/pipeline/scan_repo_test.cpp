@@ -106,10 +106,10 @@ struct Fixture {
     repo.write("rtl/tb/bench.v", "module bench; endmodule\n");
     repo.write("rtl/mydocs/kept.v", "module kept; endmodule\n");
     repo.write("LICENSE", "Apache License\nVersion 2.0, January 2004\nApache License, Version 2.0\n");
-    resolver->units = {{"top_core", "rtl/top.v"},   {"mid", "rtl/mid.v"},        {"leaf", "rtl/leaf.v"},
-                       {"Alu", "rtl/alu.vhd"},      {"bus_if", "rtl/bus.sv"},    {"bench", "rtl/tb/bench.v"},
-                       {"kept", "rtl/mydocs/kept.v"}, {"fifo_tb", "rtl/top.v"},  {"alu_types", "rtl/alu_pkg.vhd"},
-                       {"ghost", "rtl/ghost.v"},    {"looped", "rtl/loop.v"}};
+    resolver->units = {{"top_core", "rtl/top.v"},     {"mid", "rtl/mid.v"},     {"leaf", "rtl/leaf.v"},
+                       {"Alu", "rtl/alu.vhd"},        {"bus_if", "rtl/bus.sv"}, {"bench", "rtl/tb/bench.v"},
+                       {"kept", "rtl/mydocs/kept.v"}, {"fifo_tb", "rtl/top.v"}, {"alu_types", "rtl/alu_pkg.vhd"},
+                       {"ghost", "rtl/ghost.v"},      {"looped", "rtl/loop.v"}};
     resolver->orders = {{"top_core", {"rtl/leaf.v", "rtl/mid.v", "rtl/top.v"}},
                         {"mid", {"rtl/leaf.v", "rtl/mid.v"}},
                         {"leaf", {"rtl/leaf.v"}},
@@ -132,7 +132,8 @@ struct Fixture {
       factory_excludes = excludes;
       return std::make_unique<ScriptedResolver>(*resolver);
     };
-    return pipeline::scan_repo(repo.path(), "acme", "https://git.example/acme.git", "v2", "deadbeef", probes, options, {});
+    return pipeline::scan_repo(repo.path(), "acme", "https://git.example/acme.git", "v2", "deadbeef", probes, options,
+                               {});
   }
 };
 
@@ -145,17 +146,17 @@ TEST(ScanRepo, EntriesFiltersAndKeyOrder) {
 
   EXPECT_EQ(f.factory_roots, std::vector<std::string>{f.repo.path() + "/rtl"});
   EXPECT_EQ(f.factory_excludes, (std::vector<std::string>{"glbl", "sim_lib", "*_atoms", "unisims_ver", "simprims_ver",
-                                                           "hdl/altera_examples"}));
+                                                          "hdl/altera_examples"}));
   std::vector<std::string> names;
   for (const auto& r : rows) names.push_back(r["name"]);
   // Sorted by name; bench (tb/ path), bus_if (interface), fifo_tb (sim name) and alu_types (package) are gone.
   EXPECT_EQ(names, (std::vector<std::string>{"Alu", "ghost", "kept", "leaf", "looped", "mid", "top_core"}));
 
   const Json top = by_name(rows, "top_core");
-  EXPECT_EQ(keys(top), (std::vector<std::string>{"name", "namespace", "source", "quarrix_compat", "description",
-                                                 "desc_source", "license", "dep_count", "vhdl_standard", "vendor_deps",
-                                                 "verified", "badges", "test_info", "tags", "role", "components",
-                                                 "license_class", "external_uses"}));
+  EXPECT_EQ(keys(top),
+            (std::vector<std::string>{"name", "namespace", "source", "quarrix_compat", "description", "desc_source",
+                                      "license", "dep_count", "vhdl_standard", "vendor_deps", "verified", "badges",
+                                      "test_info", "tags", "role", "components", "license_class", "external_uses"}));
   EXPECT_EQ(top["source"].dump(),
             R"({"type":"git","url":"https://git.example/acme.git","tag":"v2","ip_yml_path":"."})");
   EXPECT_EQ(top["quarrix_compat"].dump(),

@@ -22,8 +22,9 @@ TEST(MissingToolsNote, NamesWhatIsMissingAndWhatFollows) {
            {{"ghdl"}, "verilator and iverilog are not on PATH: Verilog rows stay unverified"},
            {{}, "ghdl, verilator and iverilog are not on PATH: VHDL and Verilog rows stay unverified"},
            {{"ghdl", "iverilog"}, "verilator is not on PATH: Verilog is checked with iverilog"},
-           {{"iverilog"}, "ghdl and verilator are not on PATH: VHDL rows stay unverified, "
-                          "Verilog is checked with iverilog"},
+           {{"iverilog"},
+            "ghdl and verilator are not on PATH: VHDL rows stay unverified, "
+            "Verilog is checked with iverilog"},
        }) {
     TempRepo bin;
     for (const char* tool : c.present) write_tool(bin, tool, "exit 0\n");

@@ -15,7 +15,7 @@ using quarrix::probes::detect_test_infrastructure;
 using quarrix::testing::TempRepo;
 
 Json info(bool cocotb, bool vunit, bool uvm, bool verilator, bool fusesoc, Json ci) {
-  return Json{{"cocotb", cocotb}, {"vunit", vunit},     {"uvm", uvm},
+  return Json{{"cocotb", cocotb},           {"vunit", vunit},     {"uvm", uvm},
               {"verilator_cpp", verilator}, {"fusesoc", fusesoc}, {"ci", ci}};
 }
 
@@ -43,10 +43,10 @@ TEST(DetectTestInfrastructure, AlternativeSignsAndNearMisses) {
   TempRepo repo;
   repo.write("tb/Makefile", "include $(shell cocotb-config --makefiles)/Makefile.sim\n");
   repo.write("tb/tb.vhd", "library VUNIT_LIB;\ncontext vunit_lib.vunit_context;\n");
-  repo.write("old.core", "[main]\nname = x\n");                 // not a CAPI=2 description
-  repo.write("docs/.travis.yml", "language: c\n");               // CI files count at the root only
+  repo.write("old.core", "[main]\nname = x\n");     // not a CAPI=2 description
+  repo.write("docs/.travis.yml", "language: c\n");  // CI files count at the root only
   repo.write(".github/workflows/sub/x.yml", "on: push\n");
-  repo.write(".git/hooks/test.py", "import cocotb\n");           // never read
+  repo.write(".git/hooks/test.py", "import cocotb\n");  // never read
   EXPECT_EQ(detect_test_infrastructure(repo.path()), info(true, true, false, false, false, Json::array()));
 }
 

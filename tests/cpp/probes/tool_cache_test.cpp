@@ -28,7 +28,8 @@ struct FakeCompiler {
   void install(int exit_code) {
     write_tool(dir, "hdlc",
                "[ \"$1\" = --version ] && { echo 'hdlc 1.0'; exit 0; }\n"
-               "echo \"$@\" >> '" + dir.at("calls").string() + "'\nexit " + std::to_string(exit_code) + "\n");
+               "echo \"$@\" >> '" +
+                   dir.at("calls").string() + "'\nexit " + std::to_string(exit_code) + "\n");
     path = dir.at("hdlc").string();
   }
   std::size_t calls() const {

@@ -41,16 +41,20 @@ struct Sources {
     repo.write("old.vhd", "entity o is end;\narchitecture a of o is\n  signal force : bit;\nbegin\nend;\n");
     repo.write("broken.vhd", "entity b is\n  port (x : in nonexistent_type);\nend;\n");
     repo.write("inc/defs.vh", "`define WIDTH 8\n");
-    repo.write("rtl/leaf.v", "module leaf(input clk, output reg [`WIDTH-1:0] q);\n"
-                             "  always @(posedge clk) q <= #1 q + 1'b1;\nendmodule\n");
-    repo.write("rtl/top.sv", "module top(input logic clk);\n  logic [7:0] q;\n  leaf u(.clk(clk), .q(q));\nendmodule\n");
+    repo.write("rtl/leaf.v",
+               "module leaf(input clk, output reg [`WIDTH-1:0] q);\n"
+               "  always @(posedge clk) q <= #1 q + 1'b1;\nendmodule\n");
+    repo.write("rtl/top.sv",
+               "module top(input logic clk);\n  logic [7:0] q;\n  leaf u(.clk(clk), .q(q));\nendmodule\n");
     repo.write("rtl/uses_missing.v", "module m(input clk);\n  not_here u(.clk(clk));\nendmodule\n");
-    repo.write("rtl/includes.v", "`include \"defs.vh\"\nmodule i(output [`WIDTH-1:0] y);\n  assign y = 0;\nendmodule\n");
+    repo.write("rtl/includes.v",
+               "`include \"defs.vh\"\nmodule i(output [`WIDTH-1:0] y);\n  assign y = 0;\nendmodule\n");
     // A fragment only valid inside a module body, and a header under a top-level include/.
     repo.write("inc/body.vh", "`define ONE 1\nfunction [7:0] twice(input [7:0] a);\n  twice = a * 2;\nendfunction\n");
     repo.write("include/lib/width.svh", "`define W2 8\n");
-    repo.write("rtl/fragment_user.v", "`include \"lib/width.svh\"\nmodule f(output [`W2-1:0] y);\n"
-                                      "  `include \"body.vh\"\n  assign y = twice(`ONE);\nendmodule\n");
+    repo.write("rtl/fragment_user.v",
+               "`include \"lib/width.svh\"\nmodule f(output [`W2-1:0] y);\n"
+               "  `include \"body.vh\"\n  assign y = twice(`ONE);\nendmodule\n");
   }
   std::string at(const char* rel) const { return repo.at(rel).string(); }
 };
@@ -71,7 +75,8 @@ TEST(ToolProbes, ListsWithoutTheirLanguageAreNotRun) {
   Sources s;
   TempRepo bin;
   const std::string log = bin.at("calls").string();
-  for (const char* tool : {"ghdl", "verilator", "iverilog"}) write_tool(bin, tool, "echo $0 >> '" + log + "'\nexit 0\n");
+  for (const char* tool : {"ghdl", "verilator", "iverilog"})
+    write_tool(bin, tool, "echo $0 >> '" + log + "'\nexit 0\n");
   ScopedEnv path("PATH", bin.path());
   EXPECT_EQ(detect_vhdl_standard({s.at("rtl/leaf.v"), s.at("inc/defs.vh")}, "work"), Standard("unknown", false));
   EXPECT_FALSE(verify_verilog({s.at("pkg.vhd")}));
@@ -105,7 +110,7 @@ TEST(ToolProbes, GhdlArgumentVector) {
     EXPECT_EQ(a[5], s.at("use_lib.vhd"));
     EXPECT_EQ(a[6], "---");
   }
-  EXPECT_NE(args[2], args[9]);  // a fresh work directory per standard
+  EXPECT_NE(args[2], args[9]);                                // a fresh work directory per standard
   EXPECT_FALSE(std::filesystem::exists(args[2].substr(10)));  // and removed afterwards
 }
 

@@ -1,8 +1,8 @@
 #include "quarrix/probes/tool_run.hpp"
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
@@ -99,7 +99,9 @@ TEST(RunTool, LeftoverProcessesDoNotHoldUpACompletedRun) {
 
 TEST(RunTool, KillRunningToolsEndsEveryRunningTool) {
   quarrix::probes::RunResult result;
-  std::thread runner([&result] { result = run_tool({"/bin/sh", "-c", "sleep 30"}, capture(std::chrono::seconds(20))); });
+  std::thread runner([&result] {
+    result = run_tool({"/bin/sh", "-c", "sleep 30"}, capture(std::chrono::seconds(20)));
+  });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const auto start = std::chrono::steady_clock::now();
   quarrix::probes::kill_running_tools();

@@ -18,13 +18,47 @@ namespace {
 // Keywords in several spellings (one with KELVIN SIGN), names that differ only
 // in case or by letters that fold onto ASCII, and tokens that are not
 // declarations at all.
-const std::vector<std::string> kTokens = {
-    "module", "MODULE", "Module", "interface", "package", "pac\u212Aage", "class", "program", "entity", "ENTITY",
-    "configuration", "submodule", "entity_x", "m", "M", "m2", "top_a", "TOP_A", "key", "\u212Aey", "spi", "\u017Fpi",
-    "caf\u00e9", "caf", "x\u00e9", "\\esc", "(", ";", "//", "_", " ", " ", "  ", "\n", "\t", "\u00a0", "\u3000"};
+const std::vector<std::string> kTokens = {"module",
+                                          "MODULE",
+                                          "Module",
+                                          "interface",
+                                          "package",
+                                          "pac\u212Aage",
+                                          "class",
+                                          "program",
+                                          "entity",
+                                          "ENTITY",
+                                          "configuration",
+                                          "submodule",
+                                          "entity_x",
+                                          "m",
+                                          "M",
+                                          "m2",
+                                          "top_a",
+                                          "TOP_A",
+                                          "key",
+                                          "\u212Aey",
+                                          "spi",
+                                          "\u017Fpi",
+                                          "caf\u00e9",
+                                          "caf",
+                                          "x\u00e9",
+                                          "\\esc",
+                                          "(",
+                                          ";",
+                                          "//",
+                                          "_",
+                                          " ",
+                                          " ",
+                                          "  ",
+                                          "\n",
+                                          "\t",
+                                          "\u00a0",
+                                          "\u3000"};
 
-const std::vector<std::string> kNames = {"m",   "M",      "m2",   "top_a", "TOP_A", "key",   "KEY", "spi", "caf",
-                                         "x",   "module", "entity", "package", "caf\u00e9", "\\esc", "\u212Aey", "_"};
+const std::vector<std::string> kNames = {"m",       "M",         "m2",    "top_a",    "TOP_A",  "key",
+                                         "KEY",     "spi",       "caf",   "x",        "module", "entity",
+                                         "package", "caf\u00e9", "\\esc", "\u212Aey", "_"};
 
 TEST(ClassifyTopDeclaration, IndexedFileAnswersAsThePerNameSearch) {
   quarrix::testing::TempRepo repo;

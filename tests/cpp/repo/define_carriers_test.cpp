@@ -29,13 +29,13 @@ TEST(DefineOnlyText, Classification) {
       {"`define A 1\nmodule m; endmodule\n", false},
       {"`define A 1\n  interface i; endinterface\n", false},
       {"`ifndef X\n`endif\n", false},
-      {"wire a; `define A 1\n", false},    // not first on its line
+      {"wire a; `define A 1\n", false},  // not first on its line
       {"`defineA 1\n", false},
       // Nothing but directives, comments and `define continuations.
       {"`ifndef H_\n`define H_\n/* a\n   b */ `define M(x) \\\n  (x) + \\\n  1 // sum\n`endif\n", true},
-      {"`define A 1\nModule m;\n", false},  // no declaration keyword, but text all the same
+      {"`define A 1\nModule m;\n", false},                // no declaration keyword, but text all the same
       {"`define A 1\nfunction f; endfunction\n", false},  // a fragment for a module body
-      {"`define A 1 \\\n  2\ngenerate\n", false},        // the continuation ends with its line
+      {"`define A 1 \\\n  2\ngenerate\n", false},         // the continuation ends with its line
   };
   for (const auto& c : cases) EXPECT_EQ(quarrix::repo::is_define_only_text(c.text), c.carrier) << c.text;
 }

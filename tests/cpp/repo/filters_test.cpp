@@ -6,9 +6,9 @@ using namespace quarrix::repo;
 
 TEST(Filters, SimulationOnlyNames) {
   const std::pair<const char*, bool> cases[] = {
-      {"", false},         {"tb", true},           {"fifo_tb", true},  {"TB_fifo", true},
-      {"axi_sim_model", true}, {"uart_bfm", true}, {"TestBench", true}, {"simple_fifo", false},
-      {"tbuf", false},     {"fifo_tb2", false},    {"test_fifo", false}};
+      {"", false},         {"tb", true},        {"fifo_tb", true},      {"TB_fifo", true}, {"axi_sim_model", true},
+      {"uart_bfm", true},  {"TestBench", true}, {"simple_fifo", false}, {"tbuf", false},   {"fifo_tb2", false},
+      {"test_fifo", false}};
   for (const auto& [name, sim] : cases) EXPECT_EQ(is_simulation_only_name(name), sim) << name;
   EXPECT_TRUE(tb_patterns().search("my_bench"));
   EXPECT_TRUE(tb_patterns().search("test_x"));

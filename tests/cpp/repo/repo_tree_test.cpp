@@ -29,8 +29,8 @@ TEST(RepoTree, ListsRegularHdlFilesLikeRglob) {
 
   RepoTree tree(repo.path());
   const auto& listing = tree.listing();
-  EXPECT_EQ(listing[0], (Paths{".hidden/e.v", ".v", "link.v", "outside/o.v", "rtl/a.v", "rtl/b.v", "rtl/sub/d.v",
-                               "rtl-x/c.v"}));
+  EXPECT_EQ(listing[0],
+            (Paths{".hidden/e.v", ".v", "link.v", "outside/o.v", "rtl/a.v", "rtl/b.v", "rtl/sub/d.v", "rtl-x/c.v"}));
   EXPECT_EQ(listing[1], Paths{"k.sv"});
   EXPECT_EQ(listing[2], Paths{"l.vh"});
   EXPECT_EQ(listing[3], Paths{"h.svh"});
@@ -50,7 +50,8 @@ TEST(RepoTree, RangeBelowIsComponentWise) {
   const Paths sorted = {"a/x.v", "rtl/a.v", "rtl/sub/c.v", "rtl-x/b.v", "rtl.d/e.v", "rtlz.v"};
   const auto slice = [&](std::string_view dir) {
     const auto [first, last] = range_below(sorted, dir);
-    return Paths(sorted.begin() + static_cast<std::ptrdiff_t>(first), sorted.begin() + static_cast<std::ptrdiff_t>(last));
+    return Paths(sorted.begin() + static_cast<std::ptrdiff_t>(first),
+                 sorted.begin() + static_cast<std::ptrdiff_t>(last));
   };
   EXPECT_EQ(slice(""), sorted);
   EXPECT_EQ(slice("rtl"), (Paths{"rtl/a.v", "rtl/sub/c.v"}));

@@ -26,7 +26,8 @@ TEST(VendorVariants, Conventions) {
       {{"a/pll_xilinx.v", "b/pll.v"}, "{}"},
       {{"gtx_xilinx_kintex_v3.v", "gtx.v"}, "{}"},
       {{"fifo_xilinx.v", "fifo_amd.v"}, R"({"xilinx": ["fifo_amd.v", "fifo_xilinx.v"]})"},
-      {{"rtl\\pll_Lattice.v", "rtl\\pll_Actel.v"}, R"({"lattice": ["rtl\\pll_Lattice.v"], "microchip": ["rtl\\pll_Actel.v"]})"},
+      {{"rtl\\pll_Lattice.v", "rtl\\pll_Actel.v"},
+       R"({"lattice": ["rtl\\pll_Lattice.v"], "microchip": ["rtl\\pll_Actel.v"]})"},
       // Reached by both passes, counted once.
       {{"x/TECH/xilinx/pll_xilinx.v", "x/TECH/xilinx/pll.v"},
        R"({"xilinx": ["x/TECH/xilinx/pll.v", "x/TECH/xilinx/pll_xilinx.v"]})"},
@@ -39,8 +40,8 @@ TEST(VendorVariants, Conventions) {
 }
 
 TEST(VendorVariants, VendorsAscendingListsSortedAndUnique) {
-  const Json got = detect_vendor_variants("", {"z/ram_xilinx.v", "z/ram_intel.v", "a/ram_xilinx.v", "a/ram.v",
-                                               "z/ram_xilinx.v"});
+  const Json got =
+      detect_vendor_variants("", {"z/ram_xilinx.v", "z/ram_intel.v", "a/ram_xilinx.v", "a/ram.v", "z/ram_xilinx.v"});
   EXPECT_EQ(got.dump(), R"({"intel":["z/ram_intel.v"],"xilinx":["a/ram_xilinx.v","z/ram_xilinx.v"]})");
 }
 

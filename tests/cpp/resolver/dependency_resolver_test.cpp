@@ -47,8 +47,7 @@ TEST(DependencyResolver, VerilogCompileOrderDependenciesFirstEachFileOnce) {
   const auto units = as_map(r.entity_map());
   EXPECT_EQ(units.size(), 5u);  // top mid mid2 leaf defs_pkg; the .txt file is not read
   EXPECT_EQ(units.at("mid2"), repo.path() + "/rtl/mid.v");
-  EXPECT_EQ(as_map(r.package_map()),
-            (std::map<std::string, std::string>{{"defs_pkg", repo.path() + "/rtl/pkg.sv"}}));
+  EXPECT_EQ(as_map(r.package_map()), (std::map<std::string, std::string>{{"defs_pkg", repo.path() + "/rtl/pkg.sv"}}));
   EXPECT_TRUE(r.unresolved_use_clauses().empty());
 }
 
@@ -216,14 +215,15 @@ TEST(DependencyResolver, IncludedHeadersComeBeforeTheirIncluders) {
   repo.write("src/fifo.sv",
              "`include \"lib/regs.svh\"\n`include \"local.svh\"\n`include \"/dev/zero\"\n"
              "`include \"../../etc/passwd\"\nmodule fifo; endmodule\n");
-  repo.write("src/top.sv", "// `include \"commented.svh\"\n`include \"lib/assert.svh\"\nmodule top; fifo u(); endmodule\n");
+  repo.write("src/top.sv",
+             "// `include \"commented.svh\"\n`include \"lib/assert.svh\"\nmodule top; fifo u(); endmodule\n");
   repo.write("cyc/a.vh", "`include \"b.vh\"\n");
   repo.write("cyc/b.vh", "`include \"a.vh\"\n");
   repo.write("cyc/c.v", "`include \"a.vh\"\nmodule c; endmodule\n");
   const DependencyResolver r({repo.path()});
   EXPECT_EQ(order(r, repo, "fifo"), (Paths{"src/lib/regs.svh", "src/local.svh", "src/fifo.sv"}));
-  EXPECT_EQ(order(r, repo, "top"), (Paths{"src/lib/regs.svh", "src/local.svh", "src/fifo.sv",
-                                          "include/lib/assert.svh", "src/top.sv"}));
+  EXPECT_EQ(order(r, repo, "top"),
+            (Paths{"src/lib/regs.svh", "src/local.svh", "src/fifo.sv", "include/lib/assert.svh", "src/top.sv"}));
   EXPECT_EQ(order(r, repo, "c"), (Paths{"cyc/b.vh", "cyc/a.vh", "cyc/c.v"}));
 
   // Includes nested deeper than any call stack would take.
@@ -259,7 +259,7 @@ TEST(DependencyResolver, MixedLanguageAndDuplicateNames) {
   repo.write("b/core.vhd", "entity CORE is end;\narchitecture x of core is begin u : entity work.extra; end;\n");
   repo.write("b/extra.vhd", "entity extra is end;\n");
   repo.write("b/shell.v", "module shell; core u(); endmodule\n");  // a Verilog instance of the VHDL entity
-  repo.write("c/shell.v", "module shell; endmodule\n");  // duplicate: first in walk order wins
+  repo.write("c/shell.v", "module shell; endmodule\n");            // duplicate: first in walk order wins
   repo.write("wrap.vhd", "entity wrap is end;\narchitecture a of wrap is begin u : SHELL port map (x); end;\n");
   const DependencyResolver r({repo.path()});
   const auto units = as_map(r.entity_map());

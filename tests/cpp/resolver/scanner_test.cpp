@@ -37,38 +37,58 @@ TEST(VerilogScanner, DeclarationsAndReferences) {
       {"plain and parameterised instances, instance arrays",
        "module top(input clk);\n  sub u0(.clk(clk));\n  fifo #(.W(8)) u1 (.clk);\n  ram_cell c[3:0] (clk);\n"
        "  mem#(4)u2(clk);\nendmodule\n",
-       {"module top"}, {"sub", "fifo", "ram_cell", "mem"}, {"clk", "W"}},
+       {"module top"},
+       {"sub", "fifo", "ram_cell", "mem"},
+       {"clk", "W"}},
       {"package import and scope reference",
        "import cfg_pkg::*;\nmodule m import bus_pkg::*; (input bus_pkg::req_t r);\n"
        "  localparam int N = math_pkg::clog2(4);\nendmodule",
-       {"module m"}, {"bus_pkg", "math_pkg"}, {"req_t", "clog2"}},
+       {"module m"},
+       {"bus_pkg", "math_pkg"},
+       {"req_t", "clog2"}},
       {"interface-typed ports, with and without modport",
        "module m (axi_if.master m_axi, apb_if s_apb, input logic clk);\nendmodule",
-       {"module m"}, {"axi_if", "apb_if"}, {"master", "m_axi"}},
+       {"module m"},
+       {"axi_if", "apb_if"},
+       {"master", "m_axi"}},
       {"comments and strings hide names",
        "module m;\n// ghost1 g1();\n/* ghost2 g2(); */\ninitial $display(\"ghost3 g3();\");\nendmodule",
-       {"module m"}, {}, {"ghost1", "ghost2", "ghost3"}},
+       {"module m"},
+       {},
+       {"ghost1", "ghost2", "ghost3"}},
       {"macro bodies and ifdef names are not code",
        "`define MK(x) ghost u_``x();\n`ifdef USE_FAST\nfast f();\n`else\nslow s();\n`endif\nmodule m;\nendmodule",
-       {"module m"}, {}, {"ghost", "USE_FAST"}},
+       {"module m"},
+       {},
+       {"ghost", "USE_FAST"}},
       {"all unit keywords, lifetimes, nested units belong to the outer one",
        "macromodule mm; endmodule\ninterface automatic bus_if; endinterface\nprogram p; endprogram\n"
        "package pk; class inner extends base; endclass endpackage\nclass c; endclass\n"
        "primitive udp(o, a); output o; input a; table 0 : 1; 1 : 0; endtable endprimitive\n",
-       {"macromodule mm", "interface bus_if", "program p", "package pk", "class c", "primitive udp"}, {}, {}},
+       {"macromodule mm", "interface bus_if", "program p", "package pk", "class c", "primitive udp"},
+       {},
+       {}},
       {"forward typedef, virtual interface, extern module and interface class declare nothing",
        "typedef class fwd;\nextern module ext(input a);\ninterface class ic; endclass\n"
        "class drv; virtual bus_if vif; endclass\n",
-       {"class ic", "class drv"}, {}, {}},
+       {"class ic", "class drv"},
+       {},
+       {}},
       {"escaped identifiers and based numbers",
        "module \\esc.name (input a);\n  wire [3:0] w = 4'b1010;\n  \\sub.x u (a);\nendmodule",
-       {"module esc.name"}, {"sub.x"}, {"b1010"}},
+       {"module esc.name"},
+       {"sub.x"},
+       {"b1010"}},
       {"block labels name no unit",
        "module m; if (1) begin : lbl_a sub u(); end : lbl_b\nfork : lbl_c join endmodule : m",
-       {"module m"}, {"sub"}, {"lbl_a", "lbl_b", "lbl_c"}},
+       {"module m"},
+       {"sub"},
+       {"lbl_a", "lbl_b", "lbl_c"}},
       {"a generic interface port is not an interface declaration",
        "module m (interface bus, interface.mp b2);\nendmodule\nmodule n; endmodule",
-       {"module m", "module n"}, {}, {}},
+       {"module m", "module n"},
+       {},
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -95,7 +115,7 @@ struct VhdlCase {
   const char* label;
   const char* text;
   std::vector<std::string> units;
-  std::size_t block;                 // which block the expectations are about
+  std::size_t block;  // which block the expectations are about
   std::vector<std::string> refs;
   std::vector<UseClause> uses;
 };
@@ -108,21 +128,36 @@ TEST(VhdlScanner, DeclarationsAndReferences) {
        "  u0 : fifo port map (a => open);\n  u1 : entity work.Sub(rtl) port map (x => y);\n"
        "  u2 : component Other generic map (N => 1) port map (q);\n"
        "  u3 : configuration lib.cfg_a;\nend architecture;\n",
-       {"entity Top", "architecture top"}, 1, {"fifo", "sub", "other", "cfg_a"}, {}},
+       {"entity Top", "architecture top"},
+       1,
+       {"fifo", "sub", "other", "cfg_a"},
+       {}},
       {"context clause of the entity itself",
        "library ieee; use ieee.numeric_std.all, mylib.types.all;\nentity e is end;\n",
-       {"entity e"}, 0, {}, {{"ieee", "numeric_std"}, {"mylib", "types"}}},
+       {"entity e"},
+       0,
+       {},
+       {{"ieee", "numeric_std"}, {"mylib", "types"}}},
       {"package, body, configuration and keywords in any case",
        "PACKAGE P IS END PACKAGE;\nPackage Body p is end package body p;\n"
        "configuration cfg of top is for rtl for u0 : fifo use entity work.fifo2; end for; end for; end cfg;\n",
-       {"package P", "package body p", "configuration cfg"}, 2, {"top", "fifo2"}, {}},
+       {"package P", "package body p", "configuration cfg"},
+       2,
+       {"top", "fifo2"},
+       {}},
       {"comments, strings and character literals hide names",
        "entity e is end;\narchitecture a of e is begin\n -- u : entity work.ghost1;\n"
        "  s <= \"u : entity work.ghost2\"; c <= '\"'; t <= x'length;\nend;\n",
-       {"entity e", "architecture e"}, 1, {}, {}},
+       {"entity e", "architecture e"},
+       1,
+       {},
+       {}},
       {"use clause inside an architecture stays with it; library-level use of item",
        "entity e is end;\narchitecture a of e is\n  use work.inner_pkg.all;\n  signal s : bit;\nbegin end;\n",
-       {"entity e", "architecture e"}, 1, {}, {{"work", "inner_pkg"}}},
+       {"entity e", "architecture e"},
+       1,
+       {},
+       {{"work", "inner_pkg"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

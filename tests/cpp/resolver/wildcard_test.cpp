@@ -11,21 +11,31 @@ TEST(WildcardPattern, MatchesLikeFnmatchcase) {
     bool match;
   };
   const Case cases[] = {
-      {"glbl", "glbl", true},           {"glbl", "glbl.v", false},
-      {"*_atoms", "cyclone_atoms", true}, {"*_atoms", "atoms", false},
-      {"*", "", true},                  {"a*b", "a/x/b", true},  // "*" crosses "/"
-      {"?", "é", true},                 {"??", "é", false},      // code points, not bytes
-      {"[abc]x", "bx", true},           {"[!abc]x", "bx", false},
-      {"[a-c]", "b", true},             {"[c-a]", "b", false},   // empty range
-      {"[!c-a]", "b", true},            {"[]]", "]", true},
-      {"[!]]", "a", true},               {"[a-]", "-", true},
-      {"[", "[", true},                 {"a[b", "a[b", true},    // unclosed bracket is literal
-      {"Sim_lib", "sim_lib", false},    {"hdl/altera_examples", "hdl/altera_examples", true},
-      {"**", "x/y", true},              {"a\\b", "a\\b", true},
+      {"glbl", "glbl", true},
+      {"glbl", "glbl.v", false},
+      {"*_atoms", "cyclone_atoms", true},
+      {"*_atoms", "atoms", false},
+      {"*", "", true},
+      {"a*b", "a/x/b", true},  // "*" crosses "/"
+      {"?", "é", true},
+      {"??", "é", false},  // code points, not bytes
+      {"[abc]x", "bx", true},
+      {"[!abc]x", "bx", false},
+      {"[a-c]", "b", true},
+      {"[c-a]", "b", false},  // empty range
+      {"[!c-a]", "b", true},
+      {"[]]", "]", true},
+      {"[!]]", "a", true},
+      {"[a-]", "-", true},
+      {"[", "[", true},
+      {"a[b", "a[b", true},  // unclosed bracket is literal
+      {"Sim_lib", "sim_lib", false},
+      {"hdl/altera_examples", "hdl/altera_examples", true},
+      {"**", "x/y", true},
+      {"a\\b", "a\\b", true},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(quarrix::resolver::WildcardPattern(c.pattern).matches(c.text), c.match)
-        << c.pattern << " vs " << c.text;
+    EXPECT_EQ(quarrix::resolver::WildcardPattern(c.pattern).matches(c.text), c.match) << c.pattern << " vs " << c.text;
   }
 }
 

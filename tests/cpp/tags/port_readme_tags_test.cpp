@@ -35,9 +35,10 @@ TEST(SignalTags, ExpandsAbbreviatedParts) {
 }
 
 TEST(PortTags, VerilogAndVhdlSyntax) {
-  EXPECT_EQ(extract_port_tags("module m(\n  input wire [7:0] s_axis_tdata,\n  output reg uart_tx,\n  inout i2c_sda);\n", ".v"),
-            (Tags{"axi", "stream", "universal", "asynchronous", "receiver", "transmitter", "serial",
-                  "inter-integrated", "circuit"}));
+  EXPECT_EQ(extract_port_tags("module m(\n  input wire [7:0] s_axis_tdata,\n  output reg uart_tx,\n  inout i2c_sda);\n",
+                              ".v"),
+            (Tags{"axi", "stream", "universal", "asynchronous", "receiver", "transmitter", "serial", "inter-integrated",
+                  "circuit"}));
   // The block ends at the first ")" followed by ";": irq_fifo is never seen.
   const char* vhdl =
       "entity e is\n  port (clk : in std_logic; din : in std_logic_vector(7 downto 0); irq_fifo : out std_logic);\n"

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <stdlib.h>
+#include <gtest/gtest.h>
 
 #include "quarrix/tags/tags.hpp"
 
@@ -9,8 +9,10 @@ using Tags = std::vector<std::string>;
 namespace {
 struct CapEnv {
   explicit CapEnv(const char* value) {
-    if (value) setenv("QUARRIX_TAG_CAP", value, 1);
-    else unsetenv("QUARRIX_TAG_CAP");
+    if (value)
+      setenv("QUARRIX_TAG_CAP", value, 1);
+    else
+      unsetenv("QUARRIX_TAG_CAP");
   }
   ~CapEnv() { unsetenv("QUARRIX_TAG_CAP"); }
 };
@@ -46,7 +48,8 @@ TEST(GenerateTags, VendorDependencies) {
 TEST(GenerateTags, CapFromEnvironment) {
   const std::string name = "eth_mac_10g_fifo_cdc";  // 16 candidates
   const std::pair<const char*, std::size_t> cases[] = {
-      {"20", 16}, {" +14 ", 14}, {"abc", 12}, {"", 12}, {"0", 0}, {"-3", 13}, {"1.5", 12}, {"99999999999999999999", 16}};
+      {"20", 16}, {" +14 ", 14}, {"abc", 12}, {"", 12},
+      {"0", 0},   {"-3", 13},    {"1.5", 12}, {"99999999999999999999", 16}};
   for (const auto& [value, count] : cases) {
     CapEnv env(value);
     EXPECT_EQ(generate_tags(name, {}, resolve_tag_cap()).size(), count) << value;

@@ -37,14 +37,20 @@ TEST(ListDirectory, KindsInNameOrder) {
   repo.write("caf\xc3\xa9.v", "");
 
   const std::vector<std::pair<std::string, EntryKind>> expected = {
-      {"B_upper.v", EntryKind::regular},        {"a_link.v", EntryKind::link_to_regular},
-      {"b.v", EntryKind::regular},              {"caf\xc3\xa9.v", EntryKind::regular},
-      {"dangling.v", EntryKind::link_to_other}, {"fifo.v", EntryKind::special},
-      {"loop.v", EntryKind::link_to_other},     {"sub", EntryKind::directory},
-      {"to_dir", EntryKind::link_to_directory}, {"to_fifo.v", EntryKind::link_to_other},
+      {"B_upper.v", EntryKind::regular},
+      {"a_link.v", EntryKind::link_to_regular},
+      {"b.v", EntryKind::regular},
+      {"caf\xc3\xa9.v", EntryKind::regular},
+      {"dangling.v", EntryKind::link_to_other},
+      {"fifo.v", EntryKind::special},
+      {"loop.v", EntryKind::link_to_other},
+      {"sub", EntryKind::directory},
+      {"to_dir", EntryKind::link_to_directory},
+      {"to_fifo.v", EntryKind::link_to_other},
   };
   EXPECT_EQ(entries_of(repo.path()), expected);
-  EXPECT_EQ(entries_of(repo.path() + "/to_dir"), (std::vector<std::pair<std::string, EntryKind>>{{"x.v", EntryKind::regular}}));
+  EXPECT_EQ(entries_of(repo.path() + "/to_dir"),
+            (std::vector<std::pair<std::string, EntryKind>>{{"x.v", EntryKind::regular}}));
   EXPECT_TRUE(entries_of(repo.path() + "/b.v").empty());
   EXPECT_TRUE(entries_of(repo.path() + "/fifo.v").empty());  // not opened, so no hang
   EXPECT_TRUE(entries_of(repo.path() + "/missing").empty());

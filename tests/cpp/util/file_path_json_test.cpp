@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -104,8 +104,7 @@ TEST(Json, DumpsLikePython) {
   v["model"] = "m";
   v["text"] = "a\"b\\c\n\t\x7f\xc3\xa9\xf0\x9f\x98\x80";
   v["n"] = Json::array({1, true, nullptr});
-  EXPECT_EQ(dumps_python(v),
-            R"({"model": "m", "text": "a\"b\\c\n\t\u007f\u00e9\ud83d\ude00", "n": [1, true, null]})");
+  EXPECT_EQ(dumps_python(v), R"({"model": "m", "text": "a\"b\\c\n\t\u007f\u00e9\ud83d\ude00", "n": [1, true, null]})");
 }
 
 TEST(ReadFile, ConfinementKeepsReadsInsideTheRoot) {

@@ -6,13 +6,19 @@ using namespace quarrix::util;
 
 TEST(Regex, PythonWhitespaceAndWordClasses) {
   EXPECT_TRUE(Regex("^\\s+$").search("\x1c\x1d\x1e\x1f"));
-  EXPECT_FALSE(Regex("\\s").search("\xe2\x80\x8b"));     // U+200B
-  EXPECT_TRUE(Regex("^[\\s,]+$").search(",\x1f "));      // \s inside a class
-  EXPECT_EQ(Regex("\\S+").search("\x1f" "ab\x1f")->group(), "ab");
+  EXPECT_FALSE(Regex("\\s").search("\xe2\x80\x8b"));  // U+200B
+  EXPECT_TRUE(Regex("^[\\s,]+$").search(",\x1f "));   // \s inside a class
+  EXPECT_EQ(Regex("\\S+")
+                .search("\x1f"
+                        "ab\x1f")
+                ->group(),
+            "ab");
   EXPECT_TRUE(Regex("^\\w+$").search("x\xc2\xb2\xc2\xbd_\xc3\xa9"));  // ², ½, é are word characters
   EXPECT_TRUE(Regex("\\bfoo\\b").search("a foo."));
-  EXPECT_FALSE(Regex("\\bfoo\\b").search("\xc3\xa9" "foo"));
-  EXPECT_TRUE(Regex("^\\d$").search("\xd9\xa3"));         // Arabic-Indic three
+  EXPECT_FALSE(Regex("\\bfoo\\b")
+                   .search("\xc3\xa9"
+                           "foo"));
+  EXPECT_TRUE(Regex("^\\d$").search("\xd9\xa3"));  // Arabic-Indic three
 }
 
 TEST(Regex, DotDollarAndFlags) {
@@ -58,7 +64,9 @@ TEST(Regex, ResourceLimitIsNoMatchNotAHang) {
 }
 
 TEST(Regex, InvalidSubjectIsNoMatchAndBadPatternThrows) {
-  EXPECT_FALSE(Regex("a").search("\xff" "a"));
+  EXPECT_FALSE(
+      Regex("a").search("\xff"
+                        "a"));
   EXPECT_THROW(Regex("(unclosed"), RegexError);
 }
 
@@ -71,10 +79,12 @@ TEST(Regex, ManyMatchesInOneLongSubjectStayLinear) {
 }
 
 TEST(Regex, SearchesFromAnOffsetCheckOnlyWhatTheyCanRead) {
-  const std::string text = "\xff" "abc \xc3\xa9t\xc3\xa9";
-  EXPECT_FALSE(Regex("a").search(text));        // invalid before the match: never matches
-  EXPECT_TRUE(Regex("t").search(text, 5));       // far enough past the bad byte
-  EXPECT_FALSE(Regex("t").search(text, 6));      // inside a character
+  const std::string text =
+      "\xff"
+      "abc \xc3\xa9t\xc3\xa9";
+  EXPECT_FALSE(Regex("a").search(text));     // invalid before the match: never matches
+  EXPECT_TRUE(Regex("t").search(text, 5));   // far enough past the bad byte
+  EXPECT_FALSE(Regex("t").search(text, 6));  // inside a character
   EXPECT_FALSE(Regex("(?<=\\xff.)b").search(text, 2));
   std::string big(1 << 20, 'a');
   for (std::size_t pos = 0; pos + 4096 < big.size(); pos += 4096)  // growing windows stay cheap

@@ -21,13 +21,11 @@ TEST(Decode, OneReplacementPerMaximalInvalidSubsequence) {
     std::size_t replacements;
   };
   const Case cases[] = {
-      {"\xe2\x82", 1},          // truncated three-byte sequence
-      {"\xed\xa0\x80", 3},      // encoded surrogate
-      {"\xc0\xaf", 2},          // overlong
-      {"\xff", 1},
-      {"\xf4\x90\x80\x80", 4},  // above U+10FFFF
-      {"a\xe2\x82z", 1},
-      {"\xe2\x82\xac", 0},      // the euro sign is valid
+      {"\xe2\x82", 1},                               // truncated three-byte sequence
+      {"\xed\xa0\x80", 3},                           // encoded surrogate
+      {"\xc0\xaf", 2},                               // overlong
+      {"\xff", 1},         {"\xf4\x90\x80\x80", 4},  // above U+10FFFF
+      {"a\xe2\x82z", 1},   {"\xe2\x82\xac", 0},      // the euro sign is valid
   };
   for (const auto& c : cases) EXPECT_EQ(count_replacements(decode_utf8_replace(c.bytes)), c.replacements) << c.bytes;
   EXPECT_EQ(decode_utf8_replace("a\xe2\x82z"), "a\xef\xbf\xbdz");
@@ -37,13 +35,15 @@ TEST(Decode, OneReplacementPerMaximalInvalidSubsequence) {
 TEST(Decode, TextModeNewlinesAndBom) {
   EXPECT_EQ(decode_text("a\r\nb\rc\n\r\n"), "a\nb\nc\n\n");
   EXPECT_EQ(decode_text("\xef\xbb\xbfx"), "\xef\xbb\xbfx");  // BOM kept
-  EXPECT_EQ(strip("\xef\xbb\xbf "), "\xef\xbb\xbf");          // and it is not whitespace
+  EXPECT_EQ(strip("\xef\xbb\xbf "), "\xef\xbb\xbf");         // and it is not whitespace
 }
 
 TEST(Whitespace, PythonSetForStripAndSplit) {
   EXPECT_EQ(strip("\x1c\x1d\x1e\x1f\t\v\f x \xc2\x85\xc2\xa0\xe3\x80\x80"), "x");
   EXPECT_EQ(strip("\xe2\x80\x8bx"), "\xe2\x80\x8bx");  // U+200B is not whitespace
-  EXPECT_EQ(split_whitespace("  a \xe2\x80\x83" "b\n\nc "), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(split_whitespace("  a \xe2\x80\x83"
+                             "b\n\nc "),
+            (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_TRUE(split_whitespace("").empty());
   EXPECT_TRUE(split_whitespace(" \t ").empty());
   EXPECT_EQ(split("a__b", "_"), (std::vector<std::string>{"a", "", "b"}));
@@ -63,12 +63,14 @@ TEST(Splitlines, AllPythonBoundaries) {
 
 TEST(Case, FullUnicodeLower) {
   EXPECT_EQ(lower("FIFO_Ctrl"), "fifo_ctrl");
-  EXPECT_EQ(lower("\xc4\xb0"), "i\xcc\x87");                        // İ -> i + combining dot
-  EXPECT_EQ(lower("\xce\x9f\xce\xa3"), "\xce\xbf\xcf\x82");          // final sigma
-  EXPECT_EQ(lower("\xce\xa3\xce\x9f"), "\xcf\x83\xce\xbf");          // not final
+  EXPECT_EQ(lower("\xc4\xb0"), "i\xcc\x87");                 // İ -> i + combining dot
+  EXPECT_EQ(lower("\xce\x9f\xce\xa3"), "\xce\xbf\xcf\x82");  // final sigma
+  EXPECT_EQ(lower("\xce\xa3\xce\x9f"), "\xcf\x83\xce\xbf");  // not final
   EXPECT_EQ(lower("\xc3\x84"), "\xc3\xa4");
   EXPECT_EQ(ascii_lower("Entity_\xc3\x84Z9"), "entity_\xc3\x84z9");  // only A-Z change
-  EXPECT_EQ(upper("stra\xc3\x9f" "e"), "STRASSE");
+  EXPECT_EQ(upper("stra\xc3\x9f"
+                  "e"),
+            "STRASSE");
 }
 
 TEST(CodePoints, LengthAndSlice) {
