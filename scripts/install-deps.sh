@@ -5,7 +5,7 @@ set -euo pipefail
 export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 
 debian_packages=(
-  g++ cmake ninja-build pkg-config git
+  g++ cmake ninja-build pkg-config git clang-format
   libpcre2-dev libcurl4-openssl-dev nlohmann-json3-dev libutf8proc-dev libsqlite3-dev libgtest-dev libyaml-cpp-dev
   python3-dev python3-pip
   ghdl verilator iverilog

@@ -7,8 +7,9 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-# No area of the core includes a higher one.
+# No area of the core includes a higher one, and every C++ file is formatted.
 python3 scripts/check-layers.py
+bash scripts/check-format.sh
 
 # One build serves both suites: the package installed for the Python suite is
 # built in build/test together with the C++ suites.
