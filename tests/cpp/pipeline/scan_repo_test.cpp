@@ -238,12 +238,22 @@ TEST(ScanRepo, OwnResolverOnARealTree) {
   repo.write("hdl/uart.v", "// UART transmitter with a baud-rate divider.\nmodule uart_tx(input clk); endmodule\n");
   repo.write("rtl/top.v", "module soc_top(input clk); uart_tx u(.clk(clk)); endmodule\n");
   repo.write("rtl/unreadable.v", "module secret_core; endmodule\n");
+  repo.write("rtl/top_tb.v", "module top_tb; soc_top dut(); endmodule\n");  // skipped by name
   repo.write("README.md", "x");
   ProbeLog log;
   pipeline::ScanOptions options;
   options.use_llm = false;
   options.granularity = "all";
-  const Json rows = pipeline::scan_repo(repo.path(), "ns", "u", "t", "c", fixed_probes(log), options, {});
+  std::size_t kept = 0, skipped = 0;
+  options.on_unit = [&](const pipeline::UnitDecision& d) { ++(d.skipped_by.empty() ? kept : skipped); };
+  pipeline::ScanCounts counts;
+  const Json rows = pipeline::scan_repo(repo.path(), "ns", "u", "t", "c", fixed_probes(log), options, {}, &counts);
+  // The counts agree with the unit decisions and, at "all", with the rows.
+  EXPECT_EQ(counts.kept, kept);
+  EXPECT_EQ(counts.skipped, skipped);
+  EXPECT_EQ(counts.units, kept + skipped);
+  EXPECT_GE(counts.skipped, 1u);
+  EXPECT_EQ(counts.kept, rows.size());
   std::map<std::string, Json> named;
   for (const auto& r : rows) named[r["name"]] = r;
   ASSERT_TRUE(named.count("soc_top") && named.count("uart_tx"));
