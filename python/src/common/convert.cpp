@@ -15,6 +15,12 @@ std::string py_type_name(nb::handle obj) { return nb::cast<std::string>(nb::type
 bool is_dict(nb::handle obj) { return PyDict_Check(obj.ptr()); }
 bool is_list(nb::handle obj) { return PyList_Check(obj.ptr()); }
 
+bool truth_of(nb::handle obj) {
+  const int truth = PyObject_IsTrue(obj.ptr());
+  if (truth < 0) throw nb::python_error();
+  return truth != 0;
+}
+
 std::string str_bytes(nb::handle str, const char* what) {
   std::optional<std::string> bytes = str_to_bytes(str.ptr());
   if (bytes) return std::move(*bytes);

@@ -50,6 +50,9 @@ nb::list to_pylist(const std::vector<std::string>& items);
 bool is_dict(nb::handle obj);
 bool is_list(nb::handle obj);
 
+// Python's truth value of `obj` (bool(obj)); its __bool__ errors propagate.
+bool truth_of(nb::handle obj);
+
 // Raises TypeError(message).
 [[noreturn]] void type_error(const std::string& message);
 

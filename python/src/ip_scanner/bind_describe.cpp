@@ -18,17 +18,8 @@
 #include "ip_scanner/module_services.hpp"
 
 namespace quarrix::py {
-namespace {
 
 using namespace nb::literals;
-
-bool truth_of(nb::handle obj) {
-  const int truth = PyObject_IsTrue(obj.ptr());
-  if (truth < 0) throw nb::python_error();
-  return truth != 0;
-}
-
-}  // namespace
 
 void bind_describe(nb::module_& m) {
   nb::object native = nb::module_::import_("quarrix_core.description_validator").attr("is_suspect");

@@ -46,9 +46,7 @@ nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::ha
   options.description_verdicts = map_param(description_verdicts, "description_verdicts");
   options.bucket_map = map_param(bucket_map, "bucket_map");
   options.exclude_dirs = exclude_param(exclude_dirs);
-  const int truth = PyObject_IsTrue(use_llm.ptr());
-  if (truth < 0) throw nb::python_error();
-  options.use_llm = truth != 0;
+  options.use_llm = truth_of(use_llm);
   if (pipeline::needs_bucket_map(options.granularity) && !options.bucket_map)
     throw nb::value_error(pipeline::kSubprojectNeedsBucketMap);
   options.resolver_factory = resolver_factory_for_scan();

@@ -23,12 +23,6 @@ PyObject* keep(PyObject* old, nb::handle obj) {
   return obj.inc_ref().ptr();
 }
 
-bool truth_of(nb::handle obj) {
-  const int truth = PyObject_IsTrue(obj.ptr());
-  if (truth < 0) throw nb::python_error();
-  return truth != 0;
-}
-
 // The core calls these with the GIL released (a scan works without it), so
 // they take it before touching Python.
 

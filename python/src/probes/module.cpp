@@ -85,9 +85,7 @@ nb::object probes_object(quarrix::pipeline::ScanProbes p) {
   nb::object tests = on_root(p.detect_test_infrastructure);
   nb::object badges = nb::cpp_function(
       [fn = p.compute_badges](nb::handle verified, nb::handle test_info) {
-        const int truth = PyObject_IsTrue(verified.ptr());
-        if (truth < 0) throw nb::python_error();
-        return from_json(fn(Json(truth != 0), quarrix::py::to_json(test_info, "test_info")));
+        return from_json(fn(Json(quarrix::py::truth_of(verified)), quarrix::py::to_json(test_info, "test_info")));
       },
       "verified"_a, "test_info"_a);
   nb::object verilog = on_files(p.verify_verilog);
@@ -150,9 +148,8 @@ NB_MODULE(probes, m) {
   m.def(
       "compute_badges",
       [](nb::handle verified, nb::handle test_info) {
-        const int truth = PyObject_IsTrue(verified.ptr());
-        if (truth < 0) throw nb::python_error();
-        return quarrix::probes::compute_badges(truth != 0, quarrix::py::to_json(test_info, "test_info"));
+        return quarrix::probes::compute_badges(quarrix::py::truth_of(verified),
+                                               quarrix::py::to_json(test_info, "test_info"));
       },
       nb::sig("def compute_badges(verified: bool, test_info: " QUARRIX_PY_JSON_MAP ") -> list[str]"), "verified"_a,
       "test_info"_a, "Badges from the verification result and the test facilities.");
