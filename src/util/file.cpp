@@ -24,7 +24,15 @@ FileId id_of(const struct stat& st) {
 // The resolved root reads are confined to on this thread, if any.
 thread_local std::optional<std::string> confined_root;
 
-std::optional<std::string> resolved(const std::filesystem::path& path) {
+bool inside_confinement(const std::filesystem::path& path) {
+  if (!confined_root) return true;
+  const auto real = resolved_path(path);
+  return real && *real != *confined_root && lies_within(*real, *confined_root);
+}
+
+}  // namespace
+
+std::optional<std::string> resolved_path(const std::filesystem::path& path) {
   char* real = ::realpath(path.c_str(), nullptr);
   if (!real) return std::nullopt;
   std::string out(real);
@@ -32,21 +40,17 @@ std::optional<std::string> resolved(const std::filesystem::path& path) {
   return out;
 }
 
-bool inside_confinement(const std::filesystem::path& path) {
-  if (!confined_root) return true;
-  const auto real = resolved(path);
-  if (!real) return false;
-  const std::string& root = *confined_root;
+bool lies_within(std::string_view path, std::string_view root) {
   if (root.empty()) return false;
-  if (root == "/") return true;
-  return real->size() > root.size() && real->compare(0, root.size(), root) == 0 && (*real)[root.size()] == '/';
+  if (root == "/") return path.starts_with('/');
+  return path.starts_with(root) && (path.size() == root.size() || path[root.size()] == '/');
 }
 
-}  // namespace
+std::optional<std::string> read_confinement_root() { return confined_root; }
 
 ReadConfinement::ReadConfinement(const std::filesystem::path& root) : previous_(confined_root) {
   // An unresolvable root leaves nothing readable (the empty root).
-  confined_root = resolved(root).value_or(std::string());
+  confined_root = resolved_path(root).value_or(std::string());
 }
 
 ReadConfinement::~ReadConfinement() { confined_root = previous_; }

@@ -264,7 +264,7 @@ class Writer {
         default:
           if (cp >= 0x20 && cp <= 0x7E) {
             out_.push_back(static_cast<char>(cp));
-          } else if (cp < 0x20 || (cp >= 0xD800 && cp <= 0xDFFF)) {
+          } else if (cp < 0x20 || (cp >= 0xD800 && cp <= 0xDFFF) || (style_.escape_c1 && cp >= 0x80 && cp <= 0x9F)) {
             u_escape(static_cast<unsigned>(cp));
           } else if (!style_.ensure_ascii) {
             append_utf8(out_, cp);

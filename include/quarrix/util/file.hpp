@@ -43,6 +43,17 @@ class ReadConfinement {
   std::optional<std::string> previous_;
 };
 
+// The resolved root that whole-file reads on this thread are confined to, or
+// nullopt when they are not confined ("" when the root did not resolve).
+std::optional<std::string> read_confinement_root();
+
+// realpath(path): absolute, with every link and "." or ".." resolved; nullopt
+// when some part of it does not exist.
+std::optional<std::string> resolved_path(const std::filesystem::path& path);
+
+// Whether the resolved path `path` is the resolved `root` or lies below it.
+bool lies_within(std::string_view path, std::string_view root);
+
 // The identity of a file: paths that name the same file (links, hard links)
 // have the same one.
 struct FileId {

@@ -40,6 +40,10 @@ struct JsonStyle {
   // \uXXXX escapes with lower-case hex, surrogate pairs above U+FFFF;
   // otherwise non-ASCII text is written as UTF-8.
   bool ensure_ascii = true;
+  // C1 controls (U+0080..U+009F) as \u0080..\u009f even without ensure_ascii:
+  // equal as text, but a terminal that shows the output cannot take them as
+  // commands. Not json.dumps's behaviour; for what people read.
+  bool escape_c1 = false;
 };
 
 // json.dumps(value, **style). A path byte that is not UTF-8 is written as
