@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+#include "quarrix/util/text.hpp"
+
 namespace quarrix::hdl {
 
 namespace {
@@ -15,7 +17,6 @@ constexpr std::array<std::string_view, 18> kDirectives{
 bool is_word_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
 }
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
 // The text with every comment replaced by one space; newlines stay.
 std::string without_comments(std::string_view text) {
@@ -38,12 +39,6 @@ std::string without_comments(std::string_view text) {
   return out;
 }
 
-std::string_view trimmed(std::string_view line) {
-  while (!line.empty() && is_blank(line.front())) line.remove_prefix(1);
-  while (!line.empty() && is_blank(line.back())) line.remove_suffix(1);
-  return line;
-}
-
 // The directive name of a line starting with a backtick, or "".
 std::string_view directive_of(std::string_view line) {
   if (line.empty() || line.front() != '`') return {};
@@ -61,7 +56,9 @@ bool is_directive_only_text(std::string_view text) {
   for (std::size_t start = 0; start <= all.size();) {
     std::size_t end = all.find('\n', start);
     if (end == std::string_view::npos) end = all.size();
-    const std::string_view line = trimmed(all.substr(start, end - start));
+    // str.strip(): Unicode white space too (U+0085, U+2003, U+001F), as a header
+    // that Python tooling calls define-only is one here.
+    const std::string_view line = util::strip(all.substr(start, end - start));
     start = end + 1;
     if (line.empty()) {
       continues_define = false;
