@@ -36,6 +36,8 @@ TEST(DefineOnlyText, Classification) {
       {"`define A 1\nModule m;\n", false},                // no declaration keyword, but text all the same
       {"`define A 1\nfunction f; endfunction\n", false},  // a fragment for a module body
       {"`define A 1 \\\n  2\ngenerate\n", false},         // the continuation ends with its line
+      // White space as str.strip() knows it.
+      {"\u2003`define A 1\x1f\n\u0085\n", true},
   };
   for (const auto& c : cases) EXPECT_EQ(quarrix::repo::is_define_only_text(c.text), c.carrier) << c.text;
 }
