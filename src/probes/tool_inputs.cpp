@@ -1,9 +1,14 @@
 #include "tool_inputs.hpp"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/path.hpp"
 
 namespace quarrix::probes::detail {
 
@@ -11,33 +16,103 @@ namespace {
 
 void append(std::string& text, std::string_view part) { text.append(part).push_back('\0'); }
 
+// A file's identity and version from its metadata, for what is not read.
+std::string stamp(const struct stat& st) {
+  return std::to_string(st.st_mode) + ' ' + std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ' ' +
+         std::to_string(st.st_size) + ' ' + std::to_string(st.st_mtim.tv_sec) + '.' +
+         std::to_string(st.st_mtim.tv_nsec);
+}
+
+bool outside_confinement(const std::string& path) {
+  const std::optional<std::string> root = util::read_confinement_root();
+  if (!root) return false;
+  const std::optional<std::string> real = util::resolved_path(path);
+  return real && !util::lies_within(*real, *root);
+}
+
+// The files a tool takes for a missing module: Verilator looks in its -I
+// directories for NAME.v and NAME.sv.
+bool is_module_file_name(const std::string& name) {
+  return name.ends_with(".v") || name.ends_with(".sv") || name.ends_with(".V") || name.ends_with(".SV");
+}
+
+// A directory that holds more module files than this is digested by its own
+// metadata instead: any change to an entry changes the directory's mtime.
+constexpr std::size_t kMaxDirEntries = 20000;
+
 }  // namespace
 
-Digest128 InputDigests::of_file(const std::string& path) {
+InputDigests::State InputDigests::of_file(const std::string& path) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (const auto it = files_.find(path); it != files_.end()) return it->second;
   }
-  const std::optional<std::string> bytes = util::read_file_bytes(path);
-  // An unreadable or absent file (gone, too large) gets a digest no content can have.
-  const Digest128 digest = bytes ? digest128(*bytes) : Digest128{};
+  State state;
+  struct stat st {};
+  if (const std::optional<std::string> bytes = util::read_file_bytes(path)) {
+    state.digest = digest128(*bytes);
+  } else if (::stat(path.c_str(), &st) == 0) {
+    // Outside the repository, too large, or not a regular file: known by
+    // where it leads and its metadata, never read.
+    state.outside = outside_confinement(path);
+    state.digest = digest128("unread " + util::resolved_path(path).value_or(path) + ' ' + stamp(st));
+  }  // else absent (or a dangling link): a digest no content can have
   std::lock_guard<std::mutex> lock(mutex_);
-  return files_.emplace(path, digest).first->second;
+  return files_.emplace(path, state).first->second;
 }
 
-Digest128 InputDigests::of_command(const std::vector<std::string>& argv, const std::vector<std::string>& reads) {
+InputDigests::State InputDigests::of_module_dir(const std::string& dir) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const auto it = dirs_.find(dir); it != dirs_.end()) return it->second;
+  }
+  State state;
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::string text = "dir";
+    state.outside = outside_confinement(dir);
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      std::string name = util::path_string(it->path().filename());
+      if (is_module_file_name(name)) names.push_back(std::move(name));
+      if (names.size() > kMaxDirEntries) break;
+    }
+    if (ec || names.size() > kMaxDirEntries || state.outside) {
+      text += " unlisted " + stamp(st);
+    } else {
+      std::sort(names.begin(), names.end());
+      for (const std::string& name : names) {
+        const State file = of_file(util::join_path(dir, name));
+        state.outside = state.outside || file.outside;
+        append(text, name);
+        text += file.digest.bytes();
+      }
+    }
+    state.digest = digest128(text);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dirs_.emplace(dir, state).first->second;
+}
+
+CommandInputs InputDigests::of_command(const std::vector<std::string>& argv, const std::vector<std::string>& reads,
+                                       const std::vector<std::string>& module_dirs) {
+  CommandInputs inputs;
   std::string text;
+  const auto add = [&](std::string_view what, const std::string& path, const State& state) {
+    append(text, std::string(what) + ' ' + path);
+    text += state.digest.bytes();
+    inputs.leads_outside = inputs.leads_outside || state.outside;
+  };
   for (std::size_t i = 1; i < argv.size(); ++i) {
     const std::string& arg = argv[i];
-    if (arg.starts_with("-") || !util::is_regular_file(arg)) continue;
-    append(text, "file " + arg);
-    text += of_file(arg).bytes();
+    if (arg.starts_with("-") || !util::exists(arg)) continue;
+    add("file", arg, of_file(arg));
   }
-  for (const std::string& path : reads) {
-    append(text, "reads " + path);
-    text += of_file(path).bytes();
-  }
-  return digest128(text);
+  for (const std::string& path : reads) add("reads", path, of_file(path));
+  for (const std::string& dir : module_dirs) add("modules", dir, of_module_dir(dir));
+  inputs.digest = digest128(text);
+  return inputs;
 }
 
 }  // namespace quarrix::probes::detail

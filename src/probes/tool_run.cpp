@@ -32,6 +32,7 @@ using Clock = std::chrono::steady_clock;
 // table of lock-free slots, so that a signal handler may read it.
 constexpr std::size_t kRunningSlots = 64;
 std::atomic<pid_t> running[kRunningSlots];
+std::atomic<bool> stopped{false};  // stop_tools() was called
 
 struct RunningTool {
   std::atomic<pid_t>* slot = nullptr;
@@ -199,6 +200,13 @@ void kill_running_tools() noexcept {
     if (const pid_t pid = s.load(); pid > 0) ::kill(-pid, SIGKILL);
 }
 
+void stop_tools() noexcept {
+  stopped = true;
+  kill_running_tools();
+}
+
+bool tools_stopped() noexcept { return stopped; }
+
 std::chrono::milliseconds tool_timeout() {
   const auto value = util::getenv_str("QUARRIX_TOOL_TIMEOUT");
   if (!value) return kDefaultToolTimeout;
@@ -209,7 +217,7 @@ std::chrono::milliseconds tool_timeout() {
 
 RunResult run_tool(const std::vector<std::string>& argv, const RunOptions& options) {
   RunResult result;
-  if (argv.empty()) return result;
+  if (argv.empty() || stopped) return result;
 
   int out_pipe[2], err_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0) return result;
@@ -227,6 +235,7 @@ RunResult run_tool(const std::vector<std::string>& argv, const RunOptions& optio
   if (pid < 0) return result;
   result.started = true;
   const RunningTool registered(pid);
+  if (stopped) ::kill(-pid, SIGKILL);  // stopped between the check above and the registration
 
   const auto deadline = Clock::now() + options.timeout;
   bool exited = false;

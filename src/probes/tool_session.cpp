@@ -2,13 +2,16 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string_view>
 
 #include "digest128.hpp"
+#include "first_error.hpp"
+#include "quarrix/probes/sandbox.hpp"
 #include "quarrix/probes/tool_cache.hpp"
+#include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
-#include "quarrix/util/regex.hpp"
-#include "quarrix/util/text.hpp"
 #include "tool_inputs.hpp"
 #include "verilog_includes.hpp"
 
@@ -34,6 +37,7 @@ std::string file_stamp(const std::string& path) {
 ToolSession::ToolSession(ToolLimits limits, std::shared_ptr<ToolCache> cache)
     : limits_(limits),
       cache_(std::move(cache)),
+      sandbox_(sandbox_program()),
       inputs_(std::make_unique<detail::InputDigests>()),
       verilog_files_(std::make_unique<detail::VerilogFileFacts>()) {}
 
@@ -58,10 +62,11 @@ ToolSession::Key ToolSession::key_of(const std::vector<std::string>& argv, const
 }
 
 std::string ToolSession::cache_key(const std::vector<std::string>& argv, const RunOptions& options,
-                                   const std::string& version) {
+                                   const std::string& version, const std::string& inputs) {
   // A run cut by the memory limit or the timeout may pass with more of
-  // either, and captured streams are part of the answer.
-  std::string text = "tool run 1";
+  // either, captured streams are part of the answer, and a sandboxed tool
+  // finds less than one that may read anywhere.
+  std::string text = "tool run 2";
   text.push_back('\0');
   text += version;
   text.push_back('\0');
@@ -69,30 +74,16 @@ std::string ToolSession::cache_key(const std::vector<std::string>& argv, const R
   text.push_back('\0');
   text += command_text(argv, options.cwd);
   text += std::to_string(limits_.memory_bytes) + ' ' + std::to_string(options.timeout.count()) + ' ' +
-          (options.capture_stdout ? '1' : '0') + (options.capture_stderr ? '1' : '0');
+          (options.capture_stdout ? '1' : '0') + (options.capture_stderr ? '1' : '0') + (sandbox_ ? " sandboxed" : "");
   text.push_back('\0');
-  text += inputs_->of_command(argv, options.reads).bytes();
+  text += inputs;
   return detail::digest128(text).bytes();
 }
 
 namespace {
 
-// The line of a tool's error output that says what went wrong: the first that
-// mentions an error, else the first that is not blank.
-std::string first_error_line(const std::string& err) {
-  static const util::Regex error_re("error", util::kIgnoreCase);
-  std::string first;
-  for (const std::string& line : util::splitlines(err)) {
-    const std::string_view text = util::strip(line);
-    if (text.empty()) continue;
-    if (error_re.search(text)) return util::slice(text, 0, 300);
-    if (first.empty()) first = util::slice(text, 0, 300);
-  }
-  return first;
-}
-
-ToolRunRecord record_of(const std::vector<std::string>& argv, const std::optional<RunResult>& result, double seconds,
-                        bool from_cache) {
+ToolRunRecord record_of(const std::vector<std::string>& argv, const RunResult* result, const std::string& first_error,
+                        double seconds, bool from_cache) {
   ToolRunRecord record;
   record.tool = util::path_name(argv[0]);
   record.verdict = !result               ? "skipped (budget)"
@@ -100,66 +91,122 @@ ToolRunRecord record_of(const std::vector<std::string>& argv, const std::optiona
                    : result->timed_out   ? "timed out"
                    : result->succeeded() ? "passed"
                                          : "failed";
-  if (result) record.first_error = first_error_line(result->err);
+  record.first_error = first_error;
   record.seconds = seconds;
   record.cached = from_cache;
   return record;
 }
 
-}  // namespace
+std::string parent_of(const std::string& path) { return util::path_string(std::filesystem::path(path).parent_path()); }
 
-std::optional<RunResult> ToolSession::run(const std::vector<std::string>& argv, const RunOptions& options) {
-  Done how;
-  std::optional<RunResult> result = answer(argv, options, how);
-  if (observer_ && !argv.empty() && !is_version_query(argv))
-    observer_(record_of(argv, result, how.seconds, how.from_cache));
-  return result;
+// What the sandbox lets a run see: the repository, else (a check made outside
+// any scan) the directories of what it names and reads.
+SandboxView view_of(const std::vector<std::string>& argv, const RunOptions& options) {
+  SandboxView view;
+  view.writable = options.cwd;
+  if (const auto root = util::read_confinement_root()) {
+    if (!root->empty()) view.readable.push_back(*root);
+    return view;
+  }
+  for (std::size_t i = 1; i < argv.size(); ++i)
+    if (util::is_absolute_path(argv[i])) view.readable.push_back(parent_of(argv[i]));
+  for (const std::string& dir : options.module_dirs) view.readable.push_back(dir);
+  for (const std::string& path : options.reads) view.readable.push_back(parent_of(path));
+  std::sort(view.readable.begin(), view.readable.end());
+  view.readable.erase(std::unique(view.readable.begin(), view.readable.end()), view.readable.end());
+  return view;
 }
 
-std::optional<RunResult> ToolSession::answer(const std::vector<std::string>& argv, const RunOptions& options,
-                                             Done& how) {
-  if (!cache_ || argv.empty() || is_version_query(argv)) return run_in_session(argv, options, how);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (const auto it = done_.find(key_of(argv, options.cwd)); it != done_.end()) {
-      how = it->second;
-      return how.result;
+constexpr const char* kRefusedOutside =
+    "not run: no sandbox, and the check may read a file outside the repository (an include or a link leads there)";
+
+}  // namespace
+
+std::shared_ptr<const RunResult> ToolSession::run(const std::vector<std::string>& argv, const RunOptions& options) {
+  const Done* done = answer(argv, options);
+  if (observer_ && !argv.empty() && !is_version_query(argv)) {
+    observer_(done ? record_of(argv, done->result.get(), done->first_error, done->seconds, done->from_cache)
+                   : record_of(argv, nullptr, "", 0, false));
+  }
+  return done ? done->result : nullptr;
+}
+
+const ToolSession::Done* ToolSession::remembered(const Key& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = done_.find(key);
+  return it == done_.end() ? nullptr : &it->second;
+}
+
+const ToolSession::Done* ToolSession::remember(const Key& key, RunResult result, double seconds, bool from_cache) {
+  // Worked out here, on the asking thread, whose confinement is the repository.
+  std::string first_error = detail::first_error_line(result.err, util::read_confinement_root());
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Done done{std::make_shared<const RunResult>(std::move(result)), std::move(first_error), seconds, from_cache};
+  return &done_.try_emplace(key, done).first->second;
+}
+
+const ToolSession::Done* ToolSession::answer(const std::vector<std::string>& argv, const RunOptions& options) {
+  const Key key = key_of(argv, options.cwd);
+  if (const Done* done = remembered(key)) return done;
+  if (argv.empty()) return remember(key, RunResult{}, 0, false);
+  if (is_version_query(argv)) {
+    auto ran = run_on_budget(argv, options);
+    return ran ? remember(key, std::move(ran->first), ran->second, false) : nullptr;
+  }
+
+  const bool cacheable = cache_ && options.reads_complete;
+  detail::CommandInputs inputs;
+  if (cacheable || !sandbox_) inputs = inputs_->of_command(argv, options.reads, options.module_dirs);
+  if (!sandbox_ && inputs.leads_outside) {
+    RunResult refused;
+    refused.err = kRefusedOutside;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++refused_outside_;
+    }
+    return remember(key, std::move(refused), 0, false);
+  }
+
+  std::string stored_key;
+  if (cacheable) {
+    const std::optional<RunResult> version = version_of(argv[0], options);
+    if (!version) return nullptr;  // counted as skipped: this check is given up
+    if (version->succeeded()) {
+      stored_key = cache_key(argv, options, version->out, inputs.digest.bytes());
+      if (std::optional<CachedRun> hit = cache_->find(stored_key)) {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          ++cache_hits_;
+        }
+        return remember(key, std::move(hit->result), std::chrono::duration<double>(hit->duration).count(), true);
+      }
     }
   }
+  auto ran = run_on_budget(argv, options);
+  if (!ran) return nullptr;
+  // A run killed because the program is stopping says nothing of the sources.
+  if (!stored_key.empty() && ran->first.started && !tools_stopped())
+    cache_->store(stored_key, {ran->first, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::duration<double>(ran->second))});
+  return remember(key, std::move(ran->first), ran->second, false);
+}
+
+std::optional<RunResult> ToolSession::version_of(const std::string& tool, const RunOptions& options) {
   RunOptions ask;
   ask.timeout = options.timeout;
   ask.capture_stdout = true;
-  Done asked;
-  const std::optional<RunResult> version = run_in_session({argv[0], "--version"}, ask, asked);
-  if (!version) return std::nullopt;  // counted as skipped: this check is given up
-  if (!version->succeeded()) return run_in_session(argv, options, how);
-
-  const std::string key = cache_key(argv, options, version->out);
-  if (std::optional<CachedRun> hit = cache_->find(key)) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++cache_hits_;
-    how = {std::move(hit->result), std::chrono::duration<double>(hit->duration).count(), true};
-    return done_.emplace(key_of(argv, options.cwd), how).first->second.result;
-  }
-  const auto start = Clock::now();
-  std::optional<RunResult> result = run_in_session(argv, options, how);
-  if (result && result->started)
-    cache_->store(key, {*result, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)});
-  return result;
+  const std::shared_ptr<const RunResult> version = run({tool, "--version"}, ask);
+  if (!version) return std::nullopt;
+  return *version;
 }
 
-std::optional<RunResult> ToolSession::run_in_session(const std::vector<std::string>& argv, const RunOptions& options,
-                                                     Done& how) {
-  const Key key = key_of(argv, options.cwd);
+std::optional<std::pair<RunResult, double>> ToolSession::run_on_budget(const std::vector<std::string>& argv,
+                                                                       const RunOptions& options) {
   RunOptions limited = options;
   limited.memory_limit = limits_.memory_bytes;
   bool cut_to_budget;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (const auto it = done_.find(key); it != done_.end()) {
-      how = it->second;
-      return how.result;
-    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limits_.budget - spent_);
     if (left <= std::chrono::milliseconds::zero()) {
       ++skipped_;
@@ -169,7 +216,7 @@ std::optional<RunResult> ToolSession::run_in_session(const std::vector<std::stri
     if (cut_to_budget) limited.timeout = left;
   }
   const auto start = Clock::now();
-  RunResult result = run_tool(argv, limited);
+  RunResult result = run_tool(sandbox_ ? sandboxed_argv(*sandbox_, argv, view_of(argv, options)) : argv, limited);
   const auto took = Clock::now() - start;
 
   std::lock_guard<std::mutex> lock(mutex_);
@@ -178,8 +225,7 @@ std::optional<RunResult> ToolSession::run_in_session(const std::vector<std::stri
     ++skipped_;
     return std::nullopt;
   }
-  how = {std::move(result), std::chrono::duration<double>(took).count(), false};
-  return done_.emplace(key, how).first->second.result;
+  return std::pair{std::move(result), std::chrono::duration<double>(took).count()};
 }
 
 std::size_t ToolSession::runs_skipped() const {
@@ -190,6 +236,11 @@ std::size_t ToolSession::runs_skipped() const {
 std::size_t ToolSession::cache_hits() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return cache_hits_;
+}
+
+std::size_t ToolSession::refused_outside() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return refused_outside_;
 }
 
 }  // namespace quarrix::probes

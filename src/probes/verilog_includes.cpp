@@ -14,10 +14,10 @@ namespace quarrix::probes::detail {
 
 namespace {
 
-// Where a tool may look for the includes that name no file of the list: each
-// candidate goes into the cache key, present or absent. A hostile list could
-// ask for millions; past this many the key stops growing.
-constexpr std::size_t kMaxLookedFor = 4096;
+// The places a command's include walk may list; a hostile maze of includes
+// could ask for millions. Past this many the walk stops and the answer is
+// not kept between scans.
+constexpr std::size_t kMaxLookedFor = 16384;
 
 // A list that takes each item once, in first-added order.
 class OnceList {
@@ -51,15 +51,13 @@ const VerilogFileFacts::Facts& VerilogFileFacts::of(const std::string& path) {
 VerilogCommandInputs verilog_command_inputs(const std::vector<std::string>& files, VerilogFileFacts& known) {
   const resolver::IncludeSearch search(files);
   std::vector<bool> included(files.size(), false), directives_only(files.size(), false);
-  OnceList through, unresolved, include_dirs;
+  OnceList through, include_dirs;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const VerilogFileFacts::Facts& facts = known.of(files[i]);
     directives_only[i] = facts.directives_only;
     for (const std::string& name : facts.includes) {
       const auto found = search.find(name, files[i]);
-      if (!found) {
-        unresolved.add(name);
-      } else if (found->file != i) {
+      if (found && found->file != i) {
         included[found->file] = true;
         if (!found->directory.empty()) through.add(found->directory);
       }
@@ -67,9 +65,10 @@ VerilogCommandInputs verilog_command_inputs(const std::vector<std::string>& file
   }
 
   VerilogCommandInputs out;
+  OnceList reads, walked;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (included[i] && !directives_only[i]) {
-      out.reads.push_back(files[i]);
+      reads.add(files[i]);
       continue;
     }
     out.sources.push_back(files[i]);
@@ -78,14 +77,32 @@ VerilogCommandInputs verilog_command_inputs(const std::vector<std::string>& file
   for (const std::string& dir : through.items()) include_dirs.add(dir);
   out.include_dirs = std::move(include_dirs.items());
 
-  std::size_t looked_for = 0;
-  for (const std::string& name : unresolved.items()) {
-    if (util::is_absolute_path(name) || !resolver::collapse_path(name)) continue;
-    for (const std::string& dir : out.include_dirs) {
-      if (looked_for++ == kMaxLookedFor) return out;
-      out.reads.push_back(util::join_path(dir, name));
+  // The tool's own search, modelled loosely enough to cover either order:
+  // every candidate counts, and every one present is read in turn.
+  for (const std::string& source : out.sources) walked.add(source);
+  for (std::size_t next = 0; next < walked.items().size(); ++next) {
+    const std::string includer = walked.items()[next];  // a copy: the walk grows
+    const std::string includer_dir = util::path_string(std::filesystem::path(includer).parent_path());
+    for (const std::string& name : known.of(includer).includes) {
+      std::vector<std::string> candidates;
+      if (util::is_absolute_path(name)) {
+        candidates.push_back(name);
+      } else {
+        candidates.push_back(util::join_path(includer_dir, name));
+        for (const std::string& dir : out.include_dirs) candidates.push_back(util::join_path(dir, name));
+      }
+      for (const std::string& candidate : candidates) {
+        if (reads.items().size() >= kMaxLookedFor) {
+          out.reads_complete = false;
+          out.reads = std::move(reads.items());
+          return out;
+        }
+        reads.add(candidate);
+        if (util::is_regular_file(candidate)) walked.add(candidate);
+      }
     }
   }
+  out.reads = std::move(reads.items());
   return out;
 }
 

@@ -17,7 +17,11 @@ namespace quarrix::probes::detail {
 struct VerilogCommandInputs {
   std::vector<std::string> sources;       // the files to name in the command, in list order
   std::vector<std::string> include_dirs;  // each source's directory, then those the includes go through
-  std::vector<std::string> reads;         // headers the tool finds (or looks for) through include_dirs
+  // Every place the tool may read a header from: for each `include of a file
+  // it reads, the including file's directory and each include directory,
+  // present or not, and transitively the includes of what is there.
+  std::vector<std::string> reads;
+  bool reads_complete = true;  // false: a hostile maze of includes was cut short
 };
 
 // What the command needs of one Verilog file, read once per scan: a file

@@ -34,7 +34,7 @@ std::optional<bool> verilator_needs_timing_option(const std::string& verilator, 
   RunOptions options;
   options.timeout = session.limits().run_timeout;
   options.capture_stdout = true;
-  const std::optional<RunResult> run = session.run({verilator, "--version"}, options);
+  const std::shared_ptr<const RunResult> run = session.run({verilator, "--version"}, options);
   if (!run) return std::nullopt;
   bool needs = false;
   if (const auto m = version_re.search(run->out)) needs = util::parse_int(m->group(1)).value_or(0) >= 5;
@@ -90,7 +90,9 @@ bool verify_verilog(const std::vector<std::string>& files, ToolSession& session)
   options.cwd = workdir->path();
   options.capture_stderr = true;  // its first error line goes into the scan's report
   options.reads = std::move(inputs.reads);
-  const std::optional<RunResult> run = session.run(*argv, options);
+  options.module_dirs = std::move(inputs.include_dirs);  // Verilator also finds modules there
+  options.reads_complete = inputs.reads_complete;
+  const std::shared_ptr<const RunResult> run = session.run(*argv, options);
   return run && run->succeeded();
 }
 

@@ -43,7 +43,7 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
     options.timeout = session.limits().run_timeout;
     options.cwd = workdir.path();
     options.capture_stderr = true;  // its first error line goes into the scan's report
-    const std::optional<RunResult> run = session.run(argv, options);
+    const std::shared_ptr<const RunResult> run = session.run(argv, options);
     if (!run) break;  // out of budget
     if (run->succeeded()) return {standard, true};
     if (run->timed_out || !run->started) break;  // the next standard would fare no better

@@ -22,9 +22,13 @@ struct RunOptions {
   std::uint64_t memory_limit = 0;  // bytes of address space (RLIMIT_AS); 0: ours
   bool capture_stdout = false;     // otherwise discarded
   bool capture_stderr = false;
-  // Files the tool reads besides the sources named in argv (headers it finds
-  // through its include directories), for the tool cache's key.
+  // What the tool may read besides the files named in argv, for the tool
+  // cache's key and, without a sandbox, the check that it all lies inside the
+  // repository: files (the headers its include search may find, present or
+  // not) and directories it searches for the files of missing modules.
   std::vector<std::string> reads;
+  std::vector<std::string> module_dirs;
+  bool reads_complete = true;  // false: not all is known, so no answer is kept between scans
 };
 
 struct RunResult {
@@ -51,6 +55,13 @@ RunResult run_tool(const std::vector<std::string>& argv, const RunOptions& optio
 // async-signal-safe calls: a program may call it from its SIGINT/SIGTERM
 // handler so that no tool outlives it.
 void kill_running_tools() noexcept;
+
+// For a program that is being interrupted: kills the running tools, and no
+// tool starts from then on (run_tool() answers "not started"), so that no
+// answer made while it stops counts for anything. Async-signal-safe; for
+// the rest of the process.
+void stop_tools() noexcept;
+bool tools_stopped() noexcept;
 
 // Big designs take Verilator a minute to elaborate on a busy machine.
 inline constexpr std::chrono::milliseconds kDefaultToolTimeout{120000};

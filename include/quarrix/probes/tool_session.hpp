@@ -51,17 +51,27 @@ class ToolSession {
   // its timeout cut to what is left of the budget. The same argv (with the
   // working directory's path masked, for options.cwd is a fresh scratch
   // directory) gives the answer of its first run without running again.
-  // nullopt: the budget was spent before the run or ran out during it; the
+  // nullptr: the budget was spent before the run or ran out during it; the
   // caller should give up its check, so that runs_skipped() counts checks.
+  //
+  // Every run is sandboxed when the machine can make a sandbox (see
+  // sandbox.hpp): it sees the repository (the read confinement of the calling
+  // thread) read-only and options.cwd writable. Without a sandbox a command
+  // that may read something outside the repository (options.reads and
+  // module_dirs, the files it names, through links too) is not run: its answer
+  // is "not started", and refused_outside() counts it.
   //
   // With a cache, the tool's `--version` is asked first (once per session and
   // tool, on the budget); an answer found in the cache costs no budget. The
   // cache's key holds the tool's path, version and file stamp (device, inode,
   // size, modification time), the command as here, the limits of the run,
-  // and the content of the files it reads (see tool_inputs.hpp). Runs that
-  // did not start, and runs of a tool that cannot tell its version, are not
-  // stored.
-  std::optional<RunResult> run(const std::vector<std::string>& argv, const RunOptions& options);
+  // whether it was sandboxed, and what it may read (see tool_inputs.hpp).
+  // Runs that did not start, runs of a tool that cannot tell its version and
+  // runs whose reads are not all known are not stored.
+  std::shared_ptr<const RunResult> run(const std::vector<std::string>& argv, const RunOptions& options);
+
+  // Whether runs are sandboxed.
+  bool sandboxed() const { return sandbox_.has_value(); }
 
   // Told of every run() but version queries: the tool, its verdict, the first
   // line of its error output, the seconds it took and whether the answer came
@@ -74,32 +84,46 @@ class ToolSession {
 
   std::size_t runs_skipped() const;
   std::size_t cache_hits() const;
+  std::size_t refused_outside() const;
   const std::shared_ptr<ToolCache>& cache() const { return cache_; }
 
  private:
   using Key = std::pair<std::uint64_t, std::uint64_t>;  // two independent hashes of the command
   static std::string command_text(const std::vector<std::string>& argv, const std::string& cwd);
   static Key key_of(const std::vector<std::string>& argv, const std::string& cwd);
-  // An answer kept for the rest of the session, with how it was got.
+  // An answer kept for the rest of the session, with how it was got and the
+  // line a report publishes of it, worked out once: a check repeated by
+  // thousands of units must cost microseconds.
   struct Done {
-    RunResult result;
+    std::shared_ptr<const RunResult> result;
+    std::string first_error;
     double seconds = 0;
     bool from_cache = false;
   };
-  // run() without the observer; `how` tells how an answer was got.
-  std::optional<RunResult> answer(const std::vector<std::string>& argv, const RunOptions& options, Done& how);
-  // answer() without the persistent cache.
-  std::optional<RunResult> run_in_session(const std::vector<std::string>& argv, const RunOptions& options, Done& how);
-  std::string cache_key(const std::vector<std::string>& argv, const RunOptions& options, const std::string& version);
+  // run() without the observer; nullptr when the budget refused the run.
+  const Done* answer(const std::vector<std::string>& argv, const RunOptions& options);
+  // The answer kept for `key`, if any.
+  const Done* remembered(const Key& key);
+  // Keeps an answer for `key` (the first one kept wins).
+  const Done* remember(const Key& key, RunResult result, double seconds, bool from_cache);
+  // Runs argv on the budget, sandboxed when it can be; nullopt when the budget refused it.
+  std::optional<std::pair<RunResult, double>> run_on_budget(const std::vector<std::string>& argv,
+                                                            const RunOptions& options);
+  // The tool's --version, asked once per session and tool; nullopt: no budget left.
+  std::optional<RunResult> version_of(const std::string& tool, const RunOptions& options);
+  std::string cache_key(const std::vector<std::string>& argv, const RunOptions& options, const std::string& version,
+                        const std::string& inputs);
 
   const ToolLimits limits_;
   const std::shared_ptr<ToolCache> cache_;
+  const std::optional<std::string> sandbox_;  // the bwrap program
   const std::unique_ptr<detail::InputDigests> inputs_;
   const std::unique_ptr<detail::VerilogFileFacts> verilog_files_;
   mutable std::mutex mutex_;
   std::chrono::steady_clock::duration spent_{};
   std::size_t skipped_ = 0;
   std::size_t cache_hits_ = 0;
+  std::size_t refused_outside_ = 0;
   // Keys, not commands: a scan of thousands of long compile lists would
   // otherwise keep every list.
   std::map<Key, Done> done_;

@@ -35,6 +35,13 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// While alive, tool runs are not sandboxed (no bwrap on PATH, which is `dir`
+// alone), so that a stand-in tool may log its calls beside itself.
+struct NoSandbox {
+  explicit NoSandbox(const TempRepo& dir) : path("PATH", dir.path()) {}
+  ScopedEnv path;
+};
+
 // Writes an executable script `name` into `dir`.
 inline void write_tool(const TempRepo& dir, const std::string& name, const std::string& script) {
   dir.write(name, "#!/bin/sh\n" + script);

@@ -23,6 +23,7 @@ using quarrix::testing::write_tool;
 // (or as installed).
 struct FakeCompiler {
   TempRepo dir;
+  quarrix::testing::NoSandbox unsandboxed{dir};
   std::string path;
   FakeCompiler() { install(4); }
   void install(int exit_code) {

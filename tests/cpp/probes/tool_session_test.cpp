@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "probes/scoped_env.hpp"
+#include "quarrix/probes/sandbox.hpp"
+#include "quarrix/util/file.hpp"
 
 namespace {
 
@@ -25,6 +30,7 @@ std::size_t lines_in(const std::filesystem::path& path) {
 // A tool that logs each call, then runs `then`.
 struct CountingTool {
   TempRepo dir;
+  quarrix::testing::NoSandbox unsandboxed{dir};
   std::string path;
   explicit CountingTool(const std::string& then) {
     write_tool(dir, "tool", "echo \"$@\" >> '" + dir.at("calls").string() + "'\n" + then);
@@ -61,7 +67,7 @@ TEST(ToolSession, SameCommandRunsOnceWhateverItsScratchDirectory) {
 }
 
 TEST(ToolSession, SpentBudgetSkipsRunsWithoutStartingThem) {
-  CountingTool tool("exec sleep 30\n");
+  CountingTool tool("exec /bin/sleep 30\n");
   {
     ToolSession none(ToolLimits{std::chrono::milliseconds(0)});
     EXPECT_FALSE(none.run({tool.path}, {}));
@@ -92,3 +98,78 @@ TEST(ToolSession, EveryRunGetsTheMemoryLimit) {
 }
 
 }  // namespace
+
+// A repository with a file of its own, a link out of it, and a secret beside it.
+struct RepoAndOutside {
+  TempRepo repo, outside, scratch;
+  RepoAndOutside() {
+    repo.write("rtl/in.v", "inside\n");
+    outside.write("secret.v", "outside secret\n");
+    std::filesystem::create_symlink(outside.at("secret.v"), repo.at("rtl/link.v"));
+  }
+};
+
+TEST(ToolSession, SandboxedRunsReadTheRepositoryAndWriteOnlyTheirScratch) {
+  if (!quarrix::probes::sandbox_program()) GTEST_SKIP() << "no sandbox on this machine";
+  RepoAndOutside t;
+  const quarrix::util::ReadConfinement confinement(t.repo.path());
+  ToolSession session;
+  ASSERT_TRUE(session.sandboxed());
+  RunOptions options = in(t.scratch);
+  options.capture_stdout = true;
+  const std::string script = "cat '" + t.repo.at("rtl/in.v").string() + "' && ! cat '" +
+                             t.outside.at("secret.v").string() + "' && ! cat '" + t.repo.at("rtl/link.v").string() +
+                             "' && ! touch '" + t.repo.at("new").string() + "' && touch new && echo held";
+  const auto run = session.run({"/bin/sh", "-c", script}, options);
+  ASSERT_TRUE(run);
+  EXPECT_EQ(run->exit_code, 0) << run->out;
+  EXPECT_EQ(run->out, "inside\nheld\n");
+  EXPECT_TRUE(std::filesystem::exists(t.scratch.at("new")));
+  EXPECT_FALSE(std::filesystem::exists(t.repo.at("new")));
+}
+
+TEST(ToolSession, WithoutASandboxNothingRunsThatMayReadOutside) {
+  RepoAndOutside t;
+  CountingTool tool("exit 0\n");
+  const quarrix::util::ReadConfinement confinement(t.repo.path());
+  ToolSession session;
+  ASSERT_FALSE(session.sandboxed());
+  const auto inside = session.run({tool.path, t.repo.at("rtl/in.v").string()}, in(t.scratch));
+  RunOptions via_include = in(t.scratch);
+  via_include.reads = {t.repo.at("rtl/link.v").string()};
+  const auto linked = session.run({tool.path, t.repo.at("rtl/in.v").string(), "-x"}, via_include);
+  RunOptions via_dir = in(t.scratch);
+  via_dir.module_dirs = {t.repo.at("rtl").string()};  // rtl/link.v is a module file there
+  const auto searched = session.run({tool.path, "-y"}, via_dir);
+  const auto named = session.run({tool.path, t.outside.at("secret.v").string()}, in(t.scratch));
+  ASSERT_TRUE(inside && linked && searched && named);
+  EXPECT_TRUE(inside->succeeded());
+  for (const auto& refused : {linked, searched, named}) EXPECT_FALSE(refused->started);
+  EXPECT_EQ(tool.calls(), 1u);
+  EXPECT_EQ(session.refused_outside(), 3u);
+}
+
+TEST(ToolSession, FirstErrorNamingAPathOutsideIsCutToItsKind) {
+  RepoAndOutside t;
+  const quarrix::util::ReadConfinement confinement(t.repo.path());
+  const std::string in_repo = t.repo.at("rtl/in.v").string();
+  const std::string secret = t.outside.at("secret.v").string();
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"%Error: " + in_repo + ":3:1: syntax error", "%Error: " + in_repo + ":3:1: syntax error"},
+      {"%Error: " + secret + ":1:1: Can't find definition of variable: 'key'", "%Error"},
+      {"%Error: " + in_repo + ":1: Cannot find include file: ../../x/secret.v", "%Error"},
+      {"%Warning-IMPLICIT: " + t.repo.at("rtl/link.v").string() + ":1: quoted text", "%Warning-IMPLICIT"},
+      {secret + ":2:3: error: no such entity", "error"},
+      {"ieee/std_logic_1164 and/or error", "ieee/std_logic_1164 and/or error"},
+  };
+  for (const auto& [line, published] : cases) {
+    CountingTool tool("echo \"" + line + "\" >&2\nexit 1\n");
+    ToolSession session;
+    std::string seen;
+    session.observe([&](const quarrix::probes::ToolRunRecord& record) { seen = record.first_error; });
+    RunOptions options = in(t.scratch);
+    options.capture_stderr = true;
+    session.run({tool.path}, options);
+    EXPECT_EQ(seen, published) << line;
+  }
+}

@@ -1,0 +1,64 @@
+#include "first_error.hpp"
+
+#include <string_view>
+
+#include "quarrix/resolver/include_search.hpp"
+#include "quarrix/util/file.hpp"
+#include "quarrix/util/path.hpp"
+#include "quarrix/util/regex.hpp"
+#include "quarrix/util/text.hpp"
+
+namespace quarrix::probes::detail {
+
+namespace {
+
+// A path as a tool writes it ("/repo/rtl/x.v:3:5:", "'../../secret.v'").
+bool names_path_outside(std::string_view token, const std::string& root) {
+  token = token.substr(0, token.find(':'));
+  if (token.find('/') == std::string_view::npos) return false;
+  if (!util::is_absolute_path(token)) {
+    for (const std::string& part : util::split(token, "/"))
+      if (part == "..") return true;
+    return false;
+  }
+  const std::optional<std::string> lexical = resolver::collapse_path(token);
+  if (!lexical || !util::lies_within(*lexical, root)) return true;
+  const std::optional<std::string> real = util::resolved_path(*lexical);
+  return real && !util::lies_within(*real, root);
+}
+
+bool names_path_outside_of(std::string_view line, const std::string& root) {
+  static const util::Regex token_re("[^\\s'\"`()\\[\\]{}<>,;]+");
+  for (const util::Match& m : token_re.finditer(line))
+    if (names_path_outside(m.group(0), root)) return true;
+  return false;
+}
+
+std::string message_kind(std::string_view line) {
+  static const util::Regex tagged_re("^%[A-Za-z][A-Za-z0-9_-]*");
+  static const util::Regex word_re("\\b(error|warning)\\b", util::kIgnoreCase);
+  if (const auto m = tagged_re.search(line)) return std::string(m->group(0));
+  if (const auto m = word_re.search(line)) return util::lower(m->group(1));
+  return "message";
+}
+
+}  // namespace
+
+std::string first_error_line(const std::string& err, const std::optional<std::string>& root) {
+  static const util::Regex error_re("error", util::kIgnoreCase);
+  std::string first, chosen;
+  for (const std::string& line : util::splitlines(err)) {
+    const std::string_view text = util::strip(line);
+    if (text.empty()) continue;
+    if (error_re.search(text)) {
+      chosen = text;
+      break;
+    }
+    if (first.empty()) first = text;
+  }
+  if (chosen.empty()) chosen = std::move(first);
+  if (root && names_path_outside_of(chosen, *root)) return message_kind(chosen);
+  return util::slice(chosen, 0, 300);
+}
+
+}  // namespace quarrix::probes::detail

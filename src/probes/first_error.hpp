@@ -1,0 +1,16 @@
+#pragma once
+// The line of a tool's error output that a scan's report publishes.
+
+#include <optional>
+#include <string>
+
+namespace quarrix::probes::detail {
+
+// The first line that mentions an error, else the first that is not blank,
+// cut at 300 code points. A line that names a path outside `root` (the
+// resolved repository; nullopt: no check) is replaced by its message kind
+// alone ("%Error", "error"): what a tool quotes from a file it should never
+// have read stays unpublished.
+std::string first_error_line(const std::string& err, const std::optional<std::string>& root);
+
+}  // namespace quarrix::probes::detail
