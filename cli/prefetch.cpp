@@ -8,6 +8,7 @@
 
 #include "quarrix/probes/verilog_verify.hpp"
 #include "quarrix/probes/vhdl_standard.hpp"
+#include "quarrix/util/file.hpp"
 
 namespace quarrix::cli {
 
@@ -52,6 +53,9 @@ void prefetch_tool_checks(const std::string& repo, pipeline::ScanOptions options
   std::mutex failure_mutex;
   std::exception_ptr failure;
   const auto worker = [&] {
+    // Under the scan's own confinement: what a check reads to key the cache
+    // or choose include directories stays inside the repository on every thread.
+    const util::ReadConfinement confinement(repo);
     for (std::size_t i; (i = next++) < checks.size();) {
       try {
         if (checks[i].library)

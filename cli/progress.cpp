@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "quarrix/util/terminal_text.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::cli {
@@ -46,8 +47,7 @@ void Progress::show_on_terminal(std::size_t index, std::size_t total, const std:
   const std::size_t width = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 ? ws.ws_col : 80;
   const std::size_t fixed = std::string_view(head).size() + std::string_view(tail).size() + 1;
   // Names come from the scanned sources: keep control characters off the terminal.
-  std::string shown;
-  for (char32_t cp : util::to_code_points(name)) util::append_utf8(shown, cp < 0x20 || cp == 0x7f ? U'?' : cp);
+  std::string shown = util::terminal_safe(name, /*one_line=*/true);
   const std::size_t room = width > fixed ? width - fixed : 0;
   if (util::length(shown) > room) shown = util::slice(shown, 0, static_cast<std::ptrdiff_t>(room));
   std::fprintf(stderr, "\r\x1b[K%s%s%s", head, shown.c_str(), tail);

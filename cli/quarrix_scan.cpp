@@ -16,6 +16,7 @@
 
 #include "bucket_map.hpp"
 #include "git_defaults.hpp"
+#include "interrupt.hpp"
 #include "options.hpp"
 #include "output_file.hpp"
 #include "prefetch.hpp"
@@ -27,14 +28,17 @@
 #include "quarrix/pipeline/default_probes.hpp"
 #include "quarrix/pipeline/scan_repo.hpp"
 #include "quarrix/probes/missing_tools.hpp"
+#include "quarrix/probes/sandbox.hpp"
 #include "quarrix/probes/tool_cache.hpp"
 #include "quarrix/probes/tool_run.hpp"
 #include "quarrix/util/env.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/json.hpp"
 #include "quarrix/util/path.hpp"
+#include "quarrix/util/terminal_text.hpp"
 #include "quarrix/util/text.hpp"
 #include "report.hpp"
+#include "say.hpp"
 
 namespace fs = std::filesystem;
 using namespace quarrix;
@@ -51,14 +55,6 @@ std::string one_line(std::string_view text) {
   return out;
 }
 
-// Ctrl-C or a termination request: the running tool (in a process group of
-// its own, so the terminal's signal misses it) goes down with us.
-void on_terminating_signal(int sig) {
-  probes::kill_running_tools();
-  ::signal(sig, SIG_DFL);
-  ::raise(sig);
-}
-
 bool provider_key_set(const llm::ChainSettings& settings) {
   for (const auto& [provider, key] : settings.api_keys)
     if (!util::strip(key).empty()) return true;
@@ -69,24 +65,30 @@ bool provider_key_set(const llm::ChainSettings& settings) {
 // unverified, and --llm without a key describes nothing by language model.
 void note_what_is_missing(const cli::Options& options, const pipeline::ScanContext& context) {
   if (options.verify) {
-    if (const std::string note = probes::missing_tools_note(); !note.empty())
-      std::fprintf(stderr, "quarrix-scan: note: %s\n", note.c_str());
+    if (const std::string note = probes::missing_tools_note(); !note.empty()) cli::say("note: " + note);
+    const bool any_tool =
+        probes::find_on_path("ghdl") || probes::find_on_path("verilator") || probes::find_on_path("iverilog");
+    if (any_tool && !probes::sandbox_program())
+      cli::say(
+          "note: no sandbox for the HDL tools (bwrap missing from PATH or unusable here): checks that would read "
+          "outside the repository are not run");
   }
   if (options.use_llm == true && !provider_key_set(context.settings.llm)) {
     std::vector<std::string> keys;
     for (const auto& provider : llm::kProviders) keys.emplace_back(provider.env_key);
-    std::fprintf(stderr, "quarrix-scan: note: --llm, but none of %s is set: no language-model descriptions\n",
-                 util::join(keys, ", ").c_str());
+    cli::say("note: --llm, but none of " + util::join(keys, ", ") + " is set: no language-model descriptions");
   }
 }
 
-// json.dumps(rows, indent=2, ensure_ascii=False), or one compact line per row.
+// json.dumps(rows, indent=2, ensure_ascii=False), or one compact line per row;
+// C1 controls escaped, so that a terminal showing the output stays a terminal.
 std::string render(const Json& rows, const std::string& format) {
   if (format == "json") {
-    return util::dumps_python(rows, {.indent = 2, .item_separator = ",", .ensure_ascii = false}) + "\n";
+    return util::dumps_python(rows, {.indent = 2, .item_separator = ",", .ensure_ascii = false, .escape_c1 = true}) +
+           "\n";
   }
   const util::JsonStyle line{
-      .indent = std::nullopt, .item_separator = ",", .key_separator = ":", .ensure_ascii = false};
+      .indent = std::nullopt, .item_separator = ",", .key_separator = ":", .ensure_ascii = false, .escape_c1 = true};
   std::string out;
   for (const auto& row : rows) out += util::dumps_python(row, line) + "\n";
   return out;
@@ -118,7 +120,7 @@ Prepared prepare(const cli::Options& options) {
   p.commit = options.commit.value_or(git.commit);
 
   if (p.url.empty() && pipeline::gives_repo_row(options.granularity) && !options.quiet)
-    std::fputs("quarrix-scan: note: no --url and no git remote: the repository row gets an empty name\n", stderr);
+    cli::say("note: no --url and no git remote: the repository row gets an empty name");
 
   // The environment is read here, once; --tool-budget and --tool-memory set
   // the tool limits, the environment the time of each run.
@@ -137,8 +139,7 @@ Prepared prepare(const cli::Options& options) {
       throw cli::UsageError("--verdicts '" + *options.verdicts_dir + "' is not a directory");
     const std::string registry = util::join_path(*options.verdicts_dir, describe::kVerdictsFileName);
     if (!util::is_regular_file(registry) && !options.quiet)
-      std::fprintf(stderr, "quarrix-scan: note: no %s in %s\n", std::string(describe::kVerdictsFileName).c_str(),
-                   options.verdicts_dir->c_str());
+      cli::say("note: no " + std::string(describe::kVerdictsFileName) + " in " + *options.verdicts_dir);
     so.description_verdicts = describe::load_description_verdicts(*options.verdicts_dir);
   }
   if (options.output_file) {
@@ -151,6 +152,25 @@ Prepared prepare(const cli::Options& options) {
   return p;
 }
 
+// Entities found, kept and skipped, rows and seconds, and what the tools did not do.
+std::string summary_line(const pipeline::ScanCounts& counts, std::size_t rows, double seconds,
+                         const probes::ToolSession* tools, std::size_t skipped_ahead) {
+  const auto count = [](std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + ' ' + (n == 1 ? one : many);
+  };
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, "%.1f s", seconds);
+  std::string line = count(counts.units, "entity", "entities") + ", " + std::to_string(counts.kept) + " kept, " +
+                     std::to_string(counts.skipped) + " skipped; " + count(rows, "row", "rows") + " in " + elapsed;
+  if (const std::size_t skipped = tools ? tools->runs_skipped() - skipped_ahead : 0)
+    line += "; " + count(skipped, "tool check", "tool checks") + " skipped (--tool-budget spent)";
+  if (const std::size_t refused = tools ? tools->refused_outside() : 0)
+    line += "; " + count(refused, "tool check", "tool checks") + " not run (it would read outside the repository)";
+  if (const std::size_t hits = tools ? tools->cache_hits() : 0)
+    line += "; " + count(hits, "tool result", "tool results") + " from the cache";
+  return line;
+}
+
 void write_rows(const std::string& text, const cli::Options& options) {
   if (options.output_file) {
     cli::write_output_file(*options.output_file, text);
@@ -160,7 +180,7 @@ void write_rows(const std::string& text, const cli::Options& options) {
     throw std::runtime_error("cannot write the rows to standard output");
 }
 
-int run(const cli::Options& options) {
+int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
   const Prepared p = prepare(options);
   if (!options.quiet) note_what_is_missing(options, p.context);
 
@@ -175,6 +195,7 @@ int run(const cli::Options& options) {
   cli::ScanReport report;
   pipeline::ScanOptions so = p.scan_options;
   so.progress = [&](std::size_t index, std::size_t total, const std::string& name) {
+    interrupts.check();
     progress.update(index, total, name);
   };
   if (options.report_file) {
@@ -205,6 +226,7 @@ int run(const cli::Options& options) {
   try {
     if (ahead) {
       cli::prefetch_tool_checks(p.repo, so, probes, p.context, *tools, options.jobs);
+      interrupts.check();
       skipped_ahead = tools->runs_skipped();
       scanning = true;
     }
@@ -214,6 +236,7 @@ int run(const cli::Options& options) {
     throw;
   }
   progress.clear();
+  interrupts.check();
   write_rows(render(rows, options.format), options);
   if (options.report_file) {
     const Json summary = {{"entities", counts.units},
@@ -227,18 +250,11 @@ int run(const cli::Options& options) {
 
   if (!options.quiet) {
     if (const auto problem = cache ? cache->problem() : std::nullopt)
-      std::fprintf(stderr, "quarrix-scan: tool cache %s unusable (%s); continuing without it\n", cache->path().c_str(),
-                   one_line(*problem).c_str());
-    std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s", counts.units,
-                 counts.units == 1 ? "entity" : "entities", counts.kept, counts.skipped, rows.size(),
-                 rows.size() == 1 ? "row" : "rows", progress.elapsed_seconds());
-    if (const std::size_t skipped = tools ? tools->runs_skipped() - skipped_ahead : 0)
-      std::fprintf(stderr, "; %zu tool %s skipped (--tool-budget spent)", skipped, skipped == 1 ? "check" : "checks");
-    if (const std::size_t hits = tools ? tools->cache_hits() : 0)
-      std::fprintf(stderr, "; %zu tool %s from the cache", hits, hits == 1 ? "result" : "results");
-    std::fputc('\n', stderr);
+      cli::say("tool cache " + cache->path() + " unusable (" + one_line(*problem) + "); continuing without it");
+    cli::say(summary_line(counts, rows.size(), progress.elapsed_seconds(), tools.get(), skipped_ahead));
     const Json stats = llm::get_llm_stats();
-    if (so.use_llm && !stats.empty()) std::fprintf(stderr, "%s\n", llm::format_llm_summary().c_str());
+    if (so.use_llm && !stats.empty())
+      std::fputs((util::terminal_safe(llm::format_llm_summary()) + "\n").c_str(), stderr);
   }
   return 0;
 }
@@ -250,7 +266,8 @@ int main(int argc, char** argv) {
   try {
     options = cli::parse_options(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const cli::UsageError& e) {
-    std::fprintf(stderr, "quarrix-scan: %s\nTry 'quarrix-scan --help' for more information.\n", e.what());
+    cli::say(one_line(e.what()));
+    std::fputs("Try 'quarrix-scan --help' for more information.\n", stderr);
     return kExitUsage;
   }
   if (options.action == cli::Action::kHelp) {
@@ -261,22 +278,28 @@ int main(int argc, char** argv) {
     std::printf("quarrix-scan %s\n", QUARRIX_VERSION);
     return 0;
   }
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, on_terminating_signal);
   // A file-size limit then fails the write (reported) instead of killing us.
   ::signal(SIGXFSZ, SIG_IGN);
+  cli::InterruptWatch interrupts;  // before any thread starts
   try {
-    return run(options);
+    return run(options, interrupts);
   } catch (const cli::UsageError& e) {
-    std::fprintf(stderr, "quarrix-scan: %s\n", one_line(e.what()).c_str());
+    cli::say(one_line(e.what()));
     return kExitUsage;
+  } catch (const cli::Interrupted&) {
+    return interrupts.report();
   } catch (const cli::OutputError& e) {
-    std::fprintf(stderr, "quarrix-scan: %s\n", one_line(e.what()).c_str());
+    if (interrupts.signal() != 0) return interrupts.report();
+    cli::say(one_line(e.what()));
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "quarrix-scan: scan of %s failed: out of memory\n", options.repo.c_str());
+    cli::say("scan of " + options.repo + " failed: out of memory");
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "quarrix-scan: scan of %s failed: %s\n", options.repo.c_str(), one_line(e.what()).c_str());
+    // A scan cut short by a signal may fail in any way on its way out.
+    if (interrupts.signal() != 0) return interrupts.report();
+    cli::say("scan of " + options.repo + " failed: " + one_line(e.what()));
   } catch (...) {
-    std::fprintf(stderr, "quarrix-scan: scan of %s failed: unknown error\n", options.repo.c_str());
+    if (interrupts.signal() != 0) return interrupts.report();
+    cli::say("scan of " + options.repo + " failed: unknown error");
   }
   return kExitFailure;
 }

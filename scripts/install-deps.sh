@@ -10,7 +10,7 @@ debian_packages=(
   python3-dev python3-pip
   ghdl verilator iverilog
   graphviz chromium chromium-driver
-  time
+  time bubblewrap strace
 )
 python_packages=("scikit-build-core>=0.10" "nanobind>=2.0" "pytest>=7" "mypy>=1.8"
   # quarrix-batch
