@@ -13,6 +13,7 @@ import json
 import os
 import pathlib
 import random
+import re
 import shutil
 import signal
 import subprocess
@@ -27,6 +28,7 @@ TIME_LIMIT_S = 60
 TOOLS_TIME_LIMIT_S = 120  # with the HDL tools on PATH and a tool budget of 60 s
 MEMORY_LIMIT_MIB = 1024
 CANARY = "quarrix-canary-5d1f0c"
+CANARY_WORD = "quarrix_canary_5d1f0c"  # as an identifier, which a tool quotes in its errors
 LEAKED_UNIT = "canary_leak"
 BENIGN_UNITS = ("benign_ctl", "benign_fifo", "benign_top")
 PROVIDER_KEYS = ("GROQ_API_KEY", "GEMINI_API_KEY", "ANTHROPIC_API_KEY")
@@ -60,6 +62,8 @@ class Run:
     output: str
     stderr: str
     survivors: list  # processes of the scan's session still running after it ended
+    report: str = ""  # quarrix-scan's --report
+    cache: bytes = b""  # its tool cache
 
 
 def session_survivors(session):
@@ -115,14 +119,21 @@ def scanner_path():
 
 def scan(mode, repo, work, granularity="all", tools=False):
     """Scans repo through the binding with probes that do no work ("inproc") or with the built-in
-    probes ("builtin"), or through quarrix-scan without ("cli") or with the HDL tools ("cli-tools")."""
+    probes ("builtin"), or through quarrix-scan without ("cli") or with the HDL tools, two checks at
+    once ("cli-tools") or one ("cli-tools-j1"), and a fresh tool cache."""
     env = {k: v for k, v in os.environ.items() if k not in PROVIDER_KEYS}
     out = work / f"rows-{mode}-{granularity}.json"
     out.unlink(missing_ok=True)
+    report = work / f"report-{mode}-{granularity}.json"
+    report.unlink(missing_ok=True)
+    cache = work / f"cache-{mode}-{granularity}"
+    shutil.rmtree(cache, ignore_errors=True)
     extra = []
-    if mode == "cli-tools":
+    if mode.startswith("cli"):
+        extra = ["--report", str(report)]
+    if mode.startswith("cli-tools"):
         tools = True
-        extra = ["--tool-budget", "60", "--no-cache"]
+        extra += ["--tool-budget", "60", "--cache-dir", str(cache), "--jobs", "1" if mode.endswith("-j1") else "2"]
     if not tools:
         # No HDL tools on PATH: the bounds are the scanner's own, not GHDL's or Verilator's
         # (each tool call has its own time limit).
@@ -133,7 +144,10 @@ def scan(mode, repo, work, granularity="all", tools=False):
     else:
         argv = [scanner_path(), str(repo), "--namespace", "hostile", "--granularity", granularity, "--no-llm",
                 "-q", "-o", str(out), *extra]
-    return measured(argv, out, env)
+    run = measured(argv, out, env)
+    run.report = report.read_text(errors="replace") if report.exists() else ""
+    run.cache = (cache / "tools.sqlite").read_bytes() if (cache / "tools.sqlite").exists() else b""
+    return run
 
 
 # ---------------------------------------------------------------- repository contents
@@ -363,11 +377,38 @@ def include_maze(repo, outside):
         "  u0: entity no_such_lib.nothing_here;\nend architecture;\n")
 
 
+def tools_reading_outside(repo, outside):
+    """Includes and links that would have a tool read, and quote, text outside the repository."""
+    (outside / "leak.vh").write_text(f"assign {CANARY_WORD} = 1'b1;\n")
+    (outside / "leak_unit.v").write_text(f"module leak_unit(input a); assign {CANARY_WORD} = a; endmodule\n")
+    rtl = repo / "rtl"
+    (rtl / "rel.v").write_text('module rel_inc(input a);\n`include "../../outside/leak.vh"\nendmodule\n')
+    (rtl / "abs.v").write_text(f'module abs_inc(input a);\n`include "{outside / "leak.vh"}"\nendmodule\n')
+    (rtl / "linked.vh").symlink_to(outside / "leak.vh")
+    (rtl / "via_link.v").write_text('module via_link(input a);\n`include "linked.vh"\nendmodule\n')
+    (rtl / "leak_unit.v").symlink_to(outside / "leak_unit.v")
+    (rtl / "user.v").write_text("module leak_user(input a); leak_unit u(.a(a)); endmodule\n")
+    (rtl / "out").symlink_to(outside)
+    (rtl / "through.v").write_text('module through_dir(input a);\n`include "out/leak.vh"\nendmodule\n')
+
+
+def control_characters_in_names(repo, outside):
+    """Module, include and file names that would retitle the window, clear the screen or start
+    a C1 control sequence on the terminal that shows the progress and the notes."""
+    rtl = repo / "rtl"
+    (rtl / "esc.v").write_text(
+        "module \\title\x1b]2;owned\x07 (input a); endmodule\n"
+        "module \\clear\x1b[2J (input a); endmodule\n"
+        "module \\csi\u009b2J (input a); endmodule\n"
+        '`include "\x1b[2J\u009b.vh"\nmodule inc_esc(input a); endmodule\n')
+    (rtl / "name\x1b[2J\u009b.v").write_text("module file_esc(input a); endmodule\n")
+
+
 CASES = [link_loops, links_outside, links_dev_zero, fifos, huge_single_line, port_repetitions, nested_dirs,
          many_empty_files, odd_file_names, regex_metacharacters, nul_and_invalid_utf8, self_instantiation,
          deep_instantiation_chain, units_in_one_file, binary_garbage, directories_named_like_sources,
          punctuation_vhdl, punctuation_verilog, sparse_gigabyte, links_to_one_source, licence_one_long_line,
-         include_maze]
+         include_maze, tools_reading_outside, control_characters_in_names]
 # The repository row is where a README or licence from outside would surface.
 REPO_ROW_CASES = {links_outside, links_dev_zero, fifos, directories_named_like_sources, licence_one_long_line}
 # Cases with a tighter memory bound: one large source costs at most half its size again.
@@ -406,11 +447,17 @@ def checked_scan(case, mode, work, granularity, memory_limit_mib=MEMORY_LIMIT_MI
     run = scan(mode, work / "repo", work, granularity)
     record(case, mode, granularity, run)
     assert run.returncode == 0, run.stderr
-    time_limit = TOOLS_TIME_LIMIT_S if mode == "cli-tools" else TIME_LIMIT_S
+    time_limit = TOOLS_TIME_LIMIT_S if mode.startswith("cli-tools") else TIME_LIMIT_S
     assert run.seconds <= time_limit, f"{case}: {run.seconds:.1f} s"
     assert run.peak_mib <= memory_limit_mib, f"{case}: {run.peak_mib:.0f} MiB"
     assert run.survivors == [], f"{case}: tool processes outlived the scan"
-    assert CANARY not in run.output and LEAKED_UNIT not in run.output
+    cache = run.cache.decode("latin-1")
+    for where, text in (("rows", run.output), ("report", run.report), ("stderr", run.stderr), ("cache", cache)):
+        for secret in (CANARY, CANARY_WORD, LEAKED_UNIT):
+            assert secret not in text, f"{case}: {secret} in the {where}"
+    # Whatever the names hold, what a terminal may show carries no control character.
+    assert not RAW_CONTROLS.search(run.stderr), f"{case}: {run.stderr[-300:]!r}"
+    assert not RAW_C1.search(run.output + run.report)
     return json.loads(run.output)
 
 
@@ -426,12 +473,17 @@ def baseline(mode, factory):
     return _baselines[mode]
 
 
+RAW_CONTROLS = re.compile("[\x00-\x08\x0b-\x1f\x7f-\x9f]")
+RAW_C1 = re.compile("[\x80-\x9f]")
 HDL_TOOLS = ("ghdl", "verilator", "iverilog")
+# Cases about what the tools may read, also run with one check at a time.
+ONE_JOB_CASES = {links_outside, include_maze, tools_reading_outside, control_characters_in_names}
 
 
 def hostile_params():
     for case in CASES:
-        for mode in ("inproc", "cli", "cli-tools"):
+        modes = ("inproc", "cli", "cli-tools") + (("cli-tools-j1",) if case in ONE_JOB_CASES else ())
+        for mode in modes:
             yield pytest.param(case, mode, id=f"{case.__name__}-{mode}")
 
 
@@ -439,7 +491,7 @@ def hostile_params():
 def test_hostile_repository(builder, mode, tmp_path_factory):
     if mode.startswith("cli") and not scanner_path():
         pytest.skip("quarrix-scan is neither on PATH nor named by QUARRIX_SCAN")
-    if mode == "cli-tools" and not all(shutil.which(tool) for tool in HDL_TOOLS):
+    if mode.startswith("cli-tools") and not all(shutil.which(tool) for tool in HDL_TOOLS):
         pytest.skip("the tools case needs ghdl, verilator and iverilog on PATH (scripts/install-deps.sh)")
     case = builder.__name__
     work = build(case, builder, tmp_path_factory)
@@ -540,3 +592,72 @@ def test_files_that_change_during_a_scan(tmp_path):
     finally:
         stop.set()
         thread.join()
+
+
+def test_progress_on_a_terminal_shows_names_escaped(tmp_path):
+    """Terminal mode rewrites its line with "\\r\\x1b[K"; no other control from a name reaches it."""
+    if not scanner_path():
+        pytest.skip("quarrix-scan is neither on PATH nor named by QUARRIX_SCAN")
+    import pty
+    repo = tmp_path / "repo"
+    write_benign(repo)
+    control_characters_in_names(repo, tmp_path / "outside")
+    master, slave = pty.openpty()
+    env = {k: v for k, v in os.environ.items() if k not in PROVIDER_KEYS}
+    proc = subprocess.Popen([scanner_path(), str(repo), "--granularity", "all", "--no-llm", "--no-verify"],
+                            stdout=subprocess.PIPE, stderr=slave, env=env)
+    os.close(slave)
+    shown = bytearray()
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(master)
+    rows, _ = proc.communicate(timeout=60)
+    assert proc.returncode == 0
+    text = shown.decode("utf-8", errors="replace")
+    assert "title\\x1b]2;owned\\x07" in text  # the names are there, written visibly
+    assert not re.search("[\x00-\x08\x0b\x0c\x0e-\x1f\x7f-\x9f]", text.replace("\r\x1b[K", ""))
+    assert not RAW_C1.search(rows.decode()) and "\\u009b" in rows.decode()
+
+
+def test_parallel_checks_read_only_inside_the_repository(tmp_path):
+    """Under strace, no thread of the scan (nor a sandboxed tool) opens a file outside the
+    repository, with one check at a time or two."""
+    strace = shutil.which("strace")
+    if not (scanner_path() and strace and all(shutil.which(tool) for tool in HDL_TOOLS)):
+        pytest.skip("needs quarrix-scan, strace and the HDL tools")
+    work = tmp_path
+    repo = work / "repo"
+    write_benign(repo)
+    write_outside(work / "outside")
+    tools_reading_outside(repo, work / "outside")
+    links_outside(repo, work / "outside")
+    outside = str((work / "outside").resolve())
+    for jobs in ("1", "2"):
+        log = work / f"strace-{jobs}.log"
+        proc = subprocess.run([strace, "-f", "-qq", "-e", "trace=open,openat,openat2", "-e", "status=successful",
+                               "-o", str(log), scanner_path(), str(repo), "--no-llm", "-q", "--no-cache",
+                               "--jobs", jobs, "--tool-budget", "60"], capture_output=True, text=True, timeout=240)
+        assert proc.returncode == 0, proc.stderr
+        opened = [line for line in log.read_text(errors="replace").splitlines() if outside in line]
+        assert opened == [], f"--jobs {jobs}: {opened[:3]}"
+
+
+def test_a_source_with_a_latin1_byte_is_left_out_once(tmp_path):
+    if not scanner_path():
+        pytest.skip("quarrix-scan is neither on PATH nor named by QUARRIX_SCAN")
+    repo = tmp_path / "repo"
+    write_benign(repo)
+    (repo / "rtl" / "latin1.v").write_bytes(b"// Caf\xe9 controller.\nmodule cafe(input a); endmodule\n")
+    report = tmp_path / "report.json"
+    # With the tools and two jobs, a first pass records the checks: it must report nothing itself.
+    proc = subprocess.run([scanner_path(), str(repo), "-q", "--no-llm", "--jobs", "2", "--no-cache", "--report",
+                           str(report)], capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    paths = [entry["path"] for entry in json.loads(report.read_text())["left_out"]]
+    assert paths.count("rtl/latin1.v") == 1, paths
