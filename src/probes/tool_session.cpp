@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string_view>
+#include <system_error>
 
 #include "digest128.hpp"
 #include "first_error.hpp"
@@ -215,8 +217,16 @@ std::optional<std::pair<RunResult, double>> ToolSession::run_on_budget(const std
     cut_to_budget = left < limited.timeout;
     if (cut_to_budget) limited.timeout = left;
   }
+  std::optional<TempDir> scratch;
+  if (options.scratch_cwd) {
+    try {
+      limited.cwd = scratch.emplace().path();
+    } catch (const std::system_error&) {
+      return std::pair{RunResult{}, 0.0};  // nowhere to run: not started
+    }
+  }
   const auto start = Clock::now();
-  RunResult result = run_tool(sandbox_ ? sandboxed_argv(*sandbox_, argv, view_of(argv, options)) : argv, limited);
+  RunResult result = run_tool(sandbox_ ? sandboxed_argv(*sandbox_, argv, view_of(argv, limited)) : argv, limited);
   const auto took = Clock::now() - start;
 
   std::lock_guard<std::mutex> lock(mutex_);

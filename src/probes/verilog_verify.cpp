@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <system_error>
 
 #include "quarrix/hdl/language.hpp"
 #include "quarrix/probes/tool_run.hpp"
@@ -78,16 +77,9 @@ bool verify_verilog(const std::vector<std::string>& files, ToolSession& session)
   for (const std::string& dir : inputs.include_dirs) argv->push_back("-I" + dir);
   argv->insert(argv->end(), inputs.sources.begin(), inputs.sources.end());
 
-  // An empty working directory: the tools also look for modules there.
-  std::unique_ptr<TempDir> workdir;
-  try {
-    workdir = std::make_unique<TempDir>();
-  } catch (const std::system_error&) {
-    return false;
-  }
   RunOptions options;
   options.timeout = session.limits().run_timeout;
-  options.cwd = workdir->path();
+  options.scratch_cwd = true;     // empty: the tools also look for modules there
   options.capture_stderr = true;  // its first error line goes into the scan's report
   options.reads = std::move(inputs.reads);
   options.module_dirs = std::move(inputs.include_dirs);  // Verilator also finds modules there

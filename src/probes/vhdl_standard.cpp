@@ -1,7 +1,6 @@
 #include "quarrix/probes/vhdl_standard.hpp"
 
 #include <memory>
-#include <system_error>
 
 #include "quarrix/hdl/language.hpp"
 #include "quarrix/probes/tool_run.hpp"
@@ -30,18 +29,12 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
   const std::string work = library_identifier().fullmatch(library) ? library : "work";
 
   for (const auto& [flag, standard] : {std::pair{"--std=08", "vhdl-2008"}, std::pair{"--std=93", "vhdl-93"}}) {
-    std::unique_ptr<TempDir> made;
-    try {
-      made = std::make_unique<TempDir>();
-    } catch (const std::system_error&) {
-      break;  // nowhere to analyse: not verified
-    }
-    const TempDir& workdir = *made;
-    std::vector<std::string> argv{*ghdl, "-a", flag, "--workdir=" + workdir.path(), "--work=" + work};
+    // The library goes into the run's own scratch directory.
+    std::vector<std::string> argv{*ghdl, "-a", flag, "--workdir=.", "--work=" + work};
     argv.insert(argv.end(), sources.begin(), sources.end());
     RunOptions options;
     options.timeout = session.limits().run_timeout;
-    options.cwd = workdir.path();
+    options.scratch_cwd = true;
     options.capture_stderr = true;  // its first error line goes into the scan's report
     const std::shared_ptr<const RunResult> run = session.run(argv, options);
     if (!run) break;  // out of budget

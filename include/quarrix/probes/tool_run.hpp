@@ -18,7 +18,11 @@ std::optional<std::string> find_on_path(const std::string& name);
 
 struct RunOptions {
   std::chrono::milliseconds timeout{60000};
-  std::string cwd;                 // empty: inherit ours
+  std::string cwd;  // empty: inherit ours
+  // Through a ToolSession: run in a fresh empty directory made for the run
+  // and removed after it, in place of cwd. Made only when the tool does run,
+  // so an answer the session already has costs no directory.
+  bool scratch_cwd = false;
   std::uint64_t memory_limit = 0;  // bytes of address space (RLIMIT_AS); 0: ours
   bool capture_stdout = false;     // otherwise discarded
   bool capture_stderr = false;
