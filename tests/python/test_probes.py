@@ -84,3 +84,10 @@ def test_scan_with_default_probes():
     rows = s.scan_repo(DEMO, "demo", "", "", "", p.default_probes(), use_llm=False)
     assert [r["name"] for r in rows] == ["fifo_sync", "ram_dp", "spi_master", "uart_rx", "uart_top", "uart_tx"]
     assert all(r["test_info"]["ci"] == [] for r in rows)
+
+
+def test_sandboxed_follows_bwrap_on_path(monkeypatch, tmp_path):
+    if shutil.which("bwrap"):
+        assert p.sandboxed()  # this machine can confine the tools (install-deps brings bubblewrap)
+    monkeypatch.setenv("PATH", str(tmp_path))
+    assert p.sandboxed() is False

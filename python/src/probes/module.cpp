@@ -16,6 +16,7 @@
 #include "quarrix/probes/library_name.hpp"
 #include "quarrix/probes/test_infrastructure.hpp"
 #include "quarrix/probes/tool_cache.hpp"
+#include "quarrix/probes/sandbox.hpp"
 #include "quarrix/probes/tool_session.hpp"
 #include "quarrix/probes/vendor_deps.hpp"
 #include "quarrix/probes/verilog_verify.hpp"
@@ -164,6 +165,16 @@ NB_MODULE(probes, m) {
       },
       nb::sig("def verify_verilog(files: " QUARRIX_PY_PATH_SEQUENCE ") -> bool"), "files"_a,
       "Whether Verilator (else Icarus Verilog) accepts the Verilog/SystemVerilog files.");
+
+  m.def(
+      "sandboxed",
+      [] {
+        nb::gil_scoped_release release;
+        return quarrix::probes::sandbox_program().has_value();
+      },
+      "Whether tool runs are sandboxed here (bwrap on PATH can confine them): the repository read-only,\n"
+      "a scratch directory writable, nothing else of the machine. Without it, a check that may read\n"
+      "a file outside the repository is not run.");
 
   m.def(
       "default_probes",
