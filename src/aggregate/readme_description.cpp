@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include <quarrix/repo/readme.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
 #include <quarrix/util/regex.hpp>
@@ -11,15 +12,6 @@
 namespace quarrix::aggregate {
 
 namespace {
-
-std::optional<std::string> read_readme(const std::string& repo_path) {
-  for (const char* name : {"README.md", "README.rst", "README"}) {
-    const std::string path = util::join_path(repo_path, name);
-    if (!util::exists(path)) continue;
-    if (std::optional<std::string> text = util::read_text_file(path)) return text;
-  }
-  return std::nullopt;
-}
 
 // Lines that are not prose: headings, underlines and rules, badges and images,
 // code fences, licence lines, pointers, short link lines, HTML markup with no
@@ -41,7 +33,7 @@ bool is_skipped_line(std::string_view line) {
 }  // namespace
 
 std::optional<std::string> extract_readme_description(const std::string& repo_path) {
-  const std::optional<std::string> text = read_readme(repo_path);
+  const std::optional<std::string> text = repo::readme_text(repo_path);
   if (!text) return std::nullopt;
 
   std::vector<std::string> prose_lines;

@@ -6,6 +6,7 @@
 
 #include <quarrix/hdl/abbreviations.hpp>
 #include <quarrix/hdl/language.hpp>
+#include <quarrix/repo/readme.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
 #include <quarrix/util/regex.hpp>
@@ -67,16 +68,11 @@ std::map<std::string, std::set<std::string>> ReadmeTagCache::snapshot() const {
 
 std::set<std::string> read_readme_tags(const std::string& repo_path) {
   std::set<std::string> tags;
-  for (const char* name : {"README.md", "README.rst", "README"}) {
-    const std::string path = util::join_path(repo_path, name);
-    if (!util::exists(path)) continue;
-    const std::optional<std::string> text = util::read_text_file(path);
-    if (!text) continue;
-    const std::string lowered = util::lower(*text);
-    for (const auto& [key, expansion] : hdl::abbreviation_map())
-      if (lowered.find(key) != std::string::npos) add_expansion_words(expansion, 2, tags);
-    break;
-  }
+  const std::optional<std::string> text = repo::readme_text(repo_path);
+  if (!text) return tags;
+  const std::string lowered = util::lower(*text);
+  for (const auto& [key, expansion] : hdl::abbreviation_map())
+    if (lowered.find(key) != std::string::npos) add_expansion_words(expansion, 2, tags);
   return tags;
 }
 
