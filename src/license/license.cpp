@@ -9,6 +9,7 @@
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/regex.hpp"
 #include "quarrix/util/text.hpp"
+#include "sources.hpp"
 
 namespace quarrix::license {
 
@@ -43,6 +44,13 @@ const std::vector<std::pair<std::string, std::string>>& spdx_patterns() {
       {"Creative Commons.*Attribution.*ShareAlike.*4\\.0", "CC-BY-SA-4.0"},
       {"Creative Commons.*Attribution.*4\\.0", "CC-BY-4.0"},
       {"PolyForm Shield", "PolyForm-Shield-1.0.0"},
+      {"GNU AFFERO GENERAL PUBLIC LICENSE.*Version 3", "AGPL-3.0-only"},
+      {"GNU LIBRARY GENERAL PUBLIC LICENSE.*Version 2", "LGPL-2.0-only"},
+      {"GNU Library General Public Licen[cs]e", "LGPL-2.0-only"},
+      {"CC0 1\\.0 Universal", "CC0-1.0"},
+      {"European Union Public Licen[cs]e.*1\\.2", "EUPL-1.2"},
+      {"Boost Software License.*1\\.0", "BSL-1.0"},
+      {"zlib License", "Zlib"},
   };
   return table;
 }
@@ -75,7 +83,8 @@ const std::vector<std::string>& permissive() {
                                                "0BSD",
                                                "Zlib",
                                                "PolyForm-Shield-1.0.0",
-                                               "ADIBSD"};
+                                               "ADIBSD",
+                                               "BSL-1.0"};
   return ids;
 }
 
@@ -187,64 +196,62 @@ std::optional<std::string> license_text(const std::string& repo_path) {
 
 // Standard licence bodies that come without a title line, told apart by their
 // own sentences once white space is collapsed (they wrap anywhere).
-std::string untitled_license(std::string_view text) {
-  const std::string flat = util::ascii_lower(util::join(util::split_whitespace(text), " "));
-  if (util::contains(flat, "redistribution and use in source and binary forms")) {
-    if (util::contains(flat, "neither the name of") || util::contains(flat, "endorse or promote products derived"))
+std::string untitled_license(std::string_view flat_lower) {
+  if (util::contains(flat_lower, "redistribution and use in source and binary forms")) {
+    if (util::contains(flat_lower, "neither the name of") ||
+        util::contains(flat_lower, "endorse or promote products derived"))
       return "BSD-3-Clause";
-    if (util::contains(flat, "the views and conclusions contained in the software")) return "BSD-2-Clause-Views";
+    if (util::contains(flat_lower, "the views and conclusions contained in the software")) return "BSD-2-Clause-Views";
     return "BSD-2-Clause";
   }
-  if (util::contains(flat, "permission to use, copy, modify, and/or distribute this software for any purpose") ||
-      util::contains(flat, "permission to use, copy, modify, and distribute this software for any purpose"))
+  if (util::contains(flat_lower, "permission to use, copy, modify, and/or distribute this software for any purpose") ||
+      util::contains(flat_lower, "permission to use, copy, modify, and distribute this software for any purpose"))
     return "ISC";
   return "";
 }
 
-}  // namespace
+// The first five lines that hold anything, each stripped, joined by a space:
+// where a licence text states its title and version, however it wraps them.
+std::string title_block(std::string_view text) {
+  std::vector<std::string> lines;
+  for (const std::string& line : util::splitlines(text)) {
+    const std::string_view stripped = util::strip(line);
+    if (stripped.empty()) continue;
+    lines.emplace_back(stripped);
+    if (lines.size() == 5) break;
+  }
+  return util::join(lines, " ");
+}
 
-std::string detect_license(const std::string& repo_path) {
-  const auto text = license_text(repo_path);
-  if (!text) return "";
+std::string first_table_match(std::string_view text) {
   const auto& patterns = spdx_patterns();
   const auto& compiled = compiled_patterns();
   for (std::size_t i = 0; i < patterns.size(); ++i)
-    if (compiled[i].search(*text)) return patterns[i].second;
-  return untitled_license(*text);
-}
-
-namespace {
-
-std::string read_spdx_expression(const std::string& source_path) {
-  constexpr std::string_view kTag = "SPDX-License-Identifier:";
-  constexpr std::size_t kLines = 64, kMaxChars = 120;
-  const auto text = util::read_text_file(source_path);
-  if (!text) return "";
-  std::size_t start = 0;
-  for (std::size_t line = 0; line < kLines && start <= text->size(); ++line) {
-    const std::size_t newline = text->find('\n', start);
-    const std::size_t end = newline == std::string::npos ? text->size() : newline;
-    const std::string_view current = std::string_view(*text).substr(start, end - start);
-    if (const std::size_t at = current.find(kTag); at != std::string_view::npos) {
-      std::string_view expr = util::strip(current.substr(at + kTag.size()));
-      for (std::string_view closing : {"*/", "-->"})
-        if (util::ends_with(expr, closing)) {
-          expr = util::strip(expr.substr(0, expr.size() - closing.size()));
-          break;
-        }
-      return std::string(util::strip(util::slice(expr, 0, kMaxChars)));
-    }
-    start = end + 1;
-  }
+    if (compiled[i].search(text)) return patterns[i].second;
   return "";
 }
 
 }  // namespace
 
-std::string spdx_expression_in(const std::string& source_path) {
-  // Asked once per unit: a file of many units is read and searched once.
-  static const util::FileMemoKey key;
-  return *util::memo_per_file<std::string>(source_path, key, [&] { return read_spdx_expression(source_path); });
+std::string license_of_text(std::string_view text) {
+  const std::string flat = util::join(util::split_whitespace(text), " ");
+  const std::string title = title_block(text);
+  if (std::string titled = first_table_match(title); !titled.empty()) {
+    // A licence's own title decides as it stands (the GPL's appendix shows
+    // how to allow later versions); a notice that opens the file ("... under
+    // the terms of the GNU General Public License ...") is a notice all the same.
+    return detail::gnu_notice_license(title).empty() ? titled : detail::with_later_versions(titled, flat);
+  }
+  std::string id = first_table_match(text);
+  if (id.empty()) id = untitled_license(util::ascii_lower(flat));
+  if (id.empty()) id = detail::gnu_notice_license(flat);
+  return detail::with_later_versions(id, flat);
+}
+
+std::string detect_license(const std::string& repo_path) {
+  if (const auto text = license_text(repo_path))
+    if (std::string id = license_of_text(*text); !id.empty()) return id;
+  return detail::license_beside_the_licence_file(repo_path);
 }
 
 std::string classify_license(std::string_view spdx_id) {

@@ -247,8 +247,8 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
     for (auto it = options.previous_descriptions->begin(); it != options.previous_descriptions->end(); ++it)
       previous_by_name.try_emplace(it.key(), &*it);
 
-  // Without a repository licence, each entity may still name its own in an
-  // SPDX line of its source.
+  // Each entity's own source may name its licence (an SPDX line, a vendor's
+  // proprietary notice), which then holds whatever the repository's says.
   const std::string license_id = license::detect_license(repo_path);
   std::vector<std::string> unit_licenses;
 
@@ -315,7 +315,7 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
     const Json badges = probes.compute_badges(verified, test_info);
     entries.push_back(build_entry(name, ns, url, tag, language, library, rel_files, description, std_value, vendor_deps,
                                   verified, badges, test_info, tags));
-    if (license_id.empty()) unit_licenses.push_back(license::spdx_expression_in(path));
+    unit_licenses.push_back(license::unit_license(path));
     if (options.on_unit) options.on_unit({name, rel_path, "", rel_files});
   }
 
@@ -327,7 +327,7 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
 
   for (std::size_t i = 0; i < entries.size(); ++i) {
     Json& entry = entries[i];
-    if (entry["license"] == "") entry["license"] = license_id.empty() ? unit_licenses[i] : license_id;
+    if (entry["license"] == "") entry["license"] = unit_licenses[i].empty() ? license_id : unit_licenses[i];
     entry["license_class"] = license::classify_license(entry["license"].get<std::string>());
   }
 

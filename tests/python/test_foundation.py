@@ -11,7 +11,8 @@ import quarrix_core.ip_scanner as s
 def test_constants_and_tables():
     assert s.DESCRIPTION_MAX_CHARS == 240 and s.LLM_DESCRIPTION_MAX_CHARS == 240
     assert s.DEFAULT_VENDOR_SIM_EXCLUDES == ["glbl", "sim_lib", "*_atoms", "unisims_ver", "simprims_ver"]
-    assert len(s.SPDX_PATTERNS) == 21 and s.SPDX_PATTERNS[0] == ("MIT License", "MIT")
+    assert len(s.SPDX_PATTERNS) == 28 and s.SPDX_PATTERNS[0] == ("MIT License", "MIT")
+    assert s.SPDX_PATTERNS[21] == ("GNU AFFERO GENERAL PUBLIC LICENSE.*Version 3", "AGPL-3.0-only")
     assert s.SPDX_PATTERNS[11] == ("GNU LESSER GENERAL PUBLIC LICENSE.*Version 2(?!\\.)", "LGPL-2.0-only")
     assert [spdx for _, spdx in s.SPDX_PATTERNS[2:5]] == ["SHL-0.51", "SHL-2.1", "Apache-2.0"]
     assert len(s.ABBREVIATION_MAP) == 92 and list(s.ABBREVIATION_MAP)[:3] == ["eth", "mac", "phy"]

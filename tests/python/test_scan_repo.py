@@ -231,7 +231,7 @@ def test_large_maps_are_taken_whole(repo):
     assert next(r for r in rows if r["name"] == "ctl")["description"] == "Locked control block."
 
 
-def test_units_name_their_own_licence_when_the_repository_states_none(repo):
+def test_units_name_their_own_licence_whatever_the_repository_states(repo):
     (repo / "rtl" / "top.v").write_text("// SPDX-License-Identifier: SHL-0.51\n// Packet router.\nmodule router; leaf l(); endmodule\n")
     (repo / "rtl" / "ctl.vhd").write_text("-- SPDX-License-Identifier: MIT AND GPL-3.0-only\nentity ctl is end entity;\n")
     rows = {r["name"]: r for r in s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False, granularity="all")}
@@ -241,5 +241,12 @@ def test_units_name_their_own_licence_when_the_repository_states_none(repo):
     [repo_row] = s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False, granularity="repo")
     assert repo_row["license"] == ""
     (repo / "LICENSE").write_text("MIT License\n")
-    rows = s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False, granularity="all")
-    assert {r["license"] for r in rows} == {"MIT"}
+    (repo / "rtl" / "gen.v").write_text("// This file contains confidential and proprietary information\n"
+                                        "// of Xilinx, Inc.\nmodule fifo_gen; endmodule\n")
+    rows = {r["name"]: r for r in s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False,
+                                               granularity="all")}
+    assert {name: r["license"] for name, r in rows.items()} == {
+        "router": "SHL-0.51", "ctl": "MIT AND GPL-3.0-only", "leaf": "MIT", "fifo_gen": "LicenseRef-Proprietary"}
+    assert rows["fifo_gen"]["license_class"] == "unknown"
+    [repo_row] = s.scan_repo(repo, "acme", "", "", "", make_probes(), use_llm=False, granularity="repo")
+    assert repo_row["license"] == "MIT"

@@ -17,15 +17,26 @@ const std::vector<std::string>& strong_copyleft();
 const std::vector<std::string>& weak_copyleft();
 const std::vector<std::string>& permissive();
 
-// The SPDX identifier of the first readable licence file (names tried exactly,
-// then ignoring ASCII case when none exists), by the first matching pattern,
-// else by the sentences of the untitled BSD and ISC bodies; or "".
+// The identifier a licence text states: by the table searched in its title
+// block (its first five non-blank lines joined), else along its lines, else by
+// the sentences of the untitled BSD and ISC bodies, else by a GNU notice
+// ("under the terms of the GNU ... version 2"); a GNU licence found other than
+// by the title becomes "-or-later" where the text allows any later version.
+// "" when it states none.
+std::string license_of_text(std::string_view text);
+
+// The repository's licence: that of the first readable licence file (names
+// tried exactly, then ignoring ASCII case when none exists); when it states
+// none, the README's SPDX-License-Identifier line, the LICENSE-* files (a
+// choice: "Apache-2.0 OR MIT"), the LICENSES/ directory (one licence, else
+// ""), the README's licence section; or "".
 std::string detect_license(const std::string& repo_path);
 
-// The licence expression a source file declares for itself: the text after
-// "SPDX-License-Identifier:" on the first of its first 64 lines that holds it,
-// trimmed, without a closing "*/" or "-->", at most 120 characters; or "".
-std::string spdx_expression_in(const std::string& source_path);
+// What a unit's own source file says of its licence, in its first 64 lines:
+// kProprietary under a vendor's proprietary notice, else the expression of its
+// first SPDX-License-Identifier line; or "".
+inline constexpr const char* kProprietary = "LicenseRef-Proprietary";
+std::string unit_license(const std::string& source_path);
 
 // "permissive", "weak-copyleft", "strong-copyleft" or "unknown".
 std::string classify_license(std::string_view spdx_id);

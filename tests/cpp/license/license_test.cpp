@@ -27,7 +27,8 @@ TEST(DetectLicense, TableOrderAndLineRule) {
       {"mit license", "MIT"},
       {"GNU GENERAL PUBLIC LICENSE Version 2 ... MIT License", "MIT"},
       {"Apache License, Version 2.0", "Apache-2.0"},
-      {"GNU GENERAL PUBLIC LICENSE\n Version 3", ""},
+      {"GNU GENERAL PUBLIC LICENSE\n Version 3", "GPL-3.0-only"},       // the title block joins its lines
+      {"a\nb\n\nc\nd\ne\nGNU GENERAL PUBLIC LICENSE\n Version 3", ""},  // below the title block: one line
       {"GNU GENERAL PUBLIC LICENSE  Version 3, 29 June 2007", "GPL-3.0-only"},
       {"GNU LESSER GENERAL PUBLIC LICENSE Version 2.1, February 1999", "LGPL-2.1-only"},
       {"GNU LESSER GENERAL PUBLIC LICENSE Version 2, June 1991", "LGPL-2.0-only"},
@@ -77,7 +78,8 @@ TEST(DetectLicense, PiecewiseSearchAnswersAsTheWholePattern) {
   std::mt19937 rng(7);
   Repo repo;
   for (int round = 0; round < 5000; ++round) {
-    std::string text;
+    // Five lines first that no pattern matches, so that the title block decides nothing.
+    std::string text = "-\n-\n-\n-\n-\n";
     for (int k = static_cast<int>(rng() % 14); k > 0; --k) text += words[rng() % std::size(words)];
     std::string expected;
     for (std::size_t i = 0; i < whole.size() && expected.empty(); ++i)
@@ -159,7 +161,7 @@ TEST(DetectLicense, UntitledBsdAndIscBodies) {
 }
 
 // What a source declares for itself: the first SPDX line of its first 64.
-TEST(SpdxExpressionIn, FirstTagWithinTheHead) {
+TEST(UnitLicense, FirstSpdxTagWithinTheHead) {
   const std::pair<std::string, const char*> cases[] = {
       {"// SPDX-License-Identifier: Apache-2.0 WITH SHL-2.1\nmodule m; endmodule\n", "Apache-2.0 WITH SHL-2.1"},
       {"/* SPDX-License-Identifier:  MIT OR BSD-3-Clause  */\n", "MIT OR BSD-3-Clause"},
@@ -174,13 +176,13 @@ TEST(SpdxExpressionIn, FirstTagWithinTheHead) {
   for (const auto& [text, expected] : cases) {
     Repo repo;
     repo.write("a.v", text);
-    const std::string got = spdx_expression_in(repo.at("a.v"));
+    const std::string got = unit_license(repo.at("a.v"));
     if (expected)
       EXPECT_EQ(got, expected) << text;
     else
       EXPECT_EQ(got, std::string(120, 'x'));
   }
-  EXPECT_EQ(spdx_expression_in("/nonexistent/a.v"), "");
+  EXPECT_EQ(unit_license("/nonexistent/a.v"), "");
 }
 
 TEST(DetectLicense, FileChoice) {
