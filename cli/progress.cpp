@@ -21,8 +21,10 @@ void Progress::log_every_interval() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!wake_.wait_for(lock, kLogInterval, [this] { return stopped_; })) {
     const std::string detail = detail_ ? detail_() : std::string();
-    std::fprintf(stderr, "quarrix-scan: %zu/%zu entities%s%s, %.0f s\n", done_, total_, detail.empty() ? "" : ", ",
-                 detail.c_str(), elapsed_seconds());
+    const std::string what =
+        stage_.empty() ? std::to_string(done_) + "/" + std::to_string(total_) + " entities" : stage_;
+    std::fprintf(stderr, "quarrix-scan: %s%s%s, %.0f s\n", what.c_str(), detail.empty() ? "" : ", ", detail.c_str(),
+                 elapsed_seconds());
     std::fflush(stderr);
   }
 }
@@ -36,6 +38,16 @@ void Progress::update(std::size_t index, std::size_t total, const std::string& n
   const std::lock_guard<std::mutex> lock(mutex_);
   done_ = index;
   total_ = total;
+}
+
+void Progress::stage(std::string what) {
+  if (mode_ == ProgressMode::kTerminal && !what.empty()) {
+    std::fprintf(stderr, "\r\x1b[K%s", what.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+  }
+  const std::lock_guard<std::mutex> lock(mutex_);
+  stage_ = std::move(what);
 }
 
 void Progress::show_on_terminal(std::size_t index, std::size_t total, const std::string& name) {

@@ -24,6 +24,9 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
   // Terminal: "[index+1/total] name  elapsed". Log: "index/total entities, detail, elapsed".
   void update(std::size_t index, std::size_t total, const std::string& name);
+  // What is under way before the entities are gone through ("running the tool
+  // checks ahead"), shown in place of their count; "" when it is over.
+  void stage(std::string what);
   // Removes the terminal line; in log mode, no line comes after it.
   void clear();
   double elapsed_seconds() const;
@@ -42,6 +45,7 @@ class Progress {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::size_t done_ = 0, total_ = 0;
+  std::string stage_;
   bool stopped_ = false;
   std::thread logger_;
 };

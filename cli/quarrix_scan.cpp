@@ -142,13 +142,16 @@ Prepared prepare(const cli::Options& options) {
       cli::say("note: no " + std::string(describe::kVerdictsFileName) + " in " + *options.verdicts_dir);
     so.description_verdicts = describe::load_description_verdicts(*options.verdicts_dir);
   }
-  if (options.output_file) {
-    const fs::path parent = fs::absolute(*options.output_file, ec).parent_path();
+  // A file that cannot be written is found before the scan, not after it.
+  const auto check_target = [&](const char* option, const std::optional<std::string>& file) {
+    if (!file) return;
+    const fs::path parent = fs::absolute(*file, ec).parent_path();
     if (ec || !util::is_directory(parent.string()))
-      throw cli::UsageError("--output '" + *options.output_file + "': no such directory");
-    if (util::is_directory(*options.output_file))
-      throw cli::UsageError("--output '" + *options.output_file + "' is a directory");
-  }
+      throw cli::UsageError(std::string(option) + " '" + *file + "': no such directory");
+    if (util::is_directory(*file)) throw cli::UsageError(std::string(option) + " '" + *file + "' is a directory");
+  };
+  check_target("--output", options.output_file);
+  check_target("--report", options.report_file);
   return p;
 }
 
@@ -225,7 +228,9 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
   std::size_t skipped_ahead = 0;  // budget refusals of the checks run ahead, asked again by the scan
   try {
     if (ahead) {
+      progress.stage("running the tool checks ahead, " + std::to_string(options.jobs) + " at a time");
       cli::prefetch_tool_checks(p.repo, so, probes, p.context, *tools, options.jobs);
+      progress.stage("");
       interrupts.check();
       skipped_ahead = tools->runs_skipped();
       scanning = true;

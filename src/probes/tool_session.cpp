@@ -172,7 +172,11 @@ const ToolSession::Done* ToolSession::answer(const std::vector<std::string>& arg
   std::string stored_key;
   if (cacheable) {
     const std::optional<RunResult> version = version_of(argv[0], options);
-    if (!version) return nullptr;  // counted as skipped: this check is given up
+    if (!version) {  // this check is given up
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++skipped_;
+      return nullptr;
+    }
     if (version->succeeded()) {
       stored_key = cache_key(argv, options, version->out, inputs.digest.bytes());
       if (std::optional<CachedRun> hit = cache_->find(stored_key)) {
@@ -211,7 +215,7 @@ std::optional<std::pair<RunResult, double>> ToolSession::run_on_budget(const std
     std::lock_guard<std::mutex> lock(mutex_);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limits_.budget - spent_);
     if (left <= std::chrono::milliseconds::zero()) {
-      ++skipped_;
+      if (!is_version_query(argv)) ++skipped_;  // checks are counted, not what they ask first
       return std::nullopt;
     }
     cut_to_budget = left < limited.timeout;
@@ -232,7 +236,7 @@ std::optional<std::pair<RunResult, double>> ToolSession::run_on_budget(const std
   std::lock_guard<std::mutex> lock(mutex_);
   spent_ += took;
   if (result.timed_out && cut_to_budget) {
-    ++skipped_;
+    if (!is_version_query(argv)) ++skipped_;
     return std::nullopt;
   }
   return std::pair{std::move(result), std::chrono::duration<double>(took).count()};

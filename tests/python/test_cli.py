@@ -240,7 +240,7 @@ def test_missing_tools_and_keys_are_noted_before_the_scan(scanner, tmp_path):
     assert not any("--llm" in line for line in scan("--llm", "--no-verify"))
 
 
-def test_no_verify_budget_and_memory_limit_leave_rows_unverified(run):
+def test_no_verify_budget_and_memory_limit_leave_rows_unverified(run, tmp_path):
     checked = json.loads(run(DEMO, "-q").stdout)
     unverified = json.loads(run(DEMO, "-q", "--no-verify").stdout)
     assert [r["verified"] for r in unverified] == [False] * len(DEMO_TOPS)
@@ -251,13 +251,16 @@ def test_no_verify_budget_and_memory_limit_leave_rows_unverified(run):
     assert [{k: v for k, v in r.items() if k not in strip} for r in unverified] == \
         [{k: v for k, v in r.items() if k not in strip} for r in checked]
 
-    # A spent budget runs nothing and says how many checks it left out.
-    spent = run(DEMO, "--tool-budget", "0")
+    # A spent budget runs nothing and says how many checks it left out, each in the report.
+    report = pathlib.Path(tmp_path) / "report.json"
+    spent = run(DEMO, "--tool-budget", "0", "--report", report)
     assert json.loads(spent.stdout) == unverified
     vhdl_checks = 1 if shutil.which("ghdl") else 0
     verilog_checks = 5 if shutil.which("verilator") or shutil.which("iverilog") else 0
     skipped = vhdl_checks + verilog_checks
     assert ("; %d tool checks skipped (--tool-budget spent)\n" % skipped in spent.stderr) == bool(skipped)
+    verdicts = [r["verdict"] for u in json.loads(report.read_text())["units"] for r in u["tool_runs"]]
+    assert verdicts == ["skipped (budget)"] * skipped
     # No tool can even start in 1 MiB.
     assert json.loads(run(DEMO, "-q", "--tool-memory", "1M").stdout) == unverified
     # Ample limits change nothing.
@@ -428,6 +431,9 @@ def test_hostile_bucket_map_is_refused_quickly(run, tmp_path, text, message):
     ("previous_bad_value", ["--previous", "{tmp}/prev.json"], "is not a string"),
     (None, ["--verdicts", "{tmp}/no-index"], "is not a directory"),
     (None, ["--output", "{tmp}/no/such/dir/rows.json"], "no such directory"),
+    (None, ["--output", "{tmp}"], "is a directory"),
+    (None, ["--report", "{tmp}/no/such/dir/report.json"], "no such directory"),
+    (None, ["--report", "{tmp}"], "is a directory"),
 ])
 def test_unusable_option_files_are_usage_errors(run, tmp_path, setup, args, message):
     if setup == "previous":
@@ -500,6 +506,13 @@ def test_progress_lines_in_a_log_and_no_tool_outlives_an_interrupt(scanner, tmp_
                           timeout=120)
     assert slow.returncode == 0, slow.stderr
     assert re.search(r"^quarrix-scan: \d+/3 entities, \d+ tool runs?, \d+ s$", slow.stderr, re.M), slow.stderr
+    # Checks run ahead of the scan say so, rather than "0/0 entities".
+    fake_tool(tools, "verilator", f'echo $$ >> "{pids}"\nexec /bin/sleep 11')
+    ahead = subprocess.run([scanner, repo, "--jobs", "3", "--no-llm", "--no-cache"], capture_output=True, text=True,
+                           env=env, timeout=120)
+    assert re.search(r"^quarrix-scan: running the tool checks ahead, 3 at a time, \d+ tool runs?, \d+ s$",
+                     ahead.stderr, re.M), ahead.stderr
+    assert "0/0 entities" not in ahead.stderr
 
     pids.unlink()
     fake_tool(tools, "verilator", f'echo $$ >> "{pids}"\nexec /bin/sleep 60')

@@ -52,7 +52,8 @@ class ToolSession {
   // working directory's path masked, for options.cwd is a fresh scratch
   // directory) gives the answer of its first run without running again.
   // nullptr: the budget was spent before the run or ran out during it; the
-  // caller should give up its check, so that runs_skipped() counts checks.
+  // caller should give up its check. runs_skipped() counts the checks so
+  // refused (a version query refused is not one).
   //
   // Every run is sandboxed when the machine can make a sandbox (see
   // sandbox.hpp): it sees the repository (the read confinement of the calling
