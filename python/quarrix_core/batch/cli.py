@@ -7,6 +7,7 @@ import os
 import re
 import signal
 import sys
+import threading
 
 import quarrix_core
 
@@ -135,10 +136,21 @@ def _settings(args) -> ScanSettings:
 
 
 def main(argv=None) -> int:
+    args = parser().parse_args(argv)
+    handled = _catch_signals()     # from here on, a signal ends the batch in one line
+    try:
+        return _run(args)
+    except KeyboardInterrupt as e:
+        _say("quarrix-batch: interrupted; finished results are kept in the store")
+        return 128 + (e.signum if isinstance(e, Interrupted) else signal.SIGINT)
+    finally:
+        _restore_signals(handled)
+
+
+def _run(args) -> int:
     from .runner import BatchBusy, BatchOptions, ClusterError, run_batch, write_outputs
     from .summary import summary_text
 
-    args = parser().parse_args(argv)
     try:
         specs = load_manifest(args.manifest)
         settings = _settings(args)
@@ -152,19 +164,12 @@ def main(argv=None) -> int:
     options = BatchOptions(work=args.work, store=args.store or os.path.join(args.work, "results.sqlite"),
                            workers=args.workers, scheduler=args.scheduler, force=args.force,
                            repo_timeout=args.repo_timeout, progress=not args.quiet)
-    secrets = [secret for spec in specs for secret in secrets_of(spec.url)]
-    handled = _catch_signals()
     try:
         result = run_batch(specs, settings, options)
         write_outputs(result, options.store, args.output, args.status, settings)
-    except KeyboardInterrupt as e:
-        _say("quarrix-batch: interrupted; finished results are kept in the store")
-        return 128 + (e.signum if isinstance(e, Interrupted) else signal.SIGINT)
     except (BatchBusy, ClusterError, StoreError, OSError) as e:
-        _say(f"quarrix-batch: {scrub(str(e), secrets)}")
+        _say(f"quarrix-batch: {scrub(str(e), [s for spec in specs for s in secrets_of(spec.url)])}")
         return EXIT_ERROR
-    finally:
-        _restore_signals(handled)
     if not args.quiet:
         _say(summary_text(result, settings.use_llm))
     return EXIT_SOME_FAILED if result.count("failed") or result.count("interrupted") else EXIT_OK
@@ -172,8 +177,6 @@ def main(argv=None) -> int:
 
 def _catch_signals() -> list:
     """Makes SIGINT, SIGTERM and SIGHUP end the batch through Interrupted (main thread only, as Python allows)."""
-    import threading
-
     if threading.current_thread() is not threading.main_thread():
         return []
     # A signal ignored when we were started (nohup, a background job) stays ignored.
