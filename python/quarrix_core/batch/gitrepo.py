@@ -28,16 +28,15 @@ from .redact import scrub, secrets_of, split_url, strip_user_info, url_source
 _SHA = re.compile(r"^(?:[0-9a-f]{40}|[0-9a-f]{64})$")
 # Options that outrank the repository's configuration (and, through
 # GIT_CONFIG_PARAMETERS, reach every git that git starts, upload-pack included).
-_SAFE_OPTIONS = ("-c", "core.fsmonitor=false", "-c", "core.hooksPath=/dev/null", "-c", "core.sshCommand=",
-                 "-c", "core.gitProxy=", "-c", "diff.external=", "-c", "protocol.allow=never",
+# core.sshCommand and core.gitProxy yield to GIT_SSH_COMMAND and GIT_PROXY_COMMAND, set in _env.
+_SAFE_OPTIONS = ("-c", "core.fsmonitor=false", "-c", "core.hooksPath=/dev/null", "-c", "protocol.allow=never",
                  *(x for p in ("https", "http", "ssh", "git", "file") for x in ("-c", f"protocol.{p}.allow=always")),
                  "-c", "advice.detachedHead=false")
 _ALLOWED_PROTOCOLS = "https:http:ssh:git:file"
 # Where a repository's configuration can name a command; each one found is set to nothing.
-_DRIVERS = re.compile(r"^(filter\.(.+)\.(?:clean|smudge|process)|diff\.(.+)\.(?:command|textconv)"
-                      r"|merge\.(.+)\.driver)$")
-# Commands that may run a filter or diff driver of the repository's configuration.
-_RUNS_DRIVERS = {"status", "checkout", "diff", "reset"}
+_DRIVERS = re.compile(r"^(?:filter\..+\.(?:clean|smudge|process)|diff\..+\.(?:command|textconv))$")
+# Commands that may run a filter driver: status (comparing a changed file) and checkout.
+_RUNS_DRIVERS = {"status", "checkout"}
 # Inherited, these would point git at another repository than the one asked.
 _REPO_VARS = ("GIT_DIR", "GIT_WORK_TREE", "GIT_INDEX_FILE", "GIT_OBJECT_DIRECTORY", "GIT_COMMON_DIR",
               "GIT_ALTERNATE_OBJECT_DIRECTORIES", "GIT_NAMESPACE", "GIT_EXTERNAL_DIFF")
@@ -58,21 +57,28 @@ class RefNotFound(GitError):
     """The remote answered, and has no such ref: asking again will not help."""
 
 
-def _env(credentials: Optional[tuple[str, str]] = None) -> dict:
+def _env(credentials: Optional[tuple[str, str]] = None, emptied: tuple = ()) -> dict:
+    """git's environment; `emptied` names configuration keys set to nothing (in the environment, since a
+    name may hold the "=" that would end it in a -c option)."""
     env = {k: v for k, v in os.environ.items() if k not in _REPO_VARS}
     env["GIT_TERMINAL_PROMPT"] = "0"         # no password prompt can hang a batch
     env.setdefault("GIT_SSH_COMMAND", "ssh -o BatchMode=yes")
+    env["GIT_PROXY_COMMAND"] = ""            # set, even empty, it outranks every core.gitProxy
     env["GIT_CONFIG_NOSYSTEM"] = "1"
     env["GIT_ALLOW_PROTOCOL"] = _ALLOWED_PROTOCOLS
     env["GIT_OPTIONAL_LOCKS"] = "0"          # status writes no index (nor runs what a write would)
     env["LC_ALL"] = "C"
+    entries = [(key, "") for key in emptied]
     if credentials is not None:
-        # After the operator's own entries; an empty helper first drops every helper configured before ours.
-        count = int(env["GIT_CONFIG_COUNT"]) if env.get("GIT_CONFIG_COUNT", "").isdigit() else 0
-        env.update({"GIT_CONFIG_COUNT": str(count + 2),
-                    f"GIT_CONFIG_KEY_{count}": "credential.helper", f"GIT_CONFIG_VALUE_{count}": "",
-                    f"GIT_CONFIG_KEY_{count + 1}": "credential.helper", f"GIT_CONFIG_VALUE_{count + 1}": _HELPER,
-                    "QUARRIX_GIT_USER": credentials[0], "QUARRIX_GIT_PASSWORD": credentials[1]})
+        # An empty helper first drops every helper configured before ours.
+        entries += [("credential.helper", ""), ("credential.helper", _HELPER)]
+        env.update(QUARRIX_GIT_USER=credentials[0], QUARRIX_GIT_PASSWORD=credentials[1])
+    # After the operator's own entries, if any.
+    count = int(env["GIT_CONFIG_COUNT"]) if env.get("GIT_CONFIG_COUNT", "").isdigit() else 0
+    for n, (key, value) in enumerate(entries, count):
+        env[f"GIT_CONFIG_KEY_{n}"], env[f"GIT_CONFIG_VALUE_{n}"] = key, value
+    if entries:
+        env["GIT_CONFIG_COUNT"] = str(count + len(entries))
     return env
 
 
@@ -110,16 +116,15 @@ def resume() -> None:
     _stopping.clear()
 
 
-def _driver_options(cwd: Optional[str], timeout: float) -> list[str]:
-    """-c options that set to nothing every filter, diff and merge driver the configuration at cwd names."""
+def _drivers(cwd: str, timeout: float) -> tuple:
+    """Every filter and diff driver command the configuration at cwd names (reading it runs nothing)."""
     try:
-        out = subprocess.run(["git", "config", "--null", "--name-only", "--get-regexp", r"^(filter|diff|merge)\."],
+        out = subprocess.run(["git", "config", "--null", "--name-only", "--get-regexp", r"^(filter|diff)\."],
                              cwd=cwd, env=_env(), stdin=subprocess.DEVNULL, capture_output=True,
                              timeout=max(timeout, 0.001)).stdout
     except (OSError, subprocess.TimeoutExpired) as e:
         raise GitError(f"git config failed: {e}") from None
-    names = out.decode("utf-8", "surrogateescape").split("\0")
-    return [x for name in names if _DRIVERS.match(name) for x in ("-c", f"{name}=")]
+    return tuple(name for name in out.decode("utf-8", "surrogateescape").split("\0") if _DRIVERS.match(name))
 
 
 def git(args: list[str], timeout: float, cwd: Optional[str] = None, url: Optional[str] = None,
@@ -136,11 +141,11 @@ def git(args: list[str], timeout: float, cwd: Optional[str] = None, url: Optiona
     if args[0] == "-C":
         where, command = os.path.join(cwd or os.getcwd(), args[1]), args[2]
     credentials = remote_for_git(url)[1] if url else None
-    drivers = _driver_options(where, timeout) if where is not None and command in _RUNS_DRIVERS else []
-    argv = ["git", *_SAFE_OPTIONS, *drivers, *args]
+    drivers = _drivers(where, timeout) if where is not None and command in _RUNS_DRIVERS else ()
     try:
         # Outside any repository unless one is named: the directory we were started in may be one.
-        proc = subprocess.Popen(argv, cwd=cwd if where is not None else "/", env=_env(credentials),
+        proc = subprocess.Popen(["git", *_SAFE_OPTIONS, *args], cwd=cwd if where is not None else "/",
+                                env=_env(credentials, drivers),
                                 stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
     except OSError as e:

@@ -40,14 +40,16 @@ def _local_vector(repo: Path, marker: Path, vector: str) -> None:
     elif vector == "hooksPath":
         _hook(repo / ".git" / "elsewhere" / "post-index-change", marker)
         git(repo, "config", "core.hooksPath", str(repo / ".git" / "elsewhere"))
-    elif vector in ("filter-clean", "filter-process"):
-        key = "clean" if vector == "filter-clean" else "process"
-        git(repo, "config", f"filter.evil.{key}", f"touch '{marker}'; cat")
+    elif vector.startswith("filter-"):
+        key = "process" if vector == "filter-process" else "clean"
+        driver = "e=vil" if vector == "filter-named-with-=" else "evil"   # "=" would end a -c option's name
+        git(repo, "config", f"filter.{driver}.{key}", f"touch '{marker}'; cat")
         (repo / ".git" / "info").mkdir(exist_ok=True)
-        (repo / ".git" / "info" / "attributes").write_text("* filter=evil\n")
+        (repo / ".git" / "info" / "attributes").write_text(f"* filter={driver}\n")
 
 
-@pytest.mark.parametrize("vector", ["fsmonitor", "hook", "hooksPath", "filter-clean", "filter-process"])
+@pytest.mark.parametrize("vector", ["fsmonitor", "hook", "hooksPath", "filter-clean", "filter-process",
+                                    "filter-named-with-="])
 def test_a_local_checkout_runs_nothing_of_its_configuration(tmp_path, vector):
     repo = make_repo(tmp_path, "local", {"a.v": verilog("a")})
     marker = tmp_path / "RAN"
