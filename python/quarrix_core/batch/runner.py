@@ -182,10 +182,13 @@ def _start_client(options: BatchOptions):
 
     if options.scheduler:
         return Client(options.scheduler, timeout="60s"), None
-    # A task whose worker dies is run once more, then reported (KilledWorker). The
-    # scheduler's web server takes a free port: other clusters may run here. Dask's
-    # own log lines would repeat what the summary says of each repository.
-    with dask.config.set({"distributed.scheduler.allowed-failures": 1}), _signals_ignored():
+    # A task whose worker dies is run once more, then reported (KilledWorker). A
+    # worker holds one task at a time: one queued behind a repository that kills
+    # its worker would be counted among the causes. The scheduler's web server
+    # takes a free port: other clusters may run here. Dask's own log lines would
+    # repeat what the summary says of each repository.
+    with dask.config.set({"distributed.scheduler.allowed-failures": 1,
+                          "distributed.scheduler.worker-saturation": 1.0}), _signals_ignored():
         cluster = LocalCluster(n_workers=options.workers or len(os.sched_getaffinity(0)), threads_per_worker=1,
                                processes=True, dashboard_address=":0", silence_logs=logging.CRITICAL)
         return Client(cluster), cluster

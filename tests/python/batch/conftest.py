@@ -34,7 +34,8 @@ def scheduler():
     import dask
     from distributed import LocalCluster
 
-    with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
+    with dask.config.set({"distributed.scheduler.allowed-failures": 1,
+                          "distributed.scheduler.worker-saturation": 1.0}):
         cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0",
                                silence_logs=40)
     yield cluster.scheduler_address
