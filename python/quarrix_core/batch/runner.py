@@ -195,10 +195,11 @@ def _start_client(options: BatchOptions):
 
 
 class _signals_ignored:
-    """Worker processes started meanwhile inherit SIGINT and SIGTERM ignored.
+    """Worker processes started meanwhile inherit SIGINT, SIGTERM and SIGHUP ignored.
 
     A Ctrl-C reaches the whole process group: the workers would each print a
-    traceback. The batch itself stops them when it is interrupted.
+    traceback. The batch itself stops them when it is interrupted; a signal
+    that comes while they start (a second or so) goes unseen.
     """
 
     _SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)

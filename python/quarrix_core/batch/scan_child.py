@@ -131,8 +131,10 @@ def _scan(request: dict, channel: _Channel) -> dict:
 
 def main() -> int:
     _die_with_parent()
-    # Interrupted, the scan ends at once: the task sees the signal and keeps nothing of it.
-    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    # Interrupted, the scan ends at once: the task sees the signal and keeps nothing of it. (The
+    # worker may have been started with these ignored, and would hand that on.)
+    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(signum, signal.SIG_DFL)
     out_fd, in_fd = (int(fd) for fd in sys.argv[1].split(","))
     channel = _Channel(out_fd, in_fd)
     request = json.load(sys.stdin)

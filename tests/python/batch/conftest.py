@@ -8,7 +8,7 @@ from batch_repos import make_repo, verilog, vhdl
 
 # Markers a repository may hold: the test-only probe of the scan process acts on them.
 os.environ["QUARRIX_BATCH_TEST_PROBE"] = ("crash:CRASH_ME,kill-worker:KILL_WORKER,sleep=30:SLOW_ME,"
-                                         "signal=INT:INTERRUPT_ME,exit=143:TERMINATE_ME,signal=HUP:HANG_UP_ME")
+                                         "signal=INT:INTERRUPT_ME,signal=TERM:TERMINATE_ME,exit=129:HANG_UP_ME")
 
 
 @pytest.fixture(scope="session")
