@@ -122,6 +122,10 @@ def _settings(args) -> ScanSettings:
     if args.verdicts:
         if not os.path.isdir(args.verdicts):
             raise ManifestError(f"--verdicts '{args.verdicts}' is not a directory")
+        file = os.path.join(args.verdicts, "descriptions_verdicts.json")
+        if os.path.lexists(file) and not os.path.isfile(file):
+            # A FIFO or device there would block or never end the read.
+            raise ManifestError(f"--verdicts: '{file}' is not a regular file")
         import quarrix_core.ip_scanner as scanner
 
         verdicts = scanner.load_description_verdicts(args.verdicts)

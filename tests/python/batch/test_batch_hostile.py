@@ -254,6 +254,13 @@ def test_a_manifest_past_the_limits_is_refused_in_one_line(tmp_path, capfd, text
     assert err.count("\n") == 1 and message in err and "Traceback" not in err
 
 
+def test_a_verdict_file_that_is_no_regular_file_stops_the_batch_at_once(tmp_path, capfd):
+    (tmp_path / "m.yaml").write_text("repositories: []\n")
+    os.mkfifo(tmp_path / "descriptions_verdicts.json")
+    assert main([str(tmp_path / "m.yaml"), "--work", str(tmp_path / "w"), "--verdicts", str(tmp_path), "-q"]) == 2
+    assert "is not a regular file" in capfd.readouterr().err
+
+
 def test_a_bucket_map_that_is_no_regular_file_fails_its_entry_at_once(tmp_path):
     os.mkfifo(tmp_path / "fifo.yml")
     (tmp_path / "deep.json").write_text("[" * 100_000 + "]" * 100_000)
