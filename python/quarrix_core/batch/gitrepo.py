@@ -152,6 +152,8 @@ def git(args: list[str], timeout: float, cwd: Optional[str] = None, url: Optiona
         raise GitError(f"cannot run git: {e}") from None
     with _live_lock:
         _live.add(proc)
+        if _stopping.is_set():      # stop_all came between the start and now
+            os.killpg(proc.pid, signal.SIGKILL)
     try:
         out, err = proc.communicate(stdin, timeout=max(deadline - time.monotonic(), 0.001))
     except subprocess.TimeoutExpired:

@@ -201,7 +201,7 @@ def same_repository_key(spec: RepoSpec) -> str:
         host, _, where = url.partition(":")
         return f"scp:{host.lower()}:{_tidy_path(where)}"
     scheme, _, rest = url.partition("://")
-    authority, slash, where = rest.partition("/")
+    authority, _, where = rest.partition("/")
     if scheme == "file":
         return "file:" + os.path.realpath(unquote("/" + where))
     return f"{scheme}://{authority.lower()}/{_tidy_path(where)}"
@@ -238,11 +238,8 @@ def _bucket_map(value: Any, base: Path) -> dict:
     file = base / value
     try:
         text = _read_text(file, regular_only=True)
-        if file.suffix == ".json":
-            loaded = json.loads(text)
-            _check_size(loaded, f"bucket_map {file}")
-        else:
-            loaded = _parse(text)
+        # JSON has no aliases: its size is its text's, and _checked_options checks its depth.
+        loaded = json.loads(text) if file.suffix == ".json" else _parse(text)
     except (OSError, UnicodeDecodeError, yaml.YAMLError) as e:
         raise ValueError(f"bucket_map {file}: {strip_user_info(str(e))}") from None
     except RecursionError:
