@@ -89,7 +89,7 @@ def load_manifest(file: str | os.PathLike) -> list[RepoSpec]:
     try:
         doc = _parse(text)
     except yaml.YAMLError as e:
-        raise ManifestError(f"manifest {path} is not valid YAML or JSON: {strip_user_info(str(e))}") from None
+        raise ManifestError(f"manifest {path} is not valid YAML or JSON: {_yaml_problem(e)}") from None
     except ValueError as e:
         raise ManifestError(f"manifest {path}: {e}") from None
     if isinstance(doc, list):
@@ -241,7 +241,7 @@ def _bucket_map(value: Any, base: Path) -> dict:
         # JSON has no aliases: its size is its text's, and _checked_options checks its depth.
         loaded = json.loads(text) if file.suffix == ".json" else _parse(text)
     except (OSError, UnicodeDecodeError, yaml.YAMLError) as e:
-        raise ValueError(f"bucket_map {file}: {strip_user_info(str(e))}") from None
+        raise ValueError(f"bucket_map {file}: {_yaml_problem(e)}") from None
     except RecursionError:
         raise ValueError(f"bucket_map {file} is nested too deeply") from None
     except ValueError as e:
@@ -254,13 +254,23 @@ def _bucket_map(value: Any, base: Path) -> dict:
 def _read_text(file: Path, regular_only: bool) -> str:
     """The UTF-8 text of `file`, at most _MAX_BYTES; a FIFO or device named by a manifest would never end."""
     fd = os.open(file, os.O_RDONLY | os.O_CLOEXEC | (os.O_NONBLOCK if regular_only else 0))
+    if regular_only and not stat.S_ISREG(os.fstat(fd).st_mode):
+        os.close(fd)
+        raise ValueError("not a regular file")
     with os.fdopen(fd, "rb") as f:
-        if regular_only and not stat.S_ISREG(os.fstat(fd).st_mode):
-            raise ValueError("not a regular file")
         data = f.read(_MAX_BYTES + 1)
     if len(data) > _MAX_BYTES:
         raise ValueError(f"larger than {_MAX_BYTES >> 20} MiB")
     return data.decode("utf-8")
+
+
+def _yaml_problem(e: Exception) -> str:
+    """One line for a parser's complaint, without the excerpt of the document (which may hold a token)."""
+    if isinstance(e, yaml.MarkedYAMLError):
+        mark = e.problem_mark or e.context_mark
+        where = f" (line {mark.line + 1}, column {mark.column + 1})" if mark else ""
+        return "; ".join(filter(None, (e.context, e.problem))) + where
+    return " ".join(strip_user_info(str(e)).split())
 
 
 def _parse(text: str) -> Any:
