@@ -26,10 +26,10 @@ from pathlib import Path
 
 FILE_NAME = "descriptions_verdicts.json"
 BACKUP_SUFFIX = ".bak"
-_MERGE_ATTEMPTS = 5
 LOCK_SUFFIX = ".lock"
 VERDICTS = ("good", "improvable", "not-good")
 SCHEMA_VERSION = 1
+_MERGE_ATTEMPTS = 5
 
 # Form of the file on disk.
 MISSING = "missing"      # no file yet: the first write creates it
@@ -217,7 +217,8 @@ class VerdictFile:
         except VerdictFileError:
             raise
         except OSError as exc:
-            where = f" {exc.filename}" if exc.filename else ""
+            named = exc.filename2 or exc.filename     # a rename names its target second
+            where = f" {named}" if named else ""
             raise VerdictFileError(f"cannot write the verdict file{where}: {exc.strerror}; nothing was changed") \
                 from None
         finally:

@@ -63,6 +63,16 @@ def test_what_is_no_regular_file_is_refused_with_a_message(client, kind, shown, 
         assert f"The verdict file is {shown}, not a regular file" in listing.text
 
 
+def test_a_backup_that_cannot_be_replaced_leaves_the_file_as_it_was(client):
+    path = client.index / NAME
+    path.write_text(json.dumps({"version": 1, "entries": {}}))
+    (client.index / (NAME + ".bak")).mkdir()
+    sent = post_good(client)
+    assert sent.status_code == 409 and f"cannot write the verdict file {client.index / (NAME + '.bak')}" in sent.text
+    assert json.loads(path.read_text()) == {"version": 1, "entries": {}}
+    assert not list(client.index.glob("*.tmp"))
+
+
 def test_a_lock_held_elsewhere_is_waited_for_then_answered_503_with_the_form_kept(client):
     client.review.verdicts.lock_timeout = 0.3
     with open(client.index / (NAME + ".lock"), "w") as held:
