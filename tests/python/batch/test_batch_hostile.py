@@ -100,6 +100,18 @@ def test_a_fetch_runs_nothing_a_configuration_names(tmp_path, monkeypatch, vecto
     assert not marker.exists()
 
 
+def test_a_remote_checkout_runs_nothing_of_its_configuration(tmp_path):
+    """A file:// remote is a repository on this machine: upload-pack reads its configuration."""
+    origin = make_repo(tmp_path, "origin", {"a.v": verilog("a")})
+    marker = tmp_path / "RAN"
+    git(origin, "config", "uploadpack.packObjectsHook", f"touch '{marker}'; git")
+    for vector in ("fsmonitor", "hooksPath"):
+        _local_vector(origin, marker, vector)
+    os.utime(origin / "a.v", (time.time() + 5, time.time() + 5))
+    gitrepo.shallow_checkout(origin.as_uri(), "", str(tmp_path / "clone" / "origin"), 60)
+    assert (tmp_path / "clone" / "origin" / "a.v").exists() and not marker.exists()
+
+
 # -- credentials never leave the manifest ------------------------------------------------------------------------
 
 @pytest.mark.parametrize("url, secret", [
@@ -352,6 +364,8 @@ def test_hostile_entries_are_each_reported_once_and_safely(tmp_path, six_repos, 
 
     err = capfd.readouterr().err
     assert not any(c in err for c in "\x1b\x9b") and "\\x1b[31mred\\x9b2J" in err
+    raw_status = (tmp_path / "status.jsonl").read_bytes()
+    assert b"\\u001b[31mred\\u009b2J" in raw_status and raw_status.isascii()
     assert "tok3n" not in err + json.dumps(status)
     assert err.count("interrupted: ") == 3
     # The interrupted repositories left nothing in the store: the next batch scans them again.
