@@ -186,11 +186,15 @@ def _start_client(options: BatchOptions):
     # worker holds one task at a time: one queued behind a repository that kills
     # its worker would be counted among the causes. The scheduler's web server
     # takes a free port: other clusters may run here. Dask's own log lines would
-    # repeat what the summary says of each repository.
+    # repeat what the summary says of each repository. Any user of the machine
+    # could reach the scheduler's port, run code as ours and read the tasks'
+    # URLs, credentials included: only holders of this run's own TLS
+    # certificate (the batch and its workers) may connect.
     with dask.config.set({"distributed.scheduler.allowed-failures": 1,
                           "distributed.scheduler.worker-saturation": 1.0}), _signals_ignored():
         cluster = LocalCluster(n_workers=options.workers or len(os.sched_getaffinity(0)), threads_per_worker=1,
-                               processes=True, dashboard_address=":0", silence_logs=logging.CRITICAL)
+                               processes=True, dashboard_address=":0", silence_logs=logging.CRITICAL,
+                               security=True)
         return Client(cluster), cluster
 
 

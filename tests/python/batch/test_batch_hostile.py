@@ -234,6 +234,25 @@ def test_credentials_reach_git_through_no_command_line_and_show_nowhere(tmp_path
         assert not any(n in text for n in needles)
 
 
+def test_the_local_cluster_admits_no_other_program(tmp_path):
+    """The tasks carry the manifest's URLs: a client without this run's certificate must not get in."""
+    from distributed import Client
+    from distributed.security import Security
+
+    from quarrix_core.batch.runner import BatchOptions, _client
+
+    client, cluster = _client(BatchOptions(work=str(tmp_path), store="", workers=1))
+    try:
+        assert cluster.scheduler_address.startswith("tls://127.0.0.1:")
+        with pytest.raises(OSError):
+            Client(cluster.scheduler_address.replace("tls://", "tcp://"), timeout=3)
+        with pytest.raises(OSError):         # a certificate of its own is not the run's
+            Client(cluster.scheduler_address, security=Security.temporary(), timeout=3)
+    finally:
+        client.close()
+        cluster.close()
+
+
 # -- manifests bounded --------------------------------------------------------------------------------------------
 
 def _bomb(key):
