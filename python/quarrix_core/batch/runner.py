@@ -184,16 +184,18 @@ def _start_client(options: BatchOptions):
         return Client(options.scheduler, timeout="60s"), None
     # A task whose worker dies is run once more, then reported (KilledWorker). A
     # worker holds one task at a time: one queued behind a repository that kills
-    # its worker would be counted among the causes. The scheduler's web server
-    # takes a free port: other clusters may run here. Dask's own log lines would
+    # its worker would be counted among the causes. Dask's own log lines would
     # repeat what the summary says of each repository. Any user of the machine
     # could reach the scheduler's port, run code as ours and read the tasks'
     # URLs, credentials included: only holders of this run's own TLS
-    # certificate (the batch and its workers) may connect.
+    # certificate (the batch and its workers) may connect, and the web servers
+    # (on loopback, a free port each: other clusters may run here) serve no page.
     with dask.config.set({"distributed.scheduler.allowed-failures": 1,
-                          "distributed.scheduler.worker-saturation": 1.0}), _signals_ignored():
+                          "distributed.scheduler.worker-saturation": 1.0,
+                          "distributed.scheduler.http.routes": [], "distributed.worker.http.routes": []}), \
+            _signals_ignored():
         cluster = LocalCluster(n_workers=options.workers or len(os.sched_getaffinity(0)), threads_per_worker=1,
-                               processes=True, dashboard_address=":0", silence_logs=logging.CRITICAL,
+                               processes=True, dashboard_address="127.0.0.1:0", silence_logs=logging.CRITICAL,
                                security=True)
         return Client(cluster), cluster
 

@@ -13,6 +13,7 @@ import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
+import httpx
 import pytest
 
 from quarrix_core.batch import gitrepo
@@ -244,6 +245,9 @@ def test_the_local_cluster_admits_no_other_program(tmp_path):
     client, cluster = _client(BatchOptions(work=str(tmp_path), store="", workers=1))
     try:
         assert cluster.scheduler_address.startswith("tls://127.0.0.1:")
+        pages = cluster.dashboard_link.replace("/status", "")
+        assert pages.startswith("http://127.0.0.1:")
+        assert httpx.get(pages + "/info/main/workers.html").status_code == 404
         with pytest.raises(OSError):
             Client(cluster.scheduler_address.replace("tls://", "tcp://"), timeout=3)
         with pytest.raises(OSError):         # a certificate of its own is not the run's
