@@ -23,7 +23,7 @@ import time
 from dataclasses import dataclass, field
 from typing import Optional
 
-from .redact import scrub, secrets_of, split_url, strip_user_info, url_source
+from .redact import scrub, secrets_of, split_url, url_source, without_user_info
 
 _SHA = re.compile(r"^(?:[0-9a-f]{40}|[0-9a-f]{64})$")
 # Options that outrank the repository's configuration (and, through
@@ -310,7 +310,7 @@ def checkout_identity(repo: str, timeout: float = 60.0) -> Optional[Identity]:
     if not tag:
         tag = _first_line(["symbolic-ref", "--short", "-q", "HEAD"], repo, timeout)
     commit = _first_line(["rev-parse", "HEAD"], repo, timeout)
-    return Identity(strip_user_info(url), tag, commit)
+    return Identity(without_user_info(url), tag, commit)
 
 
 def is_dirty(repo: str, timeout: float = 60.0) -> bool:

@@ -15,6 +15,7 @@ from urllib.parse import unquote
 # it holds a colon: a password may hold "/" or "@". Without a colon it ends at
 # the last "@" before the first "/".
 _USER_INFO = re.compile(r"""(?i)\b([a-z][a-z0-9+.-]*://)(?:[^/\s@'"<>]*:[^\s'"<>]*@|[^/\s'"<>]*@)""")
+_AUTHORITY_INFO = re.compile(r"^([A-Za-z][A-Za-z0-9+.-]*://)[^/?#]*@")
 _URL = re.compile(r"(?s)([A-Za-z][A-Za-z0-9+.-]*)://([^/?#]*)(.*)")
 _HOST = re.compile(r"(?:\[[0-9A-Fa-f:.]+\]|[^\s:@\[\]]*)(?::[0-9]*)?")
 # C0 but tab and line feed, DEL, and C1 (one byte of U+0080..U+009F is CSI to many terminals).
@@ -43,6 +44,15 @@ def split_url(url: str) -> tuple[str, str, Optional[str]]:
         return f"{scheme.lower()}://{authority}{rest}", "", None
     user, colon, password = info.partition(":")
     return f"{scheme.lower()}://{host}{rest}", unquote(user), unquote(password) if colon else None
+
+
+def without_user_info(url: str) -> str:
+    """A checkout's URL as quarrix-scan puts it in rows: the user info cut to the authority's last "@".
+
+    Where a raw "/" in a password hides the authority's end, what
+    strip_user_info cuts: a row must not carry the password.
+    """
+    return _AUTHORITY_INFO.sub(r"\1", url, count=1) if host_is_valid(url) else strip_user_info(url)
 
 
 def url_source(url: str) -> str:

@@ -135,6 +135,18 @@ def test_no_url_shape_lets_a_secret_through(tmp_path, url, secret):
     assert secret not in scrub(message, secrets_of(url)) and raw not in scrub(message, secrets_of(url))
 
 
+@pytest.mark.parametrize("origin, shown", [
+    ("https://u:p@ss@git.example/x.git", "https://git.example/x.git"),
+    ("https://git.example:8443/@scope/x.git", "https://git.example:8443/@scope/x.git"),   # as quarrix-scan has it
+    ("https://u:pa/ss@git.example/x.git", "https://git.example/x.git"),                   # a row never has it
+    ("git@git.example:acme/x.git", "git@git.example:acme/x.git"),
+])
+def test_a_checkouts_url_in_rows_is_quarrix_scans_and_holds_no_password(tmp_path, origin, shown):
+    repo = make_repo(tmp_path, "local", {"a.v": verilog("a")})
+    git(repo, "remote", "add", "origin", origin)
+    assert gitrepo.checkout_identity(str(repo)).url == shown
+
+
 class _GitHTTP(BaseHTTPRequestHandler):
     """Smart HTTP through git http-backend, behind Basic authentication, each answer a little slow."""
 
