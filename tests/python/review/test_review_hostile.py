@@ -17,7 +17,6 @@ with warnings.catch_warnings():
 
 from quarrix_core.review.app import create_app
 from quarrix_core.review.rows import RowSet
-from quarrix_core.review.verdict_file import INVALID, VerdictFile, VerdictFileBusy, VerdictFileError
 
 NAME = "descriptions_verdicts.json"
 
@@ -117,16 +116,3 @@ def test_the_server_keeps_answering_with_a_fifo_for_a_verdict_file(workspace, se
         for _ in range(50):            # more than the server has threads
             assert http.get("/").status_code == 200
         assert "a FIFO, not a regular file" in http.get("/").text
-
-
-def test_the_verdict_file_api_refuses_without_blocking(tmp_path):
-    os.mkfifo(tmp_path / NAME)
-    vf = VerdictFile(tmp_path, lock_timeout=0.1)
-    assert vf.state().form == INVALID and "a FIFO" in vf.state().problem
-    with pytest.raises(VerdictFileError, match="a FIFO, not a regular file"):
-        vf.set_verdict("ns/a", "not-good")
-    os.unlink(tmp_path / NAME)
-    with open(tmp_path / (NAME + ".lock"), "w") as held:
-        fcntl.flock(held, fcntl.LOCK_EX)
-        with pytest.raises(VerdictFileBusy):
-            vf.set_verdict("ns/a", "not-good")
