@@ -121,8 +121,8 @@ def load_manifest(file: str | os.PathLike) -> list[RepoSpec]:
         if spec.error is None:
             ident = (same_repository_key(spec), spec.ref)
             if ident in seen:
-                spec.error = (f"duplicate of entry {seen[ident] + 1} (the same {'repository' if spec.url else 'directory'} "
-                              "and ref, however spelled)")
+                what = "repository" if spec.url else "directory"
+                spec.error = f"duplicate of entry {seen[ident] + 1} (the same {what} and ref, however spelled)"
             else:
                 seen[ident] = index
         specs.append(spec)

@@ -272,7 +272,7 @@ def test_the_local_cluster_admits_no_other_program(tmp_path):
 
 def _bomb(key):
     levels = "a: &a [x, x, x, x, x, x, x, x, x, x]\n" + "".join(
-        f"{c}: &{c} [*{p}, *{p}, *{p}, *{p}, *{p}, *{p}, *{p}, *{p}, *{p}, *{p}]\n" for p, c in zip("abcdefg", "bcdefgh"))
+        f"{c}: &{c} [{', '.join([f'*{p}'] * 10)}]\n" for p, c in zip("abcdefg", "bcdefgh"))
     return "defaults:\n  " + key + ": {" + ", ".join(f"k{i}: *h" for i in range(3)) + "}\nrepositories: []\nx:\n" + \
         "".join("  " + line + "\n" for line in levels.splitlines())
 
