@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import os
 import re
+import shutil
 import signal
 import subprocess
 import threading
@@ -43,6 +44,10 @@ _REPO_VARS = ("GIT_DIR", "GIT_WORK_TREE", "GIT_INDEX_FILE", "GIT_OBJECT_DIRECTOR
 # The helper answers what git asks with the user name and password the batch put in its environment.
 _HELPER = ('!f() { test "$1" = get || exit 0; printf "username=%s\\n" "$QUARRIX_GIT_USER"; '
            'printf "password=%s\\n" "$QUARRIX_GIT_PASSWORD"; }; f')
+
+# git dies with the thread that started it (a worker that exits takes its git runs along), where
+# util-linux's setpriv can ask the kernel for that; the clone it was writing is left to the next attempt.
+_DIE_WITH_PARENT = ("setpriv", "--pdeathsig", "KILL", "--") if shutil.which("setpriv") else ()
 
 _live: set = set()               # git processes running now, for stop_all
 _live_lock = threading.Lock()
@@ -144,8 +149,8 @@ def git(args: list[str], timeout: float, cwd: Optional[str] = None, url: Optiona
     drivers = _drivers(where, timeout) if where is not None and command in _RUNS_DRIVERS else ()
     try:
         # Outside any repository unless one is named: the directory we were started in may be one.
-        proc = subprocess.Popen(["git", *_SAFE_OPTIONS, *args], cwd=cwd if where is not None else "/",
-                                env=_env(credentials, drivers),
+        proc = subprocess.Popen([*_DIE_WITH_PARENT, "git", *_SAFE_OPTIONS, *args],
+                                cwd=cwd if where is not None else "/", env=_env(credentials, drivers),
                                 stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
     except OSError as e:

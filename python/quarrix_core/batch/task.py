@@ -15,6 +15,7 @@ import hashlib
 import json
 import os
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -87,6 +88,10 @@ def _attempt(request: dict, pace: PaceService, deadline: float, retry: bool) -> 
         try:
             remote = shallow_checkout(request["url"], request["ref"], repo, deadline - time.monotonic(), resolved)
         except GitError as e:
+            if not isinstance(e, RefNotFound):
+                # A git killed (by a time-out, or with an interrupted batch) leaves its lock files, a failed
+                # one a half-made checkout: the next attempt starts afresh.
+                shutil.rmtree(os.path.dirname(repo), ignore_errors=True)
             raise _Failure(str(e), retry=not isinstance(e, RefNotFound)) from None
         revision["remote"] = remote.key_part()
     else:

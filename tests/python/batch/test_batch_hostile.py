@@ -20,8 +20,9 @@ from quarrix_core.batch import gitrepo
 from quarrix_core.batch.cli import main
 from quarrix_core.batch.manifest import load_manifest
 from quarrix_core.batch.redact import scrub, secrets_of, url_source
+from quarrix_core.batch.task import clone_dir
 
-from batch_repos import git, make_repo, verilog
+from batch_repos import commit_file, git, make_repo, verilog
 from test_batch_runs import batch, statuses, write_manifest
 
 
@@ -147,20 +148,22 @@ def test_a_checkouts_url_in_rows_is_quarrix_scans_and_holds_no_password(tmp_path
 
 
 class _GitHTTP(BaseHTTPRequestHandler):
-    """Smart HTTP through git http-backend, behind Basic authentication, each answer a little slow."""
+    """Smart HTTP through git http-backend, each answer a little slow; behind Basic authentication when
+    `accepted` names credentials; a fetch's POST waits while `stall` is clear."""
 
-    root, accepted, delay = "", set(), 0.3
+    root, accepted, delay, stall = "", None, 0.3, threading.Event()
 
     def do_GET(self):
         self._serve(b"")
 
     def do_POST(self):
+        self.stall.wait(60)
         self._serve(self.rfile.read(int(self.headers.get("Content-Length", 0))))
 
     def _serve(self, body):
         time.sleep(self.delay)
         given = self.headers.get("Authorization", "")
-        if given.removeprefix("Basic ") not in self.accepted:
+        if self.accepted is not None and given.removeprefix("Basic ") not in self.accepted:
             self.send_response(401)
             self.send_header("WWW-Authenticate", 'Basic realm="t"')
             self.send_header("Content-Length", "0")
@@ -216,6 +219,7 @@ def test_credentials_reach_git_through_no_command_line_and_show_nowhere(tmp_path
         make_repo(root, name, {f"{name}.v": verilog(f"{name}_top")})
     password, token = "pa/ss@w%rd-1234", "ghp_0nlyAUserT0ken"
     _GitHTTP.root = str(root)
+    _GitHTTP.stall.set()
     _GitHTTP.accepted = {base64.b64encode(f"alice:{password}".encode()).decode(),
                          base64.b64encode(f"{token}:".encode()).decode()}
     server = ThreadingHTTPServer(("127.0.0.1", 0), _GitHTTP)
@@ -369,6 +373,56 @@ def test_an_interrupted_batch_says_one_line_and_a_rerun_gives_the_uninterrupted_
     rerun_rows = (tmp_path / "rows.jsonl").read_bytes()
     forced = subprocess.run(cmd + ["--force"], env=env, capture_output=True)
     assert forced.returncode == 0 and (tmp_path / "rows.jsonl").read_bytes() == rerun_rows
+
+
+def test_an_interrupted_fetch_leaves_no_git_behind_and_the_next_batch_recovers(tmp_path):
+    make_repo(tmp_path / "served", "uart", {"uart.v": verilog("uart_top")})
+    _GitHTTP.root, _GitHTTP.accepted = str(tmp_path / "served"), None
+    _GitHTTP.stall.clear()
+    server = ThreadingHTTPServer(("127.0.0.1", 0), _GitHTTP)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    url = f"http://127.0.0.1:{server.server_address[1]}/uart"
+    manifest = write_manifest(tmp_path / "m.json", [{"url": url}])
+    cmd = [sys.executable, "-m", "quarrix_core.batch", str(manifest), "--work", str(tmp_path / "work"),
+           "--workers", "1", "--no-verify", "--no-llm", "-q", "--status", str(tmp_path / "status.jsonl")]
+
+    def fetching():
+        return [pid for pid in os.listdir("/proc") if pid.isdigit()
+                and b"\0fetch\0" in _cmdline(pid) and url.encode() in _cmdline(pid)]
+
+    try:
+        proc = subprocess.Popen(cmd, start_new_session=True, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while not fetching() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        assert fetching(), "the fetch did not start"
+        os.killpg(proc.pid, signal.SIGINT)
+        assert proc.wait(60) == 130
+        time.sleep(1)
+        assert fetching() == []              # nothing goes on writing the checkout
+        _GitHTTP.stall.set()
+        assert subprocess.run(cmd, capture_output=True).returncode == 0
+        assert statuses(tmp_path / "status.jsonl")[0]["status"] == "scanned"
+    finally:
+        _GitHTTP.stall.set()
+        server.shutdown()
+
+
+def test_a_checkout_left_locked_by_a_killed_git_is_made_afresh(tmp_path, scheduler):
+    origin = make_repo(tmp_path / "origins", "uart", {"uart.v": verilog("uart_top")})
+    manifest = write_manifest(tmp_path / "m.json", [{"url": origin.as_uri()}])
+    assert batch(tmp_path, manifest, scheduler, "--no-llm")[0] == 0
+    (Path(clone_dir(str(tmp_path / "work"), origin.as_uri(), "")) / ".git" / "index.lock").touch()
+    commit_file(origin, "uart2.v", verilog("uart_rx"))
+    code, rows, status = batch(tmp_path, manifest, scheduler, "--no-llm")
+    assert code == 0 and status[0]["attempts"] == 2 and b"uart_rx" in rows
+
+
+def _cmdline(pid):
+    try:
+        return Path(f"/proc/{pid}/cmdline").read_bytes()
+    except OSError:
+        return b""
 
 
 # -- one batch of hostile entries: interrupted scans, duplicates, terminal controls -------------------------------
