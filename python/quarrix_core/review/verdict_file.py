@@ -47,7 +47,7 @@ class VerdictFileBusy(VerdictFileError):
 
 
 _KINDS = {stat.S_IFDIR: "a directory", stat.S_IFIFO: "a FIFO", stat.S_IFCHR: "a character device",
-          stat.S_IFBLK: "a block device", stat.S_IFSOCK: "a socket"}
+          stat.S_IFBLK: "a block device", stat.S_IFSOCK: "a socket", stat.S_IFLNK: "a symbolic link"}
 
 
 def _not_regular(mode: int) -> str:
@@ -65,15 +65,18 @@ class _Unusable(VerdictFileError):
         self.problem = problem
 
 
-def _open_regular(path: Path, flags: int, what: str, mode: int = 0o644) -> int:
+def _open_regular(path: Path, flags: int, what: str, follow: bool = True) -> int:
     """A descriptor of `path` when it is a regular file, else _Unusable; FileNotFoundError without O_CREAT.
 
     Checked before opening (a device may act on open) and again on the
     descriptor (the name may change between the two); O_NONBLOCK keeps a FIFO
-    that slips in between from blocking.
+    that slips in between from blocking. Without `follow` a symbolic link is
+    refused too (and O_CREAT never creates the file a dangling one names).
     """
+    if not follow:
+        flags |= os.O_NOFOLLOW
     try:
-        kind = _not_regular(os.stat(path).st_mode)
+        kind = _not_regular((os.stat if follow else os.lstat)(path).st_mode)
     except FileNotFoundError:
         kind = ""
     except OSError as exc:
@@ -81,7 +84,7 @@ def _open_regular(path: Path, flags: int, what: str, mode: int = 0o644) -> int:
     if kind:
         raise _Unusable(what, path, kind)
     try:
-        fd = os.open(path, flags | os.O_NONBLOCK | os.O_CLOEXEC, mode)
+        fd = os.open(path, flags | os.O_NONBLOCK | os.O_CLOEXEC, 0o644)
     except FileNotFoundError:
         raise
     except OSError as exc:
@@ -296,7 +299,8 @@ class _FileLock:
         self.fd = -1
 
     def __enter__(self):
-        self.fd = _open_regular(self.path, os.O_RDWR | os.O_CREAT, "the lock file")
+        # Only ever ours: a link there would make us create or lock a file elsewhere.
+        self.fd = _open_regular(self.path, os.O_RDWR | os.O_CREAT, "the lock file", follow=False)
         deadline = time.monotonic() + self.timeout
         while True:
             try:
