@@ -188,6 +188,10 @@ def _checked_url(url: Any) -> str:
         # git would take the user info for the host, and show it in its messages.
         raise ValueError("'url' has no valid host: a '/', '?' or '#' in a user name or password must be "
                          "written %2F, %3F or %23")
+    _, user, password = split_url(url)
+    if any(ord(c) < 0x20 or ord(c) == 0x7F for c in user + (password or "")):
+        # A line break would add lines of its own to what the credential helper tells git.
+        raise ValueError("'url' has a control character in its user name or password")
     return url
 
 
