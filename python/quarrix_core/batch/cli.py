@@ -5,12 +5,14 @@ from __future__ import annotations
 import argparse
 import os
 import re
+import signal
 import sys
+import threading
 
 import quarrix_core
 
 from .manifest import ManifestError, load_manifest
-from .redact import strip_user_info
+from .redact import scrub, secrets_of, terminal_safe
 from .settings import ScanSettings
 from .store import StoreError
 
@@ -18,9 +20,10 @@ EXIT_OK, EXIT_ERROR, EXIT_USAGE, EXIT_SOME_FAILED = 0, 1, 2, 3
 _KEY_VARS = ("GROQ_API_KEY", "GEMINI_API_KEY", "ANTHROPIC_API_KEY")
 
 _EPILOG = """\
-exit status: 0 every repository scanned or unchanged; 3 some failed (the
-others' results are kept); 2 usage error or unusable manifest; 1 the batch
-itself failed (store, output, cluster).
+exit status: 0 every repository scanned or unchanged; 3 some failed or were
+interrupted (the others' results are kept); 2 usage error or unusable
+manifest; 1 the batch itself failed (store, output, cluster); 130, 143, 129
+the batch was stopped by SIGINT, SIGTERM or SIGHUP (finished results are kept).
 
 A repository whose key (URL or path, ref, commit, tags, package version and
 the options that change rows) matches the store is not scanned again. Rows in
@@ -61,6 +64,26 @@ def _workers(value: str) -> int:
     return int(value)
 
 
+class Interrupted(KeyboardInterrupt):
+    """SIGINT, SIGTERM or SIGHUP reached the batch."""
+
+    def __init__(self, signum: int):
+        super().__init__(signum)
+        self.signum = signum
+
+
+def _interrupt(signum, frame):
+    # A second signal while the batch winds down changes nothing.
+    for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(s, signal.SIG_IGN)
+    raise Interrupted(signum)
+
+
+def _say(text: str) -> None:
+    """One message on standard error; repository names and git's words may hold terminal controls."""
+    print(terminal_safe(text), file=sys.stderr, flush=True)
+
+
 def parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(prog="quarrix-batch", description=__doc__, epilog=_EPILOG,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -99,6 +122,10 @@ def _settings(args) -> ScanSettings:
     if args.verdicts:
         if not os.path.isdir(args.verdicts):
             raise ManifestError(f"--verdicts '{args.verdicts}' is not a directory")
+        file = os.path.join(args.verdicts, "descriptions_verdicts.json")
+        if os.path.lexists(file) and not os.path.isfile(file):
+            # A FIFO or device there would block or never end the read.
+            raise ManifestError(f"--verdicts: '{file}' is not a regular file")
         import quarrix_core.ip_scanner as scanner
 
         verdicts = scanner.load_description_verdicts(args.verdicts)
@@ -113,19 +140,30 @@ def _settings(args) -> ScanSettings:
 
 
 def main(argv=None) -> int:
+    args = parser().parse_args(argv)
+    handled = _catch_signals()     # from here on, a signal ends the batch in one line
+    try:
+        return _run(args)
+    except KeyboardInterrupt as e:
+        _say("quarrix-batch: interrupted; finished results are kept in the store")
+        return 128 + (e.signum if isinstance(e, Interrupted) else signal.SIGINT)
+    finally:
+        _restore_signals(handled)
+
+
+def _run(args) -> int:
     from .runner import BatchBusy, BatchOptions, ClusterError, run_batch, write_outputs
     from .summary import summary_text
 
-    args = parser().parse_args(argv)
     try:
         specs = load_manifest(args.manifest)
         settings = _settings(args)
     except ManifestError as e:
-        print(f"quarrix-batch: {e}", file=sys.stderr)
+        _say(f"quarrix-batch: {e}")
         return EXIT_USAGE
     for target in (args.output, args.status):
         if target and not os.path.isdir(os.path.dirname(os.path.abspath(target))):
-            print(f"quarrix-batch: '{target}': no such directory", file=sys.stderr)
+            _say(f"quarrix-batch: '{target}': no such directory")
             return EXIT_USAGE
     options = BatchOptions(work=args.work, store=args.store or os.path.join(args.work, "results.sqlite"),
                            workers=args.workers, scheduler=args.scheduler, force=args.force,
@@ -133,12 +171,23 @@ def main(argv=None) -> int:
     try:
         result = run_batch(specs, settings, options)
         write_outputs(result, options.store, args.output, args.status, settings)
-    except KeyboardInterrupt:
-        print("quarrix-batch: interrupted; finished results are kept in the store", file=sys.stderr)
-        return 130
     except (BatchBusy, ClusterError, StoreError, OSError) as e:
-        print(f"quarrix-batch: {strip_user_info(str(e))}", file=sys.stderr)
+        _say(f"quarrix-batch: {scrub(str(e), [s for spec in specs for s in secrets_of(spec.url)])}")
         return EXIT_ERROR
     if not args.quiet:
-        print(summary_text(result, settings.use_llm), file=sys.stderr)
-    return EXIT_SOME_FAILED if result.count("failed") else EXIT_OK
+        _say(summary_text(result, settings.use_llm))
+    return EXIT_SOME_FAILED if result.count("failed") or result.count("interrupted") else EXIT_OK
+
+
+def _catch_signals() -> list:
+    """Makes SIGINT, SIGTERM and SIGHUP end the batch through Interrupted (main thread only, as Python allows)."""
+    if threading.current_thread() is not threading.main_thread():
+        return []
+    # A signal ignored when we were started (nohup, a background job) stays ignored.
+    return [(s, signal.signal(s, _interrupt)) for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+            if signal.getsignal(s) is not signal.SIG_IGN]
+
+
+def _restore_signals(handled: list) -> None:
+    for s, handler in handled:
+        signal.signal(s, handler)

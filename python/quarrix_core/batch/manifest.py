@@ -14,9 +14,15 @@ A YAML or JSON document (JSON is YAML, one parser reads both)::
         bucket_map: soc.buckets.yml   # a file (relative to the manifest) or a mapping
 
 A fault in the document as a whole (not YAML/JSON, no list of repositories,
-an unknown top-level key) stops the batch before any work. A fault in one
-entry (unknown key, wrong type, duplicate, missing path) fails that entry
-alone, with a message, and the others go on.
+an unknown top-level key, past the limits below) stops the batch before any
+work. A fault in one entry (unknown key, wrong type, duplicate, missing path)
+fails that entry alone, with a message, and the others go on.
+
+The manifest and every bucket-map file are held to quarrix-scan's limits for
+a bucket map: 16 MiB of text, 512 levels of nesting and 200 000 values once
+YAML aliases are expanded (mapping keys are not counted). They are checked on
+the parser's events, before a value is built, so that neither a document of
+aliases nor one nested 100 000 deep costs memory or the Python stack.
 """
 
 from __future__ import annotations
@@ -24,13 +30,15 @@ from __future__ import annotations
 import json
 import os
 import re
+import stat
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Optional
+from urllib.parse import unquote
 
 import yaml
 
-from .redact import strip_user_info
+from .redact import host_is_valid, split_url, strip_user_info, url_source
 
 GRANULARITIES = ("top", "repo", "subproject", "all")
 _ENTRY_KEYS = {"url", "path", "ref", "namespace", "granularity", "bucket_map", "exclude"}
@@ -38,6 +46,8 @@ _DEFAULT_KEYS = _ENTRY_KEYS - {"url", "path", "ref"}
 _TOP_KEYS = {"defaults", "repositories"}
 _MAX_VALUES = 200_000
 _MAX_DEPTH = 512
+_MAX_BYTES = 16 << 20
+_LOADER = getattr(yaml, "CSafeLoader", yaml.SafeLoader)   # libyaml composes in C: 512 levels fit any stack
 # user@host:path as ssh knows it; "transport::address" would run a git remote helper.
 _SCP_LIKE = re.compile(r"^(?:[A-Za-z0-9._~+-]+@)?[A-Za-z0-9][A-Za-z0-9._-]*:(?!:)")
 _URL_SCHEMES = ("https://", "http://", "ssh://", "git://", "file://")
@@ -70,13 +80,18 @@ class RepoSpec:
 def load_manifest(file: str | os.PathLike) -> list[RepoSpec]:
     path = Path(file)
     try:
-        text = path.read_text(encoding="utf-8")
+        # Not only a regular file: a pipe (quarrix-batch <(make-manifest)) is the operator's own choice.
+        text = _read_text(path, regular_only=False)
     except (OSError, UnicodeDecodeError) as e:
         raise ManifestError(f"cannot read manifest {path}: {e}") from None
+    except ValueError as e:
+        raise ManifestError(f"manifest {path}: {e}") from None
     try:
-        doc = yaml.safe_load(text)
+        doc = _parse(text)
     except yaml.YAMLError as e:
-        raise ManifestError(f"manifest {path} is not valid YAML or JSON: {strip_user_info(str(e))}") from None
+        raise ManifestError(f"manifest {path} is not valid YAML or JSON: {_yaml_problem(e)}") from None
+    except ValueError as e:
+        raise ManifestError(f"manifest {path}: {e}") from None
     if isinstance(doc, list):
         doc = {"repositories": doc}
     if not isinstance(doc, dict):
@@ -103,10 +118,11 @@ def load_manifest(file: str | os.PathLike) -> list[RepoSpec]:
     seen: dict[tuple[str, str], int] = {}
     for index, entry in enumerate(repos):
         spec = _entry(index, entry, defaults, base)
-        ident = (spec.source, spec.ref)
         if spec.error is None:
+            ident = (same_repository_key(spec), spec.ref)
             if ident in seen:
-                spec.error = f"duplicate of entry {seen[ident] + 1} (same {'url' if spec.url else 'path'} and ref)"
+                what = "repository" if spec.url else "directory"
+                spec.error = f"duplicate of entry {seen[ident] + 1} (the same {what} and ref, however spelled)"
             else:
                 seen[ident] = index
         specs.append(spec)
@@ -120,7 +136,7 @@ def _entry(index: int, entry: Any, defaults: dict, base: Path) -> RepoSpec:
         return spec
     url, local = entry.get("url"), entry.get("path")
     if isinstance(url, str) and url:
-        spec.source = strip_user_info(url)
+        spec.source = url_source(url)
     elif isinstance(local, str) and local:
         spec.source = str((base / local).absolute())
     unknown = sorted(str(k) for k in entry if k not in _ENTRY_KEYS)
@@ -137,7 +153,6 @@ def _entry(index: int, entry: Any, defaults: dict, base: Path) -> RepoSpec:
         spec.ref = ref
         if url is not None:
             spec.url = _checked_url(url)
-            spec.source = strip_user_info(url)
         else:
             if not isinstance(local, str) or not local:
                 raise ValueError("'path' must be a non-empty string")
@@ -162,14 +177,42 @@ def _entry(index: int, entry: Any, defaults: dict, base: Path) -> RepoSpec:
 def _checked_url(url: Any) -> str:
     if not isinstance(url, str) or not url.strip():
         raise ValueError("'url' must be a non-empty string")
-    if url != url.strip() or any(c in url for c in "\0\n\r"):
+    if url != url.strip() or any(ord(c) < 0x20 or 0x7F <= ord(c) <= 0x9F for c in url):
         raise ValueError("'url' holds white space or control characters")
     lower = url.lower()
     scp_like = "://" not in url and _SCP_LIKE.match(url) is not None
     if not (lower.startswith(_URL_SCHEMES) or scp_like):
         raise ValueError("'url' must be an https, http, ssh, git or file URL (or user@host:path), "
                          f"not {strip_user_info(url)!r}")
+    if not host_is_valid(url):
+        # git would take the user info for the host, and show it in its messages.
+        raise ValueError("'url' has no valid host: a '/', '?' or '#' in a user name or password must be "
+                         "written %2F, %3F or %23")
+    _, user, password = split_url(url)
+    if any(ord(c) < 0x20 or ord(c) == 0x7F for c in user + (password or "")):
+        # A line break would add lines of its own to what the credential helper tells git.
+        raise ValueError("'url' has a control character in its user name or password")
     return url
+
+
+def same_repository_key(spec: RepoSpec) -> str:
+    """What two spellings of one repository share: scheme and host in lower case, no user info,
+    no empty or "." path steps nor a trailing "/", a local path through its links."""
+    if spec.path:
+        return "path:" + os.path.realpath(spec.path)
+    url = split_url(spec.url or "")[0]
+    if "://" not in url:
+        host, _, where = url.partition(":")
+        return f"scp:{host.lower()}:{_tidy_path(where)}"
+    scheme, _, rest = url.partition("://")
+    authority, _, where = rest.partition("/")
+    if scheme == "file":
+        return "file:" + os.path.realpath(unquote("/" + where))
+    return f"{scheme}://{authority.lower()}/{_tidy_path(where)}"
+
+
+def _tidy_path(where: str) -> str:
+    return "/".join(step for step in where.split("/") if step not in ("", "."))
 
 
 def _checked_options(options: dict, base: Path) -> dict:
@@ -198,13 +241,92 @@ def _bucket_map(value: Any, base: Path) -> dict:
         raise ValueError("'bucket_map' must be a mapping or the name of a YAML/JSON file")
     file = base / value
     try:
-        text = file.read_text(encoding="utf-8")
-        loaded = json.loads(text) if file.suffix == ".json" else yaml.safe_load(text)
-    except (OSError, UnicodeDecodeError, ValueError, yaml.YAMLError) as e:
+        text = _read_text(file, regular_only=True)
+        # JSON has no aliases: its size is its text's, and _checked_options checks its depth.
+        loaded = json.loads(text) if file.suffix == ".json" else _parse(text)
+    except (OSError, UnicodeDecodeError, yaml.YAMLError) as e:
+        raise ValueError(f"bucket_map {file}: {_yaml_problem(e)}") from None
+    except RecursionError:
+        raise ValueError(f"bucket_map {file} is nested too deeply") from None
+    except ValueError as e:
         raise ValueError(f"bucket_map {file}: {e}") from None
     if not isinstance(loaded, dict):
         raise ValueError(f"bucket_map {file} does not hold a mapping")
     return loaded
+
+
+def _read_text(file: Path, regular_only: bool) -> str:
+    """The UTF-8 text of `file`, at most _MAX_BYTES; a FIFO or device named by a manifest would never end."""
+    fd = os.open(file, os.O_RDONLY | os.O_CLOEXEC | (os.O_NONBLOCK if regular_only else 0))
+    if regular_only and not stat.S_ISREG(os.fstat(fd).st_mode):
+        os.close(fd)
+        raise ValueError("not a regular file")
+    with os.fdopen(fd, "rb") as f:
+        data = f.read(_MAX_BYTES + 1)
+    if len(data) > _MAX_BYTES:
+        raise ValueError(f"larger than {_MAX_BYTES >> 20} MiB")
+    return data.decode("utf-8")
+
+
+def _yaml_problem(e: Exception) -> str:
+    """One line for a parser's complaint, without the excerpt of the document (which may hold a token)."""
+    if isinstance(e, yaml.MarkedYAMLError):
+        mark = e.problem_mark or e.context_mark
+        where = f" (line {mark.line + 1}, column {mark.column + 1})" if mark else ""
+        return "; ".join(filter(None, (e.context, e.problem))) + where
+    return " ".join(strip_user_info(str(e)).split())
+
+
+def _parse(text: str) -> Any:
+    """The YAML or JSON document in `text`, once its parser events show it within the limits."""
+    _check_events(text)
+    try:
+        return yaml.load(text, Loader=_LOADER)
+    except (RecursionError, MemoryError):   # merge keys chained past what the counts foresee
+        raise ValueError("nested too deeply or holds too many values to read") from None
+
+
+def _check_events(text: str) -> None:
+    """Depth and value count of the document with every alias expanded, from the event stream alone."""
+    expanded: dict[str, tuple[int, int]] = {}    # anchor -> (values, levels below it)
+    # One frame per open collection: [anchor, values, levels below, is a mapping, children seen].
+    stack: list[list] = [[None, 0, 0, False, 0]]
+    total = 0
+
+    def place(values: int, below: int, counted: bool) -> None:
+        """A node of `values` values reaching `below` levels below itself ends in the open collection."""
+        nonlocal total
+        parent = stack[-1]
+        is_key = parent[3] and parent[4] % 2 == 0
+        parent[4] += 1
+        if is_key and values == 1 and below == 0:
+            return                                  # a plain key is no value
+        if len(stack) - 1 + below > _MAX_DEPTH:
+            raise ValueError(f"nested more than {_MAX_DEPTH} levels deep")
+        parent[1] += values
+        parent[2] = max(parent[2], below + 1)
+        if not counted:
+            total += values
+            if total > _MAX_VALUES:
+                raise ValueError(f"holds too many values once its aliases are expanded (more than {_MAX_VALUES})")
+
+    for event in yaml.parse(text, Loader=_LOADER):
+        if isinstance(event, yaml.ScalarEvent):
+            if event.anchor:
+                expanded[event.anchor] = (1, 0)
+            place(1, 0, counted=False)
+        elif isinstance(event, yaml.AliasEvent):
+            place(*expanded.get(event.anchor, (1, 0)), counted=False)
+        elif isinstance(event, (yaml.SequenceStartEvent, yaml.MappingStartEvent)):
+            if len(stack) - 1 > _MAX_DEPTH:
+                raise ValueError(f"nested more than {_MAX_DEPTH} levels deep")
+            total += 1
+            stack.append([event.anchor, 1, 0, isinstance(event, yaml.MappingStartEvent), 0])
+        elif isinstance(event, (yaml.SequenceEndEvent, yaml.MappingEndEvent)):
+            anchor, values, below, _, _ = stack.pop()
+            if anchor:
+                expanded[anchor] = (values, below)
+            place(values, below, counted=True)
 
 
 def _check_size(value: Any, what: str) -> None:

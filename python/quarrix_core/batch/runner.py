@@ -5,17 +5,19 @@ from __future__ import annotations
 import fcntl
 import logging
 import os
+import signal
+import threading
 import time
 import uuid
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Optional
 
-from .gitrepo import GitError, checkout_identity, is_dirty, resolve_remote
+from .gitrepo import GitError, checkout_identity, is_dirty, resolve_remote, resume, stop_all
 from .llm_pace import add_stats
 from .manifest import RepoSpec
 from .progress import Progress
-from .redact import strip_user_info
+from .redact import scrub, secrets_of
 from .settings import ScanSettings, entry_digest, result_key
 from .store import ResultStore
 
@@ -37,7 +39,7 @@ class BatchOptions:
 @dataclass
 class RepoOutcome:
     spec: RepoSpec
-    status: str = "pending"              # "scanned", "unchanged" or "failed"
+    status: str = "pending"              # "scanned", "unchanged", "failed" or "interrupted"
     commit: str = ""
     rows: int = 0
     seconds: float = 0.0
@@ -137,8 +139,15 @@ def _plan(specs: list, settings: ScanSettings) -> list:
             return _Planned(spec, entry, None)       # no commit names its content
         return _Planned(spec, entry, result_key(entry, {"identity": vars(identity), "dirty": False}))
 
-    with ThreadPoolExecutor(_LS_REMOTE_THREADS) as pool:
+    pool = ThreadPoolExecutor(_LS_REMOTE_THREADS)
+    try:
         return list(pool.map(plan, specs))
+    except BaseException:
+        stop_all()          # interrupted: the threads' git runs end now, not at their time-out
+        raise
+    finally:
+        pool.shutdown(cancel_futures=True)
+        resume()
 
 
 def _request(planned: _Planned, settings: ScanSettings, options: BatchOptions, run_id: str) -> dict:
@@ -173,13 +182,44 @@ def _start_client(options: BatchOptions):
 
     if options.scheduler:
         return Client(options.scheduler, timeout="60s"), None
-    # A task whose worker dies is run once more, then reported (KilledWorker). The
-    # scheduler's web server takes a free port: other clusters may run here. Dask's
-    # own log lines would repeat what the summary says of each repository.
-    with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
+    # A task whose worker dies is run once more, then reported (KilledWorker). A
+    # worker holds one task at a time: one queued behind a repository that kills
+    # its worker would be counted among the causes. Dask's own log lines would
+    # repeat what the summary says of each repository. Any user of the machine
+    # could reach the scheduler's port, run code as ours and read the tasks'
+    # URLs, credentials included: only holders of this run's own TLS
+    # certificate (the batch and its workers) may connect, and the web servers
+    # (on loopback, a free port each: other clusters may run here) serve no page.
+    with dask.config.set({"distributed.scheduler.allowed-failures": 1,
+                          "distributed.scheduler.worker-saturation": 1.0,
+                          "distributed.scheduler.http.routes": [], "distributed.worker.http.routes": []}), \
+            _signals_ignored():
         cluster = LocalCluster(n_workers=options.workers or len(os.sched_getaffinity(0)), threads_per_worker=1,
-                               processes=True, dashboard_address=":0", silence_logs=logging.CRITICAL)
+                               processes=True, dashboard_address="127.0.0.1:0", silence_logs=logging.CRITICAL,
+                               security=True)
         return Client(cluster), cluster
+
+
+class _signals_ignored:
+    """Worker processes started meanwhile inherit SIGINT, SIGTERM and SIGHUP ignored.
+
+    A Ctrl-C reaches the whole process group: the workers would each print a
+    traceback. The batch itself stops them when it is interrupted; a signal
+    that comes while they start (a second or so) goes unseen.
+    """
+
+    _SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+    def __enter__(self):
+        self.saved = None
+        if threading.current_thread() is threading.main_thread():
+            self.saved = [signal.signal(s, signal.SIG_IGN) for s in self._SIGNALS]
+
+    def __exit__(self, *exc):
+        if self.saved is not None:
+            for s, handler in zip(self._SIGNALS, self.saved):
+                signal.signal(s, handler)
+        return False
 
 
 def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOptions, store: ResultStore,
@@ -210,11 +250,11 @@ def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOption
                 outcome.error = "its worker process died twice while scanning it (out of memory, or killed)"
             except (FutureCancelledError, Exception) as e:  # whatever went wrong, it is this repository's failure
                 outcome.status = "failed"
-                outcome.error = strip_user_info(f"{type(e).__name__}: {e}")
+                outcome.error = scrub(f"{type(e).__name__}: {e}", secrets_of(planned.spec.url))
             else:
                 _record(answer, planned, outcome, store, result)
             future.release()
-            progress.advance(failed=outcome.status == "failed", rows=outcome.rows)
+            progress.advance(failed=outcome.status in ("failed", "interrupted"), rows=outcome.rows)
     finally:
         client.close()
         if cluster is not None:

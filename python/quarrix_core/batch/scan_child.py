@@ -82,8 +82,9 @@ def _test_probe(repo: str) -> None:
     """Test-only: QUARRIX_BATCH_TEST_PROBE="ACTION:FILE[,ACTION:FILE...]" acts when the repository holds FILE.
 
     ACTION is "crash" (this process dies as by a native fault), "kill-worker"
-    (the worker that started us is killed) or "sleep=SECONDS". Never set it
-    outside the test suite.
+    (the worker that started us is killed), "sleep=SECONDS", "signal=NAME"
+    (this process gets SIGNAME) or "exit=STATUS" (it ends so, as quarrix-scan
+    does when interrupted). Never set it outside the test suite.
     """
     for rule in filter(None, os.environ.get("QUARRIX_BATCH_TEST_PROBE", "").split(",")):
         action, _, marker = rule.partition(":")
@@ -96,6 +97,10 @@ def _test_probe(repo: str) -> None:
             time.sleep(60)
         elif action.startswith("sleep="):
             time.sleep(float(action[6:]))
+        elif action.startswith("signal="):
+            os.kill(os.getpid(), getattr(signal, "SIG" + action[7:]))
+        elif action.startswith("exit="):
+            os._exit(int(action[5:]))
 
 
 def _scan(request: dict, channel: _Channel) -> dict:
@@ -126,6 +131,10 @@ def _scan(request: dict, channel: _Channel) -> dict:
 
 def main() -> int:
     _die_with_parent()
+    # Interrupted, the scan ends at once: the task sees the signal and keeps nothing of it. (The
+    # worker may have been started with these ignored, and would hand that on.)
+    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(signum, signal.SIG_DFL)
     out_fd, in_fd = (int(fd) for fd in sys.argv[1].split(","))
     channel = _Channel(out_fd, in_fd)
     request = json.load(sys.stdin)

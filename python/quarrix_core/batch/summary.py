@@ -14,8 +14,8 @@ def summary_text(result: BatchResult, use_llm: bool) -> str:
     lines = ["  ".join(h.rjust(w) for h, w in zip(heads, widths)),
              "  ".join(str(v).rjust(w) for v, w in zip(values, widths))]
     for outcome in result.outcomes:
-        if outcome.status == "failed":
-            lines.append(f"failed: {outcome.spec.label}: {outcome.error}")
+        if outcome.status in ("failed", "interrupted"):
+            lines.append(f"{outcome.status}: {outcome.spec.label}: {outcome.error}")
     if use_llm and result.llm_stats:
         lines.append(batch_summary(result.llm_stats, result.llm_dead))
     return "\n".join(lines)

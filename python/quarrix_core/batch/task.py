@@ -4,7 +4,9 @@ A task never raises for a repository's own failure: it returns a result with
 status "failed" and the cause, so that one repository never stops the rest.
 A crashed scan process or a failed git run is tried once more; a scan that
 raised or ran out of time, or a ref the remote does not have, is not, since
-it would do the same again.
+it would do the same again. A scan process stopped by SIGINT, SIGTERM or
+SIGHUP (or ending with 130, 143 or 129, as quarrix-scan does then) makes the
+repository "interrupted": not tried again, and none of its rows kept.
 """
 
 from __future__ import annotations
@@ -13,6 +15,7 @@ import hashlib
 import json
 import os
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -23,15 +26,18 @@ from typing import Optional
 from .gitrepo import GitError, Identity, RefNotFound, RemoteRef, checkout_identity, is_dirty, shallow_checkout
 from .llm_pace import PaceService
 from .manifest import checkout_name
-from .redact import strip_user_info
+from .redact import scrub, secrets_of
 
 _MAX_ATTEMPTS = 2
+# Exit statuses of a process that stopped on SIGHUP, SIGINT or SIGTERM.
+_INTERRUPTED = {128 + s: s for s in (signal.SIGHUP, signal.SIGINT, signal.SIGTERM)}
 
 
 class _Failure(Exception):
-    def __init__(self, cause: str, retry: bool):
+    def __init__(self, cause: str, retry: bool, status: str = "failed"):
         super().__init__(cause)
         self.retry = retry
+        self.status = status
 
 
 def clone_dir(work: str, source: str, ref: str) -> str:
@@ -54,7 +60,8 @@ def run_repo(request: dict) -> dict:
             result.pop("error", None)
             break
         except _Failure as failure:
-            result["error"] = strip_user_info(str(failure))
+            result["status"] = failure.status
+            result["error"] = scrub(str(failure), secrets_of(request["url"]))
             if not failure.retry or time.monotonic() >= deadline:
                 break
     result["seconds"] = round(time.monotonic() - start, 3)
@@ -81,6 +88,10 @@ def _attempt(request: dict, pace: PaceService, deadline: float, retry: bool) -> 
         try:
             remote = shallow_checkout(request["url"], request["ref"], repo, deadline - time.monotonic(), resolved)
         except GitError as e:
+            if not isinstance(e, RefNotFound):
+                # A git killed (by a time-out, or with an interrupted batch) leaves its lock files, a failed
+                # one a half-made checkout: the next attempt starts afresh.
+                shutil.rmtree(os.path.dirname(repo), ignore_errors=True)
             raise _Failure(str(e), retry=not isinstance(e, RefNotFound)) from None
         revision["remote"] = remote.key_part()
     else:
@@ -127,6 +138,10 @@ def _scan_in_child(request: dict, repo: str, identity: Identity, pace: PaceServi
             os.close(to_child_w)
         if timed_out:
             raise _Failure(f"scan timed out after {request['repo_timeout']:g} s (--repo-timeout)", retry=False)
+        stopped_by = -proc.returncode if proc.returncode < 0 else _INTERRUPTED.get(proc.returncode)
+        if stopped_by in _INTERRUPTED.values():
+            name = signal.Signals(stopped_by).name
+            raise _Failure(f"scan process interrupted by {name}; no rows kept", retry=False, status="interrupted")
         if proc.returncode < 0:
             name = signal.Signals(-proc.returncode).name
             raise _Failure(f"scan process killed by {name} (a crash in the scanner, or out of memory)", retry=True)
@@ -177,4 +192,4 @@ def _tail(path: str) -> Optional[str]:
             lines = [ln for ln in f.read()[-4000:].decode("utf-8", "replace").splitlines() if ln.strip()]
     except OSError:
         lines = []
-    return strip_user_info(lines[-1].strip()) if lines else "no message"
+    return lines[-1].strip() if lines else "no message"     # scrubbed with the rest of the message

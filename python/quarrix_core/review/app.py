@@ -24,7 +24,7 @@ from .guards import BodyLimit, SecurityHeaders
 from .row_index import FACETS, PAGE_SIZES, SORTS, VERDICT_STATES, ListQuery, RowIndex, verdict_state
 from .rows import RowSet
 from .sources import SourceTree, SourceUnavailable, own_file
-from .verdict_file import VerdictFile, VerdictFileError
+from .verdict_file import VerdictFile, VerdictFileBusy, VerdictFileError
 
 HERE = Path(__file__).resolve().parent
 LOOPBACK_NAMES = ["127.0.0.1", "localhost", "::1"]
@@ -164,7 +164,13 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         try:
             await run_in_threadpool(review.verdicts.set_verdict, rows.key(index), verdict, text)
         except VerdictFileError as exc:
-            return await run_in_threadpool(render_row, index, context, error=str(exc), status_code=409, text=text)
+            # The form comes back as sent: busy is worth another try, anything else needs the file repaired.
+            busy = isinstance(exc, VerdictFileBusy)
+            page = await run_in_threadpool(render_row, index, context, error=str(exc),
+                                           status_code=503 if busy else 409, text=text)
+            if busy:
+                page.headers["Retry-After"] = "5"
+            return page
         return RedirectResponse(review.row_url(index, {**context, "saved": verdict}), status_code=303)
 
     async def convert(request: Request):
@@ -173,7 +179,8 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         try:
             await run_in_threadpool(review.verdicts.convert_flat)
         except VerdictFileError as exc:
-            return render("message.html", status_code=409, title="Not converted", message=str(exc))
+            return render("message.html", status_code=503 if isinstance(exc, VerdictFileBusy) else 409,
+                          title="Not converted", message=str(exc))
         return RedirectResponse("/", status_code=303)
 
     def repo_page(request: Request):

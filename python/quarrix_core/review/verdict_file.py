@@ -5,6 +5,11 @@ The page writes only the wrapped form ({"version": 1, "entries": {...}}, keys
 record and replaces the file atomically, so entries the page did not touch,
 fields it does not know and updates made meanwhile by another tab or server
 all survive. A file in any other shape is never overwritten silently.
+
+Another program may hold the lock, or leave a directory, FIFO or device where
+the file or its lock belongs: a lock is waited for a bounded time, and
+anything but a regular file is refused without being opened for reading (a
+FIFO would block the reader forever).
 """
 
 from __future__ import annotations
@@ -14,6 +19,7 @@ import errno
 import fcntl
 import json
 import os
+import stat
 import tempfile
 import time
 from pathlib import Path
@@ -23,6 +29,7 @@ BACKUP_SUFFIX = ".bak"
 LOCK_SUFFIX = ".lock"
 VERDICTS = ("good", "improvable", "not-good")
 SCHEMA_VERSION = 1
+_MERGE_ATTEMPTS = 5
 
 # Form of the file on disk.
 MISSING = "missing"      # no file yet: the first write creates it
@@ -33,6 +40,60 @@ INVALID = "invalid"      # not JSON, not an object, or an "entries" that is not 
 
 class VerdictFileError(Exception):
     """The file cannot be written as asked; the message says why, for the page."""
+
+
+class VerdictFileBusy(VerdictFileError):
+    """Another writer held the lock past the time-out: trying again later may succeed."""
+
+
+_KINDS = {stat.S_IFDIR: "a directory", stat.S_IFIFO: "a FIFO", stat.S_IFCHR: "a character device",
+          stat.S_IFBLK: "a block device", stat.S_IFSOCK: "a socket", stat.S_IFLNK: "a symbolic link"}
+
+
+def _not_regular(mode: int) -> str:
+    """Why a file of `mode` is refused ("" for a regular file)."""
+    if stat.S_ISREG(mode):
+        return ""
+    return f"{_KINDS.get(stat.S_IFMT(mode), 'not a regular file')}, not a regular file"
+
+
+class _Unusable(VerdictFileError):
+    """Something other than a readable regular file stands where the file or its lock belongs."""
+
+    def __init__(self, what: str, path: Path, problem: str):
+        super().__init__(f"{what} {path} is {problem}; nothing was written. Move it away, then try again.")
+        self.problem = problem
+
+
+def _open_regular(path: Path, flags: int, what: str, follow: bool = True) -> int:
+    """A descriptor of `path` when it is a regular file, else _Unusable; FileNotFoundError without O_CREAT.
+
+    Checked before opening (a device may act on open) and again on the
+    descriptor (the name may change between the two); O_NONBLOCK keeps a FIFO
+    that slips in between from blocking. Without `follow` a symbolic link is
+    refused too (and O_CREAT never creates the file a dangling one names).
+    """
+    if not follow:
+        flags |= os.O_NOFOLLOW
+    try:
+        kind = _not_regular((os.stat if follow else os.lstat)(path).st_mode)
+    except FileNotFoundError:
+        kind = ""
+    except OSError as exc:
+        raise _Unusable(what, path, f"unreadable ({exc.strerror})") from None
+    if kind:
+        raise _Unusable(what, path, kind)
+    try:
+        fd = os.open(path, flags | os.O_NONBLOCK | os.O_CLOEXEC, 0o644)
+    except FileNotFoundError:
+        raise
+    except OSError as exc:
+        raise _Unusable(what, path, f"unreadable ({exc.strerror})") from None
+    kind = _not_regular(os.fstat(fd).st_mode)
+    if kind:
+        os.close(fd)
+        raise _Unusable(what, path, kind)
+    return fd
 
 
 @dataclasses.dataclass(frozen=True)
@@ -82,17 +143,20 @@ class VerdictFile:
 
     def _read_bytes(self) -> bytes | None:
         try:
-            with open(self.path, "rb") as f:
-                return f.read()
+            fd = _open_regular(self.path, os.O_RDONLY, "the verdict file")
         except FileNotFoundError:
             return None
+        with os.fdopen(fd, "rb") as f:
+            return f.read()
 
     def _stat_key(self):
         try:
             st = os.stat(self.path)
         except FileNotFoundError:
             return None
-        return (st.st_ino, st.st_size, st.st_mtime_ns)
+        except OSError as exc:
+            return ("unreadable", exc.errno)
+        return (st.st_dev, st.st_ino, st.st_mode, st.st_size, st.st_mtime_ns)
 
     def state(self) -> VerdictState:
         """The file as it is now; parsed again only when it changed on disk."""
@@ -102,6 +166,8 @@ class VerdictFile:
             return cached_state
         try:
             raw = self._read_bytes()
+        except _Unusable as exc:
+            state = VerdictState(INVALID, {}, exc.problem)
         except OSError as exc:
             state = VerdictState(INVALID, {}, f"unreadable ({exc.strerror})")
         else:
@@ -147,8 +213,25 @@ class VerdictFile:
         self._update(lambda doc: None, allow_flat=True)
 
     def _update(self, change, allow_flat: bool):
-        self.index_dir.mkdir(parents=True, exist_ok=True)
-        with self._locked():
+        try:
+            self.index_dir.mkdir(parents=True, exist_ok=True)
+            with self._locked():
+                return self._update_locked(change, allow_flat)
+        except VerdictFileError:
+            raise
+        except OSError as exc:
+            named = exc.filename2 or exc.filename     # a rename names its target second
+            where = f" {named}" if named else ""
+            raise VerdictFileError(f"cannot write the verdict file{where}: {exc.strerror}; nothing was changed") \
+                from None
+        finally:
+            self._cache = (None, None)   # a rewrite within the clock's granularity must not look unchanged
+
+    def _update_locked(self, change, allow_flat: bool):
+        # A program that writes without the lock may replace the file while we
+        # work: what it wrote is read and merged again, as another writer's is.
+        for _ in range(_MERGE_ATTEMPTS):
+            before = self._stat_key()
             raw = self._read_bytes()
             form, doc, problem = _classify(raw)
             if form == INVALID:
@@ -161,9 +244,12 @@ class VerdictFile:
             elif form == FLAT:
                 doc = {"version": SCHEMA_VERSION, "entries": doc}
             result = change(doc)
-            self._replace(raw, json.dumps(doc, indent=2, ensure_ascii=False).encode("utf-8") + b"\n")
-            self._cache = (None, None)   # a rewrite within the clock's granularity must not look unchanged
-            return result
+            new = json.dumps(doc, indent=2, ensure_ascii=False).encode("utf-8") + b"\n"
+            if self._stat_key() == before:
+                self._replace(raw, new)
+                return result
+        raise VerdictFileBusy(f"{self.path} kept changing while it was being written; nothing was written, "
+                              "try again")
 
     def _locked(self):
         return _FileLock(self.lock_path, self.lock_timeout)
@@ -213,7 +299,8 @@ class _FileLock:
         self.fd = -1
 
     def __enter__(self):
-        self.fd = os.open(self.path, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o644)
+        # Only ever ours: a link there would make us create or lock a file elsewhere.
+        self.fd = _open_regular(self.path, os.O_RDWR | os.O_CREAT, "the lock file", follow=False)
         deadline = time.monotonic() + self.timeout
         while True:
             try:
@@ -225,8 +312,8 @@ class _FileLock:
                     raise
             if time.monotonic() >= deadline:
                 os.close(self.fd)
-                raise VerdictFileError(f"{self.path} is held by another writer for over {self.timeout:g} s; "
-                                       "nothing was written, try again")
+                raise VerdictFileBusy(f"{self.path} is held by another writer for over {self.timeout:g} s; "
+                                      "nothing was written, try again")
             time.sleep(0.01)
 
     def __exit__(self, *exc):

@@ -7,7 +7,8 @@ import pytest
 from batch_repos import make_repo, verilog, vhdl
 
 # Markers a repository may hold: the test-only probe of the scan process acts on them.
-os.environ["QUARRIX_BATCH_TEST_PROBE"] = "crash:CRASH_ME,kill-worker:KILL_WORKER,sleep=30:SLOW_ME"
+os.environ["QUARRIX_BATCH_TEST_PROBE"] = ("crash:CRASH_ME,kill-worker:KILL_WORKER,sleep=30:SLOW_ME,"
+                                         "signal=INT:INTERRUPT_ME,signal=TERM:TERMINATE_ME,exit=129:HANG_UP_ME")
 
 
 @pytest.fixture(scope="session")
@@ -33,7 +34,8 @@ def scheduler():
     import dask
     from distributed import LocalCluster
 
-    with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
+    with dask.config.set({"distributed.scheduler.allowed-failures": 1,
+                          "distributed.scheduler.worker-saturation": 1.0}):
         cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0",
                                silence_logs=40)
     yield cluster.scheduler_address
