@@ -209,7 +209,8 @@ options:
   -h, --help             print this help and exit
 
 Rows go to standard output (or FILE); notes, progress, the summary and errors
-go to standard error. Exit status: 0 success, 1 scan failure, 2 usage error.
+go to standard error. Exit status: 0 success, 1 scan failure, 2 usage error,
+130/143/129 interrupted by SIGINT/SIGTERM/SIGHUP (nothing written).
 
 Environment: QUARRIX_TOOL_TIMEOUT (seconds per GHDL/Verilator/Icarus run,
 default 120), QUARRIX_TAG_CAP, QUARRIX_LLM_PROVIDERS, QUARRIX_LLM_PACE.
