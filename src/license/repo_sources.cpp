@@ -40,8 +40,15 @@ std::string license_of_file(const std::string& dir, const std::string& name) {
 std::string suffixed_license_files(const std::string& repo_path) {
   std::vector<std::string> ids;
   for (const std::string& name : files_in(repo_path)) {
+    // LICENSE.rst and the like too: a licence file by a name the licence
+    // file's own rule does not know in any case.
+    const std::string folded = util::ascii_lower(name);
+    const bool known_name = std::any_of(license_file_names().begin(), license_file_names().end(),
+                                        [&](const std::string& n) { return util::ascii_lower(n) == folded; });
     const bool suffixed = name.starts_with("LICENSE-") || name.starts_with("LICENCE-") ||
-                          name.starts_with("COPYING-") || name.starts_with("LICENSE_");
+                          name.starts_with("COPYING-") || name.starts_with("LICENSE_") ||
+                          (!known_name && (folded.starts_with("license.") || folded.starts_with("licence.") ||
+                                           folded.starts_with("copying.")));
     if (!suffixed) continue;
     const std::string id = license_of_file(repo_path, name);
     if (!id.empty() && std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);

@@ -22,7 +22,7 @@ std::string with_later_versions(const std::string& id, std::string_view flat);
 std::string license_beside_the_licence_file(const std::string& repo_path);
 
 // The expression after "SPDX-License-Identifier:" on `line`, trimmed, without
-// a closing "*/" or "-->", at most 120 characters; "" when the line has none.
+// a closing "*/", "-->" or "--" (a boxed VHDL comment), at most 120 characters; "" when the line has none.
 std::string spdx_expression_of_line(std::string_view line);
 
 // The licence a README's licence section names: by the table, else by an

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -13,14 +14,16 @@ namespace quarrix::license {
 namespace {
 
 constexpr std::size_t kHeadLines = 64;
+// A GNU notice may follow a long description of the unit.
+constexpr std::size_t kNoticeLines = 128;
 
 // The first lines of a source, where its header states who owns it.
-std::vector<std::string> head_of(const std::string& source_path) {
+std::vector<std::string> head_of(const std::string& source_path, std::size_t count) {
   std::vector<std::string> lines;
   const auto text = util::read_text_file(source_path);
   if (!text) return lines;
   std::size_t start = 0;
-  while (lines.size() < kHeadLines && start <= text->size()) {
+  while (lines.size() < count && start <= text->size()) {
     const std::size_t newline = text->find('\n', start);
     const std::size_t end = newline == std::string::npos ? text->size() : newline;
     lines.emplace_back(text->substr(start, end - start));
@@ -35,8 +38,10 @@ const std::vector<util::Regex>& proprietary_notices() {
   static const std::vector<util::Regex> notices = [] {
     std::vector<util::Regex> out;
     for (const char* phrase : {
-             "confidential and proprietary",
-             "proprietary and confidential",
+             "confidential,? and proprietary",
+             "proprietary,? (?:and )?confidential",
+             "is owned and controlled by [\\w&.,\\- ]{1,40}? and must be used solely",
+             "megafunction partnership program",
              "protected under numerous u\\.s\\. and foreign patents",
              "your use of [\\w&.,\\- ]{1,40}? corporation'?s design tools",
              "the selling or duplication of any portion is strictly prohibited",
@@ -49,25 +54,51 @@ const std::vector<util::Regex>& proprietary_notices() {
   return notices;
 }
 
-bool has_proprietary_notice(const std::vector<std::string>& head) {
-  static const util::Regex comment_re("^\\s*(?://+|--+|/\\*+|\\*+/?|#+|!)?");
-  std::vector<std::string> words;
-  for (const std::string& line : head) {
-    const std::string bare = comment_re.sub("", line, 1);
-    for (std::string& word : util::split_whitespace(bare)) words.push_back(std::move(word));
-  }
-  const std::string flat = util::join(words, " ");
+// The head's lines without the comment marks around them ("//", "--", "/*",
+// " * ", and the "////" or "--" that close a boxed comment), blank ones kept.
+std::string comment_text(const std::vector<std::string>& head) {
+  static const util::Regex opening_re("^\\s*(?://+|--+|/\\*+|\\*+/?|#+|!)?");
+  static const util::Regex closing_re("\\s*(?://+|--+|\\*+/|\\*+|#+)\\s*$");
+  std::string text;
+  for (const std::string& line : head) text += closing_re.sub("", opening_re.sub("", line, 1), 1) + "\n";
+  return text;
+}
+
+bool has_proprietary_notice(std::string_view flat) {
   for (const util::Regex& notice : proprietary_notices())
     if (notice.search(flat)) return true;
   return false;
 }
 
+// A vendor's copyright over a file that grants no licence: the vendor's
+// simulation models and generated cores that repositories carry along. The
+// vendor must be the holder ("Copyright (C) 1991-2020 Altera Corporation"), not
+// merely named nearby.
+bool has_vendor_copyright(std::string_view flat) {
+  static const util::Regex vendor_re(
+      "copyright\\s*(?:\\(c\\)|©)?\\s*(?:[\\d,/ -]+)?\\s*(?:by\\s+)?(?:Xilinx|Altera|Intel "
+      "Corporation|Lattice Semiconductor|Microsemi|Microchip Technology|Actel|Gowin|Efinix|Achronix|QuickLogic|Cadence "
+      "Design Systems|Synopsys|Mentor Graphics)\\b",
+      util::kIgnoreCase);
+  return vendor_re.search(flat).has_value();
+}
+
 std::string own_license(const std::string& source_path) {
-  const std::vector<std::string> head = head_of(source_path);
-  if (has_proprietary_notice(head)) return kProprietary;
+  const std::vector<std::string> longer = head_of(source_path, kNoticeLines);
+  const std::vector<std::string> head(longer.begin(), longer.begin() + std::min(longer.size(), kHeadLines));
+  const std::string comments = comment_text(head);
+  const std::string flat = util::join(util::split_whitespace(comments), " ");
+  if (has_proprietary_notice(flat)) return kProprietary;
   for (const std::string& line : head)
     if (std::string expr = detail::spdx_expression_of_line(line); !expr.empty()) return expr;
-  return "";
+  // A licence notice or text of its own in the header ("... under the terms of
+  // the GNU Lesser General Public License ... version 2.1 ... or (at your
+  // option) any later version", the MIT text): more precise than the repository's.
+  if (std::string id = license_of_text(comments); !id.empty()) return id;
+  const std::string further = util::join(util::split_whitespace(comment_text(longer)), " ");
+  if (std::string id = detail::gnu_notice_license(further); !id.empty())
+    return detail::with_later_versions(id, further);
+  return has_vendor_copyright(flat) ? kProprietary : "";
 }
 
 }  // namespace
@@ -80,7 +111,7 @@ std::string spdx_expression_of_line(std::string_view line) {
   const std::size_t at = line.find(kTag);
   if (at == std::string_view::npos) return "";
   std::string_view expr = util::strip(line.substr(at + kTag.size()));
-  for (std::string_view closing : {"*/", "-->"})
+  for (std::string_view closing : {"*/", "-->", "--"})
     if (util::ends_with(expr, closing)) {
       expr = util::strip(expr.substr(0, expr.size() - closing.size()));
       break;

@@ -34,7 +34,9 @@ std::string detect_license(const std::string& repo_path);
 
 // What a unit's own source file says of its licence, in its first 64 lines:
 // kProprietary under a vendor's proprietary notice, else the expression of its
-// first SPDX-License-Identifier line; or "".
+// first SPDX-License-Identifier line, else the licence its header's notice or
+// text states (license_of_text), else kProprietary under a vendor's copyright
+// ("Copyright (C) 2003 Xilinx, Inc."); or "".
 inline constexpr const char* kProprietary = "LicenseRef-Proprietary";
 std::string unit_license(const std::string& source_path);
 

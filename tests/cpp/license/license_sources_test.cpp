@@ -114,7 +114,8 @@ TEST(LicenseOfText, TitlesAddedToTheTable) {
 }
 
 TEST(DetectLicense, BesideOrWithoutALicenceFile) {
-  // Files of a choice of licences.
+  // Files of a choice of licences, and a licence file by another name.
+  EXPECT_EQ(detect_with({{"LICENSE.rst", "Released under the terms of Mozilla Public License, v. 2.0"}}), "MPL-2.0");
   EXPECT_EQ(detect_with({{"LICENSE-MIT", "MIT License\n"}, {"LICENSE-APACHE", "Apache License\nVersion 2.0\n"}}),
             "Apache-2.0 OR MIT");
   // The README's SPDX line, before anything else beside an unmatched LICENSE.
@@ -151,7 +152,30 @@ TEST(UnitLicense, VendorNoticesAndOwnSpdxLines) {
              "prohibited.\nentity z is end;\n");
   repo.write("open.v", "// SPDX-License-Identifier: Apache-2.0 WITH SHL-2.1\n// Copyright lowRISC contributors.\n");
   repo.write("plain.v", "// Not confidential, nor proprietary.\nmodule p; endmodule\n");
+  // A vendor that holds the copyright and grants nothing, against one merely named.
+  repo.write("unisim.v", "// Copyright (c) 1995/2004 Xilinx, Inc.\n// All Right Reserved.\nmodule FD; endmodule\n");
+  repo.write("port.v", "// Copyright (c) 2020 A. Person. Ported from a Xilinx app note.\nmodule q; endmodule\n");
+  // Notices of their own, through boxed comments and past a long description.
+  repo.write("box.v",
+             "////  This source file is free software; you can redistribute it   ////\n"
+             "////  and/or modify it under the terms of the GNU Lesser General  ////\n"
+             "////  Public License as published by the Free Software Foundation;////\n"
+             "////  either version 2.1 of the License, or (at your option) any   ////\n"
+             "////  later version.                                              ////\n");
+  repo.write("mpl.vhd",
+             "-- This Source Code Form is subject to the terms of the Mozilla Public\n"
+             "-- License, v. 2.0. If a copy of the MPL was not distributed with this file,\n");
+  repo.write("late.v", std::string(80, '\n') +
+                           "// under the terms of the GNU General Public License as published by the Free Software\n"
+                           "// Foundation, either version 3 of the License, or (at your option) any later version.\n");
+  repo.write("boxed_spdx.vhd", "-- SPDX-License-Identifier: BSD-3-Clause                --\nentity e is end;\n");
   for (const char* name : {"xilinx.v", "intel.v", "lattice.v"}) EXPECT_EQ(unit_license(repo.at(name)), kProprietary);
   EXPECT_EQ(unit_license(repo.at("open.v")), "Apache-2.0 WITH SHL-2.1");
   EXPECT_EQ(unit_license(repo.at("plain.v")), "");
+  EXPECT_EQ(unit_license(repo.at("unisim.v")), kProprietary);
+  EXPECT_EQ(unit_license(repo.at("port.v")), "");
+  EXPECT_EQ(unit_license(repo.at("box.v")), "LGPL-2.1-or-later");
+  EXPECT_EQ(unit_license(repo.at("mpl.vhd")), "MPL-2.0");
+  EXPECT_EQ(unit_license(repo.at("late.v")), "GPL-3.0-or-later");
+  EXPECT_EQ(unit_license(repo.at("boxed_spdx.vhd")), "BSD-3-Clause");
 }
