@@ -29,6 +29,13 @@ constexpr Rule kRules[] = {
      R"(|\b[la]?gpl(?:v?\d)?\b|\bpermission is hereby granted\b|\bredistributions? (?:and use|of source)\b)"
      R"(|\bprovided\s+["']?as[ -]is\b|\bterms and conditions\b|\byou agree\b)",
      kIgnoreCase},
+    // Vendors' proprietary and patent notices on the files their tools generate.
+    {"legal",
+     R"(\bproprietary\b|\bconfidential\b|\bprotected under\b.{0,40}\bpatents?\b|\bmaskwork rights\b)"
+     R"(|\b(?:is|remains?) the (?:sole |exclusive )?property of\b|\bintellectual property (?:laws?|rights)\b)"
+     R"(|\byour use of\b.{0,60}\bdesign tools\b|\blicense agreement\b|\bexpressly prohibited\b)"
+     R"(|\bmust be used solely for\b|\bmegafunction partnership program\b)",
+     kIgnoreCase},
     // Fields of a header template ("Create Date: ... Module Name: ..."): at
     // the start, or two of them anywhere; and notes of who made the file.
     {"template",
