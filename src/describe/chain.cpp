@@ -2,8 +2,10 @@
 
 #include <quarrix/describe/port_inference.hpp>
 #include <quarrix/hdl/header_comment.hpp>
+#include <quarrix/hdl/header_field.hpp>
 #include <quarrix/hdl/module_signature.hpp>
 #include <quarrix/llm/chain.hpp>
+#include <quarrix/validator/validator.hpp>
 
 namespace quarrix::describe {
 
@@ -24,6 +26,12 @@ std::pair<std::string, std::string> generate_description(std::string_view entity
 
   std::optional<std::string> header = hdl::extract_header_description(entity_path);
   if (accept_desc(header, entity_name, ns, services.is_suspect)) return {std::move(*header), "header"};
+  // A header template ("Module Name: ... Function: ...") may still say what the
+  // unit is in a field of its own.
+  if (!header || validator::suspect_reason(*header, std::string(entity_name), std::string(ns)) == "template") {
+    std::optional<std::string> field = hdl::extract_header_field_description(entity_path);
+    if (accept_desc(field, entity_name, ns, services.is_suspect)) return {std::move(*field), "header"};
+  }
 
   // The hints go to the language model even when the sentence was rejected.
   auto [from_ports, port_hints] = infer_description_from_ports(entity_name, entity_path);

@@ -166,3 +166,12 @@ TEST(GenerateDescription, FillerIsNeverValidated) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GenerateDescription, TemplateHeaderGivesItsDescriptionField) {
+  EXPECT_EQ(generate_description("ahb_bridge", fixture("ahb_bridge.v"), "acme", "verilog", false),
+            Result("AXI4 -> AHB Bridge, with burst splitting at 1 KiB boundaries", "header"));
+}
+
+}  // namespace
