@@ -8,7 +8,17 @@
 namespace quarrix::repo {
 
 const std::vector<std::string>& default_vendor_sim_excludes() {
-  static const std::vector<std::string> patterns = {"glbl", "sim_lib", "*_atoms", "unisims_ver", "simprims_ver"};
+  // Vendors' simulation and primitive libraries that repositories carry a
+  // copy of: their units are the vendor's cells, not IP of the repository.
+  static const std::vector<std::string> patterns = {"glbl", "sim_lib", "*_atoms", "unisims_ver", "simprims_ver",
+                                                    // Xilinx
+                                                    "unisims", "unisim", "unimacro", "unimacro_ver", "unifast",
+                                                    "unifast_ver", "simprims", "secureip", "xpm", "XilinxCoreLib",
+                                                    // Intel (Altera)
+                                                    "altera_mf", "altera_lnsim", "220model", "sgate",
+                                                    "altera_primitives",
+                                                    // Lattice, Gowin
+                                                    "cae_library", "prim_sim"};
   return patterns;
 }
 

@@ -10,7 +10,9 @@ import quarrix_core.ip_scanner as s
 
 def test_constants_and_tables():
     assert s.DESCRIPTION_MAX_CHARS == 240 and s.LLM_DESCRIPTION_MAX_CHARS == 240
-    assert s.DEFAULT_VENDOR_SIM_EXCLUDES == ["glbl", "sim_lib", "*_atoms", "unisims_ver", "simprims_ver"]
+    assert s.DEFAULT_VENDOR_SIM_EXCLUDES[:5] == ["glbl", "sim_lib", "*_atoms", "unisims_ver", "simprims_ver"]
+    assert {"unisims", "unimacro", "xpm", "simprims", "secureip", "altera_mf", "prim_sim"} <= set(
+        s.DEFAULT_VENDOR_SIM_EXCLUDES)
     assert len(s.SPDX_PATTERNS) == 28 and s.SPDX_PATTERNS[0] == ("MIT License", "MIT")
     assert s.SPDX_PATTERNS[21] == ("GNU AFFERO GENERAL PUBLIC LICENSE.*Version 3", "AGPL-3.0-only")
     assert s.SPDX_PATTERNS[11] == ("GNU LESSER GENERAL PUBLIC LICENSE.*Version 2(?!\\.)", "LGPL-2.0-only")
