@@ -36,6 +36,17 @@ struct ScannedFile {
   std::vector<std::uint32_t> block_unit;
 };
 
+constexpr std::string_view kBinaryReason = "not text (a NUL byte, or mostly bytes that are not UTF-8)";
+
+// A NUL byte, or more than one byte in ten that is not UTF-8 (each run of them
+// is one U+FFFD in `decoded`): a binary file named like a source.
+bool looks_binary(std::string_view bytes, std::string_view decoded) {
+  if (bytes.find('\0') != std::string_view::npos) return true;
+  std::size_t replaced = 0;
+  for (std::size_t at = 0; (at = decoded.find("\xEF\xBF\xBD", at)) != std::string_view::npos; at += 3) ++replaced;
+  return replaced * 10 > bytes.size();
+}
+
 // The units of a source, or why it has none to give.
 std::variant<SourceUnits, std::string> scan_file(const SourceFile& source) {
   std::optional<std::string> text = util::read_file_bytes(source.path);
@@ -44,7 +55,16 @@ std::variant<SourceUnits, std::string> scan_file(const SourceFile& source) {
     const auto size = std::filesystem::file_size(source.path, ec);
     return std::string(!ec && size > util::kMaxReadBytes ? "larger than 64 MiB" : "not readable");
   }
-  if (!util::is_valid_utf8(*text)) return std::string("not UTF-8 text");
+  // Sources are text with some bytes that are not UTF-8 (a Latin-1 "é" in a
+  // comment of older code): read with those replaced, as the extractors read
+  // them. Only what is not text at all gives no unit.
+  if (!util::is_valid_utf8(*text)) {
+    std::string decoded = util::decode_utf8_replace(*text);
+    if (looks_binary(*text, decoded)) return std::string(kBinaryReason);
+    *text = std::move(decoded);
+  } else if (text->find('\0') != std::string::npos) {
+    return std::string(kBinaryReason);
+  }
   // One copy of a large source at a time: the bytes are the text unless they hold "\r".
   if (text->find('\r') != std::string::npos) *text = util::normalize_newlines(*text);
   return source.language == HdlLanguage::verilog ? scan_verilog(*text) : scan_vhdl(*text);

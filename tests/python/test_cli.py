@@ -312,7 +312,7 @@ def test_report_names_every_unit_and_the_rule_that_decided(run, tmp_path):
     (repo / "rtl" / "tb" / "drive.v").write_text("module drive; endmodule\n")
     (repo / "rtl" / "top_tb.v").write_text("module top_tb; router t(); endmodule\n")
     (repo / "rtl" / "bus.sv").write_text("interface bus_if; endinterface\n")
-    (repo / "rtl" / "latin1.v").write_bytes(b"module caf\xe9; endmodule\n")
+    (repo / "rtl" / "latin1.v").write_bytes(b"// caf\xe9\nmodule latin; endmodule\n")  # read, the byte replaced
     with open(repo / "rtl" / "huge.v", "wb") as f:
         f.truncate(65 << 20)
     (repo / "rtl" / "gen").mkdir()
@@ -325,14 +325,14 @@ def test_report_names_every_unit_and_the_rule_that_decided(run, tmp_path):
     check_report_shape(doc)
     units = {u["name"]: u for u in doc["units"]}
     assert {name: u["skipped_by"] for name, u in units.items()} == {
-        "bus_if": "declared as interface, not a module or entity", "drive": "path under /tb/", "leaf": None,
-        "router": None, "top_tb": "simulation-only name"}
+        "bus_if": "declared as interface, not a module or entity", "drive": "path under /tb/", "latin": None,
+        "leaf": None, "router": None, "top_tb": "simulation-only name"}
     assert units["router"]["compile_list"] == ["rtl/leaf.v", "rtl/router.v"]
-    assert doc["summary"]["entities"] == 5 and doc["summary"]["kept"] == 2
+    assert doc["summary"]["entities"] == 6 and doc["summary"]["kept"] == 3
     # Sources that give no unit at all, and why.
     assert sorted((s["path"], s["reason"]) for s in doc["left_out"]) == [
         ("rtl/gen", "excluded by pattern gen"), ("rtl/huge.v", "larger than 64 MiB"),
-        ("rtl/latin1.v", "not UTF-8 text"), ("rtl/pipe.v", "not a regular file")]
+        ("rtl/pipe.v", "not a regular file")]
     # The rows are those of a scan without a report.
     assert json.loads(out.stdout) == json.loads(run(repo, "--no-verify", "-q", "--exclude", "gen").stdout)
 

@@ -648,7 +648,7 @@ def test_parallel_checks_read_only_inside_the_repository(tmp_path):
         assert opened == [], f"--jobs {jobs}: {opened[:3]}"
 
 
-def test_a_source_with_a_latin1_byte_is_left_out_once(tmp_path):
+def test_a_source_with_a_latin1_byte_gives_its_unit(tmp_path):
     if not scanner_path():
         pytest.skip("quarrix-scan is neither on PATH nor named by QUARRIX_SCAN")
     repo = tmp_path / "repo"
@@ -659,5 +659,7 @@ def test_a_source_with_a_latin1_byte_is_left_out_once(tmp_path):
     proc = subprocess.run([scanner_path(), str(repo), "-q", "--no-llm", "--jobs", "2", "--no-cache", "--report",
                            str(report)], capture_output=True, text=True, timeout=120)
     assert proc.returncode == 0, proc.stderr
-    paths = [entry["path"] for entry in json.loads(report.read_text())["left_out"]]
-    assert paths.count("rtl/latin1.v") == 1, paths
+    doc = json.loads(report.read_text())
+    assert [u["name"] for u in doc["units"]].count("cafe") == 1
+    assert "rtl/latin1.v" not in [entry["path"] for entry in doc["left_out"]]
+    assert "cafe" in [row["name"] for row in json.loads(proc.stdout)]

@@ -287,11 +287,13 @@ TEST(DependencyResolver, ExclusionPatternsOnNamesAndRelativePaths) {
   EXPECT_TRUE(units.count("core") && units.count("glbl_wrapper"));
 }
 
-TEST(DependencyResolver, UnreadableSpecialAndUndecodableFilesAreSkipped) {
+TEST(DependencyResolver, UnreadableAndBinaryFilesAreSkippedAndLatin1IsRead) {
   TempRepo repo;
   repo.write("ok.v", "module ok; endmodule\n");
   repo.write("latin1.v", "module latin; // caf\xe9\nendmodule\n");
   repo.write("crlf.v", "module crlf;\r\nendmodule\r\n");
+  repo.write("nul.v", std::string("module nul;\0 endmodule\n", 22));
+  repo.write("noise.v", "module noise; \xff\xfe\xfd\xfc endmodule\n");  // more than one byte in ten
   repo.write("caf\xe9.v", "module badname; endmodule\n");
   repo.write("elsewhere/linked.v", "module linked; endmodule\n");
   repo.write("dirlink_target/far.v", "module far; endmodule\n");
@@ -304,7 +306,8 @@ TEST(DependencyResolver, UnreadableSpecialAndUndecodableFilesAreSkipped) {
 
   const DependencyResolver r({repo.path() + "/root", repo.path()});
   const auto units = as_map(r.entity_map());
-  EXPECT_FALSE(units.count("latin"));
+  EXPECT_EQ(units.at("latin"), repo.path() + "/latin1.v");
+  EXPECT_FALSE(units.count("nul") || units.count("noise"));
   EXPECT_EQ(units.at("badname"), repo.path() + "/caf\xe9.v");  // a name is bytes, UTF-8 or not
   EXPECT_TRUE(units.count("ok") && units.count("crlf") && units.count("linked") && units.count("r"));
   // A link to a file is read through its own path; a link to a directory is not entered.
