@@ -32,7 +32,9 @@
 //   work tree exclude what they match (negation and directory-only rules
 //   included); the global and .git/info excludes are not read.
 // - Exclusion patterns: see find_sources (source_walk.hpp).
-// - A file that cannot be read, is special, or is not valid UTF-8 is skipped.
+// - A file that cannot be read, is special, or is not text (a NUL byte, or
+//   more than one byte in ten not UTF-8) is skipped; other bytes that are not
+//   UTF-8 are read as U+FFFD.
 // - Compile orders respect whole files, since tools analyse whole files: a
 //   file comes after the files that any unit declared in it needs (where the
 //   files themselves form a cycle, as far as they can). A unit instantiating
@@ -69,7 +71,7 @@ class DependencyResolver {
   std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const;
   std::vector<std::pair<std::string, std::string>> package_map() const;
   // Sources left out by an exclusion pattern, and sources not read: "larger
-  // than 64 MiB", "not a regular file", "not readable", "not UTF-8 text".
+  // than 64 MiB", "not a regular file", "not readable", "not text (...)".
   std::vector<std::pair<std::string, std::string>> left_out_sources() const;
 
  private:
