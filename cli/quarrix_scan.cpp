@@ -35,6 +35,7 @@
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/text.hpp"
 #include "report.hpp"
+#include "row_writer.hpp"
 
 namespace fs = std::filesystem;
 using namespace quarrix;
@@ -78,18 +79,6 @@ void note_what_is_missing(const cli::Options& options, const pipeline::ScanConte
     std::fprintf(stderr, "quarrix-scan: note: --llm, but none of %s is set: no language-model descriptions\n",
                  util::join(keys, ", ").c_str());
   }
-}
-
-// json.dumps(rows, indent=2, ensure_ascii=False), or one compact line per row.
-std::string render(const Json& rows, const std::string& format) {
-  if (format == "json") {
-    return util::dumps_python(rows, {.indent = 2, .item_separator = ",", .ensure_ascii = false}) + "\n";
-  }
-  const util::JsonStyle line{
-      .indent = std::nullopt, .item_separator = ",", .key_separator = ":", .ensure_ascii = false};
-  std::string out;
-  for (const auto& row : rows) out += util::dumps_python(row, line) + "\n";
-  return out;
 }
 
 // Everything the scan needs, checked before any work starts.
@@ -151,15 +140,6 @@ Prepared prepare(const cli::Options& options) {
   return p;
 }
 
-void write_rows(const std::string& text, const cli::Options& options) {
-  if (options.output_file) {
-    cli::write_output_file(*options.output_file, text);
-    return;
-  }
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
-    throw std::runtime_error("cannot write the rows to standard output");
-}
-
 int run(const cli::Options& options) {
   const Prepared p = prepare(options);
   if (!options.quiet) note_what_is_missing(options, p.context);
@@ -199,7 +179,12 @@ int run(const cli::Options& options) {
       if (scanning && options.report_file) report.tool_run(run);
     });
 
-  Json rows;
+  // Rows go out as the scan makes them; the progress line is gone by then.
+  cli::RowWriter rows(options.format, options.output_file);
+  const pipeline::RowSink sink = [&](Json&& row) {
+    if (rows.rows() == 0) progress.clear();
+    rows.row(row);
+  };
   pipeline::ScanCounts counts;
   std::size_t skipped_ahead = 0;  // budget refusals of the checks run ahead, asked again by the scan
   try {
@@ -208,21 +193,21 @@ int run(const cli::Options& options) {
       skipped_ahead = tools->runs_skipped();
       scanning = true;
     }
-    rows = pipeline::scan_repo(p.repo, p.ns, p.url, p.tag, p.commit, probes, so, p.context, &counts);
+    pipeline::scan_repo_rows(p.repo, p.ns, p.url, p.tag, p.commit, probes, so, p.context, sink, &counts);
   } catch (...) {
     progress.clear();
     throw;
   }
   progress.clear();
-  write_rows(render(rows, options.format), options);
+  rows.finish();
   if (options.report_file) {
     const Json summary = {{"entities", counts.units},
                           {"kept", counts.kept},
                           {"skipped", counts.skipped},
-                          {"rows", rows.size()},
+                          {"rows", rows.rows()},
                           {"seconds", progress.elapsed_seconds()},
                           {"tool_checks_skipped", tools ? tools->runs_skipped() - skipped_ahead : 0}};
-    cli::write_output_file(*options.report_file, render(report.document(p.repo, p.ns, summary), "json"));
+    cli::write_output_file(*options.report_file, cli::render(report.document(p.repo, p.ns, summary), "json"));
   }
 
   if (!options.quiet) {
@@ -230,8 +215,8 @@ int run(const cli::Options& options) {
       std::fprintf(stderr, "quarrix-scan: tool cache %s unusable (%s); continuing without it\n", cache->path().c_str(),
                    one_line(*problem).c_str());
     std::fprintf(stderr, "quarrix-scan: %zu %s, %zu kept, %zu skipped; %zu %s in %.1f s", counts.units,
-                 counts.units == 1 ? "entity" : "entities", counts.kept, counts.skipped, rows.size(),
-                 rows.size() == 1 ? "row" : "rows", progress.elapsed_seconds());
+                 counts.units == 1 ? "entity" : "entities", counts.kept, counts.skipped, rows.rows(),
+                 rows.rows() == 1 ? "row" : "rows", progress.elapsed_seconds());
     if (const std::size_t skipped = tools ? tools->runs_skipped() - skipped_ahead : 0)
       std::fprintf(stderr, "; %zu tool %s skipped (--tool-budget spent)", skipped, skipped == 1 ? "check" : "checks");
     if (const std::size_t hits = tools ? tools->cache_hits() : 0)
