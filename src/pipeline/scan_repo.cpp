@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -87,7 +88,7 @@ std::optional<std::string> optional_text(const Json& value, const char* what) {
 }
 
 Json build_entry(const std::string& name, std::string_view ns, std::string_view url, std::string_view tag,
-                 const Json& language, const Json& library, const std::vector<std::string>& rel_files,
+                 const Json& language, const Json& library, Json rel_files,
                  const std::pair<std::string, std::string>& description, const Json& std_value, const Json& vendor_deps,
                  const Json& verified, const Json& badges, const Json& test_info,
                  const std::vector<std::string>& tags) {
@@ -99,11 +100,12 @@ Json build_entry(const std::string& name, std::string_view ns, std::string_view 
   entry["name"] = name;
   entry["namespace"] = ns;
   entry["source"] = {{"type", "git"}, {"url", url}, {"tag", tag}, {"ip_yml_path", "."}};
-  entry["quarrix_compat"] = {{"language", language}, {"library", library}, {"files", rel_files}};
+  const std::size_t dep_count = rel_files.size();
+  entry["quarrix_compat"] = {{"language", language}, {"library", library}, {"files", std::move(rel_files)}};
   entry["description"] = description.first;
   entry["desc_source"] = description.second;
   entry["license"] = "";
-  entry["dep_count"] = rel_files.size();
+  entry["dep_count"] = dep_count;
   entry["vhdl_standard"] = std_value;
   entry["vendor_deps"] = vendor_deps;
   entry["verified"] = verified;
@@ -130,17 +132,19 @@ struct KeptUnit {
   std::vector<std::size_t> components;  // indices of kept units, for a top
 };
 
-// The row's files: the define carriers not in the list, then the list.
-std::vector<std::string> row_files(const detail::CompileLists& lists, const std::vector<detail::FileId>& carriers,
-                                   const detail::FileIds& list) {
-  std::vector<std::string> out;
+// The row's files: the define carriers not in the list, then the list; as
+// strings, or (for a row) straight into its JSON array.
+template <class Files>
+Files row_files(const detail::CompileLists& lists, const std::vector<detail::FileId>& carriers,
+                const detail::FileIds& list) {
+  Files out;
+  if constexpr (std::is_same_v<Files, Json>) out = Json::array();
   if (!carriers.empty()) {
     const std::unordered_set<detail::FileId> listed(list.begin(), list.end());
     for (const detail::FileId carrier : carriers)
-      if (!listed.contains(carrier)) out.push_back(lists.path(carrier));
+      if (!listed.contains(carrier)) out.emplace_back(lists.path(carrier));
   }
-  out.reserve(out.size() + list.size());
-  for (const detail::FileId file : list) out.push_back(lists.path(file));
+  for (const detail::FileId file : list) out.emplace_back(lists.path(file));
   return out;
 }
 
@@ -315,7 +319,7 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
     for (const std::string& carrier : carrier_paths) unit.carriers.push_back(lists.intern(carrier));
     unit.own = list ? list->back() : lists.own_file(*unit.plain);
     if (list) {
-      rel_files = row_files(lists, unit.carriers, *list);
+      rel_files = row_files<std::vector<std::string>>(lists, unit.carriers, *list);
       unit.several_files = rel_files.size() > 1;
     } else {
       unit.several_files = lists.has_deps(*unit.plain) || std::any_of(unit.carriers.begin(), unit.carriers.end(),
@@ -393,7 +397,7 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
   // A row, its list listed again.
   const auto row_of = [&](const KeptUnit& unit) {
     const detail::FileIds list = lists.files(unit.name, unit.rel_path);
-    Json row = build_entry(unit.name, ns, url, tag, unit.language, library, row_files(lists, unit.carriers, list),
+    Json row = build_entry(unit.name, ns, url, tag, unit.language, library, row_files<Json>(lists, unit.carriers, list),
                            unit.description, unit.std_value, unit.vendor_deps, unit.verified, unit.badges, test_info,
                            unit.tags);
     row["role"] = unit.role;
