@@ -13,7 +13,10 @@ Units form levels: leaves, mid-level blocks instantiating two to four lower unit
 language (preferring shared components), and tops. Header comments, port lists of known
 protocols and bare units alternate so that every description tier has work.
 
-Usage: generate_repo.py --units N --out DIR [--seed S]
+With --chain, the repository is instead a chain of N modules, one per file, each instantiating
+the next: every unit's compile list names every file below it.
+
+Usage: generate_repo.py --units N --out DIR [--seed S] [--chain]
 Writes DIR (which must not exist) and prints a one-line JSON summary (units, files, bytes).
 """
 
@@ -262,17 +265,26 @@ def generate(n_units, out, seed):
     return totals
 
 
+def generate_chain(n_units, out):
+    totals = {"units": n_units, "files": 0, "bytes": 0}
+    for i in range(n_units):
+        below = f" chain_{i + 1:05} u(.a(a));" if i + 1 < n_units else ""
+        write(out, f"rtl/chain/c{i:05}.v", f"module chain_{i:05}(input a);{below} endmodule\n", totals)
+    return totals
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--units", type=int, required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--seed", type=int, default=7)
+    parser.add_argument("--chain", action="store_true", help="a chain of modules, one per file")
     args = parser.parse_args(argv)
     if args.units < 10:
         parser.error("--units must be at least 10")
     if os.path.exists(args.out):
         parser.error(f"{args.out} already exists")
-    print(json.dumps(generate(args.units, args.out, args.seed)))
+    print(json.dumps(generate_chain(args.units, args.out) if args.chain else generate(args.units, args.out, args.seed)))
     return 0
 
 

@@ -41,7 +41,7 @@ std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOption
   options.progress = nullptr;
   options.on_unit = nullptr;
   options.on_left_out = nullptr;  // the scan proper reports them
-  pipeline::scan_repo(repo, "prefetch", "", "", "", recorder, options, context);
+  pipeline::scan_repo_rows(repo, "prefetch", "", "", "", recorder, options, context, [](Json&&) {});
   return checks;
 }
 
@@ -49,6 +49,7 @@ std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOption
 
 void prefetch_tool_checks(const std::string& repo, pipeline::ScanOptions options, const pipeline::ScanProbes& real,
                           const pipeline::ScanContext& context, probes::ToolSession& tools, unsigned jobs) {
+  if (real.can_run_checks && !real.can_run_checks()) return;  // no tool: nothing to run ahead
   const std::vector<Check> checks = recorded_checks(repo, std::move(options), real, context);
   std::atomic<std::size_t> next{0};
   std::mutex failure_mutex;

@@ -38,6 +38,7 @@
 #include "quarrix/util/terminal_text.hpp"
 #include "quarrix/util/text.hpp"
 #include "report.hpp"
+#include "row_writer.hpp"
 #include "say.hpp"
 
 namespace fs = std::filesystem;
@@ -78,20 +79,6 @@ void note_what_is_missing(const cli::Options& options, const pipeline::ScanConte
     for (const auto& provider : llm::kProviders) keys.emplace_back(provider.env_key);
     cli::say("note: --llm, but none of " + util::join(keys, ", ") + " is set: no language-model descriptions");
   }
-}
-
-// json.dumps(rows, indent=2, ensure_ascii=False), or one compact line per row;
-// C1 controls escaped, so that a terminal showing the output stays a terminal.
-std::string render(const Json& rows, const std::string& format) {
-  if (format == "json") {
-    return util::dumps_python(rows, {.indent = 2, .item_separator = ",", .ensure_ascii = false, .escape_c1 = true}) +
-           "\n";
-  }
-  const util::JsonStyle line{
-      .indent = std::nullopt, .item_separator = ",", .key_separator = ":", .ensure_ascii = false, .escape_c1 = true};
-  std::string out;
-  for (const auto& row : rows) out += util::dumps_python(row, line) + "\n";
-  return out;
 }
 
 // Everything the scan needs, checked before any work starts.
@@ -174,15 +161,6 @@ std::string summary_line(const pipeline::ScanCounts& counts, std::size_t rows, d
   return line;
 }
 
-void write_rows(const std::string& text, const cli::Options& options) {
-  if (options.output_file) {
-    cli::write_output_file(*options.output_file, text);
-    return;
-  }
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
-    throw std::runtime_error("cannot write the rows to standard output");
-}
-
 int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
   const Prepared p = prepare(options);
   if (!options.quiet) note_what_is_missing(options, p.context);
@@ -223,7 +201,12 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
       if (scanning && options.report_file) report.tool_run(run);
     });
 
-  Json rows;
+  // Rows go out as the scan makes them; the progress line is gone by then.
+  cli::RowWriter rows(options.format, options.output_file);
+  const pipeline::RowSink sink = [&](Json&& row) {
+    if (rows.rows() == 0) progress.clear();
+    rows.row(row);
+  };
   pipeline::ScanCounts counts;
   std::size_t skipped_ahead = 0;  // budget refusals of the checks run ahead, asked again by the scan
   try {
@@ -235,28 +218,28 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
       skipped_ahead = tools->runs_skipped();
       scanning = true;
     }
-    rows = pipeline::scan_repo(p.repo, p.ns, p.url, p.tag, p.commit, probes, so, p.context, &counts);
+    pipeline::scan_repo_rows(p.repo, p.ns, p.url, p.tag, p.commit, probes, so, p.context, sink, &counts);
   } catch (...) {
     progress.clear();
     throw;
   }
   progress.clear();
   interrupts.check();
-  write_rows(render(rows, options.format), options);
+  rows.finish();
   if (options.report_file) {
     const Json summary = {{"entities", counts.units},
                           {"kept", counts.kept},
                           {"skipped", counts.skipped},
-                          {"rows", rows.size()},
+                          {"rows", rows.rows()},
                           {"seconds", progress.elapsed_seconds()},
                           {"tool_checks_skipped", tools ? tools->runs_skipped() - skipped_ahead : 0}};
-    cli::write_output_file(*options.report_file, render(report.document(p.repo, p.ns, summary), "json"));
+    cli::write_output_file(*options.report_file, cli::render(report.document(p.repo, p.ns, summary), "json"));
   }
 
   if (!options.quiet) {
     if (const auto problem = cache ? cache->problem() : std::nullopt)
       cli::say("tool cache " + cache->path() + " unusable (" + one_line(*problem) + "); continuing without it");
-    cli::say(summary_line(counts, rows.size(), progress.elapsed_seconds(), tools.get(), skipped_ahead));
+    cli::say(summary_line(counts, rows.rows(), progress.elapsed_seconds(), tools.get(), skipped_ahead));
     const Json stats = llm::get_llm_stats();
     if (so.use_llm && !stats.empty())
       std::fputs((util::terminal_safe(llm::format_llm_summary()) + "\n").c_str(), stderr);

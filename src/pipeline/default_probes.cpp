@@ -3,6 +3,7 @@
 #include "quarrix/probes/badges.hpp"
 #include "quarrix/probes/library_name.hpp"
 #include "quarrix/probes/test_infrastructure.hpp"
+#include "quarrix/probes/tool_run.hpp"
 #include "quarrix/probes/vendor_deps.hpp"
 #include "quarrix/probes/verilog_verify.hpp"
 #include "quarrix/probes/vhdl_standard.hpp"
@@ -20,11 +21,16 @@ ScanProbes default_probes(std::shared_ptr<probes::ToolSession> tools) {
   };
   auto vendor_deps = std::make_shared<probes::VendorDepsMemo>();
   out.detect_vendor_deps = [vendor_deps](const PathList& files) { return Json(vendor_deps->detect(files)); };
+  out.detect_vendor_deps_in_file = [vendor_deps](const std::string& file) { return Json(vendor_deps->detect({file})); };
   out.detect_test_infrastructure = [](const std::string& root) { return probes::detect_test_infrastructure(root); };
   out.compute_badges = [](const Json& verified, const Json& test_info) {
     return Json(probes::compute_badges(verified, test_info));
   };
   out.verify_verilog = [tools](const PathList& files) { return Json(tools && probes::verify_verilog(files, *tools)); };
+  out.can_run_checks = [tools] {
+    return tools &&
+           (probes::find_on_path("ghdl") || probes::find_on_path("verilator") || probes::find_on_path("iverilog"));
+  };
   return out;
 }
 

@@ -1,13 +1,16 @@
 #include "quarrix/pipeline/scan_repo.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "compile_lists.hpp"
 #include "quarrix/aggregate/repo_row.hpp"
 #include "quarrix/aggregate/roles.hpp"
 #include "quarrix/aggregate/subproject.hpp"
@@ -43,6 +46,7 @@ namespace {
 class OwnResolver final : public Resolver {
  public:
   explicit OwnResolver(resolver::DependencyResolver impl) : impl_(std::move(impl)) {}
+  const resolver::DependencyResolver& impl() const { return impl_; }
   std::vector<std::pair<std::string, std::string>> entity_map() const override { return impl_.entity_map(); }
   std::vector<std::string> compilation_order(const std::string& name) const override {
     return impl_.compilation_order(name);
@@ -83,24 +87,8 @@ std::optional<std::string> optional_text(const Json& value, const char* what) {
   return value.get<std::string>();
 }
 
-// The compile list of one unit as repository-relative strings; the unit's own
-// file alone when the resolver cannot order it.
-std::vector<std::string> compile_list(const Resolver& resolver, const std::string& name, const std::string& repo_path,
-                                      const std::string& rel_path) {
-  std::vector<std::string> rel_files;
-  try {
-    for (const auto& path : resolver.compilation_order(name))
-      rel_files.push_back(util::relative_to_root(path, repo_path));
-  } catch (const UnknownUnitError&) {
-    return {rel_path};
-  } catch (const DependencyCycleError&) {
-    return {rel_path};
-  }
-  return rel_files;
-}
-
 Json build_entry(const std::string& name, std::string_view ns, std::string_view url, std::string_view tag,
-                 const Json& language, const Json& library, const std::vector<std::string>& rel_files,
+                 const Json& language, const Json& library, Json rel_files,
                  const std::pair<std::string, std::string>& description, const Json& std_value, const Json& vendor_deps,
                  const Json& verified, const Json& badges, const Json& test_info,
                  const std::vector<std::string>& tags) {
@@ -112,11 +100,12 @@ Json build_entry(const std::string& name, std::string_view ns, std::string_view 
   entry["name"] = name;
   entry["namespace"] = ns;
   entry["source"] = {{"type", "git"}, {"url", url}, {"tag", tag}, {"ip_yml_path", "."}};
-  entry["quarrix_compat"] = {{"language", language}, {"library", library}, {"files", rel_files}};
+  const std::size_t dep_count = rel_files.size();
+  entry["quarrix_compat"] = {{"language", language}, {"library", library}, {"files", std::move(rel_files)}};
   entry["description"] = description.first;
   entry["desc_source"] = description.second;
   entry["license"] = "";
-  entry["dep_count"] = rel_files.size();
+  entry["dep_count"] = dep_count;
   entry["vhdl_standard"] = std_value;
   entry["vendor_deps"] = vendor_deps;
   entry["verified"] = verified;
@@ -126,42 +115,83 @@ Json build_entry(const std::string& name, std::string_view ns, std::string_view 
   return entry;
 }
 
-// "components" of each top entry: the component and primitive entries that
-// share a compile-list path with it, in scan order. Indexed by path so the
-// cost follows the total length of the compile lists.
-void add_components(Json& entries, const Json& roles) {
-  // A JSON object finds its keys one by one: index the roles once.
-  std::unordered_map<std::string_view, const Json*> role_of;
-  role_of.reserve(roles.size());
-  for (auto it = roles.begin(); it != roles.end(); ++it) role_of.try_emplace(it.key(), &*it);
-  const auto find_role = [&](const std::string& name) -> const Json* {
-    const auto it = role_of.find(name);
-    return it == role_of.end() ? nullptr : it->second;
-  };
+// What a kept unit's row holds besides its compile list, which is listed again
+// when the row is made.
+struct KeptUnit {
+  std::string name;
+  std::string rel_path;
+  detail::FileId own = 0;
+  std::optional<std::uint32_t> plain;  // the node of its plain list
+  std::vector<detail::FileId> carriers;
+  bool several_files = false;  // dep_count > 1
+  Json language, std_value, verified, vendor_deps, badges;
+  std::vector<std::string> tags;
+  std::pair<std::string, std::string> description;
+  std::string license;
+  const char* role = "top";
+  std::vector<std::size_t> components;  // indices of kept units, for a top
+};
 
-  std::unordered_map<std::string, std::vector<std::size_t>> users_of_path;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const Json* role = find_role(entries[i]["name"].get<std::string>());
-    if (!role || (*role != "component" && *role != "primitive")) continue;
-    std::unordered_set<std::string> seen;
-    for (const auto& f : entries[i]["quarrix_compat"]["files"])
-      if (seen.insert(f.get<std::string>()).second) users_of_path[f.get<std::string>()].push_back(i);
+// The row's files: the define carriers not in the list, then the list; as
+// strings, or (for a row) straight into its JSON array.
+template <class Files>
+Files row_files(const detail::CompileLists& lists, const std::vector<detail::FileId>& carriers,
+                const detail::FileIds& list) {
+  Files out;
+  if constexpr (std::is_same_v<Files, Json>) out = Json::array();
+  if (!carriers.empty()) {
+    const std::unordered_set<detail::FileId> listed(list.begin(), list.end());
+    for (const detail::FileId carrier : carriers)
+      if (!listed.contains(carrier)) out.emplace_back(lists.path(carrier));
   }
-  for (auto& entry : entries) {
-    const std::string name = entry["name"].get<std::string>();
-    const Json* role = find_role(name);
-    entry["role"] = role ? *role : Json("top");
-    if (entry["role"] != "top") continue;
-    std::vector<std::size_t> hits;
-    for (const auto& f : entry["quarrix_compat"]["files"])
-      if (const auto it = users_of_path.find(f.get<std::string>()); it != users_of_path.end())
-        hits.insert(hits.end(), it->second.begin(), it->second.end());
-    std::sort(hits.begin(), hits.end());
-    hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
-    Json components = Json::array();
-    for (std::size_t i : hits)
-      if (entries[i]["name"] != name) components.push_back(entries[i]["name"]);
-    entry["components"] = std::move(components);
+  for (const detail::FileId file : list) out.emplace_back(lists.path(file));
+  return out;
+}
+
+// Roles as aggregate::compute_roles gives them: a unit is depended on when it
+// is the first to claim its own file and another unit's files hold that file
+// (`used`); a depended-on unit of one file is a primitive, else a component.
+void assign_roles(std::vector<KeptUnit>& kept, const std::vector<bool>& used) {
+  std::unordered_map<detail::FileId, std::size_t> claimer;
+  for (std::size_t i = 0; i < kept.size(); ++i) claimer.try_emplace(kept[i].own, i);
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    KeptUnit& unit = kept[i];
+    const bool depended_on = claimer.at(unit.own) == i && unit.own < used.size() && used[unit.own];
+    unit.role = !depended_on ? "top" : (unit.several_files ? "component" : "primitive");
+  }
+}
+
+bool is_top(const KeptUnit& unit) { return std::string_view(unit.role) == "top"; }
+
+// "components" of each top: the component and primitive units whose files
+// share a path with its files, in scan order. Indexed by the tops' paths, so
+// the cost follows the length of the lists.
+void assign_components(std::vector<KeptUnit>& kept, detail::CompileLists& lists) {
+  const auto files_of = [&](const KeptUnit& unit) {
+    detail::FileIds files = lists.files(unit.name, unit.rel_path);
+    files.insert(files.end(), unit.carriers.begin(), unit.carriers.end());
+    return files;
+  };
+  std::unordered_map<detail::FileId, std::vector<std::size_t>> tops_of;
+  for (std::size_t t = 0; t < kept.size(); ++t)
+    if (is_top(kept[t]))
+      for (const detail::FileId f : files_of(kept[t])) {
+        std::vector<std::size_t>& tops = tops_of[f];
+        if (tops.empty() || tops.back() != t) tops.push_back(t);
+      }
+  if (tops_of.empty()) return;
+  std::vector<std::size_t> marked(kept.size(), SIZE_MAX);  // per top: the last unit added
+  for (std::size_t c = 0; c < kept.size(); ++c) {
+    if (is_top(kept[c])) continue;
+    for (const detail::FileId f : files_of(kept[c])) {
+      const auto it = tops_of.find(f);
+      if (it == tops_of.end()) continue;
+      for (const std::size_t t : it->second)
+        if (marked[t] != c) {
+          marked[t] = c;
+          kept[t].components.push_back(c);
+        }
+    }
   }
 }
 
@@ -178,29 +208,11 @@ std::optional<std::string> locked_text(const std::unordered_map<std::string_view
   return describe::verdict_locked_text(&single, ns, name);
 }
 
-void add_packages(Json& entries, const Resolver& resolver, const std::string& repo_path) {
-  std::unordered_map<std::string, std::vector<std::string>> packages_of_file;
-  for (const auto& [package, path] : resolver.package_map())
-    packages_of_file[util::relative_to_root(path, repo_path)].push_back(package);
-  for (auto& entry : entries) {
-    std::vector<std::string> provides;
-    std::unordered_set<std::string> seen;
-    for (const auto& f : entry["quarrix_compat"]["files"]) {
-      const auto it = packages_of_file.find(f.get<std::string>());
-      if (it == packages_of_file.end() || !seen.insert(f.get<std::string>()).second) continue;
-      provides.insert(provides.end(), it->second.begin(), it->second.end());
-    }
-    std::sort(provides.begin(), provides.end());
-    provides.erase(std::unique(provides.begin(), provides.end()), provides.end());
-    if (!provides.empty()) entry["provides_packages"] = provides;
-  }
-}
-
 }  // namespace
 
-Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
-               std::string_view /*commit*/, const ScanProbes& probes, const ScanOptions& options,
-               const ScanContext& context, ScanCounts* counts) {
+void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
+                    std::string_view /*commit*/, const ScanProbes& probes, const ScanOptions& options,
+                    const ScanContext& context, const RowSink& sink, ScanCounts* counts) {
   // A subproject scan without buckets can never succeed: say so before any work.
   if (needs_bucket_map(options.granularity) && !options.bucket_map)
     throw std::invalid_argument(kSubprojectNeedsBucketMap);
@@ -216,10 +228,16 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   const std::vector<std::string> src_dirs = source_roots(repo_path);
   std::vector<std::string> merged_excludes = repo::default_vendor_sim_excludes();
   merged_excludes.insert(merged_excludes.end(), options.exclude_dirs.begin(), options.exclude_dirs.end());
-  const std::unique_ptr<Resolver> resolver =
-      options.resolver_factory ? options.resolver_factory(src_dirs, false, merged_excludes)
-                               : std::make_unique<OwnResolver>(resolver::DependencyResolver(
-                                     src_dirs, false, merged_excludes, top_level_include_dirs(repo_path, src_dirs)));
+  const resolver::DependencyResolver* own_resolver = nullptr;
+  std::unique_ptr<Resolver> resolver;
+  if (options.resolver_factory) {
+    resolver = options.resolver_factory(src_dirs, false, merged_excludes);
+  } else {
+    auto own = std::make_unique<OwnResolver>(
+        resolver::DependencyResolver(src_dirs, false, merged_excludes, top_level_include_dirs(repo_path, src_dirs)));
+    own_resolver = &own->impl();
+    resolver = std::move(own);
+  }
   if (options.on_left_out)
     for (const auto& [path, reason] : resolver->left_out_sources())
       options.on_left_out(util::relative_to_root(path, repo_path), reason);
@@ -234,6 +252,7 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   std::sort(units.begin(), units.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 
   repo::DefineCarrierIndex carriers(tree);
+  detail::CompileLists lists(*resolver, own_resolver, repo_path);
   const Json* verdicts = options.description_verdicts ? &*options.description_verdicts : nullptr;
 
   // A JSON object finds its keys one by one: index the verdicts and the
@@ -250,9 +269,16 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
   // Each entity's own source may name its licence (an SPDX line, a vendor's
   // proprietary notice), which then holds whatever the repository's says.
   const std::string license_id = license::detect_license(repo_path);
-  std::vector<std::string> unit_licenses;
+  // Probes that need no list of a plain unit: its list waits for its row.
+  const bool checks_need_lists = !probes.can_run_checks || probes.can_run_checks();
+  const bool vendor_deps_per_file = static_cast<bool>(probes.detect_vendor_deps_in_file);
 
-  Json entries = Json::array();
+  std::vector<KeptUnit> kept;
+  std::vector<bool> used;  // files that some kept unit's list holds besides its own file
+  const auto use = [&used](detail::FileId file) {
+    if (used.size() <= file) used.resize(file + 1);
+    used[file] = true;
+  };
   for (std::size_t index = 0; index < units.size(); ++index) {
     const auto& [name, path] = units[index];
     if (options.progress) options.progress(index, units.size(), name);
@@ -275,83 +301,164 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
       continue;
     }
 
-    std::vector<std::string> rel_files = compile_list(*resolver, name, repo_path, rel_path);
-    std::vector<std::string> with_carriers;
-    const std::unordered_set<std::string_view> listed(rel_files.begin(), rel_files.end());
-    for (auto& carrier : repo::collect_define_carriers(carriers, rel_files))
-      if (!listed.contains(carrier)) with_carriers.push_back(std::move(carrier));
-    with_carriers.insert(with_carriers.end(), rel_files.begin(), rel_files.end());
-    rel_files = std::move(with_carriers);
+    KeptUnit unit;
+    unit.name = name;
+    unit.rel_path = rel_path;
+    unit.plain = lists.plain_node(name);
+    const bool listed = !unit.plain || checks_need_lists || !vendor_deps_per_file || options.on_unit;
+    std::optional<detail::FileIds> list;
+    std::vector<std::string> rel_files;
+    std::vector<std::string> carrier_paths;
+    if (listed) {
+      list = lists.files(name, rel_path);
+      for (const detail::FileId f : *list) rel_files.push_back(lists.path(f));
+      carrier_paths = repo::collect_define_carriers(carriers, rel_files);
+    } else {
+      carrier_paths = repo::collect_define_carriers(carriers, lists.scope_of(*unit.plain));
+    }
+    for (const std::string& carrier : carrier_paths) unit.carriers.push_back(lists.intern(carrier));
+    unit.own = list ? list->back() : lists.own_file(*unit.plain);
+    if (list) {
+      rel_files = row_files<std::vector<std::string>>(lists, unit.carriers, *list);
+      unit.several_files = rel_files.size() > 1;
+    } else {
+      unit.several_files = lists.has_deps(*unit.plain) || std::any_of(unit.carriers.begin(), unit.carriers.end(),
+                                                                      [&](detail::FileId c) { return c != unit.own; });
+    }
+    for (const detail::FileId carrier : unit.carriers)
+      if (carrier != unit.own) use(carrier);
+    if (list) {
+      for (const detail::FileId f : *list)
+        if (f != unit.own) use(f);
+    } else {
+      lists.for_each_new_file_below(*unit.plain, use);
+    }
 
     PathList abs_dep_files;
     for (const auto& f : rel_files)
       abs_dep_files.push_back(util::is_absolute_path(f) ? f : util::join_path(repo_path, f));
+    static const PathList kNoFiles;
+    const PathList& check_files = checks_need_lists ? abs_dep_files : kNoFiles;
 
-    const Json vendor_deps = probes.detect_vendor_deps(abs_dep_files);
-    const Json standard = probes.detect_vhdl_standard(abs_dep_files, library);
+    if (vendor_deps_per_file) {
+      const auto& in_file = probes.detect_vendor_deps_in_file;
+      std::vector<std::string> found = lists.vendor_deps_of(unit.carriers, in_file);
+      const std::vector<std::string> of_list =
+          list ? lists.vendor_deps_of(*list, in_file) : lists.vendor_deps_of(*unit.plain, in_file);
+      found.insert(found.end(), of_list.begin(), of_list.end());
+      std::sort(found.begin(), found.end());
+      found.erase(std::unique(found.begin(), found.end()), found.end());
+      unit.vendor_deps = found;
+    } else {
+      unit.vendor_deps = probes.detect_vendor_deps(abs_dep_files);
+    }
+    const Json standard = probes.detect_vhdl_standard(check_files, library);
     if (!standard.is_array()) throw TypeError("detect_vhdl_standard must return two values (standard, verified)");
     if (standard.size() != 2) throw std::invalid_argument("detect_vhdl_standard must return exactly two values");
-    Json std_value = standard[0];
-    Json verified = standard[1];
-    Json language;
+    unit.std_value = standard[0];
+    unit.verified = standard[1];
     const std::string suffix = util::path_suffix_lower(path);
     if (suffix == ".v" || suffix == ".sv") {
-      language = suffix == ".sv" ? "systemverilog" : "verilog";
-      std_value = language;
-      verified = probes.verify_verilog(abs_dep_files);
+      unit.language = suffix == ".sv" ? "systemverilog" : "verilog";
+      unit.std_value = unit.language;
+      unit.verified = probes.verify_verilog(check_files);
     } else {
-      language = std_value == "unknown" ? Json("vhdl-2008") : std_value;
+      unit.language = unit.std_value == "unknown" ? Json("vhdl-2008") : unit.std_value;
     }
 
-    const auto tags =
-        tags::generate_tags(name, string_list(vendor_deps, "detect_vendor_deps result"), context.settings.tag_cap);
+    unit.tags =
+        tags::generate_tags(name, string_list(unit.vendor_deps, "detect_vendor_deps result"), context.settings.tag_cap);
     std::optional<std::string> previous;
     if (const auto it = previous_by_name.find(name); it != previous_by_name.end())
       previous = optional_text(*it->second, "previous_descriptions values");
     const auto locked = locked_text(verdict_by_key, ns, name);
-    const auto description = describe::generate_description(
-        name, path, ns, language.is_string() ? language.get<std::string>() : language.dump(), context.services,
-        context.settings.llm, options.use_llm, previous, locked);
-    const Json badges = probes.compute_badges(verified, test_info);
-    entries.push_back(build_entry(name, ns, url, tag, language, library, rel_files, description, std_value, vendor_deps,
-                                  verified, badges, test_info, tags));
-    unit_licenses.push_back(license::unit_license(path));
+    unit.description = describe::generate_description(
+        name, path, ns, unit.language.is_string() ? unit.language.get<std::string>() : unit.language.dump(),
+        context.services, context.settings.llm, options.use_llm, previous, locked);
+    unit.badges = probes.compute_badges(unit.verified, test_info);
+    const std::string own = license::unit_license(path);
+    unit.license = own.empty() ? license_id : own;
     if (options.on_unit) options.on_unit({name, rel_path, "", rel_files});
+    kept.push_back(std::move(unit));
   }
 
   text_cache.reset();
-  if (counts) *counts = {units.size(), entries.size(), units.size() - entries.size()};
+  if (counts) *counts = {units.size(), kept.size(), units.size() - kept.size()};
 
-  const Json roles = aggregate::compute_roles(entries);
-  add_components(entries, roles);
-
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    Json& entry = entries[i];
-    if (entry["license"] == "") entry["license"] = unit_licenses[i].empty() ? license_id : unit_licenses[i];
-    entry["license_class"] = license::classify_license(entry["license"].get<std::string>());
-  }
+  assign_roles(kept, used);
+  assign_components(kept, lists);
 
   Json external_uses = Json::array();
   for (const auto& [lib, package] : resolver->unresolved_use_clauses())
     external_uses.push_back({{"library", lib}, {"package", package}});
-  if (!external_uses.empty())
-    for (auto& entry : entries) entry["external_uses"] = external_uses;
+  std::unordered_map<detail::FileId, std::vector<std::string>> packages_of_file;
+  for (const auto& [package, path] : resolver->package_map())
+    packages_of_file[lists.intern(util::relative_to_root(path, repo_path))].push_back(package);
 
-  add_packages(entries, *resolver, repo_path);
+  // A row, its list listed again.
+  const auto row_of = [&](const KeptUnit& unit) {
+    const detail::FileIds list = lists.files(unit.name, unit.rel_path);
+    Json row = build_entry(unit.name, ns, url, tag, unit.language, library, row_files<Json>(lists, unit.carriers, list),
+                           unit.description, unit.std_value, unit.vendor_deps, unit.verified, unit.badges, test_info,
+                           unit.tags);
+    row["role"] = unit.role;
+    if (is_top(unit)) {
+      Json components = Json::array();
+      for (const std::size_t c : unit.components) components.push_back(kept[c].name);
+      row["components"] = std::move(components);
+    }
+    row["license"] = unit.license;
+    row["license_class"] = license::classify_license(unit.license);
+    if (!external_uses.empty()) row["external_uses"] = external_uses;
+    if (!packages_of_file.empty()) {
+      std::vector<std::string> provides;
+      std::unordered_set<detail::FileId> seen;
+      const auto add = [&](detail::FileId f) {
+        const auto it = packages_of_file.find(f);
+        if (it != packages_of_file.end() && seen.insert(f).second)
+          provides.insert(provides.end(), it->second.begin(), it->second.end());
+      };
+      for (const detail::FileId f : unit.carriers) add(f);
+      for (const detail::FileId f : list) add(f);
+      std::sort(provides.begin(), provides.end());
+      provides.erase(std::unique(provides.begin(), provides.end()), provides.end());
+      if (!provides.empty()) row["provides_packages"] = provides;
+    }
+    return row;
+  };
 
-  const aggregate::RowContext row_context{context.settings.tag_cap, context.services.is_suspect};
-  if (gives_repo_row(options.granularity))
-    return aggregate::aggregate_repo_entry(entries, roles, carriers, ns, url, tag, verdicts, row_context);
-  if (gives_subproject_rows(options.granularity))
-    return aggregate::aggregate_subproject_entries(entries, roles, repo_path, ns, url, tag, *options.bucket_map,
-                                                   verdicts, row_context);
-  if (keeps_top_rows_only(options.granularity)) {
-    Json kept = Json::array();
-    for (auto& entry : entries)
-      if (entry["role"] == "top" || entry["role"] == "component") kept.push_back(std::move(entry));
-    return kept;
+  const bool repo_row = gives_repo_row(options.granularity);
+  if (repo_row || gives_subproject_rows(options.granularity)) {
+    // The aggregate rows need every unit's row at once.
+    Json entries = Json::array();
+    Json roles = Json::object();
+    // Names are unique: appended, not looked up one by one.
+    auto& members = static_cast<std::vector<std::pair<const std::string, Json>>&>(roles.get_ref<Json::object_t&>());
+    for (const KeptUnit& unit : kept) {
+      entries.push_back(row_of(unit));
+      members.emplace_back(unit.name, unit.role);
+    }
+    const aggregate::RowContext row_context{context.settings.tag_cap, context.services.is_suspect};
+    Json rows = repo_row
+                    ? aggregate::aggregate_repo_entry(entries, roles, carriers, ns, url, tag, verdicts, row_context)
+                    : aggregate::aggregate_subproject_entries(entries, roles, repo_path, ns, url, tag,
+                                                              *options.bucket_map, verdicts, row_context);
+    for (Json& row : rows) sink(std::move(row));
+    return;
   }
-  return entries;
+  const bool tops_only = keeps_top_rows_only(options.granularity);
+  for (const KeptUnit& unit : kept)
+    if (!tops_only || is_top(unit) || std::string_view(unit.role) == "component") sink(row_of(unit));
+}
+
+Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
+               std::string_view commit, const ScanProbes& probes, const ScanOptions& options,
+               const ScanContext& context, ScanCounts* counts) {
+  Json rows = Json::array();
+  scan_repo_rows(
+      repo_path, ns, url, tag, commit, probes, options, context,
+      [&rows](Json&& row) { rows.push_back(std::move(row)); }, counts);
+  return rows;
 }
 
 }  // namespace quarrix::pipeline

@@ -27,12 +27,6 @@ bool is_define_only_text(std::string_view text) {
 
 namespace {
 
-std::vector<std::string> parent_parts(const std::string& path) {
-  std::vector<std::string> parts = util::path_parts(path);
-  if (!parts.empty() && parts.back() != "/") parts.pop_back();
-  return parts;
-}
-
 std::string parts_to_path(const std::vector<std::string>& parts, std::size_t first, std::size_t last) {
   std::string out;
   for (std::size_t i = first; i < last; ++i) {
@@ -55,7 +49,7 @@ std::optional<std::string> walk_region(const std::string& root, const std::vecto
   std::vector<std::string> common;
   bool first = true;
   for (const std::string& file : scope_files) {
-    const std::vector<std::string> dir = parent_parts(util::join_path(root, file));
+    const std::vector<std::string> dir = util::parent_parts(util::join_path(root, file));
     if (first) {
       common = dir;
       first = false;

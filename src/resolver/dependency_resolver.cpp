@@ -140,6 +140,8 @@ struct DependencyResolver::Index {
   // Files whose units need only each other, without cycles, and have no parts
   // elsewhere: the compile order of any of their units is the file alone.
   std::vector<bool> stands_alone;
+  // Units whose compile order is plain (ListNode).
+  std::vector<bool> plain;
 
   // Marks reused by compile-order walks; a walk running alongside another uses its own.
   std::mutex walk_mutex;
@@ -157,6 +159,7 @@ struct DependencyResolver::Index {
   void resolve_includes(const std::vector<std::vector<std::string>>& names, const std::vector<std::string>& roots,
                         const std::vector<std::string>& include_dirs);
   void mark_files_that_stand_alone();
+  void mark_plain_units();
   void add_dep(std::uint32_t owner, std::uint32_t dep) {
     if (dep != kNone && dep != owner) units[owner].deps.push_back(dep);
   }
@@ -325,6 +328,7 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
   for (std::uint32_t u = 0; u < units.size(); ++u) file_units[units[u].file].push_back(u);
   resolve_includes(include_names, roots, include_dirs);
   mark_files_that_stand_alone();
+  mark_plain_units();
 }
 
 // The include directories given, then each root's own include/ directory, are
@@ -382,6 +386,48 @@ void DependencyResolver::Index::mark_files_that_stand_alone() {
   }
 }
 
+// Depth-first over the unit graph with an explicit stack; a unit is plain once
+// all its dependencies are done and plain. A dependency still on the stack
+// closes a cycle: the unit is not plain, nor (through it) anything on the cycle.
+void DependencyResolver::Index::mark_plain_units() {
+  plain.assign(units.size(), false);
+  std::vector<std::uint8_t> state(units.size(), 0);  // 0 new, 1 on the stack, 2 done
+  struct Frame {
+    std::uint32_t unit;
+    std::size_t next;
+    bool plain;
+  };
+  std::vector<Frame> stack;
+  for (std::uint32_t start = 0; start < units.size(); ++start) {
+    if (state[start] != 0) continue;
+    const auto alone = [&](std::uint32_t u) {
+      const std::uint32_t f = units[u].file;
+      return file_units[f].size() == 1 && includes[f].empty() && units[u].extra_files.empty();
+    };
+    stack.push_back({start, 0, alone(start)});
+    state[start] = 1;
+    while (!stack.empty()) {
+      Frame& top = stack.back();
+      const std::vector<std::uint32_t>& deps = units[top.unit].deps;
+      if (top.next < deps.size()) {
+        const std::uint32_t dep = deps[top.next++];
+        if (state[dep] == 0) {
+          state[dep] = 1;
+          stack.push_back({dep, 0, alone(dep)});  // invalidates `top`
+        } else if (state[dep] == 1 || !plain[dep]) {
+          top.plain = false;
+        }
+        continue;
+      }
+      state[top.unit] = 2;
+      plain[top.unit] = top.plain;
+      const bool done_plain = top.plain;
+      stack.pop_back();
+      if (!stack.empty() && !done_plain) stack.back().plain = false;
+    }
+  }
+}
+
 DependencyResolver::DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore,
                                        std::vector<std::string> exclude_dirs, std::vector<std::string> include_dirs)
     : index_(std::make_unique<Index>()) {
@@ -427,7 +473,28 @@ std::vector<std::pair<std::string, std::string>> DependencyResolver::unresolved_
 // visit of the rest of a file starts a new segment of the path: only a
 // dependency back into the same segment closes a cycle of units. A file's
 // included headers go out just before it.
+const std::vector<std::string>& DependencyResolver::files() const { return index_->files; }
+
+std::optional<std::uint32_t> DependencyResolver::unit_index(const std::string& name) const {
+  const auto found = index_->by_name.find(name);
+  if (found == index_->by_name.end() || !index_->units[found->second].listed) return std::nullopt;
+  return found->second;
+}
+
+DependencyResolver::ListNode DependencyResolver::unit_node(std::uint32_t unit) const {
+  const Index::Unit& u = index_->units.at(unit);
+  return {u.file, u.deps, index_->plain[unit]};
+}
+
+std::size_t DependencyResolver::unit_count() const { return index_->units.size(); }
+
 std::vector<std::string> DependencyResolver::compilation_order(const std::string& name) const {
+  std::vector<std::string> order;
+  for (std::uint32_t file : compilation_order_files(name)) order.push_back(index_->files[file]);
+  return order;
+}
+
+std::vector<std::uint32_t> DependencyResolver::compilation_order_files(const std::string& name) const {
   Index& ix = *index_;
   const auto found = ix.by_name.find(name);
   if (found == ix.by_name.end() || !ix.units[found->second].listed) throw resolver::UnknownUnitError(name);
@@ -435,14 +502,14 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
   const std::uint32_t root_file = ix.units[root].file;
   // The walk below would visit every unit of the file and emit nothing else:
   // for a library of many cells in one file that is a walk per cell.
-  if (ix.stands_alone[root_file]) return {ix.files[root_file]};
+  if (ix.stands_alone[root_file]) return {root_file};
 
   std::unique_lock<std::mutex> lock(ix.walk_mutex, std::try_to_lock);
   std::optional<WalkMarks> own_marks;
   WalkMarks& marks = lock.owns_lock() ? ix.walk_marks : own_marks.emplace();
   marks.begin(ix.units.size(), ix.files.size());
 
-  std::vector<std::string> order;
+  std::vector<std::uint32_t> order;
   // Emits `file` after the headers it includes, theirs first, each once; an
   // include cycle is cut where it closes. Runs on its own stack: includes
   // may nest as deep as a hostile tree likes.
@@ -468,7 +535,7 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
       WalkMarks::FileMark& done = marks.file(top.file);
       done.including = false;
       done.emitted = true;
-      order.push_back(ix.files[top.file]);
+      order.push_back(top.file);
       include_path.pop_back();
     }
   };

@@ -55,6 +55,12 @@ std::vector<std::string> path_parts(std::string_view path) {
   return parts;
 }
 
+std::vector<std::string> parent_parts(std::string_view path) {
+  std::vector<std::string> parts = path_parts(path);
+  if (!parts.empty() && parts.back() != "/") parts.pop_back();
+  return parts;
+}
+
 std::string normalize_path(std::string_view path) {
   PartCursor cursor(path);
   return join_rest(cursor, path.size());

@@ -116,6 +116,30 @@ def test_output_file_previous_and_verdicts(run, tmp_path):
     assert (rows["zq"]["description"], rows["zq"]["desc_source"]) == ("A curated sentence about zq.", "verdict")
 
 
+def test_rows_written_as_made_fail_whole(run, tmp_path):
+    """Rows of many megabytes go out a piece at a time: a write failing part-way still leaves the
+    output file as it was; on standard output they are the text of the whole array."""
+    repo = tmp_path / "chain"
+    (repo / "rtl").mkdir(parents=True)
+    for i in range(600):
+        below = f" c{i + 1:03} u();" if i + 1 < 600 else ""
+        (repo / "rtl" / f"c{i:03}.v").write_text(f"module c{i:03};{below} endmodule\n")
+    out = run(repo, "-q", "--no-verify", "--granularity", "all")
+    rows = json.loads(out.stdout)
+    assert len(out.stdout) > 4 << 20 and out.stdout.endswith("\n]\n")
+    assert [len(r["quarrix_compat"]["files"]) for r in rows] == list(range(600, 0, -1))
+    lines = run(repo, "-q", "--no-verify", "--granularity", "all", "--format", "jsonl").stdout.splitlines()
+    assert [json.loads(line) for line in lines] == rows
+
+    target = tmp_path / "rows.json"
+    target.write_text("old rows\n")
+    limited = run(repo, "-q", "--no-verify", "--granularity", "all", "-o", target,
+                  preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (2 << 20, 2 << 20)))
+    assert limited.returncode == 1 and limited.stderr == f"quarrix-scan: cannot write {target}: File too large\n"
+    assert target.read_text() == "old rows\n"
+    assert not [name for name in os.listdir(tmp_path) if name.startswith(".rows.json")]
+
+
 def test_output_file_is_replaced_whole_or_not_at_all(run, tmp_path):
     out_dir = tmp_path / "out"
     out_dir.mkdir()

@@ -25,6 +25,15 @@ struct ScanProbes {
   std::function<Json(const Json&, const Json&)> compute_badges;
   // (compile list) -> whether the Verilog/SystemVerilog list verified.
   std::function<Json(const PathList&)> verify_verilog;
+
+  // Optional, so that the scan need not build every unit's list for them:
+  // (file) -> detect_vendor_deps of that file alone, when detect_vendor_deps
+  // of a list is always the sorted union of this over its files.
+  std::function<Json(const std::string&)> detect_vendor_deps_in_file;
+  // () -> false when detect_vhdl_standard and verify_verilog can run no check
+  // (no tool): their answers then do not depend on the list, and they are
+  // handed an empty one.
+  std::function<bool()> can_run_checks;
 };
 
 }  // namespace quarrix::pipeline

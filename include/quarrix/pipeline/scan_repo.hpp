@@ -57,6 +57,18 @@ struct ScanCounts {
   std::size_t skipped = 0;
 };
 
+// Takes each row as it is made.
+using RowSink = std::function<void(Json&& row)>;
+
+// The rows of one repository, handed to `sink` one by one in their order, with
+// the settings and services of `context`; a row is made once every unit is
+// scanned, and none is kept after it went to the sink (the repository and
+// subproject rows are made of all units' rows at once). The unit counts go to
+// `counts` when given. Failures as for scan_repo.
+void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
+                    std::string_view commit, const ScanProbes& probes, const ScanOptions& options,
+                    const ScanContext& context, const RowSink& sink, ScanCounts* counts = nullptr);
+
 // The rows of one repository (a JSON array), with the settings and services
 // of `context`; the unit counts go to `counts` when given. Probe and resolver
 // failures propagate; "subproject" without a bucket map is

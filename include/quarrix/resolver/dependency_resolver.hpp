@@ -46,7 +46,10 @@
 //   library name of a use clause is not checked: a package of the tree
 //   resolves it under any library name (work or the repository's own).
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +71,25 @@ class DependencyResolver {
 
   std::vector<std::pair<std::string, std::string>> entity_map() const;
   std::vector<std::string> compilation_order(const std::string& name) const;
+  // compilation_order as indices into files(); the same order and errors.
+  std::vector<std::uint32_t> compilation_order_files(const std::string& name) const;
+  // Every scanned file, the index of compile orders.
+  const std::vector<std::string>& files() const;
+
+  // The shared form of a compile order, for a scan that wants every unit's:
+  // a unit whose list is plain has as compile order the orders of its
+  // dependencies in turn, each file once, then its own file. Plain: every unit
+  // it reaches (itself included) is alone in its file, has no part in another
+  // file, includes no header and lies on no cycle.
+  struct ListNode {
+    std::uint32_t file;                   // the unit's own file
+    std::span<const std::uint32_t> deps;  // units it needs, in first-use order (unit_node indices)
+    bool plain;
+  };
+  // The node of a unit of entity_map, or nullopt for an unknown name.
+  std::optional<std::uint32_t> unit_index(const std::string& name) const;
+  ListNode unit_node(std::uint32_t unit) const;
+  std::size_t unit_count() const;
   std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const;
   std::vector<std::pair<std::string, std::string>> package_map() const;
   // Sources left out by an exclusion pattern, and sources not read: "larger

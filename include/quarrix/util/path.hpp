@@ -14,6 +14,8 @@ std::string normalize_path(std::string_view path);
 
 // PurePath.parts: the root "/" (if any) followed by the components.
 std::vector<std::string> path_parts(std::string_view path);
+// PurePath.parent.parts: path_parts without the last component ("/" stays).
+std::vector<std::string> parent_parts(std::string_view path);
 
 // str(path.relative_to(root)) when `path` lies lexically under `root` ("." for
 // the root itself); otherwise the normalised full path. Never "../x".

@@ -1,0 +1,147 @@
+// Rows made from the shared compile lists (per-file vendor dependencies, no
+// tool) must be the rows made from every unit's full list, through our
+// resolver or a host's, collected or handed over one by one.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+
+#include "quarrix/pipeline/scan_repo.hpp"
+#include "quarrix/resolver/dependency_resolver.hpp"
+#include "quarrix/util/path.hpp"
+#include "support/temp_repo.hpp"
+
+using namespace quarrix;
+
+namespace {
+
+// A vendor library per file whose name says so.
+std::vector<std::string> vendor_of(const std::string& path) {
+  const std::string name = util::path_name(path);
+  if (name.find("_x") == std::string::npos) return {};
+  return {"lib_" + name.substr(0, 2), "unisim"};
+}
+
+// Probes asked with whole lists only.
+pipeline::ScanProbes list_probes() {
+  pipeline::ScanProbes p;
+  p.detect_library_name = [](const std::string&) { return Json("work"); };
+  p.detect_vhdl_standard = [](const pipeline::PathList&, const Json&) { return Json::array({"unknown", false}); };
+  p.detect_vendor_deps = [](const pipeline::PathList& files) {
+    std::set<std::string> all;
+    for (const auto& f : files)
+      for (auto& v : vendor_of(f)) all.insert(v);
+    return Json(std::vector<std::string>(all.begin(), all.end()));
+  };
+  p.detect_test_infrastructure = [](const std::string&) { return Json::object(); };
+  p.compute_badges = [](const Json&, const Json&) { return Json::array(); };
+  p.verify_verilog = [](const pipeline::PathList&) { return Json(false); };
+  return p;
+}
+
+pipeline::ScanProbes per_file_probes() {
+  pipeline::ScanProbes p = list_probes();
+  p.detect_vendor_deps_in_file = [](const std::string& file) { return Json(vendor_of(file)); };
+  p.can_run_checks = [] { return false; };
+  return p;
+}
+
+// Our resolver behind the host interface: no shared form.
+class HostResolver final : public pipeline::Resolver {
+ public:
+  explicit HostResolver(resolver::DependencyResolver r) : r_(std::move(r)) {}
+  std::vector<std::pair<std::string, std::string>> entity_map() const override { return r_.entity_map(); }
+  std::vector<std::string> compilation_order(const std::string& name) const override {
+    return r_.compilation_order(name);
+  }
+  std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const override {
+    return r_.unresolved_use_clauses();
+  }
+  std::vector<std::pair<std::string, std::string>> package_map() const override { return r_.package_map(); }
+
+ private:
+  resolver::DependencyResolver r_;
+};
+
+void write_design(const quarrix::testing::TempRepo& repo) {
+  // A diamond of plain units, a chain under it, a vendor file, define
+  // carriers in two directories, a unit of a two-unit file, a header, a
+  // cycle, a skipped test bench and VHDL packages and architectures.
+  repo.write("rtl/soc.v", "module soc_core; left l(); right r(); endmodule\n");
+  repo.write("rtl/a/left.v", "module left; base b(); c0 c(); endmodule\n");
+  repo.write("rtl/b/right.v", "module right; base b(); io_x i(); endmodule\n");
+  repo.write("rtl/a/base.v", "module base; endmodule\n");
+  for (int i = 0; i < 30; ++i)
+    repo.write("rtl/chain/c" + std::to_string(i) + ".v",
+               "module c" + std::to_string(i) + ";" + (i + 1 < 30 ? " c" + std::to_string(i + 1) + " n();" : "") +
+                   " endmodule\n");
+  repo.write("rtl/b/io_x.v", "module io_x; endmodule\n");
+  repo.write("rtl/a/defs.vh", "`define WIDTH 8\n");
+  repo.write("rtl/chain/more.vh", "`define DEPTH 4\n");
+  repo.write("rtl/two.v", "module pair_a; base b(); endmodule\nmodule pair_b; endmodule\n");
+  repo.write("rtl/user2.v", "module user2; pair_b p(); left l(); endmodule\n");
+  repo.write("rtl/inc.v", "`include \"hdr.vh\"\nmodule inc_user; c5 c(); endmodule\n");
+  repo.write("rtl/hdr.vh", "localparam X = 1;\n");
+  repo.write("rtl/ping.v", "module ping; pong p(); endmodule\n");
+  repo.write("rtl/pong.v", "module pong; ping p(); base b(); endmodule\n");
+  repo.write("rtl/tb/top_tb.v", "module soc_tb; soc_core t(); endmodule\n");
+  repo.write("rtl/pkg.vhd", "package types_pkg is\nend package;\n");
+  repo.write("rtl/ent.vhd", "use work.types_pkg.all;\nentity ent is end entity;\n");
+  repo.write("rtl/ent_rtl.vhd", "architecture rtl of ent is\nbegin\n  u: entity work.vleaf;\nend architecture;\n");
+  repo.write("rtl/vleaf.vhd", "entity vleaf is end entity;\narchitecture rtl of vleaf is begin end;\n");
+}
+
+Json scan(const std::string& repo, const pipeline::ScanProbes& probes, const std::string& granularity, bool host) {
+  pipeline::ScanOptions options;
+  options.use_llm = false;
+  options.granularity = granularity;
+  if (host)
+    options.resolver_factory = [](const std::vector<std::string>& roots, bool gitignore,
+                                  const std::vector<std::string>& excludes) {
+      return std::make_unique<HostResolver>(resolver::DependencyResolver(roots, gitignore, excludes));
+    };
+  return pipeline::scan_repo(repo, "acme", "https://example.invalid/r.git", "v1", "0", probes, options, {});
+}
+
+TEST(SharedLists, RowsEqualThoseOfFullListsAndOfAHostResolver) {
+  quarrix::testing::TempRepo repo;
+  write_design(repo);
+  for (const char* granularity : {"all", "top", "repo"}) {
+    const Json full = scan(repo.path(), list_probes(), granularity, false);
+    ASSERT_FALSE(full.empty());
+    EXPECT_EQ(scan(repo.path(), per_file_probes(), granularity, false).dump(1), full.dump(1)) << granularity;
+    EXPECT_EQ(scan(repo.path(), per_file_probes(), granularity, true).dump(1), full.dump(1)) << granularity;
+  }
+  const Json all = scan(repo.path(), per_file_probes(), "all", false);
+  const auto row = [&](const std::string& name) {
+    for (const Json& r : all)
+      if (r["name"] == name) return r;
+    return Json();
+  };
+  // The carriers of the lists' common directory, then the lists' own order.
+  std::vector<std::string> files{"rtl/a/defs.vh", "rtl/chain/more.vh", "rtl/a/base.v"};
+  for (int i = 29; i >= 0; --i) files.push_back("rtl/chain/c" + std::to_string(i) + ".v");
+  for (const char* f : {"rtl/a/left.v", "rtl/b/io_x.v", "rtl/b/right.v", "rtl/soc.v"}) files.emplace_back(f);
+  EXPECT_EQ(row("soc_core")["quarrix_compat"]["files"], Json(files));
+  EXPECT_EQ(row("c29")["quarrix_compat"]["files"], Json({"rtl/chain/more.vh", "rtl/chain/c29.v"}));
+  EXPECT_EQ(row("soc_core")["vendor_deps"], Json({"lib_io", "unisim"}));
+  EXPECT_EQ(row("soc_core")["role"], "top");
+  EXPECT_EQ(row("io_x")["role"], "primitive");
+  EXPECT_EQ(row("c29")["role"], "component");
+  EXPECT_EQ(row("c1")["role"], "component");
+}
+
+TEST(SharedLists, RowsHandedOverOneByOneAreTheCollectedRows) {
+  quarrix::testing::TempRepo repo;
+  write_design(repo);
+  pipeline::ScanOptions options;
+  options.use_llm = false;
+  options.granularity = "all";
+  Json handed = Json::array();
+  pipeline::scan_repo_rows(repo.path(), "acme", "u", "v1", "0", per_file_probes(), options, {},
+                           [&](Json&& row) { handed.push_back(std::move(row)); });
+  EXPECT_EQ(handed, pipeline::scan_repo(repo.path(), "acme", "u", "v1", "0", per_file_probes(), options, {}));
+}
+
+}  // namespace
