@@ -32,9 +32,10 @@ def repo(tmp_path):
 def test_queries_as_the_scan_driver_uses_them(repo):
     r = DependencyResolver([repo / "rtl"], respect_gitignore=False, exclude_dirs=["glbl"])
     rtl = repo / "rtl"
-    assert r.entity_map == {
-        "bus_pkg": str(rtl / "bus_pkg.sv"), "dec": str(rtl / "dec.vhd"), "fifo": str(rtl / "fifo.v"),
-        "loop_a": str(rtl / "loop_a.v"), "loop_b": str(rtl / "loop_b.v"), "top": str(rtl / "top.sv"),
+    assert r.entity_map == {  # bad.v's byte that is not UTF-8 is read as U+FFFD
+        "bad": str(rtl / "bad.v"), "bus_pkg": str(rtl / "bus_pkg.sv"), "dec": str(rtl / "dec.vhd"),
+        "fifo": str(rtl / "fifo.v"), "loop_a": str(rtl / "loop_a.v"), "loop_b": str(rtl / "loop_b.v"),
+        "top": str(rtl / "top.sv"),
     }
     assert r.package_map == {"bus_pkg": str(rtl / "bus_pkg.sv")}
     assert r.get_compilation_order("top") == [str(rtl / "fifo.v"), str(rtl / "bus_pkg.sv"), str(rtl / "top.sv")]
