@@ -11,6 +11,8 @@ import time
 
 import pytest
 
+from test_hostile import CANARY_WORD, tools_reading_outside, write_outside
+
 PROVIDER_KEYS = ("GROQ_API_KEY", "GEMINI_API_KEY", "ANTHROPIC_API_KEY")
 needs_verilog_tool = pytest.mark.skipif(not (shutil.which("verilator") or shutil.which("iverilog")),
                                         reason="no Verilog tool on PATH")
@@ -80,23 +82,12 @@ def test_cached_answers_follow_every_way_a_header_can_change(scanner, tmp_path):
     assert seen == {True, False}  # the changes do change the verdict
 
 
-def outside_repo(tmp_path, canary):
-    """Includes and links that lead out of the repository to text the tools would quote."""
-    outside = tmp_path / "outside"
-    outside.mkdir()
-    (outside / "leak.vh").write_text(f"assign {canary} = 1'b1;\n")
-    (outside / "leak_unit.v").write_text(f"module leak_unit(input a); assign {canary} = a; endmodule\n")
-    repo = tmp_path / "repo"
-    rtl = repo / "rtl"
-    rtl.mkdir(parents=True)
-    (rtl / "rel.v").write_text('module rel(input a);\n`include "../../outside/leak.vh"\nendmodule\n')
-    (rtl / "abs.v").write_text(f'module abs(input a);\n`include "{outside / "leak.vh"}"\nendmodule\n')
-    (rtl / "linked.vh").symlink_to(outside / "leak.vh")
-    (rtl / "via_link.v").write_text('module via_link(input a);\n`include "linked.vh"\nendmodule\n')
-    (rtl / "leak_unit.v").symlink_to(outside / "leak_unit.v")
-    (rtl / "user.v").write_text("module user(input a); leak_unit u(.a(a)); endmodule\n")
-    (rtl / "ext").symlink_to(outside)
-    (rtl / "through_dir.v").write_text('module through_dir(input a);\n`include "ext/leak.vh"\nendmodule\n')
+def outside_repo(tmp_path):
+    """The hostile suite's repository whose includes and links lead out to text a tool would quote."""
+    repo, outside = tmp_path / "repo", tmp_path / "outside"
+    (repo / "rtl").mkdir(parents=True)
+    write_outside(outside)
+    tools_reading_outside(repo, outside)
     return repo
 
 
@@ -116,8 +107,7 @@ def tools_without_sandbox(tmp_path):
 def test_tools_publish_nothing_from_outside_the_repository(scanner, tmp_path, sandbox, jobs):
     if sandbox and not shutil.which("bwrap"):
         pytest.skip("no bwrap on PATH")
-    canary = "quarrix_canary_tool_7e3a"
-    repo = outside_repo(tmp_path, canary)
+    repo = outside_repo(tmp_path)
     env = scan_env(tmp_path)
     if not sandbox:
         env["PATH"] = tools_without_sandbox(tmp_path)
@@ -130,12 +120,13 @@ def test_tools_publish_nothing_from_outside_the_repository(scanner, tmp_path, sa
     cache_bytes = (tmp_path / "cache" / "tools.sqlite").read_bytes()
     for where, text in (("rows", out.stdout), ("stderr", out.stderr), ("report", report.read_text()),
                         ("cache", cache_bytes.decode("latin-1"))):
-        assert canary not in text, where
+        assert CANARY_WORD not in text, where
+    leading_out = ("rel_inc", "abs_inc", "via_link", "through_dir")
     rows = {r["name"]: r for r in json.loads(out.stdout)}
-    assert not any(rows[name]["verified"] for name in ("rel", "abs", "via_link", "through_dir") if name in rows)
+    assert not any(rows[name]["verified"] for name in leading_out if name in rows)
     if not sandbox:
         runs = {u["name"]: u["tool_runs"] for u in json.loads(report.read_text())["units"]}
-        assert all(r["verdict"] == "not started" for name in ("rel", "abs", "via_link") for r in runs[name])
+        assert all(r["verdict"] == "not started" for name in leading_out[:3] for r in runs[name])
 
 
 def test_an_interrupted_scan_fails_and_writes_nothing(scanner, tmp_path):
