@@ -103,11 +103,29 @@ std::string parent_of(const std::string& path) { return util::path_string(std::f
 
 // What the sandbox lets a run see: the repository, else (a check made outside
 // any scan) the directories of what it names and reads.
+// The path through which `path` names the repository `root`, when that is not
+// `root` itself (a scan of a link to the repository): the tool must find the
+// files under the name it is given.
+std::optional<std::string> alias_of(const std::string& path, const std::string& root) {
+  if (!util::is_absolute_path(path) || util::lies_within(path, root)) return std::nullopt;
+  for (std::filesystem::path p = std::filesystem::path(path).parent_path(); p.has_relative_path(); p = p.parent_path())
+    if (util::resolved_path(p) == root) return util::path_string(p);
+  return std::nullopt;
+}
+
 SandboxView view_of(const std::vector<std::string>& argv, const RunOptions& options) {
   SandboxView view;
   view.writable = options.cwd;
   if (const auto root = util::read_confinement_root()) {
-    if (!root->empty()) view.readable.push_back(*root);
+    if (root->empty()) return view;
+    view.readable.push_back(*root);
+    std::vector<std::string> named(argv.begin() + (argv.empty() ? 0 : 1), argv.end());
+    named.insert(named.end(), options.module_dirs.begin(), options.module_dirs.end());
+    for (const std::string& path : named) {
+      const auto alias = alias_of(path, *root);
+      if (alias && std::find(view.readable.begin(), view.readable.end(), *alias) == view.readable.end())
+        view.readable.push_back(*alias);
+    }
     return view;
   }
   for (std::size_t i = 1; i < argv.size(); ++i)

@@ -128,6 +128,20 @@ TEST(ToolSession, SandboxedRunsReadTheRepositoryAndWriteOnlyTheirScratch) {
   EXPECT_FALSE(std::filesystem::exists(t.repo.at("new")));
 }
 
+TEST(ToolSession, SandboxedRunsFindTheRepositoryUnderTheNameTheyAreGiven) {
+  if (!quarrix::probes::sandbox_program()) GTEST_SKIP() << "no sandbox on this machine";
+  RepoAndOutside t;
+  const std::filesystem::path alias = t.outside.at("alias");  // a link to the repository, as a user may scan it
+  std::filesystem::create_directory_symlink(t.repo.path(), alias);
+  const quarrix::util::ReadConfinement confinement(alias);
+  ToolSession session;
+  RunOptions options = in(t.scratch);
+  options.capture_stdout = true;
+  const auto run = session.run({"/bin/cat", (alias / "rtl" / "in.v").string()}, options);
+  ASSERT_TRUE(run);
+  EXPECT_EQ(run->out, "inside\n");
+}
+
 TEST(ToolSession, WithoutASandboxNothingRunsThatMayReadOutside) {
   RepoAndOutside t;
   CountingTool tool("exit 0\n");
