@@ -19,7 +19,8 @@ from starlette.responses import HTMLResponse, RedirectResponse
 from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
-from . import graph
+from . import graph, source_view
+from .interface import InterfaceCache
 from .guards import BodyLimit, SecurityHeaders
 from .row_index import FACETS, PAGE_SIZES, SORTS, VERDICT_STATES, ListQuery, RowIndex, verdict_state
 from .rows import RowSet
@@ -56,6 +57,7 @@ class Review:
         self.index = RowIndex(rows)
         self.verdicts = VerdictFile(index_dir)
         self.sources = SourceTree(repo_root)
+        self.interfaces = InterfaceCache(index_dir)
         self.csrf_token = secrets.token_urlsafe(32)
         self._graphs: dict = {}
         self.index.warm(self.verdicts.state().entries)
@@ -133,7 +135,7 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         if text is None:
             locked = record.get("locked_text") if record else None
             text = locked if isinstance(locked, str) and locked.strip() else rows.descriptions[index]
-        unit = source_problem = None
+        unit = source_problem = iface = None
         path = own_file(row)
         if rows.roles[index] not in UNIT_ROLES:
             source_problem = "a repository or subproject row has no single source file"
@@ -142,10 +144,24 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         else:
             try:
                 unit = review.sources.unit(rows.namespaces[index], path)
+                compat = row.get("quarrix_compat") or {}
+                files = [f for f in compat.get("files", []) if isinstance(f, str)]
+                language, library = compat.get("language"), compat.get("library")
+                iface = review.interfaces.get(rows.names[index], language if isinstance(language, str) else "",
+                                              library if isinstance(library, str) else "work",
+                                              review.sources.compile_list(rows.namespaces[index], files),
+                                              review.sources.root)
             except SourceUnavailable as exc:
                 source_problem = str(exc)
+        source = forge = None
+        if unit is not None:
+            first, last = (iface.first_line, iface.last_line) if iface else (0, 0)
+            source = source_view.highlighted(unit.path, unit.text, first, last)
+            origin = row.get("source") if isinstance(row.get("source"), dict) else {}
+            forge = source_view.forge_link(origin.get("url"), origin.get("tag"), unit.path, first, last)
         return render("row.html", status_code=status_code, index=index, row=row, rows=rows, record=record,
-                      state=verdict_state(entries, rows.key(index)), text=text, unit=unit,
+                      state=verdict_state(entries, rows.key(index)), text=text, unit=unit, iface=iface,
+                      source=source, forge=forge,
                       source_problem=source_problem, context=context, error=error,
                       saved=saved, position=position, total=len(ordered),
                       prev_index=ordered[position - 1] if position else None,

@@ -71,7 +71,9 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
     arrived(driver, "verdict-form")
     assert driver.find_element(By.ID, "row-name").text == "uart_top"
     assert "UART core combining" in driver.find_element(By.ID, "header").text
-    assert driver.find_element(By.ID, "ports").text == "clk, rst, rxd, txd"
+    ports = [[td.text for td in tr.find_elements(By.TAG_NAME, "td")[:2]]
+             for tr in driver.find_elements(By.CSS_SELECTOR, "#ports tbody tr")]
+    assert ports == [["clk", "input"], ["rst", "input"], ["rxd", "input"], ["txd", "output"]]
     driver.save_screenshot(str(artefacts / "row.png"))
 
     text = driver.find_element(By.ID, "locked_text")
