@@ -85,8 +85,10 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
     assert driver.find_element(By.ID, "locked_text").get_attribute("value") == \
         "UART transmitter and receiver behind one clock divider."
     assert "Good" in driver.find_element(By.CSS_SELECTOR, ".sub .verdict").text
-    assert verdicts_on_disk(workspace)["entries"]["demo_repo/uart_top"] == \
-        {"verdict": "good", "locked_text": "UART transmitter and receiver behind one clock divider."}
+    record = verdicts_on_disk(workspace)["entries"]["demo_repo/uart_top"]
+    assert (record["verdict"], record["locked_text"]) == \
+        ("good", "UART transmitter and receiver behind one clock divider.")
+    assert record["judged_text"] == "UART core combining the transmitter and the receiver."
 
     # Shortcuts: u back to the filtered list; on a row outside a text box, 3 is Not good and n the next row.
     driver.find_element(By.TAG_NAME, "body").send_keys("u")
@@ -99,7 +101,8 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
     driver.find_element(By.TAG_NAME, "body").send_keys("n")
     wait(driver, lambda d: d.find_element(By.ID, "row-name").text != first)
     entries = verdicts_on_disk(workspace)["entries"]
-    assert entries[f"demo_repo/{first}"] == {"verdict": "not-good"} and len(entries) == 2
+    assert entries[f"demo_repo/{first}"]["verdict"] == "not-good" and len(entries) == 2
+    assert "locked_text" not in entries[f"demo_repo/{first}"]
 
 
 def test_the_picture_links_each_unit_to_its_row(site, artefacts):
@@ -136,3 +139,26 @@ def test_hostile_repository_strings_render_as_text(site, artefacts):
     assert len(driver.find_elements(By.TAG_NAME, "svg")) == 1
     assert HOSTILE_NAME in {t.text for t in driver.find_elements(By.CSS_SELECTOR, "g.node text")}
     driver.save_screenshot(str(artefacts / "graph-hostile.png"))
+
+
+def test_ten_rows_judged_with_the_keyboard_alone_land_in_the_file(serve, workspace, chromium):
+    server = serve(workspace["rows"], workspace["index"], workspace["repos"], extra=["--curator", "kbd"])
+    driver = chromium
+    driver.get(server.url + "/?sort=name")
+    names = [a.text for a in driver.find_elements(By.CSS_SELECTOR, "a.row-link")]
+    body = driver.find_element(By.TAG_NAME, "body")
+    body.send_keys("j", "j", "k")                                   # the second row is the current one
+    assert driver.find_element(By.CSS_SELECTOR, "tr.current a.row-link").text == names[1]
+    body.send_keys(Keys.ENTER)
+    keys = "1231231231"
+    for n, key in enumerate(keys):
+        assert arrived(driver, "row-name").text == names[1 + n]
+        driver.find_element(By.TAG_NAME, "body").send_keys(key)     # saves, then opens the next row
+        wait(driver, lambda d, n=n: d.find_element(By.ID, "row-name").text == names[2 + n])
+    assert arrived(driver, "saved-row").text == names[10]
+    entries = verdicts_on_disk(workspace)["entries"]
+    verdict = {"1": "good", "2": "improvable", "3": "not-good"}
+    keys_by_name = {key.split("/", 1)[1]: v for key, v in entries.items()}       # a name may hold a "/"
+    assert {name: keys_by_name[name]["verdict"] for name in names[1:11]} == \
+        {name: verdict[k] for name, k in zip(names[1:11], keys)}
+    assert len(entries) == 10 and all(v["curator"] == "kbd" and v["judged_at"] for v in entries.values())
