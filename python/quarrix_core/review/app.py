@@ -22,7 +22,7 @@ from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
 from . import graph, source_view
-from .interface import InterfaceCache
+from .interface import CACHE_DIR, InterfaceCache
 from .guards import BodyLimit, SecurityHeaders
 from .row_index import FACETS, PAGE_SIZES, SORTS, VERDICT_STATES, ListQuery, RowIndex, verdict_state
 from .rows import RowSet
@@ -70,6 +70,7 @@ class Review:
         self.verdicts = VerdictFile(index_dir)
         self.sources = SourceTree(repo_root)
         self.interfaces = InterfaceCache(index_dir)
+        self.graph_cache = Path(index_dir) / CACHE_DIR / "graphs"
         self.csrf_token = secrets.token_urlsafe(32)
         self._graphs: dict = {}
         self.index.warm(self.verdicts.state().entries)
@@ -86,10 +87,11 @@ class Review:
         return f"/rows/{index}" + (f"?{urlencode(context)}" if context else "")
 
     def graph(self, namespace: str):
-        """(svg, nodes drawn, units) for a namespace, drawn once per server."""
+        """(svg, picture) for a namespace, drawn once per server and kept under the index."""
         if namespace not in self._graphs:
-            dot_text, drawn, units = graph.dot_source(self.rows, namespace, self.row_url)
-            self._graphs[namespace] = (graph.render_svg(dot_text) if drawn else "", drawn, units)
+            picture = graph.dot_source(self.rows, namespace, self.row_url)
+            svg = graph.render_cached(picture.dot, self.graph_cache) if picture.drawn else ""
+            self._graphs[namespace] = (svg, picture)
         return self._graphs[namespace]
 
 
@@ -248,14 +250,15 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
         members = rows.by_namespace.get(namespace)
         if not members:
             raise HTTPException(404, "No rows in that namespace")
-        svg, problem, drawn, units = "", "", 0, 0
+        svg, problem, picture = "", "", None
         try:
-            svg, drawn, units = review.graph(namespace)
+            svg, picture = review.graph(namespace)
         except graph.GraphUnavailable as exc:
             problem = str(exc)
+            picture = graph.dot_source(rows, namespace, review.row_url)
         entries = review.verdicts.state().entries
         return render("repo.html", namespace=namespace, members=members, rows=rows, svg=svg, problem=problem,
-                      drawn=drawn, units=units, states={i: verdict_state(entries, rows.key(i)) for i in members})
+                      picture=picture, states={i: verdict_state(entries, rows.key(i)) for i in members})
 
     async def http_error(request: Request, exc: HTTPException):
         return render("message.html", status_code=exc.status_code, title=f"Error {exc.status_code}",

@@ -110,7 +110,9 @@ def test_the_picture_links_each_unit_to_its_row(site, artefacts):
     driver.get(url + "/repo?namespace=demo_repo")
     graph = wait(driver, EC.presence_of_element_located((By.CSS_SELECTOR, "#graph svg")))
     labels = {t.text for t in graph.find_elements(By.CSS_SELECTOR, "g.node text")}
-    assert {"uart_top", "uart_rx", "uart_tx", "fifo_sync"} <= labels
+    assert {"uart_top", "uart_rx", "uart_tx"} <= labels and "fifo_sync" not in labels
+    # A unit linked to no other is packed beside the picture, not stacked in it.
+    assert "fifo_sync" in {a.text for a in driver.find_elements(By.CSS_SELECTOR, "#loose a.unit")}
     assert len(graph.find_elements(By.CSS_SELECTOR, "g.edge")) == 2               # uart_top uses rx and tx
     driver.save_screenshot(str(artefacts / "graph.png"))
     node = next(a for a in graph.find_elements(By.CSS_SELECTOR, "g.node a") if a.text == "uart_rx")
