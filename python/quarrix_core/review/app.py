@@ -175,7 +175,7 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
                 iface = review.interfaces.get(rows.names[index], language if isinstance(language, str) else "",
                                               library if isinstance(library, str) else "work",
                                               review.sources.compile_list(rows.namespaces[index], files),
-                                              review.sources.root)
+                                              review.sources.root, review.sources.checkout(rows.namespaces[index]))
             except SourceUnavailable as exc:
                 source_problem = str(exc)
         source = forge = None

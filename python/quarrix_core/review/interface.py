@@ -16,6 +16,7 @@ of every file of the compile list, so each unit is parsed once.
 from __future__ import annotations
 
 import dataclasses
+import functools
 import hashlib
 import json
 import os
@@ -23,14 +24,22 @@ import re
 import shutil
 import subprocess
 import tempfile
+import time
 import xml.etree.ElementTree as ET
 
 CACHE_DIR = ".review-cache"
-CACHE_VERSION = 1
+CACHE_VERSION = 2
 GHDL_TIMEOUT_S = 60
+RESOLVE_BUDGET_S = 15
 HEADER_SUFFIXES = (".svh", ".vh", ".inc")
 VHDL_SUFFIXES = (".vhd", ".vhdl")
 _SPACE = re.compile(r"\s+")
+_VHDL_UNIT = re.compile(r"^\s*(?:package|entity)\s+(\w+)\s+is\b", re.I | re.M)
+_MISSING_UNIT = re.compile(r'unit "(\w+)" not found in library "(\w+)"')
+_MISSING_INCLUDE = re.compile(r"'([^']+)': No such file or directory")
+_COMMENT = re.compile(r"//[^\n]*|/\*.*?\*/", re.S)
+MAX_CHECKOUT_FILES = 20000
+MAX_SCAN_BYTES = 1 << 20
 
 
 @dataclasses.dataclass
@@ -41,6 +50,34 @@ class Interface:
     problem: str = ""                        # the parser's own message when it rejected the source
     first_line: int = 0                      # the declaration's lines in the unit's own file (1-based)
     last_line: int = 0
+
+
+@functools.lru_cache(maxsize=64)
+def _checkout_files(checkout: str) -> tuple:
+    """The HDL sources and headers of one checkout (bounded), for what a compile list leaves out."""
+    found = []
+    for base, dirs, files in os.walk(checkout):
+        dirs[:] = [d for d in dirs if not d.startswith(".")]
+        found += [os.path.join(base, f) for f in files if f.lower().endswith(HEADER_SUFFIXES + VHDL_SUFFIXES)]
+        if len(found) > MAX_CHECKOUT_FILES:
+            break
+    return tuple(found)
+
+
+@functools.lru_cache(maxsize=64)
+def _vhdl_units(checkout: str) -> dict:
+    """Package and entity name (lower case) -> the checkout's file that declares it."""
+    units = {}
+    for path in _checkout_files(checkout):
+        if path.lower().endswith(VHDL_SUFFIXES):
+            try:
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    text = f.read(MAX_SCAN_BYTES)
+            except OSError:
+                continue
+            for name in _VHDL_UNIT.findall(text):
+                units.setdefault(name.lower(), path)
+    return units
 
 
 def _squash(text) -> str:
@@ -57,7 +94,21 @@ def _pyslang_version() -> str:
         return "pyslang"
 
 
-def _sv_interface(name: str, paths: list, include_dirs: list) -> Interface:
+def _sv_interface(name: str, paths: list, include_dirs: list, checkout: str | None = None) -> Interface:
+    result = _sv_parse(name, paths, include_dirs)
+    missing = set(_MISSING_INCLUDE.findall(result.problem))
+    if not missing or checkout is None:
+        return result
+    # An include the compile list does not name: a build would pass its directory with -I.
+    extra = []
+    for path in _checkout_files(checkout):
+        for wanted in missing:
+            if path.endswith(os.sep + wanted):
+                extra.append(path[:-len(wanted) - 1])
+    return _sv_parse(name, paths, include_dirs + sorted(set(extra))) if extra else result
+
+
+def _sv_parse(name: str, paths: list, include_dirs: list) -> Interface:
     import pyslang
     from pyslang import ast, syntax
 
@@ -96,14 +147,14 @@ def _sv_interface(name: str, paths: list, include_dirs: list) -> Interface:
             direction = "interface" if kind == "InterfacePort" else kind
         type_ = getattr(port, "type", None)
         width = ""
-        if type_ is not None and getattr(type_, "isFixedSize", False):
+        if type_ is not None and getattr(type_, "isFixedSize", False) and type_.bitWidth:
             width = str(type_.bitWidth)
         elif kind == "InterfacePort":
             iface = getattr(port, "interfaceDef", None)
             modport = getattr(port, "modport", "")
             type_ = (iface.name if iface is not None else "interface") + (f".{modport}" if modport else "")
         syn = getattr(port, "syntax", None)
-        written = _squash(syn.parent) if syn is not None and syn.parent is not None else ""
+        written = _squash(_COMMENT.sub(" ", str(syn.parent))) if syn is not None and syn.parent is not None else ""
         result.ports.append({"name": port.name, "direction": direction, "type": str(type_ or ""),
                              "width": width, "written": written[:200]})
     for param in body.parameters:
@@ -167,20 +218,53 @@ def _slice_to_end(lines: list, line: int, col: int) -> str:
     return _squash("".join(out))
 
 
-def _vhdl_interface(name: str, paths: list, library: str, language: str) -> Interface:
+def _analyse(ghdl: str, std: list, work: str, path: str, library: str, checkout, done: dict, depth: int = 0) -> None:
+    """Analyse `path` into `library`, first any unit it uses that the checkout declares elsewhere."""
+    done[(path, library)] = True
+    args = [ghdl, "-a", *std, f"--work={library}", f"--workdir={work}", f"-P{work}", path]
+    ran = subprocess.run(args, capture_output=True, timeout=GHDL_TIMEOUT_S, cwd=work)
+    if ran.returncode == 0 or checkout is None or depth > 8 or time.monotonic() > done["deadline"]:
+        return
+    _analyse_missing(ghdl, std, work, ran.stderr.decode("utf-8", "replace"), checkout, done, depth)
+    subprocess.run(args, capture_output=True, timeout=GHDL_TIMEOUT_S, cwd=work)
+
+
+def _analyse_missing(ghdl, std, work, message: str, checkout, done: dict, depth: int) -> bool:
+    found = False
+    if checkout is None or time.monotonic() > done["deadline"]:
+        return False
+    for unit, library in dict.fromkeys(_MISSING_UNIT.findall(message)):
+        path = _vhdl_units(checkout).get(unit.lower())
+        # Keyed by library too: the row names one library, a file of the list may belong to another.
+        if path is not None and (path, library.lower()) not in done:
+            _analyse(ghdl, std, work, path, library.lower(), checkout, done, depth + 1)
+            found = True
+    return found
+
+
+def _vhdl_interface(name: str, paths: list, library: str, language: str, checkout: str | None = None) -> Interface:
     ghdl = shutil.which("ghdl")
     if ghdl is None:
         return Interface("GHDL", problem="GHDL (ghdl) is not installed, so VHDL ports are not parsed")
     result = Interface(_ghdl_version(ghdl))
     lib = library if re.fullmatch(r"[A-Za-z][A-Za-z0-9_]*", library or "") else "work"
     with tempfile.TemporaryDirectory(prefix="quarrix-ghdl-") as work:
-        base = [f"--std={_ghdl_std(language)}", "-frelaxed", f"--work={lib}", f"--workdir={work}", f"-P{work}"]
+        std = [f"--std={_ghdl_std(language)}", "-frelaxed"]
+        base = [*std, f"--work={lib}", f"--workdir={work}", f"-P{work}"]
+        # (file, library) analysed; past the deadline what is still missing is left to GHDL's message.
+        analysed: dict = {"deadline": time.monotonic() + RESOLVE_BUDGET_S}
         try:
             for dep in paths[:-1]:
                 # A dependency that fails leaves its units out; the own file's message then says what is missing.
-                subprocess.run([ghdl, "-a", *base, dep], capture_output=True, timeout=GHDL_TIMEOUT_S, cwd=work)
-            done = subprocess.run([ghdl, "--file-to-xml", *base, paths[-1]], capture_output=True,
-                                  timeout=GHDL_TIMEOUT_S, cwd=work)
+                _analyse(ghdl, std, work, dep, lib, checkout, analysed)
+            analysed[(paths[-1], lib)] = True
+            for _ in range(8):
+                done = subprocess.run([ghdl, "--file-to-xml", *base, paths[-1]], capture_output=True,
+                                      timeout=GHDL_TIMEOUT_S, cwd=work)
+                # GHDL exits 0 even when the dump failed: its output is then empty.
+                if done.stdout or not _analyse_missing(ghdl, std, work, done.stderr.decode("utf-8", "replace"),
+                                                       checkout, analysed, 0):
+                    break
         except subprocess.TimeoutExpired:
             result.problem = f"GHDL took longer than {GHDL_TIMEOUT_S} s"
             return result
@@ -264,7 +348,8 @@ class InterfaceCache:
                 digest.update(hashlib.sha256(f.read()).digest())
         return digest.hexdigest()
 
-    def get(self, name: str, language: str, library: str, paths: list, root: str) -> Interface:
+    def get(self, name: str, language: str, library: str, paths: list, root: str,
+            checkout: str | None = None) -> Interface:
         try:
             key = self._key(name, language, library, paths)
         except OSError as exc:
@@ -275,7 +360,7 @@ class InterfaceCache:
                 return Interface(**json.load(f))
         except (OSError, ValueError, TypeError):
             pass
-        result = parse_interface(name, language, library, paths, root)
+        result = parse_interface(name, language, library, paths, root, checkout)
         try:
             os.makedirs(self.dir, exist_ok=True)
             fd, tmp = tempfile.mkstemp(dir=self.dir, suffix=".tmp")
@@ -299,13 +384,18 @@ def include_dirs(paths: list, root: str) -> list:
     return dirs or [root]
 
 
-def parse_interface(name: str, language: str, library: str, paths: list, root: str) -> Interface:
-    """The unit's interface from its compile list `paths` (resolved, the unit's own file last)."""
+def parse_interface(name: str, language: str, library: str, paths: list, root: str,
+                    checkout: str | None = None) -> Interface:
+    """The unit's interface from its compile list `paths` (resolved, the unit's own file last).
+
+    `checkout`, the unit's repository, is searched for the include files and
+    VHDL units the compile list leaves out, as a build's search paths would find them.
+    """
     if paths[-1].lower().endswith(VHDL_SUFFIXES):
         vhdl = [p for p in paths if p.lower().endswith(VHDL_SUFFIXES)]
-        return _vhdl_interface(name, vhdl, library, language)
+        return _vhdl_interface(name, vhdl, library, language, checkout)
     sources = [p for p in paths if not p.lower().endswith(HEADER_SUFFIXES + VHDL_SUFFIXES)]
     try:
-        return _sv_interface(name, sources, include_dirs(paths, root))
+        return _sv_interface(name, sources, include_dirs(paths, root), checkout)
     except ImportError:
         return Interface("pyslang", problem="pyslang is not installed, so Verilog ports are not parsed")

@@ -90,6 +90,13 @@ class SourceTree:
             header = ip_scanner._extract_verilog_header(text)
         return UnitSource(path=rel_path, real=real, header=header, text=text)
 
+    def checkout(self, namespace: str) -> str | None:
+        """The namespace's own checkout (ROOT/NAMESPACE), when it is a directory inside the root."""
+        if self.root is None or namespace in ("", ".", "..") or "\0" in namespace:
+            return None
+        real = os.path.realpath(os.path.join(self.root, namespace))
+        return real if real != self.root and _inside(real, self.root) and os.path.isdir(real) else None
+
     def compile_list(self, namespace: str, files: list) -> list:
         """The compile list's files that resolve inside the root, in order; the unit's own file must."""
         found = []

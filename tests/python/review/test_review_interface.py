@@ -109,3 +109,17 @@ def test_highlighted_source_escapes_markup_and_marks_the_declaration():
     html, cut = highlighted("x.sv", "// </code><script>alert(1)</script>\nmodule x;\nendmodule\n", 2, 2)
     assert "<script>" not in html and not cut
     assert html.count('class="hll"') == 1 and html.index('class="hll"') > html.index('id="L-2"')
+
+
+@pytest.mark.skipif(shutil.which("ghdl") is None, reason="needs ghdl")
+def test_what_the_compile_list_leaves_out_is_found_in_the_checkout(tmp_path):
+    # The package lives in another library and file than the row names; the header in a directory of its own.
+    write(tmp_path, {"lib/pk.vhd": VHDL_PKG, "inc/deep/defs.svh": "`define DEPTH 3\n", "p.sv": SV_PKG,
+                     "bus.sv": "interface bus_if; modport slave(); endinterface\n"})
+    top = write(tmp_path, {"blk.vhd": VHDL_TOP.replace("use work.pk.all;", "library other; use other.pk.all;")})
+    got = parse_interface("Blk", "vhdl-2008", "mylib", top, str(tmp_path), str(tmp_path))
+    assert not got.problem and len(got.ports) == 3
+    sv = write(tmp_path, {"top.sv": SV_TOP.replace("inc/defs.svh", "defs.svh")})
+    got = parse_interface("top", "systemverilog", "work", [str(tmp_path / "p.sv"), str(tmp_path / "bus.sv"), *sv],
+                          str(tmp_path), str(tmp_path))
+    assert not got.problem and by_name(got.ports)["q"]["width"] == "3"
