@@ -28,7 +28,7 @@ import time
 import xml.etree.ElementTree as ET
 
 CACHE_DIR = ".review-cache"
-CACHE_VERSION = 2
+CACHE_VERSION = 3
 GHDL_TIMEOUT_S = 60
 RESOLVE_BUDGET_S = 15
 HEADER_SUFFIXES = (".svh", ".vh", ".inc")
@@ -58,7 +58,9 @@ def _checkout_files(checkout: str) -> tuple:
     found = []
     for base, dirs, files in os.walk(checkout):
         dirs[:] = [d for d in dirs if not d.startswith(".")]
-        found += [os.path.join(base, f) for f in files if f.lower().endswith(HEADER_SUFFIXES + VHDL_SUFFIXES)]
+        # An `include may name a .sv or .v file as well as a header.
+        found += [os.path.join(base, f) for f in files
+                  if f.lower().endswith(HEADER_SUFFIXES + VHDL_SUFFIXES + (".sv", ".v"))]
         if len(found) > MAX_CHECKOUT_FILES:
             break
     return tuple(found)
