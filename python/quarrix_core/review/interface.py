@@ -162,7 +162,7 @@ def _sv_parse(name: str, paths: list, include_dirs: list) -> Interface:
     for param in body.parameters:
         kind = str(param.kind).rsplit(".", 1)[-1]
         syn = getattr(param, "syntax", None)
-        text = _squash(syn) if syn is not None else ""
+        text = _squash(_COMMENT.sub(" ", str(syn))) if syn is not None else ""
         default = text.split("=", 1)[1].strip() if "=" in text else ""
         result.params.append({
             "name": param.name,
