@@ -28,7 +28,7 @@ import time
 import xml.etree.ElementTree as ET
 
 CACHE_DIR = ".review-cache"
-CACHE_VERSION = 3
+CACHE_VERSION = 4
 GHDL_TIMEOUT_S = 60
 RESOLVE_BUDGET_S = 15
 HEADER_SUFFIXES = (".svh", ".vh", ".inc")
@@ -96,8 +96,13 @@ def _pyslang_version() -> str:
         return "pyslang"
 
 
-def _sv_interface(name: str, paths: list, include_dirs: list, checkout: str | None = None) -> Interface:
-    result = _sv_parse(name, paths, include_dirs)
+def _inside(path: str, root: str) -> bool:
+    return path == root or path.startswith(root.rstrip(os.sep) + os.sep)
+
+
+def _sv_interface(name: str, paths: list, include_dirs: list, checkout: str | None = None,
+                  root: str = "/") -> Interface:
+    result = _sv_parse(name, paths, include_dirs, root)
     missing = set(_MISSING_INCLUDE.findall(result.problem))
     if not missing or checkout is None:
         return result
@@ -107,14 +112,15 @@ def _sv_interface(name: str, paths: list, include_dirs: list, checkout: str | No
         for wanted in missing:
             if path.endswith(os.sep + wanted):
                 extra.append(path[:-len(wanted) - 1])
-    return _sv_parse(name, paths, include_dirs + sorted(set(extra))) if extra else result
+    return _sv_parse(name, paths, include_dirs + sorted(set(extra)), root) if extra else result
 
 
-def _sv_parse(name: str, paths: list, include_dirs: list) -> Interface:
+def _sv_parse(name: str, paths: list, include_dirs: list, root: str) -> Interface:
     import pyslang
     from pyslang import ast, syntax
 
     result = Interface(_pyslang_version())
+    allowed = os.path.realpath(root)
     manager = pyslang.SourceManager()
     for d in include_dirs:
         manager.addUserDirectories(d)
@@ -126,6 +132,12 @@ def _sv_parse(name: str, paths: list, include_dirs: list) -> Interface:
         tree = syntax.SyntaxTree.fromFile(path, manager)
         trees.append(tree)
         compilation.addSyntaxTree(tree)
+    # An include may climb out of the checkout; the parser's messages would quote what it read there.
+    for buffer in manager.getAllBuffers():
+        full = str(manager.getFullPath(buffer))
+        if full and os.path.isabs(full) and not _inside(os.path.realpath(full), allowed):
+            result.problem = "the source includes a file outside --repo-root, so it is not parsed"
+            return result
     # Only the unit's own file decides: a dependency's slip does not hide ports.
     errors = [d for d in trees[-1].diagnostics if d.isError()]
     if errors:
@@ -398,6 +410,6 @@ def parse_interface(name: str, language: str, library: str, paths: list, root: s
         return _vhdl_interface(name, vhdl, library, language, checkout)
     sources = [p for p in paths if not p.lower().endswith(HEADER_SUFFIXES + VHDL_SUFFIXES)]
     try:
-        return _sv_interface(name, sources, include_dirs(paths, root), checkout)
+        return _sv_interface(name, sources, include_dirs(paths, root), checkout, root)
     except ImportError:
         return Interface("pyslang", problem="pyslang is not installed, so Verilog ports are not parsed")

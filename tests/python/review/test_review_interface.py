@@ -123,3 +123,10 @@ def test_what_the_compile_list_leaves_out_is_found_in_the_checkout(tmp_path):
     got = parse_interface("top", "systemverilog", "work", [str(tmp_path / "p.sv"), str(tmp_path / "bus.sv"), *sv],
                           str(tmp_path), str(tmp_path))
     assert not got.problem and by_name(got.ports)["q"]["width"] == "3"
+
+
+def test_an_include_that_climbs_out_of_the_root_is_not_read_into_messages(tmp_path):
+    (tmp_path / "secret.txt").write_text("CANARY-outside not verilog\n")
+    top = write(tmp_path, {"r/t.sv": 'module t;\n`include "../secret.txt"\nendmodule\n'})
+    got = parse_interface("t", "systemverilog", "work", top, str(tmp_path / "r"), str(tmp_path / "r"))
+    assert "outside --repo-root" in got.problem and "CANARY" not in got.problem and not got.ports
