@@ -60,7 +60,8 @@ def _checkout_files(checkout: str) -> tuple:
         dirs[:] = [d for d in dirs if not d.startswith(".")]
         # An `include may name a .sv or .v file as well as a header.
         found += [os.path.join(base, f) for f in files
-                  if f.lower().endswith(HEADER_SUFFIXES + VHDL_SUFFIXES + (".sv", ".v"))]
+                  if f.lower().endswith(HEADER_SUFFIXES + VHDL_SUFFIXES + (".sv", ".v"))
+                  and _inside(os.path.realpath(os.path.join(base, f)), checkout)]   # no link out
         if len(found) > MAX_CHECKOUT_FILES:
             break
     return tuple(found)

@@ -130,3 +130,9 @@ def test_an_include_that_climbs_out_of_the_root_is_not_read_into_messages(tmp_pa
     top = write(tmp_path, {"r/t.sv": 'module t;\n`include "../secret.txt"\nendmodule\n'})
     got = parse_interface("t", "systemverilog", "work", top, str(tmp_path / "r"), str(tmp_path / "r"))
     assert "outside --repo-root" in got.problem and "CANARY" not in got.problem and not got.ports
+    # Nor through a link inside the checkout that points out of it.
+    (tmp_path / "r" / "inc.svh").symlink_to(tmp_path / "secret.txt")
+    linked = write(tmp_path, {"r/u.sv": 'module u;\n`include "inc.svh"\nendmodule\n'})
+    interface._checkout_files.cache_clear()
+    got = parse_interface("u", "systemverilog", "work", linked, str(tmp_path / "r"), str(tmp_path / "r"))
+    assert "CANARY" not in got.problem and not got.ports
