@@ -16,7 +16,8 @@ python_packages=("scikit-build-core>=0.10" "nanobind>=2.0" "pytest>=7" "mypy>=1.
   # quarrix-batch
   "dask[distributed]>=2023.1" "PyYAML>=6" "tqdm>=4.60" "cryptography>=3.1"
   # quarrix-review and its browser tests
-  "starlette>=0.27" "uvicorn>=0.20" "Jinja2>=3.1" "python-multipart>=0.0.6" "httpx>=0.24" "selenium>=4.10")
+  "starlette>=0.27" "uvicorn>=0.20" "Jinja2>=3.1" "python-multipart>=0.0.6" "httpx>=0.24" "selenium>=4.10"
+  "pyslang>=12" "Pygments>=2.15")
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)

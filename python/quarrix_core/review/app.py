@@ -2,9 +2,11 @@
 
 from __future__ import annotations
 
+import getpass
 import hmac
 import json
 import secrets
+from datetime import datetime, timezone
 from pathlib import Path
 from urllib.parse import urlencode, urlsplit
 
@@ -15,16 +17,17 @@ from starlette.exceptions import HTTPException
 from starlette.middleware import Middleware
 from starlette.middleware.trustedhost import TrustedHostMiddleware
 from starlette.requests import Request
-from starlette.responses import HTMLResponse, RedirectResponse
+from starlette.responses import HTMLResponse, JSONResponse, RedirectResponse
 from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
-from . import graph
+from . import graph, source_view
+from .interface import CACHE_DIR, InterfaceCache
 from .guards import BodyLimit, SecurityHeaders
 from .row_index import FACETS, PAGE_SIZES, SORTS, VERDICT_STATES, ListQuery, RowIndex, verdict_state
 from .rows import RowSet
 from .sources import SourceTree, SourceUnavailable, own_file
-from .verdict_file import VerdictFile, VerdictFileBusy, VerdictFileError
+from .verdict_file import HISTORY_FIELD, VerdictFile, VerdictFileBusy, VerdictFileError
 
 HERE = Path(__file__).resolve().parent
 LOOPBACK_NAMES = ["127.0.0.1", "localhost", "::1"]
@@ -32,7 +35,8 @@ UNIT_ROLES = ("top", "component", "primitive")
 FACET_LABELS = {"namespace": "Namespace", "role": "Role", "desc_source": "Description source",
                 "license_class": "Licence class", "verified": "Verified", "verdict": "Verdict"}
 SORT_LABELS = {"namespace": "Namespace", "name": "Name", "role": "Role", "desc_source": "Source",
-               "license": "Licence", "verified": "Verified", "verdict": "Verdict"}
+               "license": "Licence", "verified": "Verified", "verdict": "Verdict", "queue": "Queue"}
+MAX_SUGGESTIONS = 30
 # List parameters a row page carries so that next/previous follow the list it came from.
 CONTEXT_PARAMS = (*FACETS, "q", "sort", "dir")
 
@@ -48,26 +52,46 @@ def safe_link(url) -> str | None:
     return url.strip() if parts.scheme in ("http", "https") and parts.netloc else None
 
 
+def login_name() -> str:
+    try:
+        return getpass.getuser()
+    except (KeyError, OSError):       # no user name in the environment nor the password database
+        return "unknown"
+
+
 class Review:
     """What the pages share: the rows, their index, the verdict file and the sources."""
 
-    def __init__(self, rows: RowSet, index_dir, repo_root=None):
+    def __init__(self, rows: RowSet, index_dir, repo_root=None, curator: str | None = None):
         self.rows = rows
+        self.curator = curator or login_name()
+        self.namespace_names = sorted(rows.by_namespace, key=str.lower)
         self.index = RowIndex(rows)
         self.verdicts = VerdictFile(index_dir)
         self.sources = SourceTree(repo_root)
+        self.interfaces = InterfaceCache(index_dir)
+        self.graph_cache = Path(index_dir) / CACHE_DIR / "graphs"
         self.csrf_token = secrets.token_urlsafe(32)
         self._graphs: dict = {}
         self.index.warm(self.verdicts.state().entries)
+
+    def namespaces_like(self, typed: str) -> list:
+        """Namespaces that start with `typed`, then those that contain it (case ignored), with row counts."""
+        typed = typed.strip().lower()
+        starts = [n for n in self.namespace_names if n.lower().startswith(typed)]
+        if len(starts) < MAX_SUGGESTIONS:
+            starts += [n for n in self.namespace_names if typed in n.lower() and not n.lower().startswith(typed)]
+        return [[n, len(self.rows.by_namespace[n])] for n in starts[:MAX_SUGGESTIONS]]
 
     def row_url(self, index: int, context: dict | None = None) -> str:
         return f"/rows/{index}" + (f"?{urlencode(context)}" if context else "")
 
     def graph(self, namespace: str):
-        """(svg, nodes drawn, units) for a namespace, drawn once per server."""
+        """(svg, picture) for a namespace, drawn once per server and kept under the index."""
         if namespace not in self._graphs:
-            dot_text, drawn, units = graph.dot_source(self.rows, namespace, self.row_url)
-            self._graphs[namespace] = (graph.render_svg(dot_text) if drawn else "", drawn, units)
+            picture = graph.dot_source(self.rows, namespace, self.row_url)
+            svg = graph.render_cached(picture.dot, self.graph_cache) if picture.drawn else ""
+            self._graphs[namespace] = (svg, picture)
         return self._graphs[namespace]
 
 
@@ -81,8 +105,8 @@ def _templates(review: Review) -> Environment:
     return env
 
 
-def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> Starlette:
-    review = Review(rows, index_dir, repo_root)
+def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, curator: str | None = None) -> Starlette:
+    review = Review(rows, index_dir, repo_root, curator)
     env = _templates(review)
 
     def render(name: str, status_code: int = 200, **context) -> HTMLResponse:
@@ -116,10 +140,13 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
 
     def row_page(request: Request):
         context = {k: v for k, v in request.query_params.items() if k in CONTEXT_PARAMS and v}
-        return render_row(row_index(request), context, saved=request.query_params.get("saved", ""))
+        saved_row = request.query_params.get("saved_row", "")
+        saved_row = int(saved_row) if saved_row.isdigit() and int(saved_row) < len(rows) else None
+        return render_row(row_index(request), context, saved=request.query_params.get("saved", ""),
+                          saved_row=saved_row)
 
     def render_row(index: int, context: dict, saved: str = "", error: str = "", status_code: int = 200,
-                   text: str | None = None):
+                   text: str | None = None, saved_row: int | None = None):
         query = ListQuery.from_params(context)
         entries = review.verdicts.state().entries
         ordered = review.index.ordered(query, entries)
@@ -133,7 +160,7 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         if text is None:
             locked = record.get("locked_text") if record else None
             text = locked if isinstance(locked, str) and locked.strip() else rows.descriptions[index]
-        unit = source_problem = None
+        unit = source_problem = iface = None
         path = own_file(row)
         if rows.roles[index] not in UNIT_ROLES:
             source_problem = "a repository or subproject row has no single source file"
@@ -142,15 +169,40 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         else:
             try:
                 unit = review.sources.unit(rows.namespaces[index], path)
+                compat = row.get("quarrix_compat") or {}
+                files = [f for f in compat.get("files", []) if isinstance(f, str)]
+                language, library = compat.get("language"), compat.get("library")
+                iface = review.interfaces.get(rows.names[index], language if isinstance(language, str) else "",
+                                              library if isinstance(library, str) else "work",
+                                              review.sources.compile_list(rows.namespaces[index], files),
+                                              review.sources.root, review.sources.checkout(rows.namespaces[index]))
             except SourceUnavailable as exc:
                 source_problem = str(exc)
+        source = forge = None
+        if unit is not None:
+            first, last = (iface.first_line, iface.last_line) if iface else (0, 0)
+            source = source_view.highlighted(unit.path, unit.text, first, last)
+            origin = row.get("source") if isinstance(row.get("source"), dict) else {}
+            forge = source_view.forge_link(origin.get("url"), origin.get("tag"), unit.path, first, last)
         return render("row.html", status_code=status_code, index=index, row=row, rows=rows, record=record,
-                      state=verdict_state(entries, rows.key(index)), text=text, unit=unit,
+                      state=verdict_state(entries, rows.key(index)), text=text, unit=unit, iface=iface,
+                      source=source, forge=forge, saved_row=saved_row, curator=review.curator,
+                      history=[h for h in (record or {}).get(HISTORY_FIELD, []) if isinstance(h, dict)]
+                      if isinstance((record or {}).get(HISTORY_FIELD), list) else [],
                       source_problem=source_problem, context=context, error=error,
                       saved=saved, position=position, total=len(ordered),
                       prev_index=ordered[position - 1] if position else None,
                       next_index=ordered[position + 1] if position is not None and position + 1 < len(ordered)
                       else None)
+
+    def next_in_list(index: int, context: dict):
+        """The row after `index` in the list it was opened from, as that list stands before the save."""
+        ordered = review.index.ordered(ListQuery.from_params(context), review.verdicts.state().entries)
+        try:
+            position = ordered.index(index)
+        except ValueError:
+            return None
+        return ordered[position + 1] if position + 1 < len(ordered) else None
 
     async def set_verdict(request: Request):
         index = row_index(request)
@@ -161,8 +213,12 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         context = {k[4:]: v for k, v in context.items() if k[4:] in CONTEXT_PARAMS}
         # A description is one line: the box's line breaks and stray spaces would be published as they are.
         text = " ".join(text.split()) if isinstance(text, str) else ""
+        following = await run_in_threadpool(next_in_list, index, context) if form.get("then") == "next" else None
+        provenance = {"curator": review.curator,
+                      "judged_at": datetime.now(timezone.utc).isoformat(timespec="seconds").replace("+00:00", "Z"),
+                      "judged_text": rows.descriptions[index], "judged_source": rows.desc_sources[index]}
         try:
-            await run_in_threadpool(review.verdicts.set_verdict, rows.key(index), verdict, text)
+            await run_in_threadpool(review.verdicts.set_verdict, rows.key(index), verdict, text, provenance)
         except VerdictFileError as exc:
             # The form comes back as sent: busy is worth another try, anything else needs the file repaired.
             busy = isinstance(exc, VerdictFileBusy)
@@ -171,7 +227,13 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
             if busy:
                 page.headers["Retry-After"] = "5"
             return page
+        if following is not None:
+            return RedirectResponse(review.row_url(following, {**context, "saved": verdict, "saved_row": index}),
+                                    status_code=303)
         return RedirectResponse(review.row_url(index, {**context, "saved": verdict}), status_code=303)
+
+    def namespaces(request: Request):
+        return JSONResponse(review.namespaces_like(request.query_params.get("q", "")[:200]))
 
     async def convert(request: Request):
         form = await request.form()
@@ -188,14 +250,15 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         members = rows.by_namespace.get(namespace)
         if not members:
             raise HTTPException(404, "No rows in that namespace")
-        svg, problem, drawn, units = "", "", 0, 0
+        svg, problem, picture = "", "", None
         try:
-            svg, drawn, units = review.graph(namespace)
+            svg, picture = review.graph(namespace)
         except graph.GraphUnavailable as exc:
             problem = str(exc)
+            picture = graph.dot_source(rows, namespace, review.row_url)
         entries = review.verdicts.state().entries
         return render("repo.html", namespace=namespace, members=members, rows=rows, svg=svg, problem=problem,
-                      drawn=drawn, units=units, states={i: verdict_state(entries, rows.key(i)) for i in members})
+                      picture=picture, states={i: verdict_state(entries, rows.key(i)) for i in members})
 
     async def http_error(request: Request, exc: HTTPException):
         return render("message.html", status_code=exc.status_code, title=f"Error {exc.status_code}",
@@ -206,6 +269,7 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None) -> S
         Route("/rows/{index:int}", row_page),
         Route("/rows/{index:int}/verdict", set_verdict, methods=["POST"]),
         Route("/repo", repo_page),
+        Route("/namespaces", namespaces),
         Route("/verdict-file/convert", convert, methods=["POST"]),
         Mount("/static", StaticFiles(directory=HERE / "static"), name="static"),
     ]

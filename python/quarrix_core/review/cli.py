@@ -52,6 +52,8 @@ def parse_args(argv):
     parser.add_argument("--repo-root", metavar="DIR",
                         help="where the scanned checkouts live (DIR/NAMESPACE or DIR itself); sources are read "
                              "only from inside it. Without it the row page shows no source")
+    parser.add_argument("--curator", metavar="NAME",
+                        help="who is judging, stored with each verdict (default: the login name)")
     parser.add_argument("--host", default="127.0.0.1",
                         help="address to listen on (default 127.0.0.1); any other than loopback exposes the page")
     parser.add_argument("--port", type=int, default=DEFAULT_PORT, help=f"port (default {DEFAULT_PORT}; 0: any free one)")
@@ -77,7 +79,8 @@ def main(argv=None) -> int:
 
     from .app import create_app
 
-    app = create_app(rows, args.index, args.repo_root, allowed_hosts=allowed_hosts(args.host))
+    app = create_app(rows, args.index, args.repo_root, allowed_hosts=allowed_hosts(args.host),
+                     curator=args.curator)
     # The rows and their indexes live as long as the server: keep the cyclic
     # collector from walking them again and again (pauses of 100 ms and more).
     gc.freeze()

@@ -18,7 +18,9 @@ from .rows import RowSet
 from .verdict_file import VERDICTS
 
 FACETS = ("namespace", "role", "desc_source", "license_class", "verified", "verdict")
-SORTS = ("namespace", "name", "role", "desc_source", "license", "verified", "verdict")
+SORTS = ("namespace", "name", "role", "desc_source", "license", "verified", "verdict", "queue")
+# Descriptions made from ports or filler words, the ones most in need of a curator's eye.
+WEAK_SOURCES = ("auto", "ports")
 PAGE_SIZES = (50, 100, 200)
 UNREVIEWED = "unreviewed"
 OTHER_VERDICT = "other"     # a record whose verdict is none of the three known words
@@ -209,6 +211,11 @@ class RowIndex:
             return lambda i: (rows.names[i].lower(), rows.namespaces[i].lower(), i)
         if sort == "namespace":
             return lambda i: (rows.namespaces[i].lower(), rows.names[i].lower(), i)
+        if sort == "queue":
+            # Weak descriptions of tops first, then weak ones of other units, then the rest.
+            return lambda i: (0 if rows.desc_sources[i] in WEAK_SOURCES and rows.roles[i] == "top" else
+                              1 if rows.desc_sources[i] in WEAK_SOURCES else 2,
+                              rows.namespaces[i].lower(), rows.names[i].lower(), i)
         col = {"role": rows.roles, "desc_source": rows.desc_sources, "license": rows.licenses,
                "verified": rows.verified}[sort]
         return lambda i: (col[i].lower(), rows.namespaces[i].lower(), rows.names[i].lower(), i)
@@ -248,6 +255,10 @@ class RowIndex:
             namespace_rank = self._rank("namespace")
             state = verdicts.sort_key
             return sorted(keep, key=lambda i: (state[i], namespace_rank[i]), reverse=query.descending)
+        if query.sort == "queue":
+            # Rows without a verdict come first; sort_key 0 is unreviewed.
+            need, state = self._rank("queue"), verdicts.sort_key
+            return sorted(keep, key=lambda i: (state[i] != 0, need[i]), reverse=query.descending)
         rank = self._rank(query.sort)
         if matched is None:
             order = self._orders[query.sort]

@@ -4,7 +4,8 @@ Rows come from repositories anyone can publish, so the path a row names is
 followed only when its fully resolved location (every link followed) lies
 inside the root; the descriptor actually opened is checked again, so a link
 swapped in between the check and the read is caught too. The header comment
-and ports are what the scanner's own extractors find in that text.
+comment is what the scanner's own header tier reads; ports and parameters come
+from real parsers (interface.py).
 """
 
 from __future__ import annotations
@@ -16,7 +17,6 @@ import stat
 from quarrix_core import ip_scanner
 
 MAX_SOURCE_BYTES = 8 * 1024 * 1024
-EXCERPT_LINES = 80
 VHDL_SUFFIXES = (".vhd", ".vhdl")
 
 
@@ -27,12 +27,9 @@ class SourceUnavailable(Exception):
 @dataclasses.dataclass
 class UnitSource:
     path: str                   # as the row names it
+    real: str                   # resolved, inside the root
     header: str | None          # the header comment as the header tier reads it
-    ports: list
-    generics: list
-    declaration: str | None     # the unit's declaration (ports with directions and types)
-    excerpt: str                # the first lines of the file
-    truncated: bool             # the file has more lines than the excerpt
+    text: str                   # the whole file (at most MAX_SOURCE_BYTES)
 
 
 def _inside(path: str, root: str) -> bool:
@@ -91,16 +88,24 @@ class SourceTree:
             header = ip_scanner._extract_vhdl_header(text)
         else:
             header = ip_scanner._extract_verilog_header(text)
-        lines = text.splitlines()
-        return UnitSource(
-            path=rel_path,
-            header=header,
-            ports=list(ip_scanner._extract_port_names(text, suffix)),
-            generics=list(ip_scanner._extract_generic_names(text, suffix)),
-            # Given the resolved path, checked above: the extractor reads that file only.
-            declaration=ip_scanner._extract_module_signature(real),
-            excerpt="\n".join(lines[:EXCERPT_LINES]),
-            truncated=len(lines) > EXCERPT_LINES)
+        return UnitSource(path=rel_path, real=real, header=header, text=text)
+
+    def checkout(self, namespace: str) -> str | None:
+        """The namespace's own checkout (ROOT/NAMESPACE), when it is a directory inside the root."""
+        if self.root is None or namespace in ("", ".", "..") or "\0" in namespace:
+            return None
+        real = os.path.realpath(os.path.join(self.root, namespace))
+        return real if real != self.root and _inside(real, self.root) and os.path.isdir(real) else None
+
+    def compile_list(self, namespace: str, files: list) -> list:
+        """The compile list's files that resolve inside the root, in order; the unit's own file must."""
+        found = []
+        for rel in files[:-1]:
+            try:
+                found.append(self.locate(namespace, rel))
+            except SourceUnavailable:
+                continue          # the parser then names what is missing
+        return [*found, self.locate(namespace, files[-1])]
 
 
 def own_file(row: dict) -> str | None:

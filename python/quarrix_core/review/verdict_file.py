@@ -29,6 +29,8 @@ BACKUP_SUFFIX = ".bak"
 LOCK_SUFFIX = ".lock"
 VERDICTS = ("good", "improvable", "not-good")
 SCHEMA_VERSION = 1
+HISTORY_FIELD = "review_history"   # earlier verdicts of a record, oldest first
+MAX_HISTORY = 100
 _MERGE_ATTEMPTS = 5
 
 # Form of the file on disk.
@@ -184,12 +186,15 @@ class VerdictFile:
 
     # -- writing -----------------------------------------------------------------
 
-    def set_verdict(self, key: str, verdict: str, locked_text: str | None = None) -> dict:
+    def set_verdict(self, key: str, verdict: str, locked_text: str | None = None,
+                    provenance: dict | None = None) -> dict:
         """Record `verdict` for row `key`; return the record as written.
 
         A "good" verdict needs a non-blank text (the scanner ignores a blank one);
         the other verdicts keep whatever text the record held. Other fields of the
-        record are kept as they were.
+        record are kept as they were. `provenance` (curator, judged_at,
+        judged_text, judged_source) is stored beside the verdict and appended to
+        the record's history; the scanner reads only verdict and locked_text.
         """
         if verdict not in VERDICTS:
             raise VerdictFileError(f"unknown verdict {verdict!r}; expected one of {', '.join(VERDICTS)}")
@@ -203,6 +208,14 @@ class VerdictFile:
             record["verdict"] = verdict
             if verdict == "good":
                 record["locked_text"] = locked_text
+            if provenance:
+                record.update(provenance)
+                step = {"verdict": verdict, **provenance}
+                if verdict == "good":
+                    step["locked_text"] = locked_text
+                history = record.get(HISTORY_FIELD)
+                history = [h for h in history if isinstance(h, dict)] if isinstance(history, list) else []
+                record[HISTORY_FIELD] = [*history, step][-MAX_HISTORY:]
             entries[key] = record
             return record
 

@@ -71,7 +71,9 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
     arrived(driver, "verdict-form")
     assert driver.find_element(By.ID, "row-name").text == "uart_top"
     assert "UART core combining" in driver.find_element(By.ID, "header").text
-    assert driver.find_element(By.ID, "ports").text == "clk, rst, rxd, txd"
+    ports = [[td.text for td in tr.find_elements(By.TAG_NAME, "td")[:2]]
+             for tr in driver.find_elements(By.CSS_SELECTOR, "#ports tbody tr")]
+    assert ports == [["clk", "input"], ["rst", "input"], ["rxd", "input"], ["txd", "output"]]
     driver.save_screenshot(str(artefacts / "row.png"))
 
     text = driver.find_element(By.ID, "locked_text")
@@ -83,8 +85,10 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
     assert driver.find_element(By.ID, "locked_text").get_attribute("value") == \
         "UART transmitter and receiver behind one clock divider."
     assert "Good" in driver.find_element(By.CSS_SELECTOR, ".sub .verdict").text
-    assert verdicts_on_disk(workspace)["entries"]["demo_repo/uart_top"] == \
-        {"verdict": "good", "locked_text": "UART transmitter and receiver behind one clock divider."}
+    record = verdicts_on_disk(workspace)["entries"]["demo_repo/uart_top"]
+    assert (record["verdict"], record["locked_text"]) == \
+        ("good", "UART transmitter and receiver behind one clock divider.")
+    assert record["judged_text"] == "UART core combining the transmitter and the receiver."
 
     # Shortcuts: u back to the filtered list; on a row outside a text box, 3 is Not good and n the next row.
     driver.find_element(By.TAG_NAME, "body").send_keys("u")
@@ -97,7 +101,8 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
     driver.find_element(By.TAG_NAME, "body").send_keys("n")
     wait(driver, lambda d: d.find_element(By.ID, "row-name").text != first)
     entries = verdicts_on_disk(workspace)["entries"]
-    assert entries[f"demo_repo/{first}"] == {"verdict": "not-good"} and len(entries) == 2
+    assert entries[f"demo_repo/{first}"]["verdict"] == "not-good" and len(entries) == 2
+    assert "locked_text" not in entries[f"demo_repo/{first}"]
 
 
 def test_the_picture_links_each_unit_to_its_row(site, artefacts):
@@ -105,7 +110,9 @@ def test_the_picture_links_each_unit_to_its_row(site, artefacts):
     driver.get(url + "/repo?namespace=demo_repo")
     graph = wait(driver, EC.presence_of_element_located((By.CSS_SELECTOR, "#graph svg")))
     labels = {t.text for t in graph.find_elements(By.CSS_SELECTOR, "g.node text")}
-    assert {"uart_top", "uart_rx", "uart_tx", "fifo_sync"} <= labels
+    assert {"uart_top", "uart_rx", "uart_tx"} <= labels and "fifo_sync" not in labels
+    # A unit linked to no other is packed beside the picture, not stacked in it.
+    assert "fifo_sync" in {a.text for a in driver.find_elements(By.CSS_SELECTOR, "#loose a.unit")}
     assert len(graph.find_elements(By.CSS_SELECTOR, "g.edge")) == 2               # uart_top uses rx and tx
     driver.save_screenshot(str(artefacts / "graph.png"))
     node = next(a for a in graph.find_elements(By.CSS_SELECTOR, "g.node a") if a.text == "uart_rx")
@@ -134,3 +141,26 @@ def test_hostile_repository_strings_render_as_text(site, artefacts):
     assert len(driver.find_elements(By.TAG_NAME, "svg")) == 1
     assert HOSTILE_NAME in {t.text for t in driver.find_elements(By.CSS_SELECTOR, "g.node text")}
     driver.save_screenshot(str(artefacts / "graph-hostile.png"))
+
+
+def test_ten_rows_judged_with_the_keyboard_alone_land_in_the_file(serve, workspace, chromium):
+    server = serve(workspace["rows"], workspace["index"], workspace["repos"], extra=["--curator", "kbd"])
+    driver = chromium
+    driver.get(server.url + "/?sort=name")
+    names = [a.text for a in driver.find_elements(By.CSS_SELECTOR, "a.row-link")]
+    body = driver.find_element(By.TAG_NAME, "body")
+    body.send_keys("j", "j", "k")                                   # the second row is the current one
+    assert driver.find_element(By.CSS_SELECTOR, "tr.current a.row-link").text == names[1]
+    body.send_keys(Keys.ENTER)
+    keys = "1231231231"
+    for n, key in enumerate(keys):
+        assert arrived(driver, "row-name").text == names[1 + n]
+        driver.find_element(By.TAG_NAME, "body").send_keys(key)     # saves, then opens the next row
+        wait(driver, lambda d, n=n: d.find_element(By.ID, "row-name").text == names[2 + n])
+    assert arrived(driver, "saved-row").text == names[10]
+    entries = verdicts_on_disk(workspace)["entries"]
+    verdict = {"1": "good", "2": "improvable", "3": "not-good"}
+    keys_by_name = {key.split("/", 1)[1]: v for key, v in entries.items()}       # a name may hold a "/"
+    assert {name: keys_by_name[name]["verdict"] for name in names[1:11]} == \
+        {name: verdict[k] for name, k in zip(names[1:11], keys)}
+    assert len(entries) == 10 and all(v["curator"] == "kbd" and v["judged_at"] for v in entries.values())

@@ -1,0 +1,416 @@
+"""A unit's ports and parameters as real parsers see them, for the row page.
+
+Verilog and SystemVerilog go through pyslang (the slang front end): the
+unit's compile list is parsed and the unit elaborated as the top, so a port
+inherits its direction and type as the language says and widths are the
+default parameters' widths. VHDL goes through GHDL's own AST dump
+(`ghdl --file-to-xml`) after the compile list's other files are analysed
+into the row's library; GHDL gives names, modes and positions, and a type or
+default is the source text from the position GHDL reports. A file either
+parser rejects yields the parser's message and no ports: never a guess.
+
+Results are kept on disk under the index directory, keyed by the contents
+of every file of the compile list, so each unit is parsed once.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import functools
+import hashlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+import xml.etree.ElementTree as ET
+
+CACHE_DIR = ".review-cache"
+CACHE_VERSION = 4
+GHDL_TIMEOUT_S = 60
+RESOLVE_BUDGET_S = 15
+HEADER_SUFFIXES = (".svh", ".vh", ".inc")
+VHDL_SUFFIXES = (".vhd", ".vhdl")
+_SPACE = re.compile(r"\s+")
+_VHDL_UNIT = re.compile(r"^\s*(?:package|entity)\s+(\w+)\s+is\b", re.I | re.M)
+_MISSING_UNIT = re.compile(r'unit "(\w+)" not found in library "(\w+)"')
+_MISSING_INCLUDE = re.compile(r"'([^']+)': No such file or directory")
+_COMMENT = re.compile(r"//[^\n]*|/\*.*?\*/", re.S)
+MAX_CHECKOUT_FILES = 20000
+MAX_SCAN_BYTES = 1 << 20
+
+
+@dataclasses.dataclass
+class Interface:
+    parser: str                              # "pyslang 9.0" or "GHDL 2.0.0"
+    ports: list = dataclasses.field(default_factory=list)    # {name, direction, type, width, written}
+    params: list = dataclasses.field(default_factory=list)   # {name, kind, type, default}
+    problem: str = ""                        # the parser's own message when it rejected the source
+    first_line: int = 0                      # the declaration's lines in the unit's own file (1-based)
+    last_line: int = 0
+
+
+@functools.lru_cache(maxsize=64)
+def _checkout_files(checkout: str) -> tuple:
+    """The HDL sources and headers of one checkout (bounded), for what a compile list leaves out."""
+    found = []
+    for base, dirs, files in os.walk(checkout):
+        dirs[:] = [d for d in dirs if not d.startswith(".")]
+        # An `include may name a .sv or .v file as well as a header.
+        found += [os.path.join(base, f) for f in files
+                  if f.lower().endswith(HEADER_SUFFIXES + VHDL_SUFFIXES + (".sv", ".v"))
+                  and _inside(os.path.realpath(os.path.join(base, f)), checkout)]   # no link out
+        if len(found) > MAX_CHECKOUT_FILES:
+            break
+    return tuple(found)
+
+
+@functools.lru_cache(maxsize=64)
+def _vhdl_units(checkout: str) -> dict:
+    """Package and entity name (lower case) -> the checkout's file that declares it."""
+    units = {}
+    for path in _checkout_files(checkout):
+        if path.lower().endswith(VHDL_SUFFIXES):
+            try:
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    text = f.read(MAX_SCAN_BYTES)
+            except OSError:
+                continue
+            for name in _VHDL_UNIT.findall(text):
+                units.setdefault(name.lower(), path)
+    return units
+
+
+def _squash(text) -> str:
+    return _SPACE.sub(" ", str(text)).strip()
+
+
+# -- Verilog / SystemVerilog ---------------------------------------------------------------------------------
+
+def _pyslang_version() -> str:
+    try:
+        from importlib.metadata import version
+        return f"pyslang {version('pyslang')}"
+    except Exception:                       # noqa: BLE001 - a version string is cosmetic
+        return "pyslang"
+
+
+def _inside(path: str, root: str) -> bool:
+    return path == root or path.startswith(root.rstrip(os.sep) + os.sep)
+
+
+def _sv_interface(name: str, paths: list, include_dirs: list, checkout: str | None = None,
+                  root: str = "/") -> Interface:
+    result = _sv_parse(name, paths, include_dirs, root)
+    missing = set(_MISSING_INCLUDE.findall(result.problem))
+    if not missing or checkout is None:
+        return result
+    # An include the compile list does not name: a build would pass its directory with -I.
+    extra = []
+    for path in _checkout_files(checkout):
+        for wanted in missing:
+            if path.endswith(os.sep + wanted):
+                extra.append(path[:-len(wanted) - 1])
+    return _sv_parse(name, paths, include_dirs + sorted(set(extra)), root) if extra else result
+
+
+def _sv_parse(name: str, paths: list, include_dirs: list, root: str) -> Interface:
+    import pyslang
+    from pyslang import ast, syntax
+
+    result = Interface(_pyslang_version())
+    allowed = os.path.realpath(root)
+    manager = pyslang.SourceManager()
+    for d in include_dirs:
+        manager.addUserDirectories(d)
+    options = ast.CompilationOptions()
+    options.topModules = {name}
+    compilation = ast.Compilation(pyslang.Bag([options]))
+    trees = []
+    for path in paths:
+        tree = syntax.SyntaxTree.fromFile(path, manager)
+        trees.append(tree)
+        compilation.addSyntaxTree(tree)
+    # An include may climb out of the checkout; the parser's messages would quote what it read there.
+    for buffer in manager.getAllBuffers():
+        full = str(manager.getFullPath(buffer))
+        if full and os.path.isabs(full) and not _inside(os.path.realpath(full), allowed):
+            result.problem = "the source includes a file outside --repo-root, so it is not parsed"
+            return result
+    # Only the unit's own file decides: a dependency's slip does not hide ports.
+    errors = [d for d in trees[-1].diagnostics if d.isError()]
+    if errors:
+        result.problem = pyslang.DiagnosticEngine.reportAll(manager, errors).strip()
+        return result
+    tops = [i for i in compilation.getRoot().topInstances if i.name == name]
+    if not tops:
+        result.problem = f"pyslang finds no module, interface or program named {name} in this compile list"
+        return result
+    body = tops[0].body
+    header = body.definition.syntax.header
+    result.first_line = manager.getLineNumber(header.sourceRange.start)
+    result.last_line = manager.getLineNumber(header.sourceRange.end)
+    for port in body.portList:
+        direction = getattr(port, "direction", None)
+        kind = str(port.kind).rsplit(".", 1)[-1]
+        if direction is not None:
+            direction = {"In": "input", "Out": "output", "InOut": "inout", "Ref": "ref"}.get(
+                str(direction).rsplit(".", 1)[-1], str(direction))
+        else:
+            direction = "interface" if kind == "InterfacePort" else kind
+        type_ = getattr(port, "type", None)
+        width = ""
+        if type_ is not None and getattr(type_, "isFixedSize", False) and type_.bitWidth:
+            width = str(type_.bitWidth)
+        elif kind == "InterfacePort":
+            iface = getattr(port, "interfaceDef", None)
+            modport = getattr(port, "modport", "")
+            type_ = (iface.name if iface is not None else "interface") + (f".{modport}" if modport else "")
+        syn = getattr(port, "syntax", None)
+        written = _squash(_COMMENT.sub(" ", str(syn.parent))) if syn is not None and syn.parent is not None else ""
+        result.ports.append({"name": port.name, "direction": direction, "type": str(type_ or ""),
+                             "width": width, "written": written[:200]})
+    for param in body.parameters:
+        kind = str(param.kind).rsplit(".", 1)[-1]
+        syn = getattr(param, "syntax", None)
+        text = _squash(_COMMENT.sub(" ", str(syn))) if syn is not None else ""
+        default = text.split("=", 1)[1].strip() if "=" in text else ""
+        result.params.append({
+            "name": param.name,
+            "kind": ("localparam" if param.isLocalParam else "parameter") + (" type" if kind == "TypeParameter"
+                                                                              else ""),
+            "type": "" if kind == "TypeParameter" else str(getattr(param, "type", "")),
+            "default": default[:200]})
+    return result
+
+
+# -- VHDL ----------------------------------------------------------------------------------------------------
+
+def _ghdl_std(language: str) -> str:
+    for year, std in (("93", "93c"), ("2002", "02"), ("02", "02"), ("87", "87")):
+        if language.endswith(year):
+            return std
+    return "08"
+
+
+def _ghdl_version(ghdl: str) -> str:
+    try:
+        first = subprocess.run([ghdl, "--version"], capture_output=True, text=True, timeout=10).stdout
+        return " ".join(first.split()[:2]) or "GHDL"
+    except (OSError, subprocess.SubprocessError):
+        return "GHDL"
+
+
+def _slice_to_end(lines: list, line: int, col: int) -> str:
+    """Source text from (line, col) to the end of one interface item: `;`, `:=` or the list's `)`."""
+    depth, out = 0, []
+    for number in range(line - 1, min(len(lines), line + 40)):
+        text = lines[number][col - 1:] if number == line - 1 else lines[number]
+        i = 0
+        while i < len(text):
+            ch = text[i]
+            if text.startswith("--", i):
+                break
+            if ch == '"':                   # a string default may hold ( ) ; or :=
+                end = text.find('"', i + 1)
+                end = len(text) - 1 if end < 0 else end
+                out.append(text[i:end + 1])
+                i = end + 1
+                continue
+            if ch == "(":
+                depth += 1
+            elif ch == ")":
+                if depth == 0:
+                    return _squash("".join(out))
+                depth -= 1
+            elif depth == 0 and (ch == ";" or text.startswith(":=", i)):
+                return _squash("".join(out))
+            out.append(ch)
+            i += 1
+        out.append(" ")
+    return _squash("".join(out))
+
+
+def _analyse(ghdl: str, std: list, work: str, path: str, library: str, checkout, done: dict, depth: int = 0) -> None:
+    """Analyse `path` into `library`, first any unit it uses that the checkout declares elsewhere."""
+    done[(path, library)] = True
+    args = [ghdl, "-a", *std, f"--work={library}", f"--workdir={work}", f"-P{work}", path]
+    ran = subprocess.run(args, capture_output=True, timeout=GHDL_TIMEOUT_S, cwd=work)
+    if ran.returncode == 0 or checkout is None or depth > 8 or time.monotonic() > done["deadline"]:
+        return
+    _analyse_missing(ghdl, std, work, ran.stderr.decode("utf-8", "replace"), checkout, done, depth)
+    subprocess.run(args, capture_output=True, timeout=GHDL_TIMEOUT_S, cwd=work)
+
+
+def _analyse_missing(ghdl, std, work, message: str, checkout, done: dict, depth: int) -> bool:
+    found = False
+    if checkout is None or time.monotonic() > done["deadline"]:
+        return False
+    for unit, library in dict.fromkeys(_MISSING_UNIT.findall(message)):
+        path = _vhdl_units(checkout).get(unit.lower())
+        # Keyed by library too: the row names one library, a file of the list may belong to another.
+        if path is not None and (path, library.lower()) not in done:
+            _analyse(ghdl, std, work, path, library.lower(), checkout, done, depth + 1)
+            found = True
+    return found
+
+
+def _vhdl_interface(name: str, paths: list, library: str, language: str, checkout: str | None = None) -> Interface:
+    ghdl = shutil.which("ghdl")
+    if ghdl is None:
+        return Interface("GHDL", problem="GHDL (ghdl) is not installed, so VHDL ports are not parsed")
+    result = Interface(_ghdl_version(ghdl))
+    lib = library if re.fullmatch(r"[A-Za-z][A-Za-z0-9_]*", library or "") else "work"
+    with tempfile.TemporaryDirectory(prefix="quarrix-ghdl-") as work:
+        std = [f"--std={_ghdl_std(language)}", "-frelaxed"]
+        base = [*std, f"--work={lib}", f"--workdir={work}", f"-P{work}"]
+        # (file, library) analysed; past the deadline what is still missing is left to GHDL's message.
+        analysed: dict = {"deadline": time.monotonic() + RESOLVE_BUDGET_S}
+        try:
+            for dep in paths[:-1]:
+                # A dependency that fails leaves its units out; the own file's message then says what is missing.
+                _analyse(ghdl, std, work, dep, lib, checkout, analysed)
+            analysed[(paths[-1], lib)] = True
+            for _ in range(8):
+                done = subprocess.run([ghdl, "--file-to-xml", *base, paths[-1]], capture_output=True,
+                                      timeout=GHDL_TIMEOUT_S, cwd=work)
+                # GHDL exits 0 even when the dump failed: its output is then empty.
+                if done.stdout or not _analyse_missing(ghdl, std, work, done.stderr.decode("utf-8", "replace"),
+                                                       checkout, analysed, 0):
+                    break
+        except subprocess.TimeoutExpired:
+            result.problem = f"GHDL took longer than {GHDL_TIMEOUT_S} s"
+            return result
+    if done.returncode != 0 or not done.stdout:
+        result.problem = done.stderr.decode("utf-8", "replace").strip() or f"ghdl exited with {done.returncode}"
+        return result
+    own = os.path.realpath(paths[-1])
+    entity = None
+    for el in ET.fromstring(done.stdout).iter():
+        if (el.get("kind") == "entity_declaration" and el.get("identifier") == name.lower()
+                and os.path.realpath(el.get("file", "")) == own):
+            entity = el
+            break
+    if entity is None:
+        result.problem = f"GHDL finds no entity {name} in {os.path.basename(paths[-1])}"
+        return result
+    with open(paths[-1], encoding="utf-8", errors="replace") as f:
+        lines = f.read().splitlines()
+
+    def at(el):
+        return int(el.get("line", "0") or 0), int(el.get("col", "0") or 0)
+
+    def source_name(el, fallback):
+        line, col = at(el)
+        if 0 < line <= len(lines):
+            word = lines[line - 1][col - 1:col - 1 + len(fallback)]
+            if word.lower() == fallback:
+                return word
+        return fallback
+
+    def start(el):
+        # A constrained subtype's own position is its constraint; its type mark comes first.
+        found = [at(x) for x in el.iter() if x.get("line")]
+        return min(found) if found else (0, 0)
+
+    def items(chain_name):
+        chain = entity.find(chain_name)
+        last_type = last_default = ""
+        for el in chain if chain is not None else ():
+            subtype, default = el.find("subtype_indication"), el.find("default_value")
+            if subtype is not None and subtype.get("line"):
+                last_type = _slice_to_end(lines, *start(subtype))
+            elif subtype is None:
+                last_type = "type" if el.get("kind") == "interface_type_declaration" else ""
+            if default is not None and default.get("line"):
+                last_default = _slice_to_end(lines, *start(default))
+            elif default is None:
+                last_default = ""
+            yield el, last_type, last_default
+
+    result.first_line = at(entity)[0]
+    last = result.first_line
+    for el, type_text, default in items("generic_chain"):
+        kind = el.get("kind", "").replace("interface_", "").replace("_declaration", "")
+        result.params.append({"name": source_name(el, el.get("identifier", "")), "kind": f"generic {kind}",
+                              "type": type_text, "default": default})
+        last = max(last, at(el)[0])
+    for el, type_text, default in items("port_chain"):
+        found = re.search(r"\((.*)\)\s*$", type_text)
+        result.ports.append({"name": source_name(el, el.get("identifier", "")), "direction": el.get("mode", "in"),
+                             "type": type_text, "width": found.group(1).strip() if found else "",
+                             "written": f"{type_text} := {default}" if default else ""})
+        last = max(last, at(el)[0])
+    result.last_line = last + 1
+    return result
+
+
+# -- cache ---------------------------------------------------------------------------------------------------
+
+class InterfaceCache:
+    """Parsed interfaces on disk under INDEX/.review-cache, one JSON file per compile list's contents."""
+
+    def __init__(self, index_dir):
+        self.dir = os.path.join(os.fspath(index_dir), CACHE_DIR, "interfaces")
+
+    def _key(self, name: str, language: str, library: str, paths: list) -> str:
+        digest = hashlib.sha256(json.dumps([CACHE_VERSION, name, language, library]).encode())
+        for path in paths:
+            digest.update(path.encode("utf-8", "surrogateescape") + b"\0")
+            with open(path, "rb") as f:
+                digest.update(hashlib.sha256(f.read()).digest())
+        return digest.hexdigest()
+
+    def get(self, name: str, language: str, library: str, paths: list, root: str,
+            checkout: str | None = None) -> Interface:
+        try:
+            key = self._key(name, language, library, paths)
+        except OSError as exc:
+            return Interface("", problem=f"cannot read the compile list ({exc.strerror})")
+        where = os.path.join(self.dir, key + ".json")
+        try:
+            with open(where, encoding="utf-8") as f:
+                return Interface(**json.load(f))
+        except (OSError, ValueError, TypeError):
+            pass
+        result = parse_interface(name, language, library, paths, root, checkout)
+        try:
+            os.makedirs(self.dir, exist_ok=True)
+            fd, tmp = tempfile.mkstemp(dir=self.dir, suffix=".tmp")
+            with os.fdopen(fd, "w", encoding="utf-8") as f:
+                json.dump(dataclasses.asdict(result), f)
+            os.replace(tmp, where)
+        except OSError:
+            pass                            # an unwritable index only costs a parse next time
+        return result
+
+
+def include_dirs(paths: list, root: str) -> list:
+    """Every directory from each header's own up to the root: `include "a/b.svh"` finds it at any depth."""
+    dirs = []
+    for path in paths:
+        if path.endswith(HEADER_SUFFIXES):
+            d = os.path.dirname(path)
+            while d.startswith(root) and d not in dirs:
+                dirs.append(d)
+                d = os.path.dirname(d)
+    return dirs or [root]
+
+
+def parse_interface(name: str, language: str, library: str, paths: list, root: str,
+                    checkout: str | None = None) -> Interface:
+    """The unit's interface from its compile list `paths` (resolved, the unit's own file last).
+
+    `checkout`, the unit's repository, is searched for the include files and
+    VHDL units the compile list leaves out, as a build's search paths would find them.
+    """
+    if paths[-1].lower().endswith(VHDL_SUFFIXES):
+        vhdl = [p for p in paths if p.lower().endswith(VHDL_SUFFIXES)]
+        return _vhdl_interface(name, vhdl, library, language, checkout)
+    sources = [p for p in paths if not p.lower().endswith(HEADER_SUFFIXES + VHDL_SUFFIXES)]
+    try:
+        return _sv_interface(name, sources, include_dirs(paths, root), checkout, root)
+    except ImportError:
+        return Interface("pyslang", problem="pyslang is not installed, so Verilog ports are not parsed")
