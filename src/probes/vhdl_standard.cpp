@@ -28,9 +28,21 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
   if (!ghdl) return unknown;
   const std::string work = library_identifier().fullmatch(library) ? library : "work";
 
-  for (const auto& [flag, standard] : {std::pair{"--std=08", "vhdl-2008"}, std::pair{"--std=93", "vhdl-93"}}) {
+  // Strict first; then, as synthesis tools do, relaxed (shared-variable RAMs
+  // and the like), which still names the standard that passed.
+  struct Attempt {
+    const char* flag;
+    const char* standard;
+    bool relaxed;
+  };
+  constexpr Attempt kAttempts[] = {{"--std=08", "vhdl-2008", false},
+                                   {"--std=93", "vhdl-93", false},
+                                   {"--std=08", "vhdl-2008", true},
+                                   {"--std=93", "vhdl-93", true}};
+  for (const auto& [flag, standard, relaxed] : kAttempts) {
     // The library goes into the run's own scratch directory.
     std::vector<std::string> argv{*ghdl, "-a", flag, "--workdir=.", "--work=" + work};
+    if (relaxed) argv.push_back("-frelaxed");
     argv.insert(argv.end(), sources.begin(), sources.end());
     RunOptions options;
     options.timeout = session.limits().run_timeout;

@@ -113,6 +113,17 @@ TEST(ToolProbes, GhdlArgumentVector) {
   EXPECT_FALSE(std::filesystem::exists(args[6]));  // and removed afterwards
 }
 
+TEST(ToolProbes, GhdlRelaxedAfterBothStrictStandardsFail) {
+  Sources s;
+  TempRepo bin;
+  const std::string log = bin.at("calls").string();
+  // Accepts only a relaxed analysis ("-frelaxed" after the library option).
+  write_tool(bin, "ghdl", "echo \"$2 $5\" >> '" + log + "'\n[ \"$5\" = -frelaxed ]\n");
+  ScopedEnv path("PATH", bin.path());
+  EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd")}, "work"), Standard("vhdl-2008", true));
+  EXPECT_EQ(slurp(log), "--std=08 " + s.at("pkg.vhd") + "\n--std=93 " + s.at("pkg.vhd") + "\n--std=08 -frelaxed\n");
+}
+
 TEST(ToolProbes, LibraryThatIsNoIdentifierAnalysesIntoWork) {
   Sources s;
   TempRepo bin;
