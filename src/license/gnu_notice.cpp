@@ -1,4 +1,7 @@
 #include <array>
+#include <functional>
+#include <map>
+#include <string>
 
 #include "quarrix/util/regex.hpp"
 #include "quarrix/util/text.hpp"
@@ -24,12 +27,20 @@ std::string with_later_versions(const std::string& id, std::string_view flat) {
   bool gnu = false;
   for (std::string_view family : kFamilies) gnu = gnu || id.starts_with(family);
   if (!gnu) return id;
-  // "GPL-2.0-only" names version 2, "LGPL-2.1-only" version 2.1.
-  std::string version = id.substr(id.find('-') + 1, id.size() - id.find('-') - 1 - 5);
-  if (version.ends_with(".0")) version.resize(version.size() - 2);
-  const util::Regex later_re("(?i)version " + util::regex_escape(version) +
-                             "(?![.\\d]).{0,200}?or \\(at your option\\) any later version");
-  if (!later_re.search(flat)) return id;
+  // "GPL-2.0-only" names version 2, "LGPL-2.1-only" version 2.1: one pattern
+  // per version a GNU identifier can have, made once.
+  static const std::map<std::string, util::Regex, std::less<>> later_by_version = [] {
+    std::map<std::string, util::Regex, std::less<>> out;
+    for (const std::string version : {"2.0", "2.1", "3.0"}) {
+      const std::string named = version.ends_with(".0") ? version.substr(0, version.size() - 2) : version;
+      out.emplace(version, util::Regex("(?i)version " + util::regex_escape(named) +
+                                       "(?![.\\d]).{0,200}?or \\(at your option\\) any later version"));
+    }
+    return out;
+  }();
+  const std::string_view version = std::string_view(id).substr(id.find('-') + 1, id.size() - id.find('-') - 1 - 5);
+  const auto later = later_by_version.find(version);
+  if (later == later_by_version.end() || !later->second.search(flat)) return id;
   return id.substr(0, id.size() - 5) + "-or-later";
 }
 
