@@ -8,7 +8,7 @@ import pytest
 from .review_workspace import HOSTILE_DESCRIPTION, HOSTILE_NAME, HOSTILE_TAG
 
 pytest.importorskip("selenium", reason="selenium is not installed (scripts/install-deps.sh installs it)")
-from selenium.common.exceptions import NoAlertPresentException  # noqa: E402
+from selenium.common.exceptions import NoAlertPresentException, StaleElementReferenceException  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
 from selenium.webdriver.support import expected_conditions as EC  # noqa: E402
@@ -16,7 +16,9 @@ from selenium.webdriver.support.ui import Select, WebDriverWait  # noqa: E402
 
 
 def wait(driver, condition, timeout=15):
-    return WebDriverWait(driver, timeout).until(condition)
+    # A key that saves also navigates: an element found just before the new
+    # page replaces the old one goes stale, which only means "not yet".
+    return WebDriverWait(driver, timeout, ignored_exceptions=(StaleElementReferenceException,)).until(condition)
 
 
 def arrived(driver, element_id):
