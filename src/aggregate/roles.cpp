@@ -1,5 +1,6 @@
 #include "quarrix/aggregate/roles.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,6 +17,7 @@ struct EntityFiles {
   std::string name;
   std::vector<std::string> files;  // the compile list, own file last
   long long dep_count = 1;
+  std::optional<std::vector<std::string>> uses;  // the names it uses, when the entry says
 };
 
 EntityFiles read_entry(const Json& entry) {
@@ -23,7 +25,7 @@ EntityFiles read_entry(const Json& entry) {
   const auto name = entry.find("name");
   if (name == entry.end()) throw KeyError("name");
   if (!name->is_string()) throw TypeError("an entry's \"name\" must be a string");
-  EntityFiles out{name->get<std::string>(), {}, 1};
+  EntityFiles out{name->get<std::string>(), {}, 1, std::nullopt};
   if (const auto compat = entry.find("quarrix_compat"); compat != entry.end() && !compat->is_null()) {
     if (!compat->is_object()) throw TypeError("an entry's \"quarrix_compat\" must be a map");
     if (const auto files = compat->find("files"); files != compat->end() && !files->is_null()) {
@@ -32,6 +34,14 @@ EntityFiles read_entry(const Json& entry) {
         if (!f.is_string()) throw TypeError("\"quarrix_compat\"/\"files\" must hold strings");
         out.files.push_back(f.get<std::string>());
       }
+    }
+  }
+  if (const auto uses = entry.find("uses"); uses != entry.end() && !uses->is_null()) {
+    if (!uses->is_array()) throw TypeError("an entry's \"uses\" must be a list");
+    out.uses.emplace();
+    for (const auto& used : *uses) {
+      if (!used.is_string()) throw TypeError("an entry's \"uses\" must hold strings");
+      out.uses->push_back(used.get<std::string>());
     }
   }
   if (const auto dep = entry.find("dep_count"); dep != entry.end()) {
@@ -68,6 +78,11 @@ Json compute_roles(const Json& entries) {
   std::unordered_set<std::string> depended_on;
   for (const auto& e : all) {
     const EntityFiles& current = *latest[e.name];
+    if (current.uses) {
+      for (const auto& used : *current.uses)
+        if (used != e.name && names.count(used)) depended_on.insert(used);
+      continue;
+    }
     const std::string own = current.files.empty() ? std::string() : current.files.back();
     for (const auto& path : current.files) {
       if (path == own) continue;

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "compile_lists.hpp"
+#include "quarrix/aggregate/entry_reach.hpp"
 #include "quarrix/aggregate/repo_row.hpp"
 #include "quarrix/aggregate/roles.hpp"
 #include "quarrix/aggregate/subproject.hpp"
@@ -58,6 +59,7 @@ class OwnResolver final : public Resolver {
   std::vector<std::pair<std::string, std::string>> left_out_sources() const override {
     return impl_.left_out_sources();
   }
+  std::optional<resolver::UseGraph> use_graph() const override { return impl_.use_graph(); }
 
  private:
   resolver::DependencyResolver impl_;
@@ -148,25 +150,47 @@ Files row_files(const detail::CompileLists& lists, const std::vector<detail::Fil
   return out;
 }
 
-// Roles as aggregate::compute_roles gives them: a unit is depended on when it
-// is the first to claim its own file and another unit's files hold that file
-// (`used`); a depended-on unit of one file is a primitive, else a component.
-void assign_roles(std::vector<KeptUnit>& kept, const std::vector<bool>& used) {
+const char* role_of(bool depended_on, const KeptUnit& unit) {
+  return !depended_on ? "top" : (unit.several_files ? "component" : "primitive");
+}
+
+bool is_top(const KeptUnit& unit) { return std::string_view(unit.role) == "top"; }
+
+// Roles from the resolver's use graph: a unit is depended on when another
+// kept unit reaches it; a top's components are the units it reaches.
+void assign_roles_by_use(std::vector<KeptUnit>& kept, const resolver::UseGraph& graph) {
+  std::vector<std::uint32_t> nodes;
+  nodes.reserve(kept.size());
+  for (const KeptUnit& unit : kept) {
+    const auto it = graph.node_of.find(unit.name);
+    nodes.push_back(it == graph.node_of.end() ? aggregate::EntryReach::kNoNode : it->second);
+  }
+  aggregate::EntryReach reach(graph, std::move(nodes));
+  const std::vector<bool> depended = reach.depended_on();
+  for (std::size_t i = 0; i < kept.size(); ++i) kept[i].role = role_of(depended[i], kept[i]);
+  for (std::size_t t = 0; t < kept.size(); ++t)
+    if (is_top(kept[t]))
+      for (const std::size_t c : reach.reached_from(t))
+        if (!is_top(kept[c])) kept[t].components.push_back(c);
+}
+
+// Without a use graph, roles as aggregate::compute_roles gives them for
+// entries without one: a unit is depended on when it is the first to claim its
+// own file and another unit's files hold that file (`used`).
+void assign_roles_by_files(std::vector<KeptUnit>& kept, const std::vector<bool>& used) {
   std::unordered_map<detail::FileId, std::size_t> claimer;
   for (std::size_t i = 0; i < kept.size(); ++i) claimer.try_emplace(kept[i].own, i);
   for (std::size_t i = 0; i < kept.size(); ++i) {
     KeptUnit& unit = kept[i];
     const bool depended_on = claimer.at(unit.own) == i && unit.own < used.size() && used[unit.own];
-    unit.role = !depended_on ? "top" : (unit.several_files ? "component" : "primitive");
+    unit.role = role_of(depended_on, unit);
   }
 }
 
-bool is_top(const KeptUnit& unit) { return std::string_view(unit.role) == "top"; }
-
-// "components" of each top: the component and primitive units whose files
-// share a path with its files, in scan order. Indexed by the tops' paths, so
-// the cost follows the length of the lists.
-void assign_components(std::vector<KeptUnit>& kept, detail::CompileLists& lists) {
+// Without a use graph, "components" of each top: the component and primitive
+// units whose files share a path with its files, in scan order. Indexed by
+// the tops' paths, so the cost follows the length of the lists.
+void assign_components_by_files(std::vector<KeptUnit>& kept, detail::CompileLists& lists) {
   const auto files_of = [&](const KeptUnit& unit) {
     detail::FileIds files = lists.files(unit.name, unit.rel_path);
     files.insert(files.end(), unit.carriers.begin(), unit.carriers.end());
@@ -273,9 +297,12 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
   const bool checks_need_lists = !probes.can_run_checks || probes.can_run_checks();
   const bool vendor_deps_per_file = static_cast<bool>(probes.detect_vendor_deps_in_file);
 
+  const std::optional<resolver::UseGraph> use_graph = resolver->use_graph();
   std::vector<KeptUnit> kept;
-  std::vector<bool> used;  // files that some kept unit's list holds besides its own file
-  const auto use = [&used](detail::FileId file) {
+  // Without a use graph: files that some kept unit's list holds besides its own file.
+  std::vector<bool> used;
+  const auto use = [&](detail::FileId file) {
+    if (use_graph) return;
     if (used.size() <= file) used.resize(file + 1);
     used[file] = true;
   };
@@ -330,7 +357,7 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
     if (list) {
       for (const detail::FileId f : *list)
         if (f != unit.own) use(f);
-    } else {
+    } else if (!use_graph) {
       lists.for_each_new_file_below(*unit.plain, use);
     }
 
@@ -385,8 +412,12 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
   text_cache.reset();
   if (counts) *counts = {units.size(), kept.size(), units.size() - kept.size()};
 
-  assign_roles(kept, used);
-  assign_components(kept, lists);
+  if (use_graph) {
+    assign_roles_by_use(kept, *use_graph);
+  } else {
+    assign_roles_by_files(kept, used);
+    assign_components_by_files(kept, lists);
+  }
 
   Json external_uses = Json::array();
   for (const auto& [lib, package] : resolver->unresolved_use_clauses())

@@ -488,6 +488,17 @@ DependencyResolver::ListNode DependencyResolver::unit_node(std::uint32_t unit) c
 
 std::size_t DependencyResolver::unit_count() const { return index_->units.size(); }
 
+UseGraph DependencyResolver::use_graph() const {
+  UseGraph graph;
+  graph.uses.reserve(index_->units.size());
+  for (std::uint32_t unit = 0; unit < index_->units.size(); ++unit) {
+    const Index::Unit& u = index_->units[unit];
+    graph.uses.push_back(u.deps);
+    if (u.listed) graph.node_of.emplace(u.name, unit);
+  }
+  return graph;
+}
+
 std::vector<std::string> DependencyResolver::compilation_order(const std::string& name) const {
   std::vector<std::string> order;
   for (std::uint32_t file : compilation_order_files(name)) order.push_back(index_->files[file]);

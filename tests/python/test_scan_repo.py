@@ -179,6 +179,13 @@ def test_compute_roles_and_declaration_kinds(tmp_path):
     ]
     assert s.compute_roles(entries) == {"top": "top", "mid": "component", "leaf": "primitive", "lonely": "top"}
     assert s.compute_roles([]) == {}
+    # Entries that say what they use: of a file of two units, the used one is depended on.
+    two = [{"name": "pair_a", "quarrix_compat": {"files": ["two.v"]}},
+           {"name": "pair_b", "quarrix_compat": {"files": ["two.v"]}}]
+    user = {"name": "user", "quarrix_compat": {"files": ["two.v", "u.v"]}, "dep_count": 2}
+    assert s.compute_roles(two + [{**user, "uses": ["pair_b"]}]) == \
+        {"pair_a": "top", "pair_b": "primitive", "user": "top"}
+    assert s.compute_roles(two + [user])["pair_a"] == "primitive"
     with pytest.raises(KeyError):
         s.compute_roles([{"quarrix_compat": {}}])
     (tmp_path / "f.sv").write_text("interface fifo_if; endinterface\nmodule fifo #(1) ();")

@@ -3,11 +3,13 @@
 // implementation is quarrix::resolver::DependencyResolver; the Python binding
 // adapts any host object with the same queries.
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <quarrix/resolver/errors.hpp>
+#include <quarrix/resolver/use_graph.hpp>
 
 namespace quarrix::pipeline {
 
@@ -30,6 +32,10 @@ class Resolver {
   // (path, reason) of each source the resolver left out or could not read;
   // for reports. A resolver that cannot tell gives none.
   virtual std::vector<std::pair<std::string, std::string>> left_out_sources() const { return {}; }
+  // Which unit uses which, every unit of entity_map a named node; roles come
+  // from it. A resolver that cannot tell gives none, and roles then follow
+  // the files that compile lists share.
+  virtual std::optional<resolver::UseGraph> use_graph() const { return std::nullopt; }
 };
 
 }  // namespace quarrix::pipeline

@@ -55,6 +55,7 @@
 #include <vector>
 
 #include <quarrix/resolver/errors.hpp>
+#include <quarrix/resolver/use_graph.hpp>
 
 namespace quarrix::resolver {
 
@@ -90,6 +91,8 @@ class DependencyResolver {
   std::optional<std::uint32_t> unit_index(const std::string& name) const;
   ListNode unit_node(std::uint32_t unit) const;
   std::size_t unit_count() const;
+  // Which unit uses which, over every unit (contexts and packages too).
+  UseGraph use_graph() const;
   std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const;
   std::vector<std::pair<std::string, std::string>> package_map() const;
   // Sources left out by an exclusion pattern, and sources not read: "larger

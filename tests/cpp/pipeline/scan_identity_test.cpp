@@ -107,22 +107,37 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
   // The generator exercises the header and ports tiers and the filler.
   EXPECT_EQ(sources, (std::set<std::string>{"auto", "header", "ports", "verdict"}));
 
-  // Components by comparing every pair of compile lists.
+  // Roles and components from what each kept unit reaches, walked one by one
+  // (quadratic, as a plain recomputation may be).
+  std::vector<std::set<std::string>> reaches;
+  for (const auto& [name, path] : kept) {
+    std::set<std::string> reached;
+    std::vector<std::uint32_t> stack{*resolver.unit_index(name)};
+    std::set<std::uint32_t> seen(stack.begin(), stack.end());
+    while (!stack.empty()) {
+      const auto node = resolver.unit_node(stack.back());
+      stack.pop_back();
+      for (const std::uint32_t dep : node.deps)
+        if (seen.insert(dep).second) stack.push_back(dep);
+    }
+    for (const auto& [other, other_path] : kept)
+      if (other != name && seen.count(*resolver.unit_index(other))) reached.insert(other);
+    reaches.push_back(std::move(reached));
+  }
   std::size_t tops_with_components = 0;
-  for (const Json& row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Json& row = rows[i];
+    const bool depended = std::any_of(reaches.begin(), reaches.end(),
+                                      [&](const auto& reached) { return reached.count(kept[i].first) > 0; });
+    const std::size_t files = row["quarrix_compat"]["files"].size();
+    EXPECT_EQ(row["role"], !depended ? "top" : files > 1 ? "component" : "primitive") << row["name"];
     if (row["role"] != "top") {
       EXPECT_FALSE(row.contains("components"));
       continue;
     }
-    const auto own = strings(row["quarrix_compat"]["files"]);
-    const std::set<std::string> own_set(own.begin(), own.end());
     std::vector<std::string> expected;
-    for (const Json& other : rows) {
-      if (other["name"] == row["name"] || (other["role"] != "component" && other["role"] != "primitive")) continue;
-      const auto theirs = strings(other["quarrix_compat"]["files"]);
-      if (std::any_of(theirs.begin(), theirs.end(), [&](const std::string& f) { return own_set.count(f) > 0; }))
-        expected.push_back(other["name"].get<std::string>());
-    }
+    for (std::size_t c = 0; c < rows.size(); ++c)
+      if (reaches[i].count(kept[c].first) && rows[c]["role"] != "top") expected.push_back(kept[c].first);
     EXPECT_EQ(strings(row["components"]), expected) << row["name"];
     tops_with_components += !expected.empty();
   }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 
@@ -47,10 +48,11 @@ pipeline::ScanProbes per_file_probes() {
   return p;
 }
 
-// Our resolver behind the host interface: no shared form.
+// Our resolver behind the host interface: no shared form, and a use graph
+// only when asked for.
 class HostResolver final : public pipeline::Resolver {
  public:
-  explicit HostResolver(resolver::DependencyResolver r) : r_(std::move(r)) {}
+  HostResolver(resolver::DependencyResolver r, bool graph) : r_(std::move(r)), graph_(graph) {}
   std::vector<std::pair<std::string, std::string>> entity_map() const override { return r_.entity_map(); }
   std::vector<std::string> compilation_order(const std::string& name) const override {
     return r_.compilation_order(name);
@@ -59,9 +61,13 @@ class HostResolver final : public pipeline::Resolver {
     return r_.unresolved_use_clauses();
   }
   std::vector<std::pair<std::string, std::string>> package_map() const override { return r_.package_map(); }
+  std::optional<resolver::UseGraph> use_graph() const override {
+    return graph_ ? std::optional(r_.use_graph()) : std::nullopt;
+  }
 
  private:
   resolver::DependencyResolver r_;
+  bool graph_;
 };
 
 void write_design(const quarrix::testing::TempRepo& repo) {
@@ -92,14 +98,18 @@ void write_design(const quarrix::testing::TempRepo& repo) {
   repo.write("rtl/vleaf.vhd", "entity vleaf is end entity;\narchitecture rtl of vleaf is begin end;\n");
 }
 
-Json scan(const std::string& repo, const pipeline::ScanProbes& probes, const std::string& granularity, bool host) {
+enum class Through { own, host, host_without_graph };
+
+Json scan(const std::string& repo, const pipeline::ScanProbes& probes, const std::string& granularity,
+          Through through) {
   pipeline::ScanOptions options;
   options.use_llm = false;
   options.granularity = granularity;
-  if (host)
-    options.resolver_factory = [](const std::vector<std::string>& roots, bool gitignore,
-                                  const std::vector<std::string>& excludes) {
-      return std::make_unique<HostResolver>(resolver::DependencyResolver(roots, gitignore, excludes));
+  if (through != Through::own)
+    options.resolver_factory = [through](const std::vector<std::string>& roots, bool gitignore,
+                                         const std::vector<std::string>& excludes) {
+      return std::make_unique<HostResolver>(resolver::DependencyResolver(roots, gitignore, excludes),
+                                            through == Through::host);
     };
   return pipeline::scan_repo(repo, "acme", "https://example.invalid/r.git", "v1", "0", probes, options, {});
 }
@@ -108,17 +118,18 @@ TEST(SharedLists, RowsEqualThoseOfFullListsAndOfAHostResolver) {
   quarrix::testing::TempRepo repo;
   write_design(repo);
   for (const char* granularity : {"all", "top", "repo"}) {
-    const Json full = scan(repo.path(), list_probes(), granularity, false);
+    const Json full = scan(repo.path(), list_probes(), granularity, Through::own);
     ASSERT_FALSE(full.empty());
-    EXPECT_EQ(scan(repo.path(), per_file_probes(), granularity, false).dump(1), full.dump(1)) << granularity;
-    EXPECT_EQ(scan(repo.path(), per_file_probes(), granularity, true).dump(1), full.dump(1)) << granularity;
+    EXPECT_EQ(scan(repo.path(), per_file_probes(), granularity, Through::own).dump(1), full.dump(1)) << granularity;
+    EXPECT_EQ(scan(repo.path(), per_file_probes(), granularity, Through::host).dump(1), full.dump(1)) << granularity;
   }
-  const Json all = scan(repo.path(), per_file_probes(), "all", false);
-  const auto row = [&](const std::string& name) {
-    for (const Json& r : all)
+  const Json all = scan(repo.path(), per_file_probes(), "all", Through::own);
+  const auto row_in = [](const Json& rows, const std::string& name) {
+    for (const Json& r : rows)
       if (r["name"] == name) return r;
     return Json();
   };
+  const auto row = [&](const std::string& name) { return row_in(all, name); };
   // The carriers of the lists' common directory, then the lists' own order.
   std::vector<std::string> files{"rtl/a/defs.vh", "rtl/chain/more.vh", "rtl/a/base.v"};
   for (int i = 29; i >= 0; --i) files.push_back("rtl/chain/c" + std::to_string(i) + ".v");
@@ -130,6 +141,25 @@ TEST(SharedLists, RowsEqualThoseOfFullListsAndOfAHostResolver) {
   EXPECT_EQ(row("io_x")["role"], "primitive");
   EXPECT_EQ(row("c29")["role"], "component");
   EXPECT_EQ(row("c1")["role"], "component");
+  // Of a file of two units, the one another unit uses is depended on; a top's
+  // components are what it reaches, in scan order.
+  EXPECT_EQ(row("pair_a")["role"], "top");
+  EXPECT_NE(row("pair_b")["role"], "top");
+  std::vector<std::string> below_left{"base", "left"};
+  for (int i = 0; i < 30; ++i) below_left.push_back("c" + std::to_string(i));
+  const auto sorted = [](std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return Json(names);
+  };
+  auto of_user2 = below_left, of_soc = below_left;
+  of_user2.emplace_back("pair_b");
+  of_soc.insert(of_soc.end(), {"io_x", "right"});
+  EXPECT_EQ(row("user2")["components"], sorted(of_user2));
+  EXPECT_EQ(row("soc_core")["components"], sorted(of_soc));
+  // A host resolver that cannot tell who uses whom: the first unit of a file stands for it.
+  const Json by_files = scan(repo.path(), per_file_probes(), "all", Through::host_without_graph);
+  EXPECT_NE(row_in(by_files, "pair_a")["role"], "top");
+  EXPECT_EQ(row_in(by_files, "pair_b")["role"], "top");
 }
 
 TEST(SharedLists, RowsHandedOverOneByOneAreTheCollectedRows) {
