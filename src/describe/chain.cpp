@@ -5,7 +5,6 @@
 #include <quarrix/hdl/header_field.hpp>
 #include <quarrix/hdl/module_signature.hpp>
 #include <quarrix/llm/chain.hpp>
-#include <quarrix/validator/validator.hpp>
 
 namespace quarrix::describe {
 
@@ -24,14 +23,12 @@ std::pair<std::string, std::string> generate_description(std::string_view entity
   // Curator-approved text is final: no file is read and nothing is validated.
   if (locked_description && !locked_description->empty()) return {*locked_description, "verdict"};
 
+  // A header template ("Module Name: ... Function: ...") says what the unit is
+  // in a field of its own; the rest of such a header is fields and notes.
+  std::optional<std::string> field = hdl::extract_header_field_description(entity_path);
+  if (accept_desc(field, entity_name, ns, services.is_suspect)) return {std::move(*field), "header"};
   std::optional<std::string> header = hdl::extract_header_description(entity_path);
   if (accept_desc(header, entity_name, ns, services.is_suspect)) return {std::move(*header), "header"};
-  // A header template ("Module Name: ... Function: ...") may still say what the
-  // unit is in a field of its own.
-  if (!header || validator::suspect_reason(*header, std::string(entity_name), std::string(ns)) == "template") {
-    std::optional<std::string> field = hdl::extract_header_field_description(entity_path);
-    if (accept_desc(field, entity_name, ns, services.is_suspect)) return {std::move(*field), "header"};
-  }
 
   // The hints go to the language model even when the sentence was rejected.
   auto [from_ports, port_hints] = infer_description_from_ports(entity_name, entity_path);

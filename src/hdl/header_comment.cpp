@@ -44,9 +44,14 @@ class CommentCleaner {
 
   // False once a boilerplate line after the prose has ended the collection.
   bool feed(std::string_view line) {
-    const std::string_view cleaned = util::strip(util::lstrip(util::strip(line), prefix_));
+    // The ruler that closes a boxed line ("////  text  ////") is decoration too.
+    static const util::Regex closing_ruler(R"(\s+(?:/{2,}|\*{2,}|-{2,}|#{2,})$)");
+    // A line that only names the file or sets the editor says nothing of the unit.
+    static const util::Regex file_or_editor_line(R"(^(?:[\w.+-]+\.(?:s?v|vhdl?|s?vh)|(?:vim?|ex):\s.*)$)",
+                                                 util::kIgnoreCase);
+    const std::string cleaned = closing_ruler.sub("", util::strip(util::lstrip(util::strip(line), prefix_)));
     if (cleaned.empty()) return true;
-    if (skip_patterns().search(cleaned)) return prose_.empty();
+    if (skip_patterns().search(cleaned) || file_or_editor_line.search(cleaned)) return prose_.empty();
     if (!prose_.empty()) prose_ += ' ';
     prose_ += cleaned;
     return true;

@@ -27,7 +27,8 @@ constexpr Rule kRules[] = {
      R"(\bcopyright\b|\(c\)\s*(?:19|20)\d\d|©|\ball rights reserved\b|\bspdx-license-identifier\b)"
      R"(|\blicen[cs](?:e|es|ed|ing)\b|\bwarrant(?:y|ies|ed)\b|\bmerchantability\b|\bgeneral public\b)"
      R"(|\b[la]?gpl(?:v?\d)?\b|\bpermission is hereby granted\b|\bredistributions? (?:and use|of source)\b)"
-     R"(|\bprovided\s+["']?as[ -]is\b|\bterms and conditions\b|\byou agree\b)",
+     R"(|\bprovided\s+["']?as[ -]is\b|\bterms and conditions\b|\byou agree\b)"
+     R"(|\bsource code form is subject to\b|\b(?:permission|disclaimer)\s*:)",
      kIgnoreCase},
     // Vendors' proprietary and patent notices on the files their tools generate.
     {"legal",
@@ -40,7 +41,9 @@ constexpr Rule kRules[] = {
     // the start, or two of them anywhere; and notes of who made the file.
     {"template",
      R"(^\W*(?:FIELD)\s*:|\b(?:FIELD)\s*:[\s\S]*\b(?:FIELD)\s*:)"
-     R"(|\bfile (?:is|was) (?:automatically )?(?:created|generated|written)\b)",
+     R"(|\bfile (?:is|was) (?:automatically )?(?:created|generated|written)\b)"
+     // A date or version field left at the end of a sentence ("... Created : 23-11-07").
+     R"(|\b(?:created|date|version|revision)\s*:\s*v?\d[\d./-]*\s*$)",
      kIgnoreCase},
     // An author's e-mail address.
     {"contact", R"([\w.+-]+@[\w-]+(?:\.[\w-]+)*\.[a-z]{2,}\b)", kIgnoreCase},
@@ -58,8 +61,14 @@ constexpr Rule kRules[] = {
     {"boilerplate",
      R"(\b(?:todo|tbd|fixme)\b|\bn/a\b|\blorem ipsum\b|\bauto-?generated\b|\bautomatically generated\b)"
      R"(|\bdo not (?:edit|modify)\b|\b(?:insert|add) (?:a )?description\b|\bdescription goes here\b)"
-     // Banner rulers of a boxed header comment ("=====... --").
-     R"(|={3,}|-{4,}|\*{3,}|#{4,})"
+     // Banner rulers of a boxed header comment ("=====... --", "//// ... ////").
+     R"(|={3,}|-{4,}|\*{3,}|#{4,}|/{4,})"
+     // A project's notice instead of what the file holds, and what generator
+     // tools and editors leave: wizard fields ("%ALTPLL%"), command lines with
+     // their paths, editor settings.
+     R"(|\bthis (?:file|code) is (?:a )?part of\b|\bmegafunction wizard\b|%\w+%|\bvim?:\s*\w+=)"
+     R"(|(?:^|\s)/(?:[\w.+-]+/){2,}[\w.+-]+|\bgenerated (?:by|using|with|from)\b[^.]{0,40}\bversion\b)"
+     R"(|\b(?:changes )?will (?:probably )?be (?:lost|overwritten)\b)"
      R"(|^\W*(?:none|null|nil|undefined|unknown|empty|dummy|untitled|description|no description(?: available| provided)?)\W*$)",
      kIgnoreCase},
     // Language-model chatter instead of a description.
@@ -109,7 +118,7 @@ bool echoes_name(std::string_view text, const std::optional<std::string>& name, 
 // The field names of header templates, for "FIELD" in a rule's pattern.
 constexpr std::string_view kTemplateFields =
     "file ?name|file|version|revision|date|created|create date|design name|module name|project name|engineer"
-    "|company|target devices?|tool versions?|dependencies";
+    "|company|target devices?|target|compliant|tool versions?|dependencies";
 
 const std::vector<util::Regex>& compiled_rules() {
   static const std::vector<util::Regex> compiled = [] {

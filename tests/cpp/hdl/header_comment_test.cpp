@@ -53,6 +53,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"LicenceProseRejected",
              "/* This file is distributed under the GNU General Public License and more words */\nmodule m;",
              std::nullopt},
+        Case{"BoxRulersFileNamesAndModelinesAreDecoration",
+             "//////////////////////////\n////  OR1200's 32x32 multiply for ASIC  ////\n////  and FPGA targets  ////\n"
+             "module m;",
+             "OR1200's 32x32 multiply for ASIC and FPGA targets"},
+        Case{"FileNameAndModelineBeforeTheProse",
+             "/*\n * e1_rx_filter.v\n *\n * vim: ts=4 sw=4\n *\n * E1 RX glitch filtering and pulse detection\n */\n"
+             "module m;",
+             "E1 RX glitch filtering and pulse detection"},
         Case{"UnclosedCommentIsNoComment",
              "// Four words only here\n/* Unclosed comment holding a long sentence\nmodule m;", std::nullopt}),
     [](const auto& info) { return std::string(info.param.label); });
