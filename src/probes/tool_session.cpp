@@ -128,8 +128,11 @@ SandboxView view_of(const std::vector<std::string>& argv, const RunOptions& opti
     }
     return view;
   }
+  // The sandbox makes its own /dev: binding it read-only over that would
+  // leave Icarus no /dev/null to write to.
   for (std::size_t i = 1; i < argv.size(); ++i)
-    if (util::is_absolute_path(argv[i])) view.readable.push_back(parent_of(argv[i]));
+    if (util::is_absolute_path(argv[i]) && !util::lies_within(argv[i], "/dev"))
+      view.readable.push_back(parent_of(argv[i]));
   for (const std::string& dir : options.module_dirs) view.readable.push_back(dir);
   for (const std::string& path : options.reads) view.readable.push_back(parent_of(path));
   std::sort(view.readable.begin(), view.readable.end());
