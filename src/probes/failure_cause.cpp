@@ -38,6 +38,7 @@ constexpr Rule kRules[] = {
     {"missing package", "unit \"([^\"]+)\" not found in library \"([^\"]+)\"\\n\\s*use\\b"},
     {"missing unit", "unit \"([^\"]+)\" not found in library \"([^\"]+)\""},
     {"missing package", "cannot find resource library \"([^\"]+)\""},
+    {"tool limitation", "use of synopsys package \"([^\"]+)\" needs the -fsynopsys option"},
     {"tool limitation", "\\bnot implemented\\b|GHDL Bug occurred"},
 };
 

@@ -77,15 +77,15 @@ void scan_vhdl(std::string_view text, std::set<std::string>& deps) {
 }  // namespace
 
 const std::vector<std::string>& vendor_library_names() {
-  static const std::vector<std::string> names = {// AMD/Xilinx
-                                                 "unisim", "unimacro", "unifast", "xpm", "secureip",
-                                                 // Intel/Altera
-                                                 "altera_mf", "altera_lnsim", "altera", "lpm", "sgate",
-                                                 // Lattice
-                                                 "ecp5u", "ecp5um", "ecp3", "machxo2", "machxo3l", "machxo3d", "lifcl",
-                                                 // Microchip/Microsemi
-                                                 "smartfusion2", "igloo2", "polarfire", "proasic3", "proasic3e",
-                                                 "proasic3l", "igloo", "fusion", "rtg4"};
+  static const std::vector<std::string> names = {
+      // AMD/Xilinx
+      "unisim", "unimacro", "unifast", "xpm", "secureip", "xilinxcorelib",
+      // Intel/Altera
+      "altera_mf", "altera_lnsim", "altera", "lpm", "sgate",
+      // Lattice
+      "ecp5u", "ecp5um", "ecp3", "machxo2", "machxo3l", "machxo3d", "lifcl", "xp2",
+      // Microchip/Microsemi
+      "smartfusion2", "igloo2", "polarfire", "proasic3", "proasic3e", "proasic3l", "igloo", "fusion", "rtg4"};
   return names;
 }
 
