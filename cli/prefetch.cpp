@@ -17,6 +17,7 @@ namespace {
 struct Check {
   pipeline::PathList files;
   std::optional<std::string> library;  // set: a VHDL standard check; unset: a Verilog check
+  std::optional<std::string> top;      // of a Verilog check: the unit named to the tool
 };
 
 // The checks a scan asks for, from a pass with probes that only record them.
@@ -33,9 +34,14 @@ std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOption
     return Json::array({"unknown", false});
   };
   recorder.verify_verilog = [&checks](const pipeline::PathList& files) {
-    checks.push_back({files, std::nullopt});
+    checks.push_back({files, std::nullopt, std::nullopt});
     return Json(false);
   };
+  if (real.verify_verilog_unit)
+    recorder.verify_verilog_unit = [&checks](const pipeline::PathList& files, const std::string& name) {
+      checks.push_back({files, std::nullopt, name});
+      return Json(false);
+    };
   options.use_llm = false;
   options.granularity = pipeline::kEveryUnitGranularity;
   options.progress = nullptr;
@@ -63,7 +69,7 @@ void prefetch_tool_checks(const std::string& repo, pipeline::ScanOptions options
         if (checks[i].library)
           probes::detect_vhdl_standard(checks[i].files, *checks[i].library, tools);
         else
-          probes::verify_verilog(checks[i].files, tools);
+          probes::verify_verilog(checks[i].files, tools, checks[i].top);
       } catch (...) {
         const std::lock_guard<std::mutex> lock(failure_mutex);
         if (!failure) failure = std::current_exception();

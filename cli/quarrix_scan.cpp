@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -144,7 +145,8 @@ Prepared prepare(const cli::Options& options) {
 
 // Entities found, kept and skipped, rows and seconds, and what the tools did not do.
 std::string summary_line(const pipeline::ScanCounts& counts, std::size_t rows, double seconds,
-                         const probes::ToolSession* tools, std::size_t skipped_ahead) {
+                         const probes::ToolSession* tools, std::size_t skipped_ahead,
+                         const std::map<std::string, std::size_t>& causes) {
   const auto count = [](std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + ' ' + (n == 1 ? one : many);
   };
@@ -158,6 +160,10 @@ std::string summary_line(const pipeline::ScanCounts& counts, std::size_t rows, d
     line += "; " + count(refused, "tool check", "tool checks") + " not run (it would read outside the repository)";
   if (const std::size_t hits = tools ? tools->cache_hits() : 0)
     line += "; " + count(hits, "tool result", "tool results") + " from the cache";
+  std::string by_cause;
+  for (const auto& [kind, n] : causes)  // the budget's are told above
+    if (kind != "budget") by_cause += (by_cause.empty() ? "" : ", ") + std::to_string(n) + " " + kind;
+  if (!by_cause.empty()) line += "; tool runs failed: " + by_cause;
   return line;
 }
 
@@ -195,9 +201,11 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
   // them answered and reports them unit by unit.
   const bool ahead = tools && options.jobs > 1;
   std::atomic<bool> scanning{!ahead};
+  std::map<std::string, std::size_t> causes;  // failed checks of the scan proper, by cause
   if (tools)
     tools->observe([&](const probes::ToolRunRecord& run) {
       if (!run.cached && scanning == !ahead) ++tool_runs;
+      if (scanning && run.cause) ++causes[run.cause->kind];
       if (scanning && options.report_file) report.tool_run(run);
     });
 
@@ -232,14 +240,15 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
                           {"skipped", counts.skipped},
                           {"rows", rows.rows()},
                           {"seconds", progress.elapsed_seconds()},
-                          {"tool_checks_skipped", tools ? tools->runs_skipped() - skipped_ahead : 0}};
+                          {"tool_checks_skipped", tools ? tools->runs_skipped() - skipped_ahead : 0},
+                          {"failure_causes", causes}};
     cli::write_output_file(*options.report_file, cli::render(report.document(p.repo, p.ns, summary), "json"));
   }
 
   if (!options.quiet) {
     if (const auto problem = cache ? cache->problem() : std::nullopt)
       cli::say("tool cache " + cache->path() + " unusable (" + one_line(*problem) + "); continuing without it");
-    cli::say(summary_line(counts, rows.rows(), progress.elapsed_seconds(), tools.get(), skipped_ahead));
+    cli::say(summary_line(counts, rows.rows(), progress.elapsed_seconds(), tools.get(), skipped_ahead, causes));
     const Json stats = llm::get_llm_stats();
     if (so.use_llm && !stats.empty())
       std::fputs((util::terminal_safe(llm::format_llm_summary()) + "\n").c_str(), stderr);

@@ -1,6 +1,19 @@
 #include "report.hpp"
 
+#include "quarrix/util/text.hpp"
+
 namespace quarrix::cli {
+
+namespace {
+
+// GHDL writes the names it misses in lower case.
+std::string unit_key(const std::string& tool, const std::string& name) {
+  return tool == "ghdl" ? util::ascii_lower(name) : name;
+}
+
+bool names_a_unit(const std::string& kind) { return kind == "missing unit" || kind == "missing package"; }
+
+}  // namespace
 
 void ScanReport::tool_run(const probes::ToolRunRecord& run) { pending_.push_back(run); }
 
@@ -12,15 +25,25 @@ void ScanReport::unit(const pipeline::UnitDecision& decision) {
   unit["skipped_by"] = decision.skipped_by.empty() ? Json(nullptr) : Json(decision.skipped_by);
   unit["compile_list"] = decision.compile_list;
   Json runs = Json::array();
-  for (const probes::ToolRunRecord& run : pending_)
+  for (const probes::ToolRunRecord& run : pending_) {
+    Json cause = nullptr;
+    if (run.cause) {
+      cause = {{"kind", run.cause->kind}};
+      if (!run.cause->name.empty()) cause["name"] = run.cause->name;
+      if (names_a_unit(run.cause->kind)) missing_.push_back({units_.size(), runs.size()});
+    }
     runs.push_back({{"tool", run.tool},
                     {"verdict", run.verdict},
                     {"first_error", run.first_error},
                     {"seconds", run.seconds},
-                    {"cached", run.cached}});
+                    {"cached", run.cached},
+                    {"cause", std::move(cause)}});
+  }
   pending_.clear();
   unit["tool_runs"] = std::move(runs);
   units_.push_back(std::move(unit));
+  declared_.insert(decision.name);
+  declared_.insert(util::ascii_lower(decision.name));
 }
 
 void ScanReport::left_out(const std::string& path, const std::string& reason) {
@@ -35,7 +58,15 @@ Json ScanReport::document(const std::string& repo, const std::string& ns, const 
   doc["repository"] = repo;
   doc["namespace"] = ns;
   doc["summary"] = summary;
-  doc["units"] = units_;
+  // Whether a missing unit is the repository's own is known once every unit is.
+  Json units = units_;
+  for (const auto& [unit, run] : missing_) {
+    Json& r = units[unit]["tool_runs"][run];
+    Json& cause = r["cause"];
+    const std::string name = cause.value("name", "");
+    cause["declared"] = !name.empty() && declared_.count(unit_key(r["tool"].get<std::string>(), name)) > 0;
+  }
+  doc["units"] = std::move(units);
   doc["left_out"] = left_out_;
   return doc;
 }

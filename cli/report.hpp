@@ -3,6 +3,9 @@
 // kept or skipped and by which rule, the compile list of a kept unit and the
 // tool runs that checked it.
 
+#include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "quarrix/pipeline/scan_repo.hpp"
@@ -27,6 +30,8 @@ class ScanReport {
   Json units_ = Json::array();
   Json left_out_ = Json::array();
   std::vector<probes::ToolRunRecord> pending_;
+  std::vector<std::pair<std::size_t, std::size_t>> missing_;  // (unit, run) whose cause names a unit
+  std::set<std::string> declared_;                            // the units' names, and in lower case
 };
 
 }  // namespace quarrix::cli

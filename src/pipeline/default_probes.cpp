@@ -27,6 +27,9 @@ ScanProbes default_probes(std::shared_ptr<probes::ToolSession> tools) {
     return Json(probes::compute_badges(verified, test_info));
   };
   out.verify_verilog = [tools](const PathList& files) { return Json(tools && probes::verify_verilog(files, *tools)); };
+  out.verify_verilog_unit = [tools](const PathList& files, const std::string& name) {
+    return Json(tools && probes::verify_verilog(files, *tools, name));
+  };
   out.can_run_checks = [tools] {
     return tools &&
            (probes::find_on_path("ghdl") || probes::find_on_path("verilator") || probes::find_on_path("iverilog"));

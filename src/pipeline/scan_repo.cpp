@@ -388,7 +388,8 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
     if (suffix == ".v" || suffix == ".sv") {
       unit.language = suffix == ".sv" ? "systemverilog" : "verilog";
       unit.std_value = unit.language;
-      unit.verified = probes.verify_verilog(check_files);
+      unit.verified = probes.verify_verilog_unit ? probes.verify_verilog_unit(check_files, name)
+                                                 : probes.verify_verilog(check_files);
     } else {
       unit.language = unit.std_value == "unknown" ? Json("vhdl-2008") : unit.std_value;
     }

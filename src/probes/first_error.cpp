@@ -27,13 +27,6 @@ bool names_path_outside(std::string_view token, const std::string& root) {
   return real && !util::lies_within(*real, root);
 }
 
-bool names_path_outside_of(std::string_view line, const std::string& root) {
-  static const util::Regex token_re("[^\\s'\"`()\\[\\]{}<>,;]+");
-  for (const util::Match& m : token_re.finditer(line))
-    if (names_path_outside(m.group(0), root)) return true;
-  return false;
-}
-
 std::string message_kind(std::string_view line) {
   static const util::Regex tagged_re("^%[A-Za-z][A-Za-z0-9_-]*");
   static const util::Regex word_re("\\b(error|warning)\\b", util::kIgnoreCase);
@@ -43,6 +36,13 @@ std::string message_kind(std::string_view line) {
 }
 
 }  // namespace
+
+bool names_path_outside_of(std::string_view line, const std::string& root) {
+  static const util::Regex token_re("[^\\s'\"`()\\[\\]{}<>,;]+");
+  for (const util::Match& m : token_re.finditer(line))
+    if (names_path_outside(m.group(0), root)) return true;
+  return false;
+}
 
 std::string first_error_line(const std::string& err, const std::optional<std::string>& root) {
   static const util::Regex error_re("error", util::kIgnoreCase);

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quarrix::probes::detail {
 
@@ -12,5 +13,8 @@ namespace quarrix::probes::detail {
 // alone ("%Error", "error"): what a tool quotes from a file it should never
 // have read stays unpublished.
 std::string first_error_line(const std::string& err, const std::optional<std::string>& root);
+
+// Whether a word of `line` is a path that leads outside `root`.
+bool names_path_outside_of(std::string_view line, const std::string& root);
 
 }  // namespace quarrix::probes::detail

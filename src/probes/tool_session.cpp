@@ -84,16 +84,21 @@ std::string ToolSession::cache_key(const std::vector<std::string>& argv, const R
 
 namespace {
 
+const char* verdict_of(const RunResult* result) {
+  return !result               ? "skipped (budget)"
+         : !result->started    ? "not started"
+         : result->timed_out   ? "timed out"
+         : result->succeeded() ? "passed"
+                               : "failed";
+}
+
 ToolRunRecord record_of(const std::vector<std::string>& argv, const RunResult* result, const std::string& first_error,
-                        double seconds, bool from_cache) {
+                        const std::optional<FailureCause>& cause, double seconds, bool from_cache) {
   ToolRunRecord record;
   record.tool = util::path_name(argv[0]);
-  record.verdict = !result               ? "skipped (budget)"
-                   : !result->started    ? "not started"
-                   : result->timed_out   ? "timed out"
-                   : result->succeeded() ? "passed"
-                                         : "failed";
+  record.verdict = verdict_of(result);
   record.first_error = first_error;
+  record.cause = result ? cause : failure_cause(record.verdict, "");
   record.seconds = seconds;
   record.cached = from_cache;
   return record;
@@ -128,8 +133,11 @@ SandboxView view_of(const std::vector<std::string>& argv, const RunOptions& opti
     }
     return view;
   }
+  // The sandbox makes its own /dev: binding it read-only over that would
+  // leave Icarus no /dev/null to write to.
   for (std::size_t i = 1; i < argv.size(); ++i)
-    if (util::is_absolute_path(argv[i])) view.readable.push_back(parent_of(argv[i]));
+    if (util::is_absolute_path(argv[i]) && !util::lies_within(argv[i], "/dev"))
+      view.readable.push_back(parent_of(argv[i]));
   for (const std::string& dir : options.module_dirs) view.readable.push_back(dir);
   for (const std::string& path : options.reads) view.readable.push_back(parent_of(path));
   std::sort(view.readable.begin(), view.readable.end());
@@ -145,8 +153,9 @@ constexpr const char* kRefusedOutside =
 std::shared_ptr<const RunResult> ToolSession::run(const std::vector<std::string>& argv, const RunOptions& options) {
   const Done* done = answer(argv, options);
   if (observer_ && !argv.empty() && !is_version_query(argv)) {
-    observer_(done ? record_of(argv, done->result.get(), done->first_error, done->seconds, done->from_cache)
-                   : record_of(argv, nullptr, "", 0, false));
+    observer_(done
+                  ? record_of(argv, done->result.get(), done->first_error, done->cause, done->seconds, done->from_cache)
+                  : record_of(argv, nullptr, "", std::nullopt, 0, false));
   }
   return done ? done->result : nullptr;
 }
@@ -159,9 +168,13 @@ const ToolSession::Done* ToolSession::remembered(const Key& key) {
 
 const ToolSession::Done* ToolSession::remember(const Key& key, RunResult result, double seconds, bool from_cache) {
   // Worked out here, on the asking thread, whose confinement is the repository.
-  std::string first_error = detail::first_error_line(result.err, util::read_confinement_root());
+  const std::optional<std::string> root = util::read_confinement_root();
+  std::string first_error = detail::first_error_line(result.err, root);
+  std::optional<FailureCause> cause = failure_cause(verdict_of(&result), result.err);
+  if (cause && root && detail::names_path_outside_of(cause->name, *root)) cause->name.clear();
   std::lock_guard<std::mutex> lock(mutex_);
-  const Done done{std::make_shared<const RunResult>(std::move(result)), std::move(first_error), seconds, from_cache};
+  const Done done{std::make_shared<const RunResult>(std::move(result)), std::move(first_error), std::move(cause),
+                  seconds, from_cache};
   return &done_.try_emplace(key, done).first->second;
 }
 

@@ -27,21 +27,17 @@ bool rule_matches(std::string_view subject, const PrimitiveRule& rule, bool case
   return true;
 }
 
-const PrimitiveRule* find_rule(std::string_view name, bool case_sensitive) {
-  for (const auto& rule : vendor_primitive_rules())
-    if (rule_matches(name, rule, case_sensitive)) return &rule;
-  return nullptr;
-}
-
 void scan_verilog(std::string_view text, std::set<std::string>& deps) {
   TokenStream stream(text, HdlLanguage::verilog);
   Token window[3];
   int filled = 0;
   Token token;
   auto check = [&](const Token& name, const Token& second, const Token* third) {
-    // "NAME #(" or "NAME label (": an instance of NAME.
-    if (!name.word || !(second.text == "#" || (second.word && third && third->text == "("))) return;
-    if (const PrimitiveRule* rule = find_rule(name.text, true)) deps.insert(rule->library);
+    // "NAME #(", "NAME label (" or "NAME label [": an instance (or an array
+    // of instances) of NAME.
+    if (!name.word || !(second.text == "#" || (second.word && third && (third->text == "(" || third->text == "["))))
+      return;
+    if (const PrimitiveRule* rule = find_vendor_primitive(name.text, true)) deps.insert(rule->library);
   };
   while (stream.next(token)) {
     if (filled < 3) {
@@ -72,7 +68,7 @@ void scan_vhdl(std::string_view text, std::set<std::string>& deps) {
     } else if (word == "library") {
       in_library_clause = true;
     } else if (token.word && (previous.text == ":" || (previous.word && ascii_lower(previous.text) == "component"))) {
-      if (const PrimitiveRule* rule = find_rule(token.text, false)) deps.insert(rule->library);
+      if (const PrimitiveRule* rule = find_vendor_primitive(token.text, false)) deps.insert(rule->library);
     }
     previous = token;
   }
@@ -81,15 +77,15 @@ void scan_vhdl(std::string_view text, std::set<std::string>& deps) {
 }  // namespace
 
 const std::vector<std::string>& vendor_library_names() {
-  static const std::vector<std::string> names = {// AMD/Xilinx
-                                                 "unisim", "unimacro", "unifast", "xpm", "secureip",
-                                                 // Intel/Altera
-                                                 "altera_mf", "altera_lnsim", "altera", "lpm", "sgate",
-                                                 // Lattice
-                                                 "ecp5u", "ecp5um", "ecp3", "machxo2", "machxo3l", "machxo3d", "lifcl",
-                                                 // Microchip/Microsemi
-                                                 "smartfusion2", "igloo2", "polarfire", "proasic3", "proasic3e",
-                                                 "proasic3l", "igloo", "fusion", "rtg4"};
+  static const std::vector<std::string> names = {
+      // AMD/Xilinx
+      "unisim", "unimacro", "unifast", "xpm", "secureip", "xilinxcorelib",
+      // Intel/Altera
+      "altera_mf", "altera_lnsim", "altera", "lpm", "sgate",
+      // Lattice
+      "ecp5u", "ecp5um", "ecp3", "machxo2", "machxo3l", "machxo3d", "lifcl", "xp2",
+      // Microchip/Microsemi
+      "smartfusion2", "igloo2", "polarfire", "proasic3", "proasic3e", "proasic3l", "igloo", "fusion", "rtg4"};
   return names;
 }
 
@@ -144,16 +140,23 @@ const std::vector<PrimitiveRule>& vendor_primitive_rules() {
                                                    {"FIFO36E", true, "unisim"},
                                                    {"RAM32M", false, "unisim"},
                                                    {"RAM64M", false, "unisim"},
+                                                   {"RAM32M16", false, "unisim"},
+                                                   {"RAM64M8", false, "unisim"},
                                                    {"RAM16X1D", false, "unisim"},
                                                    {"RAM32X1D", false, "unisim"},
                                                    {"RAM64X1D", false, "unisim"},
                                                    {"RAM128X1D", false, "unisim"},
+                                                   {"SRL16", false, "unisim"},
                                                    {"SRL16E", false, "unisim"},
                                                    {"SRLC16E", false, "unisim"},
                                                    {"SRLC32E", false, "unisim"},
                                                    {"DSP48", true, "unisim"},
                                                    {"CARRY4", false, "unisim"},
                                                    {"CARRY8", false, "unisim"},
+                                                   {"MUXCY", false, "unisim"},
+                                                   {"XORCY", false, "unisim"},
+                                                   {"MUXF5", false, "unisim"},
+                                                   {"MUXF6", false, "unisim"},
                                                    {"MUXF7", false, "unisim"},
                                                    {"MUXF8", false, "unisim"},
                                                    {"MUXF9", false, "unisim"},
@@ -164,6 +167,12 @@ const std::vector<PrimitiveRule>& vendor_primitive_rules() {
                                                    {"LUT5", false, "unisim"},
                                                    {"LUT6", false, "unisim"},
                                                    {"LUT6_2", false, "unisim"},
+                                                   {"FD", false, "unisim"},
+                                                   {"FDC", false, "unisim"},
+                                                   {"FDE", false, "unisim"},
+                                                   {"FDP", false, "unisim"},
+                                                   {"FDR", false, "unisim"},
+                                                   {"FDS", false, "unisim"},
                                                    {"FDRE", false, "unisim"},
                                                    {"FDSE", false, "unisim"},
                                                    {"FDCE", false, "unisim"},
@@ -174,6 +183,9 @@ const std::vector<PrimitiveRule>& vendor_primitive_rules() {
                                                    {"DNA_PORT", false, "unisim"},
                                                    {"XADC", false, "unisim"},
                                                    {"SYSMONE", true, "unisim"},
+                                                   {"PCIE_2_0", false, "unisim"},
+                                                   {"PCIE_2_1", false, "unisim"},
+                                                   {"PCIE_3_0", false, "unisim"},
                                                    {"GTPE2_", true, "unisim"},
                                                    {"GTXE2_", true, "unisim"},
                                                    {"GTHE2_", true, "unisim"},
@@ -203,6 +215,7 @@ const std::vector<PrimitiveRule>& vendor_primitive_rules() {
                                                    {"altsqrt", false, "altera_mf"},
                                                    {"altremote_update", false, "altera_mf"},
                                                    {"sld_virtual_jtag", false, "altera_mf"},
+                                                   {"altera_std_synchronizer", false, "altera_mf"},
                                                    {"altera_pll", false, "altera_lnsim"},
                                                    {"altera_syncram", false, "altera_lnsim"},
                                                    {"lpm_", true, "lpm"},
@@ -255,6 +268,12 @@ const std::vector<PrimitiveRule>& vendor_primitive_rules() {
                                                    // Efinix
                                                    {"EFX_", true, "efinix"}};
   return rules;
+}
+
+const PrimitiveRule* find_vendor_primitive(std::string_view name, bool case_sensitive) {
+  for (const auto& rule : vendor_primitive_rules())
+    if (rule_matches(name, rule, case_sensitive)) return &rule;
+  return nullptr;
 }
 
 std::vector<std::string> VendorDepsMemo::detect(const std::vector<std::string>& files) {

@@ -42,49 +42,61 @@ std::optional<bool> verilator_needs_timing_option(const std::string& verilator, 
   return needs;
 }
 
-// The command without its include flags and sources; nullopt when there is no
-// tool. With no budget left to ask Verilator's version, the command without
-// the option: the session refuses it too, and the check is reported skipped.
-std::optional<std::vector<std::string>> lint_command(const std::vector<std::string>& sources, ToolSession& session) {
-  if (const auto verilator = find_on_path("verilator")) {
-    const std::optional<bool> needs_timing = verilator_needs_timing_option(*verilator, session);
-    std::vector<std::string> argv{*verilator, "--lint-only", "-Wno-fatal"};
-    if (needs_timing.value_or(false)) argv.push_back("--no-timing");
-    return argv;
-  }
-  if (const auto iverilog = find_on_path("iverilog")) {
-    std::vector<std::string> argv{*iverilog, "-o", "/dev/null"};
-    for (const auto& source : sources) {
-      const std::string suffix = util::path_suffix_lower(source);
-      if (hdl::is_systemverilog_suffix(suffix)) {
-        argv.push_back("-g2012");
-        break;
-      }
-    }
-    return argv;
-  }
-  return std::nullopt;
+// Verilator's command without its include flags and sources.
+std::vector<std::string> verilator_command(const std::string& verilator, const std::optional<std::string>& top,
+                                           ToolSession& session) {
+  // With no budget left to ask the version, the command without the option:
+  // the session refuses it too, and the check is reported skipped.
+  const std::optional<bool> needs_timing = verilator_needs_timing_option(verilator, session);
+  std::vector<std::string> argv{verilator, "--lint-only", "-Wno-fatal"};
+  if (needs_timing.value_or(false)) argv.push_back("--no-timing");
+  if (top) argv.insert(argv.end(), {"--top-module", *top});
+  return argv;
+}
+
+std::vector<std::string> icarus_command(const std::string& iverilog, const std::vector<std::string>& sources,
+                                        const std::optional<std::string>& top) {
+  std::vector<std::string> argv{iverilog, "-o", "/dev/null"};
+  const bool systemverilog = std::any_of(sources.begin(), sources.end(), [](const std::string& source) {
+    return hdl::is_systemverilog_suffix(util::path_suffix_lower(source));  // the language of headers counts too
+  });
+  if (systemverilog) argv.push_back("-g2012");
+  if (top) argv.insert(argv.end(), {"-s", *top});
+  return argv;
 }
 
 }  // namespace
 
-bool verify_verilog(const std::vector<std::string>& files, ToolSession& session) {
+bool verify_verilog(const std::vector<std::string>& files, ToolSession& session,
+                    const std::optional<std::string>& top) {
   const std::vector<std::string> sources = detail::sources_with_suffix(files, hdl::kVerilogSuffixes);
   if (sources.empty()) return false;
-  auto argv = lint_command(sources, session);  // the language of headers counts too
-  if (!argv) return false;
+  const auto verilator = find_on_path("verilator");
+  const auto iverilog = find_on_path("iverilog");
+  if (!verilator && !iverilog) return false;
   detail::VerilogCommandInputs inputs = detail::verilog_command_inputs(sources, session.verilog_files());
-  for (const std::string& dir : inputs.include_dirs) argv->push_back("-I" + dir);
-  argv->insert(argv->end(), inputs.sources.begin(), inputs.sources.end());
 
   RunOptions options;
   options.timeout = session.limits().run_timeout;
   options.scratch_cwd = true;     // empty: the tools also look for modules there
   options.capture_stderr = true;  // its first error line goes into the scan's report
   options.reads = std::move(inputs.reads);
-  options.module_dirs = std::move(inputs.include_dirs);  // Verilator also finds modules there
+  options.module_dirs = inputs.include_dirs;  // Verilator also finds modules there
   options.reads_complete = inputs.reads_complete;
-  const std::shared_ptr<const RunResult> run = session.run(*argv, options);
+  const auto lint = [&](std::vector<std::string> argv) {
+    for (const std::string& dir : inputs.include_dirs) argv.push_back("-I" + dir);
+    argv.insert(argv.end(), inputs.sources.begin(), inputs.sources.end());
+    return session.run(argv, options);
+  };
+  if (verilator) {
+    const std::shared_ptr<const RunResult> run = lint(verilator_command(*verilator, top, session));
+    if (run && run->succeeded()) return true;
+    // Icarus accepts some sources Verilator rejects; a run that ran out of
+    // time or budget, or could not start, would fare no better with it.
+    if (!run || !run->started || run->timed_out) return false;
+  }
+  if (!iverilog) return false;
+  const std::shared_ptr<const RunResult> run = lint(icarus_command(*iverilog, sources, top));
   return run && run->succeeded();
 }
 

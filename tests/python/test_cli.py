@@ -318,14 +318,42 @@ def check_report_shape(doc):
     """The documented schema of --report."""
     assert list(doc) == ["repository", "namespace", "summary", "units", "left_out"]
     assert all(list(source) == ["path", "reason"] for source in doc["left_out"])
-    assert list(doc["summary"]) == ["entities", "kept", "skipped", "rows", "seconds", "tool_checks_skipped"]
+    assert list(doc["summary"]) == ["entities", "kept", "skipped", "rows", "seconds", "tool_checks_skipped",
+                                    "failure_causes"]
     for unit in doc["units"]:
         assert list(unit) == ["name", "path", "kept", "skipped_by", "compile_list", "tool_runs"]
         assert unit["kept"] == (unit["skipped_by"] is None)
         assert unit["kept"] or (unit["compile_list"] == [] and unit["tool_runs"] == [])
         for run_ in unit["tool_runs"]:
-            assert list(run_) == ["tool", "verdict", "first_error", "seconds", "cached"]
+            assert list(run_) == ["tool", "verdict", "first_error", "seconds", "cached", "cause"]
             assert run_["verdict"] in ("passed", "failed", "timed out", "not started", "skipped (budget)")
+            assert (run_["cause"] is None) == (run_["verdict"] in ("passed", "not started"))
+
+
+@pytest.mark.skipif(not (shutil.which("verilator") and shutil.which("iverilog")), reason="needs Verilator and Icarus")
+def test_each_failed_check_says_why_and_vendor_cells_are_vendor_deps(run, tmp_path):
+    repo = tmp_path / "repo"
+    (repo / "rtl").mkdir(parents=True)
+    # A unit beside its testbench, whose wait Verilator's --no-timing refuses.
+    (repo / "rtl" / "dut.v").write_text(
+        "module dut(input a, output y);\n  assign y = a;\nendmodule\n"
+        "module dut_tb;\n  reg a = 0; wire y;\n  dut u(.a(a), .y(y));\n  initial begin wait (y); $finish; end\nendmodule\n")
+    (repo / "rtl" / "clk.v").write_text("module clk(input i, output o);\n  BUFG b (.I(i), .O(o));\nendmodule\n")
+    (repo / "rtl" / "user.v").write_text("module user(input a);\n  elsewhere e (.a(a));\nendmodule\n")
+    report = tmp_path / "report.json"
+    out = run(repo, "--no-llm", "--report", report)
+    assert out.returncode == 0, out.stderr
+    rows = {r["name"]: r for r in json.loads(out.stdout)}
+    assert rows["dut"]["verified"] is True
+    assert rows["clk"]["verified"] is False and rows["clk"]["vendor_deps"] == ["unisim"]
+    doc = json.loads(report.read_text())
+    check_report_shape(doc)
+    causes = {u["name"]: [(r["tool"], r["cause"]) for r in u["tool_runs"]] for u in doc["units"]}
+    assert causes["clk"] == [(tool, {"kind": "vendor primitive", "name": "BUFG"}) for tool in ("verilator", "iverilog")]
+    missing = {"kind": "missing unit", "name": "elsewhere", "declared": False}
+    assert causes["user"] == [("verilator", missing), ("iverilog", missing)]
+    assert doc["summary"]["failure_causes"] == {"missing unit": 2, "vendor primitive": 2}
+    assert "; tool runs failed: 2 missing unit, 2 vendor primitive\n" in out.stderr
 
 
 def test_report_names_every_unit_and_the_rule_that_decided(run, tmp_path):

@@ -30,6 +30,11 @@ struct ScanProbes {
   // (file) -> detect_vendor_deps of that file alone, when detect_vendor_deps
   // of a list is always the sorted union of this over its files.
   std::function<Json(const std::string&)> detect_vendor_deps_in_file;
+  // Optional: (compile list, unit name) -> verify_verilog of the list with
+  // that unit as the top, so that the other modules of its files (a
+  // testbench beside it) are not elaborated. Used in place of verify_verilog
+  // when set.
+  std::function<Json(const PathList&, const std::string&)> verify_verilog_unit;
   // () -> false when detect_vhdl_standard and verify_verilog can run no check
   // (no tool): their answers then do not depend on the list, and they are
   // handed an empty one.

@@ -98,6 +98,7 @@ class ToolSession {
   struct Done {
     std::shared_ptr<const RunResult> result;
     std::string first_error;
+    std::optional<FailureCause> cause;
     double seconds = 0;
     bool from_cache = false;
   };

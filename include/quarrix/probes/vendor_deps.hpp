@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -44,5 +45,8 @@ struct PrimitiveRule {
   const char* library;
 };
 const std::vector<PrimitiveRule>& vendor_primitive_rules();
+
+// The rule of vendor_primitive_rules() that `name` matches, or nullptr.
+const PrimitiveRule* find_vendor_primitive(std::string_view name, bool case_sensitive);
 
 }  // namespace quarrix::probes

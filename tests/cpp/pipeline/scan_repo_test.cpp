@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <stdexcept>
 
@@ -198,6 +199,22 @@ TEST(ScanRepo, EntriesFiltersAndKeyOrder) {
   ASSERT_GE(log.calls.size(), 6u);
   EXPECT_EQ(std::vector<std::string>(log.calls.begin(), log.calls.begin() + 6),
             (std::vector<std::string>{"library", "tests", "vendor", "standard:3:mylib", "badges", "vendor"}));
+}
+
+TEST(ScanRepo, AUnitAwareVerilogProbeIsToldTheUnit) {
+  Fixture f;
+  ProbeLog log;
+  pipeline::ScanProbes probes = fixed_probes(log);
+  std::vector<std::string> named;
+  probes.verify_verilog_unit = [&named](const pipeline::PathList& files, const std::string& name) {
+    named.push_back(name + ":" + std::to_string(files.size()));
+    return Json(name == "top_core");
+  };
+  const Json rows = f.scan(probes, "all");
+  EXPECT_EQ(by_name(rows, "top_core")["verified"], true);
+  EXPECT_EQ(by_name(rows, "mid")["verified"], false);
+  EXPECT_NE(std::find(named.begin(), named.end(), "top_core:3"), named.end());
+  EXPECT_EQ(std::count(log.calls.begin(), log.calls.end(), "verilog"), 0);  // the list-only probe is not asked
 }
 
 TEST(ScanRepo, Granularity) {

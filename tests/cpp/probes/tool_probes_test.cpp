@@ -206,6 +206,40 @@ TEST(ToolProbes, RealVerilator) {
   EXPECT_FALSE(verify_verilog({s.at("rtl/uses_missing.v")}));
 }
 
+TEST(ToolProbes, TheUnitIsNamedAndIcarusFollowsAFailedVerilator) {
+  Sources s;
+  TempRepo bin;
+  const std::string log = bin.at("calls").string();
+  write_tool(
+      bin, "verilator",
+      "[ \"$1\" = --version ] && echo 'Verilator 5.006' && exit 0\necho verilator \"$@\" >> '" + log + "'\nexit 1\n");
+  write_tool(bin, "iverilog", "echo iverilog \"$@\" >> '" + log + "'\nexit 0\n");
+  ScopedEnv path("PATH", bin.path());
+  quarrix::probes::ToolSession session;
+  EXPECT_TRUE(verify_verilog({s.at("rtl/top.sv")}, session, "top"));
+  const std::string dir = std::filesystem::path(s.at("rtl/top.sv")).parent_path().string();
+  EXPECT_EQ(slurp(log), "verilator --lint-only -Wno-fatal --no-timing --top-module top -I" + dir + " " +
+                            s.at("rtl/top.sv") + "\niverilog -o /dev/null -g2012 -s top -I" + dir + " " +
+                            s.at("rtl/top.sv") + "\n");
+}
+
+TEST(ToolProbes, RealToolsCheckTheUnitBesideItsTestbench) {
+  if (!find_on_path("verilator") || !find_on_path("iverilog")) GTEST_SKIP() << "verilator or iverilog is missing";
+  TempRepo repo;
+  // Verilator's --no-timing rejects the testbench's wait, not the unit.
+  repo.write("dut.v",
+             "module dut(input a, output y);\n  assign y = a;\nendmodule\n"
+             "module dut_tb;\n  reg a = 0; wire y;\n  dut u(.a(a), .y(y));\n"
+             "  initial begin wait (y); $finish; end\nendmodule\n");
+  // A unit of its own that only Icarus accepts.
+  repo.write("waits.v", "module waits(input a);\n  initial begin wait (a); $display(\"a\"); end\nendmodule\n");
+  const std::string dut = repo.at("dut.v").string(), waits = repo.at("waits.v").string();
+  quarrix::probes::ToolSession session;
+  EXPECT_TRUE(verify_verilog({dut}, session, "dut"));
+  EXPECT_TRUE(verify_verilog({waits}, session, "waits"));
+  EXPECT_FALSE(verify_verilog({waits}, session, "no_such_unit"));
+}
+
 TEST(ToolProbes, RealIcarusWhenVerilatorIsAbsent) {
   const auto iverilog = find_on_path("iverilog");
   if (!iverilog) GTEST_SKIP() << "iverilog is not installed";

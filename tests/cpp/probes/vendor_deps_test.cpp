@@ -31,6 +31,8 @@ TEST(DetectVendorDeps, ReadsLibraryClausesAndPrimitiveInstances) {
       {"a.sv", "altsyncram ram (.clock0(clk));\nlpm_mult m (.dataa(a));\n", {"altera_mf", "lpm"}},
       {"a.v", "SB_PLL40_CORE pll (.REFERENCECLK(c));\nEHXPLLL pll2 (.CLKI(c));\n", {"ecp5u", "ice40"}},
       {"a.v", "rPLL pll (.CLKIN(c));\nEFX_RAM_5K ram (.WCLK(c));\n", {"efinix", "gowin"}},
+      // An array of instances, as the tools name it when it is missing.
+      {"a.v", "FD r [7:0] (.C(c), .D(d), .Q(q));\n", {"unisim"}},
       // Declarations, comments, strings and other case are not instances.
       {"a.v", "module BUFG (input I, output O); endmodule\n", {}},
       {"a.v", "// BUFG u (.I(c));\n/* xpm_fifo_async f (.x(1)); */\n$display(\"BUFG u (\");\n", {}},
