@@ -1,6 +1,7 @@
 #include "quarrix/probes/vhdl_standard.hpp"
 
 #include <memory>
+#include <string_view>
 
 #include "quarrix/hdl/language.hpp"
 #include "quarrix/probes/tool_run.hpp"
@@ -15,6 +16,11 @@ namespace {
 const util::Regex& library_identifier() {
   static const util::Regex re("[A-Za-z](?:_?[A-Za-z0-9])*");
   return re;
+}
+
+bool needs_synopsys(const RunResult& run) {
+  constexpr std::string_view kMessage = "needs the -fsynopsys option";
+  return run.err.find(kMessage) != std::string::npos || run.out.find(kMessage) != std::string::npos;
 }
 
 }  // namespace
@@ -39,19 +45,29 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
                                    {"--std=93", "vhdl-93", false},
                                    {"--std=08", "vhdl-2008", true},
                                    {"--std=93", "vhdl-93", true}};
+  // The Synopsys arithmetic packages (std_logic_unsigned and the like) are
+  // no part of any standard, but GHDL has them: once a run says a source uses
+  // them, that attempt and the ones after it are made with them. Clean
+  // sources keep the strict answer; these cost one run more.
+  bool synopsys = false;
   for (const auto& [flag, standard, relaxed] : kAttempts) {
-    // The library goes into the run's own scratch directory.
-    std::vector<std::string> argv{*ghdl, "-a", flag, "--workdir=.", "--work=" + work};
-    if (relaxed) argv.push_back("-frelaxed");
-    argv.insert(argv.end(), sources.begin(), sources.end());
-    RunOptions options;
-    options.timeout = session.limits().run_timeout;
-    options.scratch_cwd = true;
-    options.capture_stderr = true;  // its first error line goes into the scan's report
-    const std::shared_ptr<const RunResult> run = session.run(argv, options);
-    if (!run) break;  // out of budget
-    if (run->succeeded()) return {standard, true};
-    if (run->timed_out || !run->started) break;  // the next standard would fare no better
+    for (;;) {
+      // The library goes into the run's own scratch directory.
+      std::vector<std::string> argv{*ghdl, "-a", flag, "--workdir=.", "--work=" + work};
+      if (relaxed) argv.push_back("-frelaxed");
+      if (synopsys) argv.push_back("-fsynopsys");
+      argv.insert(argv.end(), sources.begin(), sources.end());
+      RunOptions options;
+      options.timeout = session.limits().run_timeout;
+      options.scratch_cwd = true;
+      options.capture_stderr = true;  // its first error line goes into the scan's report
+      const std::shared_ptr<const RunResult> run = session.run(argv, options);
+      if (!run) return unknown;  // out of budget
+      if (run->succeeded()) return {standard, true};
+      if (run->timed_out || !run->started) return unknown;  // the next standard would fare no better
+      if (synopsys || !needs_synopsys(*run)) break;
+      synopsys = true;
+    }
   }
   return unknown;
 }

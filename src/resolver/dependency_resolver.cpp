@@ -26,6 +26,12 @@ namespace {
 
 constexpr std::uint32_t kNone = UINT32_MAX;
 
+// The directory part of a path, or "" at the top.
+std::string_view parent_dir(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
 using util::ascii_lower;
 
 // One scanned file with, per block, the unit it declares or belongs to.
@@ -123,6 +129,7 @@ struct DependencyResolver::Index {
     std::uint32_t file;
     HdlLanguage language;
     bool listed;                             // in entity_map
+    std::uint32_t first;                     // for a later declaration of a name: the one entity_map lists
     std::vector<std::uint32_t> deps;         // units it needs, first-use order
     std::vector<std::uint32_t> extra_files;  // its architectures / bodies in other files
   };
@@ -135,6 +142,15 @@ struct DependencyResolver::Index {
   std::unordered_map<std::string, std::uint32_t> vhdl_by_name;   // lower-cased VHDL units
   std::unordered_map<std::string, std::uint32_t> folded;         // lower-cased, any language
   std::unordered_map<std::string, std::uint32_t> vhdl_packages;  // lower-cased
+  // Where the declarations of a name declared more than once lie, each place
+  // naming the first declaration there in walk order: its own file, its
+  // directory, and every directory above it.
+  struct Declarations {
+    std::vector<std::uint32_t> later;  // the declarations after the first, in walk order
+    std::unordered_map<std::uint32_t, std::uint32_t> in_file;
+    std::unordered_map<std::string, std::uint32_t> in_dir, below;
+  };
+  std::unordered_map<std::uint32_t, Declarations> duplicates;  // by first declaration
   std::vector<std::pair<std::string, std::string>> unresolved;
   std::vector<std::pair<std::string, std::string>> left_out;  // (path, reason)
   // Files whose units need only each other, without cycles, and have no parts
@@ -154,8 +170,10 @@ struct DependencyResolver::Index {
   std::uint32_t add_unit(const DesignBlock& block, std::uint32_t file, HdlLanguage language);
   std::uint32_t owner_of(const DesignBlock& block, std::uint32_t declared) const;
   std::uint32_t find_ref(const std::string& ref, HdlLanguage language) const;
-  void link(const DesignBlock& block, HdlLanguage language, const std::vector<std::uint32_t>& owners,
-            std::unordered_set<std::string>& unresolved_seen);
+  void index_duplicates();
+  std::uint32_t nearest(std::uint32_t first, std::uint32_t user_file) const;
+  void link(const DesignBlock& block, HdlLanguage language, std::uint32_t user_file,
+            const std::vector<std::uint32_t>& owners, std::unordered_set<std::string>& unresolved_seen);
   void resolve_includes(const std::vector<std::vector<std::string>>& names, const std::vector<std::string>& roots,
                         const std::vector<std::string>& include_dirs);
   void mark_files_that_stand_alone();
@@ -165,12 +183,24 @@ struct DependencyResolver::Index {
   }
 };
 
+// A name declared again is a unit of its own, known only through the first
+// declaration (nearest() picks among them); one of another kind is ignored.
 std::uint32_t DependencyResolver::Index::add_unit(const DesignBlock& block, std::uint32_t file, HdlLanguage language) {
-  if (by_name.contains(block.name)) return kNone;
   std::string lower = ascii_lower(block.name);
-  if (language == HdlLanguage::vhdl && vhdl_by_name.contains(lower)) return kNone;
+  std::uint32_t first = kNone;
+  if (const auto it = by_name.find(block.name); it != by_name.end()) {
+    first = it->second;
+  } else if (const auto vit = vhdl_by_name.find(lower); language == HdlLanguage::vhdl && vit != vhdl_by_name.end()) {
+    first = vit->second;
+  }
   const auto id = static_cast<std::uint32_t>(units.size());
-  units.push_back({block.name, block.kind, file, language, block.kind != "context", {}, {}});
+  if (first != kNone) {
+    if (units[first].kind != block.kind) return kNone;
+    units.push_back({block.name, block.kind, file, language, false, first, {}, {}});
+    duplicates[first].later.push_back(id);
+    return id;
+  }
+  units.push_back({block.name, block.kind, file, language, block.kind != "context", kNone, {}, {}});
   by_name.emplace(block.name, id);
   if (language == HdlLanguage::vhdl) {
     vhdl_by_name.emplace(lower, id);
@@ -204,18 +234,53 @@ std::uint32_t DependencyResolver::Index::find_ref(const std::string& ref, HdlLan
   return it == vhdl_by_name.end() ? kNone : it->second;
 }
 
-void DependencyResolver::Index::link(const DesignBlock& block, HdlLanguage language,
+void DependencyResolver::Index::index_duplicates() {
+  for (auto& [first, places] : duplicates) {
+    const auto add = [&](std::uint32_t unit) {
+      places.in_file.try_emplace(units[unit].file, unit);
+      std::string_view dir = parent_dir(files[units[unit].file]);
+      places.in_dir.try_emplace(std::string(dir), unit);
+      for (;; dir = parent_dir(dir)) {
+        // A directory already seen was seen with all of its ancestors.
+        if (!places.below.try_emplace(std::string(dir), unit).second || dir.empty()) break;
+      }
+    };
+    add(first);
+    for (std::uint32_t unit : places.later) add(unit);
+  }
+}
+
+// Of the declarations of a name, the one nearest to a file that uses it: in
+// the file itself, then in its directory, then below the closest ancestor;
+// among equals the first in walk order. As many look-ups as the user is deep.
+std::uint32_t DependencyResolver::Index::nearest(std::uint32_t first, std::uint32_t user_file) const {
+  const auto it = duplicates.find(first);
+  if (it == duplicates.end()) return first;
+  const Declarations& places = it->second;
+  if (const auto own = places.in_file.find(user_file); own != places.in_file.end()) return own->second;
+  std::string dir(parent_dir(files[user_file]));
+  if (const auto beside = places.in_dir.find(dir); beside != places.in_dir.end()) return beside->second;
+  for (;;) {
+    if (const auto above = places.below.find(dir); above != places.below.end()) return above->second;
+    if (dir.empty()) return first;
+    dir.resize(parent_dir(dir).size());
+  }
+}
+
+void DependencyResolver::Index::link(const DesignBlock& block, HdlLanguage language, std::uint32_t user_file,
                                      const std::vector<std::uint32_t>& owners,
                                      std::unordered_set<std::string>& unresolved_seen) {
   for (const std::string& ref : block.refs) {
-    const std::uint32_t dep = find_ref(ref, language);
+    std::uint32_t dep = find_ref(ref, language);
+    if (dep != kNone) dep = nearest(dep, user_file);
     for (std::uint32_t owner : owners) add_dep(owner, dep);
   }
   for (const UseClause& use : block.uses) {
     if (use.library == "ieee" || use.library == "std") continue;
     const auto it = vhdl_packages.find(use.package);
     if (it != vhdl_packages.end()) {
-      for (std::uint32_t owner : owners) add_dep(owner, it->second);
+      const std::uint32_t dep = nearest(it->second, user_file);
+      for (std::uint32_t owner : owners) add_dep(owner, dep);
     } else if (unresolved_seen.insert(use.library + "." + use.package).second) {
       unresolved.emplace_back(use.library, use.package);
     }
@@ -281,6 +346,7 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
       f.block_unit.push_back(block.primary ? add_unit(block, f.file, f.language) : kNone);
     }
   }
+  index_duplicates();
 
   std::unordered_set<std::string> unresolved_seen;
   std::vector<std::uint32_t> owners;
@@ -289,20 +355,22 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
     for (std::uint32_t u : f.block_unit) {
       if (u != kNone) owners.push_back(u);
     }
-    link(f.units.file_scope, f.language, owners, unresolved_seen);
-    // A secondary unit next to an ignored duplicate declaration belongs to that one.
-    std::unordered_set<std::string> ignored_here;
+    link(f.units.file_scope, f.language, f.file, owners, unresolved_seen);
+    // A secondary unit next to a later declaration of its name belongs to
+    // that one, or to none when the declaration was ignored.
+    std::unordered_map<std::string, std::uint32_t> later_here;
     for (std::size_t b = 0; b < f.units.blocks.size(); ++b) {
       const DesignBlock& block = f.units.blocks[b];
-      if (block.primary && f.block_unit[b] == kNone) ignored_here.insert(ascii_lower(block.name));
+      const std::uint32_t u = f.block_unit[b];
+      if (block.primary && (u == kNone || units[u].first != kNone)) later_here.emplace(ascii_lower(block.name), u);
     }
     for (std::size_t b = 0; b < f.units.blocks.size(); ++b) {
       const DesignBlock& block = f.units.blocks[b];
-      const bool orphan = !block.primary && ignored_here.contains(ascii_lower(block.name));
-      const std::uint32_t owner = orphan ? kNone : owner_of(block, f.block_unit[b]);
+      const auto later = block.primary ? later_here.end() : later_here.find(ascii_lower(block.name));
+      const std::uint32_t owner = later != later_here.end() ? later->second : owner_of(block, f.block_unit[b]);
       owners.clear();
       if (owner != kNone) owners.push_back(owner);
-      link(block, f.language, owners, unresolved_seen);
+      link(block, f.language, f.file, owners, unresolved_seen);
       if (owner != kNone && !block.primary && units[owner].file != f.file) {
         std::vector<std::uint32_t>& extra = units[owner].extra_files;
         if (std::find(extra.begin(), extra.end(), f.file) == extra.end()) extra.push_back(f.file);
@@ -449,7 +517,7 @@ std::vector<std::pair<std::string, std::string>> DependencyResolver::entity_map(
 std::vector<std::pair<std::string, std::string>> DependencyResolver::package_map() const {
   std::vector<std::pair<std::string, std::string>> out;
   for (const Index::Unit& u : index_->units) {
-    if (u.kind == "package") out.emplace_back(u.name, index_->files[u.file]);
+    if (u.kind == "package" && u.first == kNone) out.emplace_back(u.name, index_->files[u.file]);
   }
   return out;
 }
@@ -494,6 +562,8 @@ UseGraph DependencyResolver::use_graph() const {
   for (std::uint32_t unit = 0; unit < index_->units.size(); ++unit) {
     const Index::Unit& u = index_->units[unit];
     graph.uses.push_back(u.deps);
+    // A later declaration stands for its name: what uses it uses the row.
+    if (u.first != kNone) graph.uses.back().push_back(u.first);
     if (u.listed) graph.node_of.emplace(u.name, unit);
   }
   return graph;

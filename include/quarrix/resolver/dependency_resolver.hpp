@@ -9,12 +9,18 @@
 //   in another unit (a class in a package) belongs to that unit. All of them
 //   are in entity_map; packages of both languages are also in package_map.
 //   VHDL context declarations take part in compile orders but are in neither map.
-// - Duplicate unit names: the first declaration in walk order wins (roots in
-//   the order given, directories depth first, entries in name order); later
-//   ones are ignored, with the architectures next to them. VHDL names are
-//   case-insensitive (entity_map keeps the declared spelling); a Verilog
-//   reference that names no Verilog unit may name a VHDL one
-//   case-insensitively.
+// - Duplicate unit names: entity_map, package_map and compile orders by name
+//   take the first declaration in walk order (roots in the order given,
+//   directories depth first, entries in name order). A reference, though,
+//   goes to the declaration nearest to the referring file: in that file, in
+//   its directory, then below the closest common ancestor directory, the
+//   first in walk order among equals; a declaration of the same name but
+//   another kind is ignored, with the architectures next to it. The later
+//   declarations are units of their own (unit_count, unit_node), and in
+//   use_graph each uses the first one too, so that a use of any of them
+//   counts for the name. VHDL names are case-insensitive (entity_map keeps
+//   the declared spelling); a Verilog reference that names no Verilog unit
+//   may name a VHDL one case-insensitively.
 // - Included headers: a Verilog `include names a scanned file through
 //   IncludeSearch (include_search.hpp): the including file's directory, then
 //   the include directories given, then each root's own include/ directory,

@@ -39,6 +39,10 @@ struct Sources {
                "architecture a of e is begin x <= (others => '0'); end;\n");
     // "force" is reserved from VHDL-2008 on.
     repo.write("old.vhd", "entity o is end;\narchitecture a of o is\n  signal force : bit;\nbegin\nend;\n");
+    repo.write("counter.vhd",
+               "library ieee;\nuse ieee.std_logic_1164.all;\nuse ieee.std_logic_unsigned.all;\n"
+               "entity counter is\n  port (clk : in std_logic; q : buffer std_logic_vector(3 downto 0));\nend;\n"
+               "architecture a of counter is\nbegin\n  q <= q + 1 when rising_edge(clk);\nend;\n");
     repo.write("broken.vhd", "entity b is\n  port (x : in nonexistent_type);\nend;\n");
     repo.write("inc/defs.vh", "`define WIDTH 8\n");
     repo.write("rtl/leaf.v",
@@ -124,6 +128,21 @@ TEST(ToolProbes, GhdlRelaxedAfterBothStrictStandardsFail) {
   EXPECT_EQ(slurp(log), "--std=08 " + s.at("pkg.vhd") + "\n--std=93 " + s.at("pkg.vhd") + "\n--std=08 -frelaxed\n");
 }
 
+TEST(ToolProbes, GhdlSynopsysPackagesOnlyOnceAskedFor) {
+  Sources s;
+  TempRepo bin;
+  const std::string log = bin.at("calls").string();
+  // Asks for -fsynopsys while it is missing; then accepts only VHDL-93.
+  write_tool(bin, "ghdl",
+             "echo \"$2 $5\" >> '" + log +
+                 "'\ncase \" $* \" in *' -fsynopsys '*) [ \"$2\" = --std=93 ];; *)\n"
+                 "echo 'counter.vhd:3:10: use of synopsys package \"std_logic_unsigned\" needs the -fsynopsys option' "
+                 ">&2; exit 1;; esac\n");
+  ScopedEnv path("PATH", bin.path());
+  EXPECT_EQ(detect_vhdl_standard({s.at("counter.vhd")}, "work"), Standard("vhdl-93", true));
+  EXPECT_EQ(slurp(log), "--std=08 " + s.at("counter.vhd") + "\n--std=08 -fsynopsys\n--std=93 -fsynopsys\n");
+}
+
 TEST(ToolProbes, LibraryThatIsNoIdentifierAnalysesIntoWork) {
   Sources s;
   TempRepo bin;
@@ -191,6 +210,7 @@ TEST(ToolProbes, RealGhdl) {
   EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd"), s.at("use_lib.vhd")}, "work"), Standard("unknown", false));
   EXPECT_EQ(detect_vhdl_standard({s.at("old.vhd")}, "work"), Standard("vhdl-93", true));
   EXPECT_EQ(detect_vhdl_standard({s.at("broken.vhd")}, "work"), Standard("unknown", false));
+  EXPECT_EQ(detect_vhdl_standard({s.at("counter.vhd")}, "work"), Standard("vhdl-2008", true));
   // Order matters: the package must come first.
   EXPECT_EQ(detect_vhdl_standard({s.at("use_lib.vhd"), s.at("pkg.vhd")}, "mylib"), Standard("unknown", false));
 }

@@ -255,7 +255,8 @@ TEST(DependencyResolver, AFileWaitsForItsUnitsFurtherUpThePath) {
 TEST(DependencyResolver, MixedLanguageAndDuplicateNames) {
   TempRepo repo;
   repo.write("a/core.vhd", "entity Core is end;\n");
-  // The same VHDL unit again, with its own architecture: both ignored.
+  // The same VHDL unit again, with its own architecture: not the row, but
+  // what b/shell.v beside it instantiates.
   repo.write("b/core.vhd", "entity CORE is end;\narchitecture x of core is begin u : entity work.extra; end;\n");
   repo.write("b/extra.vhd", "entity extra is end;\n");
   repo.write("b/shell.v", "module shell; core u(); endmodule\n");  // a Verilog instance of the VHDL entity
@@ -266,7 +267,51 @@ TEST(DependencyResolver, MixedLanguageAndDuplicateNames) {
   EXPECT_EQ(units.size(), 4u);
   EXPECT_EQ(units.at("Core"), repo.path() + "/a/core.vhd");
   EXPECT_EQ(units.at("shell"), repo.path() + "/b/shell.v");
-  EXPECT_EQ(order(r, repo, "wrap"), (Paths{"a/core.vhd", "b/shell.v", "wrap.vhd"}));
+  EXPECT_EQ(order(r, repo, "wrap"), (Paths{"b/extra.vhd", "b/core.vhd", "b/shell.v", "wrap.vhd"}));
+}
+
+TEST(DependencyResolver, DuplicateNamesResolveToTheNearestDeclaration) {
+  TempRepo repo;
+  repo.write("cores/a/fifo.v", "module fifo; endmodule\n");
+  repo.write("cores/a/top_a.v", "module top_a; fifo u(); endmodule\n");
+  repo.write("cores/b/fifo.v", "module fifo; leaf u(); endmodule\n");
+  repo.write("cores/b/leaf.v", "module leaf; endmodule\n");
+  repo.write("cores/b/top_b.v", "module top_b; fifo u(); endmodule\n");
+  repo.write("cores/b/deep/user.v", "module deep_user; fifo u(); endmodule\n");
+  repo.write("cores/b/own.v", "module own_user; fifo u(); endmodule\nmodule fifo; endmodule\n");
+  repo.write("other/top_c.v", "module top_c; fifo u(); endmodule\n");
+  repo.write("pk/x/p.vhd", "package cfg is constant W : natural := 8; end;\n");
+  repo.write("pk/y/p.vhd", "package cfg is constant W : natural := 16; end;\n");
+  repo.write("pk/y/user.vhd", "use work.cfg.all;\nentity uy is end;\n");
+  const DependencyResolver r({repo.path()});
+
+  // The rows stay the first declarations.
+  const auto units = as_map(r.entity_map());
+  EXPECT_EQ(units.size(), 9u);
+  EXPECT_EQ(units.at("fifo"), repo.path() + "/cores/a/fifo.v");
+  EXPECT_EQ(r.package_map(), (Pairs{{"cfg", repo.path() + "/pk/x/p.vhd"}}));
+  EXPECT_EQ(order(r, repo, "fifo"), (Paths{"cores/a/fifo.v"}));
+
+  EXPECT_EQ(order(r, repo, "top_a"), (Paths{"cores/a/fifo.v", "cores/a/top_a.v"}));
+  EXPECT_EQ(order(r, repo, "top_b"), (Paths{"cores/b/leaf.v", "cores/b/fifo.v", "cores/b/top_b.v"}));
+  EXPECT_EQ(order(r, repo, "deep_user"), (Paths{"cores/b/leaf.v", "cores/b/fifo.v", "cores/b/deep/user.v"}));
+  EXPECT_EQ(order(r, repo, "own_user"), (Paths{"cores/b/own.v"}));
+  EXPECT_EQ(order(r, repo, "top_c"), (Paths{"cores/a/fifo.v", "other/top_c.v"}));
+  EXPECT_EQ(order(r, repo, "uy"), (Paths{"pk/y/p.vhd", "pk/y/user.vhd"}));
+
+  // In the use graph top_b reaches the row of fifo and what its neighbour uses.
+  const auto graph = r.use_graph();
+  std::vector<std::uint32_t> todo{graph.node_of.at("top_b")};
+  std::vector<bool> seen(graph.uses.size(), false);
+  while (!todo.empty()) {
+    const std::uint32_t n = todo.back();
+    todo.pop_back();
+    for (std::uint32_t d : graph.uses[n])
+      if (!seen[d]) seen[d] = true, todo.push_back(d);
+  }
+  EXPECT_TRUE(seen[graph.node_of.at("fifo")]);
+  EXPECT_TRUE(seen[graph.node_of.at("leaf")]);
+  EXPECT_FALSE(seen[graph.node_of.at("top_a")]);
 }
 
 TEST(DependencyResolver, ExclusionPatternsOnNamesAndRelativePaths) {
