@@ -1,6 +1,8 @@
 #include <quarrix/hdl/verilog_directives.hpp>
 
+#include <algorithm>
 #include <array>
+#include <set>
 #include <string>
 
 #include "quarrix/util/text.hpp"
@@ -76,6 +78,43 @@ bool is_directive_only_text(std::string_view text) {
     continues_define = directive == "define" && ends_with_backslash;
   }
   return true;
+}
+
+
+VerilogMacros verilog_macros(std::string_view text) {
+  std::set<std::string_view> defined, used;
+  const auto word_at = [&](std::size_t pos) {
+    std::size_t end = pos;
+    while (end < text.size() && is_word_char(text[end])) ++end;
+    return text.substr(pos, end - pos);
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c == '/' && i + 1 < text.size() && (text[i + 1] == '/' || text[i + 1] == '*')) {
+      const bool line = text[i + 1] == '/';
+      const std::size_t end = text.find(line ? "\n" : "*/", i + 2);
+      i = end == std::string_view::npos ? text.size() : end + (line ? 1 : 2);
+    } else if (c == '"') {
+      // A string ends at its unescaped quote or, unterminated, at the line's end.
+      for (++i; i < text.size() && text[i] != '"' && text[i] != '\n'; ++i)
+        if (text[i] == '\\') ++i;
+      ++i;
+    } else if (c == '`') {
+      const std::string_view name = word_at(i + 1);
+      i += 1 + name.size();
+      if (name == "define") {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        const std::string_view macro = word_at(i);
+        i += macro.size();
+        if (!macro.empty()) defined.insert(macro);
+      } else if (!name.empty() && std::find(kDirectives.begin(), kDirectives.end(), name) == kDirectives.end()) {
+        used.insert(name);
+      }
+    } else {
+      ++i;
+    }
+  }
+  return {{defined.begin(), defined.end()}, {used.begin(), used.end()}};
 }
 
 }  // namespace quarrix::hdl

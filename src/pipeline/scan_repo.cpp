@@ -134,19 +134,19 @@ struct KeptUnit {
   std::vector<std::size_t> components;  // indices of kept units, for a top
 };
 
-// The row's files: the define carriers not in the list, then the list; as
-// strings, or (for a row) straight into its JSON array.
+// The row's files: the define carriers, then the rest of the list; as
+// strings, or (for a row) straight into its JSON array. A carrier the list
+// already holds (a header that one of its files includes) moves to the front
+// too: the macros must be defined before the first file that uses them.
 template <class Files>
 Files row_files(const detail::CompileLists& lists, const std::vector<detail::FileId>& carriers,
                 const detail::FileIds& list) {
   Files out;
   if constexpr (std::is_same_v<Files, Json>) out = Json::array();
-  if (!carriers.empty()) {
-    const std::unordered_set<detail::FileId> listed(list.begin(), list.end());
-    for (const detail::FileId carrier : carriers)
-      if (!listed.contains(carrier)) out.emplace_back(lists.path(carrier));
-  }
-  for (const detail::FileId file : list) out.emplace_back(lists.path(file));
+  for (const detail::FileId carrier : carriers) out.emplace_back(lists.path(carrier));
+  const std::unordered_set<detail::FileId> first(carriers.begin(), carriers.end());
+  for (const detail::FileId file : list)
+    if (!first.contains(file)) out.emplace_back(lists.path(file));
   return out;
 }
 
@@ -332,18 +332,18 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
     unit.name = name;
     unit.rel_path = rel_path;
     unit.plain = lists.plain_node(name);
-    const bool listed = !unit.plain || checks_need_lists || !vendor_deps_per_file || options.on_unit;
+    // Which carriers a list needs depends on every macro its files use: with
+    // carriers around, even a plain unit's list is made now.
+    const bool listed = !unit.plain || checks_need_lists || !vendor_deps_per_file || options.on_unit ||
+                        carriers.any_in(lists.scope_of(*unit.plain));
     std::optional<detail::FileIds> list;
     std::vector<std::string> rel_files;
-    std::vector<std::string> carrier_paths;
     if (listed) {
       list = lists.files(name, rel_path);
       for (const detail::FileId f : *list) rel_files.push_back(lists.path(f));
-      carrier_paths = repo::collect_define_carriers(carriers, rel_files);
-    } else {
-      carrier_paths = repo::collect_define_carriers(carriers, lists.scope_of(*unit.plain));
+      for (const std::string& carrier : repo::collect_define_carriers(carriers, rel_files))
+        unit.carriers.push_back(lists.intern(carrier));
     }
-    for (const std::string& carrier : carrier_paths) unit.carriers.push_back(lists.intern(carrier));
     unit.own = list ? list->back() : lists.own_file(*unit.plain);
     if (list) {
       rel_files = row_files<std::vector<std::string>>(lists, unit.carriers, *list);

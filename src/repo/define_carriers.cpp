@@ -6,6 +6,7 @@
 #include <set>
 #include <system_error>
 
+#include <quarrix/hdl/language.hpp>
 #include <quarrix/hdl/verilog_directives.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
@@ -87,6 +88,32 @@ std::optional<std::string> walk_region(const std::string& root, const std::vecto
 
 }  // namespace
 
+const DefineCarrierIndex::FileFacts& DefineCarrierIndex::facts_of_resolved(const std::string& resolved,
+                                                                           const std::string& path) {
+  auto [it, fresh] = facts_by_resolved_.try_emplace(resolved);
+  if (fresh) {
+    auto facts = std::make_unique<FileFacts>();
+    if (const std::optional<std::string> text = util::read_text_file(path)) {
+      facts->carrier = is_define_only_text(*text);
+      facts->macros = hdl::verilog_macros(*text);
+    }
+    it->second = std::move(facts);
+  }
+  return *it->second;
+}
+
+const DefineCarrierIndex::FileFacts* DefineCarrierIndex::facts_of_path(const std::string& path) {
+  const auto [it, fresh] = facts_by_path_.try_emplace(path, nullptr);
+  if (fresh) {
+    const std::string at = util::join_path(tree_.root(), path);
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(at, ec);
+    if (!ec && !hdl::is_vhdl_suffix(util::path_suffix_lower(path)))
+      it->second = &facts_of_resolved(resolved.string(), at);
+  }
+  return it->second;
+}
+
 const DefineCarrierIndex::Carriers& DefineCarrierIndex::carriers_of(const TreeListing& listing) {
   if (const auto found = carriers_.find(&listing); found != carriers_.end()) return found->second;
   Carriers carriers;
@@ -96,30 +123,81 @@ const DefineCarrierIndex::Carriers& DefineCarrierIndex::carriers_of(const TreeLi
       std::error_code ec;
       const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
       if (ec) continue;
-      const auto [verdict, fresh] = verdict_by_resolved_.try_emplace(resolved.string(), false);
-      if (fresh) {
-        const std::optional<std::string> text = util::read_text_file(path);
-        verdict->second = text && is_define_only_text(*text);
-      }
-      if (!verdict->second) continue;
+      const FileFacts& facts = facts_of_resolved(resolved.string(), path);
+      if (!facts.carrier) continue;
       carriers.rel[ext].push_back(rel);
-      carriers.resolved[ext].push_back(verdict->first);
+      carriers.resolved[ext].push_back(resolved.string());
+      carriers.facts[ext].push_back(&facts);
     }
   }
   return carriers_.emplace(&listing, std::move(carriers)).first->second;
 }
 
-std::vector<std::string> DefineCarrierIndex::collect(const std::vector<std::string>& scope_files) {
+std::optional<DefineCarrierIndex::Region> DefineCarrierIndex::region_of(const std::vector<std::string>& scope_files) {
   const std::optional<std::string> region = walk_region(tree_.root(), scope_files);
-  if (!region) return {};
+  if (!region) return std::nullopt;
   const RepoTree::Walk walk = tree_.walk_from(*region);
-  const Carriers& carriers = carriers_of(*walk.listing);
+  Region out{&carriers_of(*walk.listing), {}};
+  bool any = false;
+  for (std::size_t ext = 0; ext < hdl::kVerilogSuffixCount; ++ext) {
+    out.ranges[ext] = range_below(out.carriers->rel[ext], walk.below);
+    any = any || out.ranges[ext].first < out.ranges[ext].second;
+  }
+  if (!any) return std::nullopt;
+  return out;
+}
+
+bool DefineCarrierIndex::any_in(const std::vector<std::string>& scope_files) {
+  return region_of(scope_files).has_value();
+}
+
+std::vector<std::string> DefineCarrierIndex::collect(const std::vector<std::string>& scope_files) {
+  const std::optional<Region> region = region_of(scope_files);
+  if (!region) return {};
+
+  // What the list's own files use and leave undefined; carriers in the list
+  // are candidates, not users.
+  std::set<std::string_view> defined, needed;
+  for (const std::string& file : scope_files) {
+    const FileFacts* facts = facts_of_path(file);
+    if (!facts || facts->carrier) continue;
+    defined.insert(facts->macros.defined.begin(), facts->macros.defined.end());
+  }
+  for (const std::string& file : scope_files) {
+    const FileFacts* facts = facts_of_path(file);
+    if (!facts || facts->carrier) continue;
+    for (const std::string& used : facts->macros.used)
+      if (!defined.count(used)) needed.insert(used);
+  }
+
+  const Carriers& carriers = *region->carriers;
+  std::array<std::vector<bool>, hdl::kVerilogSuffixCount> picked;
+  for (std::size_t ext = 0; ext < hdl::kVerilogSuffixCount; ++ext)
+    picked[ext].assign(region->ranges[ext].second - region->ranges[ext].first, false);
+  // A picked carrier's own uses become needs: repeat until nothing new.
+  for (bool grew = !needed.empty(); grew;) {
+    grew = false;
+    for (std::size_t ext = 0; ext < hdl::kVerilogSuffixCount; ++ext) {
+      for (std::size_t i = region->ranges[ext].first; i < region->ranges[ext].second; ++i) {
+        const std::size_t at = i - region->ranges[ext].first;
+        if (picked[ext][at]) continue;
+        const hdl::VerilogMacros& macros = carriers.facts[ext][i]->macros;
+        if (std::none_of(macros.defined.begin(), macros.defined.end(),
+                         [&](const std::string& name) { return needed.count(name) != 0; }))
+          continue;
+        picked[ext][at] = true;
+        grew = true;
+        for (const std::string& used : macros.used)
+          if (!defined.count(used)) needed.insert(used);
+      }
+    }
+  }
 
   std::vector<std::string> found;
   std::set<std::string_view> seen;
   for (std::size_t ext = 0; ext < hdl::kVerilogSuffixCount; ++ext) {
-    const auto [first, last] = range_below(carriers.rel[ext], walk.below);
-    for (std::size_t i = first; i < last; ++i) {
+    for (std::size_t i = region->ranges[ext].first; i < region->ranges[ext].second; ++i) {
+      if (!picked[ext][i - region->ranges[ext].first]) continue;
       if (!seen.insert(carriers.resolved[ext][i]).second) continue;
       found.push_back(carriers.rel[ext][i]);
     }

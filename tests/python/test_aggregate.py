@@ -31,7 +31,7 @@ def repo(tmp_path):
     files = {
         "LICENSE": "MIT License\n",
         "README.md": "# cores\n\nSmall FIFO and PLL cores\nfor FPGA designs.\n",
-        "rtl/fifo.v": "module fifo; endmodule\n",
+        "rtl/fifo.v": "module fifo; wire [`W:0] w; endmodule\n",
         "rtl/defs.vh": "`define W 8\n",
         "rtl/pll_xilinx.v": "module pll; endmodule\n",
         "rtl/pll_intel.v": "module pll; endmodule\n",

@@ -49,9 +49,10 @@ def test_json_and_jsonl_give_the_same_rows_in_key_order(run):
     # Not a git checkout of its own: no identity is invented.
     assert rows[0]["source"] == {"type": "git", "url": "", "tag": "", "ip_yml_path": "."}
     by_name = {r["name"]: r for r in rows}
-    # The header uart_tx.v includes comes just before it.
+    # The header uart_tx.v includes defines the macros uart_rx.v uses: it comes first.
     assert by_name["uart_top"]["quarrix_compat"]["files"] == [
-        "rtl/uart/uart_rx.v", "rtl/uart/uart_defs.vh", "rtl/uart/uart_tx.v", "rtl/uart/uart_top.v"]
+        "rtl/uart/uart_defs.vh", "rtl/uart/uart_rx.v", "rtl/uart/uart_tx.v", "rtl/uart/uart_top.v"]
+    assert by_name["uart_top"]["verified"] is bool(shutil.which("verilator") or shutil.which("iverilog"))
     assert by_name["spi_master"]["vhdl_standard"] in ("vhdl-2008", "unknown")
     assert re.fullmatch(r"(quarrix-scan: note: .* not on PATH: .*\n)?"
                         r"quarrix-scan: 7 entities, 6 kept, 1 skipped; 6 rows in \d+\.\d s\n", as_json.stderr)

@@ -1,7 +1,9 @@
 #pragma once
 // Verilog texts made of compiler directives alone.
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace quarrix::hdl {
 
@@ -13,5 +15,14 @@ namespace quarrix::hdl {
 // any other text (a function, a generate block) is only valid where it is
 // included.
 bool is_directive_only_text(std::string_view text);
+
+// The text macros a Verilog text defines (`define NAME) and uses (`NAME that is
+// no compiler directive), outside comments and string literals; each list
+// sorted, without repeats. A use inside a macro's body counts as a use.
+struct VerilogMacros {
+  std::vector<std::string> defined;
+  std::vector<std::string> used;
+};
+VerilogMacros verilog_macros(std::string_view text);
 
 }  // namespace quarrix::hdl

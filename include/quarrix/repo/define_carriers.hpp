@@ -2,15 +2,20 @@
 // Define carriers: Verilog headers that only hold `define directives and that
 // no module includes. A project compiles them first and relies on the macros
 // propagating through the compilation unit, so they must precede every file of
-// a compile list that uses them.
+// a compile list that uses them. A carrier that defines nothing the list uses
+// stays out: in a flat repository the tree above a list holds the headers of
+// every other subproject too.
 
 #include <array>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include <quarrix/hdl/verilog_directives.hpp>
 #include <quarrix/repo/repo_tree.hpp>
 
 namespace quarrix::repo {
@@ -34,23 +39,47 @@ class DefineCarrierIndex {
 
   RepoTree& tree() { return tree_; }
 
-  // The carriers in the directory tree spanned by `scope_files` (paths relative
-  // to the root, or absolute): the ".v" carriers in path order, then ".sv",
-  // ".vh", ".svh". One carrier per resolved file; a carrier already in the
-  // scope is returned too. An unusable scope gives an empty list.
+  // The carriers that the compile list `scope_files` (paths relative to the
+  // root, or absolute) needs, from the directory tree its files span: those
+  // defining a macro that a file of the list uses (`NAME) and that no file of
+  // the list defines itself, and in turn those defining a macro such a carrier
+  // uses. The ".v" carriers in path order, then ".sv", ".vh", ".svh"; one
+  // carrier per resolved file; a needed carrier already in the list is
+  // returned too. An unusable scope gives an empty list.
   std::vector<std::string> collect(const std::vector<std::string>& scope_files);
 
+  // True when the directory tree spanned by `scope_files` holds a carrier at
+  // all, needed or not: a caller may then build the whole list for collect.
+  bool any_in(const std::vector<std::string>& scope_files);
+
  private:
+  // What the index knows of one file, read once.
+  struct FileFacts {
+    bool carrier = false;
+    hdl::VerilogMacros macros;
+  };
+  const FileFacts& facts_of_resolved(const std::string& resolved, const std::string& path);
+  // Null when the file cannot be resolved.
+  const FileFacts* facts_of_path(const std::string& path);
+
   // The carriers of one listing, per Verilog extension, in listing order, with
-  // their resolved paths.
+  // their resolved paths and facts.
   struct Carriers {
     std::array<std::vector<std::string>, hdl::kVerilogSuffixCount> rel;
     std::array<std::vector<std::string>, hdl::kVerilogSuffixCount> resolved;
+    std::array<std::vector<const FileFacts*>, hdl::kVerilogSuffixCount> facts;
   };
   const Carriers& carriers_of(const TreeListing& listing);
+  // The carriers of the tree that `scope_files` spans, or null for none.
+  struct Region {
+    const Carriers* carriers;
+    std::array<std::pair<std::size_t, std::size_t>, hdl::kVerilogSuffixCount> ranges;
+  };
+  std::optional<Region> region_of(const std::vector<std::string>& scope_files);
 
   RepoTree& tree_;
-  std::unordered_map<std::string, bool> verdict_by_resolved_;
+  std::unordered_map<std::string, std::unique_ptr<const FileFacts>> facts_by_resolved_;  // entries stay put
+  std::unordered_map<std::string, const FileFacts*> facts_by_path_;
   std::map<const TreeListing*, Carriers> carriers_;
 };
 

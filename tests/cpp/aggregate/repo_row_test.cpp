@@ -45,7 +45,7 @@ TEST_F(RepoRow, WholeRow) {
   TempRepo repo;
   repo.write("LICENSE", "MIT License\n\nPermission is hereby granted, free of charge, to any person\n");
   repo.write("README.md", "# FIFO cores\n[![ci](x)](y)\n\nSynchronous and asynchronous FIFOs\nfor FPGAs.\n\nMore.\n");
-  repo.write("rtl/fifo_top.v", "module fifo_top; endmodule\n");
+  repo.write("rtl/fifo_top.v", "module fifo_top; wire [`W:0] w; endmodule\n");
   repo.write("rtl/fifo_mem.v", "module fifo_mem; endmodule\n");
   repo.write("rtl/defs.vh", "`define W 8\n");
   repo.write("rtl/pll_xilinx.v", "module pll; endmodule\n");
@@ -159,7 +159,7 @@ TEST_F(RepoRow, LanguageRolesAndTagCap) {
 
 TEST_F(RepoRow, ScanIndexGivesTheSameRow) {
   TempRepo repo;
-  repo.write("rtl/a.v", "module a; endmodule\n");
+  repo.write("rtl/a.v", "module a; wire [`X:0] x; endmodule\n");
   repo.write("rtl/inc/defs.vh", "`define X 1\n");
   repo.write("rtl/TECH/xilinx/a.v", "module a; endmodule\n");
   const Json entries = make_entries({{"a", {"rtl/a.v"}}});

@@ -91,10 +91,10 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
 
     std::vector<std::string> files;
     for (const auto& f : resolver.compilation_order(name)) files.push_back(util::relative_to_root(f, repo));
-    std::vector<std::string> expected;
-    for (auto& carrier : repo::collect_define_carriers(repo, files))
-      if (std::find(files.begin(), files.end(), carrier) == files.end()) expected.push_back(std::move(carrier));
-    expected.insert(expected.end(), files.begin(), files.end());
+    std::vector<std::string> expected = repo::collect_define_carriers(repo, files);
+    const std::set<std::string> carriers(expected.begin(), expected.end());
+    for (const auto& f : files)
+      if (!carriers.count(f)) expected.push_back(f);
     EXPECT_EQ(strings(row["quarrix_compat"]["files"]), expected) << name;
 
     const std::string language = row["quarrix_compat"]["language"].get<std::string>();

@@ -77,10 +77,10 @@ void write_design(const quarrix::testing::TempRepo& repo) {
   repo.write("rtl/soc.v", "module soc_core; left l(); right r(); endmodule\n");
   repo.write("rtl/a/left.v", "module left; base b(); c0 c(); endmodule\n");
   repo.write("rtl/b/right.v", "module right; base b(); io_x i(); endmodule\n");
-  repo.write("rtl/a/base.v", "module base; endmodule\n");
+  repo.write("rtl/a/base.v", "module base; wire [`WIDTH:0] w; endmodule\n");
   for (int i = 0; i < 30; ++i)
     repo.write("rtl/chain/c" + std::to_string(i) + ".v",
-               "module c" + std::to_string(i) + ";" + (i + 1 < 30 ? " c" + std::to_string(i + 1) + " n();" : "") +
+               "module c" + std::to_string(i) + ";" + (i + 1 < 30 ? " c" + std::to_string(i + 1) + " n();" : " wire [`DEPTH:0] d;") +
                    " endmodule\n");
   repo.write("rtl/b/io_x.v", "module io_x; endmodule\n");
   repo.write("rtl/a/defs.vh", "`define WIDTH 8\n");

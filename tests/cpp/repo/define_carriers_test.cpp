@@ -17,7 +17,7 @@ using quarrix::testing::TempRepo;
 using Paths = std::vector<std::string>;
 
 constexpr const char* kDefines = "// project macros\n`define WIDTH 8\n`define DEPTH 16\n";
-constexpr const char* kModule = "module eth_top(input clk);\nendmodule\n";
+constexpr const char* kModule = "module eth_top(input [`WIDTH-1:0] clk);\nendmodule\n";
 
 TEST(DefineOnlyText, Classification) {
   struct Case {
@@ -51,6 +51,20 @@ TEST(DefineCarriers, HeaderBesideTheScopeFiles) {
             Paths{"rtl/verilog/header.v"});
 }
 
+TEST(DefineCarriers, OnlyThoseDefiningWhatTheListUsesAndLeavesUndefined) {
+  TempRepo repo;
+  repo.write("a/top.v", "module top; wire [`W:0] w = `LOCAL; endmodule\n`define LOCAL 1\n");
+  repo.write("a/uses_w.vh", "`define W `DEPTH\n");  // needed, and brings the carrier of DEPTH
+  repo.write("b/depth.vh", "`define DEPTH 7\n");
+  repo.write("b/other.vh", "`define UNRELATED 1\n");     // another subproject's header
+  repo.write("b/local.vh", "`define LOCAL 2\n");         // the list defines LOCAL itself
+  repo.write("b/comment.vh", "`define IN_COMMENT 2\n");  // used only in comments and strings
+  repo.write("b/user.v", "module user; // `IN_COMMENT\ninitial $display(\"`IN_COMMENT\"); endmodule\n");
+  EXPECT_EQ(collect_define_carriers(repo.path(), {"b/user.v", "a/top.v"}), (Paths{"a/uses_w.vh", "b/depth.vh"}));
+  // A carrier in the list counts as a candidate, not as a user.
+  EXPECT_TRUE(collect_define_carriers(repo.path(), {"b/other.vh", "b/user.v"}).empty());
+}
+
 TEST(DefineCarriers, WalkCoversTheCommonAncestorOnly) {
   TempRepo repo;
   repo.write("rtl/a/x.v", kModule);
@@ -64,6 +78,7 @@ TEST(DefineCarriers, WalkCoversTheCommonAncestorOnly) {
   repo.write("rtl/z.sv", kDefines);
   repo.write("rtl/a.b/c.v", kDefines);
   repo.write("rtl/a/b.v", kDefines);
+  repo.write("rtl/a/unused.v", "`define NOT_USED 1\n");
   // Groups by extension (.v, .sv, .vh, .svh), each in component-wise path order.
   EXPECT_EQ(collect_define_carriers(repo.path(), {"rtl/a/x.v", "rtl/b/y.v"}),
             (Paths{"rtl/a/b.v", "rtl/a.b/c.v", "rtl/z.sv", "rtl/b/sub/defs.vh", "rtl/.hidden/h.svh"}));

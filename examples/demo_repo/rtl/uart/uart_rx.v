@@ -7,7 +7,7 @@ module uart_rx #(
     input  wire       clk,
     input  wire       rst,
     input  wire       rxd,
-    output reg  [7:0] m_axis_tdata,
+    output reg  [`UART_DATA_BITS-1:0] m_axis_tdata,
     output reg        m_axis_tvalid
 );
   always @(posedge clk) begin
