@@ -80,7 +80,6 @@ bool is_directive_only_text(std::string_view text) {
   return true;
 }
 
-
 VerilogMacros verilog_macros(std::string_view text) {
   std::set<std::string_view> defined, used;
   const auto word_at = [&](std::size_t pos) {

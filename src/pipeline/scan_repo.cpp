@@ -257,8 +257,8 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
   if (options.resolver_factory) {
     resolver = options.resolver_factory(src_dirs, false, merged_excludes);
   } else {
-    auto own = std::make_unique<OwnResolver>(
-        resolver::DependencyResolver(src_dirs, false, merged_excludes, top_level_include_dirs(repo_path, src_dirs)));
+    auto own = std::make_unique<OwnResolver>(resolver::DependencyResolver(
+        src_dirs, false, merged_excludes, top_level_include_dirs(repo_path, src_dirs), repo_path));
     own_resolver = &own->impl();
     resolver = std::move(own);
   }

@@ -12,6 +12,7 @@
 #include <quarrix/hdl/language.hpp>
 #include <quarrix/resolver/design_units.hpp>
 #include <quarrix/resolver/include_search.hpp>
+#include <quarrix/resolver/repository_includes.hpp>
 #include <quarrix/resolver/source_walk.hpp>
 #include <quarrix/resolver/wildcard.hpp>
 #include <quarrix/util/file.hpp>
@@ -164,7 +165,8 @@ struct DependencyResolver::Index {
   WalkMarks walk_marks;
 
   void build(const std::vector<std::string>& roots, bool respect_gitignore,
-             const std::vector<std::string>& exclude_dirs, const std::vector<std::string>& include_dirs);
+             const std::vector<std::string>& exclude_dirs, const std::vector<std::string>& include_dirs,
+             const std::string& repository);
 
  private:
   std::uint32_t add_unit(const DesignBlock& block, std::uint32_t file, HdlLanguage language);
@@ -174,8 +176,8 @@ struct DependencyResolver::Index {
   std::uint32_t nearest(std::uint32_t first, std::uint32_t user_file) const;
   void link(const DesignBlock& block, HdlLanguage language, std::uint32_t user_file,
             const std::vector<std::uint32_t>& owners, std::unordered_set<std::string>& unresolved_seen);
-  void resolve_includes(const std::vector<std::vector<std::string>>& names, const std::vector<std::string>& roots,
-                        const std::vector<std::string>& include_dirs);
+  void resolve_includes(std::vector<std::vector<std::string>> names, const std::vector<std::string>& roots,
+                        const std::vector<std::string>& include_dirs, const std::string& repository);
   void mark_files_that_stand_alone();
   void mark_plain_units();
   void add_dep(std::uint32_t owner, std::uint32_t dep) {
@@ -289,7 +291,7 @@ void DependencyResolver::Index::link(const DesignBlock& block, HdlLanguage langu
 
 void DependencyResolver::Index::build(const std::vector<std::string>& roots, bool respect_gitignore,
                                       const std::vector<std::string>& exclude_dirs,
-                                      const std::vector<std::string>& include_dirs) {
+                                      const std::vector<std::string>& include_dirs, const std::string& repository) {
   std::vector<WildcardPattern> patterns;
   patterns.reserve(exclude_dirs.size());
   for (const std::string& p : exclude_dirs) patterns.emplace_back(p);
@@ -392,31 +394,56 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
     deps.resize(kept);
   }
 
+  resolve_includes(std::move(include_names), roots, include_dirs, repository);
   file_units.assign(files.size(), {});
   for (std::uint32_t u = 0; u < units.size(); ++u) file_units[units[u].file].push_back(u);
-  resolve_includes(include_names, roots, include_dirs);
   mark_files_that_stand_alone();
   mark_plain_units();
 }
 
 // The include directories given, then each root's own include/ directory, are
-// searched before the rest of the tree.
-void DependencyResolver::Index::resolve_includes(const std::vector<std::vector<std::string>>& names,
+// searched before the rest of the tree. What the tree does not satisfy is
+// looked for in the whole repository; a header found there joins the files
+// (its own includes resolved in turn) without being a unit.
+void DependencyResolver::Index::resolve_includes(std::vector<std::vector<std::string>> names,
                                                  const std::vector<std::string>& roots,
-                                                 const std::vector<std::string>& include_dirs) {
-  includes.assign(files.size(), {});
+                                                 const std::vector<std::string>& include_dirs,
+                                                 const std::string& repository) {
   std::vector<std::string> search_dirs = include_dirs;
   for (const std::string& root : roots) {
     std::string dir = util::join_path(root, "include");
     if (util::is_directory(dir)) search_dirs.push_back(std::move(dir));
   }
   const IncludeSearch search(files, std::move(search_dirs));
+  std::optional<RepositoryIncludes> elsewhere;
+  if (!repository.empty()) elsewhere.emplace(repository);
+  std::unordered_map<std::string, std::uint32_t> added;  // header path -> file
+  includes.assign(files.size(), {});
   for (std::uint32_t file = 0; file < names.size(); ++file) {
-    std::vector<std::uint32_t>& out = includes[file];
     for (const std::string& name : names[file]) {
-      const auto found = search.find(name, files[file]);
-      if (!found || found->file == file) continue;
-      const auto header = static_cast<std::uint32_t>(found->file);
+      std::uint32_t header = kNone;
+      if (const auto found = search.find(name, files[file])) {
+        header = static_cast<std::uint32_t>(found->file);
+      } else if (elsewhere) {
+        const std::optional<std::string> path = elsewhere->find(name, files[file]);
+        if (!path) continue;
+        if (const auto it = added.find(*path); it != added.end()) {
+          header = it->second;
+        } else {
+          // A file that is not text is no header, whatever its name.
+          std::variant<SourceUnits, std::string> scanned = scan_file({*path, HdlLanguage::verilog});
+          auto* units_of = std::get_if<SourceUnits>(&scanned);
+          if (units_of) {
+            header = static_cast<std::uint32_t>(files.size());
+            files.push_back(*path);
+            includes.emplace_back();
+            names.push_back(std::move(units_of->includes));
+          }
+          added.emplace(*path, header);
+        }
+      }
+      if (header == kNone || header == file) continue;
+      std::vector<std::uint32_t>& out = includes[file];  // `includes` may have grown
       if (std::find(out.begin(), out.end(), header) == out.end()) out.push_back(header);
     }
   }
@@ -497,9 +524,10 @@ void DependencyResolver::Index::mark_plain_units() {
 }
 
 DependencyResolver::DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore,
-                                       std::vector<std::string> exclude_dirs, std::vector<std::string> include_dirs)
+                                       std::vector<std::string> exclude_dirs, std::vector<std::string> include_dirs,
+                                       std::string repository)
     : index_(std::make_unique<Index>()) {
-  index_->build(src_dirs, respect_gitignore, exclude_dirs, include_dirs);
+  index_->build(src_dirs, respect_gitignore, exclude_dirs, include_dirs, repository);
 }
 
 DependencyResolver::~DependencyResolver() = default;

@@ -166,3 +166,19 @@ def test_an_interrupted_scan_fails_and_writes_nothing(scanner, tmp_path):
                                      capture_output=True, text=True, env=scan_env(tmp_path, PATH=str(tools)),
                                      timeout=60).stdout)
     assert [r["verified"] for r in rows] == [True, True, True]
+
+
+@needs_verilog_tool
+def test_a_header_outside_the_source_roots_is_found_and_given_to_the_tool(tmp_path, scanner):
+    repo = tmp_path / "repo"
+    (repo / "rtl").mkdir(parents=True)
+    (repo / "vendor" / "cfg").mkdir(parents=True)
+    (repo / "rtl" / "uses_cfg.v").write_text(
+        '`include "bus_cfg.vh"\nmodule uses_cfg(input [`BUS_W-1:0] a, output [`BUS_W-1:0] y); assign y = a; endmodule\n')
+    (repo / "vendor" / "cfg" / "bus_cfg.vh").write_text("`define BUS_W 8\n")
+    out = subprocess.run([scanner, repo, "-q", "--no-llm", "--no-cache"], capture_output=True, text=True,
+                         env=scan_env(tmp_path), timeout=300)
+    assert out.returncode == 0, out.stderr
+    row, = json.loads(out.stdout)
+    assert row["quarrix_compat"]["files"] == ["vendor/cfg/bus_cfg.vh", "rtl/uses_cfg.v"]
+    assert row["verified"] is True

@@ -24,7 +24,10 @@
 // - Included headers: a Verilog `include names a scanned file through
 //   IncludeSearch (include_search.hpp): the including file's directory, then
 //   the include directories given, then each root's own include/ directory,
-//   then any scanned file whose path ends with the name. The headers a file includes (and theirs) come just
+//   then any scanned file whose path ends with the name; failing those, given
+//   the repository, anywhere in it (repository_includes.hpp: such a header
+//   joins the files, as a header of an include directory does). The headers
+//   a file includes (and theirs) come just
 //   before it in every compile order that holds it; an include cycle is cut
 //   where it closes, and a name that finds no scanned file is left to the tools.
 //   A header is also scanned like any source: its declarations are units with
@@ -69,9 +72,12 @@ class DependencyResolver {
  public:
   // `include_dirs`: where `include names are looked for after the including
   // file's directory (a repository's top-level include/ beside its source
-  // roots); the headers found there are no units of the tree.
+  // roots); the headers found there are no units of the tree. `repository`:
+  // the repository the roots lie in, where an include that the tree does not
+  // satisfy is then looked for (RepositoryIncludes); "" for nowhere else.
   explicit DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore = false,
-                              std::vector<std::string> exclude_dirs = {}, std::vector<std::string> include_dirs = {});
+                              std::vector<std::string> exclude_dirs = {}, std::vector<std::string> include_dirs = {},
+                              std::string repository = {});
   ~DependencyResolver();
   DependencyResolver(DependencyResolver&&) noexcept;
   DependencyResolver& operator=(DependencyResolver&&) noexcept;

@@ -80,8 +80,8 @@ void write_design(const quarrix::testing::TempRepo& repo) {
   repo.write("rtl/a/base.v", "module base; wire [`WIDTH:0] w; endmodule\n");
   for (int i = 0; i < 30; ++i)
     repo.write("rtl/chain/c" + std::to_string(i) + ".v",
-               "module c" + std::to_string(i) + ";" + (i + 1 < 30 ? " c" + std::to_string(i + 1) + " n();" : " wire [`DEPTH:0] d;") +
-                   " endmodule\n");
+               "module c" + std::to_string(i) + ";" +
+                   (i + 1 < 30 ? " c" + std::to_string(i + 1) + " n();" : " wire [`DEPTH:0] d;") + " endmodule\n");
   repo.write("rtl/b/io_x.v", "module io_x; endmodule\n");
   repo.write("rtl/a/defs.vh", "`define WIDTH 8\n");
   repo.write("rtl/chain/more.vh", "`define DEPTH 4\n");

@@ -238,6 +238,29 @@ TEST(DependencyResolver, IncludedHeadersComeBeforeTheirIncluders) {
   EXPECT_EQ(chain.front(), "h" + std::to_string(kDepth) + ".vh");
 }
 
+TEST(DependencyResolver, IncludesTheRootsMissAreLookedForInTheRepository) {
+  TempRepo outside;
+  outside.write("secret/cfg.vh", "`define SECRET 1\n");
+  outside.write("repo/rtl/core/top.v",
+                "`include \"regs.inc\"\n`include \"cfg.vh\"\n`include \"lib/bus.vh\"\n"
+                "`include \"out.vh\"\n`include \"../../../secret/cfg.vh\"\nmodule top; endmodule\n");
+  outside.write("repo/rtl/core/regs.inc", "`define REGS 1\n");         // beside it, not an HDL suffix
+  outside.write("repo/rtl/include/cfg.vh", "`include \"deep.vh\"\n");  // an ancestor's include/
+  outside.write("repo/vendor/x/deep.vh", "`define DEEP 1\n");          // its own include, resolved too
+  outside.write("repo/include/cfg.vh", "`define FARTHER 1\n");         // a farther include/
+  outside.write("repo/third/lib/bus.vh", "`define FAR 1\n");           // ends with the name, but...
+  outside.write("repo/rtl/vendor/lib/bus.vh", "`define NEAR 1\n");     // ...this one is nearer
+  std::filesystem::create_symlink(outside.at("secret/cfg.vh"), outside.at("repo/rtl/out.vh"));  // leads out
+  const std::string root = outside.path() + "/repo";
+  const DependencyResolver r({root + "/rtl/core"}, false, {}, {}, root);
+  Paths got;
+  for (const std::string& p : r.compilation_order("top")) got.push_back(p.substr(root.size() + 1));
+  EXPECT_EQ(got, (Paths{"rtl/core/regs.inc", "vendor/x/deep.vh", "rtl/include/cfg.vh", "rtl/vendor/lib/bus.vh",
+                        "rtl/core/top.v"}));
+  // Without the repository, only the roots are searched.
+  EXPECT_EQ(DependencyResolver({root + "/rtl/core"}).compilation_order("top").size(), 1u);
+}
+
 // A unit that needs a unit of its own file, and another file: that file goes
 // first, though the unit it needs in its own file is done before it.
 TEST(DependencyResolver, AFileWaitsForItsUnitsFurtherUpThePath) {
