@@ -252,7 +252,7 @@ def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOption
                 outcome.status = "failed"
                 outcome.error = scrub(f"{type(e).__name__}: {e}", secrets_of(planned.spec.url))
             else:
-                _record(answer, planned, outcome, store, result)
+                _record(answer, planned, outcome, store, result, options.work)
             future.release()
             progress.advance(failed=outcome.status in ("failed", "interrupted"), rows=outcome.rows)
     finally:
@@ -261,7 +261,8 @@ def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOption
             cluster.close()
 
 
-def _record(answer: dict, planned: _Planned, outcome: RepoOutcome, store: ResultStore, result: BatchResult) -> None:
+def _record(answer: dict, planned: _Planned, outcome: RepoOutcome, store: ResultStore, result: BatchResult,
+            work: str) -> None:
     add_stats(result.llm_stats, answer.get("llm_stats", {}))
     result.llm_dead.update(answer.get("llm_dead", []))
     outcome.status, outcome.seconds, outcome.attempts = answer["status"], answer["seconds"], answer["attempts"]
@@ -271,8 +272,13 @@ def _record(answer: dict, planned: _Planned, outcome: RepoOutcome, store: Result
         return
     outcome.commit, outcome.rows = answer["commit"], answer["row_count"]
     spec = planned.spec
+    from .task import clone_dir
+
+    # Where the review page finds the sources of these rows, and whether their commit holds them.
+    checkout = clone_dir(os.path.abspath(work), spec.source, spec.ref) if spec.url else spec.path
     store.put(planned.entry, result_key(planned.entry, answer["revision"]), spec.source, spec.ref, outcome.commit,
-              _version(), answer["rows_jsonl"], answer["row_count"], answer["seconds"])
+              _version(), answer["rows_jsonl"], answer["row_count"], answer["seconds"], checkout=checkout,
+              dirty=answer["revision"].get("dirty", False))
 
 
 def _version() -> str:

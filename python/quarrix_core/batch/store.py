@@ -1,10 +1,12 @@
 """The result store: the rows of each manifest entry's last successful scan, in SQLite.
 
 One row per entry (its source, ref and row-changing options), holding the key
-of what was scanned (commit, tags, package version, options) and the rows as
-quarrix-scan's JSONL lines. An entry whose key is unchanged is not scanned
-again. Each result is written in its own transaction, so a batch killed at
-any moment leaves every finished result in place and the file consistent.
+of what was scanned (commit, tags, package version, options), the checkout
+it was scanned in and the rows as quarrix-scan's JSONL lines. An entry whose
+key is unchanged is not scanned again. Each result is written in its own
+transaction, so a batch killed at any moment leaves every finished result in
+place and the file consistent. The review page reads the same store: the
+rows, and where their sources are at the scanned commit.
 """
 
 from __future__ import annotations
@@ -25,9 +27,15 @@ CREATE TABLE IF NOT EXISTS results (
     rows_jsonl TEXT NOT NULL,
     row_count INTEGER NOT NULL,
     seconds REAL NOT NULL,
-    scanned_at REAL NOT NULL
+    scanned_at REAL NOT NULL,
+    checkout TEXT NOT NULL DEFAULT '',   -- the directory scanned ('' in stores older than the column)
+    dirty INTEGER NOT NULL DEFAULT 0     -- 1: its work tree differed from commit_sha when scanned
 )
 """
+# Columns added since the first stores were written, with what an old row holds.
+_ADDED = {"checkout": "TEXT NOT NULL DEFAULT ''", "dirty": "INTEGER NOT NULL DEFAULT 0"}
+_COLUMNS = ("entry", "key", "source", "ref", "commit_sha", "version", "rows_jsonl", "row_count", "seconds",
+            "scanned_at", "checkout", "dirty")
 
 
 class StoreError(Exception):
@@ -42,6 +50,18 @@ class StoredResult:
     row_count: int
 
 
+@dataclass
+class ScannedRepository:
+    """What the review page needs of one repository's result."""
+
+    source: str
+    ref: str
+    commit: str
+    checkout: str
+    dirty: bool
+    rows_jsonl: str
+
+
 class ResultStore:
     def __init__(self, path: str):
         self.path = path
@@ -50,6 +70,10 @@ class ResultStore:
             self._db.execute("PRAGMA journal_mode=WAL")
             self._db.execute("PRAGMA synchronous=FULL")
             self._db.execute(_SCHEMA)
+            present = {row[1] for row in self._db.execute("PRAGMA table_info(results)")}
+            for name, declaration in _ADDED.items():
+                if name not in present:
+                    self._db.execute(f"ALTER TABLE results ADD COLUMN {name} {declaration}")
         except sqlite3.Error as e:
             raise StoreError(f"result store {path}: {e}") from None
 
@@ -62,13 +86,30 @@ class ResultStore:
         return StoredResult(*row) if row else None
 
     def put(self, entry: str, key: str, source: str, ref: str, commit: str, version: str,
-            rows_jsonl: str, row_count: int, seconds: float) -> None:
+            rows_jsonl: str, row_count: int, seconds: float, checkout: str = "", dirty: bool = False) -> None:
         try:
             with self._db:  # one transaction: the old result stays until the new one is whole
                 self._db.execute("BEGIN IMMEDIATE")
                 self._db.execute(
-                    "INSERT OR REPLACE INTO results VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                    (entry, key, source, ref, commit, version, rows_jsonl, row_count, seconds, time.time()))
+                    f"INSERT OR REPLACE INTO results ({', '.join(_COLUMNS)}) VALUES ({', '.join('?' * len(_COLUMNS))})",
+                    (entry, key, source, ref, commit, version, rows_jsonl, row_count, seconds, time.time(),
+                     checkout, int(dirty)))
+        except sqlite3.Error as e:
+            raise StoreError(f"result store {self.path}: {e}") from None
+
+    def latest(self):
+        """The newest result of each repository (source and ref), in source order.
+
+        Entries differ by their options too; a manifest names a repository and
+        ref once, so the newest result is the one its last change of options gave.
+        """
+        try:
+            cursor = self._db.execute(
+                "SELECT source, ref, commit_sha, checkout, dirty, rows_jsonl FROM ("
+                " SELECT *, ROW_NUMBER() OVER (PARTITION BY source, ref ORDER BY scanned_at DESC) AS newest"
+                " FROM results) WHERE newest = 1 ORDER BY source, ref")
+            for source, ref, commit, checkout, dirty, rows_jsonl in cursor:
+                yield ScannedRepository(source, ref, commit, checkout, bool(dirty), rows_jsonl)
         except sqlite3.Error as e:
             raise StoreError(f"result store {self.path}: {e}") from None
 

@@ -26,7 +26,8 @@ from .interface import CACHE_DIR, InterfaceCache
 from .guards import BodyLimit, SecurityHeaders
 from .row_index import FACETS, PAGE_SIZES, SORTS, VERDICT_STATES, ListQuery, RowIndex, verdict_state
 from .rows import RowSet
-from .sources import SourceTree, SourceUnavailable, own_file
+from .scanned_source import ScannedSource
+from .sources import SourceTree, SourceUnavailable, UnitSource, own_file
 from .verdict_file import HISTORY_FIELD, VerdictFile, VerdictFileBusy, VerdictFileError
 
 HERE = Path(__file__).resolve().parent
@@ -42,14 +43,16 @@ CONTEXT_PARAMS = (*FACETS, "q", "sort", "dir")
 
 
 def safe_link(url) -> str | None:
-    """`url` when it is an absolute http(s) address, else None: a row's URL is not trusted."""
+    """`url` when it is an absolute http(s) address without user info, else None: a row's URL is not trusted."""
     if not isinstance(url, str):
         return None
     try:
         parts = urlsplit(url.strip())
     except ValueError:
         return None
-    return url.strip() if parts.scheme in ("http", "https") and parts.netloc else None
+    if parts.scheme not in ("http", "https") or not parts.netloc or "@" in parts.netloc:
+        return None
+    return url.strip()
 
 
 def login_name() -> str:
@@ -62,8 +65,9 @@ def login_name() -> str:
 class Review:
     """What the pages share: the rows, their index, the verdict file and the sources."""
 
-    def __init__(self, rows: RowSet, index_dir, repo_root=None, curator: str | None = None):
+    def __init__(self, rows: RowSet, index_dir, repo_root=None, curator: str | None = None, checkouts=None):
         self.rows = rows
+        self.checkouts = checkouts          # a batch's rows: the ScannedCheckout of each row
         self.curator = curator or login_name()
         self.namespace_names = sorted(rows.by_namespace, key=str.lower)
         self.index = RowIndex(rows)
@@ -82,6 +86,22 @@ class Review:
         if len(starts) < MAX_SUGGESTIONS:
             starts += [n for n in self.namespace_names if typed in n.lower() and not n.lower().startswith(typed)]
         return [[n, len(self.rows.by_namespace[n])] for n in starts[:MAX_SUGGESTIONS]]
+
+    def source(self, index: int, path: str) -> tuple[UnitSource, SourceTree | None, str]:
+        """(the unit's source, the tree its parsers read or None, why there is none)."""
+        if self.checkouts is None:
+            return self.sources.unit(self.rows.namespaces[index], path), self.sources, ""
+        scanned = ScannedSource(self.checkouts[index])
+        unit = scanned.unit(path)
+        return (unit, *scanned.parse_tree())
+
+    def forge_ref(self, index: int, row: dict) -> str | None:
+        """The scanned commit of a batch row (None when no commit holds its text), else the row's tag."""
+        if self.checkouts is not None:
+            scanned = self.checkouts[index]
+            return scanned.commit if scanned.commit and not scanned.dirty else None
+        origin = row.get("source")
+        return origin.get("tag") if isinstance(origin, dict) else None
 
     def row_url(self, index: int, context: dict | None = None) -> str:
         return f"/rows/{index}" + (f"?{urlencode(context)}" if context else "")
@@ -105,8 +125,9 @@ def _templates(review: Review) -> Environment:
     return env
 
 
-def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, curator: str | None = None) -> Starlette:
-    review = Review(rows, index_dir, repo_root, curator)
+def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, curator: str | None = None,
+               checkouts=None) -> Starlette:
+    review = Review(rows, index_dir, repo_root, curator, checkouts)
     env = _templates(review)
 
     def render(name: str, status_code: int = 200, **context) -> HTMLResponse:
@@ -161,6 +182,7 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
             locked = record.get("locked_text") if record else None
             text = locked if isinstance(locked, str) and locked.strip() else rows.descriptions[index]
         unit = source_problem = iface = None
+        parse_problem = ""
         path = own_file(row)
         if rows.roles[index] not in UNIT_ROLES:
             source_problem = "a repository or subproject row has no single source file"
@@ -168,25 +190,31 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
             source_problem = "the row lists no source file"
         else:
             try:
-                unit = review.sources.unit(rows.namespaces[index], path)
-                compat = row.get("quarrix_compat") or {}
-                files = [f for f in compat.get("files", []) if isinstance(f, str)]
-                language, library = compat.get("language"), compat.get("library")
-                iface = review.interfaces.get(rows.names[index], language if isinstance(language, str) else "",
-                                              library if isinstance(library, str) else "work",
-                                              review.sources.compile_list(rows.namespaces[index], files),
-                                              review.sources.root, review.sources.checkout(rows.namespaces[index]))
+                unit, tree, parse_problem = review.source(index, path)
+                if tree is not None:
+                    compat = row.get("quarrix_compat") or {}
+                    files = [f for f in compat.get("files", []) if isinstance(f, str)]
+                    language, library = compat.get("language"), compat.get("library")
+                    namespace = rows.namespaces[index]
+                    iface = review.interfaces.get(rows.names[index], language if isinstance(language, str) else "",
+                                                  library if isinstance(library, str) else "work",
+                                                  tree.compile_list(namespace, files), tree.root,
+                                                  tree.checkout(namespace))
             except SourceUnavailable as exc:
                 source_problem = str(exc)
-        source = forge = None
+        source = None
+        first, last = (iface.first_line, iface.last_line) if iface else (0, 0)
         if unit is not None:
-            first, last = (iface.first_line, iface.last_line) if iface else (0, 0)
             source = source_view.highlighted(unit.path, unit.text, first, last)
-            origin = row.get("source") if isinstance(row.get("source"), dict) else {}
-            forge = source_view.forge_link(origin.get("url"), origin.get("tag"), unit.path, first, last)
+        origin = row.get("source") if isinstance(row.get("source"), dict) else {}
+        forge_ref = review.forge_ref(index, row)
+        # A unit's file, else the repository's tree, at the scanned commit (or the row's tag).
+        forge = source_view.forge_link(origin.get("url"), forge_ref,
+                                       path if path and rows.roles[index] in UNIT_ROLES else "", first, last)
         return render("row.html", status_code=status_code, index=index, row=row, rows=rows, record=record,
                       state=verdict_state(entries, rows.key(index)), text=text, unit=unit, iface=iface,
-                      source=source, forge=forge, saved_row=saved_row, curator=review.curator,
+                      source=source, forge=forge, forge_ref=forge_ref, pinned=review.checkouts is not None,
+                      parse_problem=parse_problem, saved_row=saved_row, curator=review.curator,
                       history=[h for h in (record or {}).get(HISTORY_FIELD, []) if isinstance(h, dict)]
                       if isinstance((record or {}).get(HISTORY_FIELD), list) else [],
                       source_problem=source_problem, context=context, error=error,

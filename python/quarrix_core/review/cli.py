@@ -9,6 +9,7 @@ import os
 import socket
 import sys
 
+from .batch_rows import load_batch
 from .rows import RowSet, RowsFileError
 
 PROG = "quarrix-review"
@@ -44,9 +45,16 @@ def parse_args(argv):
         description="Serve a local web page for reviewing catalog rows and recording description verdicts "
                     "(good with a locked text, improvable, not good) in INDEX/descriptions_verdicts.json, "
                     "which quarrix-scan --verdicts INDEX then honours.",
-        epilog="Rows are what quarrix-scan writes, as a JSON array or one row per line. The page binds to "
+        epilog="Rows are what quarrix-scan writes, as a JSON array or one row per line, or, with --batch, the rows "
+               "of a quarrix-batch work directory, shown at the commits it scanned. The page binds to "
                "127.0.0.1 by default; anyone who can reach it can change the verdicts.")
-    parser.add_argument("rows", nargs="+", metavar="ROWS", help="rows files (JSON array or JSONL)")
+    parser.add_argument("rows", nargs="*", metavar="ROWS", help="rows files (JSON array or JSONL)")
+    parser.add_argument("--batch", metavar="WORK_DIR",
+                        help="serve the rows of the batch that used this work directory, with the sources of its "
+                             "checkouts at the scanned commits (instead of ROWS and --repo-root)")
+    parser.add_argument("--store", metavar="FILE",
+                        help="the batch's result store, when quarrix-batch was given --store (default: "
+                             "WORK_DIR/results.sqlite)")
     parser.add_argument("--index", required=True, metavar="DIR",
                         help="index directory that holds (or is to hold) descriptions_verdicts.json")
     parser.add_argument("--repo-root", metavar="DIR",
@@ -64,13 +72,26 @@ def parse_args(argv):
         parser.error(f"--index {args.index}: not a directory")
     if args.repo_root is not None and not os.path.isdir(args.repo_root):
         parser.error(f"--repo-root {args.repo_root}: not a directory")
+    if args.batch is None:
+        if not args.rows:
+            parser.error("give ROWS files, or --batch WORK_DIR")
+        if args.store is not None:
+            parser.error("--store goes with --batch")
+    elif args.rows or args.repo_root is not None:
+        parser.error("--batch serves the batch's own rows and checkouts: give neither ROWS nor --repo-root with it")
+    elif not os.path.isdir(args.batch):
+        parser.error(f"--batch {args.batch}: not a directory")
     return args
 
 
 def main(argv=None) -> int:
     args = parse_args(sys.argv[1:] if argv is None else argv)
+    checkouts = None
     try:
-        rows = RowSet.load(args.rows)
+        if args.batch is not None:
+            rows, checkouts = load_batch(args.store or os.path.join(args.batch, "results.sqlite"))
+        else:
+            rows = RowSet.load(args.rows)
     except RowsFileError as exc:
         print(f"{PROG}: {exc}", file=sys.stderr)
         return 2
@@ -80,7 +101,7 @@ def main(argv=None) -> int:
     from .app import create_app
 
     app = create_app(rows, args.index, args.repo_root, allowed_hosts=allowed_hosts(args.host),
-                     curator=args.curator)
+                     curator=args.curator, checkouts=checkouts)
     # The rows and their indexes live as long as the server: keep the cyclic
     # collector from walking them again and again (pauses of 100 ms and more).
     gc.freeze()

@@ -35,7 +35,8 @@ def _parse_rows_file(path: Path):
         for number, row in enumerate(rows, 1):
             yield f"{path}: row {number}", row, None
         return
-    for lineno, line in enumerate(text.splitlines(), 1):
+    # JSONL lines end at "\n" alone: str.splitlines would also cut at a U+2028 or \x1c inside a row.
+    for lineno, line in enumerate(text.split("\n"), 1):
         if not line.strip():
             continue
         try:

@@ -37,41 +37,92 @@ def highlighted(path: str, text: str, first: int = 0, last: int = 0) -> tuple[Ma
     return Markup(highlight(shown, lexer_for(path), formatter)), cut
 
 
-def forge_base(url) -> str | None:
-    """The repository's web address from its clone URL (https, or the scp-like git@host:path), else None."""
-    if not isinstance(url, str) or not url.strip():
+# The forges whose web addresses we know, by host; a host whose first label is
+# "gitlab", "gitea" or "forgejo" is taken for a self-hosted instance of that forge.
+FORGE_HOSTS = {"github.com": "github", "gitlab.com": "gitlab", "codeberg.org": "gitea", "gitea.com": "gitea",
+               "bitbucket.org": "bitbucket"}
+_FORGE_PREFIXES = {"gitlab": "gitlab", "gitea": "gitea", "forgejo": "gitea"}
+_SEGMENT = re.compile(r"^[A-Za-z0-9._-]+$")
+_COMMIT = re.compile(r"^(?:[0-9a-f]{40}|[0-9a-f]{64})$")
+_CONTROL = re.compile(r"[\x00-\x1f\x7f-\x9f]")
+
+
+def _forge_kind(host: str) -> str | None:
+    if "." not in host:
         return None
-    url = url.strip()
+    return FORGE_HOSTS.get(host) or _FORGE_PREFIXES.get(host.split(".", 1)[0])
+
+
+def forge_base(url) -> tuple[str, str] | None:
+    """(forge kind, the repository's web address) from its clone URL, or None.
+
+    https, http, ssh, git and the scp-like git@host:path are read; a URL with
+    a password, or with any user info but ssh's user name, gives None (a
+    token must not reach the page), as does a host that is not a known forge
+    or a path that is not plain owner/name segments.
+    """
+    url = url.strip() if isinstance(url, str) else ""
+    if not url or _CONTROL.search(url) or " " in url:
+        return None
     found = _SCP.match(url) if "://" not in url else None
-    if found:
-        url = f"https://{found.group(1)}/{found.group(2)}"
-    elif url.startswith("ssh://") or url.startswith("git://"):
-        parts = urlsplit(url)
-        url = f"https://{parts.hostname}{parts.path}"
-    parts = urlsplit(url)
-    if parts.scheme not in ("http", "https") or not parts.hostname or parts.username or parts.password:
+    try:
+        if found:
+            host, path, port = found.group(1).lower(), found.group(2), None
+        else:
+            parts = urlsplit(url)
+            if parts.scheme not in ("http", "https", "ssh", "git") or not parts.hostname or parts.password:
+                return None
+            if parts.username and parts.scheme != "ssh":
+                return None
+            # ssh's and git's ports are not the web server's.
+            host, path, port = parts.hostname, parts.path, parts.port if parts.scheme.startswith("http") else None
+    except ValueError:          # a port that is not a number
         return None
-    path = parts.path.rstrip("/")
+    kind = _forge_kind(host)
+    path = path.strip("/")
     path = path[:-4] if path.endswith(".git") else path
-    if not path.strip("/"):
+    segments = path.split("/")
+    if kind is None or len(segments) < 2 or (kind != "gitlab" and len(segments) != 2) \
+            or not all(_SEGMENT.match(s) and s not in (".", "..") for s in segments):
         return None
-    return f"https://{parts.hostname}{f':{parts.port}' if parts.port else ''}{path}"
+    return kind, f"https://{host}{f':{port}' if port else ''}/{path}"
 
 
-def forge_link(url, ref, path: str, first: int = 0, last: int = 0) -> str | None:
-    """The file's address on the forge at `ref` (the scanned tag or commit), lines marked; None without a ref."""
-    base = forge_base(url)
-    if base is None or not isinstance(ref, str) or not ref.strip() or not path:
+def _quoted(path: str) -> str | None:
+    """A relative path or ref for a URL, each segment encoded; None when it could leave its place."""
+    segments = path.split("/")
+    if not path or _CONTROL.search(path) or any(s in ("", ".", "..") for s in segments):
         return None
-    host = urlsplit(base).hostname or ""
-    ref, rel = quote(ref.strip(), safe=""), quote(path.lstrip("/"))
-    if host == "bitbucket.org":
-        return f"{base}/src/{ref}/{rel}" + (f"#lines-{first}:{last}" if first else "")
-    if host == "codeberg.org" or "gitea" in host:
-        return f"{base}/src/commit/{ref}/{rel}" + (f"#L{first}-L{last}" if first else "")
-    if "gitlab" in host:
-        return f"{base}/-/blob/{ref}/{rel}" + (f"#L{first}-{last}" if first else "")
-    return f"{base}/blob/{ref}/{rel}" + (f"#L{first}-L{last}" if first else "")
+    return "/".join(quote(s, safe="") for s in segments)
+
+
+def forge_link(url, ref, path: str = "", first: int = 0, last: int = 0) -> str | None:
+    """Where `path` (the tree when empty) is on the forge at `ref`, lines first..last marked; None when unknown.
+
+    `ref` is the scanned commit when it is a full SHA, else the row's tag or branch.
+    """
+    forge = forge_base(url)
+    ref = ref.strip() if isinstance(ref, str) else ""
+    at = _quoted(ref)
+    rel = _quoted(path) if path else ""
+    if forge is None or at is None or rel is None:
+        return None
+    kind, base = forge
+    last = max(last, first)
+    if kind == "gitea":
+        # Gitea and Forgejo name the kind of ref; the bare /src/REF form finds a tag or branch itself.
+        place = f"{base}/src/commit/{at}" if _COMMIT.match(ref) else f"{base}/src/{at}"
+        lines = f"#L{first}" if first == last else f"#L{first}-L{last}"
+    elif kind == "gitlab":
+        place = f"{base}/-/{'blob' if rel else 'tree'}/{at}"
+        lines = f"#L{first}" if first == last else f"#L{first}-{last}"
+    elif kind == "bitbucket":
+        place = f"{base}/src/{at}"
+        lines = f"#lines-{first}" if first == last else f"#lines-{first}:{last}"
+    else:
+        place = f"{base}/{'blob' if rel else 'tree'}/{at}"
+        lines = f"#L{first}" if first == last else f"#L{first}-L{last}"
+    return place + (f"/{rel}" if rel else "") + (lines if rel and first > 0 else "")
 
 
 def style_sheet() -> str:

@@ -36,11 +36,25 @@ def _inside(path: str, root: str) -> bool:
     return path == root or path.startswith(root.rstrip(os.sep) + os.sep)
 
 
-class SourceTree:
-    """The checkouts under one root; a row's files live in ROOT/NAMESPACE or ROOT itself."""
+def unit_source(rel_path: str, real: str, text: str) -> UnitSource:
+    suffix = os.path.splitext(rel_path)[1].lower()
+    if suffix in VHDL_SUFFIXES:
+        header = ip_scanner._extract_vhdl_header(text)
+    else:
+        header = ip_scanner._extract_verilog_header(text)
+    return UnitSource(path=rel_path, real=real, header=header, text=text)
 
-    def __init__(self, root: str | os.PathLike | None):
+
+class SourceTree:
+    """The checkouts under one root; a row's files live in ROOT/NAMESPACE or ROOT itself.
+
+    With `per_namespace` false the root is one repository's checkout, and a
+    row's files are looked up in it alone.
+    """
+
+    def __init__(self, root: str | os.PathLike | None, per_namespace: bool = True):
         self.root = os.path.realpath(root) if root is not None else None
+        self.per_namespace = per_namespace
 
     def locate(self, namespace: str, rel_path: str) -> str:
         """The resolved path of `rel_path` of `namespace`'s checkout, confined to the root."""
@@ -50,7 +64,9 @@ class SourceTree:
             raise SourceUnavailable("the row names no usable source path")
         if os.path.isabs(rel_path):
             raise SourceUnavailable("the source lies outside the scanned repository")
-        bases = [os.path.join(self.root, namespace), self.root] if namespace not in ("", ".", "..") else [self.root]
+        bases = [self.root]
+        if self.per_namespace and namespace not in ("", ".", ".."):
+            bases.insert(0, os.path.join(self.root, namespace))
         for base in bases:
             real = os.path.realpath(os.path.join(base, rel_path))
             if not _inside(real, self.root):
@@ -82,16 +98,12 @@ class SourceTree:
 
     def unit(self, namespace: str, rel_path: str) -> UnitSource:
         real = self.locate(namespace, rel_path)
-        text = self.read_text(real)
-        suffix = os.path.splitext(rel_path)[1].lower()
-        if suffix in VHDL_SUFFIXES:
-            header = ip_scanner._extract_vhdl_header(text)
-        else:
-            header = ip_scanner._extract_verilog_header(text)
-        return UnitSource(path=rel_path, real=real, header=header, text=text)
+        return unit_source(rel_path, real, self.read_text(real))
 
     def checkout(self, namespace: str) -> str | None:
         """The namespace's own checkout (ROOT/NAMESPACE), when it is a directory inside the root."""
+        if self.root is not None and not self.per_namespace:
+            return self.root
         if self.root is None or namespace in ("", ".", "..") or "\0" in namespace:
             return None
         real = os.path.realpath(os.path.join(self.root, namespace))

@@ -97,12 +97,32 @@ def test_each_compile_list_is_parsed_once_until_a_file_changes(tmp_path, monkeyp
 
 
 def test_forge_links_point_at_the_scanned_commit_or_nowhere():
+    sha = "0123456789abcdef0123456789abcdef01234567"
     assert forge_link("git@github.com:o/r.git", "v1.2", "rtl/a b.v", 3, 9) == \
         "https://github.com/o/r/blob/v1.2/rtl/a%20b.v#L3-L9"
     assert forge_link("https://gitlab.com/g/r", "abc123", "a.v", 2, 4) == "https://gitlab.com/g/r/-/blob/abc123/a.v#L2-4"
-    for url, ref in [("javascript:alert(1)", "x"), ("https://u:pw@github.com/o/r", "x"), ("https://github.com/o/r", ""),
-                     ("file:///etc", "x"), ("https://github.com/", "x")]:
-        assert forge_link(url, ref, "a.v") is None, url
+    # Each forge's own shape: GitLab subgroups, Gitea's commit and bare-ref forms, one line, the tree.
+    assert forge_link("ssh://git@gitlab.example.org/a/b/c.git", sha, "x.sv", 5, 5) == \
+        f"https://gitlab.example.org/a/b/c/-/blob/{sha}/x.sv#L5"
+    assert forge_link("https://codeberg.org/o/r", sha, "d/x.vhd", 1, 2) == \
+        f"https://codeberg.org/o/r/src/commit/{sha}/d/x.vhd#L1-L2"
+    assert forge_link("https://gitea.example.net:3000/o/r.git", "release/1", "x.v") == \
+        "https://gitea.example.net:3000/o/r/src/release/1/x.v"
+    assert forge_link("https://bitbucket.org/o/r", sha, "x.v", 4, 6) == f"https://bitbucket.org/o/r/src/{sha}/x.v#lines-4:6"
+    assert forge_link("https://github.com/o/r/", sha) == f"https://github.com/o/r/tree/{sha}"
+    hostile = [
+        ("javascript:alert(1)", "x", "a.v"), ("file:///etc", "x", "a.v"), ("ftp://github.com/o/r", "x", "a.v"),
+        ("https://u:pw@github.com/o/r", "x", "a.v"), ("https://ghp_token@github.com/o/r", "x", "a.v"),
+        ("ssh://git:pw@github.com/o/r", "x", "a.v"), ("https://github.com\\@evil.example/o/r", "x", "a.v"),
+        ("https://github.com.evil.example/o/r", "x", "a.v"), ("https://example.com/o/r", "x", "a.v"),
+        ("https://github.com/", "x", "a.v"), ("https://github.com/o/r/tree/main", "x", "a.v"),
+        ("https://github.com/o/%2e%2e", "x", "a.v"), ("https://github.com:x/o/r", "x", "a.v"),
+        ("https://github.com/o\n/r", "x", "a.v"), ("https://github.com/o/r", "", "a.v"),
+        ("https://github.com/o/r", "../main", "a.v"), ("https://github.com/o/r", "x", "../../evil/a.v"),
+        ("https://github.com/o/r", "x", "/etc/passwd"), ("https://github.com/o/r", "x", "a\x1b[2J.v"),
+    ]
+    for url, ref, path in hostile:
+        assert forge_link(url, ref, path) is None, (url, ref, path)
 
 
 def test_highlighted_source_escapes_markup_and_marks_the_declaration():

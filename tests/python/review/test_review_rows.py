@@ -16,6 +16,11 @@ def test_json_array_and_jsonl_load_alike_and_bad_files_name_the_place(tmp_path, 
         [b.row(i) for i in range(len(b))]
     assert RowSet.load([demo_rows, as_array]).find("demo_repo", a.names[-1]) == len(a) - 1
 
+    # A row may hold U+2028 and U+2029 unescaped, as quarrix-scan writes them; str.splitlines breaks at them.
+    odd = tmp_path / "odd.jsonl"
+    odd.write_text('{"name": "a", "namespace": "n", "description": "x\u2028y\u2029z"}\r\n', newline="")
+    assert RowSet.load([odd]).descriptions == ["x\u2028y\u2029z"]
+
     bad = tmp_path / "bad.jsonl"
     bad.write_text('{"name": "a", "namespace": "n"}\n\n{"name": "b", "namespace": \n')
     with pytest.raises(RowsFileError, match=r"bad\.jsonl:3"):
