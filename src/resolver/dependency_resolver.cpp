@@ -136,6 +136,10 @@ struct DependencyResolver::Index {
   };
 
   std::vector<std::string> files;
+  // files: [0, own_files) the repository's sources, [own_files, scanned_files)
+  // its dependencies', then headers that includes found.
+  std::uint32_t own_files = 0;
+  std::uint32_t scanned_files = 0;
   std::vector<Unit> units;
   std::vector<std::vector<std::uint32_t>> file_units;            // units declared in each file
   std::vector<std::vector<std::uint32_t>> includes;              // files each file `includes, in order
@@ -166,7 +170,8 @@ struct DependencyResolver::Index {
 
   void build(const std::vector<std::string>& roots, bool respect_gitignore,
              const std::vector<std::string>& exclude_dirs, const std::vector<std::string>& include_dirs,
-             const std::string& repository);
+             const std::string& repository, const std::vector<std::string>& dependency_roots);
+  bool foreign(std::uint32_t file) const { return file >= own_files && file < scanned_files; }
 
  private:
   std::uint32_t add_unit(const DesignBlock& block, std::uint32_t file, HdlLanguage language);
@@ -197,12 +202,13 @@ std::uint32_t DependencyResolver::Index::add_unit(const DesignBlock& block, std:
   }
   const auto id = static_cast<std::uint32_t>(units.size());
   if (first != kNone) {
-    if (units[first].kind != block.kind) return kNone;
+    // The repository's own declaration always wins over a dependency's namesake.
+    if (units[first].kind != block.kind || (foreign(file) && !foreign(units[first].file))) return kNone;
     units.push_back({block.name, block.kind, file, language, false, first, {}, {}});
     duplicates[first].later.push_back(id);
     return id;
   }
-  units.push_back({block.name, block.kind, file, language, block.kind != "context", kNone, {}, {}});
+  units.push_back({block.name, block.kind, file, language, block.kind != "context" && !foreign(file), kNone, {}, {}});
   by_name.emplace(block.name, id);
   if (language == HdlLanguage::vhdl) {
     vhdl_by_name.emplace(lower, id);
@@ -283,7 +289,7 @@ void DependencyResolver::Index::link(const DesignBlock& block, HdlLanguage langu
     if (it != vhdl_packages.end()) {
       const std::uint32_t dep = nearest(it->second, user_file);
       for (std::uint32_t owner : owners) add_dep(owner, dep);
-    } else if (unresolved_seen.insert(use.library + "." + use.package).second) {
+    } else if (!foreign(user_file) && unresolved_seen.insert(use.library + "." + use.package).second) {
       unresolved.emplace_back(use.library, use.package);
     }
   }
@@ -291,13 +297,13 @@ void DependencyResolver::Index::link(const DesignBlock& block, HdlLanguage langu
 
 void DependencyResolver::Index::build(const std::vector<std::string>& roots, bool respect_gitignore,
                                       const std::vector<std::string>& exclude_dirs,
-                                      const std::vector<std::string>& include_dirs, const std::string& repository) {
+                                      const std::vector<std::string>& include_dirs, const std::string& repository,
+                                      const std::vector<std::string>& dependency_roots) {
   std::vector<WildcardPattern> patterns;
   patterns.reserve(exclude_dirs.size());
   for (const std::string& p : exclude_dirs) patterns.emplace_back(p);
 
   std::vector<ScannedFile> scanned;
-  std::vector<LeftOut> excluded;
   // A file reached again through a link would only repeat declarations that
   // the first path already made (the first declaration wins): scan it once.
   // A path counts once it has been read, so a link that may not be read does
@@ -308,24 +314,35 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
     }
   };
   std::unordered_set<std::pair<util::FileId, HdlLanguage>, SeenHash> seen;
-  for (const SourceFile& source : find_sources(roots, patterns, respect_gitignore, &excluded)) {
-    const std::optional<util::FileId> id = util::regular_file_id(source.path);
-    if (!id) {
-      left_out.emplace_back(source.path, "not a regular file");
-      continue;
+  // The repository's sources, then its dependencies': what they declare
+  // resolves what the repository's own do not, and nothing of theirs is
+  // reported as the repository's.
+  const auto scan_sources = [&](const std::vector<std::string>& from, bool own) {
+    std::vector<LeftOut> excluded;
+    for (const SourceFile& source : find_sources(from, patterns, respect_gitignore, &excluded)) {
+      const std::optional<util::FileId> id = util::regular_file_id(source.path);
+      if (!id) {
+        if (own) left_out.emplace_back(source.path, "not a regular file");
+        continue;
+      }
+      if (seen.contains({*id, source.language})) continue;
+      std::variant<SourceUnits, std::string> found = scan_file(source);
+      if (auto* why = std::get_if<std::string>(&found)) {
+        if (own) left_out.emplace_back(source.path, std::move(*why));
+        continue;
+      }
+      seen.emplace(*id, source.language);
+      const auto file = static_cast<std::uint32_t>(files.size());
+      files.push_back(source.path);
+      scanned.push_back({file, source.language, std::move(std::get<SourceUnits>(found)), {}});
     }
-    if (seen.contains({*id, source.language})) continue;
-    std::variant<SourceUnits, std::string> found = scan_file(source);
-    if (auto* why = std::get_if<std::string>(&found)) {
-      left_out.emplace_back(source.path, std::move(*why));
-      continue;
-    }
-    seen.emplace(*id, source.language);
-    const auto file = static_cast<std::uint32_t>(files.size());
-    files.push_back(source.path);
-    scanned.push_back({file, source.language, std::move(std::get<SourceUnits>(found)), {}});
-  }
-  for (LeftOut& out : excluded) left_out.emplace_back(std::move(out.path), std::move(out.reason));
+    if (own)
+      for (LeftOut& out : excluded) left_out.emplace_back(std::move(out.path), std::move(out.reason));
+  };
+  scan_sources(roots, true);
+  own_files = static_cast<std::uint32_t>(files.size());
+  if (!dependency_roots.empty()) scan_sources(dependency_roots, false);
+  scanned_files = static_cast<std::uint32_t>(files.size());
   // Headers of the include directories outside the roots: found by includes,
   // but their declarations are not units of the tree.
   std::vector<std::vector<std::string>> include_names;
@@ -525,9 +542,9 @@ void DependencyResolver::Index::mark_plain_units() {
 
 DependencyResolver::DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore,
                                        std::vector<std::string> exclude_dirs, std::vector<std::string> include_dirs,
-                                       std::string repository)
+                                       std::string repository, std::vector<std::string> dependency_roots)
     : index_(std::make_unique<Index>()) {
-  index_->build(src_dirs, respect_gitignore, exclude_dirs, include_dirs, repository);
+  index_->build(src_dirs, respect_gitignore, exclude_dirs, include_dirs, repository, dependency_roots);
 }
 
 DependencyResolver::~DependencyResolver() = default;
@@ -545,7 +562,17 @@ std::vector<std::pair<std::string, std::string>> DependencyResolver::entity_map(
 std::vector<std::pair<std::string, std::string>> DependencyResolver::package_map() const {
   std::vector<std::pair<std::string, std::string>> out;
   for (const Index::Unit& u : index_->units) {
-    if (u.kind == "package" && u.first == kNone) out.emplace_back(u.name, index_->files[u.file]);
+    if (u.kind == "package" && u.first == kNone && !index_->foreign(u.file))
+      out.emplace_back(u.name, index_->files[u.file]);
+  }
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> DependencyResolver::dependency_units() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const Index::Unit& u : index_->units) {
+    if (u.first == kNone && u.kind != "context" && index_->foreign(u.file))
+      out.emplace_back(u.name, index_->files[u.file]);
   }
   return out;
 }

@@ -75,9 +75,14 @@ class DependencyResolver {
   // roots); the headers found there are no units of the tree. `repository`:
   // the repository the roots lie in, where an include that the tree does not
   // satisfy is then looked for (RepositoryIncludes); "" for nowhere else.
+  // `dependency_roots`: the source roots of the repositories it depends on,
+  // scanned after `src_dirs`. Their units resolve the names the repository's
+  // own do not declare (a name the repository declares is always its own)
+  // and take part in compile orders, but are in neither map; their sources
+  // are never left_out_sources and their use clauses never unresolved.
   explicit DependencyResolver(std::vector<std::string> src_dirs, bool respect_gitignore = false,
                               std::vector<std::string> exclude_dirs = {}, std::vector<std::string> include_dirs = {},
-                              std::string repository = {});
+                              std::string repository = {}, std::vector<std::string> dependency_roots = {});
   ~DependencyResolver();
   DependencyResolver(DependencyResolver&&) noexcept;
   DependencyResolver& operator=(DependencyResolver&&) noexcept;
@@ -107,6 +112,9 @@ class DependencyResolver {
   UseGraph use_graph() const;
   std::vector<std::pair<std::string, std::string>> unresolved_use_clauses() const;
   std::vector<std::pair<std::string, std::string>> package_map() const;
+  // The units of the dependency roots (name, declaring file), as entity_map
+  // lists the repository's, packages included.
+  std::vector<std::pair<std::string, std::string>> dependency_units() const;
   // Sources left out by an exclusion pattern, and sources not read: "larger
   // than 64 MiB", "not a regular file", "not readable", "not text (...)".
   std::vector<std::pair<std::string, std::string>> left_out_sources() const;
