@@ -24,10 +24,11 @@ std::string stamp(const struct stat& st) {
 }
 
 bool outside_confinement(const std::string& path) {
-  const std::optional<std::string> root = util::read_confinement_root();
-  if (!root) return false;
+  const std::optional<std::vector<std::string>> roots = util::read_confinement_roots();
+  if (!roots) return false;
   const std::optional<std::string> real = util::resolved_path(path);
-  return real && !util::lies_within(*real, *root);
+  return real && std::none_of(roots->begin(), roots->end(),
+                              [&](const std::string& root) { return util::lies_within(*real, root); });
 }
 
 // The files a tool takes for a missing module: Verilator looks in its -I

@@ -121,13 +121,16 @@ std::optional<std::string> alias_of(const std::string& path, const std::string& 
 SandboxView view_of(const std::vector<std::string>& argv, const RunOptions& options) {
   SandboxView view;
   view.writable = options.cwd;
-  if (const auto root = util::read_confinement_root()) {
-    if (root->empty()) return view;
-    view.readable.push_back(*root);
+  if (const auto roots = util::read_confinement_roots()) {
+    const std::string& root = roots->front();
+    if (root.empty()) return view;
+    // The repositories the scan depends on are read as the repository is.
+    for (const std::string& readable : *roots)
+      if (!readable.empty()) view.readable.push_back(readable);
     std::vector<std::string> named(argv.begin() + (argv.empty() ? 0 : 1), argv.end());
     named.insert(named.end(), options.module_dirs.begin(), options.module_dirs.end());
     for (const std::string& path : named) {
-      const auto alias = alias_of(path, *root);
+      const auto alias = alias_of(path, root);
       if (alias && std::find(view.readable.begin(), view.readable.end(), *alias) == view.readable.end())
         view.readable.push_back(*alias);
     }

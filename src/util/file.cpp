@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -21,13 +22,25 @@ FileId id_of(const struct stat& st) {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-// The resolved root reads are confined to on this thread, if any.
-thread_local std::optional<std::string> confined_root;
+// The resolved roots reads are confined to on this thread, if any: the
+// repository first, then the repositories it depends on.
+thread_local std::optional<std::vector<std::string>> confined_roots;
+// The roots as one key of the scan's text cache: "*" for unconfined (a
+// resolved root starts with "/" or is empty), else the roots joined by NUL.
+thread_local std::string confinement_key = "*";
+
+std::string key_of(const std::optional<std::vector<std::string>>& roots) {
+  if (!roots) return "*";
+  std::string key;
+  for (const std::string& root : *roots) key.append(root).push_back('\0');
+  return key;
+}
 
 bool inside_confinement(const std::filesystem::path& path) {
-  if (!confined_root) return true;
+  if (!confined_roots) return true;
   const auto real = resolved_path(path);
-  return real && *real != *confined_root && lies_within(*real, *confined_root);
+  return real && std::any_of(confined_roots->begin(), confined_roots->end(),
+                             [&](const std::string& root) { return *real != root && lies_within(*real, root); });
 }
 
 }  // namespace
@@ -46,14 +59,26 @@ bool lies_within(std::string_view path, std::string_view root) {
   return path.starts_with(root) && (path.size() == root.size() || path[root.size()] == '/');
 }
 
-std::optional<std::string> read_confinement_root() { return confined_root; }
-
-ReadConfinement::ReadConfinement(const std::filesystem::path& root) : previous_(confined_root) {
-  // An unresolvable root leaves nothing readable (the empty root).
-  confined_root = resolved_path(root).value_or(std::string());
+std::optional<std::string> read_confinement_root() {
+  if (!confined_roots) return std::nullopt;
+  return confined_roots->front();
 }
 
-ReadConfinement::~ReadConfinement() { confined_root = previous_; }
+std::optional<std::vector<std::string>> read_confinement_roots() { return confined_roots; }
+
+ReadConfinement::ReadConfinement(const std::filesystem::path& root, const std::vector<std::string>& also)
+    : previous_(confined_roots) {
+  // An unresolvable root leaves nothing readable under it (the empty root).
+  std::vector<std::string> roots{resolved_path(root).value_or(std::string())};
+  for (const std::string& more : also) roots.push_back(resolved_path(more).value_or(std::string()));
+  confined_roots = std::move(roots);
+  confinement_key = key_of(confined_roots);
+}
+
+ReadConfinement::~ReadConfinement() {
+  confined_roots = previous_;
+  confinement_key = key_of(confined_roots);
+}
 
 namespace {
 
@@ -115,8 +140,7 @@ std::string decoded_text(std::string bytes) {
 ScanTextCache::Entry* cached_entry(const std::filesystem::path& path) {
   ScanTextCache* cache = ScanTextCache::current();
   if (!cache) return nullptr;
-  // A resolved root starts with "/" or is empty, so "*" stands for "unconfined".
-  const std::string_view confinement = confined_root ? std::string_view(*confined_root) : std::string_view("*");
+  const std::string_view confinement = confinement_key;
   if (ScanTextCache::Entry* entry = cache->find(confinement, path.native())) return entry;
   const std::optional<FileId> id = readable_file_id(path);
   if (!id) return &cache->insert(confinement, path.native(), std::nullopt, std::nullopt);

@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quarrix::util {
 
@@ -29,23 +30,28 @@ std::optional<std::string> read_file_bytes(const std::filesystem::path& path);
 std::optional<std::string> read_text_file(const std::filesystem::path& path);
 
 // While alive, whole-file reads on this thread succeed only for files whose
-// fully resolved path lies inside the resolved `root`: a link inside a
-// repository cannot make a scan read, and publish, a file outside it. Links
-// that stay inside keep working. Confinements nest; the innermost applies.
+// fully resolved path lies inside the resolved `root` (or one of `also`, the
+// repositories it depends on): a link inside a repository cannot make a scan
+// read, and publish, a file outside it. Links that stay inside keep working.
+// Confinements nest; the innermost applies.
 class ReadConfinement {
  public:
-  explicit ReadConfinement(const std::filesystem::path& root);
+  explicit ReadConfinement(const std::filesystem::path& root, const std::vector<std::string>& also = {});
   ~ReadConfinement();
   ReadConfinement(const ReadConfinement&) = delete;
   ReadConfinement& operator=(const ReadConfinement&) = delete;
 
  private:
-  std::optional<std::string> previous_;
+  std::optional<std::vector<std::string>> previous_;
 };
 
-// The resolved root that whole-file reads on this thread are confined to, or
-// nullopt when they are not confined ("" when the root did not resolve).
+// The resolved root that whole-file reads on this thread are confined to (the
+// repository), or nullopt when they are not confined ("" when the root did
+// not resolve).
 std::optional<std::string> read_confinement_root();
+// Every resolved root of the confinement: the repository first, then the
+// repositories it depends on.
+std::optional<std::vector<std::string>> read_confinement_roots();
 
 // realpath(path): absolute, with every link and "." or ".." resolved; nullopt
 // when some part of it does not exist.
