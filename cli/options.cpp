@@ -123,6 +123,9 @@ Options parse_options(const std::vector<std::string>& args) {
     } else if (name == "--exclude") {
       options.excludes.push_back(value());
       if (options.excludes.back().empty()) throw UsageError("--exclude needs a non-empty pattern");
+    } else if (name == "--with") {
+      options.dependencies.push_back(value());
+      if (options.dependencies.back().empty()) throw UsageError("--with needs a directory");
     } else if (name == "--llm") {
       flag();
       options.use_llm = true;
@@ -184,6 +187,10 @@ options:
   --previous FILE        earlier descriptions: a JSON map name -> description, or an
                          earlier output of quarrix-scan (json or jsonl)
   --exclude PATTERN      leave out sources matching this shell-style pattern (repeatable)
+  --with DIR[=NAMESPACE] a checkout of a repository REPO depends on (repeatable): its
+                         units, packages and headers resolve what REPO's own do not,
+                         and a check compiles them first; they are never rows
+                         (default namespace: the name of DIR)
   --llm, --no-llm        allow or forbid language-model descriptions
                          (default: allowed when GROQ_API_KEY, GEMINI_API_KEY or
                          ANTHROPIC_API_KEY is set)

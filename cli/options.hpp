@@ -27,7 +27,8 @@ struct Options {
   std::string granularity{pipeline::kDefaultGranularity};
   std::optional<std::string> bucket_map_file, verdicts_dir, previous_file, output_file, report_file;
   std::vector<std::string> excludes;
-  std::optional<bool> use_llm;  // unset: on when a provider key is set
+  std::vector<std::string> dependencies;  // --with values, DIR[=NAMESPACE], checked by the scan's setup
+  std::optional<bool> use_llm;            // unset: on when a provider key is set
   std::string format = "json";
   bool quiet = false;
   bool verify = true;  // false: no GHDL/Verilator/Icarus run at all

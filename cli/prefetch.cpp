@@ -56,14 +56,16 @@ std::vector<Check> recorded_checks(const std::string& repo, pipeline::ScanOption
 void prefetch_tool_checks(const std::string& repo, pipeline::ScanOptions options, const pipeline::ScanProbes& real,
                           const pipeline::ScanContext& context, probes::ToolSession& tools, unsigned jobs) {
   if (real.can_run_checks && !real.can_run_checks()) return;  // no tool: nothing to run ahead
+  const std::vector<std::string> dependencies = pipeline::dependency_dirs(options);
   const std::vector<Check> checks = recorded_checks(repo, std::move(options), real, context);
   std::atomic<std::size_t> next{0};
   std::mutex failure_mutex;
   std::exception_ptr failure;
   const auto worker = [&] {
     // Under the scan's own confinement: what a check reads to key the cache
-    // or choose include directories stays inside the repository on every thread.
-    const util::ReadConfinement confinement(repo);
+    // or choose include directories stays inside the repository (and its
+    // dependencies) on every thread.
+    const util::ReadConfinement confinement(repo, dependencies);
     for (std::size_t i; (i = next++) < checks.size();) {
       try {
         if (checks[i].library)

@@ -82,6 +82,24 @@ void note_what_is_missing(const cli::Options& options, const pipeline::ScanConte
   }
 }
 
+// A --with value: DIR, or DIR=NAMESPACE when DIR alone names no directory.
+pipeline::ScanDependency dependency_of(const std::string& value, const std::string& repo) {
+  std::string dir = value, ns;
+  if (const std::size_t eq = value.rfind('='); !util::is_directory(value) && eq != std::string::npos) {
+    dir = value.substr(0, eq);
+    ns = value.substr(eq + 1);
+    if (ns.empty()) throw cli::UsageError("--with '" + value + "': empty namespace");
+  }
+  if (!util::is_directory(dir)) throw cli::UsageError("--with '" + dir + "' is not a directory");
+  const std::optional<std::string> resolved = util::resolved_path(dir);
+  const std::optional<std::string> resolved_repo = util::resolved_path(repo);
+  if (!resolved || !resolved_repo) throw cli::UsageError("cannot resolve --with '" + dir + "'");
+  if (util::lies_within(*resolved, *resolved_repo) || util::lies_within(*resolved_repo, *resolved))
+    throw cli::UsageError("--with '" + dir + "' overlaps REPO: a dependency is another checkout");
+  if (ns.empty()) ns = util::path_name(*resolved);
+  return {*resolved, ns};
+}
+
 // Everything the scan needs, checked before any work starts.
 struct Prepared {
   std::string repo;
@@ -120,6 +138,7 @@ Prepared prepare(const cli::Options& options) {
   so.use_llm = options.use_llm.value_or(provider_key_set(p.context.settings.llm));
   so.granularity = options.granularity;
   so.exclude_dirs = options.excludes;
+  for (const std::string& value : options.dependencies) so.dependencies.push_back(dependency_of(value, p.repo));
   if (options.bucket_map_file) so.bucket_map = cli::load_bucket_map(*options.bucket_map_file);
   if (options.previous_file) so.previous_descriptions = cli::load_previous_descriptions(*options.previous_file);
   if (options.verdicts_dir) {

@@ -24,6 +24,12 @@ void ScanReport::unit(const pipeline::UnitDecision& decision) {
   unit["kept"] = decision.skipped_by.empty();
   unit["skipped_by"] = decision.skipped_by.empty() ? Json(nullptr) : Json(decision.skipped_by);
   unit["compile_list"] = decision.compile_list;
+  if (!decision.from_dependencies.empty()) {
+    Json taken = Json::array();
+    for (const pipeline::DependencyFile& file : decision.from_dependencies)
+      taken.push_back({{"namespace", file.ns}, {"file", file.file}, {"units", file.units}});
+    unit["from_dependencies"] = std::move(taken);
+  }
   Json runs = Json::array();
   for (const probes::ToolRunRecord& run : pending_) {
     Json cause = nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
 
 namespace quarrix::pipeline::detail {
@@ -41,8 +42,9 @@ std::vector<std::string> strings_of(const Json& list) {
 
 }  // namespace
 
-CompileLists::CompileLists(const Resolver& resolver, const resolver::DependencyResolver* own, std::string repo_path)
-    : resolver_(resolver), own_(own), repo_path_(std::move(repo_path)) {
+CompileLists::CompileLists(const Resolver& resolver, const resolver::DependencyResolver* own, std::string repo_path,
+                           std::vector<std::string> dependency_dirs)
+    : resolver_(resolver), own_(own), repo_path_(std::move(repo_path)), dependency_dirs_(std::move(dependency_dirs)) {
   if (!own_) return;
   for (const std::string& file : own_->files()) {
     rel_.push_back(util::relative_to_root(file, repo_path_));
@@ -58,6 +60,32 @@ FileId CompileLists::intern(const std::string& rel) {
   const auto [it, fresh] = by_rel_.try_emplace(rel, static_cast<FileId>(rel_.size()));
   if (fresh) rel_.push_back(rel);
   return it->second;
+}
+
+std::optional<std::size_t> CompileLists::dependency_of(FileId file) {
+  if (dependency_dirs_.empty()) return std::nullopt;
+  if (dependency_of_.size() <= file) dependency_of_.resize(rel_.size());
+  if (!dependency_of_[file]) {
+    // A dependency's file lies outside the repository, so its path is absolute.
+    std::optional<std::size_t> found;
+    const std::string& path = rel_[file];
+    for (std::size_t d = 0; d < dependency_dirs_.size() && !found; ++d)
+      if (util::is_absolute_path(path) && util::lies_within(path, dependency_dirs_[d])) found = d;
+    dependency_of_[file] = found;
+  }
+  return *dependency_of_[file];
+}
+
+FileIds CompileLists::own_files(const FileIds& list, FileIds* taken) {
+  if (dependency_dirs_.empty()) return list;
+  FileIds own;
+  for (const FileId file : list) {
+    if (!dependency_of(file))
+      own.push_back(file);
+    else if (taken)
+      taken->push_back(file);
+  }
+  return own;
 }
 
 std::optional<std::uint32_t> CompileLists::plain_node(const std::string& name) const {

@@ -26,13 +26,19 @@ using FileIds = std::vector<FileId>;
 
 class CompileLists {
  public:
-  // `own`: our own resolver behind `resolver`, or null for a host's.
-  CompileLists(const Resolver& resolver, const resolver::DependencyResolver* own, std::string repo_path);
+  // `own`: our own resolver behind `resolver`, or null for a host's;
+  // `dependency_dirs`: resolved directories of the repositories it depends on.
+  CompileLists(const Resolver& resolver, const resolver::DependencyResolver* own, std::string repo_path,
+               std::vector<std::string> dependency_dirs = {});
 
   // The path of a file relative to the repository when inside it.
   const std::string& path(FileId file) const { return rel_[file]; }
   // The file of a path (relative to the repository when inside it).
   FileId intern(const std::string& rel);
+  // The dependency (index into dependency_dirs) a file lies in, if any.
+  std::optional<std::size_t> dependency_of(FileId file);
+  // `list` without the files of dependencies, and those apart, in order.
+  FileIds own_files(const FileIds& list, FileIds* taken = nullptr);
 
   // The compile list of unit `name`, declared in `rel_path`: dependencies
   // first, its own file last; its own file alone when the resolver cannot
@@ -70,6 +76,8 @@ class CompileLists {
   const Resolver& resolver_;
   const resolver::DependencyResolver* own_;
   std::string repo_path_;
+  std::vector<std::string> dependency_dirs_;
+  std::vector<std::optional<std::optional<std::size_t>>> dependency_of_;  // per file, once asked
   std::vector<std::string> rel_;
   std::unordered_map<std::string, FileId> by_rel_;
   std::unordered_map<std::string, FileIds> host_lists_;  // a host resolver's answers

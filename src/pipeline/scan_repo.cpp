@@ -41,6 +41,12 @@ std::vector<std::string> source_roots(const std::string& repo_path) {
   return roots;
 }
 
+std::vector<std::string> dependency_dirs(const ScanOptions& options) {
+  std::vector<std::string> dirs;
+  for (const ScanDependency& dependency : options.dependencies) dirs.push_back(dependency.path);
+  return dirs;
+}
+
 namespace {
 
 // Our own resolver behind the driver's interface.
@@ -241,8 +247,22 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
   if (needs_bucket_map(options.granularity) && !options.bucket_map)
     throw std::invalid_argument(kSubprojectNeedsBucketMap);
 
-  // Nothing outside the repository is read, whatever its links point at.
-  const util::ReadConfinement confinement(repo_path);
+  // The dependencies by resolved directory: files are told apart by path.
+  std::vector<std::string> dependency_paths;
+  if (!options.dependencies.empty() && options.resolver_factory)
+    throw std::invalid_argument(kDependenciesNeedOwnResolver);
+  const std::optional<std::string> resolved_repo = util::resolved_path(repo_path);
+  for (const ScanDependency& dependency : options.dependencies) {
+    const std::optional<std::string> dir = util::resolved_path(dependency.path);
+    if (!dir || !util::is_directory(*dir))
+      throw std::invalid_argument("dependency '" + dependency.path + "' is not a directory");
+    if (resolved_repo && (util::lies_within(*dir, *resolved_repo) || util::lies_within(*resolved_repo, *dir)))
+      throw std::invalid_argument("dependency '" + dependency.path + "' overlaps the repository");
+    dependency_paths.push_back(*dir);
+  }
+  // Nothing outside the repository and its dependencies is read, whatever
+  // their links point at.
+  const util::ReadConfinement confinement(repo_path, dependency_paths);
   // Every source is read once: the resolver, the declaration check and the
   // description extractors share the text. Dropped once the units are built.
   std::optional<util::ScanTextCache> text_cache(std::in_place);
@@ -257,8 +277,16 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
   if (options.resolver_factory) {
     resolver = options.resolver_factory(src_dirs, false, merged_excludes);
   } else {
+    std::vector<std::string> include_dirs = top_level_include_dirs(repo_path, src_dirs);
+    std::vector<std::string> dependency_roots;
+    for (const std::string& dir : dependency_paths) {
+      const std::vector<std::string> roots = source_roots(dir);
+      const std::vector<std::string> includes = top_level_include_dirs(dir, roots);
+      dependency_roots.insert(dependency_roots.end(), roots.begin(), roots.end());
+      include_dirs.insert(include_dirs.end(), includes.begin(), includes.end());
+    }
     auto own = std::make_unique<OwnResolver>(resolver::DependencyResolver(
-        src_dirs, false, merged_excludes, top_level_include_dirs(repo_path, src_dirs), repo_path));
+        src_dirs, false, merged_excludes, std::move(include_dirs), repo_path, std::move(dependency_roots)));
     own_resolver = &own->impl();
     resolver = std::move(own);
   }
@@ -276,7 +304,12 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
   std::sort(units.begin(), units.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 
   repo::DefineCarrierIndex carriers(tree);
-  detail::CompileLists lists(*resolver, own_resolver, repo_path);
+  detail::CompileLists lists(*resolver, own_resolver, repo_path, dependency_paths);
+  // The units each dependency file declares, for the report.
+  std::unordered_map<detail::FileId, std::vector<std::string>> dependency_units;
+  if (own_resolver && options.on_unit)
+    for (const auto& [unit_name, unit_path] : own_resolver->dependency_units())
+      dependency_units[lists.intern(unit_path)].push_back(unit_name);
   const Json* verdicts = options.description_verdicts ? &*options.description_verdicts : nullptr;
 
   // A JSON object finds its keys one by one: index the verdicts and the
@@ -335,11 +368,12 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
     // Which carriers a list needs depends on every macro its files use: with
     // carriers around, even a plain unit's list is made now.
     const bool listed = !unit.plain || checks_need_lists || !vendor_deps_per_file || options.on_unit ||
-                        carriers.any_in(lists.scope_of(*unit.plain));
-    std::optional<detail::FileIds> list;
+                        !dependency_paths.empty() || carriers.any_in(lists.scope_of(*unit.plain));
+    std::optional<detail::FileIds> list;  // the repository's files of the compile list
+    detail::FileIds taken;                // the dependencies' files of it, compiled first
     std::vector<std::string> rel_files;
     if (listed) {
-      list = lists.files(name, rel_path);
+      list = lists.own_files(lists.files(name, rel_path), &taken);
       for (const detail::FileId f : *list) rel_files.push_back(lists.path(f));
       for (const std::string& carrier : repo::collect_define_carriers(carriers, rel_files))
         unit.carriers.push_back(lists.intern(carrier));
@@ -364,8 +398,11 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
     PathList abs_dep_files;
     for (const auto& f : rel_files)
       abs_dep_files.push_back(util::is_absolute_path(f) ? f : util::join_path(repo_path, f));
-    static const PathList kNoFiles;
-    const PathList& check_files = checks_need_lists ? abs_dep_files : kNoFiles;
+    PathList check_files;
+    if (checks_need_lists) {
+      for (const detail::FileId f : taken) check_files.push_back(lists.path(f));
+      check_files.insert(check_files.end(), abs_dep_files.begin(), abs_dep_files.end());
+    }
 
     if (vendor_deps_per_file) {
       const auto& in_file = probes.detect_vendor_deps_in_file;
@@ -406,7 +443,17 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
     unit.badges = probes.compute_badges(unit.verified, test_info);
     const std::string own = license::unit_license(path);
     unit.license = own.empty() ? license_id : own;
-    if (options.on_unit) options.on_unit({name, rel_path, "", rel_files});
+    if (options.on_unit) {
+      std::vector<DependencyFile> from_dependencies;
+      for (const detail::FileId f : taken) {
+        const std::size_t d = *lists.dependency_of(f);
+        const auto declared = dependency_units.find(f);
+        from_dependencies.push_back(
+            {options.dependencies[d].ns, util::relative_to_root(lists.path(f), dependency_paths[d]),
+             declared == dependency_units.end() ? std::vector<std::string>{} : declared->second});
+      }
+      options.on_unit({name, rel_path, "", rel_files, std::move(from_dependencies)});
+    }
     kept.push_back(std::move(unit));
   }
 
@@ -429,7 +476,7 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
 
   // A row, its list listed again.
   const auto row_of = [&](const KeptUnit& unit) {
-    const detail::FileIds list = lists.files(unit.name, unit.rel_path);
+    const detail::FileIds list = lists.own_files(lists.files(unit.name, unit.rel_path));
     Json row = build_entry(unit.name, ns, url, tag, unit.language, library, row_files<Json>(lists, unit.carriers, list),
                            unit.description, unit.std_value, unit.vendor_deps, unit.verified, unit.badges, test_info,
                            unit.tags);

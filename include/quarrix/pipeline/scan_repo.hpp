@@ -24,12 +24,28 @@ using ResolverFactory = std::function<std::unique_ptr<Resolver>(
 // Reports each visited unit: (index, total, unit name); for progress displays.
 using ProgressFn = std::function<void(std::size_t, std::size_t, const std::string&)>;
 
+// A file of a dependency that a unit's compile list takes.
+struct DependencyFile {
+  std::string ns;                  // the dependency's namespace
+  std::string file;                // relative to the dependency's directory
+  std::vector<std::string> units;  // the units declared there; none for a header
+};
+
 // What the scan decided for one design unit of the resolver's map.
 struct UnitDecision {
   std::string name;
-  std::string path;                       // relative to the repository when inside it
-  std::string skipped_by;                 // the rule that left the unit out; empty when kept
-  std::vector<std::string> compile_list;  // kept units: the row's compile list
+  std::string path;                               // relative to the repository when inside it
+  std::string skipped_by;                         // the rule that left the unit out; empty when kept
+  std::vector<std::string> compile_list;          // kept units: the row's compile list
+  std::vector<DependencyFile> from_dependencies;  // kept units: what the check took from dependencies
+};
+
+// A repository the scanned one depends on: what its sources declare resolves
+// the names the repository's own do not. Its files are compiled before the
+// repository's in a check, and are never rows or row files.
+struct ScanDependency {
+  std::string path;  // its checkout
+  std::string ns;
 };
 // Told of each unit in map order; for a kept unit after its probes ran.
 using UnitObserver = std::function<void(const UnitDecision&)>;
@@ -44,10 +60,11 @@ struct ScanOptions {
   std::optional<Json> description_verdicts;      // map "namespace/name" -> verdict
   std::vector<std::string> exclude_dirs;
   std::optional<Json> bucket_map;
-  ResolverFactory resolver_factory;  // empty: our own DependencyResolver
-  ProgressFn progress;               // optional
-  UnitObserver on_unit;              // optional
-  LeftOutObserver on_left_out;       // optional
+  std::vector<ScanDependency> dependencies;  // needs our own resolver
+  ResolverFactory resolver_factory;          // empty: our own DependencyResolver
+  ProgressFn progress;                       // optional
+  UnitObserver on_unit;                      // optional
+  LeftOutObserver on_left_out;               // optional
 };
 
 // How many design units of the resolver's map the scan kept and skipped.
@@ -81,5 +98,13 @@ Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_vi
 // The source roots handed to the resolver: "src", "hdl", "rtl" where they are
 // directories, else the repository root.
 std::vector<std::string> source_roots(const std::string& repo_path);
+
+// A resolver factory and dependencies do not go together.
+inline constexpr const char* kDependenciesNeedOwnResolver =
+    "dependencies need the scanner's own resolver, not a substitute";
+
+// The directories of `options.dependencies`, in order: what a scan's reads
+// are confined to besides the repository.
+std::vector<std::string> dependency_dirs(const ScanOptions& options);
 
 }  // namespace quarrix::pipeline

@@ -31,9 +31,23 @@ std::vector<std::string> exclude_param(nb::handle obj) {
   return out;
 }
 
+// [(checkout, namespace), ...] -> the scan's dependencies.
+std::vector<pipeline::ScanDependency> dependencies_param(nb::handle obj) {
+  std::vector<pipeline::ScanDependency> out;
+  if (obj.is_none()) return out;
+  if (!is_list(obj)) type_error("dependencies must be a list or None, not " + py_type_name(obj));
+  for (nb::handle item : obj) {
+    if (!nb::isinstance<nb::tuple>(item) || nb::len(item) != 2)
+      type_error("dependencies items must be (path, namespace) tuples");
+    out.push_back({path_arg(item[0], "dependency path"), str_arg(item[1], "dependency namespace")});
+  }
+  return out;
+}
+
 nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::handle tag, nb::handle commit,
                      nb::handle probes, nb::handle use_llm, nb::handle granularity, nb::handle previous_descriptions,
-                     nb::handle description_verdicts, nb::handle exclude_dirs, nb::handle bucket_map) {
+                     nb::handle description_verdicts, nb::handle exclude_dirs, nb::handle bucket_map,
+                     nb::handle dependencies) {
   // Every argument is checked before any work.
   const std::string root = path_arg(repo_path, "repo_path");
   const std::string ns_s = str_arg(ns, "namespace");
@@ -46,10 +60,13 @@ nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::ha
   options.description_verdicts = map_param(description_verdicts, "description_verdicts");
   options.bucket_map = map_param(bucket_map, "bucket_map");
   options.exclude_dirs = exclude_param(exclude_dirs);
+  options.dependencies = dependencies_param(dependencies);
   options.use_llm = truth_of(use_llm);
   if (pipeline::needs_bucket_map(options.granularity) && !options.bucket_map)
     throw nb::value_error(pipeline::kSubprojectNeedsBucketMap);
   options.resolver_factory = resolver_factory_for_scan();
+  if (options.resolver_factory && !options.dependencies.empty())
+    throw nb::value_error(pipeline::kDependenciesNeedOwnResolver);
   const pipeline::ScanProbes cpp_probes = wrap_probes(probes);
 
   Json rows;
@@ -79,17 +96,18 @@ void bind_scan(nb::module_& m) {
 
   bind_scan_probes(m);
 
-  m.def("scan_repo", &scan_repo,
-        nb::sig("def scan_repo(repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, commit: str, "
-                "probes: ScanProbes, use_llm: bool = True, granularity: str = 'top', "
-                "previous_descriptions: " QUARRIX_PY_JSON_MAP
-                " | None = None, description_verdicts: " QUARRIX_PY_JSON_MAP " | None = None, "
-                "exclude_dirs: list[str] | None = None, bucket_map: " QUARRIX_PY_JSON_MAP
-                " | None = None) -> " QUARRIX_PY_ROWS),
-        "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a, "use_llm"_a = true,
-        "granularity"_a = "top", "previous_descriptions"_a = nb::none(), "description_verdicts"_a = nb::none(),
-        "exclude_dirs"_a = nb::none(), "bucket_map"_a = nb::none(),
-        "Scan a cloned repo and return a list of discovered IP entries.");
+  m.def(
+      "scan_repo", &scan_repo,
+      nb::sig("def scan_repo(repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, commit: str, "
+              "probes: ScanProbes, use_llm: bool = True, granularity: str = 'top', "
+              "previous_descriptions: " QUARRIX_PY_JSON_MAP " | None = None, description_verdicts: " QUARRIX_PY_JSON_MAP
+              " | None = None, "
+              "exclude_dirs: list[str] | None = None, bucket_map: " QUARRIX_PY_JSON_MAP
+              " | None = None, dependencies: list[tuple[" QUARRIX_PY_PATH ", str]] | None = None) -> " QUARRIX_PY_ROWS),
+      "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a, "use_llm"_a = true,
+      "granularity"_a = "top", "previous_descriptions"_a = nb::none(), "description_verdicts"_a = nb::none(),
+      "exclude_dirs"_a = nb::none(), "bucket_map"_a = nb::none(), "dependencies"_a = nb::none(),
+      "Scan a cloned repo and return a list of discovered IP entries.");
 
   m.def(
       "compute_roles",
