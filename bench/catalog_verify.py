@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Tool verification of quarrix-scan's tops on the catalog repositories.
+
+Scans each repository of bench/catalog/repos.tsv (as catalog_quality.py
+brings them) with GHDL, Verilator and Icarus on PATH, `--granularity top
+--jobs 2 --no-llm` and a fresh cache, and prints per repository: tops,
+verified tops, unverified tops whose failures are all the repository's own
+(a vendor primitive, a missing include, a unit or package that no unit of the
+repository declares), the other ("avoidable") unverified tops, the failed runs
+by cause and the scan's seconds. Always exits 0.
+
+    python3 bench/catalog_verify.py --mirrors /work/.mirror \\
+        --scanner build/test/cli/quarrix-scan [--only NAME]
+"""
+
+import argparse
+import collections
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import catalog_quality as cq  # noqa: E402
+
+CAUSES = ["missing unit", "missing include", "missing package", "vendor primitive", "tool limitation", "syntax",
+          "budget", "timeout", "memory"]
+
+
+def repository_own(cause):
+    kind = cause["kind"]
+    return kind in ("vendor primitive", "missing include") or (
+        kind in ("missing unit", "missing package") and not cause.get("declared"))
+
+
+def measure(rows, report):
+    units = {u["name"]: u for u in report["units"]}
+    tops = [r for r in rows if r["role"] == "top"]
+    out = collections.Counter(tops=len(tops), verified=sum(r["verified"] is True for r in tops))
+    for row in tops:
+        failed = [run["cause"] for run in units.get(row["name"], {}).get("tool_runs", []) if run.get("cause")]
+        out.update(run["kind"] for run in failed)
+        if row["verified"] is True or not failed:
+            continue
+        out["own" if all(repository_own(c) for c in failed) else "avoidable"] += 1
+    return out
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--scanner", default=shutil.which("quarrix-scan") or "quarrix-scan")
+    ap.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "quarrix-catalog"))
+    ap.add_argument("--mirrors", help="directory of owner+name git dirs")
+    ap.add_argument("--catalog", default=str(cq.CATALOG))
+    ap.add_argument("--only", action="append", help="repository name (repeatable)")
+    args = ap.parse_args()
+    missing = [t for t in ("ghdl", "verilator", "iverilog") if not shutil.which(t)]
+    if missing:
+        print(f"note: not on PATH: {', '.join(missing)}", file=sys.stderr)
+
+    repos = cq.read_tsv(Path(args.catalog) / "repos.tsv")
+    if args.only:
+        repos = [r for r in repos if r["name"] in args.only]
+    os.makedirs(args.work, exist_ok=True)
+
+    print("| repository | tops | verified | own | avoidable | " + " | ".join(CAUSES) + " | s |")
+    print("| --- | ---: | ---: | ---: | ---: | " + "---: | " * len(CAUSES) + "---: |")
+    total, seconds, failed = collections.Counter(), 0.0, []
+    for repo in repos:
+        try:
+            dest = cq.checkout(repo, args.work, args.mirrors)
+        except (subprocess.CalledProcessError, OSError) as exc:
+            failed.append((repo["name"], f"checkout: {exc}"))
+            continue
+        with tempfile.TemporaryDirectory() as cache:
+            report = Path(cache) / "report.json"
+            start = time.monotonic()
+            proc = subprocess.run([args.scanner, str(dest), "--granularity", "top", "--jobs", "2", "--no-llm", "-q",
+                                   "--cache-dir", cache, "--report", str(report)], capture_output=True, text=True)
+            spent = time.monotonic() - start
+            if proc.returncode != 0:
+                failed.append((repo["name"], proc.stderr.strip().splitlines()[-1:] or [f"exit {proc.returncode}"]))
+                continue
+            got = measure(json.loads(proc.stdout or "[]"), json.loads(report.read_text()))
+        total.update(got)
+        seconds += spent
+        pct = f" ({100 * got['verified'] / got['tops']:.0f} %)" if got["tops"] else ""
+        print(f"| {repo['name']} | {got['tops']} | {got['verified']}{pct} | {got['own']} | {got['avoidable']} | "
+              + " | ".join(str(got[c]) for c in CAUSES) + f" | {spent:.1f} |")
+    pct = f" ({100 * total['verified'] / total['tops']:.0f} %)" if total["tops"] else ""
+    avoid = f" ({100 * total['avoidable'] / total['tops']:.0f} %)" if total["tops"] else ""
+    print(f"| **total** | {total['tops']} | {total['verified']}{pct} | {total['own']} | {total['avoidable']}{avoid} | "
+          + " | ".join(str(total[c]) for c in CAUSES) + f" | {seconds:.1f} |")
+    for name, why in failed:
+        print(f"- not measured: {name}: {why}")
+
+
+if __name__ == "__main__":
+    main()
