@@ -86,6 +86,22 @@ def test_scan_with_default_probes():
     assert all(r["test_info"]["ci"] == [] for r in rows)
 
 
+@pytest.mark.skipif(not (shutil.which("verilator") or shutil.which("iverilog")), reason="no Verilog tool on PATH")
+def test_a_scan_names_the_unit_unless_the_host_replaced_the_check(tmp_path):
+    # The second module of the file misses a cell: the first checks clean only when named.
+    (tmp_path / "pair.v").write_text("module good(input x, output y); assign y = x; endmodule\n"
+                                     "module bad; missing_cell m(); endmodule\n")
+    probes = p.default_probes(cache=False)
+    verified = {r["name"]: r["verified"] for r in s.scan_repo(tmp_path, "t", "", "", "", probes, use_llm=False,
+                                                              granularity="all")}
+    assert verified == {"good": True, "bad": False}
+    asked = []
+    probes.verify_verilog = lambda files: asked.append(files) or False
+    verified = {r["name"]: r["verified"] for r in s.scan_repo(tmp_path, "t", "", "", "", probes, use_llm=False,
+                                                              granularity="all")}
+    assert verified == {"good": False, "bad": False} and len(asked) == 2
+
+
 def test_sandboxed_follows_bwrap_on_path(monkeypatch, tmp_path):
     if shutil.which("bwrap"):
         assert p.sandboxed()  # this machine can confine the tools (install-deps brings bubblewrap)

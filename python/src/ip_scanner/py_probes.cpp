@@ -20,9 +20,14 @@ constexpr const char* kFieldTypes[] = {"collections.abc.Callable[[pathlib.Path],
                                        "collections.abc.Callable[[typing.Any, typing.Any], object]",
                                        "collections.abc.Callable[[list[pathlib.Path]], object]"};
 
-// Probe injection point of the host: exactly six callables.
+// Probe injection point of the host: exactly six callables. The built-in
+// probes add a check that names the unit to the tool, used only while
+// verify_verilog is still the one it came with: a host that replaces
+// verify_verilog is asked through its own.
 struct PyScanProbes {
   nb::object fields[6];
+  nb::object unit_check;   // (files, name) -> verified, or None
+  nb::object paired_with;  // the verify_verilog unit_check stands for
 };
 
 nb::object to_path(const std::string& path) { return nb::module_::import_("pathlib").attr("Path")(to_pystr(path)); }
@@ -44,12 +49,19 @@ Json call_probe(const nb::object& holder, const char* name, Args&&... args) {
 std::string init_signature() {
   std::string out = "def __init__(self";
   for (std::size_t i = 0; i < 6; ++i) out += std::string(", ") + kFields[i] + ": " + kFieldTypes[i];
-  return out + ") -> None";
+  return out +
+         ", *, _verify_verilog_unit: collections.abc.Callable[[list[pathlib.Path], str], object] | None = None) -> "
+         "None";
 }
 
 }  // namespace
 
 pipeline::ScanProbes wrap_probes(nb::handle probes) {
+  std::optional<nb::object> unit_check;
+  if (nb::isinstance<PyScanProbes>(probes)) {
+    const PyScanProbes& own = nb::cast<const PyScanProbes&>(probes);
+    if (!own.unit_check.is_none() && own.fields[5].is(own.paired_with)) unit_check = own.unit_check;
+  }
   // Each C++ callable keeps a reference to the host object; released under the GIL.
   auto holder = std::shared_ptr<nb::object>(new nb::object(nb::borrow(probes)), [](nb::object* p) {
     nb::gil_scoped_acquire gil;
@@ -80,6 +92,16 @@ pipeline::ScanProbes wrap_probes(nb::handle probes) {
     nb::gil_scoped_acquire gil;
     return call_probe(*holder, "verify_verilog", to_paths(files));
   };
+  if (unit_check) {
+    auto check = std::shared_ptr<nb::object>(new nb::object(std::move(*unit_check)), [](nb::object* p) {
+      nb::gil_scoped_acquire gil;
+      delete p;
+    });
+    out.verify_verilog_unit = [check](const pipeline::PathList& files, const std::string& name) {
+      nb::gil_scoped_acquire gil;
+      return to_json((*check)(to_paths(files), to_pystr(name)), "verify_verilog");
+    };
+  }
   return out;
 }
 
@@ -89,12 +111,15 @@ void bind_scan_probes(nb::module_& m) {
       "__init__",
       [](PyScanProbes* self, nb::object detect_library_name, nb::object detect_vhdl_standard,
          nb::object detect_vendor_deps, nb::object detect_test_infrastructure, nb::object compute_badges,
-         nb::object verify_verilog) {
+         nb::object verify_verilog, nb::object unit_check) {
         new (self) PyScanProbes{{detect_library_name, detect_vhdl_standard, detect_vendor_deps,
-                                 detect_test_infrastructure, compute_badges, verify_verilog}};
+                                 detect_test_infrastructure, compute_badges, verify_verilog},
+                                unit_check,
+                                verify_verilog};
       },
       nb::sig(init_signature().c_str()), "detect_library_name"_a, "detect_vhdl_standard"_a, "detect_vendor_deps"_a,
-      "detect_test_infrastructure"_a, "compute_badges"_a, "verify_verilog"_a);
+      "detect_test_infrastructure"_a, "compute_badges"_a, "verify_verilog"_a, nb::kw_only(),
+      "_verify_verilog_unit"_a = nb::none());
   for (std::size_t i = 0; i < 6; ++i) {
     const std::string name = kFields[i], type = kFieldTypes[i];
     cls.def_prop_rw(

@@ -90,8 +90,16 @@ nb::object probes_object(quarrix::pipeline::ScanProbes p) {
       },
       "verified"_a, "test_info"_a);
   nb::object verilog = on_files(p.verify_verilog);
+  // The check a scan makes: the unit named to the tool as its top.
+  nb::object verilog_unit = nb::cpp_function(
+      [fn = p.verify_verilog_unit, call](nb::handle files, nb::handle name) {
+        const auto paths = quarrix::py::path_list_arg(files, "files", true);
+        const std::string unit = quarrix::py::str_arg(name, "name");
+        return call([&] { return fn(paths, unit); });
+      },
+      "files"_a, "name"_a);
   return nb::module_::import_("quarrix_core.ip_scanner")
-      .attr("ScanProbes")(library, standard, vendor, tests, badges, verilog);
+      .attr("ScanProbes")(library, standard, vendor, tests, badges, verilog, "_verify_verilog_unit"_a = verilog_unit);
 }
 
 }  // namespace
