@@ -10,6 +10,7 @@
 #include <variant>
 
 #include <quarrix/hdl/language.hpp>
+#include <quarrix/repo/vendor_variants.hpp>
 #include <quarrix/resolver/design_units.hpp>
 #include <quarrix/resolver/include_search.hpp>
 #include <quarrix/resolver/repository_includes.hpp>
@@ -28,6 +29,31 @@ namespace {
 constexpr std::uint32_t kNone = UINT32_MAX;
 
 // The directory part of a path, or "" at the top.
+// Whether a file's name or its directory's names a vendor (tc_clk_xilinx.sv,
+// xilinx/ram.v): a variant a build takes for that vendor only.
+bool names_vendor(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t parent = slash == std::string_view::npos || slash == 0 ? 0 : path.rfind('/', slash - 1) + 1;
+  std::string word;
+  const auto ends_word = [&] {
+    const std::string* vendor = word.empty() ? nullptr : repo::vendor_token_lookup(word);
+    word.clear();
+    return vendor && *vendor != "generic";
+  };
+  for (std::size_t i = parent; i < path.size(); ++i) {
+    const char c = path[i];
+    if (c == '.' && i > slash + 1 && slash != std::string_view::npos) break;  // the suffix is no word
+    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+      word.push_back(c);
+    } else if (c >= 'A' && c <= 'Z') {
+      word.push_back(static_cast<char>(c - 'A' + 'a'));
+    } else if (ends_word()) {
+      return true;
+    }
+  }
+  return ends_word();
+}
+
 std::string_view parent_dir(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
@@ -244,13 +270,23 @@ std::uint32_t DependencyResolver::Index::find_ref(const std::string& ref, HdlLan
 
 void DependencyResolver::Index::index_duplicates() {
   for (auto& [first, places] : duplicates) {
+    // Among equally near declarations a vendor's variant gives way to a
+    // generic one (src/fpga/tc_clk_xilinx.sv to src/rtl/tc_clk.sv).
+    const auto vendor = [&](std::uint32_t unit) { return names_vendor(files[units[unit].file]); };
+    const auto place = [&](auto& map, auto key, std::uint32_t unit) {
+      const auto [it, fresh] = map.try_emplace(std::move(key), unit);
+      if (fresh) return true;
+      if (!vendor(it->second) || vendor(unit)) return false;
+      it->second = unit;
+      return true;
+    };
     const auto add = [&](std::uint32_t unit) {
-      places.in_file.try_emplace(units[unit].file, unit);
+      place(places.in_file, units[unit].file, unit);
       std::string_view dir = parent_dir(files[units[unit].file]);
-      places.in_dir.try_emplace(std::string(dir), unit);
+      place(places.in_dir, std::string(dir), unit);
       for (;; dir = parent_dir(dir)) {
-        // A directory already seen was seen with all of its ancestors.
-        if (!places.below.try_emplace(std::string(dir), unit).second || dir.empty()) break;
+        // A directory already placed was placed with all of its ancestors.
+        if (!place(places.below, std::string(dir), unit) || dir.empty()) break;
       }
     };
     add(first);
@@ -260,7 +296,8 @@ void DependencyResolver::Index::index_duplicates() {
 
 // Of the declarations of a name, the one nearest to a file that uses it: in
 // the file itself, then in its directory, then below the closest ancestor;
-// among equals the first in walk order. As many look-ups as the user is deep.
+// among equals a generic declaration before a vendor's variant, then the first
+// in walk order. As many look-ups as the user is deep.
 std::uint32_t DependencyResolver::Index::nearest(std::uint32_t first, std::uint32_t user_file) const {
   const auto it = duplicates.find(first);
   if (it == duplicates.end()) return first;

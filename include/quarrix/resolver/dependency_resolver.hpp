@@ -13,8 +13,9 @@
 //   take the first declaration in walk order (roots in the order given,
 //   directories depth first, entries in name order). A reference, though,
 //   goes to the declaration nearest to the referring file: in that file, in
-//   its directory, then below the closest common ancestor directory, the
-//   first in walk order among equals; a declaration of the same name but
+//   its directory, then below the closest common ancestor directory; among
+//   equals one whose file or directory names no vendor (tc_clk.sv before
+//   fpga/tc_clk_xilinx.sv), then the first in walk order; a declaration of the same name but
 //   another kind is ignored, with the architectures next to it. The later
 //   declarations are units of their own (unit_count, unit_node), and in
 //   use_graph each uses the first one too, so that a use of any of them

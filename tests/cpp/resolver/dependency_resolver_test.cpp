@@ -261,6 +261,20 @@ TEST(DependencyResolver, IncludesTheRootsMissAreLookedForInTheRepository) {
   EXPECT_EQ(DependencyResolver({root + "/rtl/core"}).compilation_order("top").size(), 1u);
 }
 
+TEST(DependencyResolver, AmongEquallyNearDeclarationsTheGenericWins) {
+  TempRepo repo;
+  repo.write("src/deprecated/user.sv", "module user; tc_clk c(); tc_ram r(); endmodule\n");
+  repo.write("src/fpga/tc_clk_xilinx.sv", "module tc_clk; BUFGCE b(); endmodule\n");  // first in walk order
+  repo.write("src/rtl/tc_clk.sv", "module tc_clk; endmodule\n");
+  repo.write("src/altera/tc_ram.sv", "module tc_ram; altsyncram a(); endmodule\n");
+  repo.write("src/generic/tc_ram.sv", "module tc_ram; endmodule\n");
+  repo.write("src/deprecated/tc_ram_intel.sv", "module tc_ram; endmodule\n");  // nearer: still taken
+  const DependencyResolver r({repo.path()});
+  EXPECT_EQ(order(r, repo, "user"),
+            (Paths{"src/rtl/tc_clk.sv", "src/deprecated/tc_ram_intel.sv", "src/deprecated/user.sv"}));
+  EXPECT_EQ(as_map(r.entity_map()).at("tc_clk"), repo.path() + "/src/fpga/tc_clk_xilinx.sv");  // the row stays
+}
+
 TEST(DependencyResolver, DependencyRootsResolveWhatTheRepositoryLacks) {
   TempRepo top;
   top.write("app/rtl/soc.sv", "module soc; fifo f(); arbiter a(); import cf_pkg::*; endmodule\n");
