@@ -27,6 +27,25 @@ bool names_path_outside(std::string_view token, const std::string& root) {
   return real && !util::lies_within(*real, root);
 }
 
+const util::Regex& token_re() {
+  static const util::Regex re("[^\\s'\"`()\\[\\]{}<>,;]+");
+  return re;
+}
+
+// `line` with the paths inside `root` written relative to it, as rows write
+// them: the line reads the same whichever checkout the tool ran in.
+std::string relative_paths(std::string_view line, const std::string& root) {
+  const std::string prefix = root.ends_with('/') ? root : root + '/';
+  std::string out;
+  std::size_t from = 0;
+  for (const util::Match& m : token_re().finditer(line)) {
+    if (!m.group(0).starts_with(prefix) || m.group(0).size() == prefix.size()) continue;
+    out.append(line.substr(from, m.start() - from));
+    from = m.start() + prefix.size();
+  }
+  return out.append(line.substr(from));
+}
+
 std::string message_kind(std::string_view line) {
   static const util::Regex tagged_re("^%[A-Za-z][A-Za-z0-9_-]*");
   static const util::Regex word_re("\\b(error|warning)\\b", util::kIgnoreCase);
@@ -38,8 +57,7 @@ std::string message_kind(std::string_view line) {
 }  // namespace
 
 bool names_path_outside_of(std::string_view line, const std::string& root) {
-  static const util::Regex token_re("[^\\s'\"`()\\[\\]{}<>,;]+");
-  for (const util::Match& m : token_re.finditer(line))
+  for (const util::Match& m : token_re().finditer(line))
     if (names_path_outside(m.group(0), root)) return true;
   return false;
 }
@@ -58,6 +76,7 @@ std::string first_error_line(const std::string& err, const std::optional<std::st
   }
   if (chosen.empty()) chosen = std::move(first);
   if (root && names_path_outside_of(chosen, *root)) return message_kind(chosen);
+  if (root && !root->empty()) chosen = relative_paths(chosen, *root);
   return util::slice(chosen, 0, 300);
 }
 

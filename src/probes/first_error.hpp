@@ -11,7 +11,7 @@ namespace quarrix::probes::detail {
 // cut at 300 code points. A line that names a path outside `root` (the
 // resolved repository; nullopt: no check) is replaced by its message kind
 // alone ("%Error", "error"): what a tool quotes from a file it should never
-// have read stays unpublished.
+// have read stays unpublished. Paths inside `root` are written relative to it.
 std::string first_error_line(const std::string& err, const std::optional<std::string>& root);
 
 // Whether a word of `line` is a path that leads outside `root`.

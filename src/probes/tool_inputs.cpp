@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -41,7 +42,48 @@ bool is_module_file_name(const std::string& name) {
 // metadata instead: any change to an entry changes the directory's mtime.
 constexpr std::size_t kMaxDirEntries = 20000;
 
+// Whether a name of the checkout found before `at` ends there, rather than
+// being the beginning of a longer name ("/src/repo" in "/src/repo2"). Any
+// character a directory's name seldom holds ends it: a path a tool quotes
+// in brackets or before a comma is masked too, and never replayed elsewhere.
+bool ends_a_name(std::string_view text, std::size_t at) {
+  if (at == text.size()) return true;
+  const unsigned char c = static_cast<unsigned char>(text[at]);
+  return c < 0x80 && !std::isalnum(c) &&
+         std::string_view("._-+~@#%=").find(static_cast<char>(c)) == std::string_view::npos;
+}
+
 }  // namespace
+
+std::string without_checkout(std::string_view text, const std::vector<std::string>& checkout) {
+  std::vector<std::string_view> names;
+  for (const std::string& name : checkout)
+    if (!name.empty()) names.push_back(name);
+  // The longest first: a link's name may begin with the directory's own.
+  std::sort(names.begin(), names.end(), [](std::string_view a, std::string_view b) { return a.size() > b.size(); });
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto name = std::find_if(names.begin(), names.end(), [&](std::string_view n) {
+      return text.substr(at).starts_with(n) && ends_a_name(text, at + n.size());
+    });
+    if (name != names.end()) {
+      out += kCheckoutMark;
+      at += name->size();
+    } else {
+      out.push_back(text[at++]);
+    }
+  }
+  return out;
+}
+
+std::string with_checkout(std::string_view text, const std::string& checkout) {
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t at; (at = text.find(kCheckoutMark, from)) != std::string_view::npos;
+       from = at + kCheckoutMark.size())
+    out.append(text, from, at - from).append(checkout);
+  return out.append(text.substr(from));
+}
 
 InputDigests::State InputDigests::of_file(const std::string& path) {
   {
@@ -97,11 +139,12 @@ InputDigests::State InputDigests::of_module_dir(const std::string& dir) {
 }
 
 CommandInputs InputDigests::of_command(const std::vector<std::string>& argv, const std::vector<std::string>& reads,
-                                       const std::vector<std::string>& module_dirs) {
+                                       const std::vector<std::string>& module_dirs,
+                                       const std::vector<std::string>& checkout) {
   CommandInputs inputs;
   std::string text;
   const auto add = [&](std::string_view what, const std::string& path, const State& state) {
-    append(text, std::string(what) + ' ' + path);
+    append(text, std::string(what) + ' ' + without_checkout(path, checkout));
     text += state.digest.bytes();
     inputs.leads_outside = inputs.leads_outside || state.outside;
   };

@@ -64,17 +64,19 @@ ToolSession::Key ToolSession::key_of(const std::vector<std::string>& argv, const
 }
 
 std::string ToolSession::cache_key(const std::vector<std::string>& argv, const RunOptions& options,
-                                   const std::string& version, const std::string& inputs) {
+                                   const std::string& version, const std::string& inputs,
+                                   const std::vector<std::string>& checkout) {
   // A run cut by the memory limit or the timeout may pass with more of
   // either, captured streams are part of the answer, and a sandboxed tool
-  // finds less than one that may read anywhere.
-  std::string text = "tool run 2";
+  // finds less than one that may read anywhere. Where the checkout lies is
+  // not: its answers are stored with the checkout's path masked.
+  std::string text = "tool run 3";
   text.push_back('\0');
   text += version;
   text.push_back('\0');
   text += file_stamp(argv[0]);
   text.push_back('\0');
-  text += command_text(argv, options.cwd);
+  text += detail::without_checkout(command_text(argv, options.cwd), checkout);
   text += std::to_string(limits_.memory_bytes) + ' ' + std::to_string(options.timeout.count()) + ' ' +
           (options.capture_stdout ? '1' : '0') + (options.capture_stderr ? '1' : '0') + (sandbox_ ? " sandboxed" : "");
   text.push_back('\0');
@@ -118,22 +120,30 @@ std::optional<std::string> alias_of(const std::string& path, const std::string& 
   return std::nullopt;
 }
 
+// The repository's directory under the names argv gives it: the confinement
+// root, then the links to it that argv goes through; none outside a scan.
+std::vector<std::string> checkout_names(const std::vector<std::string>& argv, const RunOptions& options) {
+  const auto root = util::read_confinement_root();
+  if (!root || root->empty()) return {};
+  std::vector<std::string> names{*root};
+  std::vector<std::string> named(argv.begin() + (argv.empty() ? 0 : 1), argv.end());
+  named.insert(named.end(), options.module_dirs.begin(), options.module_dirs.end());
+  for (const std::string& path : named) {
+    const auto alias = alias_of(path, *root);
+    if (alias && std::find(names.begin(), names.end(), *alias) == names.end()) names.push_back(*alias);
+  }
+  return names;
+}
+
 SandboxView view_of(const std::vector<std::string>& argv, const RunOptions& options) {
   SandboxView view;
   view.writable = options.cwd;
   if (const auto roots = util::read_confinement_roots()) {
-    const std::string& root = roots->front();
-    if (root.empty()) return view;
+    if (roots->front().empty()) return view;
+    view.readable = checkout_names(argv, options);
     // The repositories the scan depends on are read as the repository is.
-    for (const std::string& readable : *roots)
-      if (!readable.empty()) view.readable.push_back(readable);
-    std::vector<std::string> named(argv.begin() + (argv.empty() ? 0 : 1), argv.end());
-    named.insert(named.end(), options.module_dirs.begin(), options.module_dirs.end());
-    for (const std::string& path : named) {
-      const auto alias = alias_of(path, root);
-      if (alias && std::find(view.readable.begin(), view.readable.end(), *alias) == view.readable.end())
-        view.readable.push_back(*alias);
-    }
+    for (std::size_t d = 1; d < roots->size(); ++d)
+      if (!(*roots)[d].empty()) view.readable.push_back((*roots)[d]);
     return view;
   }
   // The sandbox makes its own /dev: binding it read-only over that would
@@ -191,8 +201,9 @@ const ToolSession::Done* ToolSession::answer(const std::vector<std::string>& arg
   }
 
   const bool cacheable = cache_ && options.reads_complete;
+  const std::vector<std::string> checkout = checkout_names(argv, options);
   detail::CommandInputs inputs;
-  if (cacheable || !sandbox_) inputs = inputs_->of_command(argv, options.reads, options.module_dirs);
+  if (cacheable || !sandbox_) inputs = inputs_->of_command(argv, options.reads, options.module_dirs, checkout);
   if (!sandbox_ && inputs.leads_outside) {
     RunResult refused;
     refused.err = kRefusedOutside;
@@ -212,11 +223,16 @@ const ToolSession::Done* ToolSession::answer(const std::vector<std::string>& arg
       return nullptr;
     }
     if (version->succeeded()) {
-      stored_key = cache_key(argv, options, version->out, inputs.digest.bytes());
+      stored_key = cache_key(argv, options, version->out, inputs.digest.bytes(), checkout);
       if (std::optional<CachedRun> hit = cache_->find(stored_key)) {
         {
           std::lock_guard<std::mutex> lock(mutex_);
           ++cache_hits_;
+        }
+        // Made in another checkout, perhaps: it speaks of this one, by the name argv gives it.
+        if (!checkout.empty()) {
+          hit->result.out = detail::with_checkout(hit->result.out, checkout.back());
+          hit->result.err = detail::with_checkout(hit->result.err, checkout.back());
         }
         return remember(key, std::move(hit->result), std::chrono::duration<double>(hit->duration).count(), true);
       }
@@ -225,9 +241,13 @@ const ToolSession::Done* ToolSession::answer(const std::vector<std::string>& arg
   auto ran = run_on_budget(argv, options);
   if (!ran) return nullptr;
   // A run killed because the program is stopping says nothing of the sources.
-  if (!stored_key.empty() && ran->first.started && !tools_stopped())
-    cache_->store(stored_key, {ran->first, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               std::chrono::duration<double>(ran->second))});
+  if (!stored_key.empty() && ran->first.started && !tools_stopped()) {
+    CachedRun stored{ran->first,
+                     std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(ran->second))};
+    stored.result.out = detail::without_checkout(stored.result.out, checkout);
+    stored.result.err = detail::without_checkout(stored.result.err, checkout);
+    cache_->store(stored_key, stored);
+  }
   return remember(key, std::move(ran->first), ran->second, false);
 }
 

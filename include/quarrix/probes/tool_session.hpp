@@ -66,7 +66,9 @@ class ToolSession {
   // tool, on the budget); an answer found in the cache costs no budget. The
   // cache's key holds the tool's path, version and file stamp (device, inode,
   // size, modification time), the command as here, the limits of the run,
-  // whether it was sandboxed, and what it may read (see tool_inputs.hpp).
+  // whether it was sandboxed, and what it may read (see tool_inputs.hpp),
+  // the repository's path masked throughout: the same sources at another
+  // checkout find the answer, its output then naming that checkout.
   // Runs that did not start, runs of a tool that cannot tell its version and
   // runs whose reads are not all known are not stored.
   std::shared_ptr<const RunResult> run(const std::vector<std::string>& argv, const RunOptions& options);
@@ -114,7 +116,7 @@ class ToolSession {
   // The tool's --version, asked once per session and tool; nullopt: no budget left.
   std::optional<RunResult> version_of(const std::string& tool, const RunOptions& options);
   std::string cache_key(const std::vector<std::string>& argv, const RunOptions& options, const std::string& version,
-                        const std::string& inputs);
+                        const std::string& inputs, const std::vector<std::string>& checkout);
 
   const ToolLimits limits_;
   const std::shared_ptr<ToolCache> cache_;

@@ -49,6 +49,8 @@ _HELPER = ('!f() { test "$1" = get || exit 0; printf "username=%s\\n" "$QUARRIX_
 # util-linux's setpriv can ask the kernel for that; the clone it was writing is left to the next attempt.
 _DIE_WITH_PARENT = ("setpriv", "--pdeathsig", "KILL", "--") if shutil.which("setpriv") else ()
 
+_TELLING = 4                     # lines of a failed git's message that a status keeps
+
 _live: set = set()               # git processes running now, for stop_all
 _live_lock = threading.Lock()
 _stopping = threading.Event()
@@ -170,11 +172,25 @@ def git(args: list[str], timeout: float, cwd: Optional[str] = None, url: Optiona
         with _live_lock:
             _live.discard(proc)
     if proc.returncode != 0:
-        lines = [ln.strip() for ln in err.decode("utf-8", "replace").splitlines() if ln.strip()]
-        detail = next((ln for ln in lines if ln.startswith(("fatal:", "error:"))), lines[-1] if lines else "")
+        detail = telling_lines(err.decode("utf-8", "replace"))
         raise GitError(scrub(f"git {command} failed: {detail or f'exit status {proc.returncode}'}",
                              secrets_of(url)))
     return out.decode("utf-8", "replace")
+
+
+def telling_lines(stderr: str) -> str:
+    """What of git's complaint an operator needs, in git's order, each line once, at most _TELLING: its fatal
+    lines (a remote's too) and its notes of corruption first, then its error lines; else its last line."""
+    # A remote's last words may end in the NUL of its side band.
+    lines = list(dict.fromkeys(filter(None, (ln.replace("\0", "").strip() for ln in stderr.splitlines()))))
+
+    def rank(line: str) -> int:
+        said = line.removeprefix("remote: ")
+        return 0 if said.startswith("fatal:") or "corrupt" in line.lower() else 1 if said.startswith("error:") else 2
+
+    ranked = sorted((i for i, ln in enumerate(lines) if rank(ln) < 2), key=lambda i: (rank(lines[i]), i))
+    chosen = sorted(ranked[:_TELLING]) or [len(lines) - 1] if lines else []
+    return "; ".join(lines[i] for i in chosen)
 
 
 @dataclass

@@ -126,7 +126,21 @@ def load_manifest(file: str | os.PathLike) -> list[RepoSpec]:
             else:
                 seen[ident] = index
         specs.append(spec)
+    _check_namespaces(path, specs)
     return specs
+
+
+def _check_namespaces(path: Path, specs: list) -> None:
+    """Rows are keyed NAMESPACE/NAME: two entries of one namespace would overwrite each other's verdicts."""
+    first: dict[str, RepoSpec] = {}
+    for spec in specs:
+        if spec.error is not None:
+            continue
+        other = first.setdefault(spec.namespace, spec)
+        if other is not spec:
+            raise ManifestError(f"manifest {path}: entries {other.index + 1} ({other.label}) and {spec.index + 1} "
+                                f"({spec.label}) have the one namespace {spec.namespace!r}; give one of them "
+                                "its own 'namespace'")
 
 
 def _entry(index: int, entry: Any, defaults: dict, base: Path) -> RepoSpec:
@@ -168,7 +182,11 @@ def _entry(index: int, entry: Any, defaults: dict, base: Path) -> RepoSpec:
     spec.granularity = options.get("granularity", "top")
     spec.bucket_map = options.get("bucket_map")
     spec.exclude = list(options.get("exclude", []))
-    spec.namespace = options.get("namespace") or default_namespace(spec)
+    try:
+        spec.namespace = options.get("namespace") or default_namespace(spec)
+    except ValueError as e:
+        spec.error = str(e)
+        return spec
     if spec.granularity == "subproject" and spec.bucket_map is None:
         spec.error = "granularity 'subproject' needs a bucket_map"
     return spec
@@ -345,8 +363,24 @@ def _check_size(value: Any, what: str) -> None:
 
 
 def default_namespace(spec: RepoSpec) -> str:
-    """What quarrix-scan takes by default: the name of the checkout's directory."""
-    return checkout_name(spec.source if spec.url else spec.path or "")
+    """A URL's owner and name, lower case, joined by "." (`https://host/Acme/FIFO.git` gives `acme.fifo`);
+    a path's directory name, as quarrix-scan takes it.
+
+    One path component, neither "." nor "..": the review page finds a
+    namespace's checkout at ROOT/NAMESPACE, and verdict keys are
+    NAMESPACE/NAME. A "." cannot stand in a GitHub owner, so two owners
+    never give one namespace there.
+    """
+    if not spec.url:
+        return checkout_name(spec.path or "")
+    where = spec.source.partition("://")[2].partition("/")[2] if "://" in spec.source else \
+        spec.source.partition(":")[2]
+    steps = [s.lower() for s in where.split("/") if s not in ("", ".")][-2:]
+    if steps:
+        steps[-1] = steps[-1].removesuffix(".git")
+    if not steps or any(s in ("", "..") for s in steps):
+        raise ValueError("cannot take a namespace from the URL's owner and name; give 'namespace'")
+    return ".".join(steps)
 
 
 def checkout_name(source: str) -> str:

@@ -6,6 +6,7 @@ import fcntl
 import logging
 import os
 import signal
+import socket
 import threading
 import time
 import uuid
@@ -13,6 +14,7 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Optional
 
+from .flights import Flight, Flights, topic
 from .gitrepo import GitError, checkout_identity, is_dirty, resolve_remote, resume, stop_all
 from .llm_pace import add_stats
 from .manifest import RepoSpec
@@ -23,6 +25,7 @@ from .store import ResultStore
 
 _LS_REMOTE_THREADS = 16
 _LS_REMOTE_TIMEOUT = 120.0
+_SCHEDULER_TIMEOUT = 4.0      # for each of our probe and Dask's connection: a dead address fails in seconds
 
 
 @dataclass
@@ -45,13 +48,14 @@ class RepoOutcome:
     seconds: float = 0.0
     attempts: int = 0
     worker: str = ""
+    lost_workers: list = field(default_factory=list)    # workers that died while scanning it, in order
     error: Optional[str] = None
 
     def status_record(self) -> dict:
         return {"index": self.spec.index + 1, "source": self.spec.source, "ref": self.spec.ref,
                 "namespace": self.spec.namespace, "status": self.status, "commit": self.commit,
                 "rows": self.rows, "seconds": self.seconds, "attempts": self.attempts, "worker": self.worker,
-                "error": self.error}
+                "lost_workers": self.lost_workers, "error": self.error}
 
 
 @dataclass
@@ -72,6 +76,7 @@ class _Planned:
     entry: str
     key: Optional[str]                   # None: cannot tell before scanning
     remote: Optional[dict] = None        # what the remote said of the ref, for the task
+    commit: str = ""                     # as far as known before scanning
 
 
 class BatchBusy(Exception):
@@ -133,11 +138,14 @@ def _plan(specs: list, settings: ScanSettings) -> list:
                 remote = resolve_remote(spec.url, spec.ref, _LS_REMOTE_TIMEOUT)
             except GitError:
                 return _Planned(spec, entry, None)   # the task will meet the same fault and report it
-            return _Planned(spec, entry, result_key(entry, {"remote": remote.key_part()}), remote.key_part())
+            return _Planned(spec, entry, result_key(entry, {"remote": remote.key_part()}), remote.key_part(),
+                            remote.commit)
         identity = checkout_identity(spec.path)
         if identity is None or is_dirty(spec.path):
-            return _Planned(spec, entry, None)       # no commit names its content
-        return _Planned(spec, entry, result_key(entry, {"identity": vars(identity), "dirty": False}))
+            # No commit names its content.
+            return _Planned(spec, entry, None, commit=identity.commit if identity else "")
+        return _Planned(spec, entry, result_key(entry, {"identity": vars(identity), "dirty": False}),
+                        commit=identity.commit)
 
     pool = ThreadPoolExecutor(_LS_REMOTE_THREADS)
     try:
@@ -171,9 +179,13 @@ class ClusterError(Exception):
 def _client(options: BatchOptions):
     try:
         return _start_client(options)
-    except Exception as e:  # whatever Dask raises for a bad address or a failed start
-        where = f"the scheduler at {options.scheduler}" if options.scheduler else "a local cluster"
-        raise ClusterError(f"cannot use {where}: {e}") from None
+    except (OSError, ValueError, TypeError) as e:   # a bad address, or one that does not answer
+        detail = str(e)
+    except Exception as e:  # whatever else Dask raises on a failed start or a peer that is no scheduler
+        detail = f"{type(e).__name__}: {e}" if not options.scheduler else \
+            f"it does not answer as a Dask scheduler ({type(e).__name__})"
+    where = f"the scheduler at {options.scheduler}" if options.scheduler else "a local cluster"
+    raise ClusterError(" ".join(f"cannot use {where}: {detail}".split())) from None
 
 
 def _start_client(options: BatchOptions):
@@ -181,7 +193,9 @@ def _start_client(options: BatchOptions):
     from distributed import Client, LocalCluster
 
     if options.scheduler:
-        return Client(options.scheduler, timeout="60s"), None
+        # Dask would try a refused address for its whole time-out, and wait on a silent one for ever.
+        _reachable(options.scheduler)
+        return Client(options.scheduler, timeout=f"{_SCHEDULER_TIMEOUT:g}s"), None
     # A task whose worker dies is run once more, then reported (KilledWorker). A
     # worker holds one task at a time: one queued behind a repository that kills
     # its worker would be counted among the causes. Dask's own log lines would
@@ -198,6 +212,31 @@ def _start_client(options: BatchOptions):
                                processes=True, dashboard_address="127.0.0.1:0", silence_logs=logging.CRITICAL,
                                security=True)
         return Client(cluster), cluster
+
+
+def _reachable(address: str) -> None:
+    """OSError unless a tcp:// scheduler address opens a connection and speaks first, as a Dask scheduler does.
+
+    Dask waits for a connected peer's handshake without end: a port that
+    accepts and stays silent would hang the batch.
+    """
+    from distributed.comm import parse_address, parse_host_port
+
+    scheme, location = parse_address(address)
+    if scheme != "tcp":
+        return                             # TLS and other transports: Dask's own time-outs apply
+    host, port = parse_host_port(location)
+    deadline = time.monotonic() + _SCHEDULER_TIMEOUT
+    try:
+        with socket.create_connection((host, port), timeout=_SCHEDULER_TIMEOUT) as sock:
+            sock.settimeout(max(deadline - time.monotonic(), 0.001))
+            spoke = sock.recv(1, socket.MSG_PEEK)
+    except socket.timeout:
+        raise OSError(f"no answer from {host} port {port} in {_SCHEDULER_TIMEOUT:g} s") from None
+    except OSError as e:
+        raise OSError(f"cannot connect to {host} port {port}: {e.strerror or e}") from None
+    if not spoke:
+        raise OSError(f"{host} port {port} closed the connection unasked: no Dask scheduler there")
 
 
 class _signals_ignored:
@@ -234,7 +273,11 @@ def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOption
     start = time.monotonic()
     client, cluster = _client(options)
     result.cluster_seconds = round(time.monotonic() - start, 3)
+    flights = Flights()
     try:
+        # Before the first task, on the same stream: no start goes unheard.
+        client.subscribe_topic(topic(run_id), flights.heard)
+        progress.watch(lambda: [(result.outcomes[i].spec.namespace, s) for i, s in flights.in_flight()])
         futures = {}
         for planned in to_scan:
             future = client.submit(run_repo, _request(planned, settings, options, run_id), pure=False,
@@ -243,16 +286,25 @@ def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOption
         for future in as_completed(futures):
             planned = futures[future]
             outcome = result.outcomes[planned.spec.index]
+            flight = flights.land(planned.spec.index)
             try:
                 answer = future.result()
-            except KilledWorker:
-                outcome.status, outcome.attempts = "failed", 2
-                outcome.error = "its worker process died twice while scanning it (out of memory, or killed)"
+            except KilledWorker as e:
+                # Every worker it ran on died; Dask counts them even when a dying worker's word was lost.
+                last = str(getattr(e.last_worker, "address", e.last_worker))
+                lost = flight.workers if flight.workers[-1:] == [last] else [*flight.workers, last]
+                _lost(outcome, planned, flight, lost, last)
+                outcome.attempts = max(outcome.attempts, e.allowed_failures + 1)
+                outcome.error = (f"its worker process died {_times(outcome.attempts)} while scanning it "
+                                 "(out of memory, or killed)")
             except (FutureCancelledError, Exception) as e:  # whatever went wrong, it is this repository's failure
-                outcome.status = "failed"
+                _lost(outcome, planned, flight, flight.workers[:-1], (flight.workers or [""])[-1])
                 outcome.error = scrub(f"{type(e).__name__}: {e}", secrets_of(planned.spec.url))
             else:
                 _record(answer, planned, outcome, store, result, options.work)
+                # Every start before the one that answered was on a worker that died.
+                outcome.lost_workers = flight.workers[:-1]
+                outcome.attempts += len(outcome.lost_workers)
             future.release()
             progress.advance(failed=outcome.status in ("failed", "interrupted"), rows=outcome.rows)
     finally:
@@ -261,12 +313,25 @@ def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOption
             cluster.close()
 
 
+def _lost(outcome: RepoOutcome, planned: _Planned, flight: Flight, lost: list, worker: str) -> None:
+    """A task that ended without an answer: what the batch heard of it stands for what it would have said."""
+    outcome.status, outcome.lost_workers, outcome.worker = "failed", lost, worker
+    outcome.attempts = max(len(flight.workers), len(lost), 1)
+    outcome.commit = flight.commit or planned.commit
+    outcome.seconds = flight.seconds()
+
+
+def _times(n: int) -> str:
+    return {1: "once", 2: "twice"}.get(n, f"{n} times")
+
+
 def _record(answer: dict, planned: _Planned, outcome: RepoOutcome, store: ResultStore, result: BatchResult,
             work: str) -> None:
     add_stats(result.llm_stats, answer.get("llm_stats", {}))
     result.llm_dead.update(answer.get("llm_dead", []))
     outcome.status, outcome.seconds, outcome.attempts = answer["status"], answer["seconds"], answer["attempts"]
     outcome.worker = answer.get("worker", "")
+    outcome.commit = answer.get("commit") or planned.commit
     if answer["status"] != "scanned":
         outcome.error = answer.get("error")
         return

@@ -82,7 +82,8 @@ def _test_probe(repo: str) -> None:
     """Test-only: QUARRIX_BATCH_TEST_PROBE="ACTION:FILE[,ACTION:FILE...]" acts when the repository holds FILE.
 
     ACTION is "crash" (this process dies as by a native fault), "kill-worker"
-    (the worker that started us is killed), "sleep=SECONDS", "signal=NAME"
+    (the worker that started us is killed), "kill-worker-once" (the same, FILE
+    removed first, so that the next attempt goes through), "sleep=SECONDS", "signal=NAME"
     (this process gets SIGNAME) or "exit=STATUS" (it ends so, as quarrix-scan
     does when interrupted). Never set it outside the test suite.
     """
@@ -92,7 +93,9 @@ def _test_probe(repo: str) -> None:
             continue
         if action == "crash":
             os.kill(os.getpid(), signal.SIGSEGV)
-        elif action == "kill-worker":
+        elif action in ("kill-worker", "kill-worker-once"):
+            if action == "kill-worker-once":
+                os.unlink(os.path.join(repo, marker))
             os.kill(os.getppid(), signal.SIGKILL)
             time.sleep(60)
         elif action.startswith("sleep="):

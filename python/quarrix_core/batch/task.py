@@ -23,6 +23,7 @@ import tempfile
 import time
 from typing import Optional
 
+from .flights import topic
 from .gitrepo import GitError, Identity, RefNotFound, RemoteRef, checkout_identity, is_dirty, shallow_checkout
 from .llm_pace import PaceService
 from .manifest import checkout_name
@@ -50,12 +51,15 @@ def run_repo(request: dict) -> dict:
     """Scans one manifest entry; `request` is built by the batch runner."""
     start = time.monotonic()
     deadline = start + request["repo_timeout"]
-    result = {"index": request["index"], "status": "failed", "attempts": 0}
+    result = {"index": request["index"], "status": "failed", "attempts": 0,
+              "commit": (request["remote"] or {}).get("commit", "")}
+    worker = _worker()
+    _tell(worker, request, started=worker.address if worker else "")
     pace = PaceService(request["run_id"])
     for attempt in range(1, _MAX_ATTEMPTS + 1):
         result["attempts"] = attempt
         try:
-            result.update(_attempt(request, pace, deadline, retry=attempt > 1))
+            result.update(_attempt(request, pace, deadline, attempt > 1, result, worker))
             result["status"] = "scanned"
             result.pop("error", None)
             break
@@ -66,20 +70,26 @@ def run_repo(request: dict) -> dict:
                 break
     result["seconds"] = round(time.monotonic() - start, 3)
     result["llm_stats"], result["llm_dead"] = pace.stats, sorted(pace.dead)
-    result["worker"] = _worker_address()
+    result["worker"] = worker.address if worker else ""
     return result
 
 
-def _worker_address() -> str:
+def _worker():
     from distributed import get_worker
 
     try:
-        return get_worker().address
+        return get_worker()
     except ValueError:  # called outside a worker
-        return ""
+        return None
 
 
-def _attempt(request: dict, pace: PaceService, deadline: float, retry: bool) -> dict:
+def _tell(worker, request: dict, **news) -> None:
+    """An event for the batch (see flights.py): should this worker die, the batch still knows what it did."""
+    if worker is not None:
+        worker.log_event(topic(request["run_id"]), {"index": request["index"], **news})
+
+
+def _attempt(request: dict, pace: PaceService, deadline: float, retry: bool, result: dict, worker) -> dict:
     revision: dict = {}
     if request["url"]:
         repo = clone_dir(request["work"], request["source"], request["ref"])
@@ -97,6 +107,9 @@ def _attempt(request: dict, pace: PaceService, deadline: float, retry: bool) -> 
     else:
         repo = request["path"]
     identity = checkout_identity(repo) or Identity()
+    if identity.commit:
+        result["commit"] = identity.commit      # kept should the scan fail
+        _tell(worker, request, commit=identity.commit)
     if not request["url"]:
         # Rows from an edited work tree must not pass later for its clean commit.
         revision.update(identity=vars(identity), dirty=is_dirty(repo))

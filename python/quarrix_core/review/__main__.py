@@ -1,3 +1,16 @@
-from .cli import main
+"""`quarrix-review` and `python -m quarrix_core.review`: the command, once its extra is known to be there."""
 
-raise SystemExit(main())
+import sys
+
+from ..extras import require_extra
+
+
+def main() -> int:
+    require_extra("quarrix-review", "review")
+    from .cli import main as run
+
+    return run()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

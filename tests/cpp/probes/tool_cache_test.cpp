@@ -5,9 +5,11 @@
 #include <fstream>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "probes/scoped_env.hpp"
 #include "quarrix/probes/tool_session.hpp"
+#include "quarrix/util/file.hpp"
 
 namespace {
 
@@ -91,6 +93,52 @@ TEST(ToolCache, RescanRunsNothingUntilASourceOrAnIncludedHeaderChanges) {
   // A tool replaced in place answers afresh, though it tells the same version.
   tool.install(5);
   EXPECT_EQ(compile(db, other, reads), std::make_pair(5, false));
+}
+
+TEST(ToolCache, SameSourcesInAnotherCheckoutHitAndSpeakOfThatCheckout) {
+  FakeCompiler tool;
+  write_tool(tool.dir, "lint",
+             "[ \"$1\" = --version ] && { echo 'lint 1.0'; exit 0; }\n"
+             "echo x >> '" +
+                 tool.dir.at("calls").string() +
+                 "'\nfor f; do last=$f; done\necho \"%Error: $last:1:1: syntax error\" >&2\n"
+                 "echo \"(in ${last%/rtl/top.v})\" >&2\nexit 1\n");
+  TempRepo first, second, cache_dir;
+  const std::string db = cache_dir.at("tools.sqlite").string();
+  for (const TempRepo* repo : {&first, &second}) {
+    repo->write("rtl/top.v", "module top; endmodule\n");
+    repo->write("inc/defs.vh", "`define W 8\n");
+  }
+  // One scan of `repo`: (came from the cache, the error output, the published line).
+  const auto scan = [&](const TempRepo& repo) {
+    const quarrix::util::ReadConfinement confinement(repo.path());
+    ToolSession session({}, std::make_shared<ToolCache>(db));
+    std::string published;
+    session.observe([&](const quarrix::probes::ToolRunRecord& record) { published = record.first_error; });
+    TempRepo scratch;
+    RunOptions options;
+    options.cwd = scratch.path();
+    options.capture_stderr = true;
+    options.reads = {repo.at("inc/defs.vh").string()};
+    const auto run = session.run(
+        {tool.dir.at("lint").string(), "-I" + repo.at("inc").string(), repo.at("rtl/top.v").string()}, options);
+    EXPECT_TRUE(run && run->exit_code == 1);
+    return std::make_tuple(session.cache_hits() == 1, run ? run->err : "", published);
+  };
+  const auto [cold_hit, cold_err, cold_line] = scan(first);
+  EXPECT_FALSE(cold_hit);
+  EXPECT_EQ(cold_line, "%Error: rtl/top.v:1:1: syntax error");
+  const auto [hit, err, line] = scan(second);
+  EXPECT_TRUE(hit);
+  EXPECT_EQ(err, "%Error: " + second.at("rtl/top.v").string() + ":1:1: syntax error\n(in " + second.path() + ")\n");
+  EXPECT_EQ(line, cold_line);
+  EXPECT_EQ(tool.calls(), 1u);
+
+  // Contents still count: a header changed in one checkout misses there alone.
+  second.write("inc/defs.vh", "`define W 16\n");
+  EXPECT_FALSE(std::get<0>(scan(second)));
+  EXPECT_TRUE(std::get<0>(scan(first)));
+  EXPECT_EQ(tool.calls(), 2u);
 }
 
 TEST(ToolCache, UnusableCacheLeavesTheAnswerToTheTool) {

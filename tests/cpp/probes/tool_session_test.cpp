@@ -169,7 +169,7 @@ TEST(ToolSession, FirstErrorNamingAPathOutsideIsCutToItsKind) {
   const std::string in_repo = t.repo.at("rtl/in.v").string();
   const std::string secret = t.outside.at("secret.v").string();
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"%Error: " + in_repo + ":3:1: syntax error", "%Error: " + in_repo + ":3:1: syntax error"},
+      {"%Error: " + in_repo + ":3:1: syntax error", "%Error: rtl/in.v:3:1: syntax error"},
       {"%Error: " + secret + ":1:1: Can't find definition of variable: 'key'", "%Error"},
       {"%Error: " + in_repo + ":1: Cannot find include file: ../../x/secret.v", "%Error"},
       {"%Warning-IMPLICIT: " + t.repo.at("rtl/link.v").string() + ":1: quoted text", "%Warning-IMPLICIT"},

@@ -7,7 +7,8 @@ import pytest
 from batch_repos import make_repo, verilog, vhdl
 
 # Markers a repository may hold: the test-only probe of the scan process acts on them.
-os.environ["QUARRIX_BATCH_TEST_PROBE"] = ("crash:CRASH_ME,kill-worker:KILL_WORKER,sleep=30:SLOW_ME,"
+os.environ["QUARRIX_BATCH_TEST_PROBE"] = ("crash:CRASH_ME,kill-worker:KILL_WORKER,kill-worker-once:KILL_ONCE,"
+                                         "sleep=30:SLOW_ME,"
                                          "signal=INT:INTERRUPT_ME,signal=TERM:TERMINATE_ME,exit=129:HANG_UP_ME")
 
 

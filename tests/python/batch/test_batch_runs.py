@@ -51,9 +51,9 @@ def test_rows_match_quarrix_scan_and_only_changed_repositories_are_rescanned(tmp
     assert [s["status"] for s in status] == ["scanned"] * 6
     # Byte for byte what quarrix-scan prints for each checkout with the same options, in manifest order.
     expected = b""
-    for entry in entries:
+    for entry, state in zip(entries, status):
         checkout = clone_dir(str(tmp_path / "work"), entry["url"], entry.get("ref", ""))
-        opts = ["--granularity", entry.get("granularity", "top")]
+        opts = ["--granularity", entry.get("granularity", "top"), "--namespace", state["namespace"]]
         for pattern in entry.get("exclude", []):
             opts += ["--exclude", pattern]
         expected += quarrix_scan(checkout, *opts)
