@@ -345,7 +345,7 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
 
     const std::string rel_path = util::relative_to_root(path, repo_path);
     const auto skip = [&](std::string why) {
-      if (options.on_unit) options.on_unit({name, rel_path, std::move(why), {}});
+      if (options.on_unit) options.on_unit({name, rel_path, std::move(why), {}, {}});
     };
     if (const char* fragment = repo::path_skip_fragment(rel_path)) {
       skip(std::string("path under ") + fragment);

@@ -1,5 +1,6 @@
 #include "first_error.hpp"
 
+#include <algorithm>
 #include <string_view>
 
 #include "quarrix/resolver/include_search.hpp"
@@ -12,8 +13,13 @@ namespace quarrix::probes::detail {
 
 namespace {
 
+bool inside_any(const std::string& path, const std::vector<std::string>& roots) {
+  return std::any_of(roots.begin(), roots.end(),
+                     [&](const std::string& root) { return util::lies_within(path, root); });
+}
+
 // A path as a tool writes it ("/repo/rtl/x.v:3:5:", "'../../secret.v'").
-bool names_path_outside(std::string_view token, const std::string& root) {
+bool names_path_outside(std::string_view token, const std::vector<std::string>& roots) {
   token = token.substr(0, token.find(':'));
   if (token.find('/') == std::string_view::npos) return false;
   if (!util::is_absolute_path(token)) {
@@ -22,9 +28,9 @@ bool names_path_outside(std::string_view token, const std::string& root) {
     return false;
   }
   const std::optional<std::string> lexical = resolver::collapse_path(token);
-  if (!lexical || !util::lies_within(*lexical, root)) return true;
+  if (!lexical || !inside_any(*lexical, roots)) return true;
   const std::optional<std::string> real = util::resolved_path(*lexical);
-  return real && !util::lies_within(*real, root);
+  return real && !inside_any(*real, roots);
 }
 
 const util::Regex& token_re() {
@@ -56,13 +62,13 @@ std::string message_kind(std::string_view line) {
 
 }  // namespace
 
-bool names_path_outside_of(std::string_view line, const std::string& root) {
+bool names_path_outside_of(std::string_view line, const std::vector<std::string>& roots) {
   for (const util::Match& m : token_re().finditer(line))
-    if (names_path_outside(m.group(0), root)) return true;
+    if (names_path_outside(m.group(0), roots)) return true;
   return false;
 }
 
-std::string first_error_line(const std::string& err, const std::optional<std::string>& root) {
+std::string first_error_line(const std::string& err, const std::optional<std::vector<std::string>>& roots) {
   static const util::Regex error_re("error", util::kIgnoreCase);
   std::string first, chosen;
   for (const std::string& line : util::splitlines(err)) {
@@ -75,8 +81,8 @@ std::string first_error_line(const std::string& err, const std::optional<std::st
     if (first.empty()) first = text;
   }
   if (chosen.empty()) chosen = std::move(first);
-  if (root && names_path_outside_of(chosen, *root)) return message_kind(chosen);
-  if (root && !root->empty()) chosen = relative_paths(chosen, *root);
+  if (roots && names_path_outside_of(chosen, *roots)) return message_kind(chosen);
+  if (roots && !roots->front().empty()) chosen = relative_paths(chosen, roots->front());
   return util::slice(chosen, 0, 300);
 }
 

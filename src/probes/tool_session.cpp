@@ -180,11 +180,12 @@ const ToolSession::Done* ToolSession::remembered(const Key& key) {
 }
 
 const ToolSession::Done* ToolSession::remember(const Key& key, RunResult result, double seconds, bool from_cache) {
-  // Worked out here, on the asking thread, whose confinement is the repository.
-  const std::optional<std::string> root = util::read_confinement_root();
-  std::string first_error = detail::first_error_line(result.err, root);
+  // Worked out here, on the asking thread, whose confinement is the repository
+  // (and the repositories it depends on).
+  const std::optional<std::vector<std::string>> roots = util::read_confinement_roots();
+  std::string first_error = detail::first_error_line(result.err, roots);
   std::optional<FailureCause> cause = failure_cause(verdict_of(&result), result.err);
-  if (cause && root && detail::names_path_outside_of(cause->name, *root)) cause->name.clear();
+  if (cause && roots && detail::names_path_outside_of(cause->name, *roots)) cause->name.clear();
   std::lock_guard<std::mutex> lock(mutex_);
   const Done done{std::make_shared<const RunResult>(std::move(result)), std::move(first_error), std::move(cause),
                   seconds, from_cache};

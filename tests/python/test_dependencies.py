@@ -78,3 +78,13 @@ def test_with_refuses_what_cannot_be_a_dependency(scanner, tmp_path, repos, valu
     app, lib = repos
     out = scan(scanner, tmp_path, app, "--no-llm", "--with", value.format(tmp=tmp_path, app=app, lib=lib))
     assert out.returncode == 2 and message in out.stderr and out.stdout == ""
+
+
+@pytest.mark.skipif(not shutil.which("verilator"), reason="no Verilator on PATH")
+def test_an_error_in_a_dependency_is_shown_with_its_path(scanner, tmp_path, repos):
+    app, lib = repos
+    (lib / "src" / "sync_reg.sv").write_text("module sync_reg(input clk, output q); assign q = ; endmodule\n")
+    out = scan(scanner, tmp_path, app, "--no-llm", "-q", "--no-cache", "--with", lib, "--report", tmp_path / "r.json")
+    assert out.returncode == 0, out.stderr
+    unit = next(u for u in json.loads((tmp_path / "r.json").read_text())["units"] if u["name"] == "soc")
+    assert f"{os.path.realpath(lib)}/src/sync_reg.sv" in unit["tool_runs"][0]["first_error"]
