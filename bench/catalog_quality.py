@@ -124,26 +124,35 @@ def scan(scanner, repo, dest, work):
         return None, [f"unreadable rows: {exc}"]
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def catalog_arguments(description):
+    """The options every catalog benchmark takes: scanner, work directory, mirrors, catalog, --only."""
+    ap = argparse.ArgumentParser(description=description)
     ap.add_argument("--scanner", default=shutil.which("quarrix-scan") or "quarrix-scan")
-    ap.add_argument("--work", default=os.path.join(tempfile.gettempdir(),
-                                                   "quarrix-catalog"))
+    ap.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "quarrix-catalog"))
     ap.add_argument("--mirrors", help="directory of owner+name git dirs")
     ap.add_argument("--catalog", default=str(CATALOG))
     ap.add_argument("--only", action="append", help="repository name (repeatable)")
+    return ap
+
+
+def selected_repos(args):
+    """The catalog's repositories that --only keeps, with the work directory made."""
+    repos = read_tsv(Path(args.catalog) / "repos.tsv")
+    os.makedirs(args.work, exist_ok=True)
+    return [r for r in repos if not args.only or r["name"] in args.only]
+
+
+def main():
+    ap = catalog_arguments(__doc__.splitlines()[0])
     ap.add_argument("--details", action="store_true",
                     help="list every wrong or missing row")
     args = ap.parse_args()
 
-    repos = read_tsv(Path(args.catalog) / "repos.tsv")
+    repos = selected_repos(args)
     truth_rows = read_tsv(Path(args.catalog) / "truth.tsv")
     repo_truth = {t["repo"]: t["license"] or "" for t in truth_rows if t["path"] == "*"}
     file_truth = {(t["repo"], t["path"]): t["license"] or ""
                   for t in truth_rows if t["path"] != "*"}
-    if args.only:
-        repos = [r for r in repos if r["name"] in args.only]
-    os.makedirs(args.work, exist_ok=True)
 
     table, details, failed = [], [], []
     total = {"rows": 0, "right": 0, "missing": 0, "wrong": 0}

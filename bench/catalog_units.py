@@ -14,16 +14,12 @@ description sources. Always exits 0.
 --sample FILE writes a seeded random sample of descriptions (TSV) to judge by hand.
 """
 
-import argparse
 import collections
 import json
-import os
 import random
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -109,21 +105,13 @@ def left_out_reasons(report_path):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--scanner", default=shutil.which("quarrix-scan") or "quarrix-scan")
-    ap.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "quarrix-catalog"))
-    ap.add_argument("--mirrors", help="directory of owner+name git dirs")
-    ap.add_argument("--catalog", default=str(cq.CATALOG))
-    ap.add_argument("--only", action="append", help="repository name (repeatable)")
+    ap = cq.catalog_arguments(__doc__.splitlines()[0])
     ap.add_argument("--sample", help="write a random sample of descriptions to this TSV")
     ap.add_argument("--sample-size", type=int, default=120)
     ap.add_argument("--list-false-tops", action="store_true")
     args = ap.parse_args()
 
-    repos = cq.read_tsv(Path(args.catalog) / "repos.tsv")
-    if args.only:
-        repos = [r for r in repos if r["name"] in args.only]
-    os.makedirs(args.work, exist_ok=True)
+    repos = cq.selected_repos(args)
 
     print("| repository | rows | tops | false tops | left out | description sources |")
     print("| --- | ---: | ---: | ---: | --- | --- |")

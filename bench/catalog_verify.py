@@ -13,10 +13,8 @@ by cause and the scan's seconds. Always exits 0.
         --scanner build/test/cli/quarrix-scan [--only NAME]
 """
 
-import argparse
 import collections
 import json
-import os
 import shutil
 import subprocess
 import sys
@@ -51,21 +49,13 @@ def measure(rows, report):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--scanner", default=shutil.which("quarrix-scan") or "quarrix-scan")
-    ap.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "quarrix-catalog"))
-    ap.add_argument("--mirrors", help="directory of owner+name git dirs")
-    ap.add_argument("--catalog", default=str(cq.CATALOG))
-    ap.add_argument("--only", action="append", help="repository name (repeatable)")
+    ap = cq.catalog_arguments(__doc__.splitlines()[0])
     args = ap.parse_args()
     missing = [t for t in ("ghdl", "verilator", "iverilog") if not shutil.which(t)]
     if missing:
         print(f"note: not on PATH: {', '.join(missing)}", file=sys.stderr)
 
-    repos = cq.read_tsv(Path(args.catalog) / "repos.tsv")
-    if args.only:
-        repos = [r for r in repos if r["name"] in args.only]
-    os.makedirs(args.work, exist_ok=True)
+    repos = cq.selected_repos(args)
 
     print("| repository | tops | verified | own | avoidable | " + " | ".join(CAUSES) + " | s |")
     print("| --- | ---: | ---: | ---: | ---: | " + "---: | " * len(CAUSES) + "---: |")
