@@ -48,7 +48,7 @@ def batch(tmp_path):
     git(gpio, "remote", "add", "origin", "https://github.com/acme/gpio.git")
     done = {"uart": commit(uart, "rtl/uart_tx.v", UART), "gpio": commit(gpio, "hdl/gpio.v", GPIO)}
     manifest = tmp_path / "m.json"
-    manifest.write_text(f'{{"repositories": [{{"url": "{uart.as_uri()}"}}, {{"path": "{gpio}"}}]}}')
+    manifest.write_text(f'{{"repositories": [{{"url": "{uart.as_uri()}", "namespace": "uart"}}, {{"path": "{gpio}"}}]}}')
     work = tmp_path / "work"
 
     def run():
