@@ -30,10 +30,6 @@ void post_order(const resolver::DependencyResolver& own, std::uint32_t node, Rea
   }
 }
 
-std::size_t common_length(const std::vector<std::string>& a, const std::vector<std::string>& b) {
-  return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
-}
-
 std::vector<std::string> strings_of(const Json& list) {
   std::vector<std::string> out;
   for (const Json& item : list) out.push_back(item.get<std::string>());
@@ -160,7 +156,7 @@ const CompileLists::Scope& CompileLists::scope(std::uint32_t node) {
         Scope s{n.file, n.file, parent_parts(n.file).size()};
         for (const std::uint32_t dep : n.deps) {
           const Scope& t = *scopes_[dep];
-          const std::size_t across = common_length(parent_parts(s.a), parent_parts(t.a));
+          const std::size_t across = util::common_parts_length(parent_parts(s.a), parent_parts(t.a));
           if (across < s.common && across < t.common)
             s = {s.a, t.a, across};
           else if (t.common < s.common)

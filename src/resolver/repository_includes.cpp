@@ -1,7 +1,5 @@
 #include <quarrix/resolver/repository_includes.hpp>
 
-#include <algorithm>
-
 #include <quarrix/resolver/include_search.hpp>
 #include <quarrix/util/directory.hpp>
 #include <quarrix/util/file.hpp>
@@ -20,10 +18,6 @@ std::string parent_of(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string_view::npos) return std::string();
   return slash == 0 ? std::string("/") : std::string(path.substr(0, slash));
-}
-
-std::size_t common_length(const std::vector<std::string>& a, const std::vector<std::string>& b) {
-  return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
 }
 
 }  // namespace
@@ -98,7 +92,7 @@ std::optional<std::string> RepositoryIncludes::find(std::string_view name, std::
     const std::string& path = walked_files_[file];
     if (path.size() <= tail->size() || !util::ends_with(path, *tail) || path[path.size() - tail->size() - 1] != '/')
       continue;
-    const std::size_t common = common_length(from, util::parent_parts(path));
+    const std::size_t common = util::common_parts_length(from, util::parent_parts(path));
     if (best && common <= best_common) continue;
     std::optional<std::string> accepted = accept(path);
     if (!accepted) continue;

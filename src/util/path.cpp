@@ -1,5 +1,6 @@
 #include "quarrix/util/path.hpp"
 
+#include <algorithm>
 #include <optional>
 
 #include "quarrix/util/text.hpp"
@@ -59,6 +60,10 @@ std::vector<std::string> parent_parts(std::string_view path) {
   std::vector<std::string> parts = path_parts(path);
   if (!parts.empty() && parts.back() != "/") parts.pop_back();
   return parts;
+}
+
+std::size_t common_parts_length(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
 }
 
 std::string normalize_path(std::string_view path) {

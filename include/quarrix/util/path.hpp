@@ -16,6 +16,8 @@ std::string normalize_path(std::string_view path);
 std::vector<std::string> path_parts(std::string_view path);
 // PurePath.parent.parts: path_parts without the last component ("/" stays).
 std::vector<std::string> parent_parts(std::string_view path);
+// How many leading components two part lists share.
+std::size_t common_parts_length(const std::vector<std::string>& a, const std::vector<std::string>& b);
 
 // str(path.relative_to(root)) when `path` lies lexically under `root` ("." for
 // the root itself); otherwise the normalised full path. Never "../x".
