@@ -18,6 +18,7 @@
 #include <quarrix/resolver/wildcard.hpp>
 #include <quarrix/util/file.hpp>
 #include <quarrix/util/path.hpp>
+#include <quarrix/util/regex.hpp>
 #include <quarrix/util/text.hpp>
 
 namespace quarrix::resolver {
@@ -29,34 +30,22 @@ namespace {
 constexpr std::uint32_t kNone = UINT32_MAX;
 
 // The directory part of a path, or "" at the top.
-// Whether a file's name or its directory's names a vendor (tc_clk_xilinx.sv,
-// xilinx/ram.v): a variant a build takes for that vendor only.
-bool names_vendor(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t parent = slash == std::string_view::npos || slash == 0 ? 0 : path.rfind('/', slash - 1) + 1;
-  std::string word;
-  const auto ends_word = [&] {
-    const std::string* vendor = word.empty() ? nullptr : repo::vendor_token_lookup(word);
-    word.clear();
-    return vendor && *vendor != "generic";
-  };
-  for (std::size_t i = parent; i < path.size(); ++i) {
-    const char c = path[i];
-    if (c == '.' && i > slash + 1 && slash != std::string_view::npos) break;  // the suffix is no word
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-      word.push_back(c);
-    } else if (c >= 'A' && c <= 'Z') {
-      word.push_back(static_cast<char>(c - 'A' + 'a'));
-    } else if (ends_word()) {
-      return true;
-    }
-  }
-  return ends_word();
-}
-
 std::string_view parent_dir(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
+// Whether a file's name (its suffix aside) or its directory's names a vendor
+// (tc_clk_xilinx.sv, xilinx/ram.v): a variant a build takes for that vendor only.
+bool names_vendor(std::string_view path) {
+  static const util::Regex word_re("[A-Za-z0-9]+");
+  const std::string name = util::path_name(path);
+  const std::string where = util::path_name(parent_dir(path)) + "/" + name.substr(0, name.rfind('.'));
+  for (const util::Match& m : word_re.finditer(where)) {
+    const std::string* vendor = repo::vendor_token_lookup(util::ascii_lower(m.group(0)));
+    if (vendor && *vendor != "generic") return true;
+  }
+  return false;
 }
 
 using util::ascii_lower;
@@ -273,20 +262,21 @@ void DependencyResolver::Index::index_duplicates() {
     // Among equally near declarations a vendor's variant gives way to a
     // generic one (src/fpga/tc_clk_xilinx.sv to src/rtl/tc_clk.sv).
     const auto vendor = [&](std::uint32_t unit) { return names_vendor(files[units[unit].file]); };
-    const auto place = [&](auto& map, auto key, std::uint32_t unit) {
-      const auto [it, fresh] = map.try_emplace(std::move(key), unit);
-      if (fresh) return true;
-      if (!vendor(it->second) || vendor(unit)) return false;
-      it->second = unit;
-      return true;
-    };
     const auto add = [&](std::uint32_t unit) {
-      place(places.in_file, units[unit].file, unit);
+      const bool generic = !vendor(unit);
+      const auto place = [&](auto& map, auto key) {
+        const auto [it, fresh] = map.try_emplace(std::move(key), unit);
+        if (fresh) return true;
+        if (!generic || !vendor(it->second)) return false;
+        it->second = unit;
+        return true;
+      };
+      place(places.in_file, units[unit].file);
       std::string_view dir = parent_dir(files[units[unit].file]);
-      place(places.in_dir, std::string(dir), unit);
+      place(places.in_dir, std::string(dir));
       for (;; dir = parent_dir(dir)) {
         // A directory already placed was placed with all of its ancestors.
-        if (!place(places.below, std::string(dir), unit) || dir.empty()) break;
+        if (!place(places.below, std::string(dir)) || dir.empty()) break;
       }
     };
     add(first);
