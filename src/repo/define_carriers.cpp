@@ -157,18 +157,17 @@ std::vector<std::string> DefineCarrierIndex::collect(const std::vector<std::stri
 
   // What the list's own files use and leave undefined; carriers in the list
   // are candidates, not users.
+  std::vector<const FileFacts*> users;
   std::set<std::string_view> defined, needed;
   for (const std::string& file : scope_files) {
     const FileFacts* facts = facts_of_path(file);
     if (!facts || facts->carrier) continue;
+    users.push_back(facts);
     defined.insert(facts->macros.defined.begin(), facts->macros.defined.end());
   }
-  for (const std::string& file : scope_files) {
-    const FileFacts* facts = facts_of_path(file);
-    if (!facts || facts->carrier) continue;
+  for (const FileFacts* facts : users)
     for (const std::string& used : facts->macros.used)
       if (!defined.count(used)) needed.insert(used);
-  }
 
   const Carriers& carriers = *region->carriers;
   std::array<std::vector<bool>, hdl::kVerilogSuffixCount> picked;
