@@ -102,6 +102,15 @@ def checkout(repo, work, mirrors):
     return dest
 
 
+def checkouts(repos, args, failed):
+    """(repository, checkout) for each repository brought to its commit; the others go to `failed`."""
+    for repo in repos:
+        try:
+            yield repo, checkout(repo, args.work, args.mirrors)
+        except (subprocess.CalledProcessError, OSError) as exc:
+            failed.append((repo["name"], f"checkout: {exc}"))
+
+
 def norm(lic):
     # SPDX identifiers match case-insensitively.
     return " ".join((lic or "").split()).lower()
@@ -156,16 +165,9 @@ def main():
 
     table, details, failed = [], [], []
     total = {"rows": 0, "right": 0, "missing": 0, "wrong": 0}
-    for repo in repos:
+    failed += [(r["name"], "no '*' line in truth.tsv") for r in repos if r["name"] not in repo_truth]
+    for repo, dest in checkouts([r for r in repos if r["name"] in repo_truth], args, failed):
         name = repo["name"]
-        if name not in repo_truth:
-            failed.append((name, "no '*' line in truth.tsv"))
-            continue
-        try:
-            dest = checkout(repo, args.work, args.mirrors)
-        except (subprocess.CalledProcessError, OSError) as exc:
-            failed.append((name, f"checkout: {exc}"))
-            continue
         rows, err = scan(args.scanner, repo, dest, args.work)
         if rows is None:
             failed.append((name, f"scan: {' '.join(err)}"))

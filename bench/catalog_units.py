@@ -18,7 +18,6 @@ import collections
 import json
 import random
 import re
-import subprocess
 import sys
 from pathlib import Path
 
@@ -118,12 +117,7 @@ def main():
     total = collections.Counter()
     reasons_total, sources_total = collections.Counter(), collections.Counter()
     described, failed, listed = [], [], []
-    for repo in repos:
-        try:
-            dest = cq.checkout(repo, args.work, args.mirrors)
-        except (subprocess.CalledProcessError, OSError) as exc:
-            failed.append((repo["name"], f"checkout: {exc}"))
-            continue
+    for repo, dest in cq.checkouts(repos, args, failed):
         rows, err = cq.scan(args.scanner, repo, dest, args.work)
         if rows is None:
             failed.append((repo["name"], f"scan: {' '.join(err)}"))

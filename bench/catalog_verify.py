@@ -60,12 +60,7 @@ def main():
     print("| repository | tops | verified | own | avoidable | " + " | ".join(CAUSES) + " | s |")
     print("| --- | ---: | ---: | ---: | ---: | " + "---: | " * len(CAUSES) + "---: |")
     total, seconds, failed = collections.Counter(), 0.0, []
-    for repo in repos:
-        try:
-            dest = cq.checkout(repo, args.work, args.mirrors)
-        except (subprocess.CalledProcessError, OSError) as exc:
-            failed.append((repo["name"], f"checkout: {exc}"))
-            continue
+    for repo, dest in cq.checkouts(repos, args, failed):
         with tempfile.TemporaryDirectory() as cache:
             report = Path(cache) / "report.json"
             start = time.monotonic()
