@@ -10,6 +10,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
@@ -20,14 +21,12 @@
 #include "interrupt.hpp"
 #include "options.hpp"
 #include "output_file.hpp"
-#include "prefetch.hpp"
 #include "previous.hpp"
 #include "progress.hpp"
 #include "quarrix/describe/verdicts.hpp"
 #include "quarrix/llm/chain.hpp"
 #include "quarrix/llm/stats.hpp"
-#include "quarrix/pipeline/default_probes.hpp"
-#include "quarrix/pipeline/scan_repo.hpp"
+#include "quarrix/pipeline/scan.hpp"
 #include "quarrix/probes/missing_tools.hpp"
 #include "quarrix/probes/sandbox.hpp"
 #include "quarrix/probes/tool_cache.hpp"
@@ -103,7 +102,7 @@ pipeline::ScanDependency dependency_of(const std::string& value, const std::stri
 // Everything the scan needs, checked before any work starts.
 struct Prepared {
   std::string repo;
-  std::string ns, url, tag, commit;
+  pipeline::ScanIdentity identity;
   pipeline::ScanOptions scan_options;
   pipeline::ScanContext context;
 };
@@ -117,15 +116,16 @@ Prepared prepare(const cli::Options& options) {
   if (!util::exists(p.repo)) throw cli::UsageError("REPO '" + options.repo + "' does not exist");
   if (!util::is_directory(p.repo)) throw cli::UsageError("REPO '" + options.repo + "' is not a directory");
 
-  p.ns = options.ns.value_or(util::path_name(p.repo));
-  if (p.ns.empty()) throw cli::UsageError("cannot take a namespace from '" + p.repo + "'; give --namespace");
+  pipeline::ScanIdentity& id = p.identity;
+  id.ns = options.ns.value_or(util::path_name(p.repo));
+  if (id.ns.empty()) throw cli::UsageError("cannot take a namespace from '" + p.repo + "'; give --namespace");
   const bool all_given = options.url && options.tag && options.commit;
   const cli::GitInfo git = all_given ? cli::GitInfo{} : cli::read_git_info(p.repo);
-  p.url = options.url.value_or(git.url);
-  p.tag = options.tag.value_or(git.tag);
-  p.commit = options.commit.value_or(git.commit);
+  id.url = options.url.value_or(git.url);
+  id.tag = options.tag.value_or(git.tag);
+  id.commit = options.commit.value_or(git.commit);
 
-  if (p.url.empty() && pipeline::gives_repo_row(options.granularity) && !options.quiet)
+  if (id.url.empty() && pipeline::gives_repo_row(options.granularity) && !options.quiet)
     cli::say("note: no --url and no git remote: the repository row gets an empty name");
 
   // The environment is read here, once; --tool-budget and --tool-memory set
@@ -208,24 +208,41 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
     so.on_unit = [&report](const pipeline::UnitDecision& d) { report.unit(d); };
     so.on_left_out = [&report](const std::string& path, const std::string& reason) { report.left_out(path, reason); };
   }
-  std::shared_ptr<probes::ToolCache> cache;
+  pipeline::ScanTools scan_tools{options.verify, std::nullopt};
   if (options.verify && options.cache)
-    cache = std::make_shared<probes::ToolCache>(options.cache_dir
-                                                    ? util::join_path(*options.cache_dir, probes::ToolCache::kFileName)
-                                                    : probes::ToolCache::default_path());
-  const auto tools = options.verify ? std::make_shared<probes::ToolSession>(p.context.settings.tools, cache) : nullptr;
-  const pipeline::ScanProbes probes = pipeline::default_probes(tools);
-
-  // Checks run ahead are counted as they run; the scan proper then finds
-  // them answered and reports them unit by unit.
-  const bool ahead = tools && options.jobs > 1;
-  std::atomic<bool> scanning{!ahead};
-  std::map<std::string, std::size_t> causes;  // failed checks of the scan proper, by cause
+    scan_tools.cache_file = options.cache_dir ? util::join_path(*options.cache_dir, probes::ToolCache::kFileName)
+                                              : probes::ToolCache::default_path();
+  so.jobs = options.jobs;
+  // Checks run ahead are counted as they run; the units then find them
+  // answered and report them one by one.
+  std::atomic<bool> ahead_running{false}, ran_ahead{false};
+  std::size_t skipped_ahead = 0;  // budget refusals of the checks run ahead, asked again by the units
+  pipeline::Scan* scan_ptr = nullptr;
+  so.on_stage = [&](pipeline::ScanStage stage) {
+    if (stage == pipeline::ScanStage::kChecksAhead) {
+      ran_ahead = ahead_running = true;
+      progress.stage("running the tool checks ahead, " + std::to_string(options.jobs) + " at a time");
+      return;
+    }
+    if (ran_ahead) {
+      progress.stage("");
+      interrupts.check();
+      skipped_ahead = scan_ptr->tools()->runs_skipped();
+    }
+    ahead_running = false;
+  };
+  pipeline::Scan scan(p.repo, p.identity, scan_tools, so, p.context);
+  scan_ptr = &scan;
+  probes::ToolSession* const tools = scan.tools();
+  std::map<std::string, std::size_t> causes;  // failed checks of the units, by cause
+  std::mutex observed;                        // checks run ahead are told from several threads
   if (tools)
     tools->observe([&](const probes::ToolRunRecord& run) {
-      if (!run.cached && scanning == !ahead) ++tool_runs;
-      if (scanning && run.cause) ++causes[run.cause->kind];
-      if (scanning && options.report_file) report.tool_run(run);
+      const std::lock_guard<std::mutex> lock(observed);
+      if (!run.cached && (ahead_running || !ran_ahead)) ++tool_runs;
+      if (ahead_running) return;
+      if (run.cause) ++causes[run.cause->kind];
+      if (options.report_file) report.tool_run(run);
     });
 
   // Rows go out as the scan makes them; the progress line is gone by then.
@@ -234,22 +251,14 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
     if (rows.rows() == 0) progress.clear();
     rows.row(row);
   };
-  pipeline::ScanCounts counts;
-  std::size_t skipped_ahead = 0;  // budget refusals of the checks run ahead, asked again by the scan
   try {
-    if (ahead) {
-      progress.stage("running the tool checks ahead, " + std::to_string(options.jobs) + " at a time");
-      cli::prefetch_tool_checks(p.repo, so, probes, p.context, *tools, options.jobs);
-      progress.stage("");
-      interrupts.check();
-      skipped_ahead = tools->runs_skipped();
-      scanning = true;
-    }
-    pipeline::scan_repo_rows(p.repo, p.ns, p.url, p.tag, p.commit, probes, so, p.context, sink, &counts);
+    scan.run(sink);
   } catch (...) {
     progress.clear();
     throw;
   }
+  const pipeline::ScanCounts& counts = scan.counts();
+  const probes::ToolCache* const cache = scan.cache();
   progress.clear();
   interrupts.check();
   rows.finish();
@@ -261,13 +270,13 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
                           {"seconds", progress.elapsed_seconds()},
                           {"tool_checks_skipped", tools ? tools->runs_skipped() - skipped_ahead : 0},
                           {"failure_causes", causes}};
-    cli::write_output_file(*options.report_file, cli::render(report.document(p.repo, p.ns, summary), "json"));
+    cli::write_output_file(*options.report_file, cli::render(report.document(p.repo, p.identity.ns, summary), "json"));
   }
 
   if (!options.quiet) {
     if (const auto problem = cache ? cache->problem() : std::nullopt)
       cli::say("tool cache " + cache->path() + " unusable (" + one_line(*problem) + "); continuing without it");
-    cli::say(summary_line(counts, rows.rows(), progress.elapsed_seconds(), tools.get(), skipped_ahead, causes));
+    cli::say(summary_line(counts, rows.rows(), progress.elapsed_seconds(), tools, skipped_ahead, causes));
     const Json stats = llm::get_llm_stats();
     if (so.use_llm && !stats.empty())
       std::fputs((util::terminal_safe(llm::format_llm_summary()) + "\n").c_str(), stderr);

@@ -10,13 +10,21 @@
 
 namespace quarrix::pipeline {
 
+namespace {
+
+// A library name that is not a string analyses into "work".
+std::string library_name(const Json& library) {
+  return library.is_string() ? library.get<std::string>() : std::string("work");
+}
+
+}  // namespace
+
 ScanProbes default_probes(std::shared_ptr<probes::ToolSession> tools) {
   ScanProbes out;
   out.detect_library_name = [](const std::string& root) { return Json(probes::detect_library_name(root)); };
   out.detect_vhdl_standard = [tools](const PathList& files, const Json& library) {
     if (!tools) return Json::array({"unknown", false});
-    const auto [standard, verified] = probes::detect_vhdl_standard(
-        files, library.is_string() ? library.get<std::string>() : std::string("work"), *tools);
+    const auto [standard, verified] = probes::detect_vhdl_standard(files, library_name(library), *tools);
     return Json::array({standard, verified});
   };
   auto vendor_deps = std::make_shared<probes::VendorDepsMemo>();
@@ -30,6 +38,13 @@ ScanProbes default_probes(std::shared_ptr<probes::ToolSession> tools) {
   out.verify_verilog_unit = [tools](const PathList& files, const std::string& name) {
     return Json(tools && probes::verify_verilog(files, *tools, name));
   };
+  if (tools)
+    out.check_ahead = [tools](const ToolCheck& check) {
+      if (check.library)
+        probes::detect_vhdl_standard(check.files, library_name(*check.library), *tools);
+      else
+        probes::verify_verilog(check.files, *tools, check.top);
+    };
   out.can_run_checks = [tools] {
     return tools &&
            (probes::find_on_path("ghdl") || probes::find_on_path("verilator") || probes::find_on_path("iverilog"));

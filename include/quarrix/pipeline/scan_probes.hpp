@@ -3,6 +3,7 @@
 // the driver stores them in the rows without checking or converting them.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,14 @@
 namespace quarrix::pipeline {
 
 using PathList = std::vector<std::string>;
+
+// One tool check the scan will ask of detect_vhdl_standard (a library) or
+// verify_verilog / verify_verilog_unit (no library; `top` for the latter).
+struct ToolCheck {
+  PathList files;
+  std::optional<Json> library;
+  std::optional<std::string> top;
+};
 
 struct ScanProbes {
   // (repository root) -> library name.
@@ -39,6 +48,10 @@ struct ScanProbes {
   // (no tool): their answers then do not depend on the list, and they are
   // handed an empty one.
   std::function<bool()> can_run_checks;
+  // Optional, and safe to call from several threads at once: runs a check
+  // ahead of the scan's own call, which then finds it answered (the answer is
+  // the same either way). The scan runs its checks so, `jobs` at a time.
+  std::function<void(const ToolCheck&)> check_ahead;
 };
 
 }  // namespace quarrix::pipeline

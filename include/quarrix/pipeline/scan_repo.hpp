@@ -53,6 +53,13 @@ using UnitObserver = std::function<void(const UnitDecision&)>;
 // (relative to the repository when inside it) and why.
 using LeftOutObserver = std::function<void(const std::string& path, const std::string& reason)>;
 
+// Where a scan stands; told to ScanOptions::on_stage.
+enum class ScanStage {
+  kChecksAhead,  // the tool checks run ahead, several at a time
+  kUnits,        // the units, one by one (ScanOptions::progress)
+};
+using StageObserver = std::function<void(ScanStage)>;
+
 struct ScanOptions {
   bool use_llm = true;
   std::string granularity{kDefaultGranularity};  // one of kGranularities (granularity.hpp)
@@ -65,6 +72,10 @@ struct ScanOptions {
   ProgressFn progress;                       // optional
   UnitObserver on_unit;                      // optional
   LeftOutObserver on_left_out;               // optional
+  StageObserver on_stage;                    // optional
+  // Tool checks run at once, when the probes can run them ahead
+  // (ScanProbes::check_ahead); the rows are the same for any number.
+  unsigned jobs = 1;
 };
 
 // How many design units of the resolver's map the scan kept and skipped.
@@ -102,9 +113,5 @@ std::vector<std::string> source_roots(const std::string& repo_path);
 // A resolver factory and dependencies do not go together.
 inline constexpr const char* kDependenciesNeedOwnResolver =
     "dependencies need the scanner's own resolver, not a substitute";
-
-// The directories of `options.dependencies`, in order: what a scan's reads
-// are confined to besides the repository.
-std::vector<std::string> dependency_dirs(const ScanOptions& options);
 
 }  // namespace quarrix::pipeline
