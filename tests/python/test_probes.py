@@ -107,3 +107,30 @@ def test_sandboxed_follows_bwrap_on_path(monkeypatch, tmp_path):
         assert p.sandboxed()  # this machine can confine the tools (install-deps brings bubblewrap)
     monkeypatch.setenv("PATH", str(tmp_path))
     assert p.sandboxed() is False
+
+
+def test_a_scan_runs_the_built_in_checks_ahead_on_jobs_threads(tmp_path, monkeypatch):
+    """Scan(..., jobs=3): the same rows as scan_repo, the fake tool's runs overlapping."""
+    tools = tmp_path / "tools"
+    tools.mkdir()
+    log = tmp_path / "runs"
+    (tools / "verilator").write_text(
+        f'#!/bin/sh\n[ "$1" = "--version" ] && {{ echo "verilator 0.0"; exit 0; }}\n'
+        f'echo "start $$" >> "{log}"\n/bin/sleep 0.5\necho "end $$" >> "{log}"\n')
+    (tools / "verilator").chmod(0o755)
+    monkeypatch.setenv("PATH", str(tools))
+    for i in range(3):
+        (tmp_path / f"unit{i}.v").write_text(f"module unit{i}(input a); endmodule\n")
+    repo = tmp_path
+    scan = s.Scan(repo, "t", "", "", "", p.default_probes(cache=False), use_llm=False, granularity="all", jobs=3)
+    rows = scan.run()
+    assert rows == s.scan_repo(repo, "t", "", "", "", p.default_probes(cache=False), use_llm=False,
+                               granularity="all")
+    assert scan.counts == {"units": 3, "kept": 3, "skipped": 0}
+    running = peak = 0
+    for line in log.read_text().splitlines()[:6]:  # the first scan's runs
+        running += 1 if line.startswith("start") else -1
+        peak = max(peak, running)
+    assert peak > 1
+    with pytest.raises(ValueError, match="jobs"):
+        s.Scan(repo, "t", "", "", "", p.default_probes(), jobs=0)

@@ -142,7 +142,7 @@ void bind_session_views(nb::module_& m) {
 void bind_llm(nb::module_& m) {
   nb::list outcomes, chain;
   for (std::string_view word : llm::kLlmOutcomes) outcomes.append(to_pystr(word));
-  for (std::string_view name : llm::kDefaultProviderChain) chain.append(to_pystr(name));
+  for (const std::string& name : llm::default_chain()) chain.append(to_pystr(name));
   nb::dict provider_fns;
   for (const llm::ProviderSpec& provider : llm::kProviders)
     provider_fns[to_pystr(provider.name)] =
@@ -189,13 +189,9 @@ void bind_llm(nb::module_& m) {
       [](const std::optional<std::string>& text) { return text ? llm::clean_llm_response(*text) : std::nullopt; },
       "text"_a.none(), "One catalog line from a model answer, or None.");
 
-  using AdapterFn = llm::Reply (*)(std::string_view, std::string_view, std::string_view, std::string_view, const Json&,
-                                   const llm::SleepFunction&);
-  const std::array<std::pair<std::string_view, AdapterFn>, 3> adapters{{{"groq", llm::llm_describe_groq},
-                                                                        {"gemini", llm::llm_describe_gemini},
-                                                                        {"anthropic", llm::llm_describe_anthropic}}};
-  static_assert(llm::kProviders.size() == 3);
-  for (const auto& [provider, adapter] : adapters) {
+  for (const llm::ProviderSpec& spec : llm::kProviders) {
+    const std::string_view provider = spec.name;
+    const llm::Adapter adapter = spec.adapter;
     const std::string attribute = adapter_attribute(provider);
     m.def(
         attribute.c_str(),

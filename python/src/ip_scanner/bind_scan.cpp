@@ -6,7 +6,7 @@
 #include "ip_scanner/py_probes.hpp"
 #include "ip_scanner/py_resolver.hpp"
 #include "quarrix/aggregate/roles.hpp"
-#include "quarrix/pipeline/scan_repo.hpp"
+#include "quarrix/pipeline/scan.hpp"
 #include "quarrix/repo/declarations.hpp"
 #include "quarrix/util/errors.hpp"
 
@@ -44,38 +44,50 @@ std::vector<pipeline::ScanDependency> dependencies_param(nb::handle obj) {
   return out;
 }
 
-nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::handle tag, nb::handle commit,
-                     nb::handle probes, nb::handle use_llm, nb::handle granularity, nb::handle previous_descriptions,
-                     nb::handle description_verdicts, nb::handle exclude_dirs, nb::handle bucket_map,
-                     nb::handle dependencies) {
-  // Every argument is checked before any work.
-  const std::string root = path_arg(repo_path, "repo_path");
-  const std::string ns_s = str_arg(ns, "namespace");
-  const std::string url_s = str_arg(url, "url");
-  const std::string tag_s = str_arg(tag, "tag");
-  const std::string commit_s = str_arg(commit, "commit");
+// A scan built from a Python call's arguments, every one checked before any work.
+struct PyScan {
+  std::string repo_path;
+  pipeline::ScanIdentity identity;
+  pipeline::ScanProbes probes;
   pipeline::ScanOptions options;
-  options.granularity = str_arg(granularity, "granularity");
-  options.previous_descriptions = map_param(previous_descriptions, "previous_descriptions");
-  options.description_verdicts = map_param(description_verdicts, "description_verdicts");
-  options.bucket_map = map_param(bucket_map, "bucket_map");
-  options.exclude_dirs = exclude_param(exclude_dirs);
-  options.dependencies = dependencies_param(dependencies);
-  options.use_llm = truth_of(use_llm);
-  if (pipeline::needs_bucket_map(options.granularity) && !options.bucket_map)
-    throw nb::value_error(pipeline::kSubprojectNeedsBucketMap);
-  options.resolver_factory = resolver_factory_for_scan();
-  if (options.resolver_factory && !options.dependencies.empty())
-    throw nb::value_error(pipeline::kDependenciesNeedOwnResolver);
-  const pipeline::ScanProbes cpp_probes = wrap_probes(probes);
+  pipeline::ScanCounts counts;
 
-  Json rows;
-  {
-    nb::gil_scoped_release release;
-    rows = pipeline::scan_repo(root, ns_s, url_s, tag_s, commit_s, cpp_probes, options, context_from_environment());
+  PyScan(nb::handle repo_path_arg, nb::handle ns, nb::handle url, nb::handle tag, nb::handle commit,
+         nb::handle probes_arg, nb::handle use_llm, nb::handle granularity, nb::handle previous_descriptions,
+         nb::handle description_verdicts, nb::handle exclude_dirs, nb::handle bucket_map, nb::handle dependencies,
+         unsigned jobs) {
+    repo_path = path_arg(repo_path_arg, "repo_path");
+    identity = {str_arg(ns, "namespace"), str_arg(url, "url"), str_arg(tag, "tag"), str_arg(commit, "commit")};
+    options.granularity = str_arg(granularity, "granularity");
+    options.previous_descriptions = map_param(previous_descriptions, "previous_descriptions");
+    options.description_verdicts = map_param(description_verdicts, "description_verdicts");
+    options.bucket_map = map_param(bucket_map, "bucket_map");
+    options.exclude_dirs = exclude_param(exclude_dirs);
+    options.dependencies = dependencies_param(dependencies);
+    options.use_llm = truth_of(use_llm);
+    if (jobs < 1) throw nb::value_error("jobs must be at least 1");
+    options.jobs = jobs;
+    if (pipeline::needs_bucket_map(options.granularity) && !options.bucket_map)
+      throw nb::value_error(pipeline::kSubprojectNeedsBucketMap);
+    options.resolver_factory = resolver_factory_for_scan();
+    if (options.resolver_factory && !options.dependencies.empty())
+      throw nb::value_error(pipeline::kDependenciesNeedOwnResolver);
+    probes = wrap_probes(probes_arg);
   }
-  return from_json(rows);
-}
+
+  // The rows; the module's services are looked up now, once.
+  nb::object run() {
+    Json rows = Json::array();
+    pipeline::ScanContext context = context_from_environment();
+    {
+      nb::gil_scoped_release release;
+      pipeline::Scan scan(repo_path, identity, probes, options, std::move(context));
+      scan.run([&rows](Json&& row) { rows.push_back(std::move(row)); });
+      counts = scan.counts();
+    }
+    return from_json(rows);
+  }
+};
 
 }  // namespace
 
@@ -96,18 +108,52 @@ void bind_scan(nb::module_& m) {
 
   bind_scan_probes(m);
 
+#define QUARRIX_SCAN_ARGS \
+  "repo_path: " QUARRIX_PY_PATH \
+  ", namespace: str, url: str, tag: str, commit: str, probes: ScanProbes, " \
+  "use_llm: bool = True, granularity: str = 'top', previous_descriptions: " QUARRIX_PY_JSON_MAP \
+  " | None = None, description_verdicts: " QUARRIX_PY_JSON_MAP \
+  " | None = None, exclude_dirs: list[str] | None = " \
+  "None, bucket_map: " QUARRIX_PY_JSON_MAP " | None = None, dependencies: list[tuple[" QUARRIX_PY_PATH \
+  ", str]] | None = None"
+  nb::class_<PyScan>(m, "Scan",
+                     "One repository's scan, built from the arguments of scan_repo (checked now) and run by run().\n"
+                     "jobs tool checks run at once when the probes are the built-in ones; the rows do not depend "
+                     "on it.")
+      .def(nb::init<nb::handle, nb::handle, nb::handle, nb::handle, nb::handle, nb::handle, nb::handle, nb::handle,
+                    nb::handle, nb::handle, nb::handle, nb::handle, nb::handle, unsigned>(),
+           nb::sig("def __init__(self, " QUARRIX_SCAN_ARGS ", *, jobs: int = 1) -> None"), "repo_path"_a, "namespace"_a,
+           "url"_a, "tag"_a, "commit"_a, "probes"_a, "use_llm"_a = true, "granularity"_a = "top",
+           "previous_descriptions"_a = nb::none(), "description_verdicts"_a = nb::none(), "exclude_dirs"_a = nb::none(),
+           "bucket_map"_a = nb::none(), "dependencies"_a = nb::none(), nb::kw_only(), "jobs"_a = 1)
+      .def("run", &PyScan::run, nb::sig("def run(self) -> " QUARRIX_PY_ROWS), "Scans and returns the rows.")
+      .def_prop_ro(
+          "counts",
+          [](const PyScan& scan) {
+            nb::dict out;
+            out["units"] = scan.counts.units;
+            out["kept"] = scan.counts.kept;
+            out["skipped"] = scan.counts.skipped;
+            return out;
+          },
+          nb::sig("def counts(self) -> dict[str, int]"),
+          "Units of the resolver's map, kept and skipped, by the last run.");
+
   m.def(
-      "scan_repo", &scan_repo,
-      nb::sig("def scan_repo(repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, commit: str, "
-              "probes: ScanProbes, use_llm: bool = True, granularity: str = 'top', "
-              "previous_descriptions: " QUARRIX_PY_JSON_MAP " | None = None, description_verdicts: " QUARRIX_PY_JSON_MAP
-              " | None = None, "
-              "exclude_dirs: list[str] | None = None, bucket_map: " QUARRIX_PY_JSON_MAP
-              " | None = None, dependencies: list[tuple[" QUARRIX_PY_PATH ", str]] | None = None) -> " QUARRIX_PY_ROWS),
-      "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a, "use_llm"_a = true,
-      "granularity"_a = "top", "previous_descriptions"_a = nb::none(), "description_verdicts"_a = nb::none(),
-      "exclude_dirs"_a = nb::none(), "bucket_map"_a = nb::none(), "dependencies"_a = nb::none(),
+      "scan_repo",
+      [](nb::handle repo_path, nb::handle ns, nb::handle url, nb::handle tag, nb::handle commit, nb::handle probes,
+         nb::handle use_llm, nb::handle granularity, nb::handle previous_descriptions, nb::handle description_verdicts,
+         nb::handle exclude_dirs, nb::handle bucket_map, nb::handle dependencies) {
+        return PyScan(repo_path, ns, url, tag, commit, probes, use_llm, granularity, previous_descriptions,
+                      description_verdicts, exclude_dirs, bucket_map, dependencies, 1)
+            .run();
+      },
+      nb::sig("def scan_repo(" QUARRIX_SCAN_ARGS ") -> " QUARRIX_PY_ROWS), "repo_path"_a, "namespace"_a, "url"_a,
+      "tag"_a, "commit"_a, "probes"_a, "use_llm"_a = true, "granularity"_a = "top",
+      "previous_descriptions"_a = nb::none(), "description_verdicts"_a = nb::none(), "exclude_dirs"_a = nb::none(),
+      "bucket_map"_a = nb::none(), "dependencies"_a = nb::none(),
       "Scan a cloned repo and return a list of discovered IP entries.");
+#undef QUARRIX_SCAN_ARGS
 
   m.def(
       "compute_roles",

@@ -1,6 +1,7 @@
 #include "ip_scanner/py_probes.hpp"
 
 #include "common/convert.hpp"
+#include "common/native_probes.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -21,14 +22,17 @@ constexpr const char* kFieldTypes[] = {"collections.abc.Callable[[pathlib.Path],
                                        "collections.abc.Callable[[list[pathlib.Path]], object]"};
 
 // Probe injection point of the host: exactly six callables. The built-in
-// probes add a check that names the unit to the tool, used only while
-// verify_verilog is still the one it came with: a host that replaces
-// verify_verilog is asked through its own.
+// probes add a check that names the unit to the tool, and their C++ callables;
+// each is used only while the field it stands for is still the one it came
+// with: a host that replaces a probe is asked through its own.
 struct PyScanProbes {
   nb::object fields[6];
-  nb::object unit_check;   // (files, name) -> verified, or None
-  nb::object paired_with;  // the verify_verilog unit_check stands for
+  nb::object originals[6];  // the fields as constructed
+  nb::object unit_check;    // (files, name) -> verified, or None
+  nb::object native;        // the built-in probes' capsule, or None
 };
+
+enum Field : std::size_t { kLibrary, kStandard, kVendor, kTests, kBadges, kVerilog };
 
 nb::object to_path(const std::string& path) { return nb::module_::import_("pathlib").attr("Path")(to_pystr(path)); }
 
@@ -50,18 +54,45 @@ std::string init_signature() {
   std::string out = "def __init__(self";
   for (std::size_t i = 0; i < 6; ++i) out += std::string(", ") + kFields[i] + ": " + kFieldTypes[i];
   return out +
-         ", *, _verify_verilog_unit: collections.abc.Callable[[list[pathlib.Path], str], object] | None = None) -> "
-         "None";
+         ", *, _verify_verilog_unit: collections.abc.Callable[[list[pathlib.Path], str], object] | None = None, "
+         "_native: typing_extensions.CapsuleType | None = None) -> None";
+}
+
+}  // namespace
+
+namespace {
+
+// The built-in probes' C++ callables for the fields the host left as they came.
+void take_native(const PyScanProbes& own, pipeline::ScanProbes& out) {
+  const pipeline::ScanProbes* native = native_probes_in(own.native);
+  if (!native) return;
+  const auto kept = [&](Field f) { return own.fields[f].is(own.originals[f]); };
+  if (kept(kLibrary)) out.detect_library_name = native->detect_library_name;
+  if (kept(kVendor)) {
+    out.detect_vendor_deps = native->detect_vendor_deps;
+    out.detect_vendor_deps_in_file = native->detect_vendor_deps_in_file;
+  }
+  if (kept(kTests)) out.detect_test_infrastructure = native->detect_test_infrastructure;
+  if (kept(kBadges)) out.compute_badges = native->compute_badges;
+  if (kept(kStandard)) out.detect_vhdl_standard = native->detect_vhdl_standard;
+  if (kept(kVerilog)) {
+    out.verify_verilog = native->verify_verilog;
+    out.verify_verilog_unit = native->verify_verilog_unit;
+  }
+  // Whether a check can run, and running one ahead, speak for both checks.
+  if (kept(kStandard) && kept(kVerilog)) {
+    out.can_run_checks = native->can_run_checks;
+    out.check_ahead = native->check_ahead;
+  }
 }
 
 }  // namespace
 
 pipeline::ScanProbes wrap_probes(nb::handle probes) {
   std::optional<nb::object> unit_check;
-  if (nb::isinstance<PyScanProbes>(probes)) {
-    const PyScanProbes& own = nb::cast<const PyScanProbes&>(probes);
-    if (!own.unit_check.is_none() && own.fields[5].is(own.paired_with)) unit_check = own.unit_check;
-  }
+  const PyScanProbes* own = nb::isinstance<PyScanProbes>(probes) ? &nb::cast<const PyScanProbes&>(probes) : nullptr;
+  if (own && !own->unit_check.is_none() && own->fields[kVerilog].is(own->originals[kVerilog]))
+    unit_check = own->unit_check;
   // Each C++ callable keeps a reference to the host object; released under the GIL.
   auto holder = std::shared_ptr<nb::object>(new nb::object(nb::borrow(probes)), [](nb::object* p) {
     nb::gil_scoped_acquire gil;
@@ -102,6 +133,7 @@ pipeline::ScanProbes wrap_probes(nb::handle probes) {
       return to_json((*check)(to_paths(files), to_pystr(name)), "verify_verilog");
     };
   }
+  if (own) take_native(*own, out);
   return out;
 }
 
@@ -111,15 +143,19 @@ void bind_scan_probes(nb::module_& m) {
       "__init__",
       [](PyScanProbes* self, nb::object detect_library_name, nb::object detect_vhdl_standard,
          nb::object detect_vendor_deps, nb::object detect_test_infrastructure, nb::object compute_badges,
-         nb::object verify_verilog, nb::object unit_check) {
+         nb::object verify_verilog, nb::object unit_check, nb::object native) {
+        if (!native.is_none() && !native_probes_in(native))
+          type_error("_native must be the built-in probes' capsule or None");
         new (self) PyScanProbes{{detect_library_name, detect_vhdl_standard, detect_vendor_deps,
                                  detect_test_infrastructure, compute_badges, verify_verilog},
+                                {detect_library_name, detect_vhdl_standard, detect_vendor_deps,
+                                 detect_test_infrastructure, compute_badges, verify_verilog},
                                 unit_check,
-                                verify_verilog};
+                                native};
       },
       nb::sig(init_signature().c_str()), "detect_library_name"_a, "detect_vhdl_standard"_a, "detect_vendor_deps"_a,
       "detect_test_infrastructure"_a, "compute_badges"_a, "verify_verilog"_a, nb::kw_only(),
-      "_verify_verilog_unit"_a = nb::none());
+      "_verify_verilog_unit"_a = nb::none(), "_native"_a = nb::none());
   for (std::size_t i = 0; i < 6; ++i) {
     const std::string name = kFields[i], type = kFieldTypes[i];
     cls.def_prop_rw(

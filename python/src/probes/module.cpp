@@ -11,6 +11,7 @@
 #include <nanobind/stl/vector.h>
 
 #include "common/convert.hpp"
+#include "common/native_probes.hpp"
 #include "quarrix/pipeline/default_probes.hpp"
 #include "quarrix/probes/badges.hpp"
 #include "quarrix/probes/library_name.hpp"
@@ -44,8 +45,9 @@ quarrix::probes::ToolLimits limits_from_environment() {
 }
 
 // The built-in probes of one scan as Python callables over the C++ ones, so
-// that they share the scan's tool session and vendor-dependency reads.
-nb::object probes_object(quarrix::pipeline::ScanProbes p) {
+// that they share the scan's tool session and vendor-dependency reads; a scan
+// given them calls the C++ ones (those the host did not replace) directly.
+nb::object probes_object(const quarrix::pipeline::ScanProbes& p) {
   using quarrix::Json;
   using quarrix::py::from_json;
   auto call = [](auto&& fn) {
@@ -99,7 +101,8 @@ nb::object probes_object(quarrix::pipeline::ScanProbes p) {
       },
       "files"_a, "name"_a);
   return nb::module_::import_("quarrix_core.ip_scanner")
-      .attr("ScanProbes")(library, standard, vendor, tests, badges, verilog, "_verify_verilog_unit"_a = verilog_unit);
+      .attr("ScanProbes")(library, standard, vendor, tests, badges, verilog, "_verify_verilog_unit"_a = verilog_unit,
+                          "_native"_a = quarrix::py::native_probes_capsule(p));
 }
 
 }  // namespace
