@@ -11,11 +11,11 @@
 
 namespace quarrix::llm {
 
-namespace {
-
-std::vector<std::string> default_chain() { return {kDefaultProviderChain.begin(), kDefaultProviderChain.end()}; }
-
-}  // namespace
+std::vector<std::string> default_chain() {
+  std::vector<std::string> chain;
+  for (const ProviderSpec& provider : kProviders) chain.emplace_back(provider.name);
+  return chain;
+}
 
 const ProviderSpec* find_provider(std::string_view name) {
   for (const ProviderSpec& provider : kProviders)
@@ -54,9 +54,8 @@ ChainSettings ChainSettings::from_environment() {
 Reply call_native_adapter(std::string_view provider, std::string_view entity_name, std::string_view signature,
                           std::string_view language, std::string_view api_key, const Json& hints,
                           const SleepFunction& sleep) {
-  if (provider == "groq") return llm_describe_groq(entity_name, signature, language, api_key, hints, sleep);
-  if (provider == "gemini") return llm_describe_gemini(entity_name, signature, language, api_key, hints, sleep);
-  if (provider == "anthropic") return llm_describe_anthropic(entity_name, signature, language, api_key, hints, sleep);
+  if (const ProviderSpec* spec = find_provider(provider))
+    return spec->adapter(entity_name, signature, language, api_key, hints, sleep);
   throw std::invalid_argument("unknown provider " + std::string(provider));
 }
 

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "quarrix/llm/chain.hpp"
 #include "quarrix/llm/outcome.hpp"
 #include "quarrix/util/text.hpp"
 
@@ -45,7 +46,8 @@ std::string format(const Json& stats, const std::vector<std::string>& dead) {
   if (!stats.is_object()) throw std::invalid_argument("format_llm_summary: stats must be a map of provider counters");
   if (stats.empty()) return "LLM: no provider calls recorded";
   std::vector<std::string> lines;
-  for (std::string_view provider : {"groq", "gemini", "anthropic"}) {
+  for (const ProviderSpec& spec : kProviders) {
+    const std::string_view provider = spec.name;
     const auto it = stats.find(provider);
     if (it == stats.end() || !has_counters(*it)) continue;
     if (!it->is_object()) throw std::invalid_argument("format_llm_summary: counters must map outcome words to counts");

@@ -10,23 +10,31 @@
 #include <string_view>
 #include <vector>
 
+#include <quarrix/llm/adapters.hpp>
 #include <quarrix/llm/outcome.hpp>
 #include <quarrix/llm/sleep.hpp>
 #include <quarrix/util/json.hpp>
 
 namespace quarrix::llm {
 
+using Adapter = Reply (*)(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
+                          const Json& hints, const SleepFunction& sleep);
+
 struct ProviderSpec {
   std::string_view name;
   std::string_view env_key;  // environment variable holding the API key
+  Adapter adapter;           // our own call of its API
 };
 
-inline constexpr std::array<std::string_view, 3> kDefaultProviderChain{"groq", "gemini", "anthropic"};
+// The providers, in the order of the default chain: the one list of them.
 inline constexpr std::array<ProviderSpec, 3> kProviders{{
-    {"groq", "GROQ_API_KEY"},
-    {"gemini", "GEMINI_API_KEY"},
-    {"anthropic", "ANTHROPIC_API_KEY"},
+    {"groq", "GROQ_API_KEY", llm_describe_groq},
+    {"gemini", "GEMINI_API_KEY", llm_describe_gemini},
+    {"anthropic", "ANTHROPIC_API_KEY", llm_describe_anthropic},
 }};
+
+// The names of kProviders, in order: the chain when none is configured.
+std::vector<std::string> default_chain();
 
 // The known provider of that name, or nullptr.
 const ProviderSpec* find_provider(std::string_view name);
@@ -41,7 +49,7 @@ double resolve_pace();
 
 // What a walk of the chain reads: taken once, by the caller, and passed in.
 struct ChainSettings {
-  std::vector<std::string> providers{kDefaultProviderChain.begin(), kDefaultProviderChain.end()};
+  std::vector<std::string> providers = default_chain();
   double pace = 0;  // seconds after each provider call; 0 or infinity: none
   // Provider name -> API key, for the providers whose key variable is set.
   std::map<std::string, std::string, std::less<>> api_keys;
