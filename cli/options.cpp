@@ -65,6 +65,139 @@ std::uint64_t tool_memory(const std::string& value) {
   return amount << shift;
 }
 
+// The options, in the order --help lists them: the one table that both
+// parsing and the help text read.
+struct OptionSpec {
+  std::string_view spellings;  // space-separated: "-j --jobs"
+  bool takes_value;
+  std::string_view shown;  // the help's left column; empty: told with the option before
+  std::string_view help;   // its lines
+  void (*apply)(Options&, std::string_view name, const std::string& value);
+};
+
+// An option's value that must not be empty.
+std::string non_empty(const std::string& value, const char* message) {
+  if (value.empty()) throw UsageError(message);
+  return value;
+}
+
+const std::array kOptions = {
+    OptionSpec{"--namespace", true, "--namespace NAME", "index namespace (default: the name of REPO's directory)",
+               [](Options& o, std::string_view, const std::string& v) {
+                 o.ns = non_empty(v, "--namespace must not be empty");
+               }},
+    OptionSpec{"--url", true, "--url URL", "repository URL (default: its origin remote, when REPO is a git checkout)",
+               [](Options& o, std::string_view, const std::string& v) { o.url = v; }},
+    OptionSpec{"--tag", true, "--tag TAG", "tag or branch (default: the tag of HEAD, else its branch)",
+               [](Options& o, std::string_view, const std::string& v) { o.tag = v; }},
+    OptionSpec{"--commit", true, "--commit SHA", "commit (default: HEAD's)",
+               [](Options& o, std::string_view, const std::string& v) { o.commit = v; }},
+    OptionSpec{"--granularity", true, "--granularity KIND", "top (default) | repo | subproject | all",
+               [](Options& o, std::string_view name, const std::string& v) {
+                 o.granularity = choice(std::string(name), v, pipeline::kGranularities);
+               }},
+    OptionSpec{"--bucket-map", true, "--bucket-map FILE",
+               "subproject buckets, YAML or JSON (needed by --granularity subproject)",
+               [](Options& o, std::string_view, const std::string& v) { o.bucket_map_file = v; }},
+    OptionSpec{"--verdicts", true, "--verdicts INDEX_DIR", "directory holding descriptions_verdicts.json",
+               [](Options& o, std::string_view, const std::string& v) { o.verdicts_dir = v; }},
+    OptionSpec{"--previous", true, "--previous FILE",
+               "earlier descriptions: a JSON map name -> description, or an\n"
+               "earlier output of quarrix-scan (json or jsonl)",
+               [](Options& o, std::string_view, const std::string& v) { o.previous_file = v; }},
+    OptionSpec{"--exclude", true, "--exclude PATTERN",
+               "leave out sources matching this shell-style pattern (repeatable)",
+               [](Options& o, std::string_view, const std::string& v) {
+                 o.excludes.push_back(non_empty(v, "--exclude needs a non-empty pattern"));
+               }},
+    OptionSpec{"--with", true, "--with DIR[=NAMESPACE]",
+               "a checkout of a repository REPO depends on (repeatable): its\n"
+               "units, packages and headers resolve what REPO's own do not,\n"
+               "and a check compiles them first; they are never rows\n"
+               "(default namespace: the name of DIR)",
+               [](Options& o, std::string_view, const std::string& v) {
+                 o.dependencies.push_back(non_empty(v, "--with needs a directory"));
+               }},
+    OptionSpec{"--llm", false, "--llm, --no-llm",
+               "allow or forbid language-model descriptions\n"
+               "(default: allowed when GROQ_API_KEY, GEMINI_API_KEY or\n"
+               "ANTHROPIC_API_KEY is set)",
+               [](Options& o, std::string_view, const std::string&) { o.use_llm = true; }},
+    OptionSpec{"--no-llm", false, "", "", [](Options& o, std::string_view, const std::string&) { o.use_llm = false; }},
+    OptionSpec{"--no-verify", false, "--no-verify",
+               "run no GHDL/Verilator/Icarus check: rows stay unverified,\n"
+               "VHDL standards \"unknown\"",
+               [](Options& o, std::string_view, const std::string&) { o.verify = false; }},
+    OptionSpec{"-j --jobs", true, "-j, --jobs N",
+               "tool checks run at once (default: the number of CPUs);\n"
+               "the rows do not depend on it",
+               [](Options& o, std::string_view, const std::string& v) { o.jobs = jobs_count(v); }},
+    OptionSpec{"--tool-budget", true, "--tool-budget SECONDS",
+               "wall time for all tool checks of the scan together\n"
+               "(default 600); checks left when it is spent stay unverified",
+               [](Options& o, std::string_view, const std::string& v) { o.tool_limits.budget = tool_budget(v); }},
+    OptionSpec{"--tool-memory", true, "--tool-memory SIZE",
+               "address space of each tool run: MiB, or with a suffix\n"
+               "K, M, G or T, e.g. 512M (default 2G); a run that needs\n"
+               "more fails and its check stays unverified",
+               [](Options& o, std::string_view, const std::string& v) { o.tool_limits.memory_bytes = tool_memory(v); }},
+    OptionSpec{"--cache-dir", true, "--cache-dir DIR",
+               "keep tool results between scans in DIR/tools.sqlite\n"
+               "(default: $XDG_CACHE_HOME/quarrix, else ~/.cache/quarrix)",
+               [](Options& o, std::string_view, const std::string& v) {
+                 o.cache_dir = non_empty(v, "--cache-dir needs a directory");
+               }},
+    OptionSpec{"--no-cache", false, "--no-cache", "run every tool check afresh and keep no result",
+               [](Options& o, std::string_view, const std::string&) { o.cache = false; }},
+    OptionSpec{"--format", true, "--format FORMAT", "json (default: one array) | jsonl (one row per line)",
+               [](Options& o, std::string_view name, const std::string& v) {
+                 o.format = choice(std::string(name), v, kFormats);
+               }},
+    OptionSpec{"-o --output", true, "-o, --output FILE", "write the rows to FILE instead of standard output",
+               [](Options& o, std::string_view, const std::string& v) {
+                 o.output_file = non_empty(v, "--output needs a file name");
+               }},
+    OptionSpec{"--report", true, "--report FILE",
+               "write a JSON report to FILE: every unit found, kept or\n"
+               "skipped and by which rule, its compile list and the\n"
+               "tool runs that checked it",
+               [](Options& o, std::string_view, const std::string& v) {
+                 o.report_file = non_empty(v, "--report needs a file name");
+               }},
+    OptionSpec{"-q --quiet", false, "-q, --quiet", "no progress, notes or summary on standard error",
+               [](Options& o, std::string_view, const std::string&) { o.quiet = true; }},
+    OptionSpec{"--version", false, "--version", "print the version and exit",
+               [](Options& o, std::string_view, const std::string&) { o.action = Action::kVersion; }},
+    OptionSpec{"-h --help", false, "-h, --help", "print this help and exit",
+               [](Options& o, std::string_view, const std::string&) { o.action = Action::kHelp; }},
+};
+
+const OptionSpec* find_option(std::string_view name) {
+  for (const OptionSpec& spec : kOptions)
+    for (const std::string& spelling : util::split_whitespace(spec.spellings))
+      if (spelling == name) return &spec;
+  return nullptr;
+}
+
+// The help's lines of the table: the left column, then the text from column 25.
+std::string options_help() {
+  constexpr std::size_t kTextColumn = 25;
+  std::string out;
+  for (const OptionSpec& spec : kOptions) {
+    if (spec.shown.empty()) continue;
+    std::string line = "  " + std::string(spec.shown);
+    line.append(line.size() < kTextColumn ? kTextColumn - line.size() : 1, ' ');
+    std::string_view help = spec.help;
+    for (bool first = true; !help.empty() || first; first = false) {
+      const std::size_t end = help.find('\n');
+      if (!first) line = std::string(kTextColumn, ' ');
+      out += line + std::string(help.substr(0, end)) + "\n";
+      help = end == std::string_view::npos ? std::string_view() : help.substr(end + 1);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 Options parse_options(const std::vector<std::string>& args) {
@@ -83,84 +216,19 @@ Options parse_options(const std::vector<std::string>& args) {
     }
     const std::size_t eq = arg.find('=');
     const std::string name = arg.substr(0, eq);
-    std::optional<std::string> inline_value;
-    if (eq != std::string::npos) inline_value = arg.substr(eq + 1);
-
-    auto flag = [&]() {
-      if (inline_value) throw UsageError("option " + name + " takes no value");
-    };
-    auto value = [&]() -> std::string {
-      if (inline_value) return *inline_value;
-      if (i + 1 >= args.size()) throw UsageError("option " + name + " needs a value");
-      return args[++i];
-    };
-
-    if (name == "--help" || name == "-h") {
-      flag();
-      options.action = Action::kHelp;
-      return options;
-    } else if (name == "--version") {
-      flag();
-      options.action = Action::kVersion;
-      return options;
-    } else if (name == "--namespace") {
-      options.ns = value();
-      if (options.ns->empty()) throw UsageError("--namespace must not be empty");
-    } else if (name == "--url") {
-      options.url = value();
-    } else if (name == "--tag") {
-      options.tag = value();
-    } else if (name == "--commit") {
-      options.commit = value();
-    } else if (name == "--granularity") {
-      options.granularity = choice(name, value(), pipeline::kGranularities);
-    } else if (name == "--bucket-map") {
-      options.bucket_map_file = value();
-    } else if (name == "--verdicts") {
-      options.verdicts_dir = value();
-    } else if (name == "--previous") {
-      options.previous_file = value();
-    } else if (name == "--exclude") {
-      options.excludes.push_back(value());
-      if (options.excludes.back().empty()) throw UsageError("--exclude needs a non-empty pattern");
-    } else if (name == "--with") {
-      options.dependencies.push_back(value());
-      if (options.dependencies.back().empty()) throw UsageError("--with needs a directory");
-    } else if (name == "--llm") {
-      flag();
-      options.use_llm = true;
-    } else if (name == "--no-llm") {
-      flag();
-      options.use_llm = false;
-    } else if (name == "--format") {
-      options.format = choice(name, value(), kFormats);
-    } else if (name == "--output" || name == "-o") {
-      options.output_file = value();
-      if (options.output_file->empty()) throw UsageError("--output needs a file name");
-    } else if (name == "--report") {
-      options.report_file = value();
-      if (options.report_file->empty()) throw UsageError("--report needs a file name");
-    } else if (name == "--no-verify") {
-      flag();
-      options.verify = false;
-    } else if (name == "--jobs" || name == "-j") {
-      options.jobs = jobs_count(value());
-    } else if (name == "--cache-dir") {
-      options.cache_dir = value();
-      if (options.cache_dir->empty()) throw UsageError("--cache-dir needs a directory");
-    } else if (name == "--no-cache") {
-      flag();
-      options.cache = false;
-    } else if (name == "--tool-budget") {
-      options.tool_limits.budget = tool_budget(value());
-    } else if (name == "--tool-memory") {
-      options.tool_limits.memory_bytes = tool_memory(value());
-    } else if (name == "--quiet" || name == "-q") {
-      flag();
-      options.quiet = true;
+    const OptionSpec* spec = find_option(name);
+    if (!spec) throw UsageError("unknown option '" + name + "'");
+    std::string value;
+    if (!spec->takes_value) {
+      if (eq != std::string::npos) throw UsageError("option " + name + " takes no value");
+    } else if (eq != std::string::npos) {
+      value = arg.substr(eq + 1);
     } else {
-      throw UsageError("unknown option '" + name + "'");
+      if (i + 1 >= args.size()) throw UsageError("option " + name + " needs a value");
+      value = args[++i];
     }
+    spec->apply(options, name, value);
+    if (options.action != Action::kScan) return options;  // --help and --version end parsing
   }
   if (positional.empty()) throw UsageError("missing REPO (the directory of a cloned repository)");
   if (positional.size() > 1) throw UsageError("unexpected argument '" + positional[1] + "' (only one REPO is scanned)");
@@ -177,44 +245,8 @@ std::string usage_text() {
 Scans a cloned HDL repository and prints its catalog rows as JSON.
 
 options:
-  --namespace NAME       index namespace (default: the name of REPO's directory)
-  --url URL              repository URL (default: its origin remote, when REPO is a git checkout)
-  --tag TAG              tag or branch (default: the tag of HEAD, else its branch)
-  --commit SHA           commit (default: HEAD's)
-  --granularity KIND     top (default) | repo | subproject | all
-  --bucket-map FILE      subproject buckets, YAML or JSON (needed by --granularity subproject)
-  --verdicts INDEX_DIR   directory holding descriptions_verdicts.json
-  --previous FILE        earlier descriptions: a JSON map name -> description, or an
-                         earlier output of quarrix-scan (json or jsonl)
-  --exclude PATTERN      leave out sources matching this shell-style pattern (repeatable)
-  --with DIR[=NAMESPACE] a checkout of a repository REPO depends on (repeatable): its
-                         units, packages and headers resolve what REPO's own do not,
-                         and a check compiles them first; they are never rows
-                         (default namespace: the name of DIR)
-  --llm, --no-llm        allow or forbid language-model descriptions
-                         (default: allowed when GROQ_API_KEY, GEMINI_API_KEY or
-                         ANTHROPIC_API_KEY is set)
-  --no-verify            run no GHDL/Verilator/Icarus check: rows stay unverified,
-                         VHDL standards "unknown"
-  -j, --jobs N           tool checks run at once (default: the number of CPUs);
-                         the rows do not depend on it
-  --tool-budget SECONDS  wall time for all tool checks of the scan together
-                         (default 600); checks left when it is spent stay unverified
-  --tool-memory SIZE     address space of each tool run: MiB, or with a suffix
-                         K, M, G or T, e.g. 512M (default 2G); a run that needs
-                         more fails and its check stays unverified
-  --cache-dir DIR        keep tool results between scans in DIR/tools.sqlite
-                         (default: $XDG_CACHE_HOME/quarrix, else ~/.cache/quarrix)
-  --no-cache             run every tool check afresh and keep no result
-  --format FORMAT        json (default: one array) | jsonl (one row per line)
-  -o, --output FILE      write the rows to FILE instead of standard output
-  --report FILE          write a JSON report to FILE: every unit found, kept or
-                         skipped and by which rule, its compile list and the
-                         tool runs that checked it
-  -q, --quiet            no progress, notes or summary on standard error
-  --version              print the version and exit
-  -h, --help             print this help and exit
-
+)" + options_help() +
+         R"(
 Rows go to standard output (or FILE); notes, progress, the summary and errors
 go to standard error. Exit status: 0 success, 1 scan failure, 2 usage error,
 130/143/129 interrupted by SIGINT/SIGTERM/SIGHUP (nothing written).
