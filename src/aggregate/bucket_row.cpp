@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include <quarrix/describe/verdicts.hpp>
+#include <quarrix/util/errors.hpp>
 #include <quarrix/util/text.hpp>
 
 #include "row_builder.hpp"
@@ -41,7 +42,7 @@ Json bucket_row(const Json& entries, const TopIndex& top_index, std::string_view
 Json aggregate_one_bucket(const Json& entries, const Json& roles, std::string_view ns, std::string_view url,
                           std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
                           std::string_view license_id, const Json* description_verdicts, const RowContext& context) {
-  if (entries.empty()) throw std::out_of_range("a bucket row needs at least one entry");
+  if (entries.empty()) throw IndexError("a bucket row needs at least one entry");
   return detail::bucket_row(entries, detail::TopIndex(roles), ns, url, tag, bucket_name, bucket_description, license_id,
                             description_verdicts, context.tag_cap);
 }

@@ -12,6 +12,7 @@
 
 #include <quarrix/aggregate/entry_error.hpp>
 #include <quarrix/license/license.hpp>
+#include <quarrix/util/errors.hpp>
 #include <quarrix/util/text.hpp>
 
 #include "row_builder.hpp"
@@ -31,8 +32,8 @@ const Json& buckets_of(const Json& bucket_map) {
     std::vector<std::string> keys;
     for (const auto& [key, value] : bucket_map.items()) keys.push_back(key);
     std::sort(keys.begin(), keys.end());
-    throw std::invalid_argument("subproject granularity requires a non-empty 'buckets' map; got bucket_map keys=" +
-                                util::py_repr(keys));
+    throw ValueError("subproject granularity requires a non-empty 'buckets' map; got bucket_map keys=" +
+                     util::py_repr(keys));
   }
   return buckets;
 }
@@ -100,10 +101,10 @@ Json aggregate_subproject_entries(const Json& entries, const Json& roles, const 
     }
   }
   if (unassigned_count != 0) {
-    throw std::invalid_argument("subproject granularity: " + std::to_string(unassigned_count) + " entr" +
-                                (unassigned_count == 1 ? "y" : "ies") +
-                                " unassigned by bucket_map. Update the bucket map so residue is zero. Unassigned: " +
-                                util::join({unassigned.begin(), unassigned.end()}, ", "));
+    throw ValueError("subproject granularity: " + std::to_string(unassigned_count) + " entr" +
+                     (unassigned_count == 1 ? "y" : "ies") +
+                     " unassigned by bucket_map. Update the bucket map so residue is zero. Unassigned: " +
+                     util::join({unassigned.begin(), unassigned.end()}, ", "));
   }
 
   const std::string license_id = license::detect_license(repo_path);

@@ -7,6 +7,7 @@
 #include "quarrix/llm/prompt.hpp"
 #include "quarrix/llm/stats.hpp"
 #include "quarrix/util/env.hpp"
+#include "quarrix/util/errors.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::llm {
@@ -56,7 +57,7 @@ Reply call_native_adapter(std::string_view provider, std::string_view entity_nam
                           const SleepFunction& sleep) {
   if (const ProviderSpec* spec = find_provider(provider))
     return spec->adapter(entity_name, signature, language, api_key, hints, sleep);
-  throw std::invalid_argument("unknown provider " + std::string(provider));
+  throw ValueError("unknown provider " + std::string(provider));
 }
 
 std::optional<std::string> llm_describe(std::string_view entity_name, std::string_view signature,

@@ -7,6 +7,7 @@
 
 #include "quarrix/llm/chain.hpp"
 #include "quarrix/llm/outcome.hpp"
+#include "quarrix/util/errors.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::llm {
@@ -30,7 +31,7 @@ bool contains(const std::vector<std::string>& names, std::string_view name) {
 
 long long count_of(const Json& value) {
   if (!value.is_number_integer() || (value.is_number_unsigned() && value.get<unsigned long long>() > LLONG_MAX))
-    throw std::invalid_argument("format_llm_summary: counts must be integers");
+    throw ValueError("format_llm_summary: counts must be integers");
   return value.get<long long>();
 }
 
@@ -43,19 +44,19 @@ bool has_counters(const Json& counters) {
 }
 
 std::string format(const Json& stats, const std::vector<std::string>& dead) {
-  if (!stats.is_object()) throw std::invalid_argument("format_llm_summary: stats must be a map of provider counters");
+  if (!stats.is_object()) throw ValueError("format_llm_summary: stats must be a map of provider counters");
   if (stats.empty()) return "LLM: no provider calls recorded";
   std::vector<std::string> lines;
   for (const ProviderSpec& spec : kProviders) {
     const std::string_view provider = spec.name;
     const auto it = stats.find(provider);
     if (it == stats.end() || !has_counters(*it)) continue;
-    if (!it->is_object()) throw std::invalid_argument("format_llm_summary: counters must map outcome words to counts");
+    if (!it->is_object()) throw ValueError("format_llm_summary: counters must map outcome words to counts");
     long long total = 0;
     std::vector<std::string> parts;
     for (const auto& [word, value] : it->items()) {
       const long long n = count_of(value);
-      if (__builtin_add_overflow(total, n, &total)) throw std::invalid_argument("format_llm_summary: counts too large");
+      if (__builtin_add_overflow(total, n, &total)) throw ValueError("format_llm_summary: counts too large");
       if (n != 0) parts.push_back(word + "=" + std::to_string(n));
     }
     std::string line = "  " + std::string(provider) + ": " + std::to_string(total) + " calls (" +

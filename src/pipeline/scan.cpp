@@ -87,18 +87,15 @@ std::optional<std::string> optional_text(const Json& value, const char* what) {
 // directory (files are told apart by path).
 std::vector<std::string> checked_dependencies(const std::string& repo_path, const ScanOptions& options) {
   // A subproject scan without buckets can never succeed: say so before any work.
-  if (needs_bucket_map(options.granularity) && !options.bucket_map)
-    throw std::invalid_argument(kSubprojectNeedsBucketMap);
-  if (!options.dependencies.empty() && options.resolver_factory)
-    throw std::invalid_argument(kDependenciesNeedOwnResolver);
+  if (needs_bucket_map(options.granularity) && !options.bucket_map) throw ValueError(kSubprojectNeedsBucketMap);
+  if (!options.dependencies.empty() && options.resolver_factory) throw ValueError(kDependenciesNeedOwnResolver);
   std::vector<std::string> paths;
   const std::optional<std::string> resolved_repo = util::resolved_path(repo_path);
   for (const ScanDependency& dependency : options.dependencies) {
     const std::optional<std::string> dir = util::resolved_path(dependency.path);
-    if (!dir || !util::is_directory(*dir))
-      throw std::invalid_argument("dependency '" + dependency.path + "' is not a directory");
+    if (!dir || !util::is_directory(*dir)) throw ValueError("dependency '" + dependency.path + "' is not a directory");
     if (resolved_repo && (util::lies_within(*dir, *resolved_repo) || util::lies_within(*resolved_repo, *dir)))
-      throw std::invalid_argument("dependency '" + dependency.path + "' overlaps the repository");
+      throw ValueError("dependency '" + dependency.path + "' overlaps the repository");
     paths.push_back(*dir);
   }
   return paths;
@@ -355,7 +352,7 @@ class Run {
     }
     const Json standard = probes_.detect_vhdl_standard(files, library_);
     if (!standard.is_array()) throw TypeError("detect_vhdl_standard must return two values (standard, verified)");
-    if (standard.size() != 2) throw std::invalid_argument("detect_vhdl_standard must return exactly two values");
+    if (standard.size() != 2) throw ValueError("detect_vhdl_standard must return exactly two values");
     unit.std_value = standard[0];
     unit.verified = standard[1];
     if (is_verilog(unit)) {

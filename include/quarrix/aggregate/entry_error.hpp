@@ -2,12 +2,10 @@
 // The error for IP entries, role maps and bucket maps of the wrong shape (a
 // missing "name", a list where a map belongs, a non-string path or tag).
 
-#include <stdexcept>
+#include <quarrix/util/errors.hpp>
 
 namespace quarrix::aggregate {
 
-struct MalformedEntryError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+using MalformedEntryError = ErrorOf<ErrorKind::kMalformedEntry>;
 
 }  // namespace quarrix::aggregate

@@ -12,7 +12,7 @@ namespace quarrix::aggregate {
 
 // The bucket rows, in bucket-map order; an empty list when there are no
 // entries. `bucket_map` holds "buckets": {name: {"description", "prefixes"}}.
-// Throws std::invalid_argument when the map has no buckets, and when an entry
+// Throws ValueError when the map has no buckets, and when an entry
 // matches no prefix (the message names the unassigned entities, so that no
 // partial registry is published). `description_verdicts` may be null.
 Json aggregate_subproject_entries(const Json& entries, const Json& roles, const std::string& repo_path,

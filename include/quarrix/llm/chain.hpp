@@ -64,7 +64,7 @@ using ProviderCall = std::function<Reply(std::string_view provider, std::string_
                                          std::string_view signature, std::string_view language,
                                          std::string_view api_key, const Json& hints, const SleepFunction& sleep)>;
 
-// The built-in adapter of each known provider; std::invalid_argument for other names.
+// The built-in adapter of each known provider; ValueError for other names.
 Reply call_native_adapter(std::string_view provider, std::string_view entity_name, std::string_view signature,
                           std::string_view language, std::string_view api_key, const Json& hints,
                           const SleepFunction& sleep);

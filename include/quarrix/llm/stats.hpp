@@ -23,7 +23,7 @@ void reset_llm_session();
 
 // The end-of-session text for the session's counters, or for `stats` (same
 // shape as get_llm_stats()). Dead marks always come from the session. Throws
-// std::invalid_argument when a shown provider's counters are not a map of
+// ValueError when a shown provider's counters are not a map of
 // integer counts.
 std::string format_llm_summary();
 std::string format_llm_summary(const Json& stats);

@@ -100,7 +100,7 @@ void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::stri
 // The rows of one repository (a JSON array), with the settings and services
 // of `context`; the unit counts go to `counts` when given. Probe and resolver
 // failures propagate; "subproject" without a bucket map is
-// std::invalid_argument (kSubprojectNeedsBucketMap), raised before any probe
+// ValueError (kSubprojectNeedsBucketMap), raised before any probe
 // or resolver work.
 Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
                std::string_view commit, const ScanProbes& probes, const ScanOptions& options,

@@ -1,17 +1,13 @@
 #pragma once
 // How a resolver's compilation_order query fails.
 
-#include <stdexcept>
+#include <quarrix/util/errors.hpp>
 
 namespace quarrix::resolver {
 
-// The unit is not in the entity map (Python: KeyError).
-struct UnknownUnitError : std::out_of_range {
-  using std::out_of_range::out_of_range;
-};
-// The dependencies of the unit form a cycle (Python: RecursionError).
-struct DependencyCycleError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+// The unit is not in the entity map.
+using UnknownUnitError = ErrorOf<ErrorKind::kUnknownUnit>;
+// The dependencies of the unit form a cycle.
+using DependencyCycleError = ErrorOf<ErrorKind::kDependencyCycle>;
 
 }  // namespace quarrix::resolver

@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include <quarrix/util/errors.hpp>
+
 namespace quarrix::util {
 
 enum RegexFlag : unsigned {
@@ -96,8 +98,6 @@ class Regex {
 std::string regex_escape(std::string_view text);
 
 // Thrown when a pattern does not compile (a programming error, never input data).
-struct RegexError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+using RegexError = ErrorOf<ErrorKind::kRegex>;
 
 }  // namespace quarrix::util

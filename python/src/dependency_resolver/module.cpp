@@ -7,6 +7,7 @@
 #include <nanobind/nanobind.h>
 
 #include "common/convert.hpp"
+#include "common/errors.hpp"
 
 #include <quarrix/resolver/dependency_resolver.hpp>
 
@@ -46,6 +47,7 @@ nb::dict as_dict(const std::vector<std::pair<std::string, std::string>>& pairs) 
 }  // namespace
 
 NB_MODULE(dependency_resolver, m) {
+  quarrix::py::register_core_errors();
   m.doc() = "Design units, compile order and package uses of the HDL sources below a set of roots.";
 
   nb::class_<DependencyResolver>(m, "DependencyResolver",

@@ -8,7 +8,6 @@
 #include "ip_scanner/bindings.hpp"
 #include "ip_scanner/module_services.hpp"
 #include "quarrix/aggregate/bucket_row.hpp"
-#include "quarrix/aggregate/entry_error.hpp"
 #include "quarrix/aggregate/readme_description.hpp"
 #include "quarrix/aggregate/repo_row.hpp"
 #include "quarrix/aggregate/subproject.hpp"
@@ -60,14 +59,6 @@ aggregate::RowContext row_context() { return {tags::resolve_tag_cap(), module_se
 }  // namespace
 
 void bind_aggregate(nb::module_& m) {
-  nb::register_exception_translator([](const std::exception_ptr& error, void*) {
-    try {
-      std::rethrow_exception(error);
-    } catch (const aggregate::MalformedEntryError& e) {
-      PyErr_SetString(PyExc_TypeError, e.what());
-    }
-  });
-
   m.attr("_DEFINE_RE") = repo::kDefinePattern;
   m.attr("_TOP_DECL_RE") = repo::kTopDeclPattern;
   m.attr("_TECH_DIR_RE") = repo::kTechDirPattern;

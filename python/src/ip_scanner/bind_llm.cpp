@@ -24,6 +24,7 @@
 #include <quarrix/llm/prompt.hpp>
 #include <quarrix/llm/sleep.hpp>
 #include <quarrix/llm/stats.hpp>
+#include <quarrix/util/errors.hpp>
 
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
@@ -251,7 +252,7 @@ void bind_llm(nb::module_& m) {
         if (!is_dict(stats)) type_error("stats must be a dict or None, not " + py_type_name(stats));
         try {
           return llm::format_llm_summary(to_json(stats, "stats"));
-        } catch (const std::invalid_argument& e) {
+        } catch (const ValueError& e) {
           type_error(e.what());
         }
       },

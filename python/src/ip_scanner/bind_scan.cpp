@@ -8,7 +8,6 @@
 #include "quarrix/aggregate/roles.hpp"
 #include "quarrix/pipeline/scan.hpp"
 #include "quarrix/repo/declarations.hpp"
-#include "quarrix/util/errors.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -92,20 +91,6 @@ struct PyScan {
 }  // namespace
 
 void bind_scan(nb::module_& m) {
-  nb::register_exception_translator([](const std::exception_ptr& error, void*) {
-    try {
-      std::rethrow_exception(error);
-    } catch (const TypeError& e) {
-      PyErr_SetString(PyExc_TypeError, e.what());
-    } catch (const KeyError& e) {
-      PyErr_SetObject(PyExc_KeyError, to_pystr(e.what()).ptr());
-    } catch (const quarrix::resolver::UnknownUnitError& e) {
-      PyErr_SetObject(PyExc_KeyError, to_pystr(e.what()).ptr());
-    } catch (const quarrix::resolver::DependencyCycleError& e) {
-      PyErr_SetString(PyExc_RecursionError, e.what());
-    }
-  });
-
   bind_scan_probes(m);
 
 #define QUARRIX_SCAN_ARGS \

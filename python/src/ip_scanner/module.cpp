@@ -1,3 +1,4 @@
+#include "common/errors.hpp"
 #include "ip_scanner/bindings.hpp"
 
 NB_MODULE(ip_scanner, m) {
@@ -5,6 +6,7 @@ NB_MODULE(ip_scanner, m) {
   // The module keeps process-wide references (the validator and adapter hooks)
   // that outlive nanobind's shutdown check by design.
   nanobind::set_leak_warnings(false);
+  quarrix::py::register_core_errors();
   quarrix::py::bind_describe_hygiene(m);
   quarrix::py::bind_hdl(m);
   quarrix::py::bind_port_inference(m);

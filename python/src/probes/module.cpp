@@ -11,6 +11,7 @@
 #include <nanobind/stl/vector.h>
 
 #include "common/convert.hpp"
+#include "common/errors.hpp"
 #include "common/native_probes.hpp"
 #include "quarrix/pipeline/default_probes.hpp"
 #include "quarrix/probes/badges.hpp"
@@ -108,6 +109,7 @@ nb::object probes_object(const quarrix::pipeline::ScanProbes& p) {
 }  // namespace
 
 NB_MODULE(probes, m) {
+  quarrix::py::register_core_errors();
   m.doc() = "Built-in tool probes: GHDL, Verilator or Icarus Verilog, vendor libraries, test facilities.";
 
   m.def(

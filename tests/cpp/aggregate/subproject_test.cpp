@@ -1,5 +1,6 @@
 #include <quarrix/aggregate/bucket_row.hpp>
 #include <quarrix/aggregate/subproject.hpp>
+#include <quarrix/util/errors.hpp>
 
 #include <stdexcept>
 
@@ -69,7 +70,7 @@ TEST(SubprojectRouting, Errors) {
   const auto message = [&](const Json& entries, const Json& map) {
     try {
       aggregate_subproject_entries(entries, Json::object(), repo.path(), "acme", "u", "t", map);
-    } catch (const std::invalid_argument& e) {
+    } catch (const quarrix::ValueError& e) {
       return std::string(e.what());
     }
     return std::string("no error");

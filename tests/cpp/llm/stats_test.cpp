@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <quarrix/llm/stats.hpp>
+#include <quarrix/util/errors.hpp>
 
 #include "llm/test_support.hpp"
 
@@ -37,8 +38,8 @@ TEST_F(Stats, SummaryTexts) {
             "LLM provider stats:\n  groq: 2 calls (timeout=2) DEAD\n  gemini: 0 calls (n/a)");
   EXPECT_EQ(format_llm_summary(Json::parse(R"({"mystery": {"ok": 1}})")), "LLM: no calls");
   EXPECT_EQ(format_llm_summary(Json::object()), "LLM: no provider calls recorded");
-  EXPECT_THROW(format_llm_summary(Json::parse(R"({"groq": {"ok": "1"}})")), std::invalid_argument);
-  EXPECT_THROW(format_llm_summary(Json::parse(R"({"groq": [1]})")), std::invalid_argument);
+  EXPECT_THROW(format_llm_summary(Json::parse(R"({"groq": {"ok": "1"}})")), ValueError);
+  EXPECT_THROW(format_llm_summary(Json::parse(R"({"groq": [1]})")), ValueError);
 }
 
 TEST_F(Stats, CopiesAreIndependentAndResetClearsBoth) {

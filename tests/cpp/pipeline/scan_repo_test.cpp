@@ -6,6 +6,7 @@
 
 #include "quarrix/pipeline/scan_repo.hpp"
 #include "quarrix/repo/filters.hpp"
+#include "quarrix/util/errors.hpp"
 #include "support/temp_repo.hpp"
 
 using namespace quarrix;
@@ -233,19 +234,19 @@ TEST(ScanRepo, Granularity) {
       {
         try {
           f.scan(fixed_probes(untouched), "subproject");
-        } catch (const std::invalid_argument& e) {
+        } catch (const ValueError& e) {
           EXPECT_EQ(std::string(e.what()), pipeline::kSubprojectNeedsBucketMap);
           throw;
         }
       },
-      std::invalid_argument);
+      ValueError);
   EXPECT_TRUE(untouched.calls.empty());  // refused before any probe ran
 }
 
 TEST(ScanRepo, ProbeContractViolationsEndTheScan) {
   Fixture f;
   ProbeLog log;
-  EXPECT_THROW(f.scan(fixed_probes(log, Json::array({"vhdl-93"})), "all"), std::invalid_argument);
+  EXPECT_THROW(f.scan(fixed_probes(log, Json::array({"vhdl-93"})), "all"), ValueError);
   EXPECT_THROW(f.scan(fixed_probes(log, Json("vhdl-93")), "all"), std::runtime_error);
   auto probes = fixed_probes(log);
   probes.detect_library_name = [](const std::string&) -> Json { throw std::logic_error("tool crashed"); };
