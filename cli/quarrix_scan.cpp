@@ -231,7 +231,7 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
     }
     ahead_running = false;
   };
-  pipeline::Scan scan(p.repo, p.identity, scan_tools, so, p.context);
+  pipeline::Scan scan(p.repo, p.identity, scan_tools, std::move(so), p.context);
   scan_ptr = &scan;
   probes::ToolSession* const tools = scan.tools();
   std::map<std::string, std::size_t> causes;  // failed checks of the units, by cause
@@ -278,7 +278,7 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
       cli::say("tool cache " + cache->path() + " unusable (" + one_line(*problem) + "); continuing without it");
     cli::say(summary_line(counts, rows.rows(), progress.elapsed_seconds(), tools, skipped_ahead, causes));
     const Json stats = llm::get_llm_stats();
-    if (so.use_llm && !stats.empty())
+    if (p.scan_options.use_llm && !stats.empty())
       std::fputs((util::terminal_safe(llm::format_llm_summary()) + "\n").c_str(), stderr);
   }
   return 0;

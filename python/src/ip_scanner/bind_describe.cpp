@@ -58,9 +58,9 @@ void bind_describe(nb::module_& m) {
         const std::string path = path_arg(entity_path, "entity_path");
         const bool llm = truth_of(use_llm);
         std::pair<std::string, std::string> result;
+        const pipeline::ScanContext context = context_from_environment();
         {
           nb::gil_scoped_release unlocked;
-          const pipeline::ScanContext context = context_from_environment();
           result = describe::generate_description(entity_name, path, ns, language, context.services,
                                                   context.settings.llm, llm, previous_description, locked_description);
         }

@@ -224,9 +224,9 @@ void bind_llm(nb::module_& m) {
       [](const std::string& entity_name, const std::string& signature, const std::string& language, nb::handle hints) {
         const Json hint_map = hints_arg(hints);
         std::optional<std::string> description;
+        const pipeline::ScanContext context = context_from_environment();
         {
           nb::gil_scoped_release unlocked;
-          const pipeline::ScanContext context = context_from_environment();
           description =
               llm::llm_describe(entity_name, signature, language, hint_map, context.settings.llm, context.services.llm);
         }

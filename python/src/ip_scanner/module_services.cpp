@@ -1,6 +1,8 @@
 #include "ip_scanner/module_services.hpp"
 
 #include <map>
+#include <memory>
+#include <optional>
 
 #include <quarrix/validator/validator.hpp>
 
@@ -23,19 +25,22 @@ PyObject* keep(PyObject* old, nb::handle obj) {
   return obj.inc_ref().ptr();
 }
 
-// The core calls these with the GIL released (a scan works without it), so
-// they take it before touching Python.
+// A host's callable, kept by the services of one call; the core calls it
+// with the GIL released, so it is taken for each call and for the release.
+using HostCallable = std::shared_ptr<nb::object>;
 
-bool module_is_suspect(std::string_view text, const std::optional<std::string>& name,
-                       const std::optional<std::string>& ns) {
-  {
+HostCallable keep_callable(nb::object fn) {
+  return HostCallable(new nb::object(std::move(fn)), [](nb::object* p) {
     nb::gil_scoped_acquire gil;
-    nb::object validator = nb::getattr(nb::handle(g_module), "_desc_is_suspect");
-    if (!validator.is(nb::handle(g_native_validator)))
-      return truth_of(
-          validator(to_pystr(text), "name"_a = to_pystr_or_none(name), "namespace"_a = to_pystr_or_none(ns)));
-  }
-  return validator::is_suspect(text, name, ns);
+    delete p;
+  });
+}
+
+// The module attribute `name`, unless it still holds `native`.
+std::optional<HostCallable> replaced(const char* name, PyObject* native) {
+  nb::object fn = nb::getattr(nb::handle(g_module), name);
+  if (fn.is(nb::handle(native))) return std::nullopt;
+  return keep_callable(std::move(fn));
 }
 
 // What a replacement adapter returned, as (text or None, outcome).
@@ -52,23 +57,6 @@ llm::Reply reply_from(nb::handle result, const std::string& what) {
   if (!text.is_none()) reply.text = str_bytes(text, what.c_str());
   reply.outcome = str_bytes(outcome, what.c_str());
   return reply;
-}
-
-llm::Reply module_adapter(std::string_view provider, std::string_view entity_name, std::string_view signature,
-                          std::string_view language, std::string_view api_key, const Json& hints,
-                          const llm::SleepFunction& sleep) {
-  {
-    nb::gil_scoped_acquire gil;
-    const std::string attribute = adapter_attribute(provider);
-    nb::object fn = nb::getattr(nb::handle(g_module), attribute.c_str());
-    const auto native = g_native_adapters.find(provider);
-    if (native == g_native_adapters.end() || !fn.is(nb::handle(native->second))) {
-      nb::object result = fn(to_pystr(entity_name), to_pystr(signature), to_pystr(language), to_pystr(api_key),
-                             "hints"_a = from_json(hints));
-      return reply_from(result, attribute);
-    }
-  }
-  return llm::call_native_adapter(provider, entity_name, signature, language, api_key, hints, sleep);
 }
 
 }  // namespace
@@ -95,7 +83,41 @@ void module_sleep(double seconds) {
   llm::real_sleep(seconds);
 }
 
-describe::Services module_services() { return {module_is_suspect, {module_adapter, module_sleep}}; }
+describe::Services module_services() {
+  describe::Services services;  // our own, unless the host replaced them
+  if (auto validator = replaced("_desc_is_suspect", g_native_validator))
+    services.is_suspect = [fn = std::move(*validator)](std::string_view text, const std::optional<std::string>& name,
+                                                       const std::optional<std::string>& ns) {
+      nb::gil_scoped_acquire gil;
+      return truth_of((*fn)(to_pystr(text), "name"_a = to_pystr_or_none(name), "namespace"_a = to_pystr_or_none(ns)));
+    };
+  std::map<std::string, HostCallable, std::less<>> adapters;
+  for (const llm::ProviderSpec& provider : llm::kProviders) {
+    const std::string attribute = adapter_attribute(provider.name);
+    const auto native = g_native_adapters.find(provider.name);
+    if (auto fn = replaced(attribute.c_str(), native == g_native_adapters.end() ? nullptr : native->second))
+      adapters.emplace(provider.name, std::move(*fn));
+  }
+  if (!adapters.empty())
+    services.llm.ask = [adapters = std::move(adapters)](std::string_view provider, std::string_view entity_name,
+                                                        std::string_view signature, std::string_view language,
+                                                        std::string_view api_key, const Json& hints,
+                                                        const llm::SleepFunction& sleep) {
+      const auto it = adapters.find(provider);
+      if (it == adapters.end())
+        return llm::call_native_adapter(provider, entity_name, signature, language, api_key, hints, sleep);
+      nb::gil_scoped_acquire gil;
+      nb::object result = (*it->second)(to_pystr(entity_name), to_pystr(signature), to_pystr(language),
+                                        to_pystr(api_key), "hints"_a = from_json(hints));
+      return reply_from(result, adapter_attribute(provider));
+    };
+  if (auto sleep = replaced("_llm_sleep", g_native_sleep))
+    services.llm.sleep = [fn = std::move(*sleep)](double seconds) {
+      nb::gil_scoped_acquire gil;
+      (*fn)(seconds);
+    };
+  return services;
+}
 
 pipeline::ScanContext context_from_environment() {
   return {pipeline::ScanSettings::from_environment(), module_services()};

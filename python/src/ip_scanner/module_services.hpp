@@ -1,10 +1,11 @@
 #pragma once
 // The services of a call into the core as quarrix_core.ip_scanner provides
-// them. The validator, each provider's adapter and the pause are reached
-// through the module attributes `_desc_is_suspect`, `_llm_describe_<provider>`
-// and `_llm_sleep`, looked up at every use: a host or a test that replaces one
-// of them with a Python callable redirects the core. While an attribute still
-// holds the native function, C++ is called directly, without the GIL.
+// them. The validator, each provider's adapter and the pause are the module
+// attributes `_desc_is_suspect`, `_llm_describe_<provider>` and `_llm_sleep`,
+// looked up once when a call builds its services: a host or a test that
+// replaces one of them with a Python callable redirects the core. While an
+// attribute still holds the native function, C++ is called directly, without
+// the GIL.
 
 #include <string>
 #include <string_view>
@@ -26,12 +27,14 @@ void remember_native_sleep(nanobind::handle fn);
 // "_llm_describe_<provider>".
 std::string adapter_attribute(std::string_view provider);
 
-// The pause through `_llm_sleep`.
+// The pause through `_llm_sleep`, looked up now: the one a native adapter
+// called from Python takes between its attempts.
 void module_sleep(double seconds);
 
+// The services of one call, from the module's attributes now (GIL held).
 describe::Services module_services();
 
-// The settings from the environment, read now, with module_services().
+// The settings from the environment, read now, with module_services() (GIL held).
 pipeline::ScanContext context_from_environment();
 
 }  // namespace quarrix::py
