@@ -72,7 +72,7 @@ const util::FileMemoKey kPortFactsKey;
 
 PortFacts read_port_facts(const std::string& entity_path) {
   PortFacts facts;
-  const auto text = util::read_text_file(entity_path);
+  const auto text = util::read_text(entity_path);
   if (!text) return facts;
   const std::string suffix = util::path_suffix_lower(entity_path);
   const std::vector<std::string> port_names = hdl::extract_port_names(*text, suffix);

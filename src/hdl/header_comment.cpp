@@ -207,7 +207,7 @@ std::optional<std::string> extract_header_description(const std::string& entity_
   // Every unit of a file shares the file's header.
   static const util::FileMemoKey key;
   return *util::memo_per_file<std::optional<std::string>>(entity_path, key, [&]() -> std::optional<std::string> {
-    const auto text = util::read_text_file(entity_path);
+    const auto text = util::read_text(entity_path);
     if (!text) return std::nullopt;
     const std::optional<HdlLanguage> language = language_of_path(entity_path);
     if (!language) return std::nullopt;

@@ -53,7 +53,7 @@ std::optional<std::string> header_field_description(std::string_view text) {
 std::optional<std::string> extract_header_field_description(const std::string& entity_path) {
   static const util::FileMemoKey key;
   return *util::memo_per_file<std::optional<std::string>>(entity_path, key, [&]() -> std::optional<std::string> {
-    const auto text = util::read_text_file(entity_path);
+    const auto text = util::read_text(entity_path);
     return text ? header_field_description(*text) : std::nullopt;
   });
 }

@@ -153,7 +153,7 @@ std::optional<std::string> signature_from_text(std::string_view source_text, std
 
 std::optional<std::string> find_module_signature(const std::string& entity_path, long long max_lines) {
   const auto compute = [&]() -> std::optional<std::string> {
-    const auto text = util::read_text_file(entity_path);
+    const auto text = util::read_text(entity_path);
     if (!text) return std::nullopt;
     return signature_from_text(*text, util::path_suffix_lower(entity_path), max_lines);
   };

@@ -234,7 +234,7 @@ std::string first_table_match(std::string_view text) {
 }  // namespace
 
 std::string license_of_text(std::string_view text) {
-  const std::string flat = util::join(util::split_whitespace(text), " ");
+  const std::string flat = util::join_words(text);
   const std::string title = title_block(text);
   if (std::string titled = first_table_match(title); !titled.empty()) {
     // A licence's own title decides as it stands (the GPL's appendix shows

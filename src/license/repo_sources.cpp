@@ -30,7 +30,7 @@ bool is_known_identifier(std::string_view id) { return classify_license(id) != "
 // The licence of one file: its text, else (REUSE names each file after its
 // licence: LICENSES/CERN-OHL-S-2.0.txt) its name without the suffix.
 std::string license_of_file(const std::string& dir, const std::string& name) {
-  if (const auto text = util::read_text_file(util::join_path(dir, name)))
+  if (const auto text = util::read_text(util::join_path(dir, name)))
     if (std::string id = license_of_text(*text); !id.empty()) return id;
   const std::string stem = name.substr(0, name.rfind('.'));
   return is_known_identifier(stem) ? stem : "";

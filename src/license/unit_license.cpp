@@ -20,7 +20,7 @@ constexpr std::size_t kNoticeLines = 128;
 // The first lines of a source, where its header states who owns it.
 std::vector<std::string> head_of(const std::string& source_path, std::size_t count) {
   std::vector<std::string> lines;
-  const auto text = util::read_text_file(source_path);
+  const auto text = util::read_text(source_path);
   if (!text) return lines;
   std::size_t start = 0;
   while (lines.size() < count && start <= text->size()) {
@@ -54,13 +54,14 @@ const std::vector<util::Regex>& proprietary_notices() {
   return notices;
 }
 
-// The head's lines without the comment marks around them ("//", "--", "/*",
-// " * ", and the "////" or "--" that close a boxed comment), blank ones kept.
-std::string comment_text(const std::vector<std::string>& head) {
+// Lines without the comment marks around them ("//", "--", "/*", " * ", and
+// the "////" or "--" that close a boxed comment), blank ones kept, each ended
+// by a newline.
+std::string comment_text(std::vector<std::string>::const_iterator begin, std::vector<std::string>::const_iterator end) {
   static const util::Regex opening_re("^\\s*(?://+|--+|/\\*+|\\*+/?|#+|!)?");
   static const util::Regex closing_re("\\s*(?://+|--+|\\*+/|\\*+|#+)\\s*$");
   std::string text;
-  for (const std::string& line : head) text += closing_re.sub("", opening_re.sub("", line, 1), 1) + "\n";
+  for (auto line = begin; line != end; ++line) text += closing_re.sub("", opening_re.sub("", *line, 1), 1) + "\n";
   return text;
 }
 
@@ -85,17 +86,17 @@ bool has_vendor_copyright(std::string_view flat) {
 
 std::string own_license(const std::string& source_path) {
   const std::vector<std::string> longer = head_of(source_path, kNoticeLines);
-  const std::vector<std::string> head(longer.begin(), longer.begin() + std::min(longer.size(), kHeadLines));
-  const std::string comments = comment_text(head);
-  const std::string flat = util::join(util::split_whitespace(comments), " ");
+  const auto head_end = longer.begin() + static_cast<std::ptrdiff_t>(std::min(longer.size(), kHeadLines));
+  const std::string comments = comment_text(longer.begin(), head_end);
+  const std::string flat = util::join_words(comments);
   if (has_proprietary_notice(flat)) return kProprietary;
-  for (const std::string& line : head)
-    if (std::string expr = detail::spdx_expression_of_line(line); !expr.empty()) return expr;
+  for (auto line = longer.begin(); line != head_end; ++line)
+    if (std::string expr = detail::spdx_expression_of_line(*line); !expr.empty()) return expr;
   // A licence notice or text of its own in the header ("... under the terms of
   // the GNU Lesser General Public License ... version 2.1 ... or (at your
   // option) any later version", the MIT text): more precise than the repository's.
   if (std::string id = license_of_text(comments); !id.empty()) return id;
-  const std::string further = util::join(util::split_whitespace(comment_text(longer)), " ");
+  const std::string further = util::join_words(comments + comment_text(head_end, longer.end()));
   if (std::string id = detail::gnu_notice_license(further); !id.empty())
     return detail::with_later_versions(id, further);
   return has_vendor_copyright(flat) ? kProprietary : "";

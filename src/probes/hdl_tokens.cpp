@@ -1,21 +1,34 @@
 #include "hdl_tokens.hpp"
 
+#include <array>
 #include <string>
 
 namespace quarrix::probes::detail {
 
 namespace {
 
-bool is_word_byte(unsigned char c, hdl::HdlLanguage language) {
-  // Bytes >= 0x80 belong to non-ASCII letters of extended identifiers.
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c >= 0x80 ||
-         (c == '$' && language == hdl::HdlLanguage::verilog);
+// Word bytes by language: bytes >= 0x80 belong to non-ASCII letters of
+// extended identifiers, and "$" is a word byte in Verilog only.
+struct WordBytes {
+  std::array<bool, 256> vhdl{}, verilog{};
+  WordBytes() {
+    for (int c = 0; c < 256; ++c)
+      vhdl[c] = verilog[c] =
+          (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c >= 0x80;
+    verilog['$'] = true;
+  }
+};
+
+const std::array<bool, 256>& word_bytes(hdl::HdlLanguage language) {
+  static const WordBytes tables;
+  return language == hdl::HdlLanguage::verilog ? tables.verilog : tables.vhdl;
 }
 
 }  // namespace
 
 bool TokenStream::next(Token& token) {
   const std::size_t n = text_.size();
+  const std::array<bool, 256>& is_word = word_bytes(language_);
   while (pos_ < n) {
     const unsigned char c = static_cast<unsigned char>(text_[pos_]);
     const char following = pos_ + 1 < n ? text_[pos_ + 1] : '\0';
@@ -36,9 +49,9 @@ bool TokenStream::next(Token& token) {
         ++pos_;
       }
       if (pos_ < n) ++pos_;
-    } else if (is_word_byte(c, language_)) {
+    } else if (is_word[c]) {
       const std::size_t start = pos_;
-      while (pos_ < n && is_word_byte(static_cast<unsigned char>(text_[pos_]), language_)) ++pos_;
+      while (pos_ < n && is_word[static_cast<unsigned char>(text_[pos_])]) ++pos_;
       token = {text_.substr(start, pos_ - start), true};
       return true;
     } else {

@@ -10,6 +10,7 @@
 #include "quarrix/repo/repo_tree.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
+#include "quarrix/util/text.hpp"
 
 namespace quarrix::probes {
 
@@ -43,11 +44,11 @@ void scan_file(std::string_view text, std::unordered_set<std::string>& packages,
     }
     if (filled < 3) continue;
     const Token* w = window + (filled - 3);  // the last three
-    if (w[0].word && w[1].word && w[2].word && ascii_lower(w[0].text) == "package" && ascii_lower(w[2].text) == "is") {
-      std::string name = ascii_lower(w[1].text);
-      if (name != "body") packages.insert(std::move(name));
+    if (w[0].word && w[1].word && w[2].word && util::ascii_iequals(w[0].text, "package") &&
+        util::ascii_iequals(w[2].text, "is")) {
+      if (!util::ascii_iequals(w[1].text, "body")) packages.insert(ascii_lower(w[1].text));
     }
-    if (filled == 4 && window[0].word && ascii_lower(window[0].text) == "use" && window[1].word &&
+    if (filled == 4 && window[0].word && util::ascii_iequals(window[0].text, "use") && window[1].word &&
         window[2].text == "." && window[3].word)
       uses.push_back({ascii_lower(window[1].text), ascii_lower(window[3].text)});
   }
@@ -63,7 +64,7 @@ std::string detect_library_name(const std::string& repo_path) {
   for (std::size_t group = 0; group < hdl::kHdlSuffixes.size(); ++group) {
     if (!hdl::is_vhdl_suffix(hdl::kHdlSuffixes[group])) continue;
     for (const auto& rel : listing[group])
-      if (const auto text = util::read_text_file(util::join_path(repo_path, rel))) scan_file(*text, packages, uses);
+      if (const auto text = util::read_text(util::join_path(repo_path, rel))) scan_file(*text, packages, uses);
   }
 
   std::vector<std::pair<std::string, std::size_t>> counts;  // in first-seen order

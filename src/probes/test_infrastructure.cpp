@@ -1,5 +1,6 @@
 #include "quarrix/probes/test_infrastructure.hpp"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <system_error>
@@ -44,11 +45,18 @@ struct Findings {
 
 bool has(std::string_view text, std::string_view needle) { return text.find(needle) != std::string_view::npos; }
 
-std::optional<std::string> read_small(const fs::path& path) {
+// Whether `text` holds `lower_needle` in ASCII case-insensitively, without a
+// lowered copy of the text.
+bool has_folded(std::string_view text, std::string_view lower_needle) {
+  return std::search(text.begin(), text.end(), lower_needle.begin(), lower_needle.end(),
+                     [](char a, char b) { return util::ascii_lower(a) == b; }) != text.end();
+}
+
+util::FileText read_small(const fs::path& path) {
   std::error_code ec;
   const auto size = fs::file_size(path, ec);
-  if (ec || size > kMaxReadBytes) return std::nullopt;
-  return util::read_text_file(path);
+  if (ec || size > kMaxReadBytes) return {};
+  return util::read_text(path);
 }
 
 void inspect_file(const fs::path& path, const std::string& rel, Findings& found) {
@@ -73,7 +81,7 @@ void inspect_file(const fs::path& path, const std::string& rel, Findings& found)
   } else if (makefile) {
     found.cocotb = found.cocotb || has(*text, "cocotb-config");
   } else if (hdl::is_vhdl_suffix(suffix)) {
-    found.vunit = has(detail::ascii_lower(*text), "vunit_lib");
+    found.vunit = has_folded(*text, "vunit_lib");
   } else if (hdl::is_systemverilog_suffix(suffix)) {
     found.uvm = has(*text, "uvm_pkg") || has(*text, "uvm_macros.svh");
   } else if (suffix == ".core") {

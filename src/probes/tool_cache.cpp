@@ -71,10 +71,16 @@ ToolCache::ToolCache(std::string path, std::size_t max_entries)
     fail(ec.message());
     return;
   }
+}
+
+// The database is opened at its first use: a scan that runs no tool (none on
+// PATH, or nothing to check) does not pay for opening and setting it up.
+bool ToolCache::open() {
+  if (db_ || problem_) return db_ != nullptr;
   if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK) {
     fail(db_ ? sqlite3_errmsg(db_) : "cannot open");
-    return;
+    return false;
   }
   sqlite3_busy_timeout(db_, static_cast<int>(kBusyTimeout.count()));
   // Turning a new database to WAL takes a lock for which SQLite does not wait
@@ -88,15 +94,17 @@ ToolCache::ToolCache(std::string path, std::size_t max_entries)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (rc != SQLITE_OK) {
       fail(sqlite3_errmsg(db_));
-      return;
+      return false;
     }
   }
+  return true;
 }
 
 ToolCache::~ToolCache() { sqlite3_close_v2(db_); }
 
-std::optional<std::string> ToolCache::problem() const {
+std::optional<std::string> ToolCache::problem() {
   std::lock_guard<std::mutex> lock(mutex_);
+  open();
   return problem_;
 }
 
@@ -115,7 +123,7 @@ bool ToolCache::exec(const char* sql) {
 
 std::optional<CachedRun> ToolCache::find(const std::string& key) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!db_) return std::nullopt;
+  if (!open()) return std::nullopt;
   // One statement: the lookup and the mark of its use in one transaction.
   Statement lookup(db_, (std::string("UPDATE runs SET last_used = ") + kNextUse +
                          " WHERE key = ?1 RETURNING started, timed_out, exit_code, out, err, duration_ms")
@@ -147,6 +155,7 @@ std::optional<CachedRun> ToolCache::find(const std::string& key) {
 
 void ToolCache::store(const std::string& key, const CachedRun& run) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!open()) return;
   // IMMEDIATE: take the write lock at once (waiting up to the busy timeout)
   // rather than fail when a read would have to turn into a write.
   if (!exec("BEGIN IMMEDIATE")) return;

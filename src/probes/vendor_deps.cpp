@@ -3,11 +3,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <set>
 
 #include "hdl_tokens.hpp"
 #include "quarrix/hdl/language.hpp"
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/text.hpp"
 #include "source_files.hpp"
 
 namespace quarrix::probes {
@@ -19,8 +22,7 @@ using detail::Token;
 using detail::TokenStream;
 using hdl::HdlLanguage;
 
-bool rule_matches(std::string_view subject, const PrimitiveRule& rule, bool case_sensitive) {
-  const std::string_view name = rule.name;
+bool rule_matches(std::string_view subject, std::string_view name, const PrimitiveRule& rule, bool case_sensitive) {
   if (rule.is_prefix ? subject.size() < name.size() : subject.size() != name.size()) return false;
   for (std::size_t i = 0; i < name.size(); ++i)
     if (case_sensitive ? subject[i] != name[i] : ascii_lower(subject[i]) != ascii_lower(name[i])) return false;
@@ -59,15 +61,17 @@ void scan_vhdl(std::string_view text, std::set<std::string>& deps) {
   Token previous;
   Token token;
   while (stream.next(token)) {
-    const std::string word = token.word ? ascii_lower(token.text) : std::string();
     if (in_library_clause) {
       if (token.text == ";")
         in_library_clause = false;
-      else if (token.word && std::find(libraries.begin(), libraries.end(), word) != libraries.end())
-        deps.insert(word);
-    } else if (word == "library") {
+      else if (token.word && std::any_of(libraries.begin(), libraries.end(), [&](const std::string& library) {
+                 return util::ascii_iequals(token.text, library);
+               }))
+        deps.insert(ascii_lower(token.text));
+    } else if (token.word && util::ascii_iequals(token.text, "library")) {
       in_library_clause = true;
-    } else if (token.word && (previous.text == ":" || (previous.word && ascii_lower(previous.text) == "component"))) {
+    } else if (token.word &&
+               (previous.text == ":" || (previous.word && util::ascii_iequals(previous.text, "component")))) {
       if (const PrimitiveRule* rule = find_vendor_primitive(token.text, false)) deps.insert(rule->library);
     }
     previous = token;
@@ -271,8 +275,27 @@ const std::vector<PrimitiveRule>& vendor_primitive_rules() {
 }
 
 const PrimitiveRule* find_vendor_primitive(std::string_view name, bool case_sensitive) {
-  for (const auto& rule : vendor_primitive_rules())
-    if (rule_matches(name, rule, case_sensitive)) return &rule;
+  // Most words asked about are signals and keywords: a first letter that no
+  // rule starts with settles them without walking the rules. The rules' names
+  // are measured once, not at every comparison.
+  struct Index {
+    std::array<bool, 256> first{};
+    std::vector<std::string_view> names;
+  };
+  static const Index index = [] {
+    Index out;
+    for (const auto& rule : vendor_primitive_rules()) {
+      const auto c = static_cast<unsigned char>(rule.name[0]);
+      out.first[c] = out.first[static_cast<unsigned char>(util::ascii_lower(static_cast<char>(c)))] =
+          out.first[static_cast<unsigned char>(std::toupper(c))] = true;
+      out.names.emplace_back(rule.name);
+    }
+    return out;
+  }();
+  if (name.empty() || !index.first[static_cast<unsigned char>(name[0])]) return nullptr;
+  const auto& rules = vendor_primitive_rules();
+  for (std::size_t i = 0; i < rules.size(); ++i)
+    if (rule_matches(name, index.names[i], rules[i], case_sensitive)) return &rules[i];
   return nullptr;
 }
 
@@ -299,9 +322,9 @@ std::vector<std::string> VendorDepsMemo::detect(const std::vector<std::string>& 
 std::vector<std::string> detect_vendor_deps(const std::vector<std::string>& files) {
   std::set<std::string> deps;
   for (const auto& path : detail::sources_with_suffix(files, hdl::kVhdlSuffixes))
-    if (const auto text = util::read_text_file(path)) scan_vhdl(*text, deps);
+    if (const auto text = util::read_text(path)) scan_vhdl(*text, deps);
   for (const auto& path : detail::sources_with_suffix(files, hdl::kVerilogSuffixes))
-    if (const auto text = util::read_text_file(path)) scan_verilog(*text, deps);
+    if (const auto text = util::read_text(path)) scan_verilog(*text, deps);
   return {deps.begin(), deps.end()};
 }
 

@@ -104,7 +104,7 @@ std::optional<std::string> classify_top_declaration(std::string_view entity_name
   const std::optional<HdlLanguage> language = hdl::language_of_suffix(suffix);
   if (!language) return std::nullopt;
   if (!is_plain_name(entity_name)) {
-    const auto text = util::read_text_file(entity_path);
+    const auto text = util::read_text(entity_path);
     if (!text) return std::nullopt;
     return classify_declaration_text(entity_name, suffix, *text);
   }
@@ -112,7 +112,7 @@ std::optional<std::string> classify_top_declaration(std::string_view entity_name
   static const util::FileMemoKey key;
   const auto index =
       util::memo_per_file<std::optional<DeclarationIndex>>(entity_path, key, [&]() -> std::optional<DeclarationIndex> {
-        const auto text = util::read_text_file(entity_path);
+        const auto text = util::read_text(entity_path);
         if (!text) return std::nullopt;
         return index_declarations(*language, *text);
       });

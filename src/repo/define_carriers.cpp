@@ -93,7 +93,7 @@ const DefineCarrierIndex::FileFacts& DefineCarrierIndex::facts_of_resolved(const
   auto [it, fresh] = facts_by_resolved_.try_emplace(resolved);
   if (fresh) {
     auto facts = std::make_unique<FileFacts>();
-    if (const std::optional<std::string> text = util::read_text_file(path)) {
+    if (const util::FileText text = util::read_text(path)) {
       facts->carrier = is_define_only_text(*text);
       facts->macros = hdl::verilog_macros(*text);
     }

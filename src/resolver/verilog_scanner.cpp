@@ -446,6 +446,9 @@ bool is_keyword(std::string_view w) {
                                                              "wor",
                                                              "xnor",
                                                              "xor"};
+  // Every keyword begins with a lower-case letter: most names are settled
+  // without hashing them.
+  if (w.empty() || w[0] < 'a' || w[0] > 'z') return false;
   return words.count(w) != 0;
 }
 

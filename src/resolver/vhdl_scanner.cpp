@@ -25,15 +25,8 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_ident_char(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
+using util::ascii_iequals;
 using util::ascii_lower;
-
-bool iequals(std::string_view a, std::string_view lower_b) {
-  if (a.size() != lower_b.size()) return false;
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    if (ascii_lower(a[k]) != lower_b[k]) return false;
-  }
-  return true;
-}
 
 class Lexer {
  public:
@@ -139,7 +132,7 @@ class Pass {
 
  private:
   bool is_ident(std::size_t i) const { return t_.has(i) && t_[i].kind == Tok::ident; }
-  bool is_word(std::size_t i, std::string_view lower) const { return is_ident(i) && iequals(t_[i].text, lower); }
+  bool is_word(std::size_t i, std::string_view lower) const { return is_ident(i) && ascii_iequals(t_[i].text, lower); }
   bool is_punct(std::size_t i, std::string_view p) const {
     return t_.has(i) && t_[i].kind == Tok::punct && t_[i].text == p;
   }

@@ -68,16 +68,23 @@ bool WildcardPattern::element_matches(const Element& e, char32_t c) const {
 }
 
 // Greedy matching that backtracks only to the last star: O(text x pattern) at
-// worst, never exponential.
-bool WildcardPattern::matches(std::string_view text) const {
-  const std::u32string t = util::to_code_points(text);
+// worst, never exponential. `t` is indexed by code point.
+namespace {
+
+char32_t point(char c) { return static_cast<unsigned char>(c); }
+char32_t point(char32_t c) { return c; }
+
+}  // namespace
+
+template <typename Points>
+bool WildcardPattern::matches_points(const Points& t) const {
   std::size_t ti = 0, pi = 0;
   std::size_t star_p = std::string::npos, star_t = 0;
   while (ti < t.size()) {
     if (pi < elements_.size() && elements_[pi].kind == Element::Kind::star) {
       star_p = pi++;
       star_t = ti;
-    } else if (pi < elements_.size() && element_matches(elements_[pi], t[ti])) {
+    } else if (pi < elements_.size() && element_matches(elements_[pi], point(t[ti]))) {
       ++pi;
       ++ti;
     } else if (star_p != std::string::npos) {
@@ -89,6 +96,12 @@ bool WildcardPattern::matches(std::string_view text) const {
   }
   while (pi < elements_.size() && elements_[pi].kind == Element::Kind::star) ++pi;
   return pi == elements_.size();
+}
+
+bool WildcardPattern::matches(std::string_view text) const {
+  // Paths are nearly always ASCII, where bytes are code points: no decoding.
+  if (util::is_ascii(text)) return matches_points(text);
+  return matches_points(util::to_code_points(text));
 }
 
 }  // namespace quarrix::resolver

@@ -158,22 +158,28 @@ std::optional<std::string> read_file_bytes(const std::filesystem::path& path) {
   return read_uncached(path);
 }
 
-std::optional<std::string> read_text_file(const std::filesystem::path& path) {
+FileText read_text(const std::filesystem::path& path) {
   ScanTextCache::Entry* entry = cached_entry(path);
   if (!entry) {
     auto bytes = read_uncached(path);
-    if (!bytes) return std::nullopt;
-    if (text_is_bytes(*bytes)) return bytes;
-    return decoded_text(std::move(*bytes));
+    if (!bytes) return {};
+    if (text_is_bytes(*bytes)) return FileText(std::move(*bytes));
+    return FileText(decoded_text(std::move(*bytes)));
   }
   ScanTextCache::FileRead& read = *entry->read;
-  if (!read.bytes) return std::nullopt;
+  if (!read.bytes) return {};
   if (!read.decoded) {
     read.decoded = true;
     read.text_is_bytes = text_is_bytes(*read.bytes);
     if (!read.text_is_bytes) read.text = decoded_text(*read.bytes);
   }
-  return read.text_is_bytes ? read.bytes : read.text;
+  return FileText(read.text_is_bytes ? &*read.bytes : &*read.text);
+}
+
+std::optional<std::string> read_text_file(const std::filesystem::path& path) {
+  FileText text = read_text(path);
+  if (!text) return std::nullopt;
+  return std::move(text).str();
 }
 
 namespace detail {

@@ -207,13 +207,17 @@ std::string decode_utf8_replace(std::string_view bytes) {
 std::string normalize_newlines(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out.push_back('\n');
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out.push_back(text[i]);
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t cr = text.find('\r', i);
+    if (cr == std::string_view::npos) {
+      out.append(text.substr(i));
+      break;
     }
+    out.append(text.substr(i, cr - i));
+    out.push_back('\n');
+    i = cr + 1;
+    if (i < text.size() && text[i] == '\n') ++i;
   }
   return out;
 }
@@ -310,26 +314,57 @@ std::string_view rstrip(std::string_view text, std::string_view chars) {
 }
 std::string_view strip(std::string_view text, std::string_view chars) { return rstrip(lstrip(text, chars), chars); }
 
-std::vector<std::string> split_whitespace(std::string_view text) {
-  std::vector<std::string> out;
+namespace {
+
+// Whether the character at `i` is white space; `i` moves past it. ASCII, most
+// of any text, is answered without decoding.
+bool space_at(std::string_view text, std::size_t& i) {
+  const auto c = static_cast<unsigned char>(text[i]);
+  if (c < 0x80) {
+    ++i;
+    return (c >= '\t' && c <= '\r') || (c >= 0x1c && c <= 0x1f) || c == ' ';
+  }
+  return is_space(next_cp(text, i));
+}
+
+// Calls `f` with each piece of str.split(), in order.
+template <typename F>
+void for_each_word(std::string_view text, F f) {
   std::size_t i = 0;
   while (i < text.size()) {
     std::size_t j = i;
     while (j < text.size()) {
       std::size_t k = j;
-      if (!is_space(next_cp(text, k))) break;
+      if (!space_at(text, k)) break;
       j = k;
     }
     i = j;
     if (i >= text.size()) break;
     while (j < text.size()) {
       std::size_t k = j;
-      if (is_space(next_cp(text, k))) break;
+      if (space_at(text, k)) break;
       j = k;
     }
-    out.emplace_back(text.substr(i, j - i));
+    f(text.substr(i, j - i));
     i = j;
   }
+}
+
+}  // namespace
+
+std::vector<std::string> split_whitespace(std::string_view text) {
+  std::vector<std::string> out;
+  for_each_word(text, [&](std::string_view word) { out.emplace_back(word); });
+  return out;
+}
+
+std::string join_words(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for_each_word(text, [&](std::string_view word) {
+    if (!out.empty()) out.push_back(' ');
+    out.append(word);
+  });
   return out;
 }
 
@@ -406,6 +441,19 @@ std::string ascii_lower(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = ascii_lower(c);
   return out;
+}
+
+bool ascii_iequals(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (std::size_t k = 0; k < text.size(); ++k)
+    if (ascii_lower(text[k]) != lower[k]) return false;
+  return true;
+}
+
+bool is_ascii(std::string_view text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
 }
 
 std::string upper(std::string_view text) {

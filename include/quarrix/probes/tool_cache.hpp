@@ -38,8 +38,9 @@ class ToolCache {
   static std::string default_path();
   static constexpr const char* kFileName = "tools.sqlite";
 
-  // Opens (and creates, with its directory) the database at `path`. Never
-  // throws: a failure makes the cache unusable.
+  // The database at `path`, created (with its directory) when missing and
+  // opened at the first find, store or problem. Never throws: a failure
+  // makes the cache unusable.
   explicit ToolCache(std::string path, std::size_t max_entries = kMaxEntries);
   ~ToolCache();
   ToolCache(const ToolCache&) = delete;
@@ -53,9 +54,10 @@ class ToolCache {
 
   const std::string& path() const { return path_; }
   // Why the cache stopped working, or nullopt while it works.
-  std::optional<std::string> problem() const;
+  std::optional<std::string> problem();
 
  private:
+  bool open();                           // mutex_ held; false when unusable
   void fail(const std::string& reason);  // mutex_ held
   bool exec(const char* sql);            // mutex_ held
 

@@ -29,6 +29,8 @@ class WildcardPattern {
     std::vector<std::pair<char32_t, char32_t>> ranges;  // set: inclusive ranges
   };
   bool element_matches(const Element& e, char32_t c) const;
+  template <typename Points>
+  bool matches_points(const Points& t) const;
 
   std::vector<Element> elements_;
   std::string text_;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quarrix::util {
@@ -28,6 +29,28 @@ std::optional<std::string> read_file_bytes(const std::filesystem::path& path);
 // The file decoded as UTF-8 with replacement and newlines normalised
 // (Python's open(path, encoding="utf-8", errors="replace").read()).
 std::optional<std::string> read_text_file(const std::filesystem::path& path);
+
+// What read_text_file() gives, without copying a text that the scan's text
+// cache holds: most sources are read by several parts of a scan. It refers to
+// the cache, so it must not outlive it; without a cache it holds the text.
+class FileText {
+ public:
+  FileText() = default;  // the file cannot be read
+  explicit FileText(const std::string* cached) : cached_(cached), readable_(true) {}
+  explicit FileText(std::string own) : own_(std::move(own)), readable_(true) {}
+
+  explicit operator bool() const { return readable_; }
+  const std::string& operator*() const { return cached_ ? *cached_ : own_; }
+  const std::string* operator->() const { return &**this; }
+  // The text as a string of its own.
+  std::string str() && { return cached_ ? *cached_ : std::move(own_); }
+
+ private:
+  const std::string* cached_ = nullptr;
+  std::string own_;
+  bool readable_ = false;
+};
+FileText read_text(const std::filesystem::path& path);
 
 // While alive, whole-file reads on this thread succeed only for files whose
 // fully resolved path lies inside the resolved `root` (or one of `also`, the

@@ -48,6 +48,8 @@ std::string_view rstrip(std::string_view text, std::string_view chars);
 
 // str.split() with no argument: runs of whitespace, empty pieces dropped.
 std::vector<std::string> split_whitespace(std::string_view text);
+// " ".join(text.split()), without the list of pieces.
+std::string join_words(std::string_view text);
 // str.split(sep): empty pieces kept; "" gives [""].
 std::vector<std::string> split(std::string_view text, std::string_view sep);
 // str.splitlines(): all of Python's line boundaries, "\r\n" counted once.
@@ -61,6 +63,10 @@ std::string lower(std::string_view text);
 // that tools compare case-insensitively in ASCII.
 inline char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 std::string ascii_lower(std::string_view text);
+// ascii_lower(text) == lower, without building the lowered copy.
+bool ascii_iequals(std::string_view text, std::string_view lower);
+// Every byte below 0x80: bytes and code points are the same.
+bool is_ascii(std::string_view text);
 std::string upper(std::string_view text);
 
 // len(str), str[start:stop] (negative indices count from the end, as in Python).

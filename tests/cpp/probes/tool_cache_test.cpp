@@ -156,6 +156,21 @@ TEST(ToolCache, UnusableCacheLeavesTheAnswerToTheTool) {
   EXPECT_EQ(tool.calls(), 2u);
 }
 
+// A scan that runs no tool leaves the database alone; asking after its state
+// opens it, so a broken one is still reported.
+TEST(ToolCache, OpenedAtFirstUse) {
+  TempRepo dir;
+  const std::string db = dir.at("tools.sqlite").string();
+  { ToolCache unused(db); }
+  EXPECT_FALSE(std::filesystem::exists(db));
+  ToolCache asked(db);
+  EXPECT_FALSE(asked.problem());
+  EXPECT_TRUE(std::filesystem::exists(db));
+  dir.write("corrupt.sqlite", std::string(8192, '\x5a'));
+  ToolCache corrupt(dir.at("corrupt.sqlite").string());
+  EXPECT_TRUE(corrupt.problem());
+}
+
 CachedRun exited(int code) {
   CachedRun run;
   run.result.started = true;

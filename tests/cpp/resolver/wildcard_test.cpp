@@ -33,6 +33,9 @@ TEST(WildcardPattern, MatchesLikeFnmatchcase) {
       {"hdl/altera_examples", "hdl/altera_examples", true},
       {"**", "x/y", true},
       {"a\\b", "a\\b", true},
+      {"*\xc3\xa9?", "caf\xc3\xa9s", true},  // non-ASCII text and pattern
+      {"[\xc3\xa0-\xc3\xbf]", "\xc3\xa9", true},
+      {"[!\xc3\xa9]", "e", true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(quarrix::resolver::WildcardPattern(c.pattern).matches(c.text), c.match) << c.pattern << " vs " << c.text;

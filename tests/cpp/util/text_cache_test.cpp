@@ -60,6 +60,30 @@ TEST(ScanTextCache, AnswersAsAnUncachedRead) {
   EXPECT_EQ(read_text_file(repo.at("link.v")), std::nullopt);
 }
 
+// A text read twice in a scan is the cache's one copy; without a cache each
+// read holds its own.
+TEST(ScanTextCache, FileTextRefersToTheCachedText) {
+  TempRepo repo;
+  repo.write("crlf.vhd", "entity e is\r\nend;\r\n");
+  repo.write("plain.v", "module m;\n");
+  {
+    ScanTextCache cache;
+    for (const char* name : {"crlf.vhd", "plain.v"}) {
+      const FileText first = read_text(repo.at(name));
+      const FileText second = read_text(repo.at(name));
+      ASSERT_TRUE(first && second);
+      EXPECT_EQ(&*first, &*second) << name;
+      EXPECT_EQ(*first, *read_text_file(repo.at(name))) << name;
+    }
+    EXPECT_EQ(*read_text(repo.at("crlf.vhd")), "entity e is\nend;\n");
+    EXPECT_FALSE(read_text(repo.at("missing.v")));
+  }
+  FileText own = read_text(repo.at("crlf.vhd"));
+  ASSERT_TRUE(own);
+  EXPECT_NE(&*own, &*read_text(repo.at("crlf.vhd")));
+  EXPECT_EQ(std::move(own).str(), "entity e is\nend;\n");
+}
+
 // A cached file is answered from memory; the confinement in force is part of
 // the key, and the cache ends with its scope.
 TEST(ScanTextCache, ReadsOncePerConfinementAndScope) {

@@ -52,6 +52,25 @@ TEST(Whitespace, PythonSetForStripAndSplit) {
   EXPECT_EQ(rstrip("a.,", ".,"), "a");
 }
 
+// The copy-free forms answer what the general ones do.
+TEST(Whitespace, JoinWordsAndAsciiHelpers) {
+  for (const char* text : {"  a \xe2\x80\x83"
+                           "b\n\x1c\x1fc \xc2\xa0",
+                           "", " \t ", "x", "\xe2\x80\x8bx  y\xff z"})
+    EXPECT_EQ(join_words(text), join(split_whitespace(text), " ")) << text;
+  EXPECT_TRUE(ascii_iequals("PaCkAge", "package"));
+  EXPECT_FALSE(ascii_iequals("packages", "package"));
+  EXPECT_FALSE(ascii_iequals("\xc3\x89", "\xc3\xa9"));  // ASCII only: "É" is not "é"
+  EXPECT_TRUE(is_ascii("a/b_c.v"));
+  EXPECT_FALSE(is_ascii("caf\xc3\xa9.v"));
+}
+
+TEST(Decode, NewlinesAcrossRuns) {
+  EXPECT_EQ(normalize_newlines("\r"), "\n");
+  EXPECT_EQ(normalize_newlines("ab\r\r\ncd\r"), "ab\n\ncd\n");
+  EXPECT_EQ(normalize_newlines("no breaks"), "no breaks");
+}
+
 TEST(Splitlines, AllPythonBoundaries) {
   EXPECT_EQ(splitlines("a\nb\r\nc\rd\ve\ff\x1cg\xc2\x85h\xe2\x80\xa8i"),
             (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g", "h", "i"}));
