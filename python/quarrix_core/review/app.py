@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import dataclasses
 import getpass
 import hmac
 import json
@@ -179,12 +180,22 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
 
     def list_page(request: Request):
         query = ListQuery.from_params(request.query_params)
+        typed, unknown_namespace = query.value("namespace"), ""
+        if typed and typed not in rows.by_namespace:
+            # Part of a name, as the type-ahead box sends it on Enter: its first suggestion, else say so.
+            suggested = review.namespaces_like(typed)
+            if suggested:
+                return RedirectResponse("/?" + urlencode(query.params(namespace=suggested[0][0], page=None)),
+                                        status_code=303)
+            unknown_namespace, query = typed, dataclasses.replace(
+                query, filters=tuple(f for f in query.filters if f[0] != "namespace"))
         entries = review.verdicts.state().entries
         result = review.index.run(query, entries)
         context = {k: v for k, v in query.params(page=None, per=None).items() if k in CONTEXT_PARAMS}
         return render("list.html", query=query, result=result, rows=rows, context=context,
                       states={i: verdict_state(entries, rows.key(i)) for i in result.indices},
-                      namespaces=len(rows.by_namespace), batch=review.registry_file is not None)
+                      namespaces=len(rows.by_namespace), batch=review.registry_file is not None,
+                      unknown_namespace=unknown_namespace)
 
     def row_page(request: Request):
         context = {k: v for k, v in request.query_params.items() if k in CONTEXT_PARAMS and v}
