@@ -2,9 +2,11 @@
 
 from __future__ import annotations
 
+import dataclasses
 import getpass
 import hmac
 import json
+import os
 import secrets
 from datetime import datetime, timezone
 from pathlib import Path
@@ -21,7 +23,7 @@ from starlette.responses import HTMLResponse, JSONResponse, RedirectResponse
 from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
-from . import graph, source_view
+from . import graph, registry, source_view
 from .interface import CACHE_DIR, InterfaceCache
 from .guards import BodyLimit, SecurityHeaders
 from .row_index import FACETS, PAGE_SIZES, SORTS, VERDICT_STATES, ListQuery, RowIndex, verdict_state
@@ -65,9 +67,11 @@ def login_name() -> str:
 class Review:
     """What the pages share: the rows, their index, the verdict file and the sources."""
 
-    def __init__(self, rows: RowSet, index_dir, repo_root=None, curator: str | None = None, checkouts=None):
+    def __init__(self, rows: RowSet, index_dir, repo_root=None, curator: str | None = None, checkouts=None,
+                 registry_file=None):
         self.rows = rows
         self.checkouts = checkouts          # a batch's rows: the ScannedCheckout of each row
+        self.registry_file = registry_file  # a batch's graph.json, which it may write again while we serve
         self.curator = curator or login_name()
         self.namespace_names = sorted(rows.by_namespace, key=str.lower)
         self.index = RowIndex(rows)
@@ -77,6 +81,7 @@ class Review:
         self.graph_cache = Path(index_dir) / CACHE_DIR / "graphs"
         self.csrf_token = secrets.token_urlsafe(32)
         self._graphs: dict = {}
+        self._registry: tuple = (None, None)
         self.index.warm(self.verdicts.state().entries)
 
     def namespaces_like(self, typed: str) -> list:
@@ -114,6 +119,29 @@ class Review:
             self._graphs[namespace] = (svg, picture)
         return self._graphs[namespace]
 
+    def registry_picture(self):
+        """(registry, picture, svg, why there is no picture) as graph.json stands now; read again when it changes."""
+        try:
+            st = os.stat(self.registry_file)
+            key = (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns)
+        except OSError:
+            key = None
+        cached_key, cached = self._registry
+        if cached is not None and key is not None and key == cached_key:
+            return cached
+        found = registry.load(self.registry_file)
+        picture = registry.dot_source(found, self.rows.by_namespace.__contains__)
+        svg, problem = "", ""
+        if picture.drawn:
+            try:
+                svg = graph.render_cached(picture.dot, self.graph_cache)
+            except graph.GraphUnavailable as exc:
+                problem = str(exc)
+        result = (found, picture, svg, problem)
+        if not problem:
+            self._registry = (key, result)
+        return result
+
 
 def _templates(review: Review) -> Environment:
     env = Environment(loader=FileSystemLoader(HERE / "templates"),
@@ -126,8 +154,8 @@ def _templates(review: Review) -> Environment:
 
 
 def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, curator: str | None = None,
-               checkouts=None) -> Starlette:
-    review = Review(rows, index_dir, repo_root, curator, checkouts)
+               checkouts=None, registry_file=None) -> Starlette:
+    review = Review(rows, index_dir, repo_root, curator, checkouts, registry_file)
     env = _templates(review)
 
     def render(name: str, status_code: int = 200, **context) -> HTMLResponse:
@@ -152,12 +180,22 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
 
     def list_page(request: Request):
         query = ListQuery.from_params(request.query_params)
+        typed, unknown_namespace = query.value("namespace"), ""
+        if typed and typed not in rows.by_namespace:
+            # Part of a name, as the type-ahead box sends it on Enter: its first suggestion, else say so.
+            suggested = review.namespaces_like(typed)
+            if suggested:
+                return RedirectResponse("/?" + urlencode(query.params(namespace=suggested[0][0], page=None)),
+                                        status_code=303)
+            unknown_namespace, query = typed, dataclasses.replace(
+                query, filters=tuple(f for f in query.filters if f[0] != "namespace"))
         entries = review.verdicts.state().entries
         result = review.index.run(query, entries)
         context = {k: v for k, v in query.params(page=None, per=None).items() if k in CONTEXT_PARAMS}
         return render("list.html", query=query, result=result, rows=rows, context=context,
                       states={i: verdict_state(entries, rows.key(i)) for i in result.indices},
-                      namespaces=len(rows.by_namespace))
+                      namespaces=len(rows.by_namespace), batch=review.registry_file is not None,
+                      unknown_namespace=unknown_namespace)
 
     def row_page(request: Request):
         context = {k: v for k, v in request.query_params.items() if k in CONTEXT_PARAMS and v}
@@ -288,6 +326,18 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
         return render("repo.html", namespace=namespace, members=members, rows=rows, svg=svg, problem=problem,
                       picture=picture, states={i: verdict_state(entries, rows.key(i)) for i in members})
 
+    def registry_page(request: Request):
+        if review.registry_file is None:
+            return render("message.html", title="No registry picture",
+                          message="The registry picture shows a batch's repositories and their dependencies: "
+                                  "start quarrix-review with --batch WORK_DIR to see it.")
+        try:
+            found, picture, svg, problem = review.registry_picture()
+        except registry.RegistryUnavailable as exc:
+            return render("registry.html", found=None, problem=str(exc))
+        return render("registry.html", found=found, picture=picture, svg=svg, problem=problem,
+                      served=rows.by_namespace, units_phrase=registry.units_phrase, rows_url=registry.rows_url)
+
     async def http_error(request: Request, exc: HTTPException):
         return render("message.html", status_code=exc.status_code, title=f"Error {exc.status_code}",
                       message=exc.detail)
@@ -297,6 +347,7 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
         Route("/rows/{index:int}", row_page),
         Route("/rows/{index:int}/verdict", set_verdict, methods=["POST"]),
         Route("/repo", repo_page),
+        Route("/registry", registry_page),
         Route("/namespaces", namespaces),
         Route("/verdict-file/convert", convert, methods=["POST"]),
         Mount("/static", StaticFiles(directory=HERE / "static"), name="static"),

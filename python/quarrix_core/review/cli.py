@@ -10,6 +10,7 @@ import socket
 import sys
 
 from .batch_rows import load_batch
+from .registry import GRAPH_FILE
 from .rows import RowSet, RowsFileError
 
 PROG = "quarrix-review"
@@ -101,7 +102,8 @@ def main(argv=None) -> int:
     from .app import create_app
 
     app = create_app(rows, args.index, args.repo_root, allowed_hosts=allowed_hosts(args.host),
-                     curator=args.curator, checkouts=checkouts)
+                     curator=args.curator, checkouts=checkouts,
+                     registry_file=os.path.join(args.batch, GRAPH_FILE) if args.batch is not None else None)
     # The rows and their indexes live as long as the server: keep the cyclic
     # collector from walking them again and again (pauses of 100 ms and more).
     gc.freeze()

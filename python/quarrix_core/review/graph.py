@@ -36,10 +36,15 @@ class GraphUnavailable(Exception):
     """Why no picture can be drawn; the message is for the page."""
 
 
-def dot_quote(text: str, limit: int = 300) -> str:
+def dot_quote(text: str, limit: int | None = 300) -> str:
     """`text` as a quoted DOT string that Graphviz shows exactly as written."""
     text = _CONTROL.sub(" ", text[:limit])
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def dot_label(*lines: str) -> str:
+    """A quoted DOT label of several lines, each shown exactly as written."""
+    return '"' + "\\n".join(dot_quote(line)[1:-1] for line in lines) + '"'
 
 
 def _own_file(row: dict) -> str | None:

@@ -6,8 +6,10 @@ inherits its direction and type as the language says and widths are the
 default parameters' widths. VHDL goes through GHDL's own AST dump
 (`ghdl --file-to-xml`) after the compile list's other files are analysed
 into the row's library; GHDL gives names, modes and positions, and a type or
-default is the source text from the position GHDL reports. A file either
-parser rejects yields the parser's message and no ports: never a guess.
+default is the source text from the position GHDL reports. When GHDL
+rejects the unit's file as a whole, it is asked again about the entity
+declaration alone (vhdl_cut.py), which is all the ports need. A file either
+parser still rejects yields the parser's message and no ports: never a guess.
 
 Results are kept on disk under the index directory, keyed by the contents
 of every file of the compile list, so each unit is parsed once.
@@ -27,8 +29,10 @@ import tempfile
 import time
 import xml.etree.ElementTree as ET
 
+from .vhdl_cut import char_index, entity_alone
+
 CACHE_DIR = ".review-cache"
-CACHE_VERSION = 4
+CACHE_VERSION = 5
 GHDL_TIMEOUT_S = 60
 RESOLVE_BUDGET_S = 15
 HEADER_SUFFIXES = (".svh", ".vh", ".inc")
@@ -36,6 +40,7 @@ VHDL_SUFFIXES = (".vhd", ".vhdl")
 _SPACE = re.compile(r"\s+")
 _VHDL_UNIT = re.compile(r"^\s*(?:package|entity)\s+(\w+)\s+is\b", re.I | re.M)
 _MISSING_UNIT = re.compile(r'unit "(\w+)" not found in library "(\w+)"')
+_GHDL_AT = re.compile(r"^(.*?):(\d+):(\d+): ", re.M)
 _MISSING_INCLUDE = re.compile(r"'([^']+)': No such file or directory")
 _COMMENT = re.compile(r"//[^\n]*|/\*.*?\*/", re.S)
 MAX_CHECKOUT_FILES = 20000
@@ -48,6 +53,7 @@ class Interface:
     ports: list = dataclasses.field(default_factory=list)    # {name, direction, type, width, written}
     params: list = dataclasses.field(default_factory=list)   # {name, kind, type, default}
     problem: str = ""                        # the parser's own message when it rejected the source
+    note: str = ""                           # how the parser was asked, when not about the file as it stands
     first_line: int = 0                      # the declaration's lines in the unit's own file (1-based)
     last_line: int = 0
 
@@ -207,7 +213,7 @@ def _slice_to_end(lines: list, line: int, col: int) -> str:
     """Source text from (line, col) to the end of one interface item: `;`, `:=` or the list's `)`."""
     depth, out = 0, []
     for number in range(line - 1, min(len(lines), line + 40)):
-        text = lines[number][col - 1:] if number == line - 1 else lines[number]
+        text = lines[number][char_index(lines[number], col):] if number == line - 1 else lines[number]
         i = 0
         while i < len(text):
             ch = text[i]
@@ -257,6 +263,32 @@ def _analyse_missing(ghdl, std, work, message: str, checkout, done: dict, depth:
     return found
 
 
+def _entity_alone(ghdl: str, base: list, work: str, path: str, name: str, rejected) -> tuple:
+    """(GHDL's dump or None, the file it dumped, a note) for `name`'s entity declaration without the rest of
+    `path`, which GHDL `rejected`: the rest may use what the checkout lacks, and the ports do not need it."""
+    message = rejected.stderr.decode("utf-8", "replace")
+    at = [(int(m.group(2)), int(m.group(3))) for m in _GHDL_AT.finditer(message) if m.group(1) == path]
+    try:
+        with open(path, encoding="utf-8", errors="replace", newline="") as f:
+            cut = entity_alone(f.read(), name, at)
+    except OSError:
+        return None, path, ""
+    if cut is None:
+        return None, path, ""
+    alone = os.path.join(work, "entity-alone", os.path.basename(path))
+    os.makedirs(os.path.dirname(alone), exist_ok=True)
+    with open(alone, "w", encoding="utf-8", newline="") as f:
+        f.write(cut.text)
+    done = subprocess.run([ghdl, "--file-to-xml", *base, alone], capture_output=True, timeout=GHDL_TIMEOUT_S, cwd=work)
+    if not done.stdout:
+        return None, path, ""
+    first = next((line for line in message.splitlines() if line.strip()), "")
+    note = ("GHDL rejects the file as a whole (" + first.replace(path, os.path.basename(path)) + "), so these "
+            "ports are GHDL's analysis of the entity declaration alone, without the rest of the file"
+            + ("".join(f"; without `{item}`" for item in cut.dropped)))
+    return done.stdout, os.path.realpath(alone), note
+
+
 def _vhdl_interface(name: str, paths: list, library: str, language: str, checkout: str | None = None) -> Interface:
     ghdl = shutil.which("ghdl")
     if ghdl is None:
@@ -280,15 +312,17 @@ def _vhdl_interface(name: str, paths: list, library: str, language: str, checkou
                 if done.stdout or not _analyse_missing(ghdl, std, work, done.stderr.decode("utf-8", "replace"),
                                                        checkout, analysed, 0):
                     break
+            own, dumped = os.path.realpath(paths[-1]), done.stdout or None
+            if dumped is None:
+                dumped, own, result.note = _entity_alone(ghdl, base, work, paths[-1], name, done)
         except subprocess.TimeoutExpired:
             result.problem = f"GHDL took longer than {GHDL_TIMEOUT_S} s"
             return result
-    if done.returncode != 0 or not done.stdout:
+    if dumped is None:
         result.problem = done.stderr.decode("utf-8", "replace").strip() or f"ghdl exited with {done.returncode}"
         return result
-    own = os.path.realpath(paths[-1])
     entity = None
-    for el in ET.fromstring(done.stdout).iter():
+    for el in ET.fromstring(dumped).iter():
         if (el.get("kind") == "entity_declaration" and el.get("identifier") == name.lower()
                 and os.path.realpath(el.get("file", "")) == own):
             entity = el
@@ -305,7 +339,8 @@ def _vhdl_interface(name: str, paths: list, library: str, language: str, checkou
     def source_name(el, fallback):
         line, col = at(el)
         if 0 < line <= len(lines):
-            word = lines[line - 1][col - 1:col - 1 + len(fallback)]
+            first = char_index(lines[line - 1], col)
+            word = lines[line - 1][first:first + len(fallback)]
             if word.lower() == fallback:
                 return word
         return fallback

@@ -59,7 +59,7 @@ def _not_regular(mode: int) -> str:
     return f"{_KINDS.get(stat.S_IFMT(mode), 'not a regular file')}, not a regular file"
 
 
-class _Unusable(VerdictFileError):
+class Unusable(VerdictFileError):
     """Something other than a readable regular file stands where the file or its lock belongs."""
 
     def __init__(self, what: str, path: Path, problem: str):
@@ -67,8 +67,8 @@ class _Unusable(VerdictFileError):
         self.problem = problem
 
 
-def _open_regular(path: Path, flags: int, what: str, follow: bool = True) -> int:
-    """A descriptor of `path` when it is a regular file, else _Unusable; FileNotFoundError without O_CREAT.
+def open_regular(path: Path, flags: int, what: str, follow: bool = True) -> int:
+    """A descriptor of `path` when it is a regular file, else Unusable; FileNotFoundError without O_CREAT.
 
     Checked before opening (a device may act on open) and again on the
     descriptor (the name may change between the two); O_NONBLOCK keeps a FIFO
@@ -82,19 +82,19 @@ def _open_regular(path: Path, flags: int, what: str, follow: bool = True) -> int
     except FileNotFoundError:
         kind = ""
     except OSError as exc:
-        raise _Unusable(what, path, f"unreadable ({exc.strerror})") from None
+        raise Unusable(what, path, f"unreadable ({exc.strerror})") from None
     if kind:
-        raise _Unusable(what, path, kind)
+        raise Unusable(what, path, kind)
     try:
         fd = os.open(path, flags | os.O_NONBLOCK | os.O_CLOEXEC, 0o644)
     except FileNotFoundError:
         raise
     except OSError as exc:
-        raise _Unusable(what, path, f"unreadable ({exc.strerror})") from None
+        raise Unusable(what, path, f"unreadable ({exc.strerror})") from None
     kind = _not_regular(os.fstat(fd).st_mode)
     if kind:
         os.close(fd)
-        raise _Unusable(what, path, kind)
+        raise Unusable(what, path, kind)
     return fd
 
 
@@ -145,7 +145,7 @@ class VerdictFile:
 
     def _read_bytes(self) -> bytes | None:
         try:
-            fd = _open_regular(self.path, os.O_RDONLY, "the verdict file")
+            fd = open_regular(self.path, os.O_RDONLY, "the verdict file")
         except FileNotFoundError:
             return None
         with os.fdopen(fd, "rb") as f:
@@ -168,7 +168,7 @@ class VerdictFile:
             return cached_state
         try:
             raw = self._read_bytes()
-        except _Unusable as exc:
+        except Unusable as exc:
             state = VerdictState(INVALID, {}, exc.problem)
         except OSError as exc:
             state = VerdictState(INVALID, {}, f"unreadable ({exc.strerror})")
@@ -313,7 +313,7 @@ class _FileLock:
 
     def __enter__(self):
         # Only ever ours: a link there would make us create or lock a file elsewhere.
-        self.fd = _open_regular(self.path, os.O_RDWR | os.O_CREAT, "the lock file", follow=False)
+        self.fd = open_regular(self.path, os.O_RDWR | os.O_CREAT, "the lock file", follow=False)
         deadline = time.monotonic() + self.timeout
         while True:
             try:

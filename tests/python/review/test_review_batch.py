@@ -1,6 +1,7 @@
 """The review page over a real batch: sources at the scanned commit, forge links, and checkouts that
 moved, were edited or went away since."""
 
+import json
 import sqlite3
 import subprocess
 from pathlib import Path
@@ -69,9 +70,15 @@ def row_page(batch, namespace, name):
 
 
 def test_batch_rows_show_their_sources_and_link_to_the_scanned_commit(batch, serve):
+    (batch["work"] / "graph.json").write_text(json.dumps({
+        "repositories": [{"namespace": n, "url": "", "commit": "", "status": "scanned", "rows": 1}
+                         for n in ("uart", "gpio")],
+        "edges": [{"from": "uart", "to": "gpio", "declared_by": ["manifest"], "units": ["gpio"]}]}))
     server = serve([], batch["index"], extra=["--batch", str(batch["work"])])
     listing = httpx.get(server.url + "/").text
     assert "uart_tx" in listing and "gpio" in listing
+    registry = httpx.get(server.url + "/registry").text         # the batch's own graph.json, linked from the list
+    assert 'href="/registry"' in listing and "2 repositories,\n1 dependency" in registry
     for i, name in enumerate(("gpio", "uart_tx")):      # rows in source order: the path, then the file:// URL
         page = httpx.get(f"{server.url}/rows/{i}").text
         assert f'<h1 id="row-name">{name}</h1>' in page

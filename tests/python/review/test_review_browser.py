@@ -107,6 +107,25 @@ def test_a_curator_filters_opens_a_row_and_locks_an_edited_text(site, artefacts)
     assert "locked_text" not in entries[f"demo_repo/{first}"]
 
 
+def test_enter_in_the_namespace_box_takes_the_first_suggestion_or_says_none_matches(site):
+    url, driver, _ = site
+    driver.get(url + "/?role=top")
+    box = arrived(driver, "namespace")
+    box.send_keys("DEMO", Keys.ENTER)                              # part of a name, in another case
+    wait(driver, EC.url_contains("namespace=demo_repo"))
+    assert "role=top" in driver.current_url
+    assert arrived(driver, "namespace").get_attribute("value") == "demo_repo"
+    spaces = {td.text for td in driver.find_elements(By.CSS_SELECTOR, "#rows tbody td:nth-child(2)")}
+    assert spaces == {"demo_repo"}
+
+    box = driver.find_element(By.ID, "namespace")
+    box.send_keys(Keys.CONTROL, "a")
+    box.send_keys("nosuch", Keys.ENTER)
+    banner = arrived(driver, "no-namespace")
+    assert "No namespace matches “nosuch”" in banner.text and not driver.find_elements(By.ID, "rows")
+    assert driver.find_element(By.ID, "namespace").get_attribute("value") == "nosuch"
+
+
 def test_the_picture_links_each_unit_to_its_row(site, artefacts):
     url, driver, _ = site
     driver.get(url + "/repo?namespace=demo_repo")

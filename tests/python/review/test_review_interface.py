@@ -83,6 +83,39 @@ def test_vhdl_ports_come_from_ghdl_with_the_compile_list_analysed(tmp_path):
     assert not alone.ports and '"pk" not found' in alone.problem
 
 
+VHDL_LACKING = """library ieee;
+\tuse\tieee.std_logic_1164.all;
+library osvvm; use osvvm.RandomPkg.RandomPType;
+entity vc is
+\tgeneric (\tW\t: natural := 8);
+\tport (\tclk\t: in\tstd_logic;
+\t\tq : out std_logic_vector(W - 1 downto 0));
+end entity vc;
+architecture a of vc is
+  shared variable rnd : RandomPType;
+begin
+end architecture;
+"""
+
+
+@pytest.mark.skipif(shutil.which("ghdl") is None, reason="needs ghdl")
+def test_vhdl_ports_of_a_file_ghdl_rejects_come_from_the_entity_alone_or_not_at_all(tmp_path):
+    # The architecture needs a library the checkout lacks; the entity does not. Tabs move GHDL's columns.
+    paths = write(tmp_path, {"vc.vhd": VHDL_LACKING})
+    got = parse_interface("vc", "vhdl-2008", "lib", paths, str(tmp_path), str(tmp_path))
+    assert not got.problem, got.problem
+    assert [(p["name"], p["direction"], p["type"]) for p in got.ports] == [
+        ("clk", "in", "std_logic"), ("q", "out", "std_logic_vector(W - 1 downto 0)")]
+    assert [(p["name"], p["type"], p["default"]) for p in got.params] == [("W", "natural", "8")]
+    assert 'cannot find resource library "osvvm"' in got.note and "`library osvvm;`" in got.note
+    assert "`use osvvm.RandomPkg.RandomPType;`" in got.note and "ieee" not in got.note.split("whole")[1]
+
+    # When the entity itself needs what is missing, GHDL's message on the file stands.
+    needs = write(tmp_path, {"vc.vhd": VHDL_LACKING.replace("in\tstd_logic;", "in\tRandomPType;")})
+    got = parse_interface("vc", "vhdl-2008", "lib", needs, str(tmp_path), str(tmp_path))
+    assert not got.ports and 'cannot find resource library "osvvm"' in got.problem and not got.note
+
+
 def test_each_compile_list_is_parsed_once_until_a_file_changes(tmp_path, monkeypatch):
     paths = write(tmp_path, {"old.v": SV_OLD})
     calls = []
