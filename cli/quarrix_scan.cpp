@@ -258,7 +258,7 @@ int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
     throw;
   }
   const pipeline::ScanCounts& counts = scan.counts();
-  const probes::ToolCache* const cache = scan.cache();
+  probes::ToolCache* const cache = scan.cache();
   progress.clear();
   interrupts.check();
   rows.finish();

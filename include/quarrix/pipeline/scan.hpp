@@ -53,7 +53,7 @@ class Scan {
   // The built-in probes' tool session and cache; null with a host's probes,
   // or when no tool runs or nothing is cached.
   probes::ToolSession* tools() const { return tools_.get(); }
-  const probes::ToolCache* cache() const { return cache_.get(); }
+  probes::ToolCache* cache() const { return cache_.get(); }
 
  private:
   std::string repo_path_;
