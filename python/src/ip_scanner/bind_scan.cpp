@@ -47,7 +47,7 @@ std::vector<pipeline::ScanDependency> dependencies_param(nb::handle obj) {
 nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::handle tag, nb::handle commit,
                      nb::handle probes, nb::handle use_llm, nb::handle granularity, nb::handle previous_descriptions,
                      nb::handle description_verdicts, nb::handle exclude_dirs, nb::handle bucket_map,
-                     nb::handle dependencies) {
+                     nb::handle dependencies, nb::handle unit_report) {
   // Every argument is checked before any work.
   const std::string root = path_arg(repo_path, "repo_path");
   const std::string ns_s = str_arg(ns, "namespace");
@@ -67,13 +67,28 @@ nb::object scan_repo(nb::handle repo_path, nb::handle ns, nb::handle url, nb::ha
   options.resolver_factory = resolver_factory_for_scan();
   if (options.resolver_factory && !options.dependencies.empty())
     throw nb::value_error(pipeline::kDependenciesNeedOwnResolver);
+  if (!unit_report.is_none() && !is_list(unit_report))
+    type_error("unit_report must be a list or None, not " + py_type_name(unit_report));
   const pipeline::ScanProbes cpp_probes = wrap_probes(probes);
 
+  // What each kept unit took from the dependencies, for a host that records the edges between repositories.
+  Json report = Json::array();
+  if (!unit_report.is_none()) {
+    options.on_unit = [&report](const pipeline::UnitDecision& d) {
+      if (!d.skipped_by.empty()) return;
+      Json taken = Json::array();
+      for (const pipeline::DependencyFile& file : d.from_dependencies)
+        taken.push_back(Json{{"namespace", file.ns}, {"file", file.file}, {"units", file.units}});
+      report.push_back(Json{{"name", d.name}, {"path", d.path}, {"from_dependencies", std::move(taken)}});
+    };
+  }
   Json rows;
   {
     nb::gil_scoped_release release;
     rows = pipeline::scan_repo(root, ns_s, url_s, tag_s, commit_s, cpp_probes, options, context_from_environment());
   }
+  if (!unit_report.is_none())
+    for (nb::handle unit : nb::list(from_json(report))) nb::borrow<nb::list>(unit_report).append(unit);
   return from_json(rows);
 }
 
@@ -96,18 +111,18 @@ void bind_scan(nb::module_& m) {
 
   bind_scan_probes(m);
 
-  m.def(
-      "scan_repo", &scan_repo,
-      nb::sig("def scan_repo(repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, commit: str, "
-              "probes: ScanProbes, use_llm: bool = True, granularity: str = 'top', "
-              "previous_descriptions: " QUARRIX_PY_JSON_MAP " | None = None, description_verdicts: " QUARRIX_PY_JSON_MAP
-              " | None = None, "
-              "exclude_dirs: list[str] | None = None, bucket_map: " QUARRIX_PY_JSON_MAP
-              " | None = None, dependencies: list[tuple[" QUARRIX_PY_PATH ", str]] | None = None) -> " QUARRIX_PY_ROWS),
-      "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a, "use_llm"_a = true,
-      "granularity"_a = "top", "previous_descriptions"_a = nb::none(), "description_verdicts"_a = nb::none(),
-      "exclude_dirs"_a = nb::none(), "bucket_map"_a = nb::none(), "dependencies"_a = nb::none(),
-      "Scan a cloned repo and return a list of discovered IP entries.");
+  m.def("scan_repo", &scan_repo,
+        nb::sig("def scan_repo(repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, commit: str, "
+                "probes: ScanProbes, use_llm: bool = True, granularity: str = 'top', "
+                "previous_descriptions: " QUARRIX_PY_JSON_MAP
+                " | None = None, description_verdicts: " QUARRIX_PY_JSON_MAP " | None = None, "
+                "exclude_dirs: list[str] | None = None, bucket_map: " QUARRIX_PY_JSON_MAP
+                " | None = None, dependencies: list[tuple[" QUARRIX_PY_PATH ", str]] | None = None, "
+                "unit_report: list[dict[str, typing.Any]] | None = None) -> " QUARRIX_PY_ROWS),
+        "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a, "use_llm"_a = true,
+        "granularity"_a = "top", "previous_descriptions"_a = nb::none(), "description_verdicts"_a = nb::none(),
+        "exclude_dirs"_a = nb::none(), "bucket_map"_a = nb::none(), "dependencies"_a = nb::none(),
+        "unit_report"_a = nb::none(), "Scan a cloned repo and return a list of discovered IP entries.");
 
   m.def(
       "compute_roles",
