@@ -57,3 +57,16 @@ def result_key(entry: str, revision: dict) -> str:
     at that commit, the branch, the remote URL).
     """
     return _digest({"entry": entry, "revision": revision, "version": quarrix_core.__version__})
+
+
+def dependent_key(own_key: Optional[str], dependencies: list) -> Optional[str]:
+    """The key of rows scanned with `dependencies`, (namespace, that dependency's key or state) pairs.
+
+    Without dependencies it is the entry's own key, as stores before
+    dependencies hold it; None when any part cannot be told before scanning.
+    """
+    if not dependencies:
+        return own_key
+    if own_key is None or any(token is None for _, token in dependencies):
+        return None
+    return _digest({"own": own_key, "dependencies": sorted(dependencies)})
