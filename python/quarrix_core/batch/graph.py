@@ -21,11 +21,12 @@ _DOT_TIMEOUT = 60.0
 
 def graph_document(outcomes: list, links, taken: dict) -> dict:
     """`taken`: index -> {dependency namespace: units its rows took}."""
-    repositories, edges = [], []
+    repositories, edges, listed = [], [], set()
     for outcome in outcomes:
         spec = outcome.spec
-        if not spec.namespace:
-            continue
+        if not spec.namespace or spec.namespace in listed:
+            continue        # a duplicate entry names the repository of an earlier one
+        listed.add(spec.namespace)
         repositories.append({"namespace": spec.namespace, "url": spec.source, "commit": outcome.commit,
                              "status": outcome.status, "rows": outcome.rows,
                              "unmatched_dependencies": links.unmatched.get(spec.index, [])})
