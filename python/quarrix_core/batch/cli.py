@@ -20,8 +20,9 @@ EXIT_OK, EXIT_ERROR, EXIT_USAGE, EXIT_SOME_FAILED = 0, 1, 2, 3
 _KEY_VARS = ("GROQ_API_KEY", "GEMINI_API_KEY", "ANTHROPIC_API_KEY")
 
 _EPILOG = """\
-exit status: 0 every repository scanned or unchanged; 3 some failed or were
-interrupted (the others' results are kept); 2 usage error or unusable
+exit status: 0 every repository scanned or unchanged; 3 some failed, were
+interrupted or were left out for their dependencies (a cycle, a missing name;
+the others' results are kept); 2 usage error or unusable
 manifest; 1 the batch itself failed (store, output, cluster); 130, 143, 129
 the batch was stopped by SIGINT, SIGTERM or SIGHUP (finished results are kept).
 
@@ -64,6 +65,12 @@ def _workers(value: str) -> int:
     return int(value)
 
 
+def _jobs(value: str) -> int:
+    if not value.isdigit() or not 1 <= int(value) <= 256:
+        raise argparse.ArgumentTypeError(f"invalid value '{value}' for --jobs (a whole number from 1 to 256)")
+    return int(value)
+
+
 class Interrupted(KeyboardInterrupt):
     """SIGINT, SIGTERM or SIGHUP reached the batch."""
 
@@ -93,6 +100,8 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--store", metavar="FILE", help="SQLite result store (default: WORK/results.sqlite)")
     p.add_argument("-o", "--output", metavar="FILE", help="write every row of every repository here, as JSONL")
     p.add_argument("--status", metavar="FILE", help="write one JSON line per repository: status, rows, cause")
+    p.add_argument("--graph", metavar="FILE",
+                   help="write the dependency graph of the repositories as JSON, and beside it an SVG picture (FILE with its suffix replaced by .svg; Graphviz)")
     p.add_argument("--workers", type=_workers, metavar="N",
                    help="worker processes of the local cluster (default: one per CPU)")
     p.add_argument("--scheduler", metavar="ADDRESS",
@@ -107,6 +116,9 @@ def parser() -> argparse.ArgumentParser:
                    help="address space of each tool run, e.g. 512M or 4G (default: 2G)")
     p.add_argument("--cache-dir", metavar="DIR", help="tool result cache directory (shared disk for a cluster)")
     p.add_argument("--no-cache", dest="use_cache", action="store_false", help="keep no tool results")
+    p.add_argument("--jobs", type=_jobs, default=1, metavar="N",
+                   help="tool checks of one repository run at once (default: 1; the workers already run "
+                        "repositories side by side); the rows do not depend on it")
     llm = p.add_mutually_exclusive_group()
     llm.add_argument("--llm", dest="use_llm", action="store_true", default=None,
                      help="allow language-model descriptions (default: when a provider key is set)")
@@ -134,7 +146,7 @@ def _settings(args) -> ScanSettings:
         use_llm = any(os.environ.get(k, "").strip() for k in _KEY_VARS)
     return ScanSettings(verify=args.verify, tool_budget=args.tool_budget, tool_memory=args.tool_memory,
                         cache_dir=os.path.abspath(args.cache_dir) if args.cache_dir else None,
-                        use_cache=args.use_cache, use_llm=use_llm, verdicts=verdicts,
+                        use_cache=args.use_cache, jobs=args.jobs, use_llm=use_llm, verdicts=verdicts,
                         llm_pace=os.environ.get("QUARRIX_LLM_PACE"),
                         llm_providers=os.environ.get("QUARRIX_LLM_PROVIDERS"))
 
@@ -152,6 +164,7 @@ def main(argv=None) -> int:
 
 
 def _run(args) -> int:
+    from .graph import write_graph
     from .runner import BatchBusy, BatchOptions, ClusterError, run_batch, write_outputs
     from .summary import summary_text
 
@@ -161,7 +174,10 @@ def _run(args) -> int:
     except ManifestError as e:
         _say(f"quarrix-batch: {e}")
         return EXIT_USAGE
-    for target in (args.output, args.status):
+    if args.graph and os.path.splitext(args.graph)[1].lower() == ".svg":
+        _say(f"quarrix-batch: --graph '{args.graph}': give the JSON file's name; the SVG goes beside it")
+        return EXIT_USAGE
+    for target in (args.output, args.status, args.graph):
         if target and not os.path.isdir(os.path.dirname(os.path.abspath(target))):
             _say(f"quarrix-batch: '{target}': no such directory")
             return EXIT_USAGE
@@ -171,12 +187,16 @@ def _run(args) -> int:
     try:
         result = run_batch(specs, settings, options)
         write_outputs(result, options.store, args.output, args.status, settings)
+        if args.graph:
+            note = write_graph(result.graph, args.graph, os.path.splitext(args.graph)[0] + ".svg")
+            if note:
+                _say(f"quarrix-batch: {note}")
     except (BatchBusy, ClusterError, StoreError, OSError) as e:
         _say(f"quarrix-batch: {scrub(str(e), [s for spec in specs for s in secrets_of(spec.url)])}")
         return EXIT_ERROR
     if not args.quiet:
         _say(summary_text(result, settings.use_llm))
-    return EXIT_SOME_FAILED if result.count("failed") or result.count("interrupted") else EXIT_OK
+    return EXIT_SOME_FAILED if result.failures() else EXIT_OK
 
 
 def _catch_signals() -> list:

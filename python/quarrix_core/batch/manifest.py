@@ -41,8 +41,8 @@ import yaml
 from .redact import host_is_valid, split_url, strip_user_info, url_source
 
 GRANULARITIES = ("top", "repo", "subproject", "all")
-_ENTRY_KEYS = {"url", "path", "ref", "namespace", "granularity", "bucket_map", "exclude"}
-_DEFAULT_KEYS = _ENTRY_KEYS - {"url", "path", "ref"}
+_ENTRY_KEYS = {"url", "path", "ref", "namespace", "granularity", "bucket_map", "exclude", "depends"}
+_DEFAULT_KEYS = _ENTRY_KEYS - {"url", "path", "ref", "depends"}
 _TOP_KEYS = {"defaults", "repositories"}
 _MAX_VALUES = 200_000
 _MAX_DEPTH = 512
@@ -70,6 +70,7 @@ class RepoSpec:
     granularity: str = "top"
     bucket_map: Optional[dict] = None
     exclude: list = field(default_factory=list)
+    depends: list = field(default_factory=list)     # names or namespaces of other entries it needs
     error: Optional[str] = None     # why this entry cannot be scanned
 
     @property
@@ -81,13 +82,13 @@ def load_manifest(file: str | os.PathLike) -> list[RepoSpec]:
     path = Path(file)
     try:
         # Not only a regular file: a pipe (quarrix-batch <(make-manifest)) is the operator's own choice.
-        text = _read_text(path, regular_only=False)
+        text = read_limited_text(path, regular_only=False)
     except (OSError, UnicodeDecodeError) as e:
         raise ManifestError(f"cannot read manifest {path}: {e}") from None
     except ValueError as e:
         raise ManifestError(f"manifest {path}: {e}") from None
     try:
-        doc = _parse(text)
+        doc = parse_limited_yaml(text)
     except yaml.YAMLError as e:
         raise ManifestError(f"manifest {path} is not valid YAML or JSON: {_yaml_problem(e)}") from None
     except ValueError as e:
@@ -165,6 +166,7 @@ def _entry(index: int, entry: Any, defaults: dict, base: Path) -> RepoSpec:
         if ref.startswith("-") or any(c.isspace() or c == "\0" for c in ref):
             raise ValueError("'ref' must be a branch, tag or commit name")
         spec.ref = ref
+        spec.depends = _checked_depends(entry.get("depends", []))
         if url is not None:
             spec.url = _checked_url(url)
         else:
@@ -190,6 +192,14 @@ def _entry(index: int, entry: Any, defaults: dict, base: Path) -> RepoSpec:
     if spec.granularity == "subproject" and spec.bucket_map is None:
         spec.error = "granularity 'subproject' needs a bucket_map"
     return spec
+
+
+def _checked_depends(depends: Any) -> list:
+    if isinstance(depends, str):
+        depends = [depends]
+    if not isinstance(depends, list) or not all(isinstance(d, str) and d for d in depends):
+        raise ValueError("'depends' must be a name or a list of names of other entries")
+    return list(dict.fromkeys(depends))
 
 
 def _checked_url(url: Any) -> str:
@@ -229,6 +239,22 @@ def same_repository_key(spec: RepoSpec) -> str:
     return f"{scheme}://{authority.lower()}/{_tidy_path(where)}"
 
 
+def url_match_key(url: str) -> str:
+    """What a manifest's URL and one a repository declares share when they name one repository: no user info,
+    scheme, port, case, `.git` suffix, empty or "." steps nor trailing "/"; `git@host:o/n` is `https://host/o/n`;
+    a file:// URL is its directory through its links."""
+    url = split_url(url)[0]
+    if url.startswith("file://"):
+        return "file:" + os.path.realpath(unquote(url[len("file://"):]).removesuffix("/"))
+    if "://" in url:
+        authority, _, where = url.partition("://")[2].partition("/")
+        host = authority.rpartition("@")[2]
+    else:
+        host, _, where = url.rpartition("@")[2].partition(":")
+    host = host.split(":")[0] if not host.startswith("[") else host.partition("]")[0] + "]"
+    return f"{host.lower()}/{_tidy_path(where).lower().removesuffix('.git')}"
+
+
 def _tidy_path(where: str) -> str:
     return "/".join(step for step in where.split("/") if step not in ("", "."))
 
@@ -259,9 +285,9 @@ def _bucket_map(value: Any, base: Path) -> dict:
         raise ValueError("'bucket_map' must be a mapping or the name of a YAML/JSON file")
     file = base / value
     try:
-        text = _read_text(file, regular_only=True)
+        text = read_limited_text(file, regular_only=True)
         # JSON has no aliases: its size is its text's, and _checked_options checks its depth.
-        loaded = json.loads(text) if file.suffix == ".json" else _parse(text)
+        loaded = json.loads(text) if file.suffix == ".json" else parse_limited_yaml(text)
     except (OSError, UnicodeDecodeError, yaml.YAMLError) as e:
         raise ValueError(f"bucket_map {file}: {_yaml_problem(e)}") from None
     except RecursionError:
@@ -273,7 +299,7 @@ def _bucket_map(value: Any, base: Path) -> dict:
     return loaded
 
 
-def _read_text(file: Path, regular_only: bool) -> str:
+def read_limited_text(file: Path, regular_only: bool) -> str:
     """The UTF-8 text of `file`, at most _MAX_BYTES; a FIFO or device named by a manifest would never end."""
     fd = os.open(file, os.O_RDONLY | os.O_CLOEXEC | (os.O_NONBLOCK if regular_only else 0))
     if regular_only and not stat.S_ISREG(os.fstat(fd).st_mode):
@@ -295,7 +321,7 @@ def _yaml_problem(e: Exception) -> str:
     return " ".join(strip_user_info(str(e)).split())
 
 
-def _parse(text: str) -> Any:
+def parse_limited_yaml(text: str) -> Any:
     """The YAML or JSON document in `text`, once its parser events show it within the limits."""
     _check_events(text)
     try:

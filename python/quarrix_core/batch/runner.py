@@ -5,6 +5,7 @@ from __future__ import annotations
 import fcntl
 import logging
 import os
+import shutil
 import signal
 import socket
 import threading
@@ -14,18 +15,29 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Optional
 
+from .atomic import atomic_file
 from .flights import Flight, Flights, topic
-from .gitrepo import GitError, checkout_identity, is_dirty, resolve_remote, resume, stop_all
+from .declared import Declared, declared_dependencies
+from .gitrepo import (GitError, RemoteRef, checkout_identity, is_dirty, resolve_remote, resume, shallow_checkout,
+                      stop_all)
+from .graph import graph_document, write_graph
+from .links import link
 from .llm_pace import add_stats
 from .manifest import RepoSpec
 from .progress import Progress
 from .redact import scrub, secrets_of
-from .settings import ScanSettings, entry_digest, result_key
+from .settings import ScanSettings, dependent_key, entry_digest, result_key
 from .store import ResultStore
+from .task import clone_dir
 
 _LS_REMOTE_THREADS = 16
 _LS_REMOTE_TIMEOUT = 120.0
 _SCHEDULER_TIMEOUT = 4.0      # for each of our probe and Dask's connection: a dead address fails in seconds
+_CHECKOUT_THREADS = 2
+GRAPH_FILE = "graph.json"
+# Statuses of an entry that has no rows of this batch; any of them makes the exit status 3.
+FAILED = ("failed", "interrupted", "dependency-cycle", "missing-dependency")
+_UNAVAILABLE = "unavailable"  # a dependency's token when it has no rows: its dependents go without it
 
 
 @dataclass
@@ -50,12 +62,17 @@ class RepoOutcome:
     worker: str = ""
     lost_workers: list = field(default_factory=list)    # workers that died while scanning it, in order
     error: Optional[str] = None
+    dependencies: list = field(default_factory=list)            # namespaces it was scanned with
+    skipped_dependencies: list = field(default_factory=list)    # namespaces it needs whose scan failed
+    unmatched_dependencies: list = field(default_factory=list)  # declared URLs that name no entry
 
     def status_record(self) -> dict:
         return {"index": self.spec.index + 1, "source": self.spec.source, "ref": self.spec.ref,
                 "namespace": self.spec.namespace, "status": self.status, "commit": self.commit,
                 "rows": self.rows, "seconds": self.seconds, "attempts": self.attempts, "worker": self.worker,
-                "lost_workers": self.lost_workers, "error": self.error}
+                "lost_workers": self.lost_workers, "error": self.error, "dependencies": self.dependencies,
+                "skipped_dependencies": self.skipped_dependencies,
+                "unmatched_dependencies": self.unmatched_dependencies}
 
 
 @dataclass
@@ -65,9 +82,13 @@ class BatchResult:
     cluster_seconds: float = 0.0         # spent starting (or reaching) the cluster
     llm_stats: dict = field(default_factory=dict)
     llm_dead: set = field(default_factory=set)
+    graph: dict = field(default_factory=dict)    # the registry's dependency graph (graph.py)
 
     def count(self, status: str) -> int:
         return sum(o.status == status for o in self.outcomes)
+
+    def failures(self) -> int:
+        return sum(o.status in FAILED for o in self.outcomes)
 
 
 @dataclass
@@ -77,6 +98,8 @@ class _Planned:
     key: Optional[str]                   # None: cannot tell before scanning
     remote: Optional[dict] = None        # what the remote said of the ref, for the task
     commit: str = ""                     # as far as known before scanning
+    declared: list = field(default_factory=list)    # the Declared of its checkout
+    checked_out: bool = False            # by the batch itself, before its task
 
 
 class BatchBusy(Exception):
@@ -105,22 +128,24 @@ def _run_locked(specs: list, settings: ScanSettings, options: BatchOptions, star
     progress = Progress(len(specs), enabled=options.progress)
     result = BatchResult(outcomes, 0.0)
     try:
-        to_scan = []
-        for planned in _plan([s for s in specs if s.error is None], settings):
-            outcome = outcomes[planned.spec.index]
-            stored = store.get(planned.entry)
-            if (not options.force and planned.key is not None and stored is not None
-                    and stored.key == planned.key):
-                outcome.status, outcome.commit, outcome.rows = "unchanged", stored.commit, stored.row_count
-                progress.advance(rows=stored.row_count)
-            else:
-                to_scan.append(planned)
         for outcome in outcomes:
             if outcome.spec.error is not None:
                 outcome.status, outcome.error = "failed", outcome.spec.error
                 progress.advance(failed=True)
-        if to_scan:
-            _scan_on_cluster(to_scan, settings, options, store, result, progress)
+        planned = {p.spec.index: p for p in _plan([s for s in specs if s.error is None], settings)}
+        stored = {i: store.get(p.entry) for i, p in planned.items()}
+        _read_declared(planned, stored, options)
+        links = link(specs, {i: p.declared for i, p in planned.items()})
+        for i, (status, error) in links.problems.items():
+            outcomes[i].status, outcomes[i].error, outcomes[i].commit = status, error, planned[i].commit
+            progress.advance(failed=True)
+        for i, outcome in enumerate(outcomes):
+            outcome.unmatched_dependencies = links.unmatched.get(i, [])
+        _Driver(planned, stored, links, settings, options, store, result, progress).run()
+        taken = {i: store.taken(p.entry) for i, p in planned.items() if outcomes[i].status in ("scanned", "unchanged")}
+        result.graph = graph_document(outcomes, links, taken)
+        # The registry's picture, for the review page: every batch leaves the one it saw.
+        write_graph(result.graph, os.path.join(options.work, GRAPH_FILE))
     finally:
         progress.close()
         store.close()
@@ -147,9 +172,13 @@ def _plan(specs: list, settings: ScanSettings) -> list:
         return _Planned(spec, entry, result_key(entry, {"identity": vars(identity), "dirty": False}),
                         commit=identity.commit)
 
-    pool = ThreadPoolExecutor(_LS_REMOTE_THREADS)
+    return _threaded(plan, specs, _LS_REMOTE_THREADS)
+
+
+def _threaded(fn, items: list, threads: int) -> list:
+    pool = ThreadPoolExecutor(threads)
     try:
-        return list(pool.map(plan, specs))
+        return list(pool.map(fn, items))
     except BaseException:
         stop_all()          # interrupted: the threads' git runs end now, not at their time-out
         raise
@@ -158,15 +187,48 @@ def _plan(specs: list, settings: ScanSettings) -> list:
         resume()
 
 
-def _request(planned: _Planned, settings: ScanSettings, options: BatchOptions, run_id: str) -> dict:
+def _read_declared(planned: dict, stored: dict, options: BatchOptions) -> None:
+    """What each entry's checkout declares it depends on, known before any scan so that scans go in order.
+
+    A commit scanned before declares what the store kept of it; any other is
+    checked out here first (its task then finds it checked out, on this
+    machine). A checkout that fails here twice declares nothing: its task tries again and reports the fault.
+    """
+
+    def read(p: _Planned) -> None:
+        old = stored[p.spec.index]
+        if old is not None and p.key is not None and old.own_key == p.key:
+            p.declared = [Declared(**d) for d in old.declared]
+        elif p.spec.path:
+            p.declared = declared_dependencies(p.spec.path)
+        elif p.remote is not None:
+            repo = clone_dir(os.path.abspath(options.work), p.spec.source, p.spec.ref)
+            for _ in range(2):
+                try:
+                    shallow_checkout(p.spec.url, p.spec.ref, repo, options.repo_timeout, RemoteRef(**p.remote))
+                except GitError:
+                    # Half-made or left locked by a killed git: made afresh, as the task would.
+                    shutil.rmtree(os.path.dirname(repo), ignore_errors=True)
+                    continue
+                p.checked_out = True
+                p.declared = declared_dependencies(repo)
+                return
+
+    _threaded(read, list(planned.values()), _CHECKOUT_THREADS)
+
+
+def _request(planned: _Planned, settings: ScanSettings, options: BatchOptions, run_id: str,
+             dependencies: list) -> dict:
     spec = planned.spec
     return {
+        "dependencies": dependencies, "checked_out": planned.checked_out,
         "index": spec.index, "run_id": run_id, "source": spec.source, "url": spec.url, "path": spec.path,
         "ref": spec.ref, "remote": planned.remote, "namespace": spec.namespace, "granularity": spec.granularity,
         "exclude": spec.exclude, "bucket_map": spec.bucket_map, "work": os.path.abspath(options.work),
         "repo_timeout": options.repo_timeout,
         "scan": {"verify": settings.verify, "tool_budget": settings.tool_budget, "tool_memory": settings.tool_memory,
-                 "cache_dir": settings.cache_dir, "use_cache": settings.use_cache, "use_llm": settings.use_llm,
+                 "cache_dir": settings.cache_dir, "use_cache": settings.use_cache, "jobs": settings.jobs,
+                 "use_llm": settings.use_llm,
                  "verdicts": settings.verdicts, "llm_pace": settings.llm_pace,
                  "llm_providers": settings.llm_providers},
     }
@@ -261,56 +323,136 @@ class _signals_ignored:
         return False
 
 
-def _scan_on_cluster(to_scan: list, settings: ScanSettings, options: BatchOptions, store: ResultStore,
-                     result: BatchResult, progress: Progress) -> None:
-    from distributed import as_completed
-    from distributed.client import FutureCancelledError
-    from distributed.scheduler import KilledWorker
+class _Driver:
+    """Decides and scans the entries in dependency order: an entry once every entry it needs has its result.
 
-    from .task import run_repo
+    Entries that need nothing (or only what is decided) run at once, as many
+    as the cluster has worker threads: a worker never holds a task it is not
+    running, so a repository that kills its worker takes no queued one along.
+    The cluster starts with the first entry that must be scanned.
+    """
 
-    run_id = uuid.uuid4().hex[:12]
-    start = time.monotonic()
-    client, cluster = _client(options)
-    result.cluster_seconds = round(time.monotonic() - start, 3)
-    flights = Flights()
-    try:
+    def __init__(self, planned: dict, stored: dict, links, settings: ScanSettings, options: BatchOptions,
+                 store: ResultStore, result: BatchResult, progress: Progress):
+        self.planned, self.stored, self.links = planned, stored, links
+        self.settings, self.options, self.store, self.result, self.progress = settings, options, store, result, progress
+        # index -> what its dependents' keys take of it: its key, _UNAVAILABLE, or None (no key can tell its content)
+        self.tokens = {o.spec.index: _UNAVAILABLE for o in result.outcomes
+                       if o.spec.index not in planned or o.spec.index in links.problems}
+        self.client = self.cluster = None
+        self.run_id = uuid.uuid4().hex[:12]
+        self.flights = Flights()
+
+    def run(self) -> None:
+        waiting = self.links.order(self.planned)
+        ready: list = []
+        in_flight: dict = {}
+        try:
+            while waiting or ready or in_flight:
+                still, before = [], len(waiting)
+                for i in waiting:
+                    if all(d in self.tokens for d in self.links.deps.get(i, {})):
+                        self._decide(i, ready)
+                    else:
+                        still.append(i)
+                waiting = still
+                while ready and len(in_flight) < self._capacity():
+                    future, job = self._submit(*ready.pop(0))
+                    in_flight[future] = job
+                if not in_flight:
+                    if len(waiting) == before:
+                        break           # nothing left that any result could free (no cycle is left by now)
+                    continue
+                future = next(self.finished)
+                self._landed(future, in_flight.pop(future))
+        finally:
+            if self.client is not None:
+                self.client.close()
+            if self.cluster is not None:
+                self.cluster.close()
+
+    def _decide(self, i: int, ready: list) -> None:
+        planned, outcome = self.planned[i], self.result.outcomes[i]
+        deps = sorted(self.links.deps.get(i, {}))
+        outcome.dependencies = [self._namespace(d) for d in deps if self.tokens[d] != _UNAVAILABLE]
+        outcome.skipped_dependencies = [self._namespace(d) for d in deps if self.tokens[d] == _UNAVAILABLE]
+        tokens = [(self._namespace(d), self.tokens[d]) for d in deps]
+        key = dependent_key(planned.key, tokens)
+        old = self.stored[i]
+        if not self.options.force and key is not None and old is not None and old.key == key:
+            outcome.status, outcome.commit, outcome.rows = "unchanged", old.commit, old.row_count
+            self.tokens[i] = key
+            self.progress.advance(rows=old.row_count)
+        else:
+            ready.append((i, [d for d in deps if self.tokens[d] != _UNAVAILABLE], tokens))
+
+    def _namespace(self, i: int) -> str:
+        return self.result.outcomes[i].spec.namespace
+
+    def _capacity(self) -> int:
+        if self.client is None:
+            self._start()
+        return max(1, sum(self.client.nthreads().values()))
+
+    def _start(self) -> None:
+        from distributed import as_completed
+
+        start = time.monotonic()
+        self.client, self.cluster = _client(self.options)
+        self.result.cluster_seconds = round(time.monotonic() - start, 3)
         # Before the first task, on the same stream: no start goes unheard.
-        client.subscribe_topic(topic(run_id), flights.heard)
-        progress.watch(lambda: [(result.outcomes[i].spec.namespace, s) for i, s in flights.in_flight()])
-        futures = {}
-        for planned in to_scan:
-            future = client.submit(run_repo, _request(planned, settings, options, run_id), pure=False,
-                                   key=f"quarrix-batch-{run_id}-{planned.spec.index}")
-            futures[future] = planned
-        for future in as_completed(futures):
-            planned = futures[future]
-            outcome = result.outcomes[planned.spec.index]
-            flight = flights.land(planned.spec.index)
-            try:
-                answer = future.result()
-            except KilledWorker as e:
-                # Every worker it ran on died; Dask counts them even when a dying worker's word was lost.
-                last = str(getattr(e.last_worker, "address", e.last_worker))
-                lost = flight.workers if flight.workers[-1:] == [last] else [*flight.workers, last]
-                _lost(outcome, planned, flight, lost, last)
-                outcome.attempts = max(outcome.attempts, e.allowed_failures + 1)
-                outcome.error = (f"its worker process died {_times(outcome.attempts)} while scanning it "
-                                 "(out of memory, or killed)")
-            except (FutureCancelledError, Exception) as e:  # whatever went wrong, it is this repository's failure
-                _lost(outcome, planned, flight, flight.workers[:-1], (flight.workers or [""])[-1])
-                outcome.error = scrub(f"{type(e).__name__}: {e}", secrets_of(planned.spec.url))
-            else:
-                _record(answer, planned, outcome, store, result, options.work)
-                # Every start before the one that answered was on a worker that died.
-                outcome.lost_workers = flight.workers[:-1]
-                outcome.attempts += len(outcome.lost_workers)
-            future.release()
-            progress.advance(failed=outcome.status in ("failed", "interrupted"), rows=outcome.rows)
-    finally:
-        client.close()
-        if cluster is not None:
-            cluster.close()
+        self.client.subscribe_topic(topic(self.run_id), self.flights.heard)
+        self.progress.watch(lambda: [(self.result.outcomes[i].spec.namespace, s)
+                                     for i, s in self.flights.in_flight()])
+        self.finished = as_completed()
+
+    def _submit(self, i: int, deps: list, tokens: list):
+        from .task import run_repo
+
+        planned = self.planned[i]
+        dependencies = [self._dependency(d) for d in deps]
+        future = self.client.submit(run_repo, _request(planned, self.settings, self.options, self.run_id,
+                                                       dependencies), pure=False, key=f"quarrix-batch-{self.run_id}-{i}")
+        self.finished.add(future)
+        return future, (planned, tokens)
+
+    def _dependency(self, d: int) -> dict:
+        spec, commit = self.result.outcomes[d].spec, self.result.outcomes[d].commit
+        remote = self.planned[d].remote or {"kind": "commit", "name": commit, "commit": commit, "tags": []}
+        path = clone_dir(os.path.abspath(self.options.work), spec.source, spec.ref) if spec.url else spec.path
+        return {"path": path, "namespace": spec.namespace, "url": spec.url, "remote": remote, "commit": commit}
+
+    def _landed(self, future, job) -> None:
+        from distributed.client import FutureCancelledError
+        from distributed.scheduler import KilledWorker
+
+        planned, tokens = job
+        outcome = self.result.outcomes[planned.spec.index]
+        flight = self.flights.land(planned.spec.index)
+        try:
+            answer = future.result()
+        except KilledWorker as e:
+            # Every worker it ran on died; Dask counts them even when a dying worker's word was lost.
+            last = str(getattr(e.last_worker, "address", e.last_worker))
+            lost = flight.workers if flight.workers[-1:] == [last] else [*flight.workers, last]
+            _lost(outcome, planned, flight, lost, last)
+            outcome.attempts = max(outcome.attempts, e.allowed_failures + 1)
+            outcome.error = (f"its worker process died {_times(outcome.attempts)} while scanning it "
+                             "(out of memory, or killed)")
+        except (FutureCancelledError, Exception) as e:  # whatever went wrong, it is this repository's failure
+            _lost(outcome, planned, flight, flight.workers[:-1], (flight.workers or [""])[-1])
+            outcome.error = scrub(f"{type(e).__name__}: {e}", secrets_of(planned.spec.url))
+        else:
+            key = _record(answer, planned, outcome, self.store, self.result, self.options.work, tokens)
+            # Every start before the one that answered was on a worker that died.
+            outcome.lost_workers = flight.workers[:-1]
+            outcome.attempts += len(outcome.lost_workers)
+            if outcome.status == "scanned":
+                # What no commit names (an edited work tree) makes its dependents' keys unknown too.
+                self.tokens[planned.spec.index] = key if planned.key is not None else None
+        self.tokens.setdefault(planned.spec.index, _UNAVAILABLE)
+        future.release()
+        self.progress.advance(failed=outcome.status in FAILED, rows=outcome.rows)
 
 
 def _lost(outcome: RepoOutcome, planned: _Planned, flight: Flight, lost: list, worker: str) -> None:
@@ -326,7 +468,8 @@ def _times(n: int) -> str:
 
 
 def _record(answer: dict, planned: _Planned, outcome: RepoOutcome, store: ResultStore, result: BatchResult,
-            work: str) -> None:
+            work: str, tokens: list) -> Optional[str]:
+    """Takes in a task's answer; the key its rows are stored under, None when it has none."""
     add_stats(result.llm_stats, answer.get("llm_stats", {}))
     result.llm_dead.update(answer.get("llm_dead", []))
     outcome.status, outcome.seconds, outcome.attempts = answer["status"], answer["seconds"], answer["attempts"]
@@ -334,16 +477,19 @@ def _record(answer: dict, planned: _Planned, outcome: RepoOutcome, store: Result
     outcome.commit = answer.get("commit") or planned.commit
     if answer["status"] != "scanned":
         outcome.error = answer.get("error")
-        return
+        return None
     outcome.commit, outcome.rows = answer["commit"], answer["row_count"]
     spec = planned.spec
-    from .task import clone_dir
-
+    own_key = result_key(planned.entry, answer["revision"])
+    # Stored even when a dependency's content had no key: the next batch scans it again all the same.
+    key = dependent_key(own_key, [(ns, token or "") for ns, token in tokens])
     # Where the review page finds the sources of these rows, and whether their commit holds them.
     checkout = clone_dir(os.path.abspath(work), spec.source, spec.ref) if spec.url else spec.path
-    store.put(planned.entry, result_key(planned.entry, answer["revision"]), spec.source, spec.ref, outcome.commit,
-              _version(), answer["rows_jsonl"], answer["row_count"], answer["seconds"], checkout=checkout,
-              dirty=answer["revision"].get("dirty", False))
+    store.put(planned.entry, key, spec.source, spec.ref, outcome.commit, _version(), answer["rows_jsonl"],
+              answer["row_count"], answer["seconds"], checkout=checkout, dirty=answer["revision"].get("dirty", False),
+              own_key=own_key, declared=[vars(d) for d in planned.declared],
+              edges=[tuple(edge) for edge in answer["edges"]])
+    return key
 
 
 def _version() -> str:
@@ -358,7 +504,7 @@ def write_outputs(result: BatchResult, store_path: str, output: Optional[str], s
     if output:
         store = ResultStore(store_path)
         try:
-            with _atomic(output) as f:
+            with atomic_file(output) as f:
                 for outcome in result.outcomes:
                     if outcome.status in ("scanned", "unchanged"):
                         stored = store.get(entry_digest(outcome.spec, settings))
@@ -368,31 +514,6 @@ def write_outputs(result: BatchResult, store_path: str, output: Optional[str], s
     if status:
         import json
 
-        with _atomic(status) as f:
+        with atomic_file(status) as f:
             for outcome in result.outcomes:
                 f.write((json.dumps(outcome.status_record()) + "\n").encode("ascii"))
-
-
-class _atomic:
-    """A file replaced whole: written beside its place, synced, then renamed; left as it was on failure."""
-
-    def __init__(self, path: str):
-        self.path = os.path.abspath(path)
-        self.tmp = f"{self.path}.{os.getpid()}.tmp"
-
-    def __enter__(self):
-        self.file = open(self.tmp, "wb")
-        return self.file
-
-    def __exit__(self, kind, value, tb):
-        try:
-            if kind is None:
-                self.file.flush()
-                os.fsync(self.file.fileno())
-            self.file.close()
-            if kind is None:
-                os.replace(self.tmp, self.path)
-        finally:
-            if os.path.exists(self.tmp):
-                os.unlink(self.tmp)
-        return False

@@ -21,6 +21,7 @@ import sys
 import time
 import traceback
 
+from quarrix_core.batch.edges import row_edges
 from quarrix_core.batch.jsonl import row_line
 
 
@@ -125,11 +126,15 @@ def _scan(request: dict, channel: _Channel) -> dict:
     probes = default_probes(verify=request["verify"], tool_budget=request["tool_budget"],
                             tool_memory=request["tool_memory"], cache_dir=request["cache_dir"],
                             cache=request["use_cache"])
-    rows = s.scan_repo(request["repo"], request["namespace"], request["url"], request["tag"], request["commit"],
-                       probes, use_llm=request["use_llm"], granularity=request["granularity"],
-                       description_verdicts=request["verdicts"], exclude_dirs=request["exclude"],
-                       bucket_map=request["bucket_map"])
-    return {"rows_jsonl": "".join(row_line(row) for row in rows), "row_count": len(rows)}
+    dependencies = [(path, namespace) for path, namespace in request["dependencies"]]
+    scan = s.Scan(request["repo"], request["namespace"], request["url"], request["tag"], request["commit"],
+                  probes, use_llm=request["use_llm"], granularity=request["granularity"],
+                  description_verdicts=request["verdicts"], exclude_dirs=request["exclude"],
+                  bucket_map=request["bucket_map"], dependencies=dependencies or None,
+                  jobs=request["jobs"], report_units=bool(dependencies))
+    rows = scan.run()
+    return {"rows_jsonl": "".join(row_line(row) for row in rows), "row_count": len(rows),
+            "edges": row_edges(rows, scan.units)}
 
 
 def main() -> int:

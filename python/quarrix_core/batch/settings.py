@@ -21,6 +21,7 @@ class ScanSettings:
     tool_memory: float = float(2 << 30)
     cache_dir: Optional[str] = None
     use_cache: bool = True
+    jobs: int = 1                            # tool checks of one repository at once
     use_llm: bool = False
     verdicts: Optional[dict] = None          # the loaded descriptions_verdicts.json
     llm_pace: Optional[str] = None           # QUARRIX_LLM_PACE and QUARRIX_LLM_PROVIDERS as quarrix-batch saw them
@@ -29,7 +30,7 @@ class ScanSettings:
     def row_changing(self) -> dict:
         """What can change a row; where the tool cache lives cannot."""
         fields = asdict(self)
-        for name in ("cache_dir", "use_cache", "llm_pace", "llm_providers"):
+        for name in ("cache_dir", "use_cache", "jobs", "llm_pace", "llm_providers"):
             fields.pop(name)
         if not self.verify:
             fields.pop("tool_budget")
@@ -57,3 +58,16 @@ def result_key(entry: str, revision: dict) -> str:
     at that commit, the branch, the remote URL).
     """
     return _digest({"entry": entry, "revision": revision, "version": quarrix_core.__version__})
+
+
+def dependent_key(own_key: Optional[str], dependencies: list) -> Optional[str]:
+    """The key of rows scanned with `dependencies`, (namespace, that dependency's key or state) pairs.
+
+    Without dependencies it is the entry's own key, as stores before
+    dependencies hold it; None when any part cannot be told before scanning.
+    """
+    if not dependencies:
+        return own_key
+    if own_key is None or any(token is None for _, token in dependencies):
+        return None
+    return _digest({"own": own_key, "dependencies": sorted(dependencies)})

@@ -1,8 +1,10 @@
 """The result store: the rows of each manifest entry's last successful scan, in SQLite.
 
 One row per entry (its source, ref and row-changing options), holding the key
-of what was scanned (commit, tags, package version, options), the checkout
-it was scanned in and the rows as quarrix-scan's JSONL lines. An entry whose
+of what was scanned (commit, tags, package version, options, and the keys of
+the dependencies it was scanned with), the checkout it was scanned in, what
+that checkout declares it depends on, and the rows as quarrix-scan's JSONL
+lines; beside it, what each row took from other repositories. An entry whose
 key is unchanged is not scanned again. Each result is written in its own
 transaction, so a batch killed at any moment leaves every finished result in
 place and the file consistent. The review page reads the same store: the
@@ -11,9 +13,10 @@ rows, and where their sources are at the scanned commit.
 
 from __future__ import annotations
 
+import json
 import sqlite3
 import time
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Optional
 
 _SCHEMA = """
@@ -29,13 +32,25 @@ CREATE TABLE IF NOT EXISTS results (
     seconds REAL NOT NULL,
     scanned_at REAL NOT NULL,
     checkout TEXT NOT NULL DEFAULT '',   -- the directory scanned ('' in stores older than the column)
-    dirty INTEGER NOT NULL DEFAULT 0     -- 1: its work tree differed from commit_sha when scanned
-)
+    dirty INTEGER NOT NULL DEFAULT 0,    -- 1: its work tree differed from commit_sha when scanned
+    own_key TEXT NOT NULL DEFAULT '',    -- the key without the dependencies' ('': not known)
+    declared TEXT NOT NULL DEFAULT '[]'  -- JSON: the dependencies its checkout declares
+);
+CREATE TABLE IF NOT EXISTS row_edges (   -- what each row's unit took from other repositories
+    entry TEXT NOT NULL,
+    row INTEGER NOT NULL,        -- the row's place among the entry's rows, from 0
+    name TEXT NOT NULL,          -- the row's name
+    dependency TEXT NOT NULL,    -- the namespace of the repository it took from
+    file TEXT NOT NULL,          -- relative to that repository
+    unit TEXT NOT NULL           -- a unit declared in that file; '' for a header
+);
+CREATE INDEX IF NOT EXISTS row_edges_entry ON row_edges (entry);
 """
 # Columns added since the first stores were written, with what an old row holds.
-_ADDED = {"checkout": "TEXT NOT NULL DEFAULT ''", "dirty": "INTEGER NOT NULL DEFAULT 0"}
+_ADDED = {"checkout": "TEXT NOT NULL DEFAULT ''", "dirty": "INTEGER NOT NULL DEFAULT 0",
+          "own_key": "TEXT NOT NULL DEFAULT ''", "declared": "TEXT NOT NULL DEFAULT '[]'"}
 _COLUMNS = ("entry", "key", "source", "ref", "commit_sha", "version", "rows_jsonl", "row_count", "seconds",
-            "scanned_at", "checkout", "dirty")
+            "scanned_at", "checkout", "dirty", "own_key", "declared")
 
 
 class StoreError(Exception):
@@ -48,6 +63,8 @@ class StoredResult:
     commit: str
     rows_jsonl: str
     row_count: int
+    own_key: str = ""
+    declared: list = field(default_factory=list)    # [{"url", "name", "file"}]
 
 
 @dataclass
@@ -69,7 +86,7 @@ class ResultStore:
             self._db = sqlite3.connect(path, timeout=30, isolation_level=None)
             self._db.execute("PRAGMA journal_mode=WAL")
             self._db.execute("PRAGMA synchronous=FULL")
-            self._db.execute(_SCHEMA)
+            self._db.executescript(_SCHEMA)
             present = {row[1] for row in self._db.execute("PRAGMA table_info(results)")}
             for name, declaration in _ADDED.items():
                 if name not in present:
@@ -79,21 +96,37 @@ class ResultStore:
 
     def get(self, entry: str) -> Optional[StoredResult]:
         try:
-            row = self._db.execute(
-                "SELECT key, commit_sha, rows_jsonl, row_count FROM results WHERE entry = ?", (entry,)).fetchone()
+            row = self._db.execute("SELECT key, commit_sha, rows_jsonl, row_count, own_key, declared FROM results "
+                                   "WHERE entry = ?", (entry,)).fetchone()
         except sqlite3.Error as e:
             raise StoreError(f"result store {self.path}: {e}") from None
-        return StoredResult(*row) if row else None
+        return StoredResult(*row[:5], json.loads(row[5])) if row else None
+
+    def taken(self, entry: str) -> dict:
+        """{dependency namespace: the units its rows took from it} of the entry's result."""
+        out: dict = {}
+        try:
+            for dependency, unit in self._db.execute(
+                    "SELECT dependency, unit FROM row_edges WHERE entry = ? AND unit != ''", (entry,)):
+                out.setdefault(dependency, set()).add(unit)
+        except sqlite3.Error as e:
+            raise StoreError(f"result store {self.path}: {e}") from None
+        return out
 
     def put(self, entry: str, key: str, source: str, ref: str, commit: str, version: str,
-            rows_jsonl: str, row_count: int, seconds: float, checkout: str = "", dirty: bool = False) -> None:
+            rows_jsonl: str, row_count: int, seconds: float, checkout: str = "", dirty: bool = False,
+            own_key: str = "", declared: tuple = (), edges: tuple = ()) -> None:
+        """`edges`: (row, row name, dependency namespace, file, unit or '') of each thing a row took."""
         try:
             with self._db:  # one transaction: the old result stays until the new one is whole
                 self._db.execute("BEGIN IMMEDIATE")
                 self._db.execute(
                     f"INSERT OR REPLACE INTO results ({', '.join(_COLUMNS)}) VALUES ({', '.join('?' * len(_COLUMNS))})",
                     (entry, key, source, ref, commit, version, rows_jsonl, row_count, seconds, time.time(),
-                     checkout, int(dirty)))
+                     checkout, int(dirty), own_key, json.dumps(list(declared))))
+                self._db.execute("DELETE FROM row_edges WHERE entry = ?", (entry,))
+                self._db.executemany("INSERT INTO row_edges VALUES (?, ?, ?, ?, ?, ?)",
+                                     [(entry, *edge) for edge in edges])
         except sqlite3.Error as e:
             raise StoreError(f"result store {self.path}: {e}") from None
 

@@ -11,6 +11,7 @@ repository "interrupted": not tried again, and none of its rows kept.
 
 from __future__ import annotations
 
+import fcntl
 import hashlib
 import json
 import os
@@ -96,7 +97,11 @@ def _attempt(request: dict, pace: PaceService, deadline: float, retry: bool, res
         # The remote as the batch found it; a retry asks it afresh.
         resolved = RemoteRef(**request["remote"]) if request["remote"] and not retry else None
         try:
-            remote = shallow_checkout(request["url"], request["ref"], repo, deadline - time.monotonic(), resolved)
+            if resolved and request["checked_out"] and _at_commit(repo, resolved.commit):
+                remote = resolved       # the batch checked it out a moment ago, on this machine
+            else:
+                remote = shallow_checkout(request["url"], request["ref"], repo, deadline - time.monotonic(),
+                                          resolved)
         except GitError as e:
             if not isinstance(e, RefNotFound):
                 # A git killed (by a time-out, or with an interrupted batch) leaves its lock files, a failed
@@ -113,18 +118,44 @@ def _attempt(request: dict, pace: PaceService, deadline: float, retry: bool, res
     if not request["url"]:
         # Rows from an edited work tree must not pass later for its clean commit.
         revision.update(identity=vars(identity), dirty=is_dirty(repo))
-    scanned = _scan_in_child(request, repo, identity, pace, deadline)
+    dependencies = [[_dependency_checkout(dep, deadline), dep["namespace"]] for dep in request["dependencies"]]
+    scanned = _scan_in_child(request, repo, identity, pace, deadline, dependencies)
     return {"revision": revision, "commit": identity.commit, **scanned}
 
 
-def _scan_in_child(request: dict, repo: str, identity: Identity, pace: PaceService, deadline: float) -> dict:
+def _at_commit(repo: str, commit: str) -> bool:
+    identity = checkout_identity(repo)
+    return identity is not None and identity.commit == commit and not is_dirty(repo)
+
+
+def _dependency_checkout(dep: dict, deadline: float) -> str:
+    """The checkout of a dependency at the commit it was scanned at; made here when this machine lacks it.
+
+    On one machine it is the dependency's own checkout, untouched since its
+    scan; the lock keeps two dependents on another machine from making it at once.
+    """
+    if not dep["url"] or _at_commit(dep["path"], dep["commit"]):
+        return dep["path"]
+    os.makedirs(os.path.dirname(dep["path"]), exist_ok=True)
+    with open(os.path.join(os.path.dirname(dep["path"]), ".quarrix-dependency.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not _at_commit(dep["path"], dep["commit"]):
+            try:
+                shallow_checkout(dep["url"], "", dep["path"], deadline - time.monotonic(), RemoteRef(**dep["remote"]))
+            except GitError as e:
+                raise _Failure(f"checkout of its dependency {dep['namespace']} failed: {e}", retry=True) from None
+    return dep["path"]
+
+
+def _scan_in_child(request: dict, repo: str, identity: Identity, pace: PaceService, deadline: float,
+                   dependencies: list) -> dict:
     with tempfile.TemporaryDirectory(prefix="quarrix-batch-") as tmp:
         result_path = os.path.join(tmp, "result.json")
         child_request = {
             **request["scan"], "repo": repo, "namespace": request["namespace"], "url": identity.url,
             "tag": identity.tag, "commit": identity.commit, "granularity": request["granularity"],
             "exclude": request["exclude"], "bucket_map": request["bucket_map"], "result_path": result_path,
-            "dead": pace.known_dead() if request["scan"]["use_llm"] else [],
+            "dead": pace.known_dead() if request["scan"]["use_llm"] else [], "dependencies": dependencies,
         }
         to_parent_r, to_parent_w = os.pipe()
         to_child_r, to_child_w = os.pipe()

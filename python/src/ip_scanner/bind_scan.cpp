@@ -49,12 +49,15 @@ struct PyScan {
   pipeline::ScanIdentity identity;
   pipeline::ScanProbes probes;
   pipeline::ScanOptions options;
+  bool report_units = false;
   pipeline::ScanCounts counts;
+  Json units = Json::array();  // of the last run, when report_units
 
   PyScan(nb::handle repo_path_arg, nb::handle ns, nb::handle url, nb::handle tag, nb::handle commit,
          nb::handle probes_arg, nb::handle use_llm, nb::handle granularity, nb::handle previous_descriptions,
          nb::handle description_verdicts, nb::handle exclude_dirs, nb::handle bucket_map, nb::handle dependencies,
-         unsigned jobs) {
+         unsigned jobs, bool report_units_arg) {
+    report_units = report_units_arg;
     repo_path = path_arg(repo_path_arg, "repo_path");
     identity = {str_arg(ns, "namespace"), str_arg(url, "url"), str_arg(tag, "tag"), str_arg(commit, "commit")};
     options.granularity = str_arg(granularity, "granularity");
@@ -78,9 +81,19 @@ struct PyScan {
   nb::object run() {
     Json rows = Json::array();
     pipeline::ScanContext context = context_from_environment();
+    pipeline::ScanOptions run_options = options;
+    units = Json::array();
+    if (report_units)
+      run_options.on_unit = [this](const pipeline::UnitDecision& d) {
+        if (!d.skipped_by.empty()) return;
+        Json taken = Json::array();
+        for (const pipeline::DependencyFile& file : d.from_dependencies)
+          taken.push_back(Json{{"namespace", file.ns}, {"file", file.file}, {"units", file.units}});
+        units.push_back(Json{{"name", d.name}, {"path", d.path}, {"from_dependencies", std::move(taken)}});
+      };
     {
       nb::gil_scoped_release release;
-      pipeline::Scan scan(repo_path, identity, probes, options, std::move(context));
+      pipeline::Scan scan(repo_path, identity, probes, std::move(run_options), std::move(context));
       scan.run([&rows](Json&& row) { rows.push_back(std::move(row)); });
       counts = scan.counts();
     }
@@ -130,7 +143,7 @@ void bind_scan(nb::module_& m) {
          nb::handle use_llm, nb::handle granularity, nb::handle previous_descriptions, nb::handle description_verdicts,
          nb::handle exclude_dirs, nb::handle bucket_map, nb::handle dependencies) {
         return PyScan(repo_path, ns, url, tag, commit, probes, use_llm, granularity, previous_descriptions,
-                      description_verdicts, exclude_dirs, bucket_map, dependencies, 1)
+                      description_verdicts, exclude_dirs, bucket_map, dependencies, 1, false)
             .run();
       },
       nb::sig("def scan_repo(" QUARRIX_SCAN_ARGS ") -> " QUARRIX_PY_ROWS), "repo_path"_a, "namespace"_a, "url"_a,

@@ -120,3 +120,14 @@ def test_every_lost_worker_is_in_the_status(tmp_path, scheduler):
     assert failed["attempts"] == 2 and len(failed["lost_workers"]) == 2
     assert failed["worker"] == failed["lost_workers"][-1] and failed["seconds"] > 0
     assert failed["commit"] == git(killer, "rev-parse", "HEAD").strip()
+
+
+def test_a_repository_that_kills_its_workers_takes_no_healthy_one_along(tmp_path, six_repos, scheduler):
+    killer = make_repo(tmp_path / "origins", "killer", {"k.v": verilog("k"), "KILL_WORKER": ""})
+    entries = [{"url": killer.as_uri()}, *({"url": r.as_uri()} for r in six_repos[:3])]
+    (tmp_path / "m.json").write_text(json.dumps({"repositories": entries}))
+    status = tmp_path / "s.jsonl"
+    code = main([str(tmp_path / "m.json"), "--work", str(tmp_path / "work"), "--scheduler", scheduler,
+                 "--no-verify", "--no-llm", "-q", "--status", str(status)])
+    states = [json.loads(line)["status"] for line in status.read_text().splitlines()]
+    assert code == 3 and states == ["failed"] + ["scanned"] * 3
