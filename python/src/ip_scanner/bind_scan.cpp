@@ -119,11 +119,12 @@ void bind_scan(nb::module_& m) {
                      "jobs tool checks run at once when the probes are the built-in ones; the rows do not depend "
                      "on it.")
       .def(nb::init<nb::handle, nb::handle, nb::handle, nb::handle, nb::handle, nb::handle, nb::handle, nb::handle,
-                    nb::handle, nb::handle, nb::handle, nb::handle, nb::handle, unsigned>(),
-           nb::sig("def __init__(self, " QUARRIX_SCAN_ARGS ", *, jobs: int = 1) -> None"), "repo_path"_a, "namespace"_a,
-           "url"_a, "tag"_a, "commit"_a, "probes"_a, "use_llm"_a = true, "granularity"_a = "top",
-           "previous_descriptions"_a = nb::none(), "description_verdicts"_a = nb::none(), "exclude_dirs"_a = nb::none(),
-           "bucket_map"_a = nb::none(), "dependencies"_a = nb::none(), nb::kw_only(), "jobs"_a = 1)
+                    nb::handle, nb::handle, nb::handle, nb::handle, nb::handle, unsigned, bool>(),
+           nb::sig("def __init__(self, " QUARRIX_SCAN_ARGS ", *, jobs: int = 1, report_units: bool = False) -> None"),
+           "repo_path"_a, "namespace"_a, "url"_a, "tag"_a, "commit"_a, "probes"_a, "use_llm"_a = true,
+           "granularity"_a = "top", "previous_descriptions"_a = nb::none(), "description_verdicts"_a = nb::none(),
+           "exclude_dirs"_a = nb::none(), "bucket_map"_a = nb::none(), "dependencies"_a = nb::none(), nb::kw_only(),
+           "jobs"_a = 1, "report_units"_a = false)
       .def("run", &PyScan::run, nb::sig("def run(self) -> " QUARRIX_PY_ROWS), "Scans and returns the rows.")
       .def_prop_ro(
           "counts",
@@ -135,7 +136,12 @@ void bind_scan(nb::module_& m) {
             return out;
           },
           nb::sig("def counts(self) -> dict[str, int]"),
-          "Units of the resolver's map, kept and skipped, by the last run.");
+          "Units of the resolver's map, kept and skipped, by the last run.")
+      .def_prop_ro(
+          "units", [](const PyScan& scan) { return from_json(scan.units); },
+          nb::sig("def units(self) -> list[dict[str, typing.Any]]"),
+          "With report_units: each kept unit of the last run, its name, path and the files it took from each\n"
+          "dependency (from_dependencies: namespace, file, units).");
 
   m.def(
       "scan_repo",
