@@ -152,7 +152,14 @@ class Run {
   void operator()(const RowSink& sink, ScanCounts& counts) {
     discover();
     select_and_list();
-    if (options_.jobs > 1 && probes_.check_ahead && checks_need_lists_) check_ahead();
+    if (options_.jobs > 1 && probes_.check_ahead && checks_need_lists_) {
+      // The checks read their sources themselves, on several threads: the
+      // texts are not kept meanwhile, so that the peak stays that of a scan
+      // without them; the units read each file once more.
+      text_cache_.reset();
+      check_ahead();
+      text_cache_.emplace();
+    }
     if (options_.on_stage) options_.on_stage(ScanStage::kUnits);
     probe_units();
     text_cache_.reset();
