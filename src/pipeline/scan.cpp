@@ -287,13 +287,21 @@ class Run {
     used_[file] = true;
   }
 
-  // The files a check of `unit` compiles: the dependencies' first.
-  PathList check_files(const KeptUnit& unit) const {
+  // A listed unit's row files, joined to the repository: what its probes get.
+  PathList absolute_files(const KeptUnit& unit) const {
+    PathList files;
+    for (const std::string& f : detail::row_files<std::vector<std::string>>(*lists_, unit.carriers, *unit.list))
+      files.push_back(util::is_absolute_path(f) ? f : util::join_path(repo_path_, f));
+    return files;
+  }
+
+  // The files a check of `unit` compiles: the dependencies' first, then
+  // `absolute` (absolute_files of the unit).
+  PathList check_files(const KeptUnit& unit, const PathList& absolute) const {
     PathList files;
     if (!checks_need_lists_) return files;
     for (const FileId f : unit.taken) files.push_back(lists_->path(f));
-    for (const std::string& f : detail::row_files<std::vector<std::string>>(*lists_, unit.carriers, *unit.list))
-      files.push_back(util::is_absolute_path(f) ? f : util::join_path(repo_path_, f));
+    files.insert(files.end(), absolute.begin(), absolute.end());
     return files;
   }
 
@@ -308,7 +316,7 @@ class Run {
     if (options_.on_stage) options_.on_stage(ScanStage::kChecksAhead);
     std::vector<ToolCheck> checks;
     for (const KeptUnit& unit : kept_) {
-      PathList files = check_files(unit);
+      PathList files = check_files(unit, absolute_files(unit));
       checks.push_back({files, library_, std::nullopt});
       if (is_verilog(unit))
         checks.push_back(
@@ -342,7 +350,8 @@ class Run {
 
   void probe_unit(KeptUnit& unit) {
     CompileLists& lists = *lists_;
-    const PathList files = check_files(unit);
+    const PathList absolute = unit.list ? absolute_files(unit) : PathList{};
+    const PathList files = check_files(unit, absolute);
     if (const auto& in_file = probes_.detect_vendor_deps_in_file) {
       std::vector<std::string> found = lists.vendor_deps_of(unit.carriers, in_file);
       const std::vector<std::string> of_list =
@@ -352,10 +361,7 @@ class Run {
       found.erase(std::unique(found.begin(), found.end()), found.end());
       unit.vendor_deps = found;
     } else {
-      PathList abs_files;
-      for (const std::string& f : detail::row_files<std::vector<std::string>>(lists, unit.carriers, *unit.list))
-        abs_files.push_back(util::is_absolute_path(f) ? f : util::join_path(repo_path_, f));
-      unit.vendor_deps = probes_.detect_vendor_deps(abs_files);
+      unit.vendor_deps = probes_.detect_vendor_deps(absolute);
     }
     const Json standard = probes_.detect_vhdl_standard(files, library_);
     if (!standard.is_array()) throw TypeError("detect_vhdl_standard must return two values (standard, verified)");
