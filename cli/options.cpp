@@ -67,7 +67,7 @@ std::uint64_t tool_memory(const std::string& value) {
 
 // The options, in the order --help lists them: the one table that both
 // parsing and the help text read.
-struct OptionSpec {
+struct OptionRow {
   std::string_view spellings;  // space-separated: "-j --jobs"
   bool takes_value;
   std::string_view shown;  // the help's left column; empty: told with the option before
@@ -82,100 +82,100 @@ std::string non_empty(const std::string& value, const char* message) {
 }
 
 const std::array kOptions = {
-    OptionSpec{"--namespace", true, "--namespace NAME", "index namespace (default: the name of REPO's directory)",
-               [](Options& o, std::string_view, const std::string& v) {
-                 o.ns = non_empty(v, "--namespace must not be empty");
-               }},
-    OptionSpec{"--url", true, "--url URL", "repository URL (default: its origin remote, when REPO is a git checkout)",
-               [](Options& o, std::string_view, const std::string& v) { o.url = v; }},
-    OptionSpec{"--tag", true, "--tag TAG", "tag or branch (default: the tag of HEAD, else its branch)",
-               [](Options& o, std::string_view, const std::string& v) { o.tag = v; }},
-    OptionSpec{"--commit", true, "--commit SHA", "commit (default: HEAD's)",
-               [](Options& o, std::string_view, const std::string& v) { o.commit = v; }},
-    OptionSpec{"--granularity", true, "--granularity KIND", "top (default) | repo | subproject | all",
-               [](Options& o, std::string_view name, const std::string& v) {
-                 o.granularity = choice(std::string(name), v, pipeline::kGranularities);
-               }},
-    OptionSpec{"--bucket-map", true, "--bucket-map FILE",
-               "subproject buckets, YAML or JSON (needed by --granularity subproject)",
-               [](Options& o, std::string_view, const std::string& v) { o.bucket_map_file = v; }},
-    OptionSpec{"--verdicts", true, "--verdicts INDEX_DIR", "directory holding descriptions_verdicts.json",
-               [](Options& o, std::string_view, const std::string& v) { o.verdicts_dir = v; }},
-    OptionSpec{"--previous", true, "--previous FILE",
-               "earlier descriptions: a JSON map name -> description, or an\n"
-               "earlier output of quarrix-scan (json or jsonl)",
-               [](Options& o, std::string_view, const std::string& v) { o.previous_file = v; }},
-    OptionSpec{"--exclude", true, "--exclude PATTERN",
-               "leave out sources matching this shell-style pattern (repeatable)",
-               [](Options& o, std::string_view, const std::string& v) {
-                 o.excludes.push_back(non_empty(v, "--exclude needs a non-empty pattern"));
-               }},
-    OptionSpec{"--with", true, "--with DIR[=NAMESPACE]",
-               "a checkout of a repository REPO depends on (repeatable): its\n"
-               "units, packages and headers resolve what REPO's own do not,\n"
-               "and a check compiles them first; they are never rows\n"
-               "(default namespace: the name of DIR)",
-               [](Options& o, std::string_view, const std::string& v) {
-                 o.dependencies.push_back(non_empty(v, "--with needs a directory"));
-               }},
-    OptionSpec{"--llm", false, "--llm, --no-llm",
-               "allow or forbid language-model descriptions\n"
-               "(default: allowed when GROQ_API_KEY, GEMINI_API_KEY or\n"
-               "ANTHROPIC_API_KEY is set)",
-               [](Options& o, std::string_view, const std::string&) { o.use_llm = true; }},
-    OptionSpec{"--no-llm", false, "", "", [](Options& o, std::string_view, const std::string&) { o.use_llm = false; }},
-    OptionSpec{"--no-verify", false, "--no-verify",
-               "run no GHDL/Verilator/Icarus check: rows stay unverified,\n"
-               "VHDL standards \"unknown\"",
-               [](Options& o, std::string_view, const std::string&) { o.verify = false; }},
-    OptionSpec{"-j --jobs", true, "-j, --jobs N",
-               "tool checks run at once (default: the number of CPUs);\n"
-               "the rows do not depend on it",
-               [](Options& o, std::string_view, const std::string& v) { o.jobs = jobs_count(v); }},
-    OptionSpec{"--tool-budget", true, "--tool-budget SECONDS",
-               "wall time for all tool checks of the scan together\n"
-               "(default 600); checks left when it is spent stay unverified",
-               [](Options& o, std::string_view, const std::string& v) { o.tool_limits.budget = tool_budget(v); }},
-    OptionSpec{"--tool-memory", true, "--tool-memory SIZE",
-               "address space of each tool run: MiB, or with a suffix\n"
-               "K, M, G or T, e.g. 512M (default 2G); a run that needs\n"
-               "more fails and its check stays unverified",
-               [](Options& o, std::string_view, const std::string& v) { o.tool_limits.memory_bytes = tool_memory(v); }},
-    OptionSpec{"--cache-dir", true, "--cache-dir DIR",
-               "keep tool results between scans in DIR/tools.sqlite\n"
-               "(default: $XDG_CACHE_HOME/quarrix, else ~/.cache/quarrix)",
-               [](Options& o, std::string_view, const std::string& v) {
-                 o.cache_dir = non_empty(v, "--cache-dir needs a directory");
-               }},
-    OptionSpec{"--no-cache", false, "--no-cache", "run every tool check afresh and keep no result",
-               [](Options& o, std::string_view, const std::string&) { o.cache = false; }},
-    OptionSpec{"--format", true, "--format FORMAT", "json (default: one array) | jsonl (one row per line)",
-               [](Options& o, std::string_view name, const std::string& v) {
-                 o.format = choice(std::string(name), v, kFormats);
-               }},
-    OptionSpec{"-o --output", true, "-o, --output FILE", "write the rows to FILE instead of standard output",
-               [](Options& o, std::string_view, const std::string& v) {
-                 o.output_file = non_empty(v, "--output needs a file name");
-               }},
-    OptionSpec{"--report", true, "--report FILE",
-               "write a JSON report to FILE: every unit found, kept or\n"
-               "skipped and by which rule, its compile list and the\n"
-               "tool runs that checked it",
-               [](Options& o, std::string_view, const std::string& v) {
-                 o.report_file = non_empty(v, "--report needs a file name");
-               }},
-    OptionSpec{"-q --quiet", false, "-q, --quiet", "no progress, notes or summary on standard error",
-               [](Options& o, std::string_view, const std::string&) { o.quiet = true; }},
-    OptionSpec{"--version", false, "--version", "print the version and exit",
-               [](Options& o, std::string_view, const std::string&) { o.action = Action::kVersion; }},
-    OptionSpec{"-h --help", false, "-h, --help", "print this help and exit",
-               [](Options& o, std::string_view, const std::string&) { o.action = Action::kHelp; }},
+    OptionRow{"--namespace", true, "--namespace NAME", "index namespace (default: the name of REPO's directory)",
+              [](Options& o, std::string_view, const std::string& v) {
+                o.ns = non_empty(v, "--namespace must not be empty");
+              }},
+    OptionRow{"--url", true, "--url URL", "repository URL (default: its origin remote, when REPO is a git checkout)",
+              [](Options& o, std::string_view, const std::string& v) { o.url = v; }},
+    OptionRow{"--tag", true, "--tag TAG", "tag or branch (default: the tag of HEAD, else its branch)",
+              [](Options& o, std::string_view, const std::string& v) { o.tag = v; }},
+    OptionRow{"--commit", true, "--commit SHA", "commit (default: HEAD's)",
+              [](Options& o, std::string_view, const std::string& v) { o.commit = v; }},
+    OptionRow{"--granularity", true, "--granularity KIND", "top (default) | repo | subproject | all",
+              [](Options& o, std::string_view name, const std::string& v) {
+                o.granularity = choice(std::string(name), v, pipeline::kGranularities);
+              }},
+    OptionRow{"--bucket-map", true, "--bucket-map FILE",
+              "subproject buckets, YAML or JSON (needed by --granularity subproject)",
+              [](Options& o, std::string_view, const std::string& v) { o.bucket_map_file = v; }},
+    OptionRow{"--verdicts", true, "--verdicts INDEX_DIR", "directory holding descriptions_verdicts.json",
+              [](Options& o, std::string_view, const std::string& v) { o.verdicts_dir = v; }},
+    OptionRow{"--previous", true, "--previous FILE",
+              "earlier descriptions: a JSON map name -> description, or an\n"
+              "earlier output of quarrix-scan (json or jsonl)",
+              [](Options& o, std::string_view, const std::string& v) { o.previous_file = v; }},
+    OptionRow{"--exclude", true, "--exclude PATTERN",
+              "leave out sources matching this shell-style pattern (repeatable)",
+              [](Options& o, std::string_view, const std::string& v) {
+                o.excludes.push_back(non_empty(v, "--exclude needs a non-empty pattern"));
+              }},
+    OptionRow{"--with", true, "--with DIR[=NAMESPACE]",
+              "a checkout of a repository REPO depends on (repeatable): its\n"
+              "units, packages and headers resolve what REPO's own do not,\n"
+              "and a check compiles them first; they are never rows\n"
+              "(default namespace: the name of DIR)",
+              [](Options& o, std::string_view, const std::string& v) {
+                o.dependencies.push_back(non_empty(v, "--with needs a directory"));
+              }},
+    OptionRow{"--llm", false, "--llm, --no-llm",
+              "allow or forbid language-model descriptions\n"
+              "(default: allowed when GROQ_API_KEY, GEMINI_API_KEY or\n"
+              "ANTHROPIC_API_KEY is set)",
+              [](Options& o, std::string_view, const std::string&) { o.use_llm = true; }},
+    OptionRow{"--no-llm", false, "", "", [](Options& o, std::string_view, const std::string&) { o.use_llm = false; }},
+    OptionRow{"--no-verify", false, "--no-verify",
+              "run no GHDL/Verilator/Icarus check: rows stay unverified,\n"
+              "VHDL standards \"unknown\"",
+              [](Options& o, std::string_view, const std::string&) { o.verify = false; }},
+    OptionRow{"-j --jobs", true, "-j, --jobs N",
+              "tool checks run at once (default: the number of CPUs);\n"
+              "the rows do not depend on it",
+              [](Options& o, std::string_view, const std::string& v) { o.jobs = jobs_count(v); }},
+    OptionRow{"--tool-budget", true, "--tool-budget SECONDS",
+              "wall time for all tool checks of the scan together\n"
+              "(default 600); checks left when it is spent stay unverified",
+              [](Options& o, std::string_view, const std::string& v) { o.tool_limits.budget = tool_budget(v); }},
+    OptionRow{"--tool-memory", true, "--tool-memory SIZE",
+              "address space of each tool run: MiB, or with a suffix\n"
+              "K, M, G or T, e.g. 512M (default 2G); a run that needs\n"
+              "more fails and its check stays unverified",
+              [](Options& o, std::string_view, const std::string& v) { o.tool_limits.memory_bytes = tool_memory(v); }},
+    OptionRow{"--cache-dir", true, "--cache-dir DIR",
+              "keep tool results between scans in DIR/tools.sqlite\n"
+              "(default: $XDG_CACHE_HOME/quarrix, else ~/.cache/quarrix)",
+              [](Options& o, std::string_view, const std::string& v) {
+                o.cache_dir = non_empty(v, "--cache-dir needs a directory");
+              }},
+    OptionRow{"--no-cache", false, "--no-cache", "run every tool check afresh and keep no result",
+              [](Options& o, std::string_view, const std::string&) { o.cache = false; }},
+    OptionRow{"--format", true, "--format FORMAT", "json (default: one array) | jsonl (one row per line)",
+              [](Options& o, std::string_view name, const std::string& v) {
+                o.format = choice(std::string(name), v, kFormats);
+              }},
+    OptionRow{"-o --output", true, "-o, --output FILE", "write the rows to FILE instead of standard output",
+              [](Options& o, std::string_view, const std::string& v) {
+                o.output_file = non_empty(v, "--output needs a file name");
+              }},
+    OptionRow{"--report", true, "--report FILE",
+              "write a JSON report to FILE: every unit found, kept or\n"
+              "skipped and by which rule, its compile list and the\n"
+              "tool runs that checked it",
+              [](Options& o, std::string_view, const std::string& v) {
+                o.report_file = non_empty(v, "--report needs a file name");
+              }},
+    OptionRow{"-q --quiet", false, "-q, --quiet", "no progress, notes or summary on standard error",
+              [](Options& o, std::string_view, const std::string&) { o.quiet = true; }},
+    OptionRow{"--version", false, "--version", "print the version and exit",
+              [](Options& o, std::string_view, const std::string&) { o.action = Action::kVersion; }},
+    OptionRow{"-h --help", false, "-h, --help", "print this help and exit",
+              [](Options& o, std::string_view, const std::string&) { o.action = Action::kHelp; }},
 };
 
-const OptionSpec* find_option(std::string_view name) {
-  for (const OptionSpec& spec : kOptions)
-    for (const std::string& spelling : util::split_whitespace(spec.spellings))
-      if (spelling == name) return &spec;
+const OptionRow* find_option(std::string_view name) {
+  for (const OptionRow& row : kOptions)
+    for (const std::string& spelling : util::split_whitespace(row.spellings))
+      if (spelling == name) return &row;
   return nullptr;
 }
 
@@ -183,11 +183,11 @@ const OptionSpec* find_option(std::string_view name) {
 std::string options_help() {
   constexpr std::size_t kTextColumn = 25;
   std::string out;
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.shown.empty()) continue;
-    std::string line = "  " + std::string(spec.shown);
+  for (const OptionRow& row : kOptions) {
+    if (row.shown.empty()) continue;
+    std::string line = "  " + std::string(row.shown);
     line.append(line.size() < kTextColumn ? kTextColumn - line.size() : 1, ' ');
-    std::string_view help = spec.help;
+    std::string_view help = row.help;
     for (bool first = true; !help.empty() || first; first = false) {
       const std::size_t end = help.find('\n');
       if (!first) line = std::string(kTextColumn, ' ');
@@ -216,10 +216,10 @@ Options parse_options(const std::vector<std::string>& args) {
     }
     const std::size_t eq = arg.find('=');
     const std::string name = arg.substr(0, eq);
-    const OptionSpec* spec = find_option(name);
-    if (!spec) throw UsageError("unknown option '" + name + "'");
+    const OptionRow* row = find_option(name);
+    if (!row) throw UsageError("unknown option '" + name + "'");
     std::string value;
-    if (!spec->takes_value) {
+    if (!row->takes_value) {
       if (eq != std::string::npos) throw UsageError("option " + name + " takes no value");
     } else if (eq != std::string::npos) {
       value = arg.substr(eq + 1);
@@ -227,7 +227,7 @@ Options parse_options(const std::vector<std::string>& args) {
       if (i + 1 >= args.size()) throw UsageError("option " + name + " needs a value");
       value = args[++i];
     }
-    spec->apply(options, name, value);
+    row->apply(options, name, value);
     if (options.action != Action::kScan) return options;  // --help and --version end parsing
   }
   if (positional.empty()) throw UsageError("missing REPO (the directory of a cloned repository)");
