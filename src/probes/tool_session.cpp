@@ -23,7 +23,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool is_version_query(const std::vector<std::string>& argv) { return argv.size() == 2 && argv[1] == "--version"; }
+// How a tool is asked its version. Icarus has no --version (it rejects the
+// option and exits 1); -V prints its version and exits 0.
+std::string version_option(const std::string& tool) {
+  return util::path_name(tool).starts_with("iverilog") ? "-V" : "--version";
+}
+
+bool is_version_query(const std::vector<std::string>& argv) {
+  return argv.size() == 2 && argv[1] == version_option(argv[0]);
+}
 
 // The executable's file as installed: a tool rebuilt or replaced in place
 // may still give the same version.
@@ -256,7 +264,7 @@ std::optional<RunResult> ToolSession::version_of(const std::string& tool, const 
   RunOptions ask;
   ask.timeout = options.timeout;
   ask.capture_stdout = true;
-  const std::shared_ptr<const RunResult> version = run({tool, "--version"}, ask);
+  const std::shared_ptr<const RunResult> version = run({tool, version_option(tool)}, ask);
   if (!version) return std::nullopt;
   return *version;
 }

@@ -62,7 +62,7 @@ class ToolSession {
   // module_dirs, the files it names, through links too) is not run: its answer
   // is "not started", and refused_outside() counts it.
   //
-  // With a cache, the tool's `--version` is asked first (once per session and
+  // With a cache, the tool's version is asked first (`--version`, Icarus `-V`; once per session and
   // tool, on the budget); an answer found in the cache costs no budget. The
   // cache's key holds the tool's path, version and file stamp (device, inode,
   // size, modification time), the command as here, the limits of the run,
@@ -113,7 +113,7 @@ class ToolSession {
   // Runs argv on the budget, sandboxed when it can be; nullopt when the budget refused it.
   std::optional<std::pair<RunResult, double>> run_on_budget(const std::vector<std::string>& argv,
                                                             const RunOptions& options);
-  // The tool's --version, asked once per session and tool; nullopt: no budget left.
+  // The tool's version, asked once per session and tool; nullopt: no budget left.
   std::optional<RunResult> version_of(const std::string& tool, const RunOptions& options);
   std::string cache_key(const std::vector<std::string>& argv, const RunOptions& options, const std::string& version,
                         const std::string& inputs, const std::vector<std::string>& checkout);

@@ -95,6 +95,23 @@ TEST(ToolCache, RescanRunsNothingUntilASourceOrAnIncludedHeaderChanges) {
   EXPECT_EQ(compile(db, other, reads), std::make_pair(5, false));
 }
 
+// Icarus rejects --version (exit 1) and tells its version with -V: its
+// failed checks, the ones worth keeping, were never stored before.
+TEST(ToolCache, IcarusIsAskedItsVersionTheWayItAnswers) {
+  TempRepo dir, repo, cache_dir;
+  quarrix::testing::NoSandbox unsandboxed{dir};
+  write_tool(dir, "iverilog",
+             "[ \"$1\" = -V ] && { echo 'Icarus Verilog version 11.0 (stable) ()'; exit 0; }\n"
+             "[ \"$1\" = --version ] && { echo \"iverilog: invalid option -- '-'\" >&2; exit 1; }\n"
+             "echo \"$@\" >> '" +
+                 dir.at("calls").string() + "'\nexit 1\n");
+  repo.write("top.v", "module top; endmodule\n");
+  const std::string db = cache_dir.at("tools.sqlite").string();
+  const std::vector<std::string> argv{dir.at("iverilog").string(), "-o", "/dev/null", repo.at("top.v").string()};
+  EXPECT_EQ(compile(db, argv), std::make_pair(1, false));
+  EXPECT_EQ(compile(db, argv), std::make_pair(1, true));
+}
+
 TEST(ToolCache, SameSourcesInAnotherCheckoutHitAndSpeakOfThatCheckout) {
   FakeCompiler tool;
   write_tool(tool.dir, "lint",
