@@ -185,3 +185,30 @@ def test_ten_rows_judged_with_the_keyboard_alone_land_in_the_file(serve, workspa
     assert {name: keys_by_name[name]["verdict"] for name in names[1:11]} == \
         {name: verdict[k] for name, k in zip(names[1:11], keys)}
     assert len(entries) == 10 and all(v["curator"] == "kbd" and v["judged_at"] for v in entries.values())
+
+
+def test_the_registry_of_a_real_batch_leads_from_a_repository_to_its_rows(serve, chromium, tmp_path, artefacts):
+    from quarrix_core.batch.cli import main as batch_main
+
+    soc, cells = tmp_path / "soc", tmp_path / "cells"
+    for repo, rel, text in ((cells, "rtl/sync_cell.v", "module sync_cell(input clk, input d, output q);\n"
+                             "  assign q = d;\nendmodule\n"),
+                            (soc, "rtl/soc_top.v", "// The SoC.\nmodule soc_top(input clk, input d, output q);\n"
+                             "  sync_cell u(.clk(clk), .d(d), .q(q));\nendmodule\n")):
+        (repo / rel).parent.mkdir(parents=True)
+        (repo / rel).write_text(text)
+    manifest = tmp_path / "m.json"
+    manifest.write_text(json.dumps({"repositories": [
+        {"path": str(soc), "namespace": "soc", "depends": ["cells"]}, {"path": str(cells), "namespace": "cells"}]}))
+    work = tmp_path / "work"
+    assert batch_main([str(manifest), "--work", str(work), "--workers", "1", "--no-verify", "--no-llm", "-q"]) == 0
+    (tmp_path / "index").mkdir()
+    url = serve([], tmp_path / "index", extra=["--batch", str(work)]).url
+
+    chromium.get(url + "/registry")
+    graph = wait(chromium, EC.presence_of_element_located((By.CSS_SELECTOR, "#graph svg")))
+    assert "1 unit" in {t.text for t in graph.find_elements(By.CSS_SELECTOR, "g.edge text")}
+    chromium.save_screenshot(str(artefacts / "registry.png"))
+    next(a for a in graph.find_elements(By.CSS_SELECTOR, "g.node a") if a.text.startswith("cells")).click()
+    arrived(chromium, "rows")
+    assert [a.text for a in chromium.find_elements(By.CSS_SELECTOR, "a.row-link")] == ["sync_cell"]
