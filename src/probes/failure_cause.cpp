@@ -27,9 +27,11 @@ constexpr Rule kRules[] = {
     {"missing include", "Cannot find include file: ([^\\s]+)"},
     {"missing package", "Package/class '([^']+)' not found"},
     {"missing package", "Importing from missing package '([^']+)'"},
-    {"missing unit", "Cannot find file containing module: '([^']+)'"},
+    {"missing unit", "Cannot find file containing (?:module|interface|program): '([^']+)'"},
     {"missing unit", "Specified --top-module '([^']+)' was not found"},
     {"tool limitation", "%Error-(?:UNSUPPORTED|NOTIMING)\\b|\\bUnsupported: "},
+    // The tool itself broke: Verilator's own fault report, a compiler stage killed by SIGSEGV.
+    {"tool limitation", "Verilator internal fault|^Segmentation fault"},
     // Icarus
     {"missing include", "Include file ([^\\s]+) not found"},
     {"missing unit", "Unknown module type: ([^\\s]+)"},

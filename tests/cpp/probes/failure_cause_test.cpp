@@ -32,6 +32,10 @@ TEST(FailureCause, ReadsEachToolsMessages) {
        "'covergroup'\n%Error: un.sv:4:16: syntax error, unexpected ';', expecting IDENTIFIER or randomize\n",
        "tool limitation", ""},
       {"%Error-NOTIMING: tb2.v:8:17: Wait statements require --timing\n", "tool limitation", ""},
+      {"%Error: i.sv:2:5: Cannot find file containing interface: 'bus_if'\n", "missing unit", "bus_if"},
+      // veryl's testcases/sv/47_embed.sv named as the top
+      {"%Error: No top level module found\n%Error: Verilator internal fault, sorry. Suggest trying --debug --gdbbt\n",
+       "tool limitation", ""},
       {"%Error: syn.v:2:3: syntax error, unexpected assign, expecting ';'\n%Error: Exiting due to 1 error(s)\n",
        "syntax", ""},
       {"terminate called after throwing an instance of 'std::bad_alloc'\n  what():  std::bad_alloc\n%Error: "
@@ -43,6 +47,7 @@ TEST(FailureCause, ReadsEachToolsMessages) {
        "missing unit", "sub"},
       {"mi.v:2: Include file cfg.vh not found\nNo top level modules, and no -s option.\n", "missing include", "cfg.vh"},
       {"syn.v:2: syntax error\nI give up.\n", "syntax", ""},
+      {"Segmentation fault\n", "tool limitation", ""},
       {"error: Unable to find the root module \"half_adder\" in the Verilog source.\n", "missing unit", "half_adder"},
       // GHDL: the line after a message quotes the source
       {"../mu.vhd:4:20: unit \"sub\" not found in library \"work\"\n  u0 : entity work.sub port map (a => a, y => "
