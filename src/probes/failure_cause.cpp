@@ -68,13 +68,25 @@ struct Finding {
   std::string name, library;
 };
 
+// Verilator quotes names as it stores them: a character that may not stand
+// there, and the second of two underscores, as "__0" and two hex digits
+// (`a__b` is quoted 'a___05Fb'). The repository's own spelling is wanted.
+std::string verilator_demangled(std::string_view name) {
+  static const util::Regex escape("__0([0-9A-F]{2})");
+  return escape.sub(
+      [](const util::Match& m) {
+        return std::string(1, static_cast<char>(std::stoi(std::string(m.group(1)), nullptr, 16)));
+      },
+      name);
+}
+
 std::optional<Finding> finding_at(const std::vector<std::string>& lines, std::size_t i) {
   const std::string window = i + 1 < lines.size() ? lines[i] + "\n" + lines[i + 1] : lines[i];
   for (const CompiledRule& rule : compiled_rules())
     if (const auto m = rule.regex.search(window)) {
       // The rule must match on this line: the next is only its context.
       if (m->start(0) > lines[i].size()) continue;
-      return Finding{rule.kind, std::string(m->group(1)), std::string(m->group(2))};
+      return Finding{rule.kind, verilator_demangled(m->group(1)), std::string(m->group(2))};
     }
   return std::nullopt;
 }

@@ -33,6 +33,9 @@ TEST(FailureCause, ReadsEachToolsMessages) {
        "tool limitation", ""},
       {"%Error-NOTIMING: tb2.v:8:17: Wait statements require --timing\n", "tool limitation", ""},
       {"%Error: i.sv:2:5: Cannot find file containing interface: 'bus_if'\n", "missing unit", "bus_if"},
+      // Verilator's own spelling of `a__bar_pkg`
+      {"%Error-PKGNODECL: d.sv:9:12: Package/class 'a___05Fbar_pkg' not found, and needs to be predeclared\n",
+       "missing package", "a__bar_pkg"},
       // veryl's testcases/sv/47_embed.sv named as the top
       {"%Error: No top level module found\n%Error: Verilator internal fault, sorry. Suggest trying --debug --gdbbt\n",
        "tool limitation", ""},
