@@ -70,17 +70,28 @@ bool names_path_outside_of(std::string_view line, const std::vector<std::string>
 
 std::string first_error_line(const std::string& err, const std::optional<std::vector<std::string>>& roots) {
   static const util::Regex error_re("error", util::kIgnoreCase);
-  std::string first, chosen;
+  // Said beside an error: warnings and notes, and the indented source lines
+  // and carets that GHDL and Verilator quote under a message. GHDL's errors
+  // carry no "error" word, and a note may ("turn this error into a warning").
+  static const util::Regex aside_re("^(?:\\s|%Warning)|:\\s*(?:warning|note)\\s*:", util::kIgnoreCase);
+  std::string error, plain, error_aside, first;
   for (const std::string& line : util::splitlines(err)) {
     const std::string_view text = util::strip(line);
     if (text.empty()) continue;
-    if (error_re.search(text)) {
-      chosen = text;
+    const bool aside = aside_re.search(line).has_value();
+    const bool says_error = error_re.search(text).has_value();
+    if (says_error && !aside) {
+      error = text;
       break;
     }
+    if (!aside && plain.empty()) plain = text;
+    if (says_error && error_aside.empty()) error_aside = text;
     if (first.empty()) first = text;
   }
-  if (chosen.empty()) chosen = std::move(first);
+  std::string chosen = !error.empty()         ? std::move(error)
+                       : !plain.empty()       ? std::move(plain)
+                       : !error_aside.empty() ? std::move(error_aside)
+                                              : std::move(first);
   if (roots && names_path_outside_of(chosen, *roots)) return message_kind(chosen);
   if (roots && !roots->front().empty()) chosen = relative_paths(chosen, roots->front());
   return util::slice(chosen, 0, 300);

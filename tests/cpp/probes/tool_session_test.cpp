@@ -175,6 +175,12 @@ TEST(ToolSession, FirstErrorNamingAPathOutsideIsCutToItsKind) {
       {"%Warning-IMPLICIT: " + t.repo.at("rtl/link.v").string() + ":1: quoted text", "%Warning-IMPLICIT"},
       {secret + ":2:3: error: no such entity", "error"},
       {"ieee/std_logic_1164 and/or error", "ieee/std_logic_1164 and/or error"},
+      // GHDL: warnings, notes and quoted source before an error that says no "error"
+      {"p.vhd:74:5:warning: declaration of \\\"length\\\" hides function\n    length : natural;\n    ^\n"
+       "b.vhd:27:19:note: (you can use -frelaxed to turn this error into a warning)\n"
+       "b.vhd:27:19: type of a shared variable must be a protected type",
+       "b.vhd:27:19: type of a shared variable must be a protected type"},
+      {"%Warning-WIDTH: a.v:1:1: width\n%Error: a.v:2:1: syntax error", "%Error: a.v:2:1: syntax error"},
   };
   for (const auto& [line, published] : cases) {
     CountingTool tool("echo \"" + line + "\" >&2\nexit 1\n");
