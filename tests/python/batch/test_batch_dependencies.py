@@ -4,6 +4,7 @@ import json
 import os
 import shutil
 import sqlite3
+import subprocess
 from pathlib import Path
 
 from quarrix_core.batch.cli import main
@@ -39,6 +40,25 @@ def test_bender_files_of_real_repositories(tmp_path):
     (tmp_path / "fifo").mkdir()
     os.mkfifo(tmp_path / "fifo" / "Bender.yml")
     assert declared_dependencies(str(tmp_path / "linked")) == declared_dependencies(str(tmp_path / "fifo")) == []
+
+
+def test_submodules_are_declared_with_relative_urls_taken_from_origin(tmp_path):
+    included = tmp_path / "included"
+    included.write_text('[submodule "leak"]\n\turl = https://git.example/leak.git\n')
+    gitmodules = ('[submodule "vunit/vhdl/osvvm"]\n\tpath = vunit/vhdl/osvvm\n\turl = ../../OSVVM/OSVVM.git\n'
+                  f'[include]\n\tpath = {included}\n'
+                  '[submodule "cells"]\n\turl = https://github.com/acme/cells\n')
+    repo = make_repo(tmp_path, "vunit", {".gitmodules": gitmodules,
+                                         "Bender.yml": "dependencies:\n  cells: { git: \"git@github.com:acme/cells.git\" }\n"})
+    subprocess.run(["git", "-C", str(repo), "remote", "add", "origin", "https://github.com/VUnit/vunit.git"], check=True)
+    assert [(d.url, d.name, d.file) for d in declared_dependencies(str(repo))] == [
+        ("git@github.com:acme/cells.git", "cells", "Bender.yml"),     # named twice: declared once, by the first
+        ("https://github.com/OSVVM/OSVVM.git", "vunit/vhdl/osvvm", ".gitmodules")]
+    # Without a repository of its own, a relative URL has nothing to be relative to (not the one around it).
+    plain = repo / "plain"
+    plain.mkdir()
+    (plain / ".gitmodules").write_text(gitmodules)
+    assert [d.url for d in declared_dependencies(str(plain))] == ["https://github.com/acme/cells"]
 
 
 def test_cycles_and_missing_names_stop_those_entries_only():
