@@ -53,27 +53,30 @@ ToolSession::ToolSession(ToolLimits limits, std::shared_ptr<ToolCache> cache)
 
 ToolSession::~ToolSession() = default;
 
-std::string ToolSession::command_text(const std::vector<std::string>& argv, const std::string& cwd) {
+std::string ToolSession::command_text(const ToolSteps& steps, const std::string& cwd) {
   // Arguments joined by NUL, which no argument can hold; the scratch
-  // directory's path, fresh for every run, becomes a NUL too.
+  // directory's path, fresh for every run, becomes a NUL too. A step after
+  // the first begins with a record separator (one step reads as it always has).
   std::string text;
-  for (const auto& arg : argv) {
-    std::size_t from = 0;
-    for (std::size_t at; !cwd.empty() && (at = arg.find(cwd, from)) != std::string::npos; from = at + cwd.size())
-      text.append(arg, from, at - from).push_back('\0');
-    text.append(arg, from).push_back('\0');
+  for (const auto& argv : steps) {
+    if (&argv != &steps.front()) text.append("\x1e").push_back('\0');
+    for (const auto& arg : argv) {
+      std::size_t from = 0;
+      for (std::size_t at; !cwd.empty() && (at = arg.find(cwd, from)) != std::string::npos; from = at + cwd.size())
+        text.append(arg, from, at - from).push_back('\0');
+      text.append(arg, from).push_back('\0');
+    }
   }
   return text;
 }
 
-ToolSession::Key ToolSession::key_of(const std::vector<std::string>& argv, const std::string& cwd) {
-  const detail::Digest128 digest = detail::digest128(command_text(argv, cwd));
+ToolSession::Key ToolSession::key_of(const ToolSteps& steps, const std::string& cwd) {
+  const detail::Digest128 digest = detail::digest128(command_text(steps, cwd));
   return {digest.first, digest.second};
 }
 
-std::string ToolSession::cache_key(const std::vector<std::string>& argv, const RunOptions& options,
-                                   const std::string& version, const std::string& inputs,
-                                   const std::vector<std::string>& checkout) {
+std::string ToolSession::cache_key(const ToolSteps& steps, const RunOptions& options, const std::string& version,
+                                   const std::string& inputs, const std::vector<std::string>& checkout) {
   // A run cut by the memory limit or the timeout may pass with more of
   // either, captured streams are part of the answer, and a sandboxed tool
   // finds less than one that may read anywhere. Where the checkout lies is
@@ -82,9 +85,9 @@ std::string ToolSession::cache_key(const std::vector<std::string>& argv, const R
   text.push_back('\0');
   text += version;
   text.push_back('\0');
-  text += file_stamp(argv[0]);
+  text += file_stamp(steps.front()[0]);
   text.push_back('\0');
-  text += detail::without_checkout(command_text(argv, options.cwd), checkout);
+  text += detail::without_checkout(command_text(steps, options.cwd), checkout);
   text += std::to_string(limits_.memory_bytes) + ' ' + std::to_string(options.timeout.count()) + ' ' +
           (options.capture_stdout ? '1' : '0') + (options.capture_stderr ? '1' : '0') + (sandbox_ ? " sandboxed" : "");
   text.push_back('\0');
@@ -166,13 +169,26 @@ SandboxView view_of(const std::vector<std::string>& argv, const RunOptions& opti
   return view;
 }
 
+// The tool and every argument of every step: what the steps name together.
+std::vector<std::string> named_by(const ToolSteps& steps) {
+  std::vector<std::string> all = steps.front();
+  for (std::size_t i = 1; i < steps.size(); ++i) all.insert(all.end(), steps[i].begin() + 1, steps[i].end());
+  return all;
+}
+
 constexpr const char* kRefusedOutside =
     "not run: no sandbox, and the check may read a file outside the repository (an include or a link leads there)";
 
 }  // namespace
 
 std::shared_ptr<const RunResult> ToolSession::run(const std::vector<std::string>& argv, const RunOptions& options) {
-  const Done* done = answer(argv, options);
+  return run_steps({argv}, options);
+}
+
+std::shared_ptr<const RunResult> ToolSession::run_steps(const ToolSteps& steps, const RunOptions& options) {
+  if (steps.empty()) return run({}, options);  // not started, as an empty argv
+  const std::vector<std::string>& argv = steps.front();
+  const Done* done = answer(steps, options);
   if (observer_ && !argv.empty() && !is_version_query(argv)) {
     observer_(done
                   ? record_of(argv, done->result.get(), done->first_error, done->cause, done->seconds, done->from_cache)
@@ -200,15 +216,17 @@ const ToolSession::Done* ToolSession::remember(const Key& key, RunResult result,
   return &done_.try_emplace(key, done).first->second;
 }
 
-const ToolSession::Done* ToolSession::answer(const std::vector<std::string>& argv, const RunOptions& options) {
-  const Key key = key_of(argv, options.cwd);
+const ToolSession::Done* ToolSession::answer(const ToolSteps& steps, const RunOptions& options) {
+  const Key key = key_of(steps, options.cwd);
   if (const Done* done = remembered(key)) return done;
-  if (argv.empty()) return remember(key, RunResult{}, 0, false);
-  if (is_version_query(argv)) {
-    auto ran = run_on_budget(argv, options);
+  if (std::any_of(steps.begin(), steps.end(), [](const auto& step) { return step.empty(); }))
+    return remember(key, RunResult{}, 0, false);
+  if (steps.size() == 1 && is_version_query(steps.front())) {
+    auto ran = run_on_budget(steps, options);
     return ran ? remember(key, std::move(ran->first), ran->second, false) : nullptr;
   }
 
+  const std::vector<std::string> argv = named_by(steps);
   const bool cacheable = cache_ && options.reads_complete;
   const std::vector<std::string> checkout = checkout_names(argv, options);
   detail::CommandInputs inputs;
@@ -232,7 +250,7 @@ const ToolSession::Done* ToolSession::answer(const std::vector<std::string>& arg
       return nullptr;
     }
     if (version->succeeded()) {
-      stored_key = cache_key(argv, options, version->out, inputs.digest.bytes(), checkout);
+      stored_key = cache_key(steps, options, version->out, inputs.digest.bytes(), checkout);
       if (std::optional<CachedRun> hit = cache_->find(stored_key)) {
         {
           std::lock_guard<std::mutex> lock(mutex_);
@@ -247,7 +265,7 @@ const ToolSession::Done* ToolSession::answer(const std::vector<std::string>& arg
       }
     }
   }
-  auto ran = run_on_budget(argv, options);
+  auto ran = run_on_budget(steps, options);
   if (!ran) return nullptr;
   // A run killed because the program is stopping says nothing of the sources.
   if (!stored_key.empty() && ran->first.started && !tools_stopped()) {
@@ -269,39 +287,58 @@ std::optional<RunResult> ToolSession::version_of(const std::string& tool, const 
   return *version;
 }
 
-std::optional<std::pair<RunResult, double>> ToolSession::run_on_budget(const std::vector<std::string>& argv,
+std::optional<std::pair<RunResult, double>> ToolSession::run_on_budget(const ToolSteps& steps,
                                                                        const RunOptions& options) {
+  const bool check =
+      !(steps.size() == 1 && is_version_query(steps.front()));  // checks are counted, not what they ask first
   RunOptions limited = options;
   limited.memory_limit = limits_.memory_bytes;
-  bool cut_to_budget;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limits_.budget - spent_);
-    if (left <= std::chrono::milliseconds::zero()) {
-      if (!is_version_query(argv)) ++skipped_;  // checks are counted, not what they ask first
+  std::optional<TempDir> scratch;
+  const auto start = Clock::now();
+  // A later step reads what the ones before it analysed, and GHDL reads a
+  // library's units again from their sources: every step sees them all.
+  const std::vector<std::string> all = named_by(steps);
+  RunResult result;
+  std::string out, err;  // of the steps before, which come first in the answer
+  for (const std::vector<std::string>& argv : steps) {
+    bool cut_to_budget;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(limits_.budget - spent_ - (Clock::now() - start));
+      if (left <= std::chrono::milliseconds::zero()) {
+        if (check) ++skipped_;
+        spent_ += Clock::now() - start;
+        return std::nullopt;
+      }
+      cut_to_budget = left < options.timeout;
+      limited.timeout = cut_to_budget ? left : options.timeout;
+    }
+    if (options.scratch_cwd && !scratch) {
+      try {
+        limited.cwd = scratch.emplace().path();
+      } catch (const std::system_error&) {
+        return std::pair{RunResult{}, 0.0};  // nowhere to run: not started
+      }
+    }
+    result = run_tool(sandbox_ ? sandboxed_argv(*sandbox_, argv, view_of(all, limited)) : argv, limited);
+    if (result.timed_out && cut_to_budget) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      spent_ += Clock::now() - start;
+      if (check) ++skipped_;
       return std::nullopt;
     }
-    cut_to_budget = left < limited.timeout;
-    if (cut_to_budget) limited.timeout = left;
+    out += result.out;
+    err += result.err;
+    if (!result.succeeded()) break;
   }
-  std::optional<TempDir> scratch;
-  if (options.scratch_cwd) {
-    try {
-      limited.cwd = scratch.emplace().path();
-    } catch (const std::system_error&) {
-      return std::pair{RunResult{}, 0.0};  // nowhere to run: not started
-    }
+  if (steps.size() > 1) {
+    result.out = std::move(out).substr(0, kCaptureLimit);
+    result.err = std::move(err).substr(0, kCaptureLimit);
   }
-  const auto start = Clock::now();
-  RunResult result = run_tool(sandbox_ ? sandboxed_argv(*sandbox_, argv, view_of(argv, limited)) : argv, limited);
   const auto took = Clock::now() - start;
-
   std::lock_guard<std::mutex> lock(mutex_);
   spent_ += took;
-  if (result.timed_out && cut_to_budget) {
-    if (!is_version_query(argv)) ++skipped_;
-    return std::nullopt;
-  }
   return std::pair{std::move(result), std::chrono::duration<double>(took).count()};
 }
 

@@ -7,6 +7,7 @@
 #include "quarrix/probes/tool_run.hpp"
 #include "quarrix/util/regex.hpp"
 #include "source_files.hpp"
+#include "vhdl_libraries.hpp"
 
 namespace quarrix::probes {
 
@@ -33,6 +34,16 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
   const auto ghdl = find_on_path("ghdl");
   if (!ghdl) return unknown;
   const std::string work = library_identifier().fullmatch(library) ? library : "work";
+  // Runs of consecutive sources of one library, in list order: each library
+  // is analysed by a run of its own into the one directory where the runs
+  // after it find it.
+  std::vector<std::pair<std::string, std::vector<std::string>>> groups;
+  const std::vector<std::string> libraries = detail::vhdl_libraries(sources, work);
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const std::string& lib = library_identifier().fullmatch(libraries[i]) ? libraries[i] : work;
+    if (groups.empty() || groups.back().first != lib) groups.emplace_back(lib, std::vector<std::string>{});
+    groups.back().second.push_back(sources[i]);
+  }
 
   // Strict first; then, as synthesis tools do, relaxed (shared-variable RAMs
   // and the like), which still names the standard that passed.
@@ -52,16 +63,20 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
   bool synopsys = false;
   for (const auto& [flag, standard, relaxed] : kAttempts) {
     for (;;) {
-      // The library goes into the run's own scratch directory.
-      std::vector<std::string> argv{*ghdl, "-a", flag, "--workdir=.", "--work=" + work};
-      if (relaxed) argv.push_back("-frelaxed");
-      if (synopsys) argv.push_back("-fsynopsys");
-      argv.insert(argv.end(), sources.begin(), sources.end());
+      // The libraries go into the run's own scratch directory.
+      ToolSteps steps;
+      for (const auto& [lib, files] : groups) {
+        std::vector<std::string>& argv =
+            steps.emplace_back(std::vector<std::string>{*ghdl, "-a", flag, "--workdir=.", "--work=" + lib});
+        if (relaxed) argv.push_back("-frelaxed");
+        if (synopsys) argv.push_back("-fsynopsys");
+        argv.insert(argv.end(), files.begin(), files.end());
+      }
       RunOptions options;
       options.timeout = session.limits().run_timeout;
       options.scratch_cwd = true;
       options.capture_stderr = true;  // its first error line goes into the scan's report
-      const std::shared_ptr<const RunResult> run = session.run(argv, options);
+      const std::shared_ptr<const RunResult> run = session.run_steps(steps, options);
       if (!run) return unknown;  // out of budget
       if (run->succeeded()) return {standard, true};
       if (run->timed_out || !run->started) return unknown;  // the next standard would fare no better

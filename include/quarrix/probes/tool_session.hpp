@@ -26,6 +26,9 @@ class InputDigests;
 class VerilogFileFacts;
 }  // namespace detail
 
+// The commands of one check, each an argv.
+using ToolSteps = std::vector<std::vector<std::string>>;
+
 struct ToolLimits {
   // Wall time of all runs together. Large enough for a few hundred compile
   // lists; a hostile repository can make every run last the full timeout.
@@ -72,6 +75,12 @@ class ToolSession {
   // Runs that did not start, runs of a tool that cannot tell its version and
   // runs whose reads are not all known are not stored.
   std::shared_ptr<const RunResult> run(const std::vector<std::string>& argv, const RunOptions& options);
+  // Commands run one after another as one check, in one working directory
+  // (GHDL analyses each library of a design in a run of its own): the answer
+  // is that of the first step that fails, else of the last, with the output
+  // of the steps before it in front. Otherwise as run(), argv[0] of the first
+  // step being the tool.
+  std::shared_ptr<const RunResult> run_steps(const ToolSteps& steps, const RunOptions& options);
 
   // Whether runs are sandboxed.
   bool sandboxed() const { return sandbox_.has_value(); }
@@ -92,8 +101,8 @@ class ToolSession {
 
  private:
   using Key = std::pair<std::uint64_t, std::uint64_t>;  // two independent hashes of the command
-  static std::string command_text(const std::vector<std::string>& argv, const std::string& cwd);
-  static Key key_of(const std::vector<std::string>& argv, const std::string& cwd);
+  static std::string command_text(const ToolSteps& steps, const std::string& cwd);
+  static Key key_of(const ToolSteps& steps, const std::string& cwd);
   // An answer kept for the rest of the session, with how it was got and the
   // line a report publishes of it, worked out once: a check repeated by
   // thousands of units must cost microseconds.
@@ -105,17 +114,16 @@ class ToolSession {
     bool from_cache = false;
   };
   // run() without the observer; nullptr when the budget refused the run.
-  const Done* answer(const std::vector<std::string>& argv, const RunOptions& options);
+  const Done* answer(const ToolSteps& steps, const RunOptions& options);
   // The answer kept for `key`, if any.
   const Done* remembered(const Key& key);
   // Keeps an answer for `key` (the first one kept wins).
   const Done* remember(const Key& key, RunResult result, double seconds, bool from_cache);
-  // Runs argv on the budget, sandboxed when it can be; nullopt when the budget refused it.
-  std::optional<std::pair<RunResult, double>> run_on_budget(const std::vector<std::string>& argv,
-                                                            const RunOptions& options);
+  // Runs the steps on the budget, sandboxed when it can be; nullopt when the budget refused them.
+  std::optional<std::pair<RunResult, double>> run_on_budget(const ToolSteps& steps, const RunOptions& options);
   // The tool's version, asked once per session and tool; nullopt: no budget left.
   std::optional<RunResult> version_of(const std::string& tool, const RunOptions& options);
-  std::string cache_key(const std::vector<std::string>& argv, const RunOptions& options, const std::string& version,
+  std::string cache_key(const ToolSteps& steps, const RunOptions& options, const std::string& version,
                         const std::string& inputs, const std::vector<std::string>& checkout);
 
   const ToolLimits limits_;

@@ -206,13 +206,36 @@ TEST(ToolProbes, RealGhdl) {
   if (!find_on_path("ghdl")) GTEST_SKIP() << "ghdl is not installed";
   Sources s;
   EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd"), s.at("use_lib.vhd")}, "mylib"), Standard("vhdl-2008", true));
-  // The same list analysed into another library cannot resolve "mylib".
-  EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd"), s.at("use_lib.vhd")}, "work"), Standard("unknown", false));
+  // Analysed into another library, the package still goes where its user names it.
+  EXPECT_EQ(detect_vhdl_standard({s.at("pkg.vhd"), s.at("use_lib.vhd")}, "work"), Standard("vhdl-2008", true));
   EXPECT_EQ(detect_vhdl_standard({s.at("old.vhd")}, "work"), Standard("vhdl-93", true));
   EXPECT_EQ(detect_vhdl_standard({s.at("broken.vhd")}, "work"), Standard("unknown", false));
   EXPECT_EQ(detect_vhdl_standard({s.at("counter.vhd")}, "work"), Standard("vhdl-2008", true));
   // Order matters: the package must come first.
   EXPECT_EQ(detect_vhdl_standard({s.at("use_lib.vhd"), s.at("pkg.vhd")}, "mylib"), Standard("unknown", false));
+}
+
+// A library per directory (hdl-modules): a package of "math" used by a
+// package of "common" through `work.` and by name, an entity of "fifo"
+// instantiated as fifo.fifo, the top in the scan's library.
+TEST(ToolProbes, RealGhdlAnalysesEachLibraryItsUsersName) {
+  if (!find_on_path("ghdl")) GTEST_SKIP() << "ghdl is not installed";
+  TempRepo repo;
+  repo.write("math/math_pkg.vhd", "package math_pkg is\n  constant K : natural := 2;\nend package;\n");
+  repo.write("math/widths_pkg.vhd",
+             "use work.math_pkg.all;\npackage widths_pkg is\n  constant W : natural := 4 * K;\nend package;\n");
+  repo.write(
+      "fifo/fifo.vhd",
+      "library math;\nuse math.widths_pkg.all;\nentity fifo is\n  port (d : in bit_vector(W - 1 downto 0));\nend;\n"
+      "architecture a of fifo is begin end;\n");
+  repo.write("top.vhd",
+             "library fifo;\nentity top is end;\narchitecture a of top is\n  signal d : bit_vector(7 downto 0);\n"
+             "begin\n  u : entity fifo.fifo port map (d => d);\nend;\n");
+  const std::vector<std::string> list{repo.at("math/math_pkg.vhd").string(), repo.at("math/widths_pkg.vhd").string(),
+                                      repo.at("fifo/fifo.vhd").string(), repo.at("top.vhd").string()};
+  EXPECT_EQ(detect_vhdl_standard(list, "work"), Standard("vhdl-2008", true));
+  // Without the step that puts it into "math", fifo cannot be analysed.
+  EXPECT_EQ(detect_vhdl_standard({list[2], list[3]}, "work"), Standard("unknown", false));
 }
 
 TEST(ToolProbes, RealVerilator) {

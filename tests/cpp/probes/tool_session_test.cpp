@@ -45,6 +45,30 @@ RunOptions in(const TempRepo& scratch) {
   return options;
 }
 
+// Steps share one scratch directory; the first that fails is the answer,
+// after the output of the ones before it, and nothing after it runs.
+TEST(ToolSession, StepsRunInOneDirectoryUntilOneFails) {
+  CountingTool tool(
+      "case \"$1\" in make) echo made > lib; echo made >&2;; use) read -r made < lib || exit 4; echo \"$made\" >&2;; "
+      "fail) exit 5;; esac\n");
+  ToolSession session;
+  RunOptions options;
+  options.scratch_cwd = true;
+  options.capture_stderr = true;
+  const auto passed = session.run_steps({{tool.path, "make"}, {tool.path, "use"}}, options);
+  ASSERT_TRUE(passed);
+  EXPECT_TRUE(passed->succeeded());
+  EXPECT_EQ(passed->err, "made\nmade\n");
+  const auto failed = session.run_steps({{tool.path, "make"}, {tool.path, "fail"}, {tool.path, "use"}}, options);
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->exit_code, 5);
+  EXPECT_EQ(tool.calls(), 4u);
+  // A step alone is another command: its scratch directory holds no lib.
+  EXPECT_EQ(session.run_steps({{tool.path, "use"}}, options)->exit_code, 4);
+  session.run_steps({{tool.path, "make"}, {tool.path, "use"}}, options);
+  EXPECT_EQ(tool.calls(), 5u);
+}
+
 TEST(ToolSession, SameCommandRunsOnceWhateverItsScratchDirectory) {
   CountingTool tool("exit 3\n");
   ToolSession session;

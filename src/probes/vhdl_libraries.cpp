@@ -1,0 +1,81 @@
+#include "vhdl_libraries.hpp"
+
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include "hdl_tokens.hpp"
+#include "quarrix/util/file.hpp"
+
+namespace quarrix::probes::detail {
+
+namespace {
+
+struct SourceNames {
+  std::vector<std::string> declares;                         // primary units
+  std::vector<std::pair<std::string, std::string>> selects;  // (library, unit) it names
+};
+
+bool is(const Token& token, std::string_view keyword) { return token.word && util::ascii_iequals(token.text, keyword); }
+
+SourceNames names_of(std::string_view text) {
+  SourceNames names;
+  TokenStream stream(text, hdl::HdlLanguage::vhdl);
+  Token w[4];  // the last four tokens, newest last
+  int filled = 0;
+  for (Token token; stream.next(token);) {
+    if (filled == 4) {
+      w[0] = w[1], w[1] = w[2], w[2] = w[3];
+      w[3] = token;
+    } else {
+      w[filled++] = token;
+    }
+    if (filled < 3) continue;
+    const Token* t = w + (filled - 3);  // the last three
+    const bool primary = (is(t[0], "entity") || is(t[0], "package") || is(t[0], "context")) && is(t[2], "is") &&
+                         t[1].word && !is(t[1], "body");
+    if (primary || (is(t[0], "configuration") && t[1].word && is(t[2], "of")))
+      names.declares.push_back(ascii_lower(t[1].text));
+    if (filled == 4 && (is(w[0], "use") || is(w[0], "entity") || is(w[0], "context") || is(w[0], "configuration")) &&
+        w[1].word && w[2].text == "." && w[3].word)
+      names.selects.emplace_back(ascii_lower(w[1].text), ascii_lower(w[3].text));
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> vhdl_libraries(const std::vector<std::string>& sources, const std::string& work_library) {
+  std::vector<SourceNames> names;
+  std::unordered_map<std::string, std::vector<std::size_t>> declared_in;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const util::FileText text = util::read_text(sources[i]);
+    names.push_back(text ? names_of(*text) : SourceNames{});
+    for (const std::string& unit : names.back().declares) declared_in[unit].push_back(i);
+  }
+  // `work.` names the library of the source that says it, which may be
+  // known only once another source has named that one: passes until nothing
+  // moves, each placing at least one source.
+  std::vector<std::string> library(sources.size());
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      for (const auto& [named, unit] : names[i].selects) {
+        const std::string& by = named == "work" ? library[i] : named;
+        if (by.empty() || by == "ieee" || by == "std") continue;
+        const auto it = declared_in.find(unit);
+        if (it == declared_in.end()) continue;
+        for (std::size_t j : it->second) {
+          if (!library[j].empty()) continue;
+          library[j] = by;
+          moved = true;
+        }
+      }
+    }
+  }
+  for (std::string& lib : library)
+    if (lib.empty()) lib = work_library;
+  return library;
+}
+
+}  // namespace quarrix::probes::detail
