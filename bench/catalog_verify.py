@@ -10,7 +10,7 @@ repository declares), the other ("avoidable") unverified tops, the failed runs
 by cause and the scan's seconds. Always exits 0.
 
     python3 bench/catalog_verify.py --mirrors /work/.mirror \\
-        --scanner build/test/cli/quarrix-scan [--only NAME]
+        --scanner build/test/cli/quarrix-scan [--only NAME] [--keep DIR]
 """
 
 import collections
@@ -50,6 +50,7 @@ def measure(rows, report):
 
 def main():
     ap = cq.catalog_arguments(__doc__.splitlines()[0])
+    ap.add_argument("--keep", type=Path, help="write each repository's rows and report into this directory")
     args = ap.parse_args()
     missing = [t for t in ("ghdl", "verilator", "iverilog") if not shutil.which(t)]
     if missing:
@@ -71,6 +72,10 @@ def main():
                 failed.append((repo["name"], proc.stderr.strip().splitlines()[-1:] or [f"exit {proc.returncode}"]))
                 continue
             got = measure(json.loads(proc.stdout or "[]"), json.loads(report.read_text()))
+            if args.keep:
+                args.keep.mkdir(parents=True, exist_ok=True)
+                (args.keep / f"{repo['name']}.rows.json").write_text(proc.stdout)
+                shutil.copyfile(report, args.keep / f"{repo['name']}.report.json")
         total.update(got)
         seconds += spent
         pct = f" ({100 * got['verified'] / got['tops']:.0f} %)" if got["tops"] else ""
