@@ -74,24 +74,27 @@ std::string first_error_line(const std::string& err, const std::optional<std::ve
   // and carets that GHDL and Verilator quote under a message. GHDL's errors
   // carry no "error" word, and a note may ("turn this error into a warning").
   static const util::Regex aside_re("^(?:\\s|%Warning)|:\\s*(?:warning|note)\\s*:", util::kIgnoreCase);
-  std::string error, plain, error_aside, first;
+  // A message about a place in a source ("top.sv:3: ...") says more than a
+  // summary ("errors preprocessing Verilog program.", "2 error(s) during
+  // elaboration.").
+  static const util::Regex located_re("(?:^|\\s)[^\\s:]+:\\d+:");
+  // Of the lines not beside another, the first of the best rank: located,
+  // saying "error", any; then the first line at all.
+  std::string best, first;
+  int best_rank = -1;
   for (const std::string& line : util::splitlines(err)) {
     const std::string_view text = util::strip(line);
     if (text.empty()) continue;
-    const bool aside = aside_re.search(line).has_value();
-    const bool says_error = error_re.search(text).has_value();
-    if (says_error && !aside) {
-      error = text;
-      break;
-    }
-    if (!aside && plain.empty()) plain = text;
-    if (says_error && error_aside.empty()) error_aside = text;
     if (first.empty()) first = text;
+    if (aside_re.search(line)) continue;
+    const int rank = located_re.search(text) ? 2 : error_re.search(text) ? 1 : 0;
+    if (rank > best_rank) {
+      best = text;
+      best_rank = rank;
+      if (rank == 2) break;
+    }
   }
-  std::string chosen = !error.empty()         ? std::move(error)
-                       : !plain.empty()       ? std::move(plain)
-                       : !error_aside.empty() ? std::move(error_aside)
-                                              : std::move(first);
+  std::string chosen = best_rank >= 0 ? std::move(best) : std::move(first);
   if (roots && names_path_outside_of(chosen, *roots)) return message_kind(chosen);
   if (roots && !roots->front().empty()) chosen = relative_paths(chosen, roots->front());
   return util::slice(chosen, 0, 300);

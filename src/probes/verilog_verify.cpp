@@ -83,11 +83,12 @@ bool verify_verilog(const std::vector<std::string>& files, ToolSession& session,
   options.reads = std::move(inputs.reads);
   options.module_dirs = inputs.include_dirs;  // Verilator also finds modules there
   options.reads_complete = inputs.reads_complete;
-  const auto lint = [&](std::vector<std::string> argv) {
+  const auto with_inputs = [&](std::vector<std::string> argv) {
     for (const std::string& dir : inputs.include_dirs) argv.push_back("-I" + dir);
     argv.insert(argv.end(), inputs.sources.begin(), inputs.sources.end());
-    return session.run(argv, options);
+    return argv;
   };
+  const auto lint = [&](std::vector<std::string> argv) { return session.run(with_inputs(std::move(argv)), options); };
   if (verilator) {
     const std::shared_ptr<const RunResult> run = lint(verilator_command(*verilator, top, session));
     if (run && run->succeeded()) return true;
@@ -96,7 +97,14 @@ bool verify_verilog(const std::vector<std::string>& files, ToolSession& session,
     if (!run || !run->started || run->timed_out) return false;
   }
   if (!iverilog) return false;
-  const std::shared_ptr<const RunResult> run = lint(icarus_command(*iverilog, sources, top));
+  // Icarus's preprocessor and compiler write to one stream at once: a
+  // missing include and the syntax errors it leads to come interleaved, even
+  // within a line, differently from run to run. The preprocessor runs alone
+  // first, and the compile only when it passed.
+  const std::vector<std::string> compile = with_inputs(icarus_command(*iverilog, sources, top));
+  std::vector<std::string> preprocess = compile;
+  preprocess.insert(preprocess.begin() + 1, "-E");
+  const std::shared_ptr<const RunResult> run = session.run_steps({preprocess, compile}, options);
   return run && run->succeeded();
 }
 

@@ -261,9 +261,35 @@ TEST(ToolProbes, TheUnitIsNamedAndIcarusFollowsAFailedVerilator) {
   quarrix::probes::ToolSession session;
   EXPECT_TRUE(verify_verilog({s.at("rtl/top.sv")}, session, "top"));
   const std::string dir = std::filesystem::path(s.at("rtl/top.sv")).parent_path().string();
+  // Icarus preprocesses alone first, then compiles.
+  const std::string icarus = "-o /dev/null -g2012 -s top -I" + dir + " " + s.at("rtl/top.sv") + "\n";
   EXPECT_EQ(slurp(log), "verilator --lint-only -Wno-fatal --no-timing --top-module top -I" + dir + " " +
-                            s.at("rtl/top.sv") + "\niverilog -o /dev/null -g2012 -s top -I" + dir + " " +
-                            s.at("rtl/top.sv") + "\n");
+                            s.at("rtl/top.sv") + "\niverilog -E " + icarus + "iverilog " + icarus);
+}
+
+// A missing include and the syntax error it leads to: Icarus's two stages
+// used to interleave them on one stream, so the line and its cause changed
+// from run to run.
+TEST(ToolProbes, RealIcarusTellsAMissingIncludeAlone) {
+  const auto iverilog = find_on_path("iverilog");
+  if (!iverilog) GTEST_SKIP() << "iverilog is not installed";
+  TempRepo repo, bin;
+  repo.write("rtl/top.sv", "module top;\n  `include \"absent.svh\"\n  logic [W-1:0] q = ;\nendmodule\n");
+  std::filesystem::create_symlink(*iverilog, bin.at("iverilog"));  // Icarus alone: no Verilator on PATH
+  ScopedEnv path("PATH", bin.path());
+  std::vector<quarrix::probes::ToolRunRecord> runs;
+  for (int i = 0; i < 3; ++i) {
+    quarrix::probes::ToolSession fresh;
+    fresh.observe([&](const quarrix::probes::ToolRunRecord& run) { runs.push_back(run); });
+    EXPECT_FALSE(verify_verilog({repo.at("rtl/top.sv").string()}, fresh, "top"));
+  }
+  ASSERT_EQ(runs.size(), 3u);
+  for (const auto& run : runs) {
+    ASSERT_TRUE(run.cause);
+    EXPECT_EQ(run.cause->kind, "missing include");
+    EXPECT_EQ(run.first_error, runs.front().first_error);
+  }
+  EXPECT_NE(runs.front().first_error.find("Include file absent.svh not found"), std::string::npos);
 }
 
 TEST(ToolProbes, RealToolsCheckTheUnitBesideItsTestbench) {
