@@ -158,7 +158,7 @@ void bind_bucket_map_check(nb::module_& m) {
         if (!fault) return std::nullopt;
         return aggregate::bucket_map_fault_text(*fault);
       },
-      nb::sig("def _bucket_map_fault(bucket_map: object) -> str | None"), "bucket_map"_a,
+      nb::sig("def _bucket_map_fault(bucket_map: " QUARRIX_PY_JSON_MAP ") -> str | None"), "bucket_map"_a,
       "What is wrong with the bucket map's shape, as quarrix-scan says it of a file, or None.");
 }
 
