@@ -112,8 +112,8 @@ Result scan_in_child(const fs::path& repo, const std::string& granularity) {
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
     const auto start = std::chrono::steady_clock::now();
-    const Json rows = quarrix::pipeline::scan_repo(repo.string(), "bench", "https://example.invalid/bench.git", "v1",
-                                                   "0000000", fixed_probes(), options, {});
+    const Json rows = quarrix::pipeline::scan_repo(
+        repo.string(), {"bench", "https://example.invalid/bench.git", "v1", "0000000"}, fixed_probes(), options, {});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

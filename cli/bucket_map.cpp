@@ -4,6 +4,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "options.hpp"
+#include "quarrix/aggregate/bucket_map.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/json_object_builder.hpp"
 #include "quarrix/util/path.hpp"
@@ -77,24 +78,6 @@ class YamlConverter {
   std::size_t nodes_ = 0;
 };
 
-void check_shape(const Json& map, const std::string& file) {
-  const auto bad = [&file](const std::string& why) { return UsageError("bucket map " + file + ": " + why); };
-  if (!map.is_object()) throw bad("expected a mapping with a \"buckets\" key");
-  const auto buckets = map.find("buckets");
-  if (buckets == map.end() || !buckets->is_object() || buckets->empty())
-    throw bad("\"buckets\" must be a non-empty mapping of bucket name -> {description, prefixes}");
-  for (const auto& [name, bucket] : buckets->items()) {
-    if (!bucket.is_object()) throw bad("bucket '" + name + "' must be a mapping");
-    if (const auto d = bucket.find("description"); d != bucket.end() && !d->is_string() && !d->is_null())
-      throw bad("the description of bucket '" + name + "' must be a string");
-    if (const auto p = bucket.find("prefixes"); p != bucket.end()) {
-      if (!p->is_array()) throw bad("the prefixes of bucket '" + name + "' must be a list of strings");
-      for (const auto& prefix : *p)
-        if (!prefix.is_string()) throw bad("the prefixes of bucket '" + name + "' must be a list of strings");
-    }
-  }
-}
-
 }  // namespace
 
 Json load_bucket_map(const std::string& file) {
@@ -121,7 +104,8 @@ Json load_bucket_map(const std::string& file) {
     YamlConverter converter(file);
     map = converter.convert(root);
   }
-  check_shape(map, file);
+  if (const auto fault = aggregate::find_bucket_map_fault(map))
+    throw UsageError("bucket map " + file + ": " + aggregate::bucket_map_fault_text(*fault));
   return map;
 }
 

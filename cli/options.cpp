@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "quarrix/pipeline/memory_size.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::cli {
@@ -42,27 +43,17 @@ unsigned jobs_count(const std::string& value) {
   return n;
 }
 
-// A whole number of MiB, or of the unit its suffix names: K, M, G or T
-// (binary, either case), e.g. 512M or 2G.
+// --tool-memory's size (memory_size.hpp), in the command line's words.
 std::uint64_t tool_memory(const std::string& value) {
-  const std::string invalid = "invalid value '" + value + "' for --tool-memory (MiB, or a size such as 512M or 2G)";
-  std::size_t digits = 0;
-  while (digits < value.size() && std::isdigit(static_cast<unsigned char>(value[digits]))) ++digits;
-  if (digits == 0 || digits > 19 || value.size() > digits + 1) throw UsageError(invalid);
-  int shift = 20;
-  if (value.size() > digits) {
-    switch (std::toupper(static_cast<unsigned char>(value[digits]))) {
-      case 'K': shift = 10; break;
-      case 'M': shift = 20; break;
-      case 'G': shift = 30; break;
-      case 'T': shift = 40; break;
-      default: throw UsageError(invalid);
-    }
+  using Fault = pipeline::MemorySize::Fault;
+  const pipeline::MemorySize size = pipeline::parse_memory_size(value);
+  switch (size.fault) {
+    case Fault::kNone: return size.bytes;
+    case Fault::kZero: throw UsageError("--tool-memory must be more than 0");
+    case Fault::kTooLarge: throw UsageError("--tool-memory '" + value + "' is too large");
+    case Fault::kInvalid: break;
   }
-  const std::uint64_t amount = std::stoull(value.substr(0, digits));
-  if (amount == 0) throw UsageError("--tool-memory must be more than 0");
-  if (amount > (std::uint64_t{1} << (62 - shift))) throw UsageError("--tool-memory '" + value + "' is too large");
-  return amount << shift;
+  throw UsageError("invalid value '" + value + "' for --tool-memory (MiB, or a size such as 512M or 2G)");
 }
 
 // The options, in the order --help lists them: the one table that both

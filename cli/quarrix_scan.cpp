@@ -186,103 +186,144 @@ std::string summary_line(const pipeline::ScanCounts& counts, std::size_t rows, d
   return line;
 }
 
-int run(const cli::Options& options, const cli::InterruptWatch& interrupts) {
-  const Prepared p = prepare(options);
-  if (!options.quiet) note_what_is_missing(options, p.context);
+cli::ProgressMode progress_mode(const cli::Options& options) {
+  if (options.quiet) return cli::ProgressMode::kOff;
+  return ::isatty(STDERR_FILENO) != 0 ? cli::ProgressMode::kTerminal : cli::ProgressMode::kLog;
+}
 
-  std::atomic<std::size_t> tool_runs{0};  // read by the progress thread
-  const cli::ProgressMode mode = options.quiet                  ? cli::ProgressMode::kOff
-                                 : ::isatty(STDERR_FILENO) != 0 ? cli::ProgressMode::kTerminal
-                                                                : cli::ProgressMode::kLog;
-  cli::Progress progress(mode, [&] {
-    const std::size_t n = tool_runs;
-    return std::to_string(n) + (n == 1 ? " tool run" : " tool runs");
-  });
-  cli::ScanReport report;
-  pipeline::ScanOptions so = p.scan_options;
-  so.progress = [&](std::size_t index, std::size_t total, const std::string& name) {
-    interrupts.check();
-    progress.update(index, total, name);
-  };
-  if (options.report_file) {
-    so.on_unit = [&report](const pipeline::UnitDecision& d) { report.unit(d); };
-    so.on_left_out = [&report](const std::string& path, const std::string& reason) { report.left_out(path, reason); };
-  }
-  pipeline::ScanTools scan_tools{options.verify, std::nullopt};
+// The built-in checks' session and where their answers are kept.
+pipeline::ScanTools scan_tools(const cli::Options& options) {
+  pipeline::ScanTools tools{options.verify, std::nullopt};
   if (options.verify && options.cache)
-    scan_tools.cache_file = options.cache_dir ? util::join_path(*options.cache_dir, probes::ToolCache::kFileName)
-                                              : probes::ToolCache::default_path();
-  so.jobs = options.jobs;
+    tools.cache_file = options.cache_dir ? util::join_path(*options.cache_dir, probes::ToolCache::kFileName)
+                                         : probes::ToolCache::default_path();
+  return tools;
+}
+
+// One scan from the command line: what it shows while it runs, and what it
+// reports and says when it is done.
+class CommandScan {
+ public:
+  CommandScan(const cli::Options& options, const cli::InterruptWatch& interrupts)
+      : options_(options),
+        interrupts_(interrupts),
+        prepared_(prepare_and_note(options)),
+        progress_(progress_mode(options), [this] {
+          const std::size_t n = tool_runs_;
+          return std::to_string(n) + (n == 1 ? " tool run" : " tool runs");
+        }) {}
+
+  int run() {
+    pipeline::Scan scan(prepared_.repo, prepared_.identity, scan_tools(options_), observed_options(),
+                        prepared_.context);
+    scan_ = &scan;
+    if (probes::ToolSession* const tools = scan.tools()) observe(*tools);
+
+    // Rows go out as the scan makes them; the progress line is gone by then.
+    cli::RowWriter rows(options_.format, options_.output_file);
+    try {
+      scan.run([&](Json&& row) {
+        if (rows.rows() == 0) progress_.clear();
+        rows.row(row);
+      });
+    } catch (...) {
+      progress_.clear();
+      throw;
+    }
+    progress_.clear();
+    interrupts_.check();
+    rows.finish();
+    if (options_.report_file) write_report(scan, rows.rows());
+    if (!options_.quiet) say_summary(scan, rows.rows());
+    return 0;
+  }
+
+ private:
+  // The notes come before the progress line starts its clock.
+  static Prepared prepare_and_note(const cli::Options& options) {
+    Prepared p = prepare(options);
+    if (!options.quiet) note_what_is_missing(options, p.context);
+    return p;
+  }
+
+  // The scan's options with the progress line, the report and the stages observed.
+  pipeline::ScanOptions observed_options() {
+    pipeline::ScanOptions so = prepared_.scan_options;
+    so.progress = [this](std::size_t index, std::size_t total, const std::string& name) {
+      interrupts_.check();
+      progress_.update(index, total, name);
+    };
+    if (options_.report_file) {
+      so.on_unit = [this](const pipeline::UnitDecision& d) { report_.unit(d); };
+      so.on_left_out = [this](const std::string& path, const std::string& reason) { report_.left_out(path, reason); };
+    }
+    so.jobs = options_.jobs;
+    so.on_stage = [this](pipeline::ScanStage stage) { on_stage(stage); };
+    return so;
+  }
+
   // Checks run ahead are counted as they run; the units then find them
   // answered and report them one by one.
-  std::atomic<bool> ahead_running{false}, ran_ahead{false};
-  std::size_t skipped_ahead = 0;  // budget refusals of the checks run ahead, asked again by the units
-  pipeline::Scan* scan_ptr = nullptr;
-  so.on_stage = [&](pipeline::ScanStage stage) {
+  void on_stage(pipeline::ScanStage stage) {
     if (stage == pipeline::ScanStage::kChecksAhead) {
-      ran_ahead = ahead_running = true;
-      progress.stage("running the tool checks ahead, " + std::to_string(options.jobs) + " at a time");
+      ran_ahead_ = ahead_running_ = true;
+      progress_.stage("running the tool checks ahead, " + std::to_string(options_.jobs) + " at a time");
       return;
     }
-    if (ran_ahead) {
-      progress.stage("");
-      interrupts.check();
-      skipped_ahead = scan_ptr->tools()->runs_skipped();
+    if (ran_ahead_) {
+      progress_.stage("");
+      interrupts_.check();
+      skipped_ahead_ = scan_->tools()->runs_skipped();
     }
-    ahead_running = false;
-  };
-  pipeline::Scan scan(p.repo, p.identity, scan_tools, std::move(so), p.context);
-  scan_ptr = &scan;
-  probes::ToolSession* const tools = scan.tools();
-  std::map<std::string, std::size_t> causes;  // failed checks of the units, by cause
-  std::mutex observed;                        // checks run ahead are told from several threads
-  if (tools)
-    tools->observe([&](const probes::ToolRunRecord& run) {
-      const std::lock_guard<std::mutex> lock(observed);
-      if (!run.cached && (ahead_running || !ran_ahead)) ++tool_runs;
-      if (ahead_running) return;
-      if (run.cause) ++causes[run.cause->kind];
-      if (options.report_file) report.tool_run(run);
-    });
-
-  // Rows go out as the scan makes them; the progress line is gone by then.
-  cli::RowWriter rows(options.format, options.output_file);
-  const pipeline::RowSink sink = [&](Json&& row) {
-    if (rows.rows() == 0) progress.clear();
-    rows.row(row);
-  };
-  try {
-    scan.run(sink);
-  } catch (...) {
-    progress.clear();
-    throw;
+    ahead_running_ = false;
   }
-  const pipeline::ScanCounts& counts = scan.counts();
-  probes::ToolCache* const cache = scan.cache();
-  progress.clear();
-  interrupts.check();
-  rows.finish();
-  if (options.report_file) {
+
+  void observe(probes::ToolSession& tools) {
+    tools.observe([this](const probes::ToolRunRecord& run) {
+      const std::lock_guard<std::mutex> lock(observed_);
+      if (!run.cached && (ahead_running_ || !ran_ahead_)) ++tool_runs_;
+      if (ahead_running_) return;
+      if (run.cause) ++causes_[run.cause->kind];
+      if (options_.report_file) report_.tool_run(run);
+    });
+  }
+
+  void write_report(const pipeline::Scan& scan, std::size_t rows) {
+    const pipeline::ScanCounts& counts = scan.counts();
+    const probes::ToolSession* const tools = scan.tools();
     const Json summary = {{"entities", counts.units},
                           {"kept", counts.kept},
                           {"skipped", counts.skipped},
-                          {"rows", rows.rows()},
-                          {"seconds", progress.elapsed_seconds()},
-                          {"tool_checks_skipped", tools ? tools->runs_skipped() - skipped_ahead : 0},
-                          {"failure_causes", causes}};
-    cli::write_output_file(*options.report_file, cli::render(report.document(p.repo, p.identity.ns, summary), "json"));
+                          {"rows", rows},
+                          {"seconds", progress_.elapsed_seconds()},
+                          {"tool_checks_skipped", tools ? tools->runs_skipped() - skipped_ahead_ : 0},
+                          {"failure_causes", causes_}};
+    cli::write_output_file(*options_.report_file,
+                           cli::render(report_.document(prepared_.repo, prepared_.identity.ns, summary), "json"));
   }
 
-  if (!options.quiet) {
-    if (const auto problem = cache ? cache->problem() : std::nullopt)
-      cli::say("tool cache " + cache->path() + " unusable (" + one_line(*problem) + "); continuing without it");
-    cli::say(summary_line(counts, rows.rows(), progress.elapsed_seconds(), tools, skipped_ahead, causes));
+  void say_summary(const pipeline::Scan& scan, std::size_t rows) {
+    if (probes::ToolCache* const cache = scan.cache())
+      if (const auto problem = cache->problem())
+        cli::say("tool cache " + cache->path() + " unusable (" + one_line(*problem) + "); continuing without it");
+    cli::say(summary_line(scan.counts(), rows, progress_.elapsed_seconds(), scan.tools(), skipped_ahead_, causes_));
     const Json stats = llm::get_llm_stats();
-    if (p.scan_options.use_llm && !stats.empty())
+    if (prepared_.scan_options.use_llm && !stats.empty())
       std::fputs((util::terminal_safe(llm::format_llm_summary()) + "\n").c_str(), stderr);
   }
-  return 0;
-}
+
+  const cli::Options& options_;
+  const cli::InterruptWatch& interrupts_;
+  const Prepared prepared_;
+  std::atomic<std::size_t> tool_runs_{0};  // read by the progress thread
+  cli::Progress progress_;
+  cli::ScanReport report_;
+  std::atomic<bool> ahead_running_{false}, ran_ahead_{false};
+  std::size_t skipped_ahead_ = 0;              // budget refusals of the checks run ahead, asked again by the units
+  std::map<std::string, std::size_t> causes_;  // failed checks of the units, by cause
+  std::mutex observed_;                        // checks run ahead are told from several threads
+  pipeline::Scan* scan_ = nullptr;
+};
 
 }  // namespace
 
@@ -307,7 +348,7 @@ int main(int argc, char** argv) {
   ::signal(SIGXFSZ, SIG_IGN);
   cli::InterruptWatch interrupts;  // before any thread starts
   try {
-    return run(options, interrupts);
+    return CommandScan(options, interrupts).run();
   } catch (const cli::UsageError& e) {
     cli::say(one_line(e.what()));
     return kExitUsage;

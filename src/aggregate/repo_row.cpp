@@ -46,14 +46,15 @@ std::vector<std::string> variant_candidates(repo::RepoTree& tree) {
 // README's first paragraph unless the validator rejects it, the first top
 // entity's description, and last a filler.
 void describe_repository(detail::RowHead& head, const std::string& repo_path, const std::vector<const Json*>& tops,
-                         const Json* description_verdicts, const describe::SuspectFn& is_suspect) {
-  if (std::optional<std::string> locked = describe::verdict_locked_text(description_verdicts, head.ns, head.name)) {
+                         const RowContext& context) {
+  if (std::optional<std::string> locked =
+          describe::verdict_locked_text(context.description_verdicts, head.ns, head.name)) {
     head.description = std::move(*locked);
     head.desc_source = "verdict";
     return;
   }
   std::optional<std::string> readme = extract_readme_description(repo_path);
-  if (readme && !readme->empty() && is_suspect(*readme, std::nullopt, std::string(head.ns))) readme.reset();
+  if (readme && !readme->empty() && context.is_suspect(*readme, std::nullopt, std::string(head.ns))) readme.reset();
   head.description = readme.value_or("");
   head.desc_source = "readme";
   if (!util::py_truthy(head.description) && !tops.empty()) {
@@ -69,8 +70,7 @@ void describe_repository(detail::RowHead& head, const std::string& repo_path, co
 }  // namespace
 
 Json aggregate_repo_entry(const Json& entries, const Json& roles, repo::DefineCarrierIndex& carriers,
-                          std::string_view ns, std::string_view url, std::string_view tag,
-                          const Json* description_verdicts, const RowContext& context) {
+                          const RowIdentity& identity, const RowContext& context) {
   if (entries.empty()) return Json::array();
   const std::string& repo_path = carriers.tree().root();
   const detail::TopIndex top_index(roles);
@@ -79,9 +79,9 @@ Json aggregate_repo_entry(const Json& entries, const Json& roles, repo::DefineCa
   std::vector<std::string> files = detail::union_of_files(entries);
   put_carriers_first(files, repo::collect_define_carriers(carriers, files));
 
-  detail::RowHead head{
-      repository_name(url), ns, url, tag, nullptr, nullptr, license::detect_license(repo_path), "repo"};
-  describe_repository(head, repo_path, tops, description_verdicts, context.is_suspect);
+  detail::RowHead head{repository_name(identity.url),      identity.ns, identity.url, identity.tag, nullptr, nullptr,
+                       license::detect_license(repo_path), "repo"};
+  describe_repository(head, repo_path, tops, context);
 
   const Json variants = repo::detect_vendor_variants(repo_path, variant_candidates(carriers.tree()));
   if (!variants.empty()) {
@@ -97,12 +97,11 @@ Json aggregate_repo_entry(const Json& entries, const Json& roles, repo::DefineCa
   return rows;
 }
 
-Json aggregate_repo_entry(const Json& entries, const Json& roles, const std::string& repo_path, std::string_view ns,
-                          std::string_view url, std::string_view tag, const Json* description_verdicts,
-                          const RowContext& context) {
+Json aggregate_repo_entry(const Json& entries, const Json& roles, const std::string& repo_path,
+                          const RowIdentity& identity, const RowContext& context) {
   repo::RepoTree tree(repo_path);
   repo::DefineCarrierIndex carriers(tree);
-  return aggregate_repo_entry(entries, roles, carriers, ns, url, tag, description_verdicts, context);
+  return aggregate_repo_entry(entries, roles, carriers, identity, context);
 }
 
 }  // namespace quarrix::aggregate

@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <quarrix/aggregate/bucket_row.hpp>
+#include <quarrix/aggregate/row_context.hpp>
 #include <quarrix/util/json.hpp>
 
 namespace quarrix::aggregate::detail {
@@ -53,8 +55,7 @@ Json build_row(const Json& entries, const TopIndex& tops, const RowHead& head, s
                long long tag_cap);
 
 // One bucket's row (aggregate_one_bucket) with the tops already indexed.
-Json bucket_row(const Json& entries, const TopIndex& tops, std::string_view ns, std::string_view url,
-                std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
-                std::string_view license_id, const Json* description_verdicts, long long tag_cap);
+Json bucket_row(const Json& entries, const TopIndex& tops, const RowIdentity& identity, const CuratedBucket& bucket,
+                std::string_view license_id, const RowContext& context);
 
 }  // namespace quarrix::aggregate::detail

@@ -14,12 +14,13 @@ bool accept_desc(const std::optional<std::string>& desc, std::string_view name, 
   return !is_suspect(*desc, std::string(name), std::string(ns));
 }
 
-std::pair<std::string, std::string> generate_description(std::string_view entity_name, const std::string& entity_path,
-                                                         std::string_view ns, std::string_view language,
-                                                         const Services& services,
+std::pair<std::string, std::string> generate_description(const DescribedUnit& unit, const Services& services,
                                                          const llm::ChainSettings& llm_settings, bool use_llm,
-                                                         const std::optional<std::string>& previous_description,
-                                                         const std::optional<std::string>& locked_description) {
+                                                         const EarlierDescriptions& earlier) {
+  const std::string_view entity_name = unit.name, ns = unit.ns;
+  const std::string& entity_path = unit.path;
+  const std::optional<std::string>& locked_description = earlier.locked;
+  const std::optional<std::string>& previous_description = earlier.previous;
   // Curator-approved text is final: no file is read and nothing is validated.
   if (locked_description && !locked_description->empty()) return {*locked_description, "verdict"};
 
@@ -38,7 +39,7 @@ std::pair<std::string, std::string> generate_description(std::string_view entity
     const std::string signature = hdl::extract_module_signature(entity_path);
     if (!signature.empty()) {
       std::optional<std::string> from_llm =
-          llm::llm_describe(entity_name, signature, language, port_hints, llm_settings, services.llm);
+          llm::llm_describe(entity_name, signature, unit.language, port_hints, llm_settings, services.llm);
       if (accept_desc(from_llm, entity_name, ns, services.is_suspect)) return {std::move(*from_llm), "llm"};
     }
   }

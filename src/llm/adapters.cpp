@@ -79,32 +79,39 @@ Reply ask(const std::string& url, const Headers& headers, const std::string& bod
   return {std::move(text), "ok"};
 }
 
-Reply ask_chat_completions(const char* base_env, std::string_view default_base, std::string_view path,
-                           std::string_view model, std::string_view name, std::string_view sig, std::string_view lang,
-                           std::string_view api_key, const Json& hints, const SleepFunction& sleep) {
-  const std::string prompt = build_llm_prompt(name, sig, lang, hints);
+// Where an OpenAI-style chat-completions API is reached, and its model.
+struct ChatEndpoint {
+  const char* base_env;  // the variable that overrides default_base
+  std::string_view default_base;
+  std::string_view path;
+  std::string_view model;
+};
+
+Reply ask_chat_completions(const ChatEndpoint& endpoint, const DescribeRequest& request, const SleepFunction& sleep) {
+  const std::string prompt = build_llm_prompt(request.entity_name, request.signature, request.language, request.hints);
   const Headers headers{
-      {"Authorization", "Bearer " + std::string(api_key)},
+      {"Authorization", "Bearer " + std::string(request.api_key)},
       {"Content-Type", "application/json"},
       {"User-Agent", std::string(kUserAgent)},
   };
-  return ask(resolve_base_url(base_env, default_base) + std::string(path), headers,
-             util::dumps_python(request_body(model, prompt)), api_key, chat_completion_text, sleep);
+  return ask(resolve_base_url(endpoint.base_env, endpoint.default_base) + std::string(endpoint.path), headers,
+             util::dumps_python(request_body(endpoint.model, prompt)), request.api_key, chat_completion_text, sleep);
 }
 
 }  // namespace
 
 Reply llm_describe_groq(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
                         const Json& hints, const SleepFunction& sleep) {
-  return ask_chat_completions(kGroqBaseUrlEnv, "https://api.groq.com", "/openai/v1/chat/completions",
-                              "llama-3.3-70b-versatile", name, sig, lang, api_key, hints, sleep);
+  return ask_chat_completions(
+      {kGroqBaseUrlEnv, "https://api.groq.com", "/openai/v1/chat/completions", "llama-3.3-70b-versatile"},
+      {name, sig, lang, api_key, hints}, sleep);
 }
 
 Reply llm_describe_gemini(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
                           const Json& hints, const SleepFunction& sleep) {
-  return ask_chat_completions(kGeminiBaseUrlEnv, "https://generativelanguage.googleapis.com",
-                              "/v1beta/openai/chat/completions", "gemini-2.0-flash", name, sig, lang, api_key, hints,
-                              sleep);
+  return ask_chat_completions({kGeminiBaseUrlEnv, "https://generativelanguage.googleapis.com",
+                               "/v1beta/openai/chat/completions", "gemini-2.0-flash"},
+                              {name, sig, lang, api_key, hints}, sleep);
 }
 
 Reply llm_describe_anthropic(std::string_view name, std::string_view sig, std::string_view lang,

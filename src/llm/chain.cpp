@@ -24,8 +24,8 @@ const ProviderSpec* find_provider(std::string_view name) {
   return nullptr;
 }
 
-std::vector<std::string> resolve_provider_chain() {
-  const std::string value(util::strip(util::getenv_str("QUARRIX_LLM_PROVIDERS").value_or("")));
+std::vector<std::string> parse_provider_chain(std::string_view text) {
+  const std::string value(util::strip(text));
   if (value.empty()) return default_chain();
   std::vector<std::string> chain;
   for (const std::string& piece : util::split(value, ",")) {
@@ -35,12 +35,18 @@ std::vector<std::string> resolve_provider_chain() {
   return chain.empty() ? default_chain() : chain;
 }
 
-double resolve_pace() {
-  const std::string value(util::strip(util::getenv_str("QUARRIX_LLM_PACE").value_or("")));
+std::vector<std::string> resolve_provider_chain() {
+  return parse_provider_chain(util::getenv_str("QUARRIX_LLM_PROVIDERS").value_or(""));
+}
+
+double parse_pace(std::string_view text) {
+  const std::string value(util::strip(text));
   if (value.empty()) return 0.0;
   const std::optional<double> pace = util::parse_float(value);
   return pace && *pace > 0 ? *pace : 0.0;
 }
+
+double resolve_pace() { return parse_pace(util::getenv_str("QUARRIX_LLM_PACE").value_or("")); }
 
 ChainSettings ChainSettings::from_environment() {
   ChainSettings settings;
@@ -52,11 +58,10 @@ ChainSettings ChainSettings::from_environment() {
   return settings;
 }
 
-Reply call_native_adapter(std::string_view provider, std::string_view entity_name, std::string_view signature,
-                          std::string_view language, std::string_view api_key, const Json& hints,
-                          const SleepFunction& sleep) {
+Reply call_native_adapter(std::string_view provider, const DescribeRequest& request, const SleepFunction& sleep) {
   if (const ProviderSpec* spec = find_provider(provider))
-    return spec->adapter(entity_name, signature, language, api_key, hints, sleep);
+    return spec->adapter(request.entity_name, request.signature, request.language, request.api_key, request.hints,
+                         sleep);
   throw ValueError("unknown provider " + std::string(provider));
 }
 
@@ -68,7 +73,7 @@ std::optional<std::string> llm_describe(std::string_view entity_name, std::strin
     const auto key = settings.api_keys.find(provider);
     if (key == settings.api_keys.end() || key->second.empty()) continue;
 
-    const Reply reply = services.ask(provider, entity_name, signature, language, key->second, hints, services.sleep);
+    const Reply reply = services.ask(provider, {entity_name, signature, language, key->second, hints}, services.sleep);
     bump_stat(provider, reply.outcome);
     if (reply.outcome == "403") mark_provider_dead(provider);
     // No pause for 0; an infinite pace would block the scan for good, so none either.

@@ -394,10 +394,10 @@ class Run {
       single[key] = *it->second;
       locked = describe::verdict_locked_text(&single, id_.ns, unit.name);
     }
-    unit.description = describe::generate_description(
-        unit.name, unit.path, id_.ns,
-        unit.language.is_string() ? unit.language.get<std::string>() : unit.language.dump(), context_.services,
-        context_.settings.llm, options_.use_llm, previous, locked);
+    const std::string language = unit.language.is_string() ? unit.language.get<std::string>() : unit.language.dump();
+    unit.description = describe::generate_description({unit.name, unit.path, id_.ns, language}, context_.services,
+                                                      context_.settings.llm, options_.use_llm,
+                                                      {std::move(previous), std::move(locked)});
     unit.badges = probes_.compute_badges(unit.verified, test_info_);
     const std::string own = license::unit_license(unit.path);
     unit.license = own.empty() ? license_id_ : own;
@@ -494,12 +494,11 @@ class Run {
         members.emplace_back(unit.name, unit.role);
       }
       const Json* verdicts = options_.description_verdicts ? &*options_.description_verdicts : nullptr;
-      const aggregate::RowContext row_context{context_.settings.tag_cap, context_.services.is_suspect};
-      Json rows = repo_row
-                      ? aggregate::aggregate_repo_entry(entries, roles, *carriers_, id_.ns, id_.url, id_.tag, verdicts,
-                                                        row_context)
-                      : aggregate::aggregate_subproject_entries(entries, roles, repo_path_, id_.ns, id_.url, id_.tag,
-                                                                *options_.bucket_map, verdicts, row_context);
+      const aggregate::RowContext row_context{context_.settings.tag_cap, context_.services.is_suspect, verdicts};
+      const aggregate::RowIdentity identity{id_.ns, id_.url, id_.tag};
+      Json rows = repo_row ? aggregate::aggregate_repo_entry(entries, roles, *carriers_, identity, row_context)
+                           : aggregate::aggregate_subproject_entries(entries, roles, repo_path_, identity,
+                                                                     *options_.bucket_map, row_context);
       for (Json& row : rows) sink(std::move(row));
       return;
     }

@@ -246,3 +246,30 @@ def test_scan_repo_uses_the_provider_chain(env, server, sleeps, tmp_path):
     assert stats["groq"]["429"] == 2 and stats["anthropic"]["ok"] == 2
     summary = ips.format_llm_summary()
     assert "anthropic" in summary and "secret" not in summary
+
+
+def test_scan_takes_the_chain_the_pace_and_the_provider_call_as_options(env, sleeps, tmp_path):
+    (tmp_path / "zork_engine.v").write_text("module zork_engine (input clk, input [3:0] a, output b);\nendmodule\n")
+    env.setenv("GROQ_API_KEY", "gsk-secret")
+    env.setenv("GEMINI_API_KEY", "gm-secret")
+    env.setenv("QUARRIX_LLM_PACE", "9")           # the options win over the environment
+    env.setenv("QUARRIX_LLM_PROVIDERS", "groq")
+    calls = []
+
+    def call(provider, name, sig, lang, api_key, hints):
+        calls.append((provider, name, api_key, isinstance(hints, dict)))
+        return (None, "429") if provider == "anthropic" else ("Nibble mixer.", "ok")
+
+    probes = ips.ScanProbes(lambda r: "work", lambda f, l: ("unknown", False), lambda f: [], lambda r: {},
+                            lambda v, t: [], lambda f: False)
+    scan = ips.Scan(tmp_path, "ns", "u", "t", "c", probes, use_llm=True, granularity="all",
+                    llm_providers=["gemini", "groq"], llm_pace=1.5, provider_call=call)
+    assert [(r["description"], r["desc_source"]) for r in scan.run()] == [("Nibble mixer.", "llm")]
+    assert calls == [("gemini", "zork_engine", "gm-secret", True)]
+    assert sleeps == [1.5]
+    assert ips.get_llm_stats()["gemini"].get("ok") == 1 and "groq" not in ips.get_llm_stats()
+    for bad, error in (({"llm_providers": ["groq", "nope"]}, ValueError), ({"llm_providers": "groq"}, TypeError),
+                       ({"llm_pace": -1}, ValueError), ({"llm_pace": "1"}, TypeError),
+                       ({"provider_call": 3}, TypeError)):
+        with pytest.raises(error):
+            ips.Scan(tmp_path, "ns", "u", "t", "c", probes, **bad)

@@ -11,12 +11,15 @@
 
 namespace quarrix::aggregate {
 
+// A curated bucket: its name and the curator's description (may be empty).
+struct CuratedBucket {
+  std::string_view name;
+  std::string_view description;
+};
+
 // The bucket row for `entries` (a non-empty array of IP entries). It reads no
 // file: `license_id` is the repository's licence, detected once by the caller.
-// `description_verdicts` may be null.
-Json aggregate_one_bucket(const Json& entries, const Json& roles, std::string_view ns, std::string_view url,
-                          std::string_view tag, std::string_view bucket_name, std::string_view bucket_description,
-                          std::string_view license_id, const Json* description_verdicts = nullptr,
-                          const RowContext& context = {});
+Json aggregate_one_bucket(const Json& entries, const Json& roles, const RowIdentity& identity,
+                          const CuratedBucket& bucket, std::string_view license_id, const RowContext& context = {});
 
 }  // namespace quarrix::aggregate

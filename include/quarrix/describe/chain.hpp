@@ -18,14 +18,27 @@ namespace quarrix::describe {
 bool accept_desc(const std::optional<std::string>& desc, std::string_view name, std::string_view ns,
                  const SuspectFn& is_suspect);
 
+// The unit a description is for.
+struct DescribedUnit {
+  std::string_view name;
+  const std::string& path;  // its source file
+  std::string_view ns;
+  std::string_view language;
+};
+
+// What the unit's description was before: the previous clean one (kept over
+// the filler) and the curator's locked text (final).
+struct EarlierDescriptions {
+  std::optional<std::string> previous;
+  std::optional<std::string> locked;
+};
+
 // (description, source), source being "verdict", "header", "ports", "llm",
 // "preserved" or "auto". Only the locked text and the "<ns> IP: <name>" filler
 // skip validation. The language-model tier walks `llm_settings` through
 // `services`. Exceptions of the tiers and of the validator propagate.
-std::pair<std::string, std::string> generate_description(
-    std::string_view entity_name, const std::string& entity_path, std::string_view ns, std::string_view language,
-    const Services& services, const llm::ChainSettings& llm_settings, bool use_llm = true,
-    const std::optional<std::string>& previous_description = std::nullopt,
-    const std::optional<std::string>& locked_description = std::nullopt);
+std::pair<std::string, std::string> generate_description(const DescribedUnit& unit, const Services& services,
+                                                         const llm::ChainSettings& llm_settings, bool use_llm = true,
+                                                         const EarlierDescriptions& earlier = {});
 
 }  // namespace quarrix::describe

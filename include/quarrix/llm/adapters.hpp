@@ -27,6 +27,15 @@ inline constexpr std::string_view kUserAgent = "quarrix-scanner/1.0";
 // whole key, when shorter) is never taken as a description.
 inline constexpr std::size_t kKeyEchoWindow = 8;
 
+// What one provider is asked: a description of this unit, with this key.
+struct DescribeRequest {
+  std::string_view entity_name;
+  std::string_view signature;
+  std::string_view language;
+  std::string_view api_key;
+  const Json& hints;
+};
+
 // Each sends through http_post_with_retry, pausing through `sleep` between attempts.
 Reply llm_describe_groq(std::string_view name, std::string_view sig, std::string_view lang, std::string_view api_key,
                         const Json& hints = Json(), const SleepFunction& sleep = real_sleep);

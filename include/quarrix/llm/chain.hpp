@@ -39,12 +39,16 @@ std::vector<std::string> default_chain();
 // The known provider of that name, or nullptr.
 const ProviderSpec* find_provider(std::string_view name);
 
-// QUARRIX_LLM_PROVIDERS as a list of known provider names (duplicates kept);
-// the default chain when it is unset or names no known provider.
+// A QUARRIX_LLM_PROVIDERS value as a list of known provider names (duplicates
+// kept); the default chain when it names no known provider.
+std::vector<std::string> parse_provider_chain(std::string_view text);
+// QUARRIX_LLM_PROVIDERS, read now; unset is the default chain.
 std::vector<std::string> resolve_provider_chain();
 
-// QUARRIX_LLM_PACE in seconds: the parsed value when positive (infinity
-// included), else 0.
+// A QUARRIX_LLM_PACE value in seconds: the parsed value when positive
+// (infinity included), else 0.
+double parse_pace(std::string_view text);
+// QUARRIX_LLM_PACE, read now; unset is 0.
 double resolve_pace();
 
 // What a walk of the chain reads: taken once, by the caller, and passed in.
@@ -58,16 +62,12 @@ struct ChainSettings {
   static ChainSettings from_environment();
 };
 
-// Asks one provider (by name) for a description of (entity name, signature,
-// language, hints) with its API key; the adapter pauses through `sleep`.
-using ProviderCall = std::function<Reply(std::string_view provider, std::string_view entity_name,
-                                         std::string_view signature, std::string_view language,
-                                         std::string_view api_key, const Json& hints, const SleepFunction& sleep)>;
+// Asks one provider (by name) for a description; the adapter pauses through `sleep`.
+using ProviderCall =
+    std::function<Reply(std::string_view provider, const DescribeRequest& request, const SleepFunction& sleep)>;
 
 // The built-in adapter of each known provider; ValueError for other names.
-Reply call_native_adapter(std::string_view provider, std::string_view entity_name, std::string_view signature,
-                          std::string_view language, std::string_view api_key, const Json& hints,
-                          const SleepFunction& sleep);
+Reply call_native_adapter(std::string_view provider, const DescribeRequest& request, const SleepFunction& sleep);
 
 // What the walk calls out to; a host or a test replaces either.
 struct ChainServices {

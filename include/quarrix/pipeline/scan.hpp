@@ -27,11 +27,6 @@
 
 namespace quarrix::pipeline {
 
-// Who the rows say they are from.
-struct ScanIdentity {
-  std::string ns, url, tag, commit;
-};
-
 // The built-in tool checks: whether they run and where their answers are kept.
 struct ScanTools {
   bool run = true;

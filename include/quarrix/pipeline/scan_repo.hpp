@@ -88,23 +88,18 @@ struct ScanCounts {
 // Takes each row as it is made.
 using RowSink = std::function<void(Json&& row)>;
 
-// The rows of one repository, handed to `sink` one by one in their order, with
-// the settings and services of `context`; a row is made once every unit is
-// scanned, and none is kept after it went to the sink (the repository and
-// subproject rows are made of all units' rows at once). The unit counts go to
-// `counts` when given. Failures as for scan_repo.
-void scan_repo_rows(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
-                    std::string_view commit, const ScanProbes& probes, const ScanOptions& options,
-                    const ScanContext& context, const RowSink& sink, ScanCounts* counts = nullptr);
+// Who the rows say they are from.
+struct ScanIdentity {
+  std::string ns, url, tag, commit;
+};
 
 // The rows of one repository (a JSON array), with the settings and services
 // of `context`; the unit counts go to `counts` when given. Probe and resolver
 // failures propagate; "subproject" without a bucket map is
 // ValueError (kSubprojectNeedsBucketMap), raised before any probe
-// or resolver work.
-Json scan_repo(const std::string& repo_path, std::string_view ns, std::string_view url, std::string_view tag,
-               std::string_view commit, const ScanProbes& probes, const ScanOptions& options,
-               const ScanContext& context, ScanCounts* counts = nullptr);
+// or resolver work. Scan (scan.hpp) hands the rows over one by one instead.
+Json scan_repo(const std::string& repo_path, const ScanIdentity& identity, const ScanProbes& probes,
+               const ScanOptions& options, const ScanContext& context, ScanCounts* counts = nullptr);
 
 // The source roots handed to the resolver: "src", "hdl", "rtl" where they are
 // directories, else the repository root.

@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import argparse
 import os
-import re
 import signal
 import sys
 import threading
@@ -51,12 +50,15 @@ def _positive_seconds(value: str) -> float:
 
 
 def _memory(value: str) -> float:
-    """A whole number of MiB, or with a suffix K, M, G or T (binary), as quarrix-scan reads --tool-memory."""
-    match = re.fullmatch(r"(\d{1,19})([KkMmGgTt]?)", value)
-    if not match or int(match.group(1)) == 0:
+    """A whole number of MiB, or with a suffix K, M, G or T (binary): read by the core, as quarrix-scan reads it."""
+    from quarrix_core.ip_scanner import _parse_memory_size
+
+    size, fault = _parse_memory_size(value)
+    if fault == "too large":
+        raise argparse.ArgumentTypeError(f"size '{value}' is too large")
+    if fault:
         raise argparse.ArgumentTypeError(f"invalid size '{value}' (MiB, or a size such as 512M or 2G)")
-    shift = {"": 20, "K": 10, "M": 20, "G": 30, "T": 40}[match.group(2).upper()]
-    return float(int(match.group(1)) << shift)
+    return float(size)
 
 
 def _workers(value: str) -> int:

@@ -273,9 +273,21 @@ def _checked_options(options: dict, base: Path) -> dict:
             raise ValueError("'exclude' must be a pattern or a list of patterns")
         out["exclude"] = exclude
     if "bucket_map" in out:
-        out["bucket_map"] = _bucket_map(out["bucket_map"], base)
+        given = out["bucket_map"]
+        out["bucket_map"] = _bucket_map(given, base)
         _check_size(out["bucket_map"], "'bucket_map'")
+        _check_bucket_shape(out["bucket_map"], f"bucket_map {base / given}" if isinstance(given, str)
+                            else "'bucket_map'")
     return out
+
+
+def _check_bucket_shape(bucket_map: dict, what: str) -> None:
+    """The core's check, so that an entry fails here, as quarrix-scan refuses such a file, not in its scan."""
+    from quarrix_core.ip_scanner import _bucket_map_fault
+
+    fault = _bucket_map_fault(bucket_map)
+    if fault is not None:
+        raise ValueError(f"{what}: {fault}")
 
 
 def _bucket_map(value: Any, base: Path) -> dict:

@@ -27,7 +27,7 @@ from .manifest import RepoSpec
 from .progress import Progress
 from .redact import scrub, secrets_of
 from .settings import ScanSettings, dependent_key, entry_digest, result_key
-from .store import ResultStore
+from .store import NewResult, ResultStore
 from .task import clone_dir
 
 _LS_REMOTE_THREADS = 16
@@ -102,6 +102,24 @@ class _Planned:
     checked_out: bool = False            # by the batch itself, before its task
 
 
+@dataclass
+class _Plan:
+    """What the batch decided before scanning: the planned entries, their stored results, their links."""
+
+    planned: dict
+    stored: dict
+    links: object
+
+
+@dataclass
+class _Books:
+    """Where the batch writes what it learns: the result store, the batch's result and its progress line."""
+
+    store: ResultStore
+    result: BatchResult
+    progress: Progress
+
+
 class BatchBusy(Exception):
     """Another batch is using the same work directory."""
 
@@ -141,7 +159,7 @@ def _run_locked(specs: list, settings: ScanSettings, options: BatchOptions, star
             progress.advance(failed=True)
         for i, outcome in enumerate(outcomes):
             outcome.unmatched_dependencies = links.unmatched.get(i, [])
-        _Driver(planned, stored, links, settings, options, store, result, progress).run()
+        _Driver(_Plan(planned, stored, links), settings, options, _Books(store, result, progress)).run()
         taken = {i: store.taken(p.entry) for i, p in planned.items() if outcomes[i].status in ("scanned", "unchanged")}
         result.graph = graph_document(outcomes, links, taken)
         # The registry's picture, for the review page: every batch leaves the one it saw.
@@ -332,13 +350,13 @@ class _Driver:
     The cluster starts with the first entry that must be scanned.
     """
 
-    def __init__(self, planned: dict, stored: dict, links, settings: ScanSettings, options: BatchOptions,
-                 store: ResultStore, result: BatchResult, progress: Progress):
-        self.planned, self.stored, self.links = planned, stored, links
-        self.settings, self.options, self.store, self.result, self.progress = settings, options, store, result, progress
+    def __init__(self, plan: _Plan, settings: ScanSettings, options: BatchOptions, books: _Books):
+        self.planned, self.stored, self.links = plan.planned, plan.stored, plan.links
+        self.settings, self.options = settings, options
+        self.store, self.result, self.progress = books.store, books.result, books.progress
         # index -> what its dependents' keys take of it: its key, _UNAVAILABLE, or None (no key can tell its content)
-        self.tokens = {o.spec.index: _UNAVAILABLE for o in result.outcomes
-                       if o.spec.index not in planned or o.spec.index in links.problems}
+        self.tokens = {o.spec.index: _UNAVAILABLE for o in self.result.outcomes
+                       if o.spec.index not in self.planned or o.spec.index in self.links.problems}
         self.client = self.cluster = None
         self.run_id = uuid.uuid4().hex[:12]
         self.flights = Flights()
@@ -443,7 +461,7 @@ class _Driver:
             _lost(outcome, planned, flight, flight.workers[:-1], (flight.workers or [""])[-1])
             outcome.error = scrub(f"{type(e).__name__}: {e}", secrets_of(planned.spec.url))
         else:
-            key = _record(answer, planned, outcome, self.store, self.result, self.options.work, tokens)
+            key = self._record(answer, planned, outcome, tokens)
             # Every start before the one that answered was on a worker that died.
             outcome.lost_workers = flight.workers[:-1]
             outcome.attempts += len(outcome.lost_workers)
@@ -453,6 +471,30 @@ class _Driver:
         self.tokens.setdefault(planned.spec.index, _UNAVAILABLE)
         future.release()
         self.progress.advance(failed=outcome.status in FAILED, rows=outcome.rows)
+
+
+    def _record(self, answer: dict, planned: _Planned, outcome: RepoOutcome, tokens: list) -> Optional[str]:
+        """Takes in a task's answer; the key its rows are stored under, None when it has none."""
+        add_stats(self.result.llm_stats, answer.get("llm_stats", {}))
+        self.result.llm_dead.update(answer.get("llm_dead", []))
+        outcome.status, outcome.seconds, outcome.attempts = answer["status"], answer["seconds"], answer["attempts"]
+        outcome.worker = answer.get("worker", "")
+        outcome.commit = answer.get("commit") or planned.commit
+        if answer["status"] != "scanned":
+            outcome.error = answer.get("error")
+            return None
+        outcome.commit, outcome.rows = answer["commit"], answer["row_count"]
+        spec = planned.spec
+        own_key = result_key(planned.entry, answer["revision"])
+        # Stored even when a dependency's content had no key: the next batch scans it again all the same.
+        key = dependent_key(own_key, [(ns, token or "") for ns, token in tokens])
+        # Where the review page finds the sources of these rows, and whether their commit holds them.
+        checkout = clone_dir(os.path.abspath(self.options.work), spec.source, spec.ref) if spec.url else spec.path
+        self.store.put(planned.entry, NewResult(
+            key, spec.source, spec.ref, outcome.commit, _version(), answer["rows_jsonl"], answer["row_count"],
+            answer["seconds"], checkout=checkout, dirty=answer["revision"].get("dirty", False), own_key=own_key,
+            declared=[vars(d) for d in planned.declared], edges=[tuple(edge) for edge in answer["edges"]]))
+        return key
 
 
 def _lost(outcome: RepoOutcome, planned: _Planned, flight: Flight, lost: list, worker: str) -> None:
@@ -465,31 +507,6 @@ def _lost(outcome: RepoOutcome, planned: _Planned, flight: Flight, lost: list, w
 
 def _times(n: int) -> str:
     return {1: "once", 2: "twice"}.get(n, f"{n} times")
-
-
-def _record(answer: dict, planned: _Planned, outcome: RepoOutcome, store: ResultStore, result: BatchResult,
-            work: str, tokens: list) -> Optional[str]:
-    """Takes in a task's answer; the key its rows are stored under, None when it has none."""
-    add_stats(result.llm_stats, answer.get("llm_stats", {}))
-    result.llm_dead.update(answer.get("llm_dead", []))
-    outcome.status, outcome.seconds, outcome.attempts = answer["status"], answer["seconds"], answer["attempts"]
-    outcome.worker = answer.get("worker", "")
-    outcome.commit = answer.get("commit") or planned.commit
-    if answer["status"] != "scanned":
-        outcome.error = answer.get("error")
-        return None
-    outcome.commit, outcome.rows = answer["commit"], answer["row_count"]
-    spec = planned.spec
-    own_key = result_key(planned.entry, answer["revision"])
-    # Stored even when a dependency's content had no key: the next batch scans it again all the same.
-    key = dependent_key(own_key, [(ns, token or "") for ns, token in tokens])
-    # Where the review page finds the sources of these rows, and whether their commit holds them.
-    checkout = clone_dir(os.path.abspath(work), spec.source, spec.ref) if spec.url else spec.path
-    store.put(planned.entry, key, spec.source, spec.ref, outcome.commit, _version(), answer["rows_jsonl"],
-              answer["row_count"], answer["seconds"], checkout=checkout, dirty=answer["revision"].get("dirty", False),
-              own_key=own_key, declared=[vars(d) for d in planned.declared],
-              edges=[tuple(edge) for edge in answer["edges"]])
-    return key
 
 
 def _version() -> str:

@@ -53,30 +53,29 @@ class _Channel:
         return json.loads(line)
 
 
-def _paced_adapters(s, channel: _Channel, pace: float) -> None:
-    """Puts the calls of every provider adapter under the task's lock, with the pause taken inside it."""
-    for provider, (_env, fn_name) in dict(s._PROVIDER_FNS).items():
-        native = getattr(s, fn_name)
+def _paced_call(s, channel: _Channel, pace: float):
+    """The scan's provider call: each under the task's lock, with the pause taken inside it."""
+    native = {provider: getattr(s, fn_name) for provider, (_env, fn_name) in s._PROVIDER_FNS.items()}
 
-        def adapter(name, sig, lang, api_key, hints=None, _native=native, _provider=provider):
-            answer = channel.ask({"op": "call", "provider": _provider, "lock": pace > 0})
-            for dead in answer.get("dead", []):
-                s._DEAD_PROVIDERS.add(dead)
-            if _provider in answer.get("dead", []):
-                # Refused its key to another scan of the batch: not asked again. The
-                # task counts no call; for the chain it is a refusal, and it moves on.
-                channel.send({"op": "done", "provider": _provider, "outcome": None})
-                return None, "403"
-            outcome = None
-            try:
-                text, outcome = _native(name, sig, lang, api_key, hints=hints)
-                return text, outcome
-            finally:
-                if pace > 0:
-                    s._llm_sleep(pace)
-                channel.send({"op": "done", "provider": _provider, "outcome": outcome})
+    def call(provider, name, sig, lang, api_key, hints):
+        answer = channel.ask({"op": "call", "provider": provider, "lock": pace > 0})
+        for dead in answer.get("dead", []):
+            s._DEAD_PROVIDERS.add(dead)
+        if provider in answer.get("dead", []):
+            # Refused its key to another scan of the batch: not asked again. The
+            # task counts no call; for the chain it is a refusal, and it moves on.
+            channel.send({"op": "done", "provider": provider, "outcome": None})
+            return None, "403"
+        outcome = None
+        try:
+            text, outcome = native[provider](name, sig, lang, api_key, hints=hints)
+            return text, outcome
+        finally:
+            if pace > 0:
+                s._llm_sleep(pace)
+            channel.send({"op": "done", "provider": provider, "outcome": outcome})
 
-        setattr(s, fn_name, adapter)
+    return call
 
 
 def _test_probe(repo: str) -> None:
@@ -111,16 +110,13 @@ def _scan(request: dict, channel: _Channel) -> dict:
     import quarrix_core.ip_scanner as s
     from quarrix_core.probes import default_probes
 
-    for var, value in (("QUARRIX_LLM_PACE", request["llm_pace"]), ("QUARRIX_LLM_PROVIDERS", request["llm_providers"])):
-        if value is not None:
-            os.environ[var] = value
-    pace = s._resolve_pace()
+    # The chain and the pace as quarrix-batch saw them; the pause is taken under the lock, not by the core.
+    providers = None if request["llm_providers"] is None else s._parse_provider_chain(request["llm_providers"])
+    pace = s._resolve_pace() if request["llm_pace"] is None else s._parse_pace(request["llm_pace"])
     pace = pace if math.isfinite(pace) else 0.0   # as the core treats an infinite pace: no pause
-    os.environ["QUARRIX_LLM_PACE"] = "0"          # the adapters take the pause, under the lock
     s.reset_llm_session()
     for dead in request["dead"]:
         s._DEAD_PROVIDERS.add(dead)
-    _paced_adapters(s, channel, pace)
 
     _test_probe(request["repo"])
     probes = default_probes(verify=request["verify"], tool_budget=request["tool_budget"],
@@ -131,7 +127,8 @@ def _scan(request: dict, channel: _Channel) -> dict:
                   probes, use_llm=request["use_llm"], granularity=request["granularity"],
                   description_verdicts=request["verdicts"], exclude_dirs=request["exclude"],
                   bucket_map=request["bucket_map"], dependencies=dependencies or None,
-                  jobs=request["jobs"], report_units=bool(dependencies))
+                  jobs=request["jobs"], report_units=bool(dependencies), llm_providers=providers, llm_pace=0.0,
+                  provider_call=_paced_call(s, channel, pace))
     rows = scan.run()
     return {"rows_jsonl": "".join(row_line(row) for row in rows), "row_count": len(rows),
             "edges": row_edges(rows, scan.units)}

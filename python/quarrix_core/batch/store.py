@@ -68,6 +68,25 @@ class StoredResult:
 
 
 @dataclass
+class NewResult:
+    """A scan's result as it is stored, with what its rows took from other repositories."""
+
+    key: str
+    source: str
+    ref: str
+    commit: str
+    version: str
+    rows_jsonl: str
+    row_count: int
+    seconds: float
+    checkout: str = ""
+    dirty: bool = False
+    own_key: str = ""
+    declared: tuple = ()
+    edges: tuple = ()       # (row, row name, dependency namespace, file, unit or '') of each thing a row took
+
+
+@dataclass
 class ScannedRepository:
     """What the review page needs of one repository's result."""
 
@@ -113,20 +132,19 @@ class ResultStore:
             raise StoreError(f"result store {self.path}: {e}") from None
         return out
 
-    def put(self, entry: str, key: str, source: str, ref: str, commit: str, version: str,
-            rows_jsonl: str, row_count: int, seconds: float, checkout: str = "", dirty: bool = False,
-            own_key: str = "", declared: tuple = (), edges: tuple = ()) -> None:
-        """`edges`: (row, row name, dependency namespace, file, unit or '') of each thing a row took."""
+    def put(self, entry: str, new: NewResult) -> None:
+        """Replaces the entry's result with `new`."""
         try:
             with self._db:  # one transaction: the old result stays until the new one is whole
                 self._db.execute("BEGIN IMMEDIATE")
                 self._db.execute(
                     f"INSERT OR REPLACE INTO results ({', '.join(_COLUMNS)}) VALUES ({', '.join('?' * len(_COLUMNS))})",
-                    (entry, key, source, ref, commit, version, rows_jsonl, row_count, seconds, time.time(),
-                     checkout, int(dirty), own_key, json.dumps(list(declared))))
+                    (entry, new.key, new.source, new.ref, new.commit, new.version, new.rows_jsonl, new.row_count,
+                     new.seconds, time.time(), new.checkout, int(new.dirty), new.own_key,
+                     json.dumps(list(new.declared))))
                 self._db.execute("DELETE FROM row_edges WHERE entry = ?", (entry,))
                 self._db.executemany("INSERT INTO row_edges VALUES (?, ?, ?, ?, ?, ?)",
-                                     [(entry, *edge) for edge in edges])
+                                     [(entry, *edge) for edge in new.edges])
         except sqlite3.Error as e:
             raise StoreError(f"result store {self.path}: {e}") from None
 

@@ -24,7 +24,7 @@ from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
 from . import graph, registry, source_view
-from .interface import CACHE_DIR, InterfaceCache
+from .interface import CACHE_DIR, InterfaceCache, UnitFiles
 from .guards import BodyLimit, SecurityHeaders
 from .row_index import FACETS, PAGE_SIZES, SORTS, VERDICT_STATES, ListQuery, RowIndex, verdict_state
 from .rows import RowSet
@@ -64,14 +64,24 @@ def login_name() -> str:
         return "unknown"
 
 
+@dataclasses.dataclass
+class BatchSources:
+    """What a batch adds to its rows: the ScannedCheckout of each row, and its graph.json (which it may write
+    again while we serve)."""
+
+    checkouts: list | None = None
+    registry_file: str | os.PathLike | None = None
+
+
 class Review:
     """What the pages share: the rows, their index, the verdict file and the sources."""
 
-    def __init__(self, rows: RowSet, index_dir, repo_root=None, curator: str | None = None, checkouts=None,
-                 registry_file=None):
+    def __init__(self, rows: RowSet, index_dir, repo_root=None, curator: str | None = None,
+                 batch: BatchSources | None = None):
+        batch = batch or BatchSources()
         self.rows = rows
-        self.checkouts = checkouts          # a batch's rows: the ScannedCheckout of each row
-        self.registry_file = registry_file  # a batch's graph.json, which it may write again while we serve
+        self.checkouts = batch.checkouts          # a batch's rows: the ScannedCheckout of each row
+        self.registry_file = batch.registry_file  # a batch's graph.json
         self.curator = curator or login_name()
         self.namespace_names = sorted(rows.by_namespace, key=str.lower)
         self.index = RowIndex(rows)
@@ -153,32 +163,47 @@ def _templates(review: Review) -> Environment:
     return env
 
 
-def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, curator: str | None = None,
-               checkouts=None, registry_file=None) -> Starlette:
-    review = Review(rows, index_dir, repo_root, curator, checkouts, registry_file)
-    env = _templates(review)
+@dataclasses.dataclass
+class RowNotes:
+    """What a row page says besides the row: a verdict just saved, a save that failed (with its status), the
+    text the form sent back, and the row saved before this one."""
 
-    def render(name: str, status_code: int = 200, **context) -> HTMLResponse:
-        state = review.verdicts.state()
-        html = env.get_template(name).render(file_state=state, verdict_path=str(review.verdicts.path), **context)
+    saved: str = ""
+    error: str = ""
+    status_code: int = 200
+    text: str | None = None
+    saved_row: int | None = None
+
+
+class _Pages:
+    """The handlers of the review's pages, over one Review."""
+
+    def __init__(self, review: Review):
+        self.review, self.rows, self.env = review, review.rows, _templates(review)
+
+    def render(self, name: str, status_code: int = 200, **context) -> HTMLResponse:
+        state = self.review.verdicts.state()
+        html = self.env.get_template(name).render(file_state=state, verdict_path=str(self.review.verdicts.path),
+                                                  **context)
         return HTMLResponse(html, status_code=status_code)
 
-    def check_post(request: Request, form) -> None:
+    def check_post(self, request: Request, form) -> None:
         """A state change must come from our own page: same origin, our token."""
         origin = request.headers.get("origin")
         if origin and origin != "null" and urlsplit(origin).netloc != request.headers.get("host"):
             raise HTTPException(403, "Cross-origin request refused")
         token = form.get("csrf", "")
-        if not isinstance(token, str) or not hmac.compare_digest(token.encode(), review.csrf_token.encode()):
+        if not isinstance(token, str) or not hmac.compare_digest(token.encode(), self.review.csrf_token.encode()):
             raise HTTPException(403, "Missing or wrong form token; reload the page and try again")
 
-    def row_index(request: Request) -> int:
+    def row_index(self, request: Request) -> int:
         index = request.path_params["index"]
-        if not 0 <= index < len(rows):
+        if not 0 <= index < len(self.rows):
             raise HTTPException(404, f"No row {index}")
         return index
 
-    def list_page(request: Request):
+    def list_page(self, request: Request):
+        review, rows = self.review, self.rows
         query = ListQuery.from_params(request.query_params)
         typed, unknown_namespace = query.value("namespace"), ""
         if typed and typed not in rows.by_namespace:
@@ -192,36 +217,23 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
         entries = review.verdicts.state().entries
         result = review.index.run(query, entries)
         context = {k: v for k, v in query.params(page=None, per=None).items() if k in CONTEXT_PARAMS}
-        return render("list.html", query=query, result=result, rows=rows, context=context,
-                      states={i: verdict_state(entries, rows.key(i)) for i in result.indices},
-                      namespaces=len(rows.by_namespace), batch=review.registry_file is not None,
-                      unknown_namespace=unknown_namespace)
+        return self.render("list.html", query=query, result=result, rows=rows, context=context,
+                           states={i: verdict_state(entries, rows.key(i)) for i in result.indices},
+                           namespaces=len(rows.by_namespace), batch=review.registry_file is not None,
+                           unknown_namespace=unknown_namespace)
 
-    def row_page(request: Request):
+    def row_page(self, request: Request):
         context = {k: v for k, v in request.query_params.items() if k in CONTEXT_PARAMS and v}
         saved_row = request.query_params.get("saved_row", "")
-        saved_row = int(saved_row) if saved_row.isdigit() and int(saved_row) < len(rows) else None
-        return render_row(row_index(request), context, saved=request.query_params.get("saved", ""),
-                          saved_row=saved_row)
+        saved_row = int(saved_row) if saved_row.isdigit() and int(saved_row) < len(self.rows) else None
+        return self.render_row(self.row_index(request), context,
+                               RowNotes(saved=request.query_params.get("saved", ""), saved_row=saved_row))
 
-    def render_row(index: int, context: dict, saved: str = "", error: str = "", status_code: int = 200,
-                   text: str | None = None, saved_row: int | None = None):
-        query = ListQuery.from_params(context)
-        entries = review.verdicts.state().entries
-        ordered = review.index.ordered(query, entries)
-        try:
-            position = ordered.index(index)
-        except ValueError:
-            position = None
-        row = rows.row(index)
-        record = entries.get(rows.key(index))
-        record = record if isinstance(record, dict) else None
-        if text is None:
-            locked = record.get("locked_text") if record else None
-            text = locked if isinstance(locked, str) and locked.strip() else rows.descriptions[index]
+    def unit_interface(self, index: int, row: dict, path: str | None) -> tuple:
+        """(the unit's source or None, its parsed interface or None, why it was not parsed, why it has no source)."""
+        review, rows = self.review, self.rows
         unit = source_problem = iface = None
         parse_problem = ""
-        path = own_file(row)
         if rows.roles[index] not in UNIT_ROLES:
             source_problem = "a repository or subproject row has no single source file"
         elif path is None:
@@ -234,52 +246,71 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
                     files = [f for f in compat.get("files", []) if isinstance(f, str)]
                     language, library = compat.get("language"), compat.get("library")
                     namespace = rows.namespaces[index]
-                    iface = review.interfaces.get(rows.names[index], language if isinstance(language, str) else "",
-                                                  library if isinstance(library, str) else "work",
-                                                  tree.compile_list(namespace, files), tree.root,
-                                                  tree.checkout(namespace))
+                    iface = review.interfaces.get(UnitFiles(
+                        rows.names[index], language if isinstance(language, str) else "",
+                        library if isinstance(library, str) else "work", tree.compile_list(namespace, files),
+                        tree.root, tree.checkout(namespace)))
             except SourceUnavailable as exc:
                 source_problem = str(exc)
-        source = None
+        return unit, iface, parse_problem, source_problem
+
+    def render_row(self, index: int, context: dict, notes: RowNotes | None = None):
+        review, rows = self.review, self.rows
+        entries = review.verdicts.state().entries
+        ordered = review.index.ordered(ListQuery.from_params(context), entries)
+        try:
+            position = ordered.index(index)
+        except ValueError:
+            position = None
+        row = rows.row(index)
+        record = entries.get(rows.key(index))
+        record = record if isinstance(record, dict) else None
+        notes = notes or RowNotes()
+        text = notes.text
+        if text is None:
+            locked = record.get("locked_text") if record else None
+            text = locked if isinstance(locked, str) and locked.strip() else rows.descriptions[index]
+        path = own_file(row)
+        unit, iface, parse_problem, source_problem = self.unit_interface(index, row, path)
         first, last = (iface.first_line, iface.last_line) if iface else (0, 0)
-        if unit is not None:
-            source = source_view.highlighted(unit.path, unit.text, first, last)
+        source = source_view.highlighted(unit.path, unit.text, first, last) if unit is not None else None
         origin = row.get("source") if isinstance(row.get("source"), dict) else {}
         forge_ref = review.forge_ref(index, row)
         # A unit's file, else the repository's tree, at the scanned commit (or the row's tag).
         forge = source_view.forge_link(origin.get("url"), forge_ref,
                                        path if path and rows.roles[index] in UNIT_ROLES else "", first, last)
-        return render("row.html", status_code=status_code, index=index, row=row, rows=rows, record=record,
-                      state=verdict_state(entries, rows.key(index)), text=text, unit=unit, iface=iface,
-                      source=source, forge=forge, forge_ref=forge_ref, pinned=review.checkouts is not None,
-                      parse_problem=parse_problem, saved_row=saved_row, curator=review.curator,
-                      history=[h for h in (record or {}).get(HISTORY_FIELD, []) if isinstance(h, dict)]
-                      if isinstance((record or {}).get(HISTORY_FIELD), list) else [],
-                      source_problem=source_problem, context=context, error=error,
-                      saved=saved, position=position, total=len(ordered),
-                      prev_index=ordered[position - 1] if position else None,
-                      next_index=ordered[position + 1] if position is not None and position + 1 < len(ordered)
-                      else None)
+        history = (record or {}).get(HISTORY_FIELD)
+        return self.render(
+            "row.html", status_code=notes.status_code, index=index, row=row, rows=rows, record=record,
+            state=verdict_state(entries, rows.key(index)), text=text, unit=unit, iface=iface, source=source,
+            forge=forge, forge_ref=forge_ref, pinned=review.checkouts is not None, parse_problem=parse_problem,
+            saved_row=notes.saved_row, curator=review.curator,
+            history=[h for h in history if isinstance(h, dict)] if isinstance(history, list) else [],
+            source_problem=source_problem, context=context, error=notes.error, saved=notes.saved,
+            position=position, total=len(ordered), prev_index=ordered[position - 1] if position else None,
+            next_index=ordered[position + 1] if position is not None and position + 1 < len(ordered) else None)
 
-    def next_in_list(index: int, context: dict):
+    def next_in_list(self, index: int, context: dict):
         """The row after `index` in the list it was opened from, as that list stands before the save."""
-        ordered = review.index.ordered(ListQuery.from_params(context), review.verdicts.state().entries)
+        ordered = self.review.index.ordered(ListQuery.from_params(context), self.review.verdicts.state().entries)
         try:
             position = ordered.index(index)
         except ValueError:
             return None
         return ordered[position + 1] if position + 1 < len(ordered) else None
 
-    async def set_verdict(request: Request):
-        index = row_index(request)
+    async def set_verdict(self, request: Request):
+        review, rows = self.review, self.rows
+        index = self.row_index(request)
         form = await request.form()
-        check_post(request, form)
+        self.check_post(request, form)
         verdict, text = form.get("verdict", ""), form.get("locked_text", "")
         context = {k: v for k, v in form.items() if k.startswith("ctx_") and v}
         context = {k[4:]: v for k, v in context.items() if k[4:] in CONTEXT_PARAMS}
         # A description is one line: the box's line breaks and stray spaces would be published as they are.
         text = " ".join(text.split()) if isinstance(text, str) else ""
-        following = await run_in_threadpool(next_in_list, index, context) if form.get("then") == "next" else None
+        following = (await run_in_threadpool(self.next_in_list, index, context) if form.get("then") == "next"
+                     else None)
         provenance = {"curator": review.curator,
                       "judged_at": datetime.now(timezone.utc).isoformat(timespec="seconds").replace("+00:00", "Z"),
                       "judged_text": rows.descriptions[index], "judged_source": rows.desc_sources[index]}
@@ -288,8 +319,8 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
         except VerdictFileError as exc:
             # The form comes back as sent: busy is worth another try, anything else needs the file repaired.
             busy = isinstance(exc, VerdictFileBusy)
-            page = await run_in_threadpool(render_row, index, context, error=str(exc),
-                                           status_code=503 if busy else 409, text=text)
+            page = await run_in_threadpool(self.render_row, index, context,
+                                           RowNotes(error=str(exc), status_code=503 if busy else 409, text=text))
             if busy:
                 page.headers["Retry-After"] = "5"
             return page
@@ -298,20 +329,21 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
                                     status_code=303)
         return RedirectResponse(review.row_url(index, {**context, "saved": verdict}), status_code=303)
 
-    def namespaces(request: Request):
-        return JSONResponse(review.namespaces_like(request.query_params.get("q", "")[:200]))
+    def namespaces(self, request: Request):
+        return JSONResponse(self.review.namespaces_like(request.query_params.get("q", "")[:200]))
 
-    async def convert(request: Request):
+    async def convert(self, request: Request):
         form = await request.form()
-        check_post(request, form)
+        self.check_post(request, form)
         try:
-            await run_in_threadpool(review.verdicts.convert_flat)
+            await run_in_threadpool(self.review.verdicts.convert_flat)
         except VerdictFileError as exc:
-            return render("message.html", status_code=503 if isinstance(exc, VerdictFileBusy) else 409,
-                          title="Not converted", message=str(exc))
+            return self.render("message.html", status_code=503 if isinstance(exc, VerdictFileBusy) else 409,
+                               title="Not converted", message=str(exc))
         return RedirectResponse("/", status_code=303)
 
-    def repo_page(request: Request):
+    def repo_page(self, request: Request):
+        review, rows = self.review, self.rows
         namespace = request.query_params.get("namespace", "")
         members = rows.by_namespace.get(namespace)
         if not members:
@@ -323,33 +355,39 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
             problem = str(exc)
             picture = graph.dot_source(rows, namespace, review.row_url)
         entries = review.verdicts.state().entries
-        return render("repo.html", namespace=namespace, members=members, rows=rows, svg=svg, problem=problem,
-                      picture=picture, states={i: verdict_state(entries, rows.key(i)) for i in members})
+        return self.render("repo.html", namespace=namespace, members=members, rows=rows, svg=svg, problem=problem,
+                           picture=picture, states={i: verdict_state(entries, rows.key(i)) for i in members})
 
-    def registry_page(request: Request):
-        if review.registry_file is None:
-            return render("message.html", title="No registry picture",
-                          message="The registry picture shows a batch's repositories and their dependencies: "
-                                  "start quarrix-review with --batch WORK_DIR to see it.")
+    def registry_page(self, request: Request):
+        if self.review.registry_file is None:
+            return self.render("message.html", title="No registry picture",
+                               message="The registry picture shows a batch's repositories and their dependencies: "
+                                       "start quarrix-review with --batch WORK_DIR to see it.")
         try:
-            found, picture, svg, problem = review.registry_picture()
+            found, picture, svg, problem = self.review.registry_picture()
         except registry.RegistryUnavailable as exc:
-            return render("registry.html", found=None, problem=str(exc))
-        return render("registry.html", found=found, picture=picture, svg=svg, problem=problem,
-                      served=rows.by_namespace, units_phrase=registry.units_phrase, rows_url=registry.rows_url)
+            return self.render("registry.html", found=None, problem=str(exc))
+        return self.render("registry.html", found=found, picture=picture, svg=svg, problem=problem,
+                           served=self.rows.by_namespace, units_phrase=registry.units_phrase,
+                           rows_url=registry.rows_url)
 
-    async def http_error(request: Request, exc: HTTPException):
-        return render("message.html", status_code=exc.status_code, title=f"Error {exc.status_code}",
-                      message=exc.detail)
+    async def http_error(self, request: Request, exc: HTTPException):
+        return self.render("message.html", status_code=exc.status_code, title=f"Error {exc.status_code}",
+                           message=exc.detail)
 
+
+def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, curator: str | None = None,
+               batch: BatchSources | None = None) -> Starlette:
+    review = Review(rows, index_dir, repo_root, curator, batch)
+    pages = _Pages(review)
     routes = [
-        Route("/", list_page),
-        Route("/rows/{index:int}", row_page),
-        Route("/rows/{index:int}/verdict", set_verdict, methods=["POST"]),
-        Route("/repo", repo_page),
-        Route("/registry", registry_page),
-        Route("/namespaces", namespaces),
-        Route("/verdict-file/convert", convert, methods=["POST"]),
+        Route("/", pages.list_page),
+        Route("/rows/{index:int}", pages.row_page),
+        Route("/rows/{index:int}/verdict", pages.set_verdict, methods=["POST"]),
+        Route("/repo", pages.repo_page),
+        Route("/registry", pages.registry_page),
+        Route("/namespaces", pages.namespaces),
+        Route("/verdict-file/convert", pages.convert, methods=["POST"]),
         Mount("/static", StaticFiles(directory=HERE / "static"), name="static"),
     ]
     middleware = [
@@ -357,6 +395,6 @@ def create_app(rows: RowSet, index_dir, repo_root=None, allowed_hosts=None, cura
         Middleware(TrustedHostMiddleware, allowed_hosts=allowed_hosts or LOOPBACK_NAMES),
         Middleware(BodyLimit),
     ]
-    app = Starlette(routes=routes, middleware=middleware, exception_handlers={HTTPException: http_error})
+    app = Starlette(routes=routes, middleware=middleware, exception_handlers={HTTPException: pages.http_error})
     app.state.review = review
     return app

@@ -99,11 +99,11 @@ def main(argv=None) -> int:
 
     import uvicorn
 
-    from .app import create_app
+    from .app import BatchSources, create_app
 
+    batch = BatchSources(checkouts, os.path.join(args.batch, GRAPH_FILE)) if args.batch is not None else None
     app = create_app(rows, args.index, args.repo_root, allowed_hosts=allowed_hosts(args.host),
-                     curator=args.curator, checkouts=checkouts,
-                     registry_file=os.path.join(args.batch, GRAPH_FILE) if args.batch is not None else None)
+                     curator=args.curator, batch=batch)
     # The rows and their indexes live as long as the server: keep the cyclic
     # collector from walking them again and again (pauses of 100 ms and more).
     gc.freeze()

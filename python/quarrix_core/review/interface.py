@@ -127,7 +127,6 @@ def _sv_parse(name: str, paths: list, include_dirs: list, root: str) -> Interfac
     from pyslang import ast, syntax
 
     result = Interface(_pyslang_version())
-    allowed = os.path.realpath(root)
     manager = pyslang.SourceManager()
     for d in include_dirs:
         manager.addUserDirectories(d)
@@ -140,11 +139,9 @@ def _sv_parse(name: str, paths: list, include_dirs: list, root: str) -> Interfac
         trees.append(tree)
         compilation.addSyntaxTree(tree)
     # An include may climb out of the checkout; the parser's messages would quote what it read there.
-    for buffer in manager.getAllBuffers():
-        full = str(manager.getFullPath(buffer))
-        if full and os.path.isabs(full) and not _inside(os.path.realpath(full), allowed):
-            result.problem = "the source includes a file outside --repo-root, so it is not parsed"
-            return result
+    if _reads_outside(manager, os.path.realpath(root)):
+        result.problem = "the source includes a file outside --repo-root, so it is not parsed"
+        return result
     # Only the unit's own file decides: a dependency's slip does not hide ports.
     errors = [d for d in trees[-1].diagnostics if d.isError()]
     if errors:
@@ -158,38 +155,52 @@ def _sv_parse(name: str, paths: list, include_dirs: list, root: str) -> Interfac
     header = body.definition.syntax.header
     result.first_line = manager.getLineNumber(header.sourceRange.start)
     result.last_line = manager.getLineNumber(header.sourceRange.end)
-    for port in body.portList:
-        direction = getattr(port, "direction", None)
-        kind = str(port.kind).rsplit(".", 1)[-1]
-        if direction is not None:
-            direction = {"In": "input", "Out": "output", "InOut": "inout", "Ref": "ref"}.get(
-                str(direction).rsplit(".", 1)[-1], str(direction))
-        else:
-            direction = "interface" if kind == "InterfacePort" else kind
-        type_ = getattr(port, "type", None)
-        width = ""
-        if type_ is not None and getattr(type_, "isFixedSize", False) and type_.bitWidth:
-            width = str(type_.bitWidth)
-        elif kind == "InterfacePort":
-            iface = getattr(port, "interfaceDef", None)
-            modport = getattr(port, "modport", "")
-            type_ = (iface.name if iface is not None else "interface") + (f".{modport}" if modport else "")
-        syn = getattr(port, "syntax", None)
-        written = _squash(_COMMENT.sub(" ", str(syn.parent))) if syn is not None and syn.parent is not None else ""
-        result.ports.append({"name": port.name, "direction": direction, "type": str(type_ or ""),
-                             "width": width, "written": written[:200]})
-    for param in body.parameters:
-        kind = str(param.kind).rsplit(".", 1)[-1]
-        syn = getattr(param, "syntax", None)
-        text = _squash(_COMMENT.sub(" ", str(syn))) if syn is not None else ""
-        default = text.split("=", 1)[1].strip() if "=" in text else ""
-        result.params.append({
-            "name": param.name,
-            "kind": ("localparam" if param.isLocalParam else "parameter") + (" type" if kind == "TypeParameter"
-                                                                              else ""),
-            "type": "" if kind == "TypeParameter" else str(getattr(param, "type", "")),
-            "default": default[:200]})
+    result.ports = [_sv_port(port) for port in body.portList]
+    result.params = [_sv_param(param) for param in body.parameters]
     return result
+
+
+def _reads_outside(manager, allowed: str) -> bool:
+    for buffer in manager.getAllBuffers():
+        full = str(manager.getFullPath(buffer))
+        if full and os.path.isabs(full) and not _inside(os.path.realpath(full), allowed):
+            return True
+    return False
+
+
+def _sv_port(port) -> dict:
+    direction = getattr(port, "direction", None)
+    kind = str(port.kind).rsplit(".", 1)[-1]
+    if direction is not None:
+        direction = {"In": "input", "Out": "output", "InOut": "inout", "Ref": "ref"}.get(
+            str(direction).rsplit(".", 1)[-1], str(direction))
+    else:
+        direction = "interface" if kind == "InterfacePort" else kind
+    type_ = getattr(port, "type", None)
+    width = ""
+    if type_ is not None and getattr(type_, "isFixedSize", False) and type_.bitWidth:
+        width = str(type_.bitWidth)
+    elif kind == "InterfacePort":
+        iface = getattr(port, "interfaceDef", None)
+        modport = getattr(port, "modport", "")
+        type_ = (iface.name if iface is not None else "interface") + (f".{modport}" if modport else "")
+    syn = getattr(port, "syntax", None)
+    written = _squash(_COMMENT.sub(" ", str(syn.parent))) if syn is not None and syn.parent is not None else ""
+    return {"name": port.name, "direction": direction, "type": str(type_ or ""), "width": width,
+            "written": written[:200]}
+
+
+def _sv_param(param) -> dict:
+    kind = str(param.kind).rsplit(".", 1)[-1]
+    syn = getattr(param, "syntax", None)
+    text = _squash(_COMMENT.sub(" ", str(syn))) if syn is not None else ""
+    default = text.split("=", 1)[1].strip() if "=" in text else ""
+    return {
+        "name": param.name,
+        "kind": ("localparam" if param.isLocalParam else "parameter") + (" type" if kind == "TypeParameter"
+                                                                          else ""),
+        "type": "" if kind == "TypeParameter" else str(getattr(param, "type", "")),
+        "default": default[:200]}
 
 
 # -- VHDL ----------------------------------------------------------------------------------------------------
@@ -239,28 +250,39 @@ def _slice_to_end(lines: list, line: int, col: int) -> str:
     return _squash("".join(out))
 
 
-def _analyse(ghdl: str, std: list, work: str, path: str, library: str, checkout, done: dict, depth: int = 0) -> None:
-    """Analyse `path` into `library`, first any unit it uses that the checkout declares elsewhere."""
-    done[(path, library)] = True
-    args = [ghdl, "-a", *std, f"--work={library}", f"--workdir={work}", f"-P{work}", path]
-    ran = subprocess.run(args, capture_output=True, timeout=GHDL_TIMEOUT_S, cwd=work)
-    if ran.returncode == 0 or checkout is None or depth > 8 or time.monotonic() > done["deadline"]:
-        return
-    _analyse_missing(ghdl, std, work, ran.stderr.decode("utf-8", "replace"), checkout, done, depth)
-    subprocess.run(args, capture_output=True, timeout=GHDL_TIMEOUT_S, cwd=work)
+@dataclasses.dataclass
+class _Analysis:
+    """GHDL analysing one compile list: the program, its standard flags, its work directory, the checkout
+    searched for missing units, and the (file, library) pairs done so far."""
 
+    ghdl: str
+    std: list
+    work: str
+    checkout: str | None
+    deadline: float                         # past it, what is still missing is left to GHDL's message
+    done: set = dataclasses.field(default_factory=set)
 
-def _analyse_missing(ghdl, std, work, message: str, checkout, done: dict, depth: int) -> bool:
-    found = False
-    if checkout is None or time.monotonic() > done["deadline"]:
-        return False
-    for unit, library in dict.fromkeys(_MISSING_UNIT.findall(message)):
-        path = _vhdl_units(checkout).get(unit.lower())
-        # Keyed by library too: the row names one library, a file of the list may belong to another.
-        if path is not None and (path, library.lower()) not in done:
-            _analyse(ghdl, std, work, path, library.lower(), checkout, done, depth + 1)
-            found = True
-    return found
+    def analyse(self, path: str, library: str, depth: int = 0) -> None:
+        """Analyse `path` into `library`, first any unit it uses that the checkout declares elsewhere."""
+        self.done.add((path, library))
+        args = [self.ghdl, "-a", *self.std, f"--work={library}", f"--workdir={self.work}", f"-P{self.work}", path]
+        ran = subprocess.run(args, capture_output=True, timeout=GHDL_TIMEOUT_S, cwd=self.work)
+        if ran.returncode == 0 or self.checkout is None or depth > 8 or time.monotonic() > self.deadline:
+            return
+        self.analyse_missing(ran.stderr.decode("utf-8", "replace"), depth)
+        subprocess.run(args, capture_output=True, timeout=GHDL_TIMEOUT_S, cwd=self.work)
+
+    def analyse_missing(self, message: str, depth: int) -> bool:
+        found = False
+        if self.checkout is None or time.monotonic() > self.deadline:
+            return False
+        for unit, library in dict.fromkeys(_MISSING_UNIT.findall(message)):
+            path = _vhdl_units(self.checkout).get(unit.lower())
+            # Keyed by library too: the row names one library, a file of the list may belong to another.
+            if path is not None and (path, library.lower()) not in self.done:
+                self.analyse(path, library.lower(), depth + 1)
+                found = True
+        return found
 
 
 def _entity_alone(ghdl: str, base: list, work: str, path: str, name: str, rejected) -> tuple:
@@ -296,25 +318,10 @@ def _vhdl_interface(name: str, paths: list, library: str, language: str, checkou
     result = Interface(_ghdl_version(ghdl))
     lib = library if re.fullmatch(r"[A-Za-z][A-Za-z0-9_]*", library or "") else "work"
     with tempfile.TemporaryDirectory(prefix="quarrix-ghdl-") as work:
-        std = [f"--std={_ghdl_std(language)}", "-frelaxed"]
-        base = [*std, f"--work={lib}", f"--workdir={work}", f"-P{work}"]
-        # (file, library) analysed; past the deadline what is still missing is left to GHDL's message.
-        analysed: dict = {"deadline": time.monotonic() + RESOLVE_BUDGET_S}
+        analysis = _Analysis(ghdl, [f"--std={_ghdl_std(language)}", "-frelaxed"], work, checkout,
+                             time.monotonic() + RESOLVE_BUDGET_S)
         try:
-            for dep in paths[:-1]:
-                # A dependency that fails leaves its units out; the own file's message then says what is missing.
-                _analyse(ghdl, std, work, dep, lib, checkout, analysed)
-            analysed[(paths[-1], lib)] = True
-            for _ in range(8):
-                done = subprocess.run([ghdl, "--file-to-xml", *base, paths[-1]], capture_output=True,
-                                      timeout=GHDL_TIMEOUT_S, cwd=work)
-                # GHDL exits 0 even when the dump failed: its output is then empty.
-                if done.stdout or not _analyse_missing(ghdl, std, work, done.stderr.decode("utf-8", "replace"),
-                                                       checkout, analysed, 0):
-                    break
-            own, dumped = os.path.realpath(paths[-1]), done.stdout or None
-            if dumped is None:
-                dumped, own, result.note = _entity_alone(ghdl, base, work, paths[-1], name, done)
+            dumped, own, done = _ghdl_dump(analysis, paths, lib, name, result)
         except subprocess.TimeoutExpired:
             result.problem = f"GHDL took longer than {GHDL_TIMEOUT_S} s"
             return result
@@ -331,58 +338,103 @@ def _vhdl_interface(name: str, paths: list, library: str, language: str, checkou
         result.problem = f"GHDL finds no entity {name} in {os.path.basename(paths[-1])}"
         return result
     with open(paths[-1], encoding="utf-8", errors="replace") as f:
-        lines = f.read().splitlines()
+        _VhdlEntity(entity, f.read().splitlines()).fill(result)
+    return result
 
-    def at(el):
+
+def _ghdl_dump(analysis: _Analysis, paths: list, lib: str, name: str, result: Interface) -> tuple:
+    """(GHDL's XML dump of the unit's own file or None, the file it dumped, GHDL's last run); the note
+    of a dump of the entity declaration alone goes to `result`."""
+    ghdl, work = analysis.ghdl, analysis.work
+    base = [*analysis.std, f"--work={lib}", f"--workdir={work}", f"-P{work}"]
+    for dep in paths[:-1]:
+        # A dependency that fails leaves its units out; the own file's message then says what is missing.
+        analysis.analyse(dep, lib)
+    analysis.done.add((paths[-1], lib))
+    for _ in range(8):
+        done = subprocess.run([ghdl, "--file-to-xml", *base, paths[-1]], capture_output=True,
+                              timeout=GHDL_TIMEOUT_S, cwd=work)
+        # GHDL exits 0 even when the dump failed: its output is then empty.
+        if done.stdout or not analysis.analyse_missing(done.stderr.decode("utf-8", "replace"), 0):
+            break
+    own, dumped = os.path.realpath(paths[-1]), done.stdout or None
+    if dumped is None:
+        dumped, own, result.note = _entity_alone(ghdl, base, work, paths[-1], name, done)
+    return dumped, own, done
+
+
+class _VhdlEntity:
+    """An entity declaration of GHDL's dump, read against its source lines."""
+
+    def __init__(self, entity, lines: list):
+        self.entity, self.lines = entity, lines
+
+    @staticmethod
+    def at(el) -> tuple:
         return int(el.get("line", "0") or 0), int(el.get("col", "0") or 0)
 
-    def source_name(el, fallback):
-        line, col = at(el)
-        if 0 < line <= len(lines):
-            first = char_index(lines[line - 1], col)
-            word = lines[line - 1][first:first + len(fallback)]
+    def source_name(self, el, fallback: str) -> str:
+        line, col = self.at(el)
+        if 0 < line <= len(self.lines):
+            first = char_index(self.lines[line - 1], col)
+            word = self.lines[line - 1][first:first + len(fallback)]
             if word.lower() == fallback:
                 return word
         return fallback
 
-    def start(el):
+    def start(self, el) -> tuple:
         # A constrained subtype's own position is its constraint; its type mark comes first.
-        found = [at(x) for x in el.iter() if x.get("line")]
+        found = [self.at(x) for x in el.iter() if x.get("line")]
         return min(found) if found else (0, 0)
 
-    def items(chain_name):
-        chain = entity.find(chain_name)
+    def items(self, chain_name: str):
+        chain = self.entity.find(chain_name)
         last_type = last_default = ""
         for el in chain if chain is not None else ():
             subtype, default = el.find("subtype_indication"), el.find("default_value")
             if subtype is not None and subtype.get("line"):
-                last_type = _slice_to_end(lines, *start(subtype))
+                last_type = _slice_to_end(self.lines, *self.start(subtype))
             elif subtype is None:
                 last_type = "type" if el.get("kind") == "interface_type_declaration" else ""
             if default is not None and default.get("line"):
-                last_default = _slice_to_end(lines, *start(default))
+                last_default = _slice_to_end(self.lines, *self.start(default))
             elif default is None:
                 last_default = ""
             yield el, last_type, last_default
 
-    result.first_line = at(entity)[0]
-    last = result.first_line
-    for el, type_text, default in items("generic_chain"):
-        kind = el.get("kind", "").replace("interface_", "").replace("_declaration", "")
-        result.params.append({"name": source_name(el, el.get("identifier", "")), "kind": f"generic {kind}",
-                              "type": type_text, "default": default})
-        last = max(last, at(el)[0])
-    for el, type_text, default in items("port_chain"):
-        found = re.search(r"\((.*)\)\s*$", type_text)
-        result.ports.append({"name": source_name(el, el.get("identifier", "")), "direction": el.get("mode", "in"),
-                             "type": type_text, "width": found.group(1).strip() if found else "",
-                             "written": f"{type_text} := {default}" if default else ""})
-        last = max(last, at(el)[0])
-    result.last_line = last + 1
-    return result
+    def fill(self, result: Interface) -> None:
+        """The generics, the ports and the lines they span."""
+        result.first_line = self.at(self.entity)[0]
+        last = result.first_line
+        for el, type_text, default in self.items("generic_chain"):
+            kind = el.get("kind", "").replace("interface_", "").replace("_declaration", "")
+            result.params.append({"name": self.source_name(el, el.get("identifier", "")), "kind": f"generic {kind}",
+                                  "type": type_text, "default": default})
+            last = max(last, self.at(el)[0])
+        for el, type_text, default in self.items("port_chain"):
+            found = re.search(r"\((.*)\)\s*$", type_text)
+            result.ports.append({"name": self.source_name(el, el.get("identifier", "")),
+                                 "direction": el.get("mode", "in"), "type": type_text,
+                                 "width": found.group(1).strip() if found else "",
+                                 "written": f"{type_text} := {default}" if default else ""})
+            last = max(last, self.at(el)[0])
+        result.last_line = last + 1
 
 
 # -- cache ---------------------------------------------------------------------------------------------------
+
+@dataclasses.dataclass(frozen=True)
+class UnitFiles:
+    """A unit to parse: its name, language and library, its compile list (resolved, its own file last), the
+    root its files lie in, and its repository's checkout, searched for what the list leaves out."""
+
+    name: str
+    language: str
+    library: str
+    paths: list
+    root: str
+    checkout: str | None = None
+
 
 class InterfaceCache:
     """Parsed interfaces on disk under INDEX/.review-cache, one JSON file per compile list's contents."""
@@ -398,10 +450,9 @@ class InterfaceCache:
                 digest.update(hashlib.sha256(f.read()).digest())
         return digest.hexdigest()
 
-    def get(self, name: str, language: str, library: str, paths: list, root: str,
-            checkout: str | None = None) -> Interface:
+    def get(self, unit: UnitFiles) -> Interface:
         try:
-            key = self._key(name, language, library, paths)
+            key = self._key(unit.name, unit.language, unit.library, unit.paths)
         except OSError as exc:
             return Interface("", problem=f"cannot read the compile list ({exc.strerror})")
         where = os.path.join(self.dir, key + ".json")
@@ -410,7 +461,7 @@ class InterfaceCache:
                 return Interface(**json.load(f))
         except (OSError, ValueError, TypeError):
             pass
-        result = parse_interface(name, language, library, paths, root, checkout)
+        result = parse_interface(unit.name, unit.language, unit.library, unit.paths, unit.root, unit.checkout)
         try:
             os.makedirs(self.dir, exist_ok=True)
             fd, tmp = tempfile.mkstemp(dir=self.dir, suffix=".tmp")

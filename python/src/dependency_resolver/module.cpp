@@ -44,6 +44,36 @@ nb::dict as_dict(const std::vector<std::pair<std::string, std::string>>& pairs) 
   return out;
 }
 
+// DependencyResolver(src_dirs, respect_gitignore, exclude_dirs), its arguments checked first.
+void construct(DependencyResolver* self, nb::handle src_dirs, nb::handle respect_gitignore, nb::handle exclude_dirs) {
+  std::vector<std::string> roots = source_roots(src_dirs);
+  if (!PyBool_Check(respect_gitignore.ptr())) {
+    quarrix::py::type_error("respect_gitignore must be bool, not " + quarrix::py::py_type_name(respect_gitignore));
+  }
+  const bool gitignore = respect_gitignore.ptr() == Py_True;
+  std::vector<std::string> excludes = patterns(exclude_dirs);
+  nb::gil_scoped_release release;
+  new (self) DependencyResolver(std::move(roots), gitignore, std::move(excludes));
+}
+
+// get_compilation_order: KeyError for an unknown unit, RecursionError for a cycle.
+nb::list compilation_order(const DependencyResolver& r, nb::handle name) {
+  const std::string unit = quarrix::py::str_arg(name, "name");
+  std::vector<std::string> order;
+  try {
+    order = r.compilation_order(unit);
+  } catch (const quarrix::resolver::UnknownUnitError&) {
+    PyErr_SetObject(PyExc_KeyError, name.ptr());
+    throw nb::python_error();
+  } catch (const quarrix::resolver::DependencyCycleError& e) {
+    PyErr_SetString(PyExc_RecursionError, e.what());
+    throw nb::python_error();
+  }
+  nb::list out;
+  for (const std::string& p : order) out.append(quarrix::py::to_pystr(p));
+  return out;
+}
+
 }  // namespace
 
 NB_MODULE(dependency_resolver, m) {
@@ -52,22 +82,10 @@ NB_MODULE(dependency_resolver, m) {
 
   nb::class_<DependencyResolver>(m, "DependencyResolver",
                                  "Scans the HDL sources below src_dirs once, when constructed.")
-      .def(
-          "__init__",
-          [](DependencyResolver* self, nb::handle src_dirs, nb::handle respect_gitignore, nb::handle exclude_dirs) {
-            std::vector<std::string> roots = source_roots(src_dirs);
-            if (!PyBool_Check(respect_gitignore.ptr())) {
-              quarrix::py::type_error("respect_gitignore must be bool, not " +
-                                      quarrix::py::py_type_name(respect_gitignore));
-            }
-            const bool gitignore = respect_gitignore.ptr() == Py_True;
-            std::vector<std::string> excludes = patterns(exclude_dirs);
-            nb::gil_scoped_release release;
-            new (self) DependencyResolver(std::move(roots), gitignore, std::move(excludes));
-          },
-          nb::sig("def __init__(self, src_dirs: " QUARRIX_PY_PATH_SEQUENCE ", respect_gitignore: bool = False, "
-                  "exclude_dirs: " QUARRIX_PY_STR_SEQUENCE " | None = None) -> None"),
-          "src_dirs"_a, "respect_gitignore"_a = false, "exclude_dirs"_a = nb::none())
+      .def("__init__", &construct,
+           nb::sig("def __init__(self, src_dirs: " QUARRIX_PY_PATH_SEQUENCE ", respect_gitignore: bool = False, "
+                   "exclude_dirs: " QUARRIX_PY_STR_SEQUENCE " | None = None) -> None"),
+           "src_dirs"_a, "respect_gitignore"_a = false, "exclude_dirs"_a = nb::none())
       .def_prop_ro(
           "entity_map", [](const DependencyResolver& r) { return as_dict(r.entity_map()); },
           nb::for_getter(nb::sig("def entity_map(self) -> dict[str, str]")),
@@ -76,26 +94,9 @@ NB_MODULE(dependency_resolver, m) {
           "package_map", [](const DependencyResolver& r) { return as_dict(r.package_map()); },
           nb::for_getter(nb::sig("def package_map(self) -> dict[str, str]")),
           "Package name -> path of the file that declares it.")
-      .def(
-          "get_compilation_order",
-          [](const DependencyResolver& r, nb::handle name) {
-            const std::string unit = quarrix::py::str_arg(name, "name");
-            std::vector<std::string> order;
-            try {
-              order = r.compilation_order(unit);
-            } catch (const quarrix::resolver::UnknownUnitError&) {
-              PyErr_SetObject(PyExc_KeyError, name.ptr());
-              throw nb::python_error();
-            } catch (const quarrix::resolver::DependencyCycleError& e) {
-              PyErr_SetString(PyExc_RecursionError, e.what());
-              throw nb::python_error();
-            }
-            nb::list out;
-            for (const std::string& p : order) out.append(quarrix::py::to_pystr(p));
-            return out;
-          },
-          nb::sig("def get_compilation_order(self, name: str) -> list[str]"), "name"_a,
-          "Source files the unit needs, dependencies first, its own file last.")
+      .def("get_compilation_order", &compilation_order,
+           nb::sig("def get_compilation_order(self, name: str) -> list[str]"), "name"_a,
+           "Source files the unit needs, dependencies first, its own file last.")
       .def(
           "unresolved_use_clauses",
           [](const DependencyResolver& r) {

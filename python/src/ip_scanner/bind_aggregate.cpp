@@ -7,6 +7,7 @@
 #include "common/convert.hpp"
 #include "ip_scanner/bindings.hpp"
 #include "ip_scanner/module_services.hpp"
+#include "quarrix/aggregate/bucket_map.hpp"
 #include "quarrix/aggregate/bucket_row.hpp"
 #include "quarrix/aggregate/readme_description.hpp"
 #include "quarrix/aggregate/repo_row.hpp"
@@ -52,13 +53,15 @@ tags::ReadmeTagCache& readme_cache() {
 // A read-only live view of readme_cache() (repository path -> tags).
 struct ReadmeCacheView {};
 
-// The row settings of a call: the tag cap from the environment now, and the
-// module's validator.
-aggregate::RowContext row_context() { return {tags::resolve_tag_cap(), module_services().is_suspect}; }
+// The row settings of a call: the tag cap from the environment now, the
+// module's validator and the verdicts (None or a dict) held in `verdicts`.
+aggregate::RowContext row_context(nb::handle description_verdicts, Json& verdicts) {
+  verdicts = verdicts_json(description_verdicts);
+  return {tags::resolve_tag_cap(), module_services().is_suspect, verdicts_ptr(verdicts)};
+}
 
-}  // namespace
-
-void bind_aggregate(nb::module_& m) {
+// The patterns and helpers of define carriers and vendor variants.
+void bind_source_helpers(nb::module_& m) {
   m.attr("_DEFINE_RE") = repo::kDefinePattern;
   m.attr("_TOP_DECL_RE") = repo::kTopDeclPattern;
   m.attr("_TECH_DIR_RE") = repo::kTechDirPattern;
@@ -87,15 +90,18 @@ void bind_aggregate(nb::module_& m) {
       },
       nb::sig("def _detect_vendor_variants(repo_path: object, candidate_files: list[str]) -> dict[str, list[str]]"),
       "repo_path"_a, "candidate_files"_a, "Vendor -> sorted list of the candidate paths that are its variants.");
+}
 
+// The repo row, the subproject rows and the README description they use.
+void bind_aggregate_rows(nb::module_& m) {
   m.def(
       "_aggregate_repo_entry",
       [](nb::handle entries, nb::handle roles, nb::handle repo_path, const std::string& ns, const std::string& url,
          const std::string& tag, nb::handle description_verdicts) {
-        const Json verdicts = verdicts_json(description_verdicts);
+        Json verdicts;
+        const aggregate::RowContext context = row_context(description_verdicts, verdicts);
         return from_json(aggregate::aggregate_repo_entry(list_json(entries, "entries"), dict_json(roles, "roles"),
-                                                         path_arg(repo_path, "repo_path"), ns, url, tag,
-                                                         verdicts_ptr(verdicts), row_context()));
+                                                         path_arg(repo_path, "repo_path"), {ns, url, tag}, context));
       },
       nb::sig("def _aggregate_repo_entry(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
               ", repo_path: " QUARRIX_PY_PATH
@@ -107,10 +113,11 @@ void bind_aggregate(nb::module_& m) {
       "_aggregate_subproject_entries",
       [](nb::handle entries, nb::handle roles, nb::handle repo_path, const std::string& ns, const std::string& url,
          const std::string& tag, nb::handle bucket_map, nb::handle description_verdicts) {
-        const Json verdicts = verdicts_json(description_verdicts);
+        Json verdicts;
+        const aggregate::RowContext context = row_context(description_verdicts, verdicts);
         return from_json(aggregate::aggregate_subproject_entries(
-            list_json(entries, "entries"), dict_json(roles, "roles"), path_arg(repo_path, "repo_path"), ns, url, tag,
-            dict_json(bucket_map, "bucket_map"), verdicts_ptr(verdicts), row_context()));
+            list_json(entries, "entries"), dict_json(roles, "roles"), path_arg(repo_path, "repo_path"), {ns, url, tag},
+            dict_json(bucket_map, "bucket_map"), context));
       },
       nb::sig("def _aggregate_subproject_entries(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
               ", repo_path: " QUARRIX_PY_PATH ", namespace: str, url: str, tag: str, bucket_map: " QUARRIX_PY_JSON_MAP
@@ -123,10 +130,11 @@ void bind_aggregate(nb::module_& m) {
       [](nb::handle entries, nb::handle roles, const std::string& ns, const std::string& url, const std::string& tag,
          const std::string& bucket_name, const std::string& bucket_description, const std::string& license_id,
          nb::handle description_verdicts) {
-        const Json verdicts = verdicts_json(description_verdicts);
-        return from_json(aggregate::aggregate_one_bucket(list_json(entries, "entries"), dict_json(roles, "roles"), ns,
-                                                         url, tag, bucket_name, bucket_description, license_id,
-                                                         verdicts_ptr(verdicts), row_context()));
+        Json verdicts;
+        const aggregate::RowContext context = row_context(description_verdicts, verdicts);
+        return from_json(aggregate::aggregate_one_bucket(list_json(entries, "entries"), dict_json(roles, "roles"),
+                                                         {ns, url, tag}, {bucket_name, bucket_description}, license_id,
+                                                         context));
       },
       nb::sig("def _aggregate_one_bucket(entries: " QUARRIX_PY_JSON_LIST ", roles: " QUARRIX_PY_JSON_MAP
               ", namespace: str, url: str, tag: str, bucket_name: str, bucket_description: str, license_id: str, "
@@ -138,7 +146,24 @@ void bind_aggregate(nb::module_& m) {
       [](nb::handle repo_path) { return aggregate::extract_readme_description(path_arg(repo_path, "repo_path")); },
       nb::sig("def _extract_readme_description(repo_path: " QUARRIX_PY_PATH ") -> str | None"), "repo_path"_a,
       "The README's first prose paragraph as one cleaned line, or None.");
+}
 
+// The one check of a bucket map's shape, for the batch manifest.
+void bind_bucket_map_check(nb::module_& m) {
+  m.def(
+      "_bucket_map_fault",
+      [](nb::handle bucket_map) -> std::optional<std::string> {
+        const std::optional<aggregate::BucketMapFault> fault =
+            aggregate::find_bucket_map_fault(to_json(bucket_map, "bucket_map"));
+        if (!fault) return std::nullopt;
+        return aggregate::bucket_map_fault_text(*fault);
+      },
+      nb::sig("def _bucket_map_fault(bucket_map: " QUARRIX_PY_JSON_MAP ") -> str | None"), "bucket_map"_a,
+      "What is wrong with the bucket map's shape, as quarrix-scan says it of a file, or None.");
+}
+
+// The port and README tags, and the README tag cache.
+void bind_port_readme_tags(nb::module_& m) {
   m.def(
       "_add_signal_tags",
       [](const std::string& signal_name, nb::handle tags) {
@@ -190,6 +215,15 @@ void bind_aggregate(nb::module_& m) {
           "__iter__", [](nb::handle self) { return nb::iter(self.attr("keys")()); },
           nb::sig("def __iter__(self) -> collections.abc.Iterator[str]"));
   m.attr("_readme_cache") = ReadmeCacheView{};
+}
+
+}  // namespace
+
+void bind_aggregate(nb::module_& m) {
+  bind_source_helpers(m);
+  bind_aggregate_rows(m);
+  bind_bucket_map_check(m);
+  bind_port_readme_tags(m);
 }
 
 }  // namespace quarrix::py

@@ -21,12 +21,10 @@ namespace quarrix::py {
 
 using namespace nb::literals;
 
-void bind_describe(nb::module_& m) {
-  nb::object native = nb::module_::import_("quarrix_core.description_validator").attr("is_suspect");
-  m.attr("_desc_is_suspect") = native;
-  remember_native_validator(native);
-  remember_module(m);
+namespace {
 
+// The curator verdict registry.
+void bind_verdicts(nb::module_& m) {
   m.def(
       "load_description_verdicts",
       [](nb::handle index_dir) -> nb::object {
@@ -49,7 +47,10 @@ void bind_describe(nb::module_& m) {
               " | None, namespace: str, name: str) -> str | None"),
       "verdicts"_a.none(), "namespace"_a, "name"_a,
       "The curator-locked text of namespace/name when its verdict is \"good\", else None.");
+}
 
+// The description chain and its acceptance test.
+void bind_description_chain(nb::module_& m) {
   m.def(
       "generate_description",
       [](const std::string& entity_name, nb::handle entity_path, const std::string& ns, const std::string& language,
@@ -61,8 +62,9 @@ void bind_describe(nb::module_& m) {
         const pipeline::ScanContext context = context_from_environment();
         {
           nb::gil_scoped_release unlocked;
-          result = describe::generate_description(entity_name, path, ns, language, context.services,
-                                                  context.settings.llm, llm, previous_description, locked_description);
+          result =
+              describe::generate_description({entity_name, path, ns, language}, context.services, context.settings.llm,
+                                             llm, {previous_description, locked_description});
         }
         return nb::make_tuple(to_pystr(result.first), to_pystr(result.second));
       },
@@ -81,6 +83,18 @@ void bind_describe(nb::module_& m) {
       },
       "desc"_a.none(), "name"_a, "namespace"_a,
       "True when `desc` is a non-empty text that _desc_is_suspect does not reject.");
+}
+
+}  // namespace
+
+void bind_describe(nb::module_& m) {
+  nb::object native = nb::module_::import_("quarrix_core.description_validator").attr("is_suspect");
+  m.attr("_desc_is_suspect") = native;
+  remember_native_validator(native);
+  remember_module(m);
+
+  bind_verdicts(m);
+  bind_description_chain(m);
 }
 
 }  // namespace quarrix::py

@@ -55,9 +55,8 @@ nb::list signature_table(const std::vector<hdl::Signature>& rows) {
   return out;
 }
 
-}  // namespace
-
-void bind_hdl(nb::module_& m) {
+// Port and generic names, and module signatures.
+void bind_port_names(nb::module_& m) {
   m.def(
       "_extract_port_names",
       [](const std::string& source_text, const std::string& suffix) {
@@ -80,7 +79,10 @@ void bind_hdl(nb::module_& m) {
                py_literal(hdl::kSignatureMaxLines) + ") -> str | None")
                   .c_str()),
       "source_path"_a, "max_lines"_a = hdl::kSignatureMaxLines);
+}
 
+// The protocol and interface tables and their detection.
+void bind_protocols(nb::module_& m) {
   m.attr("PROTOCOL_SIGNATURES") = signature_table(hdl::protocol_signatures());
   m.attr("INTERFACE_PATTERNS") = signature_table(hdl::interface_patterns());
   m.def(
@@ -99,7 +101,10 @@ void bind_hdl(nb::module_& m) {
       nb::sig("def _detect_interfaces(fragments: " QUARRIX_PY_STR_SET ", port_names: " QUARRIX_PY_STR_SEQUENCE
               ") -> list[str]"),
       "fragments"_a, "port_names"_a);
+}
 
+// What an entity's name says.
+void bind_entity_name(nb::module_& m) {
   nb::list role_patterns;
   for (const auto& row : hdl::entity_role_patterns()) role_patterns.append(nb::make_tuple(row.pattern, row.role));
   m.attr("ENTITY_ROLE_PATTERNS") = role_patterns;
@@ -109,7 +114,10 @@ void bind_hdl(nb::module_& m) {
   m.def(
       "_detect_entity_protocol",
       [](const std::string& entity_name) { return hdl::detect_entity_protocol(entity_name); }, "entity_name"_a);
+}
 
+// The header comment's prose.
+void bind_header_comment(nb::module_& m) {
   m.attr("_SKIP_PATTERNS") = hdl::skip_patterns().pattern();
   m.attr("_REPO_BOILERPLATE") = hdl::repo_boilerplate().pattern();
   m.def(
@@ -128,6 +136,15 @@ void bind_hdl(nb::module_& m) {
       },
       nb::sig("def _clean_comment_lines(lines: " QUARRIX_PY_STR_SEQUENCE ", prefix: str) -> str | None"), "lines"_a,
       "prefix"_a, "Strip comment prefixes and boilerplate, return prose if >=5 words.");
+}
+
+}  // namespace
+
+void bind_hdl(nb::module_& m) {
+  bind_port_names(m);
+  bind_protocols(m);
+  bind_entity_name(m);
+  bind_header_comment(m);
 }
 
 }  // namespace quarrix::py

@@ -138,9 +138,8 @@ void bind_session_views(nb::module_& m) {
   m.attr("_PROVIDER_STATS") = ProviderStatsView{};
 }
 
-}  // namespace
-
-void bind_llm(nb::module_& m) {
+// The outcome words, the default chain and each provider's key variable and adapter.
+void bind_llm_tables(nb::module_& m) {
   nb::list outcomes, chain;
   for (std::string_view word : llm::kLlmOutcomes) outcomes.append(to_pystr(word));
   for (const std::string& name : llm::default_chain()) chain.append(to_pystr(name));
@@ -151,7 +150,10 @@ void bind_llm(nb::module_& m) {
   m.attr("_LLM_OUTCOMES") = outcomes;
   m.attr("_DEFAULT_PROVIDER_CHAIN") = chain;
   m.attr("_PROVIDER_FNS") = provider_fns;
+}
 
+// The HTTPS retry layer and its pause.
+void bind_transport(nb::module_& m) {
   m.def(
       "_http_post_with_retry",
       [](const std::string& url, nb::handle headers, nb::handle body, long long max_retries, double timeout) {
@@ -175,7 +177,10 @@ void bind_llm(nb::module_& m) {
 
   m.def("_llm_sleep", &llm::real_sleep, "seconds"_a, nb::call_guard<nb::gil_scoped_release>(),
         "The pause taken by the retry back-off and the provider pace.");
+}
 
+// The prompt and the cleaning of an answer.
+void bind_prompt(nb::module_& m) {
   m.def(
       "_build_llm_prompt",
       [](const std::string& name, const std::string& signature, const std::string& language, nb::handle hints) {
@@ -189,7 +194,10 @@ void bind_llm(nb::module_& m) {
       "_clean_llm_response",
       [](const std::optional<std::string>& text) { return text ? llm::clean_llm_response(*text) : std::nullopt; },
       "text"_a.none(), "One catalog line from a model answer, or None.");
+}
 
+// One adapter per provider, each remembered as the native one.
+void bind_adapters(nb::module_& m) {
   for (const llm::ProviderSpec& spec : llm::kProviders) {
     const std::string_view provider = spec.name;
     const llm::Adapter adapter = spec.adapter;
@@ -214,10 +222,16 @@ void bind_llm(nb::module_& m) {
         "Ask this provider for a description; returns (answer text or None, outcome word).");
     remember_native_adapter(provider, m.attr(attribute.c_str()));
   }
+}
 
+// The chain's settings and its walk.
+void bind_chain(nb::module_& m) {
   m.def("_resolve_provider_chain", &llm::resolve_provider_chain,
         "The provider names of QUARRIX_LLM_PROVIDERS, or the default chain.");
   m.def("_resolve_pace", &llm::resolve_pace, "Seconds to pause after each provider call (QUARRIX_LLM_PACE).");
+  m.def("_parse_provider_chain", &llm::parse_provider_chain, "text"_a,
+        "The provider names of a QUARRIX_LLM_PROVIDERS value, or the default chain.");
+  m.def("_parse_pace", &llm::parse_pace, "text"_a, "The seconds of a QUARRIX_LLM_PACE value.");
 
   m.def(
       "_llm_describe",
@@ -236,7 +250,10 @@ void bind_llm(nb::module_& m) {
               " | None = None) -> str | None"),
       "entity_name"_a, "signature"_a, "language"_a, "hints"_a = nb::none(),
       "The first usable description from the provider chain, or None.");
+}
 
+// The session's counters, dead providers and summary.
+void bind_session(nb::module_& m) {
   m.def("_bump_stat", &llm::bump_stat, "provider"_a, "outcome"_a, "Count one provider call and its outcome.");
   m.def(
       "get_llm_stats", [] { return from_json(llm::get_llm_stats()); },
@@ -258,7 +275,17 @@ void bind_llm(nb::module_& m) {
       },
       nb::sig("def format_llm_summary(stats: " QUARRIX_PY_JSON_MAP " | _ProviderStatsView | None = None) -> str"),
       "stats"_a = nb::none(), "The end-of-session summary of the provider counters.");
+}
 
+}  // namespace
+
+void bind_llm(nb::module_& m) {
+  bind_llm_tables(m);
+  bind_transport(m);
+  bind_prompt(m);
+  bind_adapters(m);
+  bind_chain(m);
+  bind_session(m);
   remember_native_sleep(m.attr("_llm_sleep"));
   remember_module(m);
 }

@@ -99,16 +99,14 @@ describe::Services module_services() {
       adapters.emplace(provider.name, std::move(*fn));
   }
   if (!adapters.empty())
-    services.llm.ask = [adapters = std::move(adapters)](std::string_view provider, std::string_view entity_name,
-                                                        std::string_view signature, std::string_view language,
-                                                        std::string_view api_key, const Json& hints,
+    services.llm.ask = [adapters = std::move(adapters)](std::string_view provider, const llm::DescribeRequest& request,
                                                         const llm::SleepFunction& sleep) {
       const auto it = adapters.find(provider);
-      if (it == adapters.end())
-        return llm::call_native_adapter(provider, entity_name, signature, language, api_key, hints, sleep);
+      if (it == adapters.end()) return llm::call_native_adapter(provider, request, sleep);
       nb::gil_scoped_acquire gil;
-      nb::object result = (*it->second)(to_pystr(entity_name), to_pystr(signature), to_pystr(language),
-                                        to_pystr(api_key), "hints"_a = from_json(hints));
+      nb::object result =
+          (*it->second)(to_pystr(request.entity_name), to_pystr(request.signature), to_pystr(request.language),
+                        to_pystr(request.api_key), "hints"_a = from_json(request.hints));
       return reply_from(result, adapter_attribute(provider));
     };
   if (auto sleep = replaced("_llm_sleep", g_native_sleep))
@@ -117,6 +115,16 @@ describe::Services module_services() {
       (*fn)(seconds);
     };
   return services;
+}
+
+llm::ProviderCall host_provider_call(nb::object fn) {
+  return [fn = keep_callable(std::move(fn))](std::string_view provider, const llm::DescribeRequest& request,
+                                             const llm::SleepFunction&) {
+    nb::gil_scoped_acquire gil;
+    nb::object result = (*fn)(to_pystr(provider), to_pystr(request.entity_name), to_pystr(request.signature),
+                              to_pystr(request.language), to_pystr(request.api_key), from_json(request.hints));
+    return reply_from(result, "provider_call");
+  };
 }
 
 pipeline::ScanContext context_from_environment() {

@@ -34,6 +34,10 @@ void module_sleep(double seconds);
 // The services of one call, from the module's attributes now (GIL held).
 describe::Services module_services();
 
+// A host's call of every provider: fn(provider, name, sig, lang, api_key,
+// hints) -> (text or None, outcome), called with the GIL taken.
+llm::ProviderCall host_provider_call(nanobind::object fn);
+
 // The settings from the environment, read now, with module_services() (GIL held).
 pipeline::ScanContext context_from_environment();
 

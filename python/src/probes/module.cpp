@@ -106,12 +106,8 @@ nb::object probes_object(const quarrix::pipeline::ScanProbes& p) {
                           "_native"_a = quarrix::py::native_probes_capsule(p));
 }
 
-}  // namespace
-
-NB_MODULE(probes, m) {
-  quarrix::py::register_core_errors();
-  m.doc() = "Built-in tool probes: GHDL, Verilator or Icarus Verilog, vendor libraries, test facilities.";
-
+// The probes that read the repository alone.
+void bind_repository_probes(nb::module_& m) {
   m.def(
       "detect_library_name",
       [](nb::handle repo_path) {
@@ -167,7 +163,10 @@ NB_MODULE(probes, m) {
       },
       nb::sig("def compute_badges(verified: bool, test_info: " QUARRIX_PY_JSON_MAP ") -> list[str]"), "verified"_a,
       "test_info"_a, "Badges from the verification result and the test facilities.");
+}
 
+// The probes that run GHDL, Verilator or Icarus, and whether they are sandboxed.
+void bind_tool_probes(nb::module_& m) {
   m.def(
       "verify_verilog",
       [](nb::handle files) {
@@ -188,7 +187,10 @@ NB_MODULE(probes, m) {
       "Whether tool runs are sandboxed here (bwrap on PATH can confine them): the repository read-only,\n"
       "a scratch directory writable, nothing else of the machine. Without it, a check that may read\n"
       "a file outside the repository is not run.");
+}
 
+// The built-in probes of one scan.
+void bind_default_probes(nb::module_& m) {
   m.def(
       "default_probes",
       [](bool verify, double tool_budget, double tool_memory, nb::handle cache_dir, bool cache) {
@@ -222,4 +224,15 @@ NB_MODULE(probes, m) {
       "repeated within the scan runs once. verify=False runs no tool. Tool results are kept between\n"
       "scans in cache_dir/tools.sqlite (None: $XDG_CACHE_HOME/quarrix, else ~/.cache/quarrix);\n"
       "cache=False keeps none. A cache that cannot be used is left aside without failing the scan.");
+}
+
+}  // namespace
+
+NB_MODULE(probes, m) {
+  quarrix::py::register_core_errors();
+  m.doc() = "Built-in tool probes: GHDL, Verilator or Icarus Verilog, vendor libraries, test facilities.";
+
+  bind_repository_probes(m);
+  bind_tool_probes(m);
+  bind_default_probes(m);
 }

@@ -25,12 +25,13 @@ bool accept_all(std::string_view, const std::optional<std::string>&, const std::
 // Rows whose validator accepts every text, unless a test gives its own.
 Json aggregate_repo_entry(const Json& entries, const Json& roles, const std::string& repo_path, std::string_view ns,
                           std::string_view url, std::string_view tag, const Json* verdicts = nullptr,
-                          const RowContext& context = {quarrix::tags::kTagCapDefault, accept_all}) {
-  return quarrix::aggregate::aggregate_repo_entry(entries, roles, repo_path, ns, url, tag, verdicts, context);
+                          RowContext context = {quarrix::tags::kTagCapDefault, accept_all}) {
+  context.description_verdicts = verdicts;
+  return quarrix::aggregate::aggregate_repo_entry(entries, roles, repo_path, {ns, url, tag}, context);
 }
 Json aggregate_repo_entry(const Json& entries, const Json& roles, quarrix::repo::DefineCarrierIndex& carriers,
                           std::string_view ns, std::string_view url, std::string_view tag) {
-  return quarrix::aggregate::aggregate_repo_entry(entries, roles, carriers, ns, url, tag, nullptr,
+  return quarrix::aggregate::aggregate_repo_entry(entries, roles, carriers, {ns, url, tag},
                                                   {quarrix::tags::kTagCapDefault, accept_all});
 }
 

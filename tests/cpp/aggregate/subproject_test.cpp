@@ -32,7 +32,7 @@ std::vector<Json> routed(const std::vector<std::string>& names, const char* buck
   for (const std::string& name : names) entries.push_back(quarrix::testing::make_entry({name, {name + ".v"}}));
   std::vector<Json> out;
   for (const Json& row :
-       aggregate_subproject_entries(entries, Json::object(), repo.path(), "acme", "u", "t", bucket_map(buckets_json)))
+       aggregate_subproject_entries(entries, Json::object(), repo.path(), {"acme", "u", "t"}, bucket_map(buckets_json)))
     out.push_back(Json{{row["name"], row["components"]}});
   return out;
 }
@@ -69,7 +69,7 @@ TEST(SubprojectRouting, Errors) {
   TempRepo repo;
   const auto message = [&](const Json& entries, const Json& map) {
     try {
-      aggregate_subproject_entries(entries, Json::object(), repo.path(), "acme", "u", "t", map);
+      aggregate_subproject_entries(entries, Json::object(), repo.path(), {"acme", "u", "t"}, map);
     } catch (const quarrix::ValueError& e) {
       return std::string(e.what());
     }
@@ -82,7 +82,7 @@ TEST(SubprojectRouting, Errors) {
   EXPECT_EQ(message(one, Json{{"buckets", nullptr}, {"it's", 1}}), no_buckets + "['buckets', \"it's\"]");
   EXPECT_EQ(message(one, Json{{"buckets", Json::object()}}), no_buckets + "['buckets']");
   // No entries: nothing to route, the map is not examined.
-  EXPECT_EQ(aggregate_subproject_entries(Json::array(), Json::object(), repo.path(), "a", "u", "t", Json::object()),
+  EXPECT_EQ(aggregate_subproject_entries(Json::array(), Json::object(), repo.path(), {"a", "u", "t"}, Json::object()),
             Json::array());
 
   const Json map = bucket_map(R"({"net": {"prefixes": ["eth_"]}})");
@@ -105,7 +105,7 @@ TEST(SubprojectRows, ShareTheLicenceAndKeepTheirSlice) {
   const Json map = bucket_map(R"({
       "net-cores": {"description": "  Ethernet MAC and PHY cores.  ", "prefixes": ["eth_"]},
       "pcie-cores": {"prefixes": ["pcie_"], "description": null}})");
-  const Json rows = aggregate_subproject_entries(entries, roles, repo.path(), "acme", "u", "t", map);
+  const Json rows = aggregate_subproject_entries(entries, roles, repo.path(), {"acme", "u", "t"}, map);
   ASSERT_EQ(row_names(rows), (std::vector<std::string>{"net-cores", "pcie-cores"}));
   for (const Json& row : rows) {
     EXPECT_EQ(row["license"], "MIT");
@@ -140,7 +140,8 @@ TEST(BucketRow, DescriptionPrecedence) {
       {nullptr, "", Json::object(), "acme net", "auto"},
   };
   for (const auto& c : cases) {
-    const Json row = aggregate_one_bucket(top, c.roles, "acme", "u", "t", "net", c.bucket_description, "", c.verdicts);
+    const Json row = aggregate_one_bucket(top, c.roles, {"acme", "u", "t"}, {"net", c.bucket_description}, "",
+                                          {.description_verdicts = c.verdicts});
     EXPECT_EQ(row["description"], c.description);
     EXPECT_EQ(row["desc_source"], c.source);
     EXPECT_EQ(row["license_class"], "unknown");
@@ -150,7 +151,7 @@ TEST(BucketRow, DescriptionPrecedence) {
 TEST(BucketRow, KeyOrder) {
   Json entries = make_entries({{"a", {"x.v", "a.v"}, "verilog", {"t2", "t1"}}, {"b", {"a.v", "b.v"}, "vhdl-2008"}});
   entries[1]["provides_packages"] = {"p"};
-  const Json row = aggregate_one_bucket(entries, {{"a", "top"}}, "acme", "git://r", "v2", "grp", "", "ISC");
+  const Json row = aggregate_one_bucket(entries, {{"a", "top"}}, {"acme", "git://r", "v2"}, {"grp", ""}, "ISC");
   const Json expected = Json::parse(R"({
     "name": "grp", "namespace": "acme",
     "source": {"type": "git", "url": "git://r", "tag": "v2", "ip_yml_path": "."},

@@ -28,8 +28,8 @@ Result generate_description(std::string_view entity, const std::string& path, st
   ChainSettings settings;
   settings.providers = {"groq"};
   settings.api_keys = {{"groq", "test-key"}};
-  return quarrix::describe::generate_description(entity, path, ns, language, services, settings, use_llm, previous,
-                                                 locked);
+  return quarrix::describe::generate_description({entity, path, ns, language}, services, settings, use_llm,
+                                                 {previous, locked});
 }
 
 std::string fixture(const char* name) { return std::string(QUARRIX_FIXTURES_DIR) + "/describe/" + name; }
@@ -98,10 +98,10 @@ class LlmTier : public ::testing::Test {
 
   void SetUp() override {
     quarrix::llm::reset_llm_session();
-    services_.llm.ask = [this](std::string_view, std::string_view entity, std::string_view signature,
-                               std::string_view language, std::string_view, const Json& hints,
+    services_.llm.ask = [this](std::string_view, const quarrix::llm::DescribeRequest& request,
                                const quarrix::llm::SleepFunction&) {
-      calls_.push_back({std::string(entity), std::string(signature), std::string(language), hints});
+      calls_.push_back({std::string(request.entity_name), std::string(request.signature), std::string(request.language),
+                        request.hints});
       return quarrix::llm::Reply{answer_, "ok"};
     };
   }

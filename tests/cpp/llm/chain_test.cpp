@@ -60,9 +60,8 @@ class ChainTest : public ::testing::Test {
   }
 
   ChainServices services() {
-    return {[this](std::string_view provider, std::string_view, std::string_view, std::string_view,
-                   std::string_view key, const Json& hints, const SleepFunction&) {
-              calls.push_back({std::string(provider), std::string(key), hints});
+    return {[this](std::string_view provider, const DescribeRequest& request, const SleepFunction&) {
+              calls.push_back({std::string(provider), std::string(request.api_key), request.hints});
               auto& queue = answers[std::string(provider)];
               if (queue.empty()) throw std::runtime_error("unscripted provider " + std::string(provider));
               Reply r = queue.front();

@@ -63,7 +63,7 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
   options.granularity = "entity";  // every entry
   options.description_verdicts = verdicts;
   const Json rows =
-      pipeline::scan_repo(repo, "acme", "https://example.invalid/r.git", "v1", "0", fixed_probes(), options, {});
+      pipeline::scan_repo(repo, {"acme", "https://example.invalid/r.git", "v1", "0"}, fixed_probes(), options, {});
 
   std::vector<std::string> excludes = repo::default_vendor_sim_excludes();
   const resolver::DependencyResolver resolver(pipeline::source_roots(repo), false, excludes);
@@ -99,7 +99,8 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
 
     const std::string language = row["quarrix_compat"]["language"].get<std::string>();
     const auto locked = describe::verdict_locked_text(&verdicts, "acme", name);
-    const auto description = describe::generate_description(name, path, "acme", language, {}, {}, false, {}, locked);
+    const auto description =
+        describe::generate_description({name, path, "acme", language}, {}, {}, false, {std::nullopt, locked});
     EXPECT_EQ(row["description"], description.first) << name;
     EXPECT_EQ(row["desc_source"], description.second) << name;
     sources.insert(description.second);
@@ -146,7 +147,7 @@ TEST(ScanIdentity, RowsMatchAnIndependentRecomputation) {
   // "top" keeps the same rows, in order, without the primitives.
   options.granularity = "top";
   const Json tops =
-      pipeline::scan_repo(repo, "acme", "https://example.invalid/r.git", "v1", "0", fixed_probes(), options, {});
+      pipeline::scan_repo(repo, {"acme", "https://example.invalid/r.git", "v1", "0"}, fixed_probes(), options, {});
   Json expected_tops = Json::array();
   for (const Json& row : rows)
     if (row["role"] != "primitive") expected_tops.push_back(row);

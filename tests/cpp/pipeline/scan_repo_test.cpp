@@ -135,7 +135,7 @@ struct Fixture {
       factory_excludes = excludes;
       return std::make_unique<ScriptedResolver>(*resolver);
     };
-    return pipeline::scan_repo(repo.path(), "acme", "https://git.example/acme.git", "v2", "deadbeef", probes, options,
+    return pipeline::scan_repo(repo.path(), {"acme", "https://git.example/acme.git", "v2", "deadbeef"}, probes, options,
                                {});
   }
 };
@@ -267,7 +267,7 @@ TEST(ScanRepo, OwnResolverOnARealTree) {
   std::size_t kept = 0, skipped = 0;
   options.on_unit = [&](const pipeline::UnitDecision& d) { ++(d.skipped_by.empty() ? kept : skipped); };
   pipeline::ScanCounts counts;
-  const Json rows = pipeline::scan_repo(repo.path(), "ns", "u", "t", "c", fixed_probes(log), options, {}, &counts);
+  const Json rows = pipeline::scan_repo(repo.path(), {"ns", "u", "t", "c"}, fixed_probes(log), options, {}, &counts);
   // The counts agree with the unit decisions and, at "all", with the rows.
   EXPECT_EQ(counts.kept, kept);
   EXPECT_EQ(counts.skipped, skipped);

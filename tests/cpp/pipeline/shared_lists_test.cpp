@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "quarrix/pipeline/scan.hpp"
 #include "quarrix/pipeline/scan_repo.hpp"
 #include "quarrix/resolver/dependency_resolver.hpp"
 #include "quarrix/util/path.hpp"
@@ -111,7 +112,7 @@ Json scan(const std::string& repo, const pipeline::ScanProbes& probes, const std
       return std::make_unique<HostResolver>(resolver::DependencyResolver(roots, gitignore, excludes),
                                             through == Through::host);
     };
-  return pipeline::scan_repo(repo, "acme", "https://example.invalid/r.git", "v1", "0", probes, options, {});
+  return pipeline::scan_repo(repo, {"acme", "https://example.invalid/r.git", "v1", "0"}, probes, options, {});
 }
 
 TEST(SharedLists, RowsEqualThoseOfFullListsAndOfAHostResolver) {
@@ -169,9 +170,10 @@ TEST(SharedLists, RowsHandedOverOneByOneAreTheCollectedRows) {
   options.use_llm = false;
   options.granularity = "all";
   Json handed = Json::array();
-  pipeline::scan_repo_rows(repo.path(), "acme", "u", "v1", "0", per_file_probes(), options, {},
-                           [&](Json&& row) { handed.push_back(std::move(row)); });
-  EXPECT_EQ(handed, pipeline::scan_repo(repo.path(), "acme", "u", "v1", "0", per_file_probes(), options, {}));
+  pipeline::Scan(repo.path(), {"acme", "u", "v1", "0"}, per_file_probes(), options, {}).run([&](Json&& row) {
+    handed.push_back(std::move(row));
+  });
+  EXPECT_EQ(handed, pipeline::scan_repo(repo.path(), {"acme", "u", "v1", "0"}, per_file_probes(), options, {}));
 }
 
 }  // namespace

@@ -15,9 +15,9 @@ with warnings.catch_warnings():
     from starlette.testclient import TestClient
 
 from quarrix_core.batch.cli import main as batch_main
-from quarrix_core.batch.store import ResultStore
+from quarrix_core.batch.store import NewResult, ResultStore
 from quarrix_core.batch.task import clone_dir
-from quarrix_core.review.app import create_app
+from quarrix_core.review.app import BatchSources, create_app
 from quarrix_core.review.batch_rows import load_batch
 
 _GIT = ["git", "-c", "user.name=t", "-c", "user.email=t@example.org", "-c", "init.defaultBranch=main"]
@@ -63,7 +63,8 @@ def batch(tmp_path):
 
 def row_page(batch, namespace, name):
     rows, checkouts = load_batch(str(batch["work"] / "results.sqlite"))
-    with TestClient(create_app(rows, batch["index"], checkouts=checkouts), base_url="http://127.0.0.1:8765") as c:
+    app = create_app(rows, batch["index"], batch=BatchSources(checkouts))
+    with TestClient(app, base_url="http://127.0.0.1:8765") as c:
         page = c.get(f"/rows/{rows.find(namespace, name)}")
     assert page.status_code == 200
     return page.text
@@ -132,8 +133,8 @@ def test_an_older_store_gains_the_checkout_columns_and_the_newest_result_wins(tm
     store = ResultStore(str(path))
     assert [(r.commit, r.checkout) for r in store.latest()] == [("c1", "")]
     # The same repository with other options, scanned later: the review serves that result alone.
-    store.put("e2", "k2", "https://h/r", "", "c2", "1", "", 0, 0.1, checkout="/w/clones/x/r", dirty=False)
-    store.put("e3", "k3", "https://h/other", "", "c3", "1", "", 0, 0.1, checkout="/w/o", dirty=True)
+    store.put("e2", NewResult("k2", "https://h/r", "", "c2", "1", "", 0, 0.1, checkout="/w/clones/x/r", dirty=False))
+    store.put("e3", NewResult("k3", "https://h/other", "", "c3", "1", "", 0, 0.1, checkout="/w/o", dirty=True))
     assert [(r.source, r.commit, r.checkout, r.dirty) for r in store.latest()] == [
         ("https://h/other", "c3", "/w/o", True), ("https://h/r", "c2", "/w/clones/x/r", False)]
     assert store.get("e1").commit == "c1"            # the batch's own lookups are unchanged

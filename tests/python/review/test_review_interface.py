@@ -5,7 +5,7 @@ import shutil
 import pytest
 
 from quarrix_core.review import interface
-from quarrix_core.review.interface import InterfaceCache, parse_interface
+from quarrix_core.review.interface import InterfaceCache, UnitFiles, parse_interface
 from quarrix_core.review.source_view import forge_link, highlighted
 
 SV_PKG = "package p; localparam int W = 4; endpackage\n"
@@ -122,10 +122,11 @@ def test_each_compile_list_is_parsed_once_until_a_file_changes(tmp_path, monkeyp
     real = interface.parse_interface
     monkeypatch.setattr(interface, "parse_interface", lambda *a: calls.append(a) or real(*a))
     cache = InterfaceCache(tmp_path / "index")
-    first = cache.get("old", "verilog", "work", paths, str(tmp_path))
-    assert InterfaceCache(tmp_path / "index").get("old", "verilog", "work", paths, str(tmp_path)) == first
+    unit = UnitFiles("old", "verilog", "work", paths, str(tmp_path))
+    first = cache.get(unit)
+    assert InterfaceCache(tmp_path / "index").get(unit) == first
     (tmp_path / "old.v").write_text(SV_OLD.replace("[7:0]", "[3:0]"))
-    assert cache.get("old", "verilog", "work", paths, str(tmp_path)).ports[0]["width"] == "4"
+    assert cache.get(unit).ports[0]["width"] == "4"
     assert len(calls) == 2
 
 

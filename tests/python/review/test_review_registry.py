@@ -14,7 +14,7 @@ with warnings.catch_warnings():
     from starlette.testclient import TestClient
 
 from quarrix_core.review import registry
-from quarrix_core.review.app import create_app
+from quarrix_core.review.app import BatchSources, create_app
 from quarrix_core.review.rows import RowSet
 
 EVIL = 'evil"</svg><script>alert(1)</script>\n\\N'
@@ -74,7 +74,7 @@ def site(tmp_path):
     (tmp_path / "index").mkdir()
     work = tmp_path / "work"
     work.mkdir()
-    app = create_app(rows, tmp_path / "index", registry_file=work / registry.GRAPH_FILE)
+    app = create_app(rows, tmp_path / "index", batch=BatchSources(registry_file=work / registry.GRAPH_FILE))
     with TestClient(app, base_url="http://127.0.0.1:8765") as client:
         yield client, work / registry.GRAPH_FILE
 
