@@ -251,18 +251,8 @@ const ToolSession::Done* ToolSession::answer(const ToolSteps& steps, const RunOp
     }
     if (version->succeeded()) {
       stored_key = cache_key(steps, options, version->out, inputs.digest.bytes(), checkout);
-      if (std::optional<CachedRun> hit = cache_->find(stored_key)) {
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          ++cache_hits_;
-        }
-        // Made in another checkout, perhaps: it speaks of this one, by the name argv gives it.
-        if (!checkout.empty()) {
-          hit->result.out = detail::with_checkout(hit->result.out, checkout.back());
-          hit->result.err = detail::with_checkout(hit->result.err, checkout.back());
-        }
+      if (std::optional<CachedRun> hit = cached(stored_key, checkout))
         return remember(key, std::move(hit->result), std::chrono::duration<double>(hit->duration).count(), true);
-      }
     }
   }
   auto ran = run_on_budget(steps, options);
@@ -276,6 +266,21 @@ const ToolSession::Done* ToolSession::answer(const ToolSteps& steps, const RunOp
     cache_->store(stored_key, stored);
   }
   return remember(key, std::move(ran->first), ran->second, false);
+}
+
+std::optional<CachedRun> ToolSession::cached(const std::string& stored_key, const std::vector<std::string>& checkout) {
+  std::optional<CachedRun> hit = cache_->find(stored_key);
+  if (!hit) return std::nullopt;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++cache_hits_;
+  }
+  // Made in another checkout, perhaps: it speaks of this one, by the name argv gives it.
+  if (!checkout.empty()) {
+    hit->result.out = detail::with_checkout(hit->result.out, checkout.back());
+    hit->result.err = detail::with_checkout(hit->result.err, checkout.back());
+  }
+  return hit;
 }
 
 std::optional<RunResult> ToolSession::version_of(const std::string& tool, const RunOptions& options) {

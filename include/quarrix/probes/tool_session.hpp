@@ -121,6 +121,8 @@ class ToolSession {
   const Done* remember(const Key& key, RunResult result, double seconds, bool from_cache);
   // Runs the steps on the budget, sandboxed when it can be; nullopt when the budget refused them.
   std::optional<std::pair<RunResult, double>> run_on_budget(const ToolSteps& steps, const RunOptions& options);
+  // The cache's answer for `stored_key`, counted as a hit and speaking of this checkout.
+  std::optional<CachedRun> cached(const std::string& stored_key, const std::vector<std::string>& checkout);
   // The tool's version, asked once per session and tool; nullopt: no budget left.
   std::optional<RunResult> version_of(const std::string& tool, const RunOptions& options);
   std::string cache_key(const ToolSteps& steps, const RunOptions& options, const std::string& version,
