@@ -194,6 +194,8 @@ struct DependencyResolver::Index {
   std::uint32_t find_ref(const std::string& ref, HdlLanguage language) const;
   void index_duplicates();
   std::uint32_t nearest(std::uint32_t first, std::uint32_t user_file) const;
+  std::uint32_t sharing_names(const Declarations& places, std::uint32_t first, std::uint32_t chosen,
+                              std::string_view dir, std::uint32_t user_file) const;
   void link(const DesignBlock& block, HdlLanguage language, std::uint32_t user_file,
             const std::vector<std::uint32_t>& owners, std::unordered_set<std::string>& unresolved_seen);
   void resolve_includes(std::vector<std::vector<std::string>> names, const std::vector<std::string>& roots,
@@ -296,10 +298,46 @@ std::uint32_t DependencyResolver::Index::nearest(std::uint32_t first, std::uint3
   std::string dir(parent_dir(files[user_file]));
   if (const auto beside = places.in_dir.find(dir); beside != places.in_dir.end()) return beside->second;
   for (;;) {
-    if (const auto above = places.below.find(dir); above != places.below.end()) return above->second;
+    if (const auto above = places.below.find(dir); above != places.below.end())
+      return sharing_names(places, first, above->second, dir, user_file);
     if (dir.empty()) return first;
     dir.resize(parent_dir(dir).size());
   }
+}
+
+// Of the declarations below `dir`, the one whose directories below it share
+// the most names with the user's: demos/xc7/top.sv takes lib/clock/xc7/clk.sv
+// over lib/clock/ice40/clk.sv, one variant per platform. `chosen` (the walk's
+// choice) unless another shares more.
+std::uint32_t DependencyResolver::Index::sharing_names(const Declarations& places, std::uint32_t first,
+                                                       std::uint32_t chosen, std::string_view dir,
+                                                       std::uint32_t user_file) const {
+  constexpr std::size_t kMaxCompared = 64;  // a name declared more often keeps the walk's choice
+  if (places.later.size() >= kMaxCompared) return chosen;
+  const auto names_below = [&](std::uint32_t file) -> std::optional<std::vector<std::string>> {
+    const std::string_view where = parent_dir(files[file]);
+    if (!dir.empty() && !(where.starts_with(dir) && (where.size() == dir.size() || where[dir.size()] == '/')))
+      return std::nullopt;  // not below `dir`
+    return util::split(where.substr(std::min(where.size(), dir.size())), "/");
+  };
+  const std::optional<std::vector<std::string>> user = names_below(user_file);
+  if (!user) return chosen;
+  const auto shared = [&](std::uint32_t unit) {
+    const std::optional<std::vector<std::string>> names = names_below(units[unit].file);
+    if (!names) return -1;
+    int count = 0;
+    for (const std::string& name : *names)
+      if (!name.empty() && std::find(user->begin(), user->end(), name) != user->end()) ++count;
+    return count;
+  };
+  std::uint32_t best = chosen;
+  int most = shared(chosen);
+  const auto consider = [&](std::uint32_t unit) {
+    if (const int count = shared(unit); count > most) best = unit, most = count;
+  };
+  consider(first);
+  for (std::uint32_t unit : places.later) consider(unit);
+  return best;
 }
 
 void DependencyResolver::Index::link(const DesignBlock& block, HdlLanguage language, std::uint32_t user_file,

@@ -345,11 +345,15 @@ TEST(DependencyResolver, DuplicateNamesResolveToTheNearestDeclaration) {
   repo.write("pk/x/p.vhd", "package cfg is constant W : natural := 8; end;\n");
   repo.write("pk/y/p.vhd", "package cfg is constant W : natural := 16; end;\n");
   repo.write("pk/y/user.vhd", "use work.cfg.all;\nentity uy is end;\n");
+  // One variant per platform, equally near: the one in a directory named as the user's is taken.
+  repo.write("lib/clock/ice40/pll.v", "module pll; endmodule\n");
+  repo.write("lib/clock/xc7/pll.v", "module pll; endmodule\n");
+  repo.write("demos/xc7/board.v", "module board; pll u(); endmodule\n");
   const DependencyResolver r({repo.path()});
 
   // The rows stay the first declarations.
   const auto units = as_map(r.entity_map());
-  EXPECT_EQ(units.size(), 9u);
+  EXPECT_EQ(units.size(), 11u);
   EXPECT_EQ(units.at("fifo"), repo.path() + "/cores/a/fifo.v");
   EXPECT_EQ(r.package_map(), (Pairs{{"cfg", repo.path() + "/pk/x/p.vhd"}}));
   EXPECT_EQ(order(r, repo, "fifo"), (Paths{"cores/a/fifo.v"}));
@@ -360,6 +364,7 @@ TEST(DependencyResolver, DuplicateNamesResolveToTheNearestDeclaration) {
   EXPECT_EQ(order(r, repo, "own_user"), (Paths{"cores/b/own.v"}));
   EXPECT_EQ(order(r, repo, "top_c"), (Paths{"cores/a/fifo.v", "other/top_c.v"}));
   EXPECT_EQ(order(r, repo, "uy"), (Paths{"pk/y/p.vhd", "pk/y/user.vhd"}));
+  EXPECT_EQ(order(r, repo, "board"), (Paths{"lib/clock/xc7/pll.v", "demos/xc7/board.v"}));
 
   // In the use graph top_b reaches the row of fifo and what its neighbour uses.
   const auto graph = r.use_graph();
