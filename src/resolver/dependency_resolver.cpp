@@ -432,6 +432,17 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
   }
   index_duplicates();
 
+  // A package has one body: where several files hold one (vunit keeps one per
+  // VHDL standard, -body-93.vhd beside -body-2002p.vhd), the one in the
+  // package's own file, else the first in walk order, is its body; the
+  // others are left out, for analysing them together always fails.
+  std::vector<bool> has_body(units.size(), false);
+  for (const ScannedFile& f : scanned)
+    for (std::size_t b = 0; b < f.units.blocks.size(); ++b)
+      if (const DesignBlock& block = f.units.blocks[b]; block.kind == "package body")
+        if (const std::uint32_t owner = owner_of(block, f.block_unit[b]); owner != kNone && units[owner].file == f.file)
+          has_body[owner] = true;
+
   std::unordered_set<std::string> unresolved_seen;
   std::vector<std::uint32_t> owners;
   for (const ScannedFile& f : scanned) {
@@ -452,6 +463,10 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
       const DesignBlock& block = f.units.blocks[b];
       const auto later = block.primary ? later_here.end() : later_here.find(ascii_lower(block.name));
       const std::uint32_t owner = later != later_here.end() ? later->second : owner_of(block, f.block_unit[b]);
+      if (block.kind == "package body" && owner != kNone && units[owner].file != f.file) {
+        if (has_body[owner]) continue;
+        has_body[owner] = true;
+      }
       owners.clear();
       if (owner != kNone) owners.push_back(owner);
       link(block, f.language, f.file, owners, unresolved_seen);

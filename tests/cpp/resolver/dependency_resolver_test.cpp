@@ -176,7 +176,14 @@ TEST(DependencyResolver, VhdlUnitsUseClausesAndSeparateArchitectures) {
              "  u0 : entity work.fifo port map (a => b);\nend;\n");
   repo.write("src/other.vhd", "library unisim; use unisim.vcomponents.all;\nentity other is end;\n");
   repo.write("src/cfg.vhd", "configuration top_cfg of top is for rtl end for; end configuration;\n");
+  // One body per VHDL standard: one goes into a list, the first; a package's own body stays the one.
+  repo.write("src/ptr_pkg.vhd", "package ptr_pkg is end;\n");
+  repo.write("src/ptr_pkg-body-2002p.vhd", "package body ptr_pkg is end;\n");
+  repo.write("src/ptr_pkg-body-93.vhd", "use work.util_pkg.all;\npackage body ptr_pkg is end;\n");
+  repo.write("src/ptr_user.vhd", "use work.ptr_pkg.all;\nentity ptr_user is end;\n");
+  repo.write("src/util_pkg-body-93.vhd", "package body util_pkg is end;\n");
   const DependencyResolver r({repo.path() + "/src"});
+  EXPECT_EQ(order(r, repo, "ptr_user"), (Paths{"src/ptr_pkg.vhd", "src/ptr_pkg-body-2002p.vhd", "src/ptr_user.vhd"}));
 
   EXPECT_EQ(order(r, repo, "top"), (Paths{"src/util_pkg.vhd", "src/fifo.vhdl", "src/fifo_rtl.vhd", "src/top.vhd"}));
   // The entity's own file stays last; its architecture elsewhere comes just before.
