@@ -38,8 +38,9 @@ def owner_name(url):
 def mirror_dir(mirrors, url):
     owner, name = owner_name(url)
     base = Path(mirrors) / f"{owner}+{name}"
-    for cand in (base / "repo", base):
-        if (cand / "objects").is_dir() or (cand / ".git").is_dir():
+    # A bare directory, or the .git of a checkout (fetch gives either).
+    for cand in (base / "repo", base / "repo" / ".git", base, base / ".git"):
+        if (cand / "objects").is_dir():
             return cand
     return None
 
