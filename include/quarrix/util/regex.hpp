@@ -1,7 +1,8 @@
 #pragma once
 // Regular expressions with the semantics of Python's `re` on str, over PCRE2.
 //
-// Patterns are compiled once (UTF + UCP, JIT where available). Before compiling,
+// Patterns are compiled once (UTF + UCP) and JIT-compiled, where available, once
+// they have done enough matching to repay it. Before compiling,
 // "\s"/"\S" are rewritten to Python's whitespace set (PCRE2's misses \x1c-\x1f)
 // and "\Z" to PCRE2's "\z". Positions in Match are byte offsets into the subject.
 //
@@ -9,7 +10,7 @@
 // (U+0131) match "i"; PCRE2 does not.
 //
 // Resource limits: a match that exceeds the engine's match, depth or heap limit
-// (or the JIT stack) counts as "no match" from that point on: search() returns
+// (or the JIT stack, once JIT-compiled) counts as "no match" from that point on: search() returns
 // nothing, iteration stops, and sub() leaves the rest of the subject unchanged.
 // Callers therefore fall through to their next source instead of hanging.
 // A subject that is not valid UTF-8 never matches.
@@ -33,7 +34,7 @@ enum RegexFlag : unsigned {
   kIgnoreCase = 1u << 0,
   kMultiline = 1u << 1,
   kDotAll = 1u << 2,
-  // Skips JIT compilation: cheaper for a pattern used for one or two searches.
+  // Never JIT-compiles, however much the pattern is used.
   kNoJit = 1u << 3,
 };
 
