@@ -71,8 +71,8 @@ bool looks_binary(std::string_view bytes, std::string_view decoded) {
 
 // The units of a source, or why it has none to give.
 std::variant<SourceUnits, std::string> scan_file(const SourceFile& source) {
-  std::optional<std::string> text = util::read_file_bytes(source.path);
-  if (!text) {
+  const util::FileText bytes = util::read_bytes(source.path);
+  if (!bytes) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(source.path, ec);
     return std::string(!ec && size > util::kMaxReadBytes ? "larger than 64 MiB" : "not readable");
@@ -80,16 +80,23 @@ std::variant<SourceUnits, std::string> scan_file(const SourceFile& source) {
   // Sources are text with some bytes that are not UTF-8 (a Latin-1 "é" in a
   // comment of older code): read with those replaced, as the extractors read
   // them. Only what is not text at all gives no unit.
-  if (!util::is_valid_utf8(*text)) {
-    std::string decoded = util::decode_utf8_replace(*text);
-    if (looks_binary(*text, decoded)) return std::string(kBinaryReason);
-    *text = std::move(decoded);
-  } else if (text->find('\0') != std::string::npos) {
+  const auto scan = [&source](std::string_view text) {
+    return source.language == HdlLanguage::verilog ? scan_verilog(text) : scan_vhdl(text);
+  };
+  std::string text;  // when the bytes are not the text as they are
+  if (!util::is_valid_utf8(*bytes)) {
+    text = util::decode_utf8_replace(*bytes);
+    if (looks_binary(*bytes, text)) return std::string(kBinaryReason);
+    if (text.find('\r') != std::string::npos) text = util::normalize_newlines(text);
+  } else if (bytes->find('\0') != std::string::npos) {
     return std::string(kBinaryReason);
+  } else if (bytes->find('\r') == std::string::npos) {
+    // Most sources: the cached bytes are scanned in place, not copied.
+    return scan(*bytes);
+  } else {
+    text = util::normalize_newlines(*bytes);
   }
-  // One copy of a large source at a time: the bytes are the text unless they hold "\r".
-  if (text->find('\r') != std::string::npos) *text = util::normalize_newlines(*text);
-  return source.language == HdlLanguage::verilog ? scan_verilog(*text) : scan_vhdl(*text);
+  return scan(text);
 }
 
 // What one compile-order walk knows of each unit and file. Slots are dense

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/text.hpp"
@@ -36,9 +37,32 @@ std::string key_of(const std::optional<std::vector<std::string>>& roots) {
   return key;
 }
 
+// The resolved directories met while the confinement is in place: a scan reads
+// many files of each directory, and realpath() reads every component of every
+// path again. Dropped when a confinement begins or ends.
+thread_local std::unordered_map<std::string, std::optional<std::string>> resolved_dirs;
+
+// resolved_path(path), with the directory part looked up once: a path whose
+// last component is a plain name and not a link resolves to its resolved
+// directory plus that name.
+std::optional<std::string> resolved_read_path(const std::filesystem::path& path) {
+  const std::string& text = path.native();
+  const std::size_t slash = text.rfind('/');
+  const std::string_view name =
+      slash == std::string::npos ? std::string_view(text) : std::string_view(text).substr(slash + 1);
+  struct stat own {};
+  if (name.empty() || name == "." || name == ".." || ::lstat(text.c_str(), &own) != 0 || S_ISLNK(own.st_mode))
+    return resolved_path(path);
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+  auto found = resolved_dirs.find(dir);
+  if (found == resolved_dirs.end()) found = resolved_dirs.emplace(dir, resolved_path(dir)).first;
+  if (!found->second) return resolved_path(path);
+  return (*found->second == "/" ? "/" : *found->second + "/").append(name);
+}
+
 bool inside_confinement(const std::filesystem::path& path) {
   if (!confined_roots) return true;
-  const auto real = resolved_path(path);
+  const auto real = resolved_read_path(path);
   return real && std::any_of(confined_roots->begin(), confined_roots->end(),
                              [&](const std::string& root) { return *real != root && lies_within(*real, root); });
 }
@@ -73,11 +97,13 @@ ReadConfinement::ReadConfinement(const std::filesystem::path& root, const std::v
   for (const std::string& more : also) roots.push_back(resolved_path(more).value_or(std::string()));
   confined_roots = std::move(roots);
   confinement_key = key_of(confined_roots);
+  resolved_dirs.clear();
 }
 
 ReadConfinement::~ReadConfinement() {
   confined_roots = previous_;
   confinement_key = key_of(confined_roots);
+  resolved_dirs.clear();
 }
 
 namespace {
@@ -156,6 +182,13 @@ ScanTextCache::Entry* cached_entry(const std::filesystem::path& path) {
 std::optional<std::string> read_file_bytes(const std::filesystem::path& path) {
   if (const ScanTextCache::Entry* entry = cached_entry(path)) return entry->read->bytes;
   return read_uncached(path);
+}
+
+FileText read_bytes(const std::filesystem::path& path) {
+  if (const ScanTextCache::Entry* entry = cached_entry(path))
+    return entry->read->bytes ? FileText(&*entry->read->bytes) : FileText();
+  std::optional<std::string> bytes = read_uncached(path);
+  return bytes ? FileText(std::move(*bytes)) : FileText();
 }
 
 FileText read_text(const std::filesystem::path& path) {
