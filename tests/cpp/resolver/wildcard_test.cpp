@@ -15,6 +15,10 @@ TEST(WildcardPattern, MatchesLikeFnmatchcase) {
       {"glbl", "glbl.v", false},
       {"*_atoms", "cyclone_atoms", true},
       {"*_atoms", "atoms", false},
+      {"*_atoms", "_atoms", true},
+      {"a?c", "ac", false},  // lengths that cannot match
+      {"a*?c", "abc", true},
+      {"\xc3\xa9", "ab", false},
       {"*", "", true},
       {"a*b", "a/x/b", true},  // "*" crosses "/"
       {"?", "é", true},
