@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -48,8 +49,12 @@ bool has(std::string_view text, std::string_view needle) { return text.find(need
 // Whether `text` holds `lower_needle` in ASCII case-insensitively, without a
 // lowered copy of the text.
 bool has_folded(std::string_view text, std::string_view lower_needle) {
-  return std::search(text.begin(), text.end(), lower_needle.begin(), lower_needle.end(),
-                     [](char a, char b) { return util::ascii_lower(a) == b; }) != text.end();
+  // Only where the first letter stands, in either case, is the rest compared.
+  const char first[] = {lower_needle[0], static_cast<char>(std::toupper(static_cast<unsigned char>(lower_needle[0])))};
+  for (std::size_t at = text.find_first_of(std::string_view(first, 2)); at != std::string_view::npos;
+       at = text.find_first_of(std::string_view(first, 2), at + 1))
+    if (util::ascii_iequals(text.substr(at, lower_needle.size()), lower_needle)) return true;
+  return false;
 }
 
 util::FileText read_small(const fs::path& path) {
