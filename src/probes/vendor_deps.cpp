@@ -275,26 +275,26 @@ const std::vector<PrimitiveRule>& vendor_primitive_rules() {
 }
 
 const PrimitiveRule* find_vendor_primitive(std::string_view name, bool case_sensitive) {
-  // Most words asked about are signals and keywords: a first letter that no
-  // rule starts with settles them without walking the rules. The rules' names
-  // are measured once, not at every comparison.
+  // Most words asked about are signals and keywords. The rules are filed by
+  // their first letter, lowered, in their order: only the few that start as
+  // the word does are tried, and the first of them that matches is the first
+  // rule that matches. The rules' names are measured once.
   struct Index {
-    std::array<bool, 256> first{};
+    std::array<std::vector<std::size_t>, 256> by_first;
     std::vector<std::string_view> names;
   };
   static const Index index = [] {
     Index out;
-    for (const auto& rule : vendor_primitive_rules()) {
-      const auto c = static_cast<unsigned char>(rule.name[0]);
-      out.first[c] = out.first[static_cast<unsigned char>(util::ascii_lower(static_cast<char>(c)))] =
-          out.first[static_cast<unsigned char>(std::toupper(c))] = true;
-      out.names.emplace_back(rule.name);
+    const auto& rules = vendor_primitive_rules();
+    for (std::size_t i = 0; i < rules.size(); ++i) {
+      out.names.emplace_back(rules[i].name);
+      out.by_first[static_cast<unsigned char>(util::ascii_lower(rules[i].name[0]))].push_back(i);
     }
     return out;
   }();
-  if (name.empty() || !index.first[static_cast<unsigned char>(name[0])]) return nullptr;
+  if (name.empty()) return nullptr;
   const auto& rules = vendor_primitive_rules();
-  for (std::size_t i = 0; i < rules.size(); ++i)
+  for (const std::size_t i : index.by_first[static_cast<unsigned char>(util::ascii_lower(name[0]))])
     if (rule_matches(name, index.names[i], rules[i], case_sensitive)) return &rules[i];
   return nullptr;
 }
