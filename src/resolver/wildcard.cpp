@@ -105,6 +105,14 @@ bool WildcardPattern::matches_points(const Points& t) const {
 }
 
 bool WildcardPattern::matches(std::string_view text) const {
+  // Most patterns begin or end with a literal: an ASCII byte at that end of
+  // the text is its code point there, and nearly always a different one.
+  if (!text.empty() && !elements_.empty()) {
+    const auto head = static_cast<unsigned char>(text.front()), tail = static_cast<unsigned char>(text.back());
+    const Element &first = elements_.front(), &last = elements_.back();
+    if (first.kind == Element::Kind::literal && head < 0x80 && first.ch != head) return false;
+    if (last.kind == Element::Kind::literal && tail < 0x80 && last.ch != tail) return false;
+  }
   // Paths are nearly always ASCII, where bytes are code points: no decoding,
   // and a length that cannot match is seen at once.
   if (util::is_ascii(text)) {
