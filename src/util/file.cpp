@@ -43,16 +43,14 @@ std::string key_of(const std::optional<std::vector<std::string>>& roots) {
 thread_local std::unordered_map<std::string, std::optional<std::string>> resolved_dirs;
 
 // resolved_path(path), with the directory part looked up once: a path whose
-// last component is a plain name and not a link resolves to its resolved
-// directory plus that name.
-std::optional<std::string> resolved_read_path(const std::filesystem::path& path) {
+// last component is a plain name and not a link (`last_is_link`, from the
+// caller's lstat) resolves to its resolved directory plus that name.
+std::optional<std::string> resolved_read_path(const std::filesystem::path& path, bool last_is_link) {
   const std::string& text = path.native();
   const std::size_t slash = text.rfind('/');
   const std::string_view name =
       slash == std::string::npos ? std::string_view(text) : std::string_view(text).substr(slash + 1);
-  struct stat own {};
-  if (name.empty() || name == "." || name == ".." || ::lstat(text.c_str(), &own) != 0 || S_ISLNK(own.st_mode))
-    return resolved_path(path);
+  if (last_is_link || name.empty() || name == "." || name == "..") return resolved_path(path);
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
   auto found = resolved_dirs.find(dir);
   if (found == resolved_dirs.end()) found = resolved_dirs.emplace(dir, resolved_path(dir)).first;
@@ -60,9 +58,9 @@ std::optional<std::string> resolved_read_path(const std::filesystem::path& path)
   return (*found->second == "/" ? "/" : *found->second + "/").append(name);
 }
 
-bool inside_confinement(const std::filesystem::path& path) {
+bool inside_confinement(const std::filesystem::path& path, bool last_is_link) {
   if (!confined_roots) return true;
-  const auto real = resolved_read_path(path);
+  const auto real = resolved_read_path(path, last_is_link);
   return real && std::any_of(confined_roots->begin(), confined_roots->end(),
                              [&](const std::string& root) { return *real != root && lies_within(*real, root); });
 }
@@ -113,8 +111,10 @@ namespace {
 // confinement and within the size limit.
 std::optional<FileId> readable_file_id(const std::filesystem::path& path) {
   struct stat st {};
-  if (!stat_path(path, st) || !S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(kMaxReadBytes) ||
-      !inside_confinement(path))
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  const bool link = S_ISLNK(st.st_mode);
+  if ((link && !stat_path(path, st)) || !S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(kMaxReadBytes) ||
+      !inside_confinement(path, link))
     return std::nullopt;
   return id_of(st);
 }
