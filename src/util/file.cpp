@@ -42,6 +42,14 @@ std::string key_of(const std::optional<std::vector<std::string>>& roots) {
 // path again. Dropped when a confinement begins or ends.
 thread_local std::unordered_map<std::string, std::optional<std::string>> resolved_dirs;
 
+std::optional<std::string> real_path(const std::filesystem::path& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return std::nullopt;
+  std::string out(real);
+  ::free(real);
+  return out;
+}
+
 // resolved_path(path), with the directory part looked up once: a path whose
 // last component is a plain name and not a link (`last_is_link`, from the
 // caller's lstat) resolves to its resolved directory plus that name.
@@ -50,11 +58,11 @@ std::optional<std::string> resolved_read_path(const std::filesystem::path& path,
   const std::size_t slash = text.rfind('/');
   const std::string_view name =
       slash == std::string::npos ? std::string_view(text) : std::string_view(text).substr(slash + 1);
-  if (last_is_link || name.empty() || name == "." || name == "..") return resolved_path(path);
+  if (last_is_link || name.empty() || name == "." || name == "..") return real_path(path);
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
   auto found = resolved_dirs.find(dir);
-  if (found == resolved_dirs.end()) found = resolved_dirs.emplace(dir, resolved_path(dir)).first;
-  if (!found->second) return resolved_path(path);
+  if (found == resolved_dirs.end()) found = resolved_dirs.emplace(dir, real_path(dir)).first;
+  if (!found->second) return real_path(path);
   return (*found->second == "/" ? "/" : *found->second + "/").append(name);
 }
 
@@ -68,11 +76,11 @@ bool inside_confinement(const std::filesystem::path& path, bool last_is_link) {
 }  // namespace
 
 std::optional<std::string> resolved_path(const std::filesystem::path& path) {
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (!real) return std::nullopt;
-  std::string out(real);
-  ::free(real);
-  return out;
+  if (!confined_roots) return real_path(path);
+  // Within a scan, with the scan's resolved directories.
+  struct stat own {};
+  if (::lstat(path.c_str(), &own) != 0) return std::nullopt;
+  return resolved_read_path(path, S_ISLNK(own.st_mode));
 }
 
 bool lies_within(std::string_view path, std::string_view root) {
@@ -91,8 +99,8 @@ std::optional<std::vector<std::string>> read_confinement_roots() { return confin
 ReadConfinement::ReadConfinement(const std::filesystem::path& root, const std::vector<std::string>& also)
     : previous_(confined_roots) {
   // An unresolvable root leaves nothing readable under it (the empty root).
-  std::vector<std::string> roots{resolved_path(root).value_or(std::string())};
-  for (const std::string& more : also) roots.push_back(resolved_path(more).value_or(std::string()));
+  std::vector<std::string> roots{real_path(root).value_or(std::string())};
+  for (const std::string& more : also) roots.push_back(real_path(more).value_or(std::string()));
   confined_roots = std::move(roots);
   confinement_key = key_of(confined_roots);
   resolved_dirs.clear();

@@ -128,6 +128,10 @@ TEST(ReadFile, ConfinementKeepsReadsInsideTheRoot) {
     EXPECT_FALSE(read_text_file(repo.path / "ext" / "secret"));
     EXPECT_TRUE(read_text_file(repo.path / "also" / ".." / "inside.v"));
     EXPECT_TRUE(read_text_file(repo.path / "also" / "alias.v"));
+    for (const fs::path& p : {repo.path / "sub" / "alias.v", repo.path / "also" / ".." / "inside.v",
+                              repo.path / "ext" / "secret", repo.path / "ext", repo.path / "missing.v"})
+      EXPECT_EQ(resolved_path(p), fs::exists(p) ? std::optional<std::string>(fs::canonical(p).string()) : std::nullopt)
+          << p;
     {
       const ReadConfinement inner(repo.path / "sub");
       EXPECT_FALSE(read_text_file(repo.path / "inside.v"));
