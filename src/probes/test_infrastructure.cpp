@@ -50,10 +50,11 @@ bool has(std::string_view text, std::string_view needle) { return text.find(need
 // lowered copy of the text.
 bool has_folded(std::string_view text, std::string_view lower_needle) {
   // Only where the first letter stands, in either case, is the rest compared.
-  const char first[] = {lower_needle[0], static_cast<char>(std::toupper(static_cast<unsigned char>(lower_needle[0])))};
-  for (std::size_t at = text.find_first_of(std::string_view(first, 2)); at != std::string_view::npos;
-       at = text.find_first_of(std::string_view(first, 2), at + 1))
-    if (util::ascii_iequals(text.substr(at, lower_needle.size()), lower_needle)) return true;
+  const char lower = lower_needle[0], upper = static_cast<char>(std::toupper(static_cast<unsigned char>(lower)));
+  for (std::size_t at = 0; at + lower_needle.size() <= text.size(); ++at)
+    if ((text[at] == lower || text[at] == upper) &&
+        util::ascii_iequals(text.substr(at, lower_needle.size()), lower_needle))
+      return true;
   return false;
 }
 
