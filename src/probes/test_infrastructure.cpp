@@ -9,6 +9,7 @@
 
 #include "hdl_tokens.hpp"
 #include "quarrix/hdl/language.hpp"
+#include "quarrix/util/directory.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/text.hpp"
@@ -105,24 +106,21 @@ void inspect_file(const fs::path& path, const std::string& rel, Findings& found)
 
 Json detect_test_infrastructure(const std::string& repo_path) {
   Findings found;
-  std::vector<std::pair<fs::path, std::string>> pending{{fs::path(repo_path), ""}};
+  // util::list_directory knows each entry's kind from the directory itself.
+  std::vector<std::string> pending{""};  // repository-relative directories
   std::size_t visited = 0;
   while (!pending.empty() && visited < kMaxEntries) {
-    auto [dir, rel_dir] = std::move(pending.back());
+    const std::string rel_dir = std::move(pending.back());
     pending.pop_back();
-    std::error_code ec;
-    fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::directory_iterator() && visited < kMaxEntries; it.increment(ec)) {
+    const auto listing = util::list_directory(rel_dir.empty() ? repo_path : util::join_path(repo_path, rel_dir));
+    for (auto entry = listing->begin(); entry != listing->end() && visited < kMaxEntries; ++entry) {
       ++visited;
-      const std::string name = it->path().filename().string();
-      const std::string rel = rel_dir.empty() ? name : rel_dir + "/" + name;
-      std::error_code status_ec;
-      const fs::file_status status = it->symlink_status(status_ec);
-      if (status_ec) continue;
-      if (fs::is_directory(status)) {
-        if (name != ".git") pending.emplace_back(it->path(), rel);
+      const std::string rel = rel_dir.empty() ? entry->name : rel_dir + "/" + entry->name;
+      if (entry->kind == util::EntryKind::unknown) continue;
+      if (entry->kind == util::EntryKind::directory) {
+        if (entry->name != ".git") pending.push_back(rel);
       } else {
-        inspect_file(it->path(), rel, found);
+        inspect_file(util::join_path(repo_path, rel), rel, found);
       }
     }
   }
