@@ -163,22 +163,24 @@ struct Regex::Code {
   }
 };
 
-Match::Match(std::string_view subject, std::vector<std::ptrdiff_t> offsets)
-    : subject_(subject), offsets_(std::move(offsets)) {}
+Match::Match(std::string_view subject, std::size_t groups) : subject_(subject), groups_(groups) {
+  inline_.fill(-1);
+  if (groups > kInlineGroups) spilled_.assign(2 * groups, -1);
+}
 
-bool Match::matched(std::size_t index) const { return 2 * index + 1 < offsets_.size() && offsets_[2 * index] >= 0; }
+bool Match::matched(std::size_t index) const { return index < groups_ && offsets()[2 * index] >= 0; }
 std::string_view Match::group(std::size_t index) const {
   if (!matched(index)) return {};
-  return subject_.substr(static_cast<std::size_t>(offsets_[2 * index]),
-                         static_cast<std::size_t>(offsets_[2 * index + 1] - offsets_[2 * index]));
+  return subject_.substr(static_cast<std::size_t>(offsets()[2 * index]),
+                         static_cast<std::size_t>(offsets()[2 * index + 1] - offsets()[2 * index]));
 }
 std::size_t Match::start(std::size_t index) const {
-  return matched(index) ? static_cast<std::size_t>(offsets_[2 * index]) : std::string_view::npos;
+  return matched(index) ? static_cast<std::size_t>(offsets()[2 * index]) : std::string_view::npos;
 }
 std::size_t Match::end(std::size_t index) const {
-  return matched(index) ? static_cast<std::size_t>(offsets_[2 * index + 1]) : std::string_view::npos;
+  return matched(index) ? static_cast<std::size_t>(offsets()[2 * index + 1]) : std::string_view::npos;
 }
-std::size_t Match::group_count() const { return offsets_.size() / 2 - 1; }
+std::size_t Match::group_count() const { return groups_ - 1; }
 
 Regex::Regex(std::string_view pattern, unsigned flags) : pattern_(pattern), flags_(flags), code_(new Code) {
   uint32_t options = PCRE2_UTF | PCRE2_UCP;
@@ -220,13 +222,14 @@ std::optional<Match> Regex::run(std::string_view subject, std::size_t pos, unsig
   // rc == 0 cannot happen: the data has room for every group.
   if (rc <= 0) return std::nullopt;
   const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data);
-  std::vector<std::ptrdiff_t> offsets(2 * groups, -1);
+  Match found(subject, groups);
+  std::ptrdiff_t* offsets = found.offsets();
   for (std::size_t g = 0; g < groups && g < static_cast<std::size_t>(rc); ++g) {
     if (ov[2 * g] == PCRE2_UNSET) continue;
     offsets[2 * g] = static_cast<std::ptrdiff_t>(ov[2 * g]);
     offsets[2 * g + 1] = static_cast<std::ptrdiff_t>(ov[2 * g + 1]);
   }
-  return Match(subject, std::move(offsets));
+  return found;
 }
 
 std::optional<Match> Regex::search(std::string_view subject, std::size_t pos) const { return run(subject, pos, 0); }

@@ -15,6 +15,7 @@
 // Callers therefore fall through to their next source instead of hanging.
 // A subject that is not valid UTF-8 never matches.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -40,7 +41,6 @@ enum RegexFlag : unsigned {
 
 class Match {
  public:
-  Match(std::string_view subject, std::vector<std::ptrdiff_t> offsets);
   // Group text; an unmatched group gives an empty view (check matched()).
   std::string_view group(std::size_t index = 0) const;
   bool matched(std::size_t index) const;
@@ -49,8 +49,18 @@ class Match {
   std::size_t group_count() const;  // capturing groups, not counting group 0
 
  private:
+  friend class Regex;
+  // Most patterns have few groups: their offsets need no allocation.
+  static constexpr std::size_t kInlineGroups = 4;
+  Match(std::string_view subject, std::size_t groups);  // every group unset
+  std::ptrdiff_t* offsets() { return spilled_.empty() ? inline_.data() : spilled_.data(); }
+  const std::ptrdiff_t* offsets() const { return spilled_.empty() ? inline_.data() : spilled_.data(); }
+
   std::string_view subject_;
-  std::vector<std::ptrdiff_t> offsets_;  // pairs of (start, end); -1 when unset
+  std::size_t groups_;  // group 0 included
+  // Pairs of (start, end), -1 when unset: inline_ unless there are more groups.
+  std::array<std::ptrdiff_t, 2 * kInlineGroups> inline_;
+  std::vector<std::ptrdiff_t> spilled_;
 };
 
 class Regex {
