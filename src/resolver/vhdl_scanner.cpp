@@ -34,100 +34,79 @@ class Lexer {
 
   // The next token; false at the end of the text.
   bool next(Token& out) {
-    skip_blanks();
-    if (i_ >= s_.size()) return false;
-    out = last_ = token_here();
-    return true;
+    const std::string_view s = s_;
+    const std::size_t n = s.size();
+    std::size_t& i = i_;
+    bool produced = false;
+    const auto emit = [&](Tok kind, std::string_view text) {
+      out = last_ = {kind, text};
+      produced = true;
+    };
+    while (!produced && i < n) {
+      const char c = s[i];
+      if (is_space(c)) {
+        ++i;
+      } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
+        const std::size_t end = s.find('\n', i);
+        i = end == std::string_view::npos ? n : end + 1;
+      } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
+        const std::size_t end = s.find("*/", i + 2);
+        i = end == std::string_view::npos ? n : end + 2;
+      } else if (c == '"') {  // "" inside a string is a quote; strings end at the line
+        ++i;
+        while (i < n && s[i] != '\n') {
+          if (s[i] == '"') {
+            if (i + 1 < n && s[i + 1] == '"') {
+              i += 2;
+              continue;
+            }
+            ++i;
+            break;
+          }
+          ++i;
+        }
+        emit(Tok::other, "\"");
+      } else if (c == '\\') {  // extended identifier, "\\" inside is a backslash
+        const std::size_t start = ++i;
+        while (i < n && s[i] != '\n') {
+          if (s[i] == '\\') {
+            if (i + 1 < n && s[i + 1] == '\\') {
+              i += 2;
+              continue;
+            }
+            break;
+          }
+          ++i;
+        }
+        emit(Tok::ident, s.substr(start, i - start));
+        if (i < n && s[i] == '\\') ++i;
+      } else if (c == '\'') {
+        // A character literal, unless the tick follows a name (attribute or
+        // qualified expression).
+        const bool after_name = last_.kind == Tok::ident || last_.text == ")" || last_.text == "]";
+        if (!after_name && i + 2 < n && s[i + 2] == '\'') {
+          emit(Tok::other, "'");
+          i += 3;
+        } else {
+          emit(Tok::punct, s.substr(i, 1));
+          ++i;
+        }
+      } else if (is_letter(c)) {
+        const std::size_t start = i;
+        while (i < n && is_ident_char(s[i])) ++i;
+        emit(Tok::ident, s.substr(start, i - start));
+      } else if (is_digit(c)) {
+        while (i < n && (is_ident_char(s[i]) || s[i] == '#' || s[i] == '.')) ++i;
+        emit(Tok::other, "0");
+      } else {
+        emit(Tok::punct, s.substr(i, 1));
+        ++i;
+      }
+    }
+    return produced;
   }
 
  private:
-  // Past white space and comments.
-  void skip_blanks() {
-    const std::size_t n = s_.size();
-    while (i_ < n) {
-      const char c = s_[i_];
-      if (is_space(c)) {
-        ++i_;
-      } else if (c == '-' && i_ + 1 < n && s_[i_ + 1] == '-') {
-        const std::size_t end = s_.find('\n', i_);
-        i_ = end == std::string_view::npos ? n : end + 1;
-      } else if (c == '/' && i_ + 1 < n && s_[i_ + 1] == '*') {
-        const std::size_t end = s_.find("*/", i_ + 2);
-        i_ = end == std::string_view::npos ? n : end + 2;
-      } else {
-        return;
-      }
-    }
-  }
-
-  // The token that starts at a byte that is neither blank nor a comment.
-  Token token_here() {
-    const std::size_t n = s_.size();
-    const std::size_t start = i_;
-    const char c = s_[i_];
-    if (is_letter(c)) {
-      while (i_ < n && is_ident_char(s_[i_])) ++i_;
-      return {Tok::ident, s_.substr(start, i_ - start)};
-    }
-    if (is_digit(c)) {
-      while (i_ < n && (is_ident_char(s_[i_]) || s_[i_] == '#' || s_[i_] == '.')) ++i_;
-      return {Tok::other, "0"};
-    }
-    if (c == '"') return string_literal();
-    if (c == '\\') return extended_identifier();
-    if (c == '\'') return tick();
-    ++i_;
-    return {Tok::punct, s_.substr(start, 1)};
-  }
-
-  // "" inside a string is a quote; strings end at the line.
-  Token string_literal() {
-    const std::size_t n = s_.size();
-    ++i_;
-    while (i_ < n && s_[i_] != '\n') {
-      if (s_[i_] == '"') {
-        if (i_ + 1 < n && s_[i_ + 1] == '"') {
-          i_ += 2;
-          continue;
-        }
-        ++i_;
-        break;
-      }
-      ++i_;
-    }
-    return {Tok::other, "\""};
-  }
-
-  // An extended identifier; "\\" inside is a backslash.
-  Token extended_identifier() {
-    const std::size_t n = s_.size();
-    const std::size_t start = ++i_;
-    while (i_ < n && s_[i_] != '\n') {
-      if (s_[i_] == '\\') {
-        if (i_ + 1 < n && s_[i_ + 1] == '\\') {
-          i_ += 2;
-          continue;
-        }
-        break;
-      }
-      ++i_;
-    }
-    const Token out{Tok::ident, s_.substr(start, i_ - start)};
-    if (i_ < n && s_[i_] == '\\') ++i_;
-    return out;
-  }
-
-  // A character literal, unless the tick follows a name (attribute or
-  // qualified expression).
-  Token tick() {
-    const bool after_name = last_.kind == Tok::ident || last_.text == ")" || last_.text == "]";
-    if (!after_name && i_ + 2 < s_.size() && s_[i_ + 2] == '\'') {
-      i_ += 3;
-      return {Tok::other, "'"};
-    }
-    return {Tok::punct, s_.substr(i_++, 1)};
-  }
-
   std::string_view s_;
   std::size_t i_ = 0;
   Token last_;  // the token before, which decides what a tick starts
