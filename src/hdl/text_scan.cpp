@@ -108,12 +108,34 @@ std::size_t Finder::find(std::size_t from) {
   }
 }
 
+namespace {
+
+// Where the next word begins from `pos`, as a search for \w finds it. In valid
+// UTF-8 an ASCII byte is its own character, settled without the engine; other
+// characters (and text the engine may refuse) go to the regex.
+std::optional<std::size_t> next_word_start(std::string_view text, std::size_t pos, bool valid) {
+  static const util::Regex word(R"(\w)");
+  if (!valid) {
+    const auto first = search_short(word, text, pos);
+    return first ? std::optional<std::size_t>(first->start()) : std::nullopt;
+  }
+  while (pos < text.size() && is_continuation(text[pos])) ++pos;
+  while (pos < text.size()) {
+    if (is_ascii(text[pos]) ? is_ascii_word(text[pos]) : is_word_at(text, pos)) return pos;
+    ++pos;
+    while (pos < text.size() && is_continuation(text[pos])) ++pos;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 void for_each_word_led_match(const util::Regex& re, std::string_view text,
                              const std::function<void(const util::Match&)>& visit) {
-  static const util::Regex word(R"(\w)");
+  const bool valid = util::is_valid_utf8(text);
   std::size_t pos = 0;
-  while (const auto first = search_short(word, text, pos)) {
-    const std::size_t start = first->start();
+  while (const auto first = next_word_start(text, pos, valid)) {
+    const std::size_t start = *first;
     const std::size_t run = word_end(text, start);
     // The extent of "word, space, one character, space, word, space, word".
     std::size_t end = skip_space(text, run);

@@ -106,14 +106,23 @@ class GappedPattern {
     for (const auto& piece : util::split(pattern, ".*")) pieces_.emplace_back(piece, util::kIgnoreCase);
   }
 
+  // Only the lines where the first piece occurs are tried: it is a plain
+  // phrase that cannot cross a line break. One pass over its matches keeps a
+  // long text linear.
   bool search(std::string_view text) const {
     if (pieces_.size() == 1) return pieces_[0].search(text).has_value();
-    for (std::size_t start = 0; start <= text.size();) {
-      const std::size_t end = line_end(text, start);
-      if (line_matches(text, start, end)) return true;
-      start = end + 1;
-    }
-    return false;
+    bool found = false;
+    std::size_t tried = 0;  // the lines before this offset have been tried
+    pieces_[0].for_each(text, [&](const util::Match& first) {
+      if (first.start() < tried) return true;
+      const std::size_t newline = text.rfind('\n', first.start());
+      const std::size_t start = newline == std::string_view::npos ? 0 : newline + 1;
+      const std::size_t end = line_end(text, first.start());
+      found = line_matches(text, start, end);
+      tried = end + 1;
+      return !found;
+    });
+    return found;
   }
 
  private:

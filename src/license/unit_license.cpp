@@ -60,8 +60,19 @@ const std::vector<util::Regex>& proprietary_notices() {
 std::string comment_text(std::vector<std::string>::const_iterator begin, std::vector<std::string>::const_iterator end) {
   static const util::Regex opening_re("^\\s*(?://+|--+|/\\*+|\\*+/?|#+|!)?");
   static const util::Regex closing_re("\\s*(?://+|--+|\\*+/|\\*+|#+)\\s*$");
+  // Either pattern can only change a line whose first (last) byte is a mark
+  // or white space; most of a header's lines end in a word, many begin with one.
+  const auto may_mark = [](char at) {
+    const auto c = static_cast<unsigned char>(at);
+    return c >= 0x80 || util::is_space(c) || std::string_view("/-*#!").find(at) != std::string_view::npos;
+  };
   std::string text;
-  for (auto line = begin; line != end; ++line) text += closing_re.sub("", opening_re.sub("", *line, 1), 1) + "\n";
+  for (auto line = begin; line != end; ++line) {
+    std::string plain = !line->empty() && may_mark(line->front()) ? opening_re.sub("", *line, 1) : *line;
+    if (!plain.empty() && may_mark(plain.back())) plain = closing_re.sub("", plain, 1);
+    text += plain;
+    text += '\n';
+  }
   return text;
 }
 

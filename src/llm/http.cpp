@@ -1,7 +1,5 @@
 #include "quarrix/llm/http.hpp"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -10,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "curl_api.hpp"
 #include "quarrix/llm/sleep.hpp"
 #include "quarrix/util/text.hpp"
 
@@ -19,13 +18,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool curl_ready() {
-  static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  return ok;
-}
+// Only called once curl_api() has given a library.
+const CurlApi& curl() { return *curl_api(); }
 
 struct SlistFree {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { curl().slist_free_all(list); }
 };
 using HeaderList = std::unique_ptr<curl_slist, SlistFree>;
 
@@ -53,7 +50,7 @@ bool is_https(std::string_view url) { return url.size() >= 8 && ascii_iequal(url
 std::optional<HeaderList> build_header_list(const Headers& headers) {
   HeaderList list;
   auto append = [&list](const std::string& line) {
-    curl_slist* head = curl_slist_append(list.get(), line.c_str());
+    curl_slist* head = curl().slist_append(list.get(), line.c_str());
     if (!head) return false;
     if (!list) list.reset(head);
     return true;
@@ -99,7 +96,7 @@ size_t on_header(char* buffer, size_t size, size_t count, void* data) {
   const std::string_view line(buffer, n);
   if (line == "\r\n" || line == "\n") {
     long code = 0;
-    curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &code);
+    curl().easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &code);
     if (code >= 200) {  // 1xx answers are interim
       t->status = code;
       if (code >= 300) return 0;  // stop: an error answer's body is not read
@@ -151,10 +148,10 @@ Delivery delivery_failure(CURLcode code) {
 }
 
 struct EasyFree {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { curl().easy_cleanup(easy); }
 };
 struct MultiFree {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+  void operator()(CURLM* multi) const { curl().multi_cleanup(multi); }
 };
 
 // One easy handle driven by a multi handle, so that the wait for data is ours
@@ -164,10 +161,10 @@ struct MultiFree {
 class Session {
  public:
   Session(CURL* easy, CURLM* multi) : easy_(easy), multi_(multi) {
-    added_ = easy_ && multi_ && curl_multi_add_handle(multi_.get(), easy_.get()) == CURLM_OK;
+    added_ = easy_ && multi_ && curl().multi_add_handle(multi_.get(), easy_.get()) == CURLM_OK;
   }
   ~Session() {
-    if (added_) curl_multi_remove_handle(multi_.get(), easy_.get());
+    if (added_) curl().multi_remove_handle(multi_.get(), easy_.get());
   }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -181,18 +178,18 @@ class Session {
     const auto start = Clock::now();
     int running = 1;
     for (;;) {
-      if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) return CURLE_FAILED_INIT;
+      if (curl().multi_perform(multi_.get(), &running) != CURLM_OK) return CURLE_FAILED_INIT;
       if (running == 0) break;
       const auto now = Clock::now();
       const double idle_left = timeout - Seconds(now - t.last_activity).count();
       const double left = std::min(idle_left, deadline - Seconds(now - start).count());
       if (left <= 0) return std::nullopt;
       const int wait_ms = static_cast<int>(std::clamp(std::ceil(left * 1000.0), 1.0, 1000.0));
-      if (curl_multi_poll(multi_.get(), nullptr, 0, wait_ms, nullptr) != CURLM_OK) return CURLE_FAILED_INIT;
+      if (curl().multi_poll(multi_.get(), nullptr, 0, wait_ms, nullptr) != CURLM_OK) return CURLE_FAILED_INIT;
     }
     CURLcode result = CURLE_FAILED_INIT;
     int queued = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi_.get(), &queued))
+    while (CURLMsg* msg = curl().multi_info_read(multi_.get(), &queued))
       if (msg->msg == CURLMSG_DONE) result = msg->data.result;
     return result;
   }
@@ -204,31 +201,31 @@ class Session {
 };
 
 Attempt send_once(const std::string& url, curl_slist* headers, std::string_view body, double timeout, double deadline) {
-  Session session(curl_easy_init(), curl_multi_init());
+  Session session(curl().easy_init(), curl().multi_init());
   if (!session.ready()) return {Delivery::failed, 0, {}};
   CURL* easy = session.easy();
   Transfer t;
   t.easy = easy;
   t.body = body;
 
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl().easy_setopt(easy, CURLOPT_URL, url.c_str());
   // A proxy may relay TLS (CONNECT), but would read a plain request and its
   // credentials: plain requests go direct.
-  if (!is_https(url)) curl_easy_setopt(easy, CURLOPT_PROXY, "");
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_POST, 1L);
-  curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(easy, CURLOPT_READFUNCTION, on_read);
-  curl_easy_setopt(easy, CURLOPT_READDATA, &t);
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, on_header);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, on_write);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+  if (!is_https(url)) curl().easy_setopt(easy, CURLOPT_PROXY, "");
+  curl().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  curl().easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl().easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl().easy_setopt(easy, CURLOPT_POST, 1L);
+  curl().easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl().easy_setopt(easy, CURLOPT_READFUNCTION, on_read);
+  curl().easy_setopt(easy, CURLOPT_READDATA, &t);
+  curl().easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+  curl().easy_setopt(easy, CURLOPT_HEADERFUNCTION, on_header);
+  curl().easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+  curl().easy_setopt(easy, CURLOPT_WRITEFUNCTION, on_write);
+  curl().easy_setopt(easy, CURLOPT_WRITEDATA, &t);
 
   t.last_activity = Clock::now();
   const std::optional<CURLcode> result = session.run(t, timeout, deadline);
@@ -245,7 +242,7 @@ Reply http_post_with_retry(std::string_view url, const Headers& headers, std::st
                            double timeout, double deadline, const SleepFunction& sleep) {
   const Reply other{std::nullopt, "other"};
   const auto usable = [](double seconds) { return std::isfinite(seconds) && seconds > 0; };
-  if (max_retries <= 0 || !usable(timeout) || !usable(deadline) || !curl_ready()) return other;
+  if (max_retries <= 0 || !usable(timeout) || !usable(deadline) || !curl_api()) return other;
   std::optional<HeaderList> header_list = build_header_list(headers);
   if (!header_list) return other;
   const std::string url_text(url);

@@ -31,11 +31,21 @@ bool TokenStream::next(Token& token) {
   const std::array<bool, 256>& is_word = word_bytes(language_);
   while (pos_ < n) {
     const unsigned char c = static_cast<unsigned char>(text_[pos_]);
-    const char following = pos_ + 1 < n ? text_[pos_ + 1] : '\0';
+    // Words and blanks first: between them they are nearly every byte.
+    if (is_word[c]) {
+      const std::size_t start = pos_;
+      while (++pos_ < n && is_word[static_cast<unsigned char>(text_[pos_])]) {
+      }
+      token = {text_.substr(start, pos_ - start), true};
+      return true;
+    }
     if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
       ++pos_;
-    } else if ((language_ == hdl::HdlLanguage::vhdl && c == '-' && following == '-') ||
-               (language_ == hdl::HdlLanguage::verilog && c == '/' && following == '/')) {
+      continue;
+    }
+    const char following = pos_ + 1 < n ? text_[pos_ + 1] : '\0';
+    if ((language_ == hdl::HdlLanguage::vhdl && c == '-' && following == '-') ||
+        (language_ == hdl::HdlLanguage::verilog && c == '/' && following == '/')) {
       const std::size_t eol = text_.find('\n', pos_);
       pos_ = eol == std::string_view::npos ? n : eol + 1;
     } else if (c == '/' && following == '*') {
@@ -49,11 +59,6 @@ bool TokenStream::next(Token& token) {
         ++pos_;
       }
       if (pos_ < n) ++pos_;
-    } else if (is_word[c]) {
-      const std::size_t start = pos_;
-      while (pos_ < n && is_word[static_cast<unsigned char>(text_[pos_])]) ++pos_;
-      token = {text_.substr(start, pos_ - start), true};
-      return true;
     } else {
       token = {text_.substr(pos_, 1), false};
       ++pos_;

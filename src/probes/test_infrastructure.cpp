@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
 #include "hdl_tokens.hpp"
 #include "quarrix/hdl/language.hpp"
+#include "quarrix/util/directory.hpp"
 #include "quarrix/util/file.hpp"
 #include "quarrix/util/path.hpp"
 #include "quarrix/util/text.hpp"
@@ -48,8 +50,13 @@ bool has(std::string_view text, std::string_view needle) { return text.find(need
 // Whether `text` holds `lower_needle` in ASCII case-insensitively, without a
 // lowered copy of the text.
 bool has_folded(std::string_view text, std::string_view lower_needle) {
-  return std::search(text.begin(), text.end(), lower_needle.begin(), lower_needle.end(),
-                     [](char a, char b) { return util::ascii_lower(a) == b; }) != text.end();
+  // Only where the first letter stands, in either case, is the rest compared.
+  const char lower = lower_needle[0], upper = static_cast<char>(std::toupper(static_cast<unsigned char>(lower)));
+  for (std::size_t at = 0; at + lower_needle.size() <= text.size(); ++at)
+    if ((text[at] == lower || text[at] == upper) &&
+        util::ascii_iequals(text.substr(at, lower_needle.size()), lower_needle))
+      return true;
+  return false;
 }
 
 util::FileText read_small(const fs::path& path) {
@@ -99,24 +106,21 @@ void inspect_file(const fs::path& path, const std::string& rel, Findings& found)
 
 Json detect_test_infrastructure(const std::string& repo_path) {
   Findings found;
-  std::vector<std::pair<fs::path, std::string>> pending{{fs::path(repo_path), ""}};
+  // util::list_directory knows each entry's kind from the directory itself.
+  std::vector<std::string> pending{""};  // repository-relative directories
   std::size_t visited = 0;
   while (!pending.empty() && visited < kMaxEntries) {
-    auto [dir, rel_dir] = std::move(pending.back());
+    const std::string rel_dir = std::move(pending.back());
     pending.pop_back();
-    std::error_code ec;
-    fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::directory_iterator() && visited < kMaxEntries; it.increment(ec)) {
+    const auto listing = util::list_directory(rel_dir.empty() ? repo_path : util::join_path(repo_path, rel_dir));
+    for (auto entry = listing->begin(); entry != listing->end() && visited < kMaxEntries; ++entry) {
       ++visited;
-      const std::string name = it->path().filename().string();
-      const std::string rel = rel_dir.empty() ? name : rel_dir + "/" + name;
-      std::error_code status_ec;
-      const fs::file_status status = it->symlink_status(status_ec);
-      if (status_ec) continue;
-      if (fs::is_directory(status)) {
-        if (name != ".git") pending.emplace_back(it->path(), rel);
+      const std::string rel = rel_dir.empty() ? entry->name : rel_dir + "/" + entry->name;
+      if (entry->kind == util::EntryKind::unknown) continue;
+      if (entry->kind == util::EntryKind::directory) {
+        if (entry->name != ".git") pending.push_back(rel);
       } else {
-        inspect_file(it->path(), rel, found);
+        inspect_file(util::join_path(repo_path, rel), rel, found);
       }
     }
   }

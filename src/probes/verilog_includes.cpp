@@ -40,7 +40,7 @@ const VerilogFileFacts::Facts& VerilogFileFacts::of(const std::string& path) {
     if (const auto it = facts_.find(path); it != facts_.end()) return *it->second;
   }
   auto facts = std::make_unique<Facts>();
-  if (const std::optional<std::string> text = util::read_file_bytes(path)) {
+  if (const util::FileText text = util::read_bytes(path)) {
     facts->directives_only = hdl::is_directive_only_text(*text);
     facts->includes = resolver::verilog_includes(*text);
   }

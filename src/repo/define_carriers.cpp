@@ -106,10 +106,8 @@ const DefineCarrierIndex::FileFacts* DefineCarrierIndex::facts_of_path(const std
   const auto [it, fresh] = facts_by_path_.try_emplace(path, nullptr);
   if (fresh) {
     const std::string at = util::join_path(tree_.root(), path);
-    std::error_code ec;
-    const std::filesystem::path resolved = std::filesystem::canonical(at, ec);
-    if (!ec && !hdl::is_vhdl_suffix(util::path_suffix_lower(path)))
-      it->second = &facts_of_resolved(resolved.string(), at);
+    const std::optional<std::string> resolved = util::resolved_path(at);
+    if (resolved && !hdl::is_vhdl_suffix(util::path_suffix_lower(path))) it->second = &facts_of_resolved(*resolved, at);
   }
   return it->second;
 }
@@ -120,13 +118,12 @@ const DefineCarrierIndex::Carriers& DefineCarrierIndex::carriers_of(const TreeLi
   for (std::size_t ext = 0; ext < hdl::kVerilogSuffixCount; ++ext) {
     for (const std::string& rel : listing[ext]) {
       const std::string path = util::join_path(tree_.root(), rel);
-      std::error_code ec;
-      const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
-      if (ec) continue;
-      const FileFacts& facts = facts_of_resolved(resolved.string(), path);
+      const std::optional<std::string> resolved = util::resolved_path(path);
+      if (!resolved) continue;
+      const FileFacts& facts = facts_of_resolved(*resolved, path);
       if (!facts.carrier) continue;
       carriers.rel[ext].push_back(rel);
-      carriers.resolved[ext].push_back(resolved.string());
+      carriers.resolved[ext].push_back(*resolved);
       carriers.facts[ext].push_back(&facts);
     }
   }

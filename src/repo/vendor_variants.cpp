@@ -49,14 +49,13 @@ std::string_view after_last(std::string_view text, char sep) {
   return pos == std::string_view::npos ? text : text.substr(pos + 1);
 }
 
-}  // namespace
+using Variants = std::map<std::string, std::vector<std::string>>;  // ordered: vendors ascending
 
-Json detect_vendor_variants(const std::string& /*repo_path*/, const std::vector<std::string>& candidate_files) {
+// Files below TECH/<vendor>/, and files directly inside a TECH directory
+// ("generic"); the files placed are added to `in_tech`.
+void tech_directory_variants(const std::vector<std::string>& candidate_files, Variants& variants,
+                             std::set<std::string>& in_tech) {
   static const util::Regex tech_dir_re(kTechDirPattern, util::kIgnoreCase);
-  std::map<std::string, std::vector<std::string>> variants;  // ordered: the result lists vendors ascending
-  std::set<std::string> in_tech;
-
-  // Files below TECH/<vendor>/, and files directly inside a TECH directory.
   std::vector<std::string> tech_top_files;
   for (const std::string& rel : candidate_files) {
     const std::string norm = util::replace_all(rel, "\\", "/");
@@ -76,9 +75,12 @@ Json detect_vendor_variants(const std::string& /*repo_path*/, const std::vector<
     variants["generic"].push_back(rel);
     in_tech.insert(rel);
   }
+}
 
-  // <base>_<vendor>.<ext>, grouped by (directory, base, extension) in order of
-  // first appearance; a group counts only with a sibling beside the vendor file.
+// <base>_<vendor>.<ext>, grouped by (directory, base, extension) in order of
+// first appearance; a group counts only with a sibling beside the vendor file.
+void suffix_variants(const std::vector<std::string>& candidate_files, const std::set<std::string>& in_tech,
+                     Variants& variants) {
   using GroupKey = std::tuple<std::string, std::string, std::string>;
   std::map<GroupKey, std::size_t> group_index;
   std::vector<std::vector<std::pair<std::string, const std::string*>>> groups;
@@ -105,7 +107,15 @@ Json detect_vendor_variants(const std::string& /*repo_path*/, const std::vector<
     for (const auto& [rel, vendor] : members)
       if (vendor) variants[*vendor].push_back(rel);
   }
+}
 
+}  // namespace
+
+Json detect_vendor_variants(const std::string& /*repo_path*/, const std::vector<std::string>& candidate_files) {
+  Variants variants;
+  std::set<std::string> in_tech;
+  tech_directory_variants(candidate_files, variants, in_tech);
+  suffix_variants(candidate_files, in_tech, variants);
   Json result = Json::object();
   for (auto& [vendor, paths] : variants) {
     std::sort(paths.begin(), paths.end());

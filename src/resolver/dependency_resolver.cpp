@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -58,6 +59,22 @@ struct ScannedFile {
   std::vector<std::uint32_t> block_unit;
 };
 
+// How the sources are found: the exclusion patterns, and whether .gitignore counts.
+struct SourceWalk {
+  const std::vector<WildcardPattern>& patterns;
+  bool respect_gitignore;
+};
+
+// The files scanned so far, by identity and language. A file reached again
+// through a link would only repeat declarations that the first path already
+// made (the first declaration wins): it is scanned once.
+struct SeenHash {
+  std::size_t operator()(const std::pair<util::FileId, HdlLanguage>& k) const {
+    return util::FileIdHash()(k.first) * 2 + static_cast<std::size_t>(k.second);
+  }
+};
+using SeenFiles = std::unordered_set<std::pair<util::FileId, HdlLanguage>, SeenHash>;
+
 constexpr std::string_view kBinaryReason = "not text (a NUL byte, or mostly bytes that are not UTF-8)";
 
 // A NUL byte, or more than one byte in ten that is not UTF-8 (each run of them
@@ -71,8 +88,8 @@ bool looks_binary(std::string_view bytes, std::string_view decoded) {
 
 // The units of a source, or why it has none to give.
 std::variant<SourceUnits, std::string> scan_file(const SourceFile& source) {
-  std::optional<std::string> text = util::read_file_bytes(source.path);
-  if (!text) {
+  const util::FileText bytes = util::read_bytes(source.path);
+  if (!bytes) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(source.path, ec);
     return std::string(!ec && size > util::kMaxReadBytes ? "larger than 64 MiB" : "not readable");
@@ -80,16 +97,23 @@ std::variant<SourceUnits, std::string> scan_file(const SourceFile& source) {
   // Sources are text with some bytes that are not UTF-8 (a Latin-1 "é" in a
   // comment of older code): read with those replaced, as the extractors read
   // them. Only what is not text at all gives no unit.
-  if (!util::is_valid_utf8(*text)) {
-    std::string decoded = util::decode_utf8_replace(*text);
-    if (looks_binary(*text, decoded)) return std::string(kBinaryReason);
-    *text = std::move(decoded);
-  } else if (text->find('\0') != std::string::npos) {
+  const auto scan = [&source](std::string_view text) {
+    return source.language == HdlLanguage::verilog ? scan_verilog(text) : scan_vhdl(text);
+  };
+  std::string text;  // when the bytes are not the text as they are
+  if (!util::is_valid_utf8(*bytes)) {
+    text = util::decode_utf8_replace(*bytes);
+    if (looks_binary(*bytes, text)) return std::string(kBinaryReason);
+    if (text.find('\r') != std::string::npos) text = util::normalize_newlines(text);
+  } else if (bytes->find('\0') != std::string::npos) {
     return std::string(kBinaryReason);
+  } else if (bytes->find('\r') == std::string::npos) {
+    // Most sources: the cached bytes are scanned in place, not copied.
+    return scan(*bytes);
+  } else {
+    text = util::normalize_newlines(*bytes);
   }
-  // One copy of a large source at a time: the bytes are the text unless they hold "\r".
-  if (text->find('\r') != std::string::npos) *text = util::normalize_newlines(*text);
-  return source.language == HdlLanguage::verilog ? scan_verilog(*text) : scan_vhdl(*text);
+  return scan(text);
 }
 
 // What one compile-order walk knows of each unit and file. Slots are dense
@@ -192,6 +216,13 @@ struct DependencyResolver::Index {
   std::uint32_t add_unit(const DesignBlock& block, std::uint32_t file, HdlLanguage language);
   std::uint32_t owner_of(const DesignBlock& block, std::uint32_t declared) const;
   std::uint32_t find_ref(const std::string& ref, HdlLanguage language) const;
+  std::vector<ScannedFile> scan_sources(const std::vector<std::string>& from, const SourceWalk& walk, bool own,
+                                        SeenFiles& seen);
+  std::vector<std::vector<std::string>> include_headers(std::vector<ScannedFile>& scanned,
+                                                        const std::vector<std::string>& include_dirs,
+                                                        const SourceWalk& walk, SeenFiles& seen);
+  void link_scanned(std::vector<ScannedFile>& scanned);
+  void dedupe_deps();
   void index_duplicates();
   std::uint32_t nearest(std::uint32_t first, std::uint32_t user_file) const;
   std::uint32_t sharing_names(const Declarations& places, std::uint32_t first, std::uint32_t chosen,
@@ -367,53 +398,65 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
   std::vector<WildcardPattern> patterns;
   patterns.reserve(exclude_dirs.size());
   for (const std::string& p : exclude_dirs) patterns.emplace_back(p);
-
-  std::vector<ScannedFile> scanned;
-  // A file reached again through a link would only repeat declarations that
-  // the first path already made (the first declaration wins): scan it once.
-  // A path counts once it has been read, so a link that may not be read does
-  // not hide the file's own path.
-  struct SeenHash {
-    std::size_t operator()(const std::pair<util::FileId, HdlLanguage>& k) const {
-      return util::FileIdHash()(k.first) * 2 + static_cast<std::size_t>(k.second);
-    }
-  };
-  std::unordered_set<std::pair<util::FileId, HdlLanguage>, SeenHash> seen;
-  // The repository's sources, then its dependencies': what they declare
-  // resolves what the repository's own do not, and nothing of theirs is
-  // reported as the repository's.
-  const auto scan_sources = [&](const std::vector<std::string>& from, bool own) {
-    std::vector<LeftOut> excluded;
-    for (const SourceFile& source : find_sources(from, patterns, respect_gitignore, &excluded)) {
-      const std::optional<util::FileId> id = util::regular_file_id(source.path);
-      if (!id) {
-        if (own) left_out.emplace_back(source.path, "not a regular file");
-        continue;
-      }
-      if (seen.contains({*id, source.language})) continue;
-      std::variant<SourceUnits, std::string> found = scan_file(source);
-      if (auto* why = std::get_if<std::string>(&found)) {
-        if (own) left_out.emplace_back(source.path, std::move(*why));
-        continue;
-      }
-      seen.emplace(*id, source.language);
-      const auto file = static_cast<std::uint32_t>(files.size());
-      files.push_back(source.path);
-      scanned.push_back({file, source.language, std::move(std::get<SourceUnits>(found)), {}});
-    }
-    if (own)
-      for (LeftOut& out : excluded) left_out.emplace_back(std::move(out.path), std::move(out.reason));
-  };
-  scan_sources(roots, true);
+  const SourceWalk walk{patterns, respect_gitignore};
+  SeenFiles seen;
+  std::vector<ScannedFile> scanned = scan_sources(roots, walk, true, seen);
   own_files = static_cast<std::uint32_t>(files.size());
-  if (!dependency_roots.empty()) scan_sources(dependency_roots, false);
+  if (!dependency_roots.empty()) {
+    std::vector<ScannedFile> theirs = scan_sources(dependency_roots, walk, false, seen);
+    std::move(theirs.begin(), theirs.end(), std::back_inserter(scanned));
+  }
   scanned_files = static_cast<std::uint32_t>(files.size());
-  // Headers of the include directories outside the roots: found by includes,
-  // but their declarations are not units of the tree.
+  std::vector<std::vector<std::string>> include_names = include_headers(scanned, include_dirs, walk, seen);
+  link_scanned(scanned);
+  dedupe_deps();
+  resolve_includes(std::move(include_names), roots, include_dirs, repository);
+  file_units.assign(files.size(), {});
+  for (std::uint32_t u = 0; u < units.size(); ++u) file_units[units[u].file].push_back(u);
+  mark_files_that_stand_alone();
+  mark_plain_units();
+}
+
+// The sources under `from`, each file scanned once whatever the links to it;
+// what cannot be scanned is left out (and said, for the repository's own).
+// A path counts once it has been read, so a link that may not be read does
+// not hide the file's own path.
+std::vector<ScannedFile> DependencyResolver::Index::scan_sources(const std::vector<std::string>& from,
+                                                                 const SourceWalk& walk, bool own, SeenFiles& seen) {
+  std::vector<ScannedFile> scanned;
+  std::vector<LeftOut> excluded;
+  for (const SourceFile& source : find_sources(from, walk.patterns, walk.respect_gitignore, &excluded)) {
+    const std::optional<util::FileId> id = util::regular_file_id(source.path);
+    if (!id) {
+      if (own) left_out.emplace_back(source.path, "not a regular file");
+      continue;
+    }
+    if (seen.contains({*id, source.language})) continue;
+    std::variant<SourceUnits, std::string> found = scan_file(source);
+    if (auto* why = std::get_if<std::string>(&found)) {
+      if (own) left_out.emplace_back(source.path, std::move(*why));
+      continue;
+    }
+    seen.emplace(*id, source.language);
+    const auto file = static_cast<std::uint32_t>(files.size());
+    files.push_back(source.path);
+    scanned.push_back({file, source.language, std::move(std::get<SourceUnits>(found)), {}});
+  }
+  if (own)
+    for (LeftOut& out : excluded) left_out.emplace_back(std::move(out.path), std::move(out.reason));
+  return scanned;
+}
+
+// The `include names of every scanned file, then of the headers of the
+// include directories outside the roots, which join the files: found by
+// includes, but their declarations are not units of the tree.
+std::vector<std::vector<std::string>> DependencyResolver::Index::include_headers(
+    std::vector<ScannedFile>& scanned, const std::vector<std::string>& include_dirs, const SourceWalk& walk,
+    SeenFiles& seen) {
   std::vector<std::vector<std::string>> include_names;
   include_names.reserve(scanned.size());
   for (ScannedFile& f : scanned) include_names.push_back(std::move(f.units.includes));
-  for (const SourceFile& source : find_sources(include_dirs, patterns, respect_gitignore)) {
+  for (const SourceFile& source : find_sources(include_dirs, walk.patterns, walk.respect_gitignore)) {
     if (source.language != HdlLanguage::verilog) continue;
     const std::optional<util::FileId> id = util::regular_file_id(source.path);
     if (!id || seen.contains({*id, source.language})) continue;
@@ -423,8 +466,12 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
     files.push_back(source.path);
     include_names.push_back(std::move(std::get<SourceUnits>(found).includes));
   }
+  return include_names;
+}
 
-  // Declarations first, so that references may point forward to any file.
+// Declarations first, so that references may point forward to any file; then
+// each file's references, each block's owned by its unit.
+void DependencyResolver::Index::link_scanned(std::vector<ScannedFile>& scanned) {
   for (ScannedFile& f : scanned) {
     for (const DesignBlock& block : f.units.blocks) {
       f.block_unit.push_back(block.primary ? add_unit(block, f.file, f.language) : kNone);
@@ -476,8 +523,10 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
       }
     }
   }
+}
 
-  // Each dependency once, in first-use order.
+// Each dependency once, in first-use order.
+void DependencyResolver::Index::dedupe_deps() {
   std::vector<std::uint32_t> stamp(units.size(), kNone);
   for (std::uint32_t u = 0; u < units.size(); ++u) {
     std::vector<std::uint32_t>& deps = units[u].deps;
@@ -490,12 +539,6 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
     }
     deps.resize(kept);
   }
-
-  resolve_includes(std::move(include_names), roots, include_dirs, repository);
-  file_units.assign(files.size(), {});
-  for (std::uint32_t u = 0; u < units.size(); ++u) file_units[units[u].file].push_back(u);
-  mark_files_that_stand_alone();
-  mark_plain_units();
 }
 
 // The include directories given, then each root's own include/ directory, are

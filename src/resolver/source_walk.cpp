@@ -88,19 +88,19 @@ class Walk {
   const WildcardPattern* excluded(const std::string& name, const std::string& rel, const std::string& root_name,
                                   bool directory) const {
     if (excludes_.empty()) return nullptr;
-    std::vector<std::string> subjects{name, rel};
-    if (!root_name.empty() && root_name != "." && root_name != "..") subjects.push_back(root_name + "/" + rel);
+    std::string rooted;
+    std::string_view subjects[6];
+    std::size_t count = 0;
+    subjects[count++] = name;
+    subjects[count++] = rel;
+    if (!root_name.empty() && root_name != "." && root_name != "..") subjects[count++] = rooted = root_name + "/" + rel;
     const std::size_t suffix = directory ? 0 : util::path_suffix(name).size();
-    if (suffix != 0) {
-      for (std::size_t k = 0, n = subjects.size(); k < n; ++k) {
-        subjects.push_back(subjects[k].substr(0, subjects[k].size() - suffix));
-      }
-    }
-    for (const WildcardPattern& p : excludes_) {
-      for (const std::string& subject : subjects) {
-        if (p.matches(subject)) return &p;
-      }
-    }
+    if (suffix != 0)
+      for (std::size_t k = 0, n = count; k < n; ++k)
+        subjects[count++] = subjects[k].substr(0, subjects[k].size() - suffix);
+    for (const WildcardPattern& p : excludes_)
+      for (std::size_t k = 0; k < count; ++k)
+        if (p.matches(subjects[k])) return &p;
     return nullptr;
   }
 

@@ -217,19 +217,7 @@ class Pass {
         return i + 3;
       }
     } else if (is_word(i, "context")) {
-      if (is_ident(i + 1) && is_word(i + 2, "is")) {
-        open_block(i + 1, "context", true);
-        return i + 2;
-      }
-      // Context reference: "context lib.a, lib.b;"
-      std::size_t k = i + 1;
-      for (; !statement_ended(k); ++k) {
-        if (is_selected(k)) {
-          pending_refs_.push_back(ascii_lower(t_[k + 2].text));
-          k += 2;
-        }
-      }
-      return end_context_item(k);
+      return context(i);
     } else if (is_word(i, "library")) {
       return end_context_item(find_semicolon(i));
     } else if (is_word(i, "use")) {
@@ -237,6 +225,22 @@ class Pass {
       return use_clause(i);
     }
     return i;
+  }
+
+  // A context declaration, or a context reference: "context lib.a, lib.b;".
+  std::size_t context(std::size_t i) {
+    if (is_ident(i + 1) && is_word(i + 2, "is")) {
+      open_block(i + 1, "context", true);
+      return i + 2;
+    }
+    std::size_t k = i + 1;
+    for (; !statement_ended(k); ++k) {
+      if (is_selected(k)) {
+        pending_refs_.push_back(ascii_lower(t_[k + 2].text));
+        k += 2;
+      }
+    }
+    return end_context_item(k);
   }
 
   // "use a.b.c, d.e;": each selected name names (library, package).

@@ -46,6 +46,12 @@ WildcardPattern::WildcardPattern(std::string_view pattern) : text_(pattern) {
       elements_.emplace_back(Element::Kind::literal, c);
     }
   }
+  for (const Element& e : elements_) {
+    if (e.kind == Element::Kind::star)
+      has_star_ = true;
+    else
+      ++fixed_points_;
+  }
 }
 
 bool WildcardPattern::element_matches(const Element& e, char32_t c) const {
@@ -99,8 +105,20 @@ bool WildcardPattern::matches_points(const Points& t) const {
 }
 
 bool WildcardPattern::matches(std::string_view text) const {
-  // Paths are nearly always ASCII, where bytes are code points: no decoding.
-  if (util::is_ascii(text)) return matches_points(text);
+  // Most patterns begin or end with a literal: an ASCII byte at that end of
+  // the text is its code point there, and nearly always a different one.
+  if (!text.empty() && !elements_.empty()) {
+    const auto head = static_cast<unsigned char>(text.front()), tail = static_cast<unsigned char>(text.back());
+    const Element &first = elements_.front(), &last = elements_.back();
+    if (first.kind == Element::Kind::literal && head < 0x80 && first.ch != head) return false;
+    if (last.kind == Element::Kind::literal && tail < 0x80 && last.ch != tail) return false;
+  }
+  // Paths are nearly always ASCII, where bytes are code points: no decoding,
+  // and a length that cannot match is seen at once.
+  if (util::is_ascii(text)) {
+    if (has_star_ ? text.size() < fixed_points_ : text.size() != fixed_points_) return false;
+    return matches_points(text);
+  }
   return matches_points(util::to_code_points(text));
 }
 

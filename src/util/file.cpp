@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "quarrix/util/file_memo.hpp"
 #include "quarrix/util/text.hpp"
@@ -36,9 +37,38 @@ std::string key_of(const std::optional<std::vector<std::string>>& roots) {
   return key;
 }
 
-bool inside_confinement(const std::filesystem::path& path) {
+// The resolved directories met while the confinement is in place: a scan reads
+// many files of each directory, and realpath() reads every component of every
+// path again. Dropped when a confinement begins or ends.
+thread_local std::unordered_map<std::string, std::optional<std::string>> resolved_dirs;
+
+std::optional<std::string> real_path(const std::filesystem::path& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return std::nullopt;
+  std::string out(real);
+  ::free(real);
+  return out;
+}
+
+// resolved_path(path), with the directory part looked up once: a path whose
+// last component is a plain name and not a link (`last_is_link`, from the
+// caller's lstat) resolves to its resolved directory plus that name.
+std::optional<std::string> resolved_read_path(const std::filesystem::path& path, bool last_is_link) {
+  const std::string& text = path.native();
+  const std::size_t slash = text.rfind('/');
+  const std::string_view name =
+      slash == std::string::npos ? std::string_view(text) : std::string_view(text).substr(slash + 1);
+  if (last_is_link || name.empty() || name == "." || name == "..") return real_path(path);
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+  auto found = resolved_dirs.find(dir);
+  if (found == resolved_dirs.end()) found = resolved_dirs.emplace(dir, real_path(dir)).first;
+  if (!found->second) return real_path(path);
+  return (*found->second == "/" ? "/" : *found->second + "/").append(name);
+}
+
+bool inside_confinement(const std::filesystem::path& path, bool last_is_link) {
   if (!confined_roots) return true;
-  const auto real = resolved_path(path);
+  const auto real = resolved_read_path(path, last_is_link);
   return real && std::any_of(confined_roots->begin(), confined_roots->end(),
                              [&](const std::string& root) { return *real != root && lies_within(*real, root); });
 }
@@ -46,11 +76,11 @@ bool inside_confinement(const std::filesystem::path& path) {
 }  // namespace
 
 std::optional<std::string> resolved_path(const std::filesystem::path& path) {
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (!real) return std::nullopt;
-  std::string out(real);
-  ::free(real);
-  return out;
+  if (!confined_roots) return real_path(path);
+  // Within a scan, with the scan's resolved directories.
+  struct stat own {};
+  if (::lstat(path.c_str(), &own) != 0) return std::nullopt;
+  return resolved_read_path(path, S_ISLNK(own.st_mode));
 }
 
 bool lies_within(std::string_view path, std::string_view root) {
@@ -69,15 +99,17 @@ std::optional<std::vector<std::string>> read_confinement_roots() { return confin
 ReadConfinement::ReadConfinement(const std::filesystem::path& root, const std::vector<std::string>& also)
     : previous_(confined_roots) {
   // An unresolvable root leaves nothing readable under it (the empty root).
-  std::vector<std::string> roots{resolved_path(root).value_or(std::string())};
-  for (const std::string& more : also) roots.push_back(resolved_path(more).value_or(std::string()));
+  std::vector<std::string> roots{real_path(root).value_or(std::string())};
+  for (const std::string& more : also) roots.push_back(real_path(more).value_or(std::string()));
   confined_roots = std::move(roots);
   confinement_key = key_of(confined_roots);
+  resolved_dirs.clear();
 }
 
 ReadConfinement::~ReadConfinement() {
   confined_roots = previous_;
   confinement_key = key_of(confined_roots);
+  resolved_dirs.clear();
 }
 
 namespace {
@@ -87,8 +119,10 @@ namespace {
 // confinement and within the size limit.
 std::optional<FileId> readable_file_id(const std::filesystem::path& path) {
   struct stat st {};
-  if (!stat_path(path, st) || !S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(kMaxReadBytes) ||
-      !inside_confinement(path))
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  const bool link = S_ISLNK(st.st_mode);
+  if ((link && !stat_path(path, st)) || !S_ISREG(st.st_mode) || st.st_size > static_cast<off_t>(kMaxReadBytes) ||
+      !inside_confinement(path, link))
     return std::nullopt;
   return id_of(st);
 }
@@ -156,6 +190,13 @@ ScanTextCache::Entry* cached_entry(const std::filesystem::path& path) {
 std::optional<std::string> read_file_bytes(const std::filesystem::path& path) {
   if (const ScanTextCache::Entry* entry = cached_entry(path)) return entry->read->bytes;
   return read_uncached(path);
+}
+
+FileText read_bytes(const std::filesystem::path& path) {
+  if (const ScanTextCache::Entry* entry = cached_entry(path))
+    return entry->read->bytes ? FileText(&*entry->read->bytes) : FileText();
+  std::optional<std::string> bytes = read_uncached(path);
+  return bytes ? FileText(std::move(*bytes)) : FileText();
 }
 
 FileText read_text(const std::filesystem::path& path) {

@@ -3,6 +3,8 @@
 
 #include <pcre2.h>
 
+#include <atomic>
+
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::util {
@@ -62,10 +64,14 @@ std::string translate_pattern(std::string_view p) {
   return out;
 }
 
-// Per-thread matching resources: a match context with limits and a JIT stack.
+// Per-thread matching resources: a match context with limits, a JIT stack, and
+// match data reused by every search (allocating it per search cost more than
+// many of the searches).
 struct MatchResources {
   pcre2_match_context* context = nullptr;
   pcre2_jit_stack* jit_stack = nullptr;
+  pcre2_match_data* data = nullptr;
+  std::uint32_t data_pairs = 0;
   MatchResources() {
     context = pcre2_match_context_create(nullptr);
     pcre2_set_match_limit(context, 20'000'000);
@@ -75,6 +81,7 @@ struct MatchResources {
     if (jit_stack) pcre2_jit_stack_assign(context, nullptr, jit_stack);
   }
   ~MatchResources() {
+    pcre2_match_data_free(data);
     pcre2_jit_stack_free(jit_stack);
     pcre2_match_context_free(context);
   }
@@ -84,6 +91,23 @@ MatchResources& resources() {
   thread_local MatchResources r;
   return r;
 }
+
+// Match data with room for at least `pairs` offset pairs; nullptr when out of memory.
+pcre2_match_data* match_data(std::uint32_t pairs) {
+  MatchResources& r = resources();
+  if (r.data_pairs < pairs) {
+    pcre2_match_data_free(r.data);
+    r.data = pcre2_match_data_create(pairs, nullptr);
+    r.data_pairs = r.data ? pairs : 0;
+  }
+  return r.data;
+}
+
+// A pattern is JIT-compiled once it has earned it: the compile costs about as
+// much as interpreting a few hundred short searches, and most patterns of a
+// scan see far fewer. Each search counts a fixed cost plus the bytes it may read.
+constexpr std::size_t kSearchCost = 1024;
+constexpr std::size_t kJitAfterWork = 32 * 1024;
 
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -105,27 +129,58 @@ bool Regex::readable_from(std::string_view subject, std::size_t pos) const {
   return is_valid_utf8(subject.substr(start));
 }
 
+// The interpreted pattern, and its JIT-compiled copy once enough work has been
+// done with it. The copy is built aside and published whole, so threads that
+// share a pattern never see one half-compiled.
 struct Regex::Code {
   pcre2_code* code = nullptr;
-  ~Code() { pcre2_code_free(code); }
+  std::uint32_t captures = 0;
+  std::atomic<pcre2_code*> jitted{nullptr};
+  std::atomic<std::size_t> work{0};
+  std::atomic<bool> jit_claimed{false};
+  ~Code() {
+    pcre2_code_free(jitted.load());
+    pcre2_code_free(code);
+  }
+
+  const pcre2_code* for_search(std::size_t bytes) {
+    if (const pcre2_code* fast = jitted.load(std::memory_order_acquire)) return fast;
+    if (work.fetch_add(kSearchCost + bytes, std::memory_order_relaxed) + kSearchCost + bytes >= kJitAfterWork &&
+        !jit_claimed.exchange(true))
+      jit_compile();
+    return code;
+  }
+
+ private:
+  // Without JIT support the copy is dropped and matching stays interpreted.
+  void jit_compile() {
+    pcre2_code* copy = pcre2_code_copy(code);
+    if (copy && pcre2_jit_compile(copy, PCRE2_JIT_COMPLETE) == 0) {
+      jitted.store(copy, std::memory_order_release);
+      return;
+    }
+    pcre2_code_free(copy);
+  }
 };
 
-Match::Match(std::string_view subject, std::vector<std::ptrdiff_t> offsets)
-    : subject_(subject), offsets_(std::move(offsets)) {}
+Match::Match(std::string_view subject, std::size_t groups) : subject_(subject), groups_(groups) {
+  inline_.fill(-1);
+  if (groups > kInlineGroups) spilled_.assign(2 * groups, -1);
+}
 
-bool Match::matched(std::size_t index) const { return 2 * index + 1 < offsets_.size() && offsets_[2 * index] >= 0; }
+bool Match::matched(std::size_t index) const { return index < groups_ && offsets()[2 * index] >= 0; }
 std::string_view Match::group(std::size_t index) const {
   if (!matched(index)) return {};
-  return subject_.substr(static_cast<std::size_t>(offsets_[2 * index]),
-                         static_cast<std::size_t>(offsets_[2 * index + 1] - offsets_[2 * index]));
+  return subject_.substr(static_cast<std::size_t>(offsets()[2 * index]),
+                         static_cast<std::size_t>(offsets()[2 * index + 1] - offsets()[2 * index]));
 }
 std::size_t Match::start(std::size_t index) const {
-  return matched(index) ? static_cast<std::size_t>(offsets_[2 * index]) : std::string_view::npos;
+  return matched(index) ? static_cast<std::size_t>(offsets()[2 * index]) : std::string_view::npos;
 }
 std::size_t Match::end(std::size_t index) const {
-  return matched(index) ? static_cast<std::size_t>(offsets_[2 * index + 1]) : std::string_view::npos;
+  return matched(index) ? static_cast<std::size_t>(offsets()[2 * index + 1]) : std::string_view::npos;
 }
-std::size_t Match::group_count() const { return offsets_.size() / 2 - 1; }
+std::size_t Match::group_count() const { return groups_ - 1; }
 
 Regex::Regex(std::string_view pattern, unsigned flags) : pattern_(pattern), flags_(flags), code_(new Code) {
   uint32_t options = PCRE2_UTF | PCRE2_UCP;
@@ -142,8 +197,8 @@ Regex::Regex(std::string_view pattern, unsigned flags) : pattern_(pattern), flag
     pcre2_get_error_message(error, message, sizeof message);
     throw RegexError("bad pattern " + std::string(pattern) + ": " + reinterpret_cast<char*>(message));
   }
-  // Without JIT code (or when it is unavailable) matching uses the interpreter.
-  if (!(flags & kNoJit)) pcre2_jit_compile(code_->code, PCRE2_JIT_COMPLETE);
+  if (flags & kNoJit) code_->jit_claimed = true;
+  pcre2_pattern_info(code_->code, PCRE2_INFO_CAPTURECOUNT, &code_->captures);
   uint32_t lookbehind = 0;
   pcre2_pattern_info(code_->code, PCRE2_INFO_MAXLOOKBEHIND, &lookbehind);
   max_lookbehind_ = lookbehind;
@@ -153,33 +208,28 @@ Regex::~Regex() = default;
 Regex::Regex(Regex&&) noexcept = default;
 Regex& Regex::operator=(Regex&&) noexcept = default;
 
-std::size_t Regex::group_count() const {
-  uint32_t count = 0;
-  pcre2_pattern_info(code_->code, PCRE2_INFO_CAPTURECOUNT, &count);
-  return count;
-}
+std::size_t Regex::group_count() const { return code_->captures; }
 
 std::optional<Match> Regex::run(std::string_view subject, std::size_t pos, unsigned options, bool checked) const {
   if (!checked && !readable_from(subject, pos)) return std::nullopt;
-  pcre2_match_data* data = pcre2_match_data_create_from_pattern(code_->code, nullptr);
+  const std::size_t groups = group_count() + 1;
+  pcre2_match_data* data = match_data(static_cast<std::uint32_t>(groups));
   if (!data) return std::nullopt;
-  const int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), pos,
+  const pcre2_code* code = code_->for_search((options & PCRE2_ANCHORED) ? 0 : subject.size() - pos);
+  const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), pos,
                              options | PCRE2_NO_UTF_CHECK, data, resources().context);
-  std::optional<Match> result;
   // rc < 0: no match, or a resource limit / invalid subject, both "no match".
-  if (rc > 0) {
-    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data);
-    const std::size_t groups = group_count() + 1;
-    std::vector<std::ptrdiff_t> offsets(2 * groups, -1);
-    for (std::size_t g = 0; g < groups && g < static_cast<std::size_t>(rc); ++g) {
-      if (ov[2 * g] == PCRE2_UNSET) continue;
-      offsets[2 * g] = static_cast<std::ptrdiff_t>(ov[2 * g]);
-      offsets[2 * g + 1] = static_cast<std::ptrdiff_t>(ov[2 * g + 1]);
-    }
-    result.emplace(subject, std::move(offsets));
+  // rc == 0 cannot happen: the data has room for every group.
+  if (rc <= 0) return std::nullopt;
+  const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data);
+  Match found(subject, groups);
+  std::ptrdiff_t* offsets = found.offsets();
+  for (std::size_t g = 0; g < groups && g < static_cast<std::size_t>(rc); ++g) {
+    if (ov[2 * g] == PCRE2_UNSET) continue;
+    offsets[2 * g] = static_cast<std::ptrdiff_t>(ov[2 * g]);
+    offsets[2 * g + 1] = static_cast<std::ptrdiff_t>(ov[2 * g + 1]);
   }
-  pcre2_match_data_free(data);
-  return result;
+  return found;
 }
 
 std::optional<Match> Regex::search(std::string_view subject, std::size_t pos) const { return run(subject, pos, 0); }

@@ -33,6 +33,8 @@ class WildcardPattern {
   bool matches_points(const Points& t) const;
 
   std::vector<Element> elements_;
+  bool has_star_ = false;
+  std::size_t fixed_points_ = 0;  // elements other than stars: each takes one code point
   std::string text_;
 };
 

@@ -51,6 +51,8 @@ class FileText {
   bool readable_ = false;
 };
 FileText read_text(const std::filesystem::path& path);
+// What read_file_bytes() gives, in the same way.
+FileText read_bytes(const std::filesystem::path& path);
 
 // While alive, whole-file reads on this thread succeed only for files whose
 // fully resolved path lies inside the resolved `root` (or one of `also`, the

@@ -1,7 +1,8 @@
 #pragma once
 // Regular expressions with the semantics of Python's `re` on str, over PCRE2.
 //
-// Patterns are compiled once (UTF + UCP, JIT where available). Before compiling,
+// Patterns are compiled once (UTF + UCP) and JIT-compiled, where available, once
+// they have done enough matching to repay it. Before compiling,
 // "\s"/"\S" are rewritten to Python's whitespace set (PCRE2's misses \x1c-\x1f)
 // and "\Z" to PCRE2's "\z". Positions in Match are byte offsets into the subject.
 //
@@ -9,11 +10,12 @@
 // (U+0131) match "i"; PCRE2 does not.
 //
 // Resource limits: a match that exceeds the engine's match, depth or heap limit
-// (or the JIT stack) counts as "no match" from that point on: search() returns
+// (or the JIT stack, once JIT-compiled) counts as "no match" from that point on: search() returns
 // nothing, iteration stops, and sub() leaves the rest of the subject unchanged.
 // Callers therefore fall through to their next source instead of hanging.
 // A subject that is not valid UTF-8 never matches.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -33,13 +35,12 @@ enum RegexFlag : unsigned {
   kIgnoreCase = 1u << 0,
   kMultiline = 1u << 1,
   kDotAll = 1u << 2,
-  // Skips JIT compilation: cheaper for a pattern used for one or two searches.
+  // Never JIT-compiles, however much the pattern is used.
   kNoJit = 1u << 3,
 };
 
 class Match {
  public:
-  Match(std::string_view subject, std::vector<std::ptrdiff_t> offsets);
   // Group text; an unmatched group gives an empty view (check matched()).
   std::string_view group(std::size_t index = 0) const;
   bool matched(std::size_t index) const;
@@ -48,8 +49,18 @@ class Match {
   std::size_t group_count() const;  // capturing groups, not counting group 0
 
  private:
+  friend class Regex;
+  // Most patterns have few groups: their offsets need no allocation.
+  static constexpr std::size_t kInlineGroups = 4;
+  Match(std::string_view subject, std::size_t groups);  // every group unset
+  std::ptrdiff_t* offsets() { return spilled_.empty() ? inline_.data() : spilled_.data(); }
+  const std::ptrdiff_t* offsets() const { return spilled_.empty() ? inline_.data() : spilled_.data(); }
+
   std::string_view subject_;
-  std::vector<std::ptrdiff_t> offsets_;  // pairs of (start, end); -1 when unset
+  std::size_t groups_;  // group 0 included
+  // Pairs of (start, end), -1 when unset: inline_ unless there are more groups.
+  std::array<std::ptrdiff_t, 2 * kInlineGroups> inline_;
+  std::vector<std::ptrdiff_t> spilled_;
 };
 
 class Regex {

@@ -15,6 +15,14 @@ TEST(WildcardPattern, MatchesLikeFnmatchcase) {
       {"glbl", "glbl.v", false},
       {"*_atoms", "cyclone_atoms", true},
       {"*_atoms", "atoms", false},
+      {"*_atoms", "_atoms", true},
+      {"a?c", "ac", false},  // lengths that cannot match
+      {"a*?c", "abc", true},
+      {"\xc3\xa9", "ab", false},
+      {"x*\xc3\xa9", "xy\xc3\xa9", true},  // ends that are not ASCII are left to the match
+      {"\xc3\xa9*s", "\xc3\xa9ts", true},
+      {"b*s", "bats", true},
+      {"b*s", "bat", false},
       {"*", "", true},
       {"a*b", "a/x/b", true},  // "*" crosses "/"
       {"?", "é", true},

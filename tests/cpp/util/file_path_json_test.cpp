@@ -116,12 +116,22 @@ TEST(ReadFile, ConfinementKeepsReadsInsideTheRoot) {
   fs::create_symlink(outside.path / "secret", repo.path / "README.md");
   fs::create_symlink(repo.path / "inside.v", repo.path / "sub" / "alias.v");
   fs::create_symlink("../inside.v", repo.path / "sub" / "relative.v");
+  fs::create_directory_symlink(outside.path, repo.path / "ext");
+  fs::create_directory_symlink(repo.path / "sub", repo.path / "also");
   {
     const ReadConfinement confine(repo.path / "sub" / "..");
     EXPECT_FALSE(read_text_file(repo.path / "README.md"));
     EXPECT_FALSE(read_text_file(outside.path / "secret"));
     EXPECT_TRUE(read_text_file(repo.path / "sub" / "alias.v"));
     EXPECT_TRUE(read_text_file(repo.path / "sub" / "relative.v"));
+    // A directory is resolved whole: a link out of it, a link and ".." within it.
+    EXPECT_FALSE(read_text_file(repo.path / "ext" / "secret"));
+    EXPECT_TRUE(read_text_file(repo.path / "also" / ".." / "inside.v"));
+    EXPECT_TRUE(read_text_file(repo.path / "also" / "alias.v"));
+    for (const fs::path& p : {repo.path / "sub" / "alias.v", repo.path / "also" / ".." / "inside.v",
+                              repo.path / "ext" / "secret", repo.path / "ext", repo.path / "missing.v"})
+      EXPECT_EQ(resolved_path(p), fs::exists(p) ? std::optional<std::string>(fs::canonical(p).string()) : std::nullopt)
+          << p;
     {
       const ReadConfinement inner(repo.path / "sub");
       EXPECT_FALSE(read_text_file(repo.path / "inside.v"));

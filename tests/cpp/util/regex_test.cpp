@@ -1,3 +1,8 @@
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "quarrix/util/regex.hpp"
@@ -89,4 +94,30 @@ TEST(Regex, SearchesFromAnOffsetCheckOnlyWhatTheyCanRead) {
   std::string big(1 << 20, 'a');
   for (std::size_t pos = 0; pos + 4096 < big.size(); pos += 4096)  // growing windows stay cheap
     ASSERT_TRUE(Regex("a*").match(std::string_view(big).substr(0, pos + 4096), pos));
+}
+
+// A pattern is JIT-compiled part-way through its use, possibly while other
+// threads match with it: every answer is the interpreter's.
+TEST(Regex, AnswersAlikeBeforeAndAfterItsJitCompile) {
+  const Regex shared("(\\w+)\\s*=\\s*(\\d+)?", kIgnoreCase);
+  const Regex interpreted(shared.pattern(), shared.flags() | kNoJit);
+  const std::string text = "a = 1\nb =\nc= 22 \xc3\xa9=3\n";
+  const auto answers = [&text](const Regex& re) {
+    std::string out;
+    for (const Match& m : re.finditer(text))
+      out += std::string(m.group(1)) + ":" + (m.matched(2) ? std::string(m.group(2)) : "-") + ";";
+    if (const auto m = re.search(text, 7)) out += std::to_string(m->start());
+    return out;
+  };
+  const std::string expected = answers(interpreted);
+  std::atomic<int> differ{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 500; ++i)
+        if (answers(shared) != expected) ++differ;
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(differ, 0);
+  EXPECT_EQ(answers(shared), expected);
 }

@@ -77,6 +77,10 @@ TEST(ScanTextCache, FileTextRefersToTheCachedText) {
     }
     EXPECT_EQ(*read_text(repo.at("crlf.vhd")), "entity e is\nend;\n");
     EXPECT_FALSE(read_text(repo.at("missing.v")));
+    // The bytes likewise, line ends as they are.
+    EXPECT_EQ(&*read_bytes(repo.at("crlf.vhd")), &*read_bytes(repo.at("crlf.vhd")));
+    EXPECT_EQ(*read_bytes(repo.at("crlf.vhd")), "entity e is\r\nend;\r\n");
+    EXPECT_FALSE(read_bytes(repo.at("missing.v")));
   }
   FileText own = read_text(repo.at("crlf.vhd"));
   ASSERT_TRUE(own);
