@@ -67,8 +67,7 @@ using Extractor = std::optional<std::string> (*)(const Json&);
 
 Reply ask(const std::string& url, const Headers& headers, const std::string& body, std::string_view api_key,
           Extractor extract, const SleepFunction& sleep) {
-  Reply reply =
-      http_post_with_retry(url, headers, body, kDefaultMaxRetries, kDefaultTimeout, kDefaultAttemptDeadline, sleep);
+  Reply reply = http_post_with_retry(url, headers, body, {}, sleep);
   if (reply.outcome != "ok" || !reply.text || reply.text->empty()) return {std::nullopt, reply.outcome};
   const std::optional<Json> data = util::parse_json(*reply.text);
   if (!data) return {std::nullopt, "other"};

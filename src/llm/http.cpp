@@ -238,17 +238,18 @@ Attempt send_once(const std::string& url, curl_slist* headers, std::string_view 
 
 }  // namespace
 
-Reply http_post_with_retry(std::string_view url, const Headers& headers, std::string_view body, long long max_retries,
-                           double timeout, double deadline, const SleepFunction& sleep) {
+Reply http_post_with_retry(std::string_view url, const Headers& headers, std::string_view body,
+                           const RetryPolicy& policy, const SleepFunction& sleep) {
   const Reply other{std::nullopt, "other"};
   const auto usable = [](double seconds) { return std::isfinite(seconds) && seconds > 0; };
-  if (max_retries <= 0 || !usable(timeout) || !usable(deadline) || !curl_api()) return other;
+  const long long max_retries = policy.max_retries;
+  if (max_retries <= 0 || !usable(policy.timeout) || !usable(policy.deadline) || !curl_api()) return other;
   std::optional<HeaderList> header_list = build_header_list(headers);
   if (!header_list) return other;
   const std::string url_text(url);
 
   for (long long attempt = 0; attempt < max_retries; ++attempt) {
-    Attempt a = send_once(url_text, header_list->get(), body, timeout, deadline);
+    Attempt a = send_once(url_text, header_list->get(), body, policy.timeout, policy.deadline);
     std::string outcome;
     if (a.delivery == Delivery::answered) {
       if (a.status >= 200 && a.status < 300) return {util::decode_utf8_replace(a.body), "ok"};

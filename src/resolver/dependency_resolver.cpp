@@ -206,6 +206,7 @@ struct DependencyResolver::Index {
   // Marks reused by compile-order walks; a walk running alongside another uses its own.
   std::mutex walk_mutex;
   WalkMarks walk_marks;
+  class OrderWalk;
 
   void build(const std::vector<std::string>& roots, bool respect_gitignore,
              const std::vector<std::string>& exclude_dirs, const std::vector<std::string>& include_dirs,
@@ -753,116 +754,154 @@ std::vector<std::string> DependencyResolver::compilation_order(const std::string
   return order;
 }
 
-std::vector<std::uint32_t> DependencyResolver::compilation_order_files(const std::string& name) const {
-  Index& ix = *index_;
-  const auto found = ix.by_name.find(name);
-  if (found == ix.by_name.end() || !ix.units[found->second].listed) throw resolver::UnknownUnitError(name);
-  const std::uint32_t root = found->second;
-  const std::uint32_t root_file = ix.units[root].file;
-  // The walk below would visit every unit of the file and emit nothing else:
-  // for a library of many cells in one file that is a walk per cell.
-  if (ix.stands_alone[root_file]) return {root_file};
+// One compile-order walk from a root unit: its dependencies depth first, each
+// file out once, after the files it needs and after the headers it includes.
+// Runs on stacks of its own: dependencies and includes may nest as deep as a
+// hostile tree likes.
+class DependencyResolver::Index::OrderWalk {
+ public:
+  OrderWalk(const Index& ix, WalkMarks& marks) : ix_(ix), marks_(marks) {}
+  std::vector<std::uint32_t> run(std::uint32_t root);
 
-  std::unique_lock<std::mutex> lock(ix.walk_mutex, std::try_to_lock);
-  std::optional<WalkMarks> own_marks;
-  WalkMarks& marks = lock.owns_lock() ? ix.walk_marks : own_marks.emplace();
-  marks.begin(ix.units.size(), ix.files.size());
-
-  std::vector<std::uint32_t> order;
-  // Emits `file` after the headers it includes, theirs first, each once; an
-  // include cycle is cut where it closes. Runs on its own stack: includes
-  // may nest as deep as a hostile tree likes.
+ private:
   struct Including {
     std::uint32_t file;
     std::size_t next;
   };
-  std::vector<Including> include_path;
-  auto emit_with_headers = [&](std::uint32_t file) {
-    marks.file(file).including = true;
-    include_path.push_back({file, 0});
-    while (!include_path.empty()) {
-      Including& top = include_path.back();
-      const std::vector<std::uint32_t>& headers = ix.includes[top.file];
-      if (top.next < headers.size()) {
-        WalkMarks::FileMark& header = marks.file(headers[top.next++]);
-        if (!header.emitted && !header.including) {
-          header.including = true;
-          include_path.push_back({headers[top.next - 1], 0});  // invalidates `top`
-        }
-        continue;
-      }
-      WalkMarks::FileMark& done = marks.file(top.file);
-      done.including = false;
-      done.emitted = true;
-      order.push_back(top.file);
-      include_path.pop_back();
-    }
-  };
-  // Emits `file` unless it is out already; true when it went out now.
-  auto emit = [&](std::uint32_t file) {
-    const WalkMarks::FileMark& mark = marks.file(file);
-    if (mark.emitted || mark.including) return false;
-    emit_with_headers(file);
-    return true;
-  };
-  marks.file(root_file).including = true;  // the root's own file goes last
-
   struct Frame {
     std::uint32_t unit;
     std::size_t next;     // next dependency to visit
     std::size_t segment;  // path position where this frame's segment starts
   };
-  std::vector<Frame> path{{root, 0, 0}};
-  marks.unit(root).state = WalkMarks::kOnPath;
-  ++marks.file(root_file).on_path;
-  while (!path.empty()) {
-    Frame& top = path.back();
-    const Index::Unit& unit = ix.units[top.unit];
-    if (top.next < unit.deps.size()) {
-      const std::uint32_t dep = unit.deps[top.next++];
-      WalkMarks::UnitMark& mark = marks.unit(dep);
-      if (mark.state == WalkMarks::kOnPath && mark.segment != top.segment) continue;  // files in a cycle
-      if (mark.state == WalkMarks::kOnPath) {
-        std::string cycle;
-        std::size_t k = path.size();
-        while (path[k - 1].unit != dep) --k;
-        for (; k <= path.size(); ++k) cycle += ix.units[path[k - 1].unit].name + " -> ";
-        throw resolver::DependencyCycleError("dependency cycle: " + cycle + ix.units[dep].name);
-      }
-      if (mark.state == WalkMarks::kNew) {
-        mark = {WalkMarks::kOnPath, top.segment};
-        ++marks.file(ix.units[dep].file).on_path;
-        path.push_back({dep, 0, top.segment});  // invalidates `top`
-      }
-      continue;
-    }
-    // The unit's own dependencies are out; now those of the rest of its file.
-    WalkMarks::FileMark& file = marks.file(unit.file);
-    if (WalkMarks::UnitMark& self = marks.unit(top.unit); self.state == WalkMarks::kOnPath) {
-      self.state = WalkMarks::kDone;
-      --file.on_path;
-    }
-    const std::vector<std::uint32_t>& siblings = ix.file_units[unit.file];
-    while (file.sibling_cursor < siblings.size() && marks.unit(siblings[file.sibling_cursor]).state != WalkMarks::kNew)
-      ++file.sibling_cursor;
-    if (file.sibling_cursor < siblings.size()) {
-      const std::uint32_t sibling = siblings[file.sibling_cursor];
-      marks.unit(sibling) = {WalkMarks::kOnPath, path.size()};
-      ++file.on_path;
-      path.push_back({sibling, 0, path.size()});  // invalidates `top`; this frame is revisited afterwards
-      continue;
-    }
-    // A unit of the file further up the path (which needed this one) may still
-    // need other files: the file waits for it. The file's other parts follow it
-    // once; every later unit of the file finds them out.
-    if (unit.file != root_file && file.on_path == 0 && emit(unit.file))
-      for (std::uint32_t u : siblings)
-        for (std::uint32_t f : ix.units[u].extra_files) emit(f);
-    path.pop_back();
+
+  void enter(std::uint32_t dep, std::size_t segment);
+  void leave(std::uint32_t unit_id);
+  [[noreturn]] void throw_cycle(std::uint32_t dep) const;
+  bool emit(std::uint32_t file);
+  void emit_with_headers(std::uint32_t file);
+
+  const Index& ix_;
+  WalkMarks& marks_;
+  std::uint32_t root_file_ = 0;
+  std::vector<std::uint32_t> order_;
+  std::vector<Including> include_path_;
+  std::vector<Frame> path_;
+};
+
+std::vector<std::uint32_t> DependencyResolver::Index::OrderWalk::run(std::uint32_t root) {
+  root_file_ = ix_.units[root].file;
+  marks_.file(root_file_).including = true;  // the root's own file goes last
+  path_.push_back({root, 0, 0});
+  marks_.unit(root).state = WalkMarks::kOnPath;
+  ++marks_.file(root_file_).on_path;
+  while (!path_.empty()) {
+    Frame& top = path_.back();
+    const std::vector<std::uint32_t>& deps = ix_.units[top.unit].deps;
+    if (top.next < deps.size())
+      enter(deps[top.next++], top.segment);
+    else
+      leave(top.unit);
   }
-  for (std::uint32_t f : ix.units[root].extra_files) emit(f);
-  emit_with_headers(root_file);
-  return order;
+  for (std::uint32_t f : ix_.units[root].extra_files) emit(f);
+  emit_with_headers(root_file_);
+  return std::move(order_);
+}
+
+// Steps from the path's top to one of its dependencies.
+void DependencyResolver::Index::OrderWalk::enter(std::uint32_t dep, std::size_t segment) {
+  WalkMarks::UnitMark& mark = marks_.unit(dep);
+  if (mark.state == WalkMarks::kOnPath && mark.segment != segment) return;  // files in a cycle
+  if (mark.state == WalkMarks::kOnPath) throw_cycle(dep);
+  if (mark.state == WalkMarks::kNew) {
+    mark = {WalkMarks::kOnPath, segment};
+    ++marks_.file(ix_.units[dep].file).on_path;
+    path_.push_back({dep, 0, segment});
+  }
+}
+
+// The unit's own dependencies are out; now those of the rest of its file, then
+// the file itself.
+void DependencyResolver::Index::OrderWalk::leave(std::uint32_t unit_id) {
+  const Index::Unit& unit = ix_.units[unit_id];
+  WalkMarks::FileMark& file = marks_.file(unit.file);
+  if (WalkMarks::UnitMark& self = marks_.unit(unit_id); self.state == WalkMarks::kOnPath) {
+    self.state = WalkMarks::kDone;
+    --file.on_path;
+  }
+  const std::vector<std::uint32_t>& siblings = ix_.file_units[unit.file];
+  while (file.sibling_cursor < siblings.size() && marks_.unit(siblings[file.sibling_cursor]).state != WalkMarks::kNew)
+    ++file.sibling_cursor;
+  if (file.sibling_cursor < siblings.size()) {
+    const std::uint32_t sibling = siblings[file.sibling_cursor];
+    marks_.unit(sibling) = {WalkMarks::kOnPath, path_.size()};
+    ++file.on_path;
+    path_.push_back({sibling, 0, path_.size()});  // this frame is revisited afterwards
+    return;
+  }
+  // A unit of the file further up the path (which needed this one) may still
+  // need other files: the file waits for it. The file's other parts follow it
+  // once; every later unit of the file finds them out.
+  if (unit.file != root_file_ && file.on_path == 0 && emit(unit.file))
+    for (std::uint32_t u : siblings)
+      for (std::uint32_t f : ix_.units[u].extra_files) emit(f);
+  path_.pop_back();
+}
+
+void DependencyResolver::Index::OrderWalk::throw_cycle(std::uint32_t dep) const {
+  std::string cycle;
+  std::size_t k = path_.size();
+  while (path_[k - 1].unit != dep) --k;
+  for (; k <= path_.size(); ++k) cycle += ix_.units[path_[k - 1].unit].name + " -> ";
+  throw resolver::DependencyCycleError("dependency cycle: " + cycle + ix_.units[dep].name);
+}
+
+// Emits `file` unless it is out already; true when it went out now.
+bool DependencyResolver::Index::OrderWalk::emit(std::uint32_t file) {
+  const WalkMarks::FileMark& mark = marks_.file(file);
+  if (mark.emitted || mark.including) return false;
+  emit_with_headers(file);
+  return true;
+}
+
+// Emits `file` after the headers it includes, theirs first, each once; an
+// include cycle is cut where it closes.
+void DependencyResolver::Index::OrderWalk::emit_with_headers(std::uint32_t file) {
+  marks_.file(file).including = true;
+  include_path_.push_back({file, 0});
+  while (!include_path_.empty()) {
+    Including& top = include_path_.back();
+    const std::vector<std::uint32_t>& headers = ix_.includes[top.file];
+    if (top.next < headers.size()) {
+      const std::uint32_t next = headers[top.next++];
+      WalkMarks::FileMark& header = marks_.file(next);
+      if (!header.emitted && !header.including) {
+        header.including = true;
+        include_path_.push_back({next, 0});  // invalidates `top`
+      }
+      continue;
+    }
+    WalkMarks::FileMark& done = marks_.file(top.file);
+    done.including = false;
+    done.emitted = true;
+    order_.push_back(top.file);
+    include_path_.pop_back();
+  }
+}
+
+std::vector<std::uint32_t> DependencyResolver::compilation_order_files(const std::string& name) const {
+  Index& ix = *index_;
+  const auto found = ix.by_name.find(name);
+  if (found == ix.by_name.end() || !ix.units[found->second].listed) throw resolver::UnknownUnitError(name);
+  const std::uint32_t root = found->second;
+  // The walk would visit every unit of the file and emit nothing else: for a
+  // library of many cells in one file that is a walk per cell.
+  if (ix.stands_alone[ix.units[root].file]) return {ix.units[root].file};
+
+  std::unique_lock<std::mutex> lock(ix.walk_mutex, std::try_to_lock);
+  std::optional<WalkMarks> own_marks;
+  WalkMarks& marks = lock.owns_lock() ? ix.walk_marks : own_marks.emplace();
+  marks.begin(ix.units.size(), ix.files.size());
+  return Index::OrderWalk(ix, marks).run(root);
 }
 
 }  // namespace quarrix::resolver

@@ -28,6 +28,23 @@ bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' |
 using util::ascii_iequals;
 using util::ascii_lower;
 
+// Where text quoted by `quote` and opened before `i` closes: the position of
+// the closing quote (a doubled quote is one inside), or of the line's end.
+std::size_t quoted_end(std::string_view s, std::size_t i, char quote) {
+  const std::size_t n = s.size();
+  while (i < n && s[i] != '\n') {
+    if (s[i] == quote) {
+      if (i + 1 < n && s[i + 1] == quote) {
+        i += 2;
+        continue;
+      }
+      break;
+    }
+    ++i;
+  }
+  return i;
+}
+
 class Lexer {
  public:
   explicit Lexer(std::string_view text) : s_(text) {}
@@ -53,31 +70,12 @@ class Lexer {
         const std::size_t end = s.find("*/", i + 2);
         i = end == std::string_view::npos ? n : end + 2;
       } else if (c == '"') {  // "" inside a string is a quote; strings end at the line
-        ++i;
-        while (i < n && s[i] != '\n') {
-          if (s[i] == '"') {
-            if (i + 1 < n && s[i + 1] == '"') {
-              i += 2;
-              continue;
-            }
-            ++i;
-            break;
-          }
-          ++i;
-        }
+        i = quoted_end(s, i + 1, '"');
+        if (i < n && s[i] == '"') ++i;
         emit(Tok::other, "\"");
       } else if (c == '\\') {  // extended identifier, "\\" inside is a backslash
-        const std::size_t start = ++i;
-        while (i < n && s[i] != '\n') {
-          if (s[i] == '\\') {
-            if (i + 1 < n && s[i + 1] == '\\') {
-              i += 2;
-              continue;
-            }
-            break;
-          }
-          ++i;
-        }
+        const std::size_t start = i + 1;
+        i = quoted_end(s, start, '\\');
         emit(Tok::ident, s.substr(start, i - start));
         if (i < n && s[i] == '\\') ++i;
       } else if (c == '\'') {

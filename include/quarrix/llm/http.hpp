@@ -25,7 +25,14 @@ inline constexpr double kDefaultAttemptDeadline = 60.0;
 // A larger answer body is not kept in memory; the call ends with "other".
 inline constexpr std::size_t kMaxResponseBytes = 8u << 20;
 
-// POSTs `body` to `url` at most `max_retries` times. TLS peers are verified,
+// How often and how long http_post_with_retry may try.
+struct RetryPolicy {
+  long long max_retries = kDefaultMaxRetries;
+  double timeout = kDefaultTimeout;
+  double deadline = kDefaultAttemptDeadline;
+};
+
+// POSTs `body` to `url` at most `policy.max_retries` times. TLS peers are verified,
 // redirects are not followed, and only https requests may go through a proxy
 // (the usual proxy environment variables). `timeout` bounds the connection set-up and every
 // wait for data, `deadline` the whole attempt; both must be finite and positive,
@@ -37,7 +44,6 @@ inline constexpr std::size_t kMaxResponseBytes = 8u << 20;
 // characters in the name, CR, LF or NUL in the value) means no attempt.
 // The back-off pauses go through `sleep`. Never throws for network failures.
 Reply http_post_with_retry(std::string_view url, const Headers& headers, std::string_view body,
-                           long long max_retries = kDefaultMaxRetries, double timeout = kDefaultTimeout,
-                           double deadline = kDefaultAttemptDeadline, const SleepFunction& sleep = real_sleep);
+                           const RetryPolicy& policy = {}, const SleepFunction& sleep = real_sleep);
 
 }  // namespace quarrix::llm

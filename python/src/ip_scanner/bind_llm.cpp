@@ -162,8 +162,7 @@ void bind_transport(nb::module_& m) {
         llm::Reply reply;
         {
           nb::gil_scoped_release unlocked;
-          reply = llm::http_post_with_retry(url, fields, bytes, max_retries, timeout, llm::kDefaultAttemptDeadline,
-                                            module_sleep);
+          reply = llm::http_post_with_retry(url, fields, bytes, {max_retries, timeout}, module_sleep);
         }
         return py_reply(reply);
       },

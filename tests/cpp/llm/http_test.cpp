@@ -38,8 +38,8 @@ TEST_P(RetryTest, OutcomeAttemptsAndBackoff) {
   LoopbackServer server(c.script);
   testing::SleepRecorder sleeps;
   const auto start = std::chrono::steady_clock::now();
-  const Reply reply = http_post_with_retry(server.url("/x"), kJsonHeaders, "{}", c.max_retries, c.timeout,
-                                           kDefaultAttemptDeadline, sleeps.function());
+  const Reply reply =
+      http_post_with_retry(server.url("/x"), kJsonHeaders, "{}", {c.max_retries, c.timeout}, sleeps.function());
   const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(reply, c.expected);
   EXPECT_EQ(server.connections(), c.connections);
@@ -119,17 +119,15 @@ TEST(Http, PlainRequestsBypassProxies) {
 
 TEST(Http, UndeliveredRequestsAreTimeoutsAndRetried) {
   testing::SleepRecorder sleeps;
-  const Reply refused =
-      http_post_with_retry("http://127.0.0.1:" + std::to_string(testing::closed_port()) + "/", kJsonHeaders, "{}",
-                           kDefaultMaxRetries, kDefaultTimeout, kDefaultAttemptDeadline, sleeps.function());
+  const Reply refused = http_post_with_retry("http://127.0.0.1:" + std::to_string(testing::closed_port()) + "/",
+                                             kJsonHeaders, "{}", {}, sleeps.function());
   EXPECT_EQ(refused, (Reply{std::nullopt, "timeout"}));
   EXPECT_EQ(sleeps.delays, (std::vector<double>{2.0, 4.0}));
 
   // TLS hand-shake with a peer that does not speak TLS.
   LoopbackServer not_tls({of_kind(Kind::garbage)});
   sleeps.delays.clear();
-  EXPECT_EQ(http_post_with_retry(not_tls.url("/", "https"), kJsonHeaders, "{}", kDefaultMaxRetries, kDefaultTimeout,
-                                 kDefaultAttemptDeadline, sleeps.function()),
+  EXPECT_EQ(http_post_with_retry(not_tls.url("/", "https"), kJsonHeaders, "{}", {}, sleeps.function()),
             (Reply{std::nullopt, "timeout"}));
   EXPECT_EQ(not_tls.connections(), 3);
   EXPECT_EQ(sleeps.delays, (std::vector<double>{2.0, 4.0}));
@@ -147,17 +145,13 @@ TEST(Http, UnsafeRequestsAreNotSent) {
       {{"X:Y", "v"}},
   };
   for (const Headers& h : unsafe)
-    EXPECT_EQ(http_post_with_retry(server.url("/"), h, "{}", kDefaultMaxRetries, kDefaultTimeout,
-                                   kDefaultAttemptDeadline, sleeps.function()),
-              other);
+    EXPECT_EQ(http_post_with_retry(server.url("/"), h, "{}", {}, sleeps.function()), other);
   for (double t : {0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity()}) {
-    EXPECT_EQ(
-        http_post_with_retry(server.url("/"), kJsonHeaders, "{}", 3, t, kDefaultAttemptDeadline, sleeps.function()),
-        other);
-    EXPECT_EQ(http_post_with_retry(server.url("/"), kJsonHeaders, "{}", 3, 5.0, t, sleeps.function()), other);
+    EXPECT_EQ(http_post_with_retry(server.url("/"), kJsonHeaders, "{}", {3, t}, sleeps.function()), other);
+    EXPECT_EQ(http_post_with_retry(server.url("/"), kJsonHeaders, "{}", {3, 5.0, t}, sleeps.function()), other);
   }
-  EXPECT_EQ(http_post_with_retry("ftp://127.0.0.1/", kJsonHeaders, "{}", 3, 5.0, 5.0, sleeps.function()), other);
-  EXPECT_EQ(http_post_with_retry("not a url", kJsonHeaders, "{}", 3, 5.0, 5.0, sleeps.function()), other);
+  EXPECT_EQ(http_post_with_retry("ftp://127.0.0.1/", kJsonHeaders, "{}", {3, 5.0, 5.0}, sleeps.function()), other);
+  EXPECT_EQ(http_post_with_retry("not a url", kJsonHeaders, "{}", {3, 5.0, 5.0}, sleeps.function()), other);
   EXPECT_EQ(server.connections(), 0);
   EXPECT_TRUE(sleeps.delays.empty());
 }
@@ -172,7 +166,7 @@ TEST(Http, SlowDripHitsTheAttemptDeadline) {
     LoopbackServer server({response});
     testing::SleepRecorder sleeps;
     const auto start = std::chrono::steady_clock::now();
-    const Reply reply = http_post_with_retry(server.url("/"), kJsonHeaders, "{}", 2, 5.0, 1.0, sleeps.function());
+    const Reply reply = http_post_with_retry(server.url("/"), kJsonHeaders, "{}", {2, 5.0, 1.0}, sleeps.function());
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(reply, (Reply{std::nullopt, "timeout"}));
     EXPECT_EQ(server.connections(), 2);  // retried like any time-out
