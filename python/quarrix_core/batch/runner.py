@@ -402,7 +402,23 @@ class _Driver:
             self.tokens[i] = key
             self.progress.advance(rows=old.row_count)
         else:
-            ready.append((i, [d for d in deps if self.tokens[d] != _UNAVAILABLE], tokens))
+            ready.append((i, self._scanned_with(deps), tokens))
+
+    def _scanned_with(self, deps: list) -> list:
+        """The available `deps`, then what they were scanned with in turn, nearest first: a dependency's unit
+        compiles only with that dependency's own dependencies. Their changes reach the key through `deps`' keys."""
+        out: list = []
+        seen: set = set()
+        level = [d for d in deps if self.tokens[d] != _UNAVAILABLE]
+        while level:
+            below: list = []
+            for d in level:
+                if d not in seen:
+                    seen.add(d)
+                    out.append(d)
+                    below.extend(e for e in sorted(self.links.deps.get(d, {})) if self.tokens[e] != _UNAVAILABLE)
+            level = below
+        return out
 
     def _namespace(self, i: int) -> str:
         return self.result.outcomes[i].spec.namespace

@@ -144,3 +144,26 @@ def test_a_failed_dependency_leaves_its_dependent_scanned_without_it(tmp_path, s
     assert code == 3 and cells_status["status"] == "failed"
     assert app_status["status"] == "scanned" and app_status["dependencies"] == []
     assert app_status["skipped_dependencies"] == [cells_status["namespace"]]
+
+
+def test_a_dependency_comes_with_its_own_dependencies(tmp_path, scheduler):
+    # app uses sync_reg of cells, which instantiates tc_cell of tech: app's check needs tech too.
+    origins = tmp_path / "origins"
+    tech = make_repo(origins, "tech", {"src/tc_cell.sv": verilog("tc_cell")})
+    cells = make_repo(origins, "cells", {
+        "src/sync_reg.sv": "module sync_reg(input clk, input rst, input [7:0] d, output [7:0] q);\n"
+                           "  tc_cell u(.clk(clk), .rst(rst), .d(d), .q(q));\nendmodule\n"})
+    app = make_repo(origins, "app", {
+        "rtl/soc.sv": "module soc(input clk, input rst, input [7:0] d, output [7:0] q);\n"
+                      "  sync_reg u0(.clk(clk), .rst(rst), .d(d), .q(q));\nendmodule\n"})
+    manifest = write_manifest(tmp_path / "m.json", [
+        {"url": app.as_uri(), "namespace": "acme.app", "depends": ["acme.cells"]},
+        {"url": cells.as_uri(), "namespace": "acme.cells", "depends": ["acme.tech"]},
+        {"url": tech.as_uri(), "namespace": "acme.tech"}])
+    work = tmp_path / "work"
+    assert main([str(manifest), "--work", str(work), "--scheduler", scheduler, "--no-verify", "--no-llm", "-q",
+                 "-o", str(tmp_path / "rows.jsonl"), "--status", str(tmp_path / "s.jsonl")]) == 0
+    assert statuses(tmp_path / "s.jsonl")[0]["dependencies"] == ["acme.cells"]
+    with sqlite3.connect(work / "results.sqlite") as db:
+        assert set(db.execute("SELECT dependency, file, unit FROM row_edges WHERE name = 'soc'")) == {
+            ("acme.cells", "src/sync_reg.sv", "sync_reg"), ("acme.tech", "src/tc_cell.sv", "tc_cell")}
