@@ -10,8 +10,13 @@ repository declares; a GHDL run asking for -fsynopsys, which the scanner's
 next run answers, is none), the other ("avoidable") unverified tops, the
 failed runs by cause and the scan's seconds. Always exits 0.
 
+With --with-dependencies, a repository is scanned with the catalog
+repositories it declares (Bender.yml, .gitmodules, as quarrix-batch reads
+them) and theirs in turn, each `--with` its checkout, as a registry that
+holds them scans it.
+
     python3 bench/catalog_verify.py --mirrors /work/.mirror \\
-        --scanner build/test/cli/quarrix-scan [--only NAME] [--keep DIR]
+        --scanner build/test/cli/quarrix-scan [--only NAME] [--keep DIR] [--with-dependencies]
 """
 
 import collections
@@ -57,15 +62,41 @@ def measure(rows, report):
     return out
 
 
+def with_options(repo, catalog, work):
+    """`--with CHECKOUT=NAME` for each catalog repository `repo` declares, and theirs, nearest first."""
+    from quarrix_core.batch.declared import declared_dependencies
+    from quarrix_core.batch.manifest import url_match_key
+
+    by_key = {url_match_key(r["url"]): r for r in catalog}
+    out, seen, level = [], {repo["name"]}, [repo]
+    while level:
+        below = []
+        for r in level:
+            for dep in declared_dependencies(str(Path(work) / r["name"]), origin=r["url"]):
+                found = by_key.get(url_match_key(dep.url))
+                if found is not None and found["name"] not in seen:
+                    seen.add(found["name"])
+                    out += ["--with", f"{Path(work) / found['name']}={found['name']}"]
+                    below.append(found)
+        level = below
+    return out
+
+
 def main():
     ap = cq.catalog_arguments(__doc__.splitlines()[0])
     ap.add_argument("--keep", type=Path, help="write each repository's rows and report into this directory")
+    ap.add_argument("--with-dependencies", action="store_true",
+                    help="scan each repository with the catalog repositories it declares, and theirs")
     args = ap.parse_args()
     missing = [t for t in ("ghdl", "verilator", "iverilog") if not shutil.which(t)]
     if missing:
         print(f"note: not on PATH: {', '.join(missing)}", file=sys.stderr)
 
     repos = cq.selected_repos(args)
+    catalog = cq.read_tsv(Path(args.catalog) / "repos.tsv") if args.with_dependencies else []
+    if args.with_dependencies:
+        # Every repository a selected one may declare is brought to its commit first.
+        list(cq.checkouts(catalog, args, []))
 
     print("| repository | tops | verified | own | avoidable | " + " | ".join(CAUSES) + " | s |")
     print("| --- | ---: | ---: | ---: | ---: | " + "---: | " * len(CAUSES) + "---: |")
@@ -74,8 +105,9 @@ def main():
         with tempfile.TemporaryDirectory() as cache:
             report = Path(cache) / "report.json"
             start = time.monotonic()
+            deps = with_options(repo, catalog, args.work) if args.with_dependencies else []
             proc = subprocess.run([args.scanner, str(dest), "--granularity", "top", "--jobs", "2", "--no-llm", "-q",
-                                   "--cache-dir", cache, "--report", str(report)], capture_output=True, text=True)
+                                   "--cache-dir", cache, "--report", str(report), *deps], capture_output=True, text=True)
             spent = time.monotonic() - start
             if proc.returncode != 0:
                 failed.append((repo["name"], proc.stderr.strip().splitlines()[-1:] or [f"exit {proc.returncode}"]))
@@ -88,7 +120,8 @@ def main():
         total.update(got)
         seconds += spent
         pct = f" ({100 * got['verified'] / got['tops']:.0f} %)" if got["tops"] else ""
-        print(f"| {repo['name']} | {got['tops']} | {got['verified']}{pct} | {got['own']} | {got['avoidable']} | "
+        name = repo["name"] + "".join(f" +{d.rsplit('=', 1)[1]}" for d in deps[1::2])
+        print(f"| {name} | {got['tops']} | {got['verified']}{pct} | {got['own']} | {got['avoidable']} | "
               + " | ".join(str(got[c]) for c in CAUSES) + f" | {spent:.1f} |")
     pct = f" ({100 * total['verified'] / total['tops']:.0f} %)" if total["tops"] else ""
     avoid = f" ({100 * total['avoidable'] / total['tops']:.0f} %)" if total["tops"] else ""

@@ -15,6 +15,7 @@ from __future__ import annotations
 import os
 from dataclasses import dataclass
 from pathlib import Path
+from typing import Optional
 
 import yaml
 
@@ -33,10 +34,11 @@ class Declared:
     file: str           # the file that declares it, relative to the checkout
 
 
-def declared_dependencies(checkout: str) -> list[Declared]:
-    """The git dependencies `checkout` declares, in the files' order; none when it declares none readably."""
+def declared_dependencies(checkout: str, origin: Optional[str] = None) -> list[Declared]:
+    """The git dependencies `checkout` declares, in the files' order; none when it declares none readably.
+    A relative submodule URL is resolved against `origin`, by default the checkout's own `origin` remote."""
     out, seen = [], set()
-    for found in (*_bender(checkout), *_submodules(checkout)):
+    for found in (*_bender(checkout), *_submodules(checkout, origin)):
         if url_match_key(found.url) not in seen:
             seen.add(url_match_key(found.url))
             out.append(found)
@@ -60,7 +62,7 @@ def _bender(checkout: str) -> list[Declared]:
     return out
 
 
-def _submodules(checkout: str) -> list[Declared]:
+def _submodules(checkout: str, origin: Optional[str]) -> list[Declared]:
     text = _text(checkout, GITMODULES)
     if text is None:
         return []
@@ -69,7 +71,6 @@ def _submodules(checkout: str) -> list[Declared]:
                      _GIT_SECONDS, stdin=text.encode())
     except GitError:                    # no submodule URL (git exits 1), or no parsable file
         return []
-    origin = None
     out = []
     for item in filter(None, listed.split("\0")):
         key, _, url = item.partition("\n")

@@ -59,6 +59,9 @@ def test_submodules_are_declared_with_relative_urls_taken_from_origin(tmp_path):
     plain.mkdir()
     (plain / ".gitmodules").write_text(gitmodules)
     assert [d.url for d in declared_dependencies(str(plain))] == ["https://github.com/acme/cells"]
+    # A checkout without git metadata (an exported tree) is told its origin.
+    assert [d.url for d in declared_dependencies(str(plain), origin="https://github.com/VUnit/vunit")] == [
+        "https://github.com/OSVVM/OSVVM.git", "https://github.com/acme/cells"]
 
 
 def test_cycles_and_missing_names_stop_those_entries_only():
