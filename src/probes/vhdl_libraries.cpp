@@ -13,6 +13,7 @@ namespace {
 
 struct SourceNames {
   std::vector<std::string> declares;                         // primary units
+  std::vector<std::string> completes;                        // units whose bodies or architectures it holds
   std::vector<std::pair<std::string, std::string>> selects;  // (library, unit) it names
 };
 
@@ -36,6 +37,9 @@ SourceNames names_of(std::string_view text) {
                          t[1].word && !is(t[1], "body");
     if (primary || (is(t[0], "configuration") && t[1].word && is(t[2], "of")))
       names.declares.push_back(ascii_lower(t[1].text));
+    if (filled == 4 && ((is(w[0], "package") && is(w[1], "body") && w[2].word && is(w[3], "is")) ||
+                        (is(w[0], "architecture") && w[1].word && is(w[2], "of") && w[3].word)))
+      names.completes.push_back(ascii_lower((is(w[1], "body") ? w[2] : w[3]).text));
     if (filled == 4 && (is(w[0], "use") || is(w[0], "entity") || is(w[0], "context") || is(w[0], "configuration")) &&
         w[1].word && w[2].text == "." && w[3].word)
       names.selects.emplace_back(ascii_lower(w[1].text), ascii_lower(w[3].text));
@@ -54,12 +58,27 @@ std::vector<std::string> vhdl_libraries(const std::vector<std::string>& sources,
     for (const std::string& unit : names.back().declares) declared_in[unit].push_back(i);
   }
   // `work.` names the library of the source that says it, which may be
-  // known only once another source has named that one: passes until nothing
-  // moves, each placing at least one source.
+  // known only once another source has named that one; a source of bodies
+  // alone goes where their units went. Passes until nothing moves, each
+  // placing at least one source.
   std::vector<std::string> library(sources.size());
+  const auto library_of = [&](const std::string& unit) -> const std::string* {
+    const auto it = declared_in.find(unit);
+    if (it != declared_in.end())
+      for (std::size_t j : it->second)
+        if (!library[j].empty()) return &library[j];
+    return nullptr;
+  };
   for (bool moved = true; moved;) {
     moved = false;
     for (std::size_t i = 0; i < sources.size(); ++i) {
+      if (library[i].empty() && names[i].declares.empty())
+        for (const std::string& unit : names[i].completes)
+          if (const std::string* lib = library_of(unit)) {
+            library[i] = *lib;
+            moved = true;
+            break;
+          }
       for (const auto& [named, unit] : names[i].selects) {
         const std::string& by = named == "work" ? library[i] : named;
         if (by.empty() || by == "ieee" || by == "std") continue;

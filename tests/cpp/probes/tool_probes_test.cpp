@@ -223,7 +223,12 @@ TEST(ToolProbes, RealGhdlAnalysesEachLibraryItsUsersName) {
   TempRepo repo;
   repo.write("math/math_pkg.vhd", "package math_pkg is\n  constant K : natural := 2;\nend package;\n");
   repo.write("math/widths_pkg.vhd",
-             "use work.math_pkg.all;\npackage widths_pkg is\n  constant W : natural := 4 * K;\nend package;\n");
+             "use work.math_pkg.all;\npackage widths_pkg is\n  constant W : natural := 4 * K;\n"
+             "  function twice(n : natural) return natural;\nend package;\n");
+  // A body in a file of its own goes into its package's library.
+  repo.write("math/widths_body.vhd",
+             "package body widths_pkg is\n  function twice(n : natural) return natural is begin return 2 * n; end;\n"
+             "end package body;\n");
   repo.write(
       "fifo/fifo.vhd",
       "library math;\nuse math.widths_pkg.all;\nentity fifo is\n  port (d : in bit_vector(W - 1 downto 0));\nend;\n"
@@ -232,10 +237,11 @@ TEST(ToolProbes, RealGhdlAnalysesEachLibraryItsUsersName) {
              "library fifo;\nentity top is end;\narchitecture a of top is\n  signal d : bit_vector(7 downto 0);\n"
              "begin\n  u : entity fifo.fifo port map (d => d);\nend;\n");
   const std::vector<std::string> list{repo.at("math/math_pkg.vhd").string(), repo.at("math/widths_pkg.vhd").string(),
-                                      repo.at("fifo/fifo.vhd").string(), repo.at("top.vhd").string()};
+                                      repo.at("math/widths_body.vhd").string(), repo.at("fifo/fifo.vhd").string(),
+                                      repo.at("top.vhd").string()};
   EXPECT_EQ(detect_vhdl_standard(list, "work"), Standard("vhdl-2008", true));
   // Without the step that puts it into "math", fifo cannot be analysed.
-  EXPECT_EQ(detect_vhdl_standard({list[2], list[3]}, "work"), Standard("unknown", false));
+  EXPECT_EQ(detect_vhdl_standard({list[3], list[4]}, "work"), Standard("unknown", false));
 }
 
 TEST(ToolProbes, RealVerilator) {
