@@ -251,8 +251,12 @@ std::uint32_t DependencyResolver::Index::add_unit(const DesignBlock& block, std:
   }
   const auto id = static_cast<std::uint32_t>(units.size());
   if (first != kNone) {
-    // The repository's own declaration always wins over a dependency's namesake.
-    if (units[first].kind != block.kind || (foreign(file) && !foreign(units[first].file))) return kNone;
+    // The repository's own declaration always wins over a dependency's
+    // Verilog namesake: one design has one module of a name. A VHDL one lies
+    // in the dependency's library, where the dependency's own uses find it.
+    if (units[first].kind != block.kind ||
+        (foreign(file) && !foreign(units[first].file) && language == HdlLanguage::verilog))
+      return kNone;
     units.push_back({block.name, block.kind, file, language, false, first, {}, {}});
     duplicates[first].later.push_back(id);
     return id;

@@ -286,20 +286,27 @@ TEST(DependencyResolver, DependencyRootsResolveWhatTheRepositoryLacks) {
   TempRepo top;
   top.write("app/rtl/soc.sv", "module soc; fifo f(); arbiter a(); import cf_pkg::*; endmodule\n");
   top.write("app/rtl/arbiter.sv", "module arbiter; endmodule\n");  // the repository's own namesake wins
-  top.write("app/rtl/cpu.vhd", "use work.dep_types.all;\nuse work.nowhere.all;\nentity cpu is end;\n");
+  top.write("app/rtl/cpu.vhd",
+            "use work.dep_types.all;\nuse work.nowhere.all;\nuse work.consts.all;\nentity cpu is end;\n");
   top.write("dep/src/fifo.sv", "module fifo; arbiter a(); endmodule\n");
   top.write("dep/src/arbiter.sv", "module arbiter; wrong w(); endmodule\n");
   top.write("dep/src/cf_pkg.sv", "package cf_pkg; endpackage\n");
-  top.write("dep/src/types.vhd", "use work.dep_missing.all;\npackage dep_types is end;\n");
+  top.write("dep/src/types.vhd", "use work.dep_missing.all;\nuse work.consts.all;\npackage dep_types is end;\n");
+  // A VHDL namesake lies in the dependency's library: its own uses take it.
+  top.write("dep/src/consts.vhd", "package consts is end;\n");
+  top.write("app/rtl/consts.vhd", "package consts is end;\n");
   top.write("dep/src/big.v", std::string(1, '\0'));  // left out, but not the repository's to report
   const std::string app = top.path() + "/app", dep = top.path() + "/dep";
   const DependencyResolver r({app + "/rtl"}, false, {}, {}, app, {dep + "/src"});
   Paths got;
   for (const std::string& p : r.compilation_order("soc")) got.push_back(p.substr(top.path().size() + 1));
   EXPECT_EQ(got, (Paths{"app/rtl/arbiter.sv", "dep/src/fifo.sv", "dep/src/cf_pkg.sv", "app/rtl/soc.sv"}));
+  got.clear();
+  for (const std::string& p : r.compilation_order("cpu")) got.push_back(p.substr(top.path().size() + 1));
+  EXPECT_EQ(got, (Paths{"dep/src/consts.vhd", "dep/src/types.vhd", "app/rtl/consts.vhd", "app/rtl/cpu.vhd"}));
   EXPECT_EQ(as_map(r.entity_map()).count("fifo"), 0u);
   EXPECT_EQ(as_map(r.entity_map()).at("arbiter"), app + "/rtl/arbiter.sv");
-  EXPECT_TRUE(r.package_map().empty());
+  EXPECT_EQ(as_map(r.package_map()), (std::map<std::string, std::string>{{"consts", app + "/rtl/consts.vhd"}}));
   EXPECT_EQ(as_map(r.dependency_units()), (std::map<std::string, std::string>{{"cf_pkg", dep + "/src/cf_pkg.sv"},
                                                                               {"dep_types", dep + "/src/types.vhd"},
                                                                               {"fifo", dep + "/src/fifo.sv"}}));
