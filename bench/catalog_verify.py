@@ -16,10 +16,12 @@ every run, the failed runs by cause and the scan's seconds. Always exits 0.
 With --with-dependencies, a repository is scanned with the catalog
 repositories it declares (Bender.yml, .gitmodules, as quarrix-batch reads
 them) and theirs in turn, each `--with` its checkout, as a registry that
-holds them scans it.
+holds them scans it. With --warm, each scan is timed again on its warm
+cache and once without tools (`--no-verify`), and the table says whether the
+warm scan stayed within 1.5 x the scan without tools + 1 s.
 
     python3 bench/catalog_verify.py --mirrors /work/.mirror \\
-        --scanner build/test/cli/quarrix-scan [--only NAME] [--keep DIR] [--with-dependencies]
+        --scanner build/test/cli/quarrix-scan [--only NAME] [--keep DIR] [--with-dependencies] [--warm]
 """
 
 import collections
@@ -97,11 +99,19 @@ def with_options(repo, catalog, work):
     return out
 
 
+def timed(argv):
+    """The finished process of `argv` and its wall seconds."""
+    start = time.monotonic()
+    proc = subprocess.run(argv, capture_output=True, text=True)
+    return proc, time.monotonic() - start
+
+
 def main():
     ap = cq.catalog_arguments(__doc__.splitlines()[0])
     ap.add_argument("--keep", type=Path, help="write each repository's rows and report into this directory")
     ap.add_argument("--with-dependencies", action="store_true",
                     help="scan each repository with the catalog repositories it declares, and theirs")
+    ap.add_argument("--warm", action="store_true", help="time each scan again warm, and once without tools")
     args = ap.parse_args()
     missing = [t for t in ("ghdl", "verilator", "iverilog") if not shutil.which(t)]
     if missing:
@@ -113,17 +123,19 @@ def main():
         # Every repository a selected one may declare is brought to its commit first.
         list(cq.checkouts(catalog, args, []))
 
-    print("| repository | tops | verified | own | avoidable | strict | " + " | ".join(CAUSES) + " | s |")
-    print("| --- | ---: | ---: | ---: | ---: | ---: | " + "---: | " * len(CAUSES) + "---: |")
+    warm_head = " warm s | no tools s | warm within |" if args.warm else ""
+    print("| repository | tops | verified | own | avoidable | strict | " + " | ".join(CAUSES) + " | s |" + warm_head)
+    print("| --- | ---: | ---: | ---: | ---: | ---: | " + "---: | " * len(CAUSES) + "---: |"
+          + " ---: | ---: | --- |" * args.warm)
     total, seconds, failed = collections.Counter(), 0.0, []
+    warm_total, plain_total, within, measured = 0.0, 0.0, 0, 0
     for repo, dest in cq.checkouts(repos, args, failed):
         with tempfile.TemporaryDirectory() as cache:
             report = Path(cache) / "report.json"
-            start = time.monotonic()
             deps = with_options(repo, catalog, args.work) if args.with_dependencies else []
-            proc = subprocess.run([args.scanner, str(dest), "--granularity", "top", "--jobs", "2", "--no-llm", "-q",
-                                   "--cache-dir", cache, "--report", str(report), *deps], capture_output=True, text=True)
-            spent = time.monotonic() - start
+            argv = [args.scanner, str(dest), "--granularity", "top", "--jobs", "2", "--no-llm", "-q",
+                    "--cache-dir", cache, "--report", str(report), *deps]
+            proc, spent = timed(argv)
             if proc.returncode != 0:
                 failed.append((repo["name"], proc.stderr.strip().splitlines()[-1:] or [f"exit {proc.returncode}"]))
                 continue
@@ -132,16 +144,25 @@ def main():
                 args.keep.mkdir(parents=True, exist_ok=True)
                 (args.keep / f"{repo['name']}.rows.json").write_text(proc.stdout)
                 shutil.copyfile(report, args.keep / f"{repo['name']}.report.json")
+            warm_cells = ""
+            if args.warm:
+                warm, plain = timed(argv)[1], timed([*argv, "--no-verify"])[1]
+                warm_total, plain_total = warm_total + warm, plain_total + plain
+                ok = warm <= 1.5 * plain + 1.0
+                within += ok
+                warm_cells = f" {warm:.2f} | {plain:.2f} | {'yes' if ok else 'no'} |"
         total.update(got)
         seconds += spent
+        measured += 1
         pct = f" ({100 * got['verified'] / got['tops']:.0f} %)" if got["tops"] else ""
         name = repo["name"] + "".join(f" +{d.rsplit('=', 1)[1]}" for d in deps[1::2])
         print(f"| {name} | {got['tops']} | {got['verified']}{pct} | {got['own']} | {got['avoidable']} | {got['strict']} | "
-              + " | ".join(str(got[c]) for c in CAUSES) + f" | {spent:.1f} |")
+              + " | ".join(str(got[c]) for c in CAUSES) + f" | {spent:.1f} |" + warm_cells)
     pct = f" ({100 * total['verified'] / total['tops']:.0f} %)" if total["tops"] else ""
     avoid = f" ({100 * total['avoidable'] / total['tops']:.0f} %)" if total["tops"] else ""
     print(f"| **total** | {total['tops']} | {total['verified']}{pct} | {total['own']} | {total['avoidable']}{avoid} | {total['strict']} | "
-          + " | ".join(str(total[c]) for c in CAUSES) + f" | {seconds:.1f} |")
+          + " | ".join(str(total[c]) for c in CAUSES) + f" | {seconds:.1f} |"
+          + (f" {warm_total:.1f} | {plain_total:.1f} | {within} of {measured} |" if args.warm else ""))
     for name, why in failed:
         print(f"- not measured: {name}: {why}")
 
