@@ -1,11 +1,13 @@
 #include "vhdl_libraries.hpp"
 
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 
 #include "hdl_tokens.hpp"
 #include "quarrix/util/file.hpp"
+#include "quarrix/util/file_memo.hpp"
 
 namespace quarrix::probes::detail {
 
@@ -50,12 +52,17 @@ SourceNames names_of(std::string_view text) {
 }  // namespace
 
 std::vector<std::string> vhdl_libraries(const std::vector<std::string>& sources, const std::string& work_library) {
-  std::vector<SourceNames> names;
+  // Every check of a scan whose list holds a file asks this of it: a file is
+  // read and tokenized once per scan.
+  static const util::FileMemoKey key;
+  std::vector<std::shared_ptr<const SourceNames>> names;
   std::unordered_map<std::string, std::vector<std::size_t>> declared_in;
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    const util::FileText text = util::read_text(sources[i]);
-    names.push_back(text ? names_of(*text) : SourceNames{});
-    for (const std::string& unit : names.back().declares) declared_in[unit].push_back(i);
+    names.push_back(util::memo_per_file<SourceNames>(sources[i], key, [&] {
+      const util::FileText text = util::read_text(sources[i]);
+      return text ? names_of(*text) : SourceNames{};
+    }));
+    for (const std::string& unit : names.back()->declares) declared_in[unit].push_back(i);
   }
   // `work.` names the library of the source that says it, which may be
   // known only once another source has named that one; a source of bodies
@@ -72,14 +79,14 @@ std::vector<std::string> vhdl_libraries(const std::vector<std::string>& sources,
   for (bool moved = true; moved;) {
     moved = false;
     for (std::size_t i = 0; i < sources.size(); ++i) {
-      if (library[i].empty() && names[i].declares.empty())
-        for (const std::string& unit : names[i].completes)
+      if (library[i].empty() && names[i]->declares.empty())
+        for (const std::string& unit : names[i]->completes)
           if (const std::string* lib = library_of(unit)) {
             library[i] = *lib;
             moved = true;
             break;
           }
-      for (const auto& [named, unit] : names[i].selects) {
+      for (const auto& [named, unit] : names[i]->selects) {
         const std::string& by = named == "work" ? library[i] : named;
         if (by.empty() || by == "ieee" || by == "std") continue;
         const auto it = declared_in.find(unit);
