@@ -118,9 +118,10 @@ def main():
         print(f"note: not on PATH: {', '.join(missing)}", file=sys.stderr)
 
     repos = cq.selected_repos(args)
-    catalog = cq.read_tsv(Path(args.catalog) / "repos.tsv") if args.with_dependencies else []
+    catalog = []
     if args.with_dependencies:
         # Every repository a selected one may declare is brought to its commit first.
+        catalog = cq.read_tsv(Path(args.catalog) / "repos.tsv")
         list(cq.checkouts(catalog, args, []))
 
     warm_head = " warm s | no tools s | warm within |" if args.warm else ""
