@@ -116,4 +116,84 @@ VerilogMacros verilog_macros(std::string_view text) {
   return {{defined.begin(), defined.end()}, {used.begin(), used.end()}};
 }
 
+namespace {
+
+// One open `ifdef/`ifndef of the text: the macro its current branch needs
+// defined, if any.
+struct Conditional {
+  std::string_view needs;   // "" when the branch needs none defined
+  std::string_view tested;  // the `ifdef/`ifndef name
+  bool negated = false;     // an `ifndef
+  bool chained = false;     // an `elsif has been seen
+};
+
+}  // namespace
+
+std::map<std::string, std::vector<std::string>> guarded_modules(std::string_view text) {
+  std::map<std::string, std::vector<std::string>> out;
+  std::set<std::string_view> declared;
+  std::vector<Conditional> open;
+  const auto word_end_at = [&](std::size_t pos) {
+    while (pos < text.size() && is_word_char(text[pos])) ++pos;
+    return pos;
+  };
+  const auto skip_blanks = [&](std::size_t pos) {
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' || text[pos] == '\r'))
+      ++pos;
+    return pos;
+  };
+  const auto name_after = [&](std::size_t& pos) {
+    pos = skip_blanks(pos);
+    const std::size_t end = word_end_at(pos);
+    const std::string_view name = text.substr(pos, end - pos);
+    pos = end;
+    return name;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c == '/' && i + 1 < text.size() && (text[i + 1] == '/' || text[i + 1] == '*')) {
+      const bool line = text[i + 1] == '/';
+      const std::size_t end = text.find(line ? "\n" : "*/", i + 2);
+      i = end == std::string_view::npos ? text.size() : end + (line ? 1 : 2);
+    } else if (c == '"') {
+      for (++i; i < text.size() && text[i] != '"' && text[i] != '\n'; ++i)
+        if (text[i] == '\\') ++i;
+      ++i;
+    } else if (c == '`') {
+      const std::size_t end = word_end_at(i + 1);
+      const std::string_view directive = text.substr(i + 1, end - i - 1);
+      i = end;
+      if (directive == "ifdef" || directive == "ifndef") {
+        const bool negated = directive == "ifndef";
+        const std::string_view name = name_after(i);
+        open.push_back({negated ? std::string_view() : name, name, negated, false});
+      } else if (directive == "elsif" && !open.empty()) {
+        open.back().needs = name_after(i);
+        open.back().chained = true;
+      } else if (directive == "else" && !open.empty()) {
+        Conditional& cond = open.back();
+        cond.needs = cond.negated && !cond.chained ? cond.tested : std::string_view();
+      } else if (directive == "endif" && !open.empty()) {
+        open.pop_back();
+      }
+    } else if (is_word_char(c)) {
+      const std::size_t end = word_end_at(i);
+      const std::string_view word = text.substr(i, end - i);
+      i = end;
+      if (word != "module" && word != "macromodule") continue;
+      std::string_view name = name_after(i);
+      if (name == "automatic" || name == "static") name = name_after(i);
+      if (name.empty() || !declared.insert(name).second) continue;
+      std::vector<std::string> needs;
+      for (const Conditional& cond : open)
+        if (!cond.needs.empty() && std::find(needs.begin(), needs.end(), cond.needs) == needs.end())
+          needs.emplace_back(cond.needs);
+      if (!needs.empty()) out.emplace(name, std::move(needs));
+    } else {
+      ++i;
+    }
+  }
+  return out;
+}
+
 }  // namespace quarrix::hdl

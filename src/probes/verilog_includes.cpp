@@ -43,6 +43,7 @@ const VerilogFileFacts::Facts& VerilogFileFacts::of(const std::string& path) {
   if (const util::FileText text = util::read_bytes(path)) {
     facts->directives_only = hdl::is_directive_only_text(*text);
     facts->includes = resolver::verilog_includes(*text);
+    facts->guarded_modules = hdl::guarded_modules(*text);
   }
   std::lock_guard<std::mutex> lock(mutex_);
   return *facts_.try_emplace(path, std::move(facts)).first->second;

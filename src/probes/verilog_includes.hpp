@@ -6,6 +6,7 @@
 // compiler directives alone stay in the command: a project may compile them
 // first for their macros (define carriers).
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,6 +33,8 @@ class VerilogFileFacts {
   struct Facts {
     bool directives_only = false;
     std::vector<std::string> includes;  // `include names, in order
+    // Modules declared only under `ifdef branches, with the macros they need.
+    std::map<std::string, std::vector<std::string>> guarded_modules;
   };
   const Facts& of(const std::string& path);
 

@@ -83,7 +83,16 @@ bool verify_verilog(const std::vector<std::string>& files, ToolSession& session,
   options.reads = std::move(inputs.reads);
   options.module_dirs = inputs.include_dirs;  // Verilator also finds modules there
   options.reads_complete = inputs.reads_complete;
+  // A unit declared under `ifdef branches (a test bench, an optional
+  // block) exists only with their macros defined, as its users compile it.
+  // The unit's own file comes last in its list.
+  std::vector<std::string> defines;
+  if (top) {
+    const auto& guarded = session.verilog_files().of(sources.back()).guarded_modules;
+    if (const auto it = guarded.find(*top); it != guarded.end()) defines = it->second;
+  }
   const auto with_inputs = [&](std::vector<std::string> argv) {
+    for (const std::string& name : defines) argv.push_back("-D" + name);
     for (const std::string& dir : inputs.include_dirs) argv.push_back("-I" + dir);
     argv.insert(argv.end(), inputs.sources.begin(), inputs.sources.end());
     return argv;

@@ -1,6 +1,7 @@
 #pragma once
 // Verilog texts made of compiler directives alone.
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,5 +25,12 @@ struct VerilogMacros {
   std::vector<std::string> used;
 };
 VerilogMacros verilog_macros(std::string_view text);
+
+// The modules of a Verilog text that a tool sees only with some macros
+// defined: for each module declared inside an `ifdef or `elsif branch (or the
+// `else of an `ifndef), the names those branches test, outermost first, as its
+// first declaration has them. A module declared outside such branches is not
+// listed. Comments and string literals are skipped.
+std::map<std::string, std::vector<std::string>> guarded_modules(std::string_view text);
 
 }  // namespace quarrix::hdl

@@ -315,6 +315,17 @@ TEST(ToolProbes, RealToolsCheckTheUnitBesideItsTestbench) {
   EXPECT_FALSE(verify_verilog({waits}, session, "no_such_unit"));
 }
 
+TEST(ToolProbes, RealToolsDefineTheMacrosAUnitIsDeclaredUnder) {
+  if (!find_on_path("verilator") || !find_on_path("iverilog")) GTEST_SKIP() << "verilator or iverilog is missing";
+  TempRepo repo;
+  repo.write("t.sv",
+             "module t;\nendmodule\n"
+             "`ifdef T_TEST1\n`ifndef SYNTHESIS\nmodule test1;\n  initial $finish;\nendmodule\n`endif\n`endif\n");
+  quarrix::probes::ToolSession session;
+  EXPECT_TRUE(verify_verilog({repo.at("t.sv").string()}, session, "test1"));
+  EXPECT_TRUE(verify_verilog({repo.at("t.sv").string()}, session, "t"));
+}
+
 TEST(ToolProbes, RealIcarusWhenVerilatorIsAbsent) {
   const auto iverilog = find_on_path("iverilog");
   if (!iverilog) GTEST_SKIP() << "iverilog is not installed";
