@@ -58,7 +58,9 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
                                    {"--std=93", "vhdl-93", true}};
   // The Synopsys arithmetic packages (std_logic_unsigned and the like) are
   // no part of any standard, but GHDL has them: once a run says a source uses
-  // them, that attempt and the ones after it are made with them. Clean
+  // them, that attempt and the ones after it are made with them, and with
+  // explicit operators preferred, as their users' tools do (their "=" on
+  // std_logic_vector is otherwise ambiguous with the implicit one). Clean
   // sources keep the strict answer; these cost one run more.
   bool synopsys = false;
   for (const auto& [flag, standard, relaxed] : kAttempts) {
@@ -69,7 +71,7 @@ std::pair<std::string, bool> detect_vhdl_standard(const std::vector<std::string>
         std::vector<std::string>& argv =
             steps.emplace_back(std::vector<std::string>{*ghdl, "-a", flag, "--workdir=.", "--work=" + lib});
         if (relaxed) argv.push_back("-frelaxed");
-        if (synopsys) argv.push_back("-fsynopsys");
+        if (synopsys) argv.insert(argv.end(), {"-fsynopsys", "-fexplicit"});
         argv.insert(argv.end(), files.begin(), files.end());
       }
       RunOptions options;

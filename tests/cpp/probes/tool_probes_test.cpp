@@ -135,7 +135,7 @@ TEST(ToolProbes, GhdlSynopsysPackagesOnlyOnceAskedFor) {
   // Asks for -fsynopsys while it is missing; then accepts only VHDL-93.
   write_tool(bin, "ghdl",
              "echo \"$2 $5\" >> '" + log +
-                 "'\ncase \" $* \" in *' -fsynopsys '*) [ \"$2\" = --std=93 ];; *)\n"
+                 "'\ncase \" $* \" in *' -fsynopsys -fexplicit '*) [ \"$2\" = --std=93 ];; *)\n"
                  "echo 'counter.vhd:3:10: use of synopsys package \"std_logic_unsigned\" needs the -fsynopsys option' "
                  ">&2; exit 1;; esac\n");
   ScopedEnv path("PATH", bin.path());
