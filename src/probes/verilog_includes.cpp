@@ -1,5 +1,6 @@
 #include "verilog_includes.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <unordered_set>
@@ -32,6 +33,41 @@ class OnceList {
   std::unordered_set<std::string> seen_;
 };
 
+bool names(const std::vector<std::string>& sorted, const std::string& name) {
+  return std::binary_search(sorted.begin(), sorted.end(), name);
+}
+
+// A plain Verilog file that defines a macro for a file before it in the list
+// (picosoc.v setting PICORV32_REGS for picorv32.v, its dependency) must reach
+// the tool first: a macro counts from its definition on. Verilog-2005 files
+// have no packages, so among them only macros order the list; a file moves
+// before its first user unless a file it passes defines a macro it uses.
+// A longer list (a netlist) keeps its order: the walk is quadratic.
+void macro_definers_first(std::vector<std::string>& sources, VerilogFileFacts& known) {
+  constexpr std::size_t kMaxReordered = 512;
+  if (sources.size() > kMaxReordered) return;
+  const auto plain = [](const std::string& path) { return util::path_suffix_lower(path) == ".v"; };
+  for (std::size_t i = 1; i < sources.size(); ++i) {
+    if (!plain(sources[i])) continue;
+    const hdl::VerilogMacros& moving = known.of(sources[i]).macros;
+    if (moving.defined.empty()) continue;
+    std::size_t to = i;
+    for (std::size_t j = i; j-- > 0;) {
+      if (!plain(sources[j])) break;
+      const hdl::VerilogMacros& passed = known.of(sources[j]).macros;
+      if (std::any_of(moving.used.begin(), moving.used.end(),
+                      [&](const std::string& m) { return names(passed.defined, m); }))
+        break;
+      if (std::any_of(moving.defined.begin(), moving.defined.end(),
+                      [&](const std::string& m) { return names(passed.used, m) && !names(passed.defined, m); }))
+        to = j;
+    }
+    if (to < i)
+      std::rotate(sources.begin() + static_cast<std::ptrdiff_t>(to), sources.begin() + static_cast<std::ptrdiff_t>(i),
+                  sources.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+  }
+}
+
 }  // namespace
 
 const VerilogFileFacts::Facts& VerilogFileFacts::of(const std::string& path) {
@@ -44,6 +80,7 @@ const VerilogFileFacts::Facts& VerilogFileFacts::of(const std::string& path) {
     facts->directives_only = hdl::is_directive_only_text(*text);
     facts->includes = resolver::verilog_includes(*text);
     facts->guarded_modules = hdl::guarded_modules(*text);
+    facts->macros = hdl::verilog_macros(*text);
   }
   std::lock_guard<std::mutex> lock(mutex_);
   return *facts_.try_emplace(path, std::move(facts)).first->second;
@@ -75,6 +112,7 @@ VerilogCommandInputs verilog_command_inputs(const std::vector<std::string>& file
     out.sources.push_back(files[i]);
     include_dirs.add(util::path_string(std::filesystem::path(files[i]).parent_path()));
   }
+  macro_definers_first(out.sources, known);
   for (const std::string& dir : through.items()) include_dirs.add(dir);
   out.include_dirs = std::move(include_dirs.items());
 

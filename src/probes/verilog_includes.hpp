@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "quarrix/hdl/verilog_directives.hpp"
+
 namespace quarrix::probes::detail {
 
 struct VerilogCommandInputs {
@@ -35,6 +37,7 @@ class VerilogFileFacts {
     std::vector<std::string> includes;  // `include names, in order
     // Modules declared only under `ifdef branches, with the macros they need.
     std::map<std::string, std::vector<std::string>> guarded_modules;
+    hdl::VerilogMacros macros;
   };
   const Facts& of(const std::string& path);
 

@@ -315,15 +315,19 @@ TEST(ToolProbes, RealToolsCheckTheUnitBesideItsTestbench) {
   EXPECT_FALSE(verify_verilog({waits}, session, "no_such_unit"));
 }
 
-TEST(ToolProbes, RealToolsDefineTheMacrosAUnitIsDeclaredUnder) {
+TEST(ToolProbes, RealToolsGetTheMacrosAUnitNeeds) {
   if (!find_on_path("verilator") || !find_on_path("iverilog")) GTEST_SKIP() << "verilator or iverilog is missing";
   TempRepo repo;
   repo.write("t.sv",
              "module t;\nendmodule\n"
              "`ifdef T_TEST1\n`ifndef SYNTHESIS\nmodule test1;\n  initial $finish;\nendmodule\n`endif\n`endif\n");
+  // The system sets the macro its processor, listed first as a dependency, expands.
+  repo.write("cpu.v", "module cpu;\n  `CPU_REGS regs();\nendmodule\n");
+  repo.write("soc.v", "`define CPU_REGS soc_regs\nmodule soc_regs;\nendmodule\nmodule soc;\n  cpu c();\nendmodule\n");
   quarrix::probes::ToolSession session;
   EXPECT_TRUE(verify_verilog({repo.at("t.sv").string()}, session, "test1"));
   EXPECT_TRUE(verify_verilog({repo.at("t.sv").string()}, session, "t"));
+  EXPECT_TRUE(verify_verilog({repo.at("cpu.v").string(), repo.at("soc.v").string()}, session, "soc"));
 }
 
 TEST(ToolProbes, RealIcarusWhenVerilatorIsAbsent) {
