@@ -1,5 +1,6 @@
 #include "report.hpp"
 
+#include "quarrix/hdl/language.hpp"
 #include "quarrix/util/text.hpp"
 
 namespace quarrix::cli {
@@ -48,8 +49,10 @@ void ScanReport::unit(const pipeline::UnitDecision& decision) {
   pending_.clear();
   unit["tool_runs"] = std::move(runs);
   units_.push_back(std::move(unit));
-  declared_.insert(decision.name);
-  declared_.insert(util::ascii_lower(decision.name));
+  const auto language = hdl::language_of_path(decision.path);
+  const std::string in = language == hdl::HdlLanguage::vhdl ? "vhdl" : "verilog";
+  declared_[decision.name].insert(in);
+  declared_[util::ascii_lower(decision.name)].insert(in);
 }
 
 void ScanReport::left_out(const std::string& path, const std::string& reason) {
@@ -70,7 +73,13 @@ Json ScanReport::document(const std::string& repo, const std::string& ns, const 
     Json& r = units[unit]["tool_runs"][run];
     Json& cause = r["cause"];
     const std::string name = cause.value("name", "");
-    cause["declared"] = !name.empty() && declared_.count(unit_key(r["tool"].get<std::string>(), name)) > 0;
+    const std::string tool = r["tool"].get<std::string>();
+    const auto found = name.empty() ? declared_.end() : declared_.find(unit_key(tool, name));
+    cause["declared"] = found != declared_.end();
+    // Declared only in the language the tool does not read: a mixed-language
+    // design, which no single tool here checks.
+    const std::string reads = tool == "ghdl" ? "vhdl" : "verilog";
+    if (found != declared_.end() && !found->second.count(reads)) cause["declared_in"] = *found->second.begin();
   }
   doc["units"] = std::move(units);
   doc["left_out"] = left_out_;

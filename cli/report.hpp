@@ -3,6 +3,7 @@
 // kept or skipped and by which rule, the compile list of a kept unit and the
 // tool runs that checked it.
 
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -31,7 +32,8 @@ class ScanReport {
   Json left_out_ = Json::array();
   std::vector<probes::ToolRunRecord> pending_;
   std::vector<std::pair<std::size_t, std::size_t>> missing_;  // (unit, run) whose cause names a unit
-  std::set<std::string> declared_;                            // the units' names, and in lower case
+  // The units' names, and in lower case, with the languages that declare them.
+  std::map<std::string, std::set<std::string>> declared_;
 };
 
 }  // namespace quarrix::cli

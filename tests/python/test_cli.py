@@ -341,6 +341,9 @@ def test_each_failed_check_says_why_and_vendor_cells_are_vendor_deps(run, tmp_pa
         "module dut_tb;\n  reg a = 0; wire y;\n  dut u(.a(a), .y(y));\n  initial begin wait (y); $finish; end\nendmodule\n")
     (repo / "rtl" / "clk.v").write_text("module clk(input i, output o);\n  BUFG b (.I(i), .O(o));\nendmodule\n")
     (repo / "rtl" / "user.v").write_text("module user(input a);\n  elsewhere e (.a(a));\nendmodule\n")
+    # A mixed-language design: the Verilog tools cannot take the VHDL entity.
+    (repo / "rtl" / "core.vhd").write_text("entity core is\nend entity;\narchitecture a of core is\nbegin\nend architecture;\n")
+    (repo / "rtl" / "wrap.v").write_text("module wrap;\n  core c ();\nendmodule\n")
     report = tmp_path / "report.json"
     out = run(repo, "--no-llm", "--report", report)
     assert out.returncode == 0, out.stderr
@@ -353,8 +356,10 @@ def test_each_failed_check_says_why_and_vendor_cells_are_vendor_deps(run, tmp_pa
     assert causes["clk"] == [(tool, {"kind": "vendor primitive", "name": "BUFG"}) for tool in ("verilator", "iverilog")]
     missing = {"kind": "missing unit", "name": "elsewhere", "declared": False}
     assert causes["user"] == [("verilator", missing), ("iverilog", missing)]
-    assert doc["summary"]["failure_causes"] == {"missing unit": 2, "vendor primitive": 2}
-    assert "; tool runs failed: 2 missing unit, 2 vendor primitive\n" in out.stderr
+    vhdl = {"kind": "missing unit", "name": "core", "declared": True, "declared_in": "vhdl"}
+    assert [cause for tool, cause in causes["wrap"] if tool != "ghdl"] == [vhdl, vhdl]
+    assert doc["summary"]["failure_causes"] == {"missing unit": 4, "vendor primitive": 2}
+    assert "; tool runs failed: 4 missing unit, 2 vendor primitive\n" in out.stderr
 
 
 def test_report_names_every_unit_and_the_rule_that_decided(run, tmp_path):
