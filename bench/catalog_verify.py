@@ -5,8 +5,9 @@ Scans each repository of bench/catalog/repos.tsv (as catalog_quality.py
 brings them) with GHDL, Verilator and Icarus on PATH, `--granularity top
 --jobs 2 --no-llm` and a fresh cache, and prints per repository: tops,
 verified tops, unverified tops whose failures are all the repository's own
-(a vendor primitive, a missing include, a unit or package that no unit of the
-repository declares; a GHDL run asking for -fsynopsys, which the scanner's
+(a vendor primitive, an include that no file of the repository holds, a unit,
+package or library that none declares, whether the scan read that file or
+not; a GHDL run asking for -fsynopsys, which the scanner's
 next run answers, is none; nor, once a run has failed for the repository's
 own reason, is a later one that rejects the source: Icarus after Verilator,
 VHDL-93 or -frelaxed after VHDL-2008, a fallback that did not get as far),
@@ -26,6 +27,7 @@ warm scan stayed within 1.5 x the scan without tools + 1 s.
 
 import collections
 import json
+import re
 import shutil
 import subprocess
 import sys
@@ -40,10 +42,51 @@ CAUSES = ["missing unit", "missing include", "missing package", "vendor primitiv
           "budget", "timeout", "memory"]
 
 
-def repository_own(cause):
+HDL_SUFFIXES = (".v", ".sv", ".vh", ".svh", ".vhd", ".vhdl")
+VERILOG_DECLARATION = re.compile(
+    r"^\s*(?:module|macromodule|interface|program|package|primitive|class)\s+(?:(?:automatic|static)\s+)?"
+    r"([A-Za-z_]\w*)", re.M)
+VHDL_DECLARATION = re.compile(r"^\s*(?:entity|package)\s+([A-Za-z]\w*)\s+is\b", re.M | re.I)
+
+
+class Holdings:
+    """What the files of checkouts hold, whether the scan saw them or not: the design units and packages
+    their HDL files declare (lower-cased), the directories with VHDL files (a library by its name), and
+    every file's path, so that a cause the report counts as the repository's own is checked against the
+    repository itself (a package in lib/ beside the rtl/ the scan reads is no file the repository lacks)."""
+
+    def __init__(self, checkouts):
+        self.names, self.libraries, self.paths = set(), set(), []
+        for root in checkouts:
+            for path in Path(root).rglob("*"):
+                if ".git" in path.parts or not path.is_file():
+                    continue
+                self.paths.append(path.relative_to(root).as_posix())
+                suffix = path.suffix.lower()
+                if suffix not in HDL_SUFFIXES:
+                    continue
+                text = path.read_text(encoding="utf-8", errors="replace")
+                vhdl = suffix in (".vhd", ".vhdl")
+                self.names.update(m.lower() for m in (VHDL_DECLARATION if vhdl else VERILOG_DECLARATION).findall(text))
+                if vhdl:
+                    self.libraries.add(path.parent.name.lower())
+
+    def holds(self, cause):
+        name = cause.get("name", "")
+        if not name:
+            return False
+        if cause["kind"] == "missing include":
+            return any(p == name or p.endswith("/" + name) for p in self.paths)
+        return name.lower() in self.names or (cause["kind"] == "missing package" and name.lower() in self.libraries)
+
+
+def repository_own(cause, holdings=None):
     kind = cause["kind"]
-    return kind in ("vendor primitive", "missing include") or (
-        kind in ("missing unit", "missing package") and not cause.get("declared"))
+    if kind == "vendor primitive":
+        return True
+    if kind not in ("missing include", "missing unit", "missing package") or cause.get("declared"):
+        return False
+    return holdings is None or not holdings.holds(cause)
 
 
 def answered_runs(runs):
@@ -53,18 +96,18 @@ def answered_runs(runs):
             if not ("needs the -fsynopsys option" in run.get("first_error", "") and i + 1 < len(runs))]
 
 
-def telling(causes):
+def telling(causes, holdings=None):
     """`causes` less the rejections of the source after a run that failed for the repository's own reason."""
     out, own_seen = [], False
     for cause in causes:
         if own_seen and cause["kind"] in ("syntax", "tool limitation"):
             continue
-        own_seen = own_seen or repository_own(cause)
+        own_seen = own_seen or repository_own(cause, holdings)
         out.append(cause)
     return out
 
 
-def measure(rows, report):
+def measure(rows, report, holdings=None):
     units = {u["name"]: u for u in report["units"]}
     tops = [r for r in rows if r["role"] == "top"]
     out = collections.Counter(tops=len(tops), verified=sum(r["verified"] is True for r in tops))
@@ -74,8 +117,8 @@ def measure(rows, report):
         failed = [run["cause"] for run in answered_runs(runs) if run.get("cause")]
         if row["verified"] is True or not failed:
             continue
-        out["own" if all(repository_own(c) for c in telling(failed)) else "avoidable"] += 1
-        out["strict"] += not all(repository_own(c) for c in failed)
+        out["own" if all(repository_own(c, holdings) for c in telling(failed, holdings)) else "avoidable"] += 1
+        out["strict"] += not all(repository_own(c, holdings) for c in failed)
     return out
 
 
@@ -140,7 +183,8 @@ def main():
             if proc.returncode != 0:
                 failed.append((repo["name"], proc.stderr.strip().splitlines()[-1:] or [f"exit {proc.returncode}"]))
                 continue
-            got = measure(json.loads(proc.stdout or "[]"), json.loads(report.read_text()))
+            holdings = Holdings([dest, *(d.rsplit("=", 1)[0] for d in deps[1::2])])
+            got = measure(json.loads(proc.stdout or "[]"), json.loads(report.read_text()), holdings)
             if args.keep:
                 args.keep.mkdir(parents=True, exist_ok=True)
                 (args.keep / f"{repo['name']}.rows.json").write_text(proc.stdout)
