@@ -219,6 +219,8 @@ struct DependencyResolver::Index {
   std::uint32_t find_ref(const std::string& ref, HdlLanguage language) const;
   std::vector<ScannedFile> scan_sources(const std::vector<std::string>& from, const SourceWalk& walk, bool own,
                                         SeenFiles& seen);
+  std::vector<ScannedFile> packages_elsewhere(const std::vector<ScannedFile>& scanned, const std::string& repository,
+                                              const SourceWalk& walk, SeenFiles& seen);
   std::vector<std::vector<std::string>> include_headers(std::vector<ScannedFile>& scanned,
                                                         const std::vector<std::string>& include_dirs,
                                                         const SourceWalk& walk, SeenFiles& seen);
@@ -407,6 +409,10 @@ void DependencyResolver::Index::build(const std::vector<std::string>& roots, boo
   SeenFiles seen;
   std::vector<ScannedFile> scanned = scan_sources(roots, walk, true, seen);
   own_files = static_cast<std::uint32_t>(files.size());
+  if (!repository.empty()) {
+    std::vector<ScannedFile> beside = packages_elsewhere(scanned, repository, walk, seen);
+    std::move(beside.begin(), beside.end(), std::back_inserter(scanned));
+  }
   if (!dependency_roots.empty()) {
     std::vector<ScannedFile> theirs = scan_sources(dependency_roots, walk, false, seen);
     std::move(theirs.begin(), theirs.end(), std::back_inserter(scanned));
@@ -450,6 +456,72 @@ std::vector<ScannedFile> DependencyResolver::Index::scan_sources(const std::vect
   if (own)
     for (LeftOut& out : excluded) left_out.emplace_back(std::move(out.path), std::move(out.reason));
   return scanned;
+}
+
+// The files of the repository outside the roots that declare a VHDL package
+// the roots' use clauses name and no file under them declares (a package in
+// lib/ beside rtl/), and in turn those their own use clauses need. They join
+// the tree as a dependency's files do: what uses them needs them, but they
+// hold no unit of the tree, and the use clauses they answer are resolved
+// inside the repository.
+std::vector<ScannedFile> DependencyResolver::Index::packages_elsewhere(const std::vector<ScannedFile>& scanned,
+                                                                       const std::string& repository,
+                                                                       const SourceWalk& walk, SeenFiles& seen) {
+  std::unordered_set<std::string> declared, wanted;
+  const auto packages_of = [](const SourceUnits& units, const auto& visit) {
+    for (const DesignBlock& block : units.blocks)
+      if (block.primary && block.kind == "package") visit(ascii_lower(block.name));
+  };
+  const auto want_uses_of = [&](const SourceUnits& units) {
+    const auto want = [&](const DesignBlock& block) {
+      for (const UseClause& use : block.uses)
+        if (use.library != "ieee" && use.library != "std" && !declared.count(use.package)) wanted.insert(use.package);
+    };
+    want(units.file_scope);
+    for (const DesignBlock& block : units.blocks) want(block);
+  };
+  for (const ScannedFile& f : scanned)
+    if (f.language == HdlLanguage::vhdl)
+      packages_of(f.units, [&](std::string name) { declared.insert(std::move(name)); });
+  for (const ScannedFile& f : scanned)
+    if (f.language == HdlLanguage::vhdl) want_uses_of(f.units);
+  std::vector<ScannedFile> out;
+  if (wanted.empty()) return out;
+
+  struct Candidate {
+    std::string path;
+    util::FileId id;
+    SourceUnits units;
+  };
+  std::vector<Candidate> candidates;
+  for (const SourceFile& source : find_sources({repository}, walk.patterns, walk.respect_gitignore)) {
+    if (source.language != HdlLanguage::vhdl) continue;
+    const std::optional<util::FileId> id = util::regular_file_id(source.path);
+    if (!id || seen.contains({*id, source.language})) continue;
+    std::variant<SourceUnits, std::string> found = scan_file(source);
+    if (auto* units = std::get_if<SourceUnits>(&found)) candidates.push_back({source.path, *id, std::move(*units)});
+  }
+  // Each round takes the files that declare a wanted package, in path order.
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (Candidate& c : candidates) {
+      if (seen.contains({c.id, HdlLanguage::vhdl})) continue;
+      bool answers = false;
+      packages_of(c.units, [&](const std::string& name) { answers = answers || wanted.count(name) > 0; });
+      if (!answers) continue;
+      packages_of(c.units, [&](std::string name) {
+        wanted.erase(name);
+        declared.insert(std::move(name));
+      });
+      want_uses_of(c.units);
+      seen.emplace(c.id, HdlLanguage::vhdl);
+      const auto file = static_cast<std::uint32_t>(files.size());
+      files.push_back(c.path);
+      out.push_back({file, HdlLanguage::vhdl, std::move(c.units), {}});
+      grew = true;
+    }
+  }
+  return out;
 }
 
 // The `include names of every scanned file, then of the headers of the

@@ -33,6 +33,12 @@
 //   where it closes, and a name that finds no scanned file is left to the tools.
 //   A header is also scanned like any source: its declarations are units with
 //   the header's own path.
+// - Packages outside the roots: given the repository, a VHDL package that the
+//   roots' use clauses name and no file under the roots declares is looked for
+//   in the rest of the repository (a package in lib/ beside rtl/), and so in
+//   turn are the packages those files use; such a file joins the tree as a
+//   dependency root's file does (in compile orders, in neither map), and the
+//   use clauses it answers are resolved inside the repository.
 // - Architectures and package bodies in another file than their unit add
 //   their references to it; their file comes right after the unit's own file
 //   in a dependant's order, and just before it in the unit's own order (whose
@@ -74,8 +80,9 @@ class DependencyResolver {
   // `include_dirs`: where `include names are looked for after the including
   // file's directory (a repository's top-level include/ beside its source
   // roots); the headers found there are no units of the tree. `repository`:
-  // the repository the roots lie in, where an include that the tree does not
-  // satisfy is then looked for (RepositoryIncludes); "" for nowhere else.
+  // the repository the roots lie in, where an include or a VHDL package that
+  // the tree does not satisfy is then looked for (RepositoryIncludes, and
+  // packages outside the roots above); "" for nowhere else.
   // `dependency_roots`: the source roots of the repositories it depends on,
   // scanned after `src_dirs`. Their units resolve the names the repository's
   // own do not declare (a name the repository declares is always its own)

@@ -268,6 +268,22 @@ TEST(DependencyResolver, IncludesTheRootsMissAreLookedForInTheRepository) {
   EXPECT_EQ(DependencyResolver({root + "/rtl/core"}).compilation_order("top").size(), 1u);
 }
 
+TEST(DependencyResolver, PackagesTheRootsMissAreLookedForInTheRepository) {
+  TempRepo repo;
+  repo.write("rtl/ram.vhd", "library work;\nuse work.verif_pkg.all;\nuse work.absent.all;\nentity ram is end;\n");
+  repo.write("lib/work/verif_pkg.vhd", "use work.str_pkg.all;\npackage verif_pkg is end;\n");
+  repo.write("lib/work/str_pkg.vhd", "package str_pkg is end;\n");  // needed by the package found
+  repo.write("lib/work/unused_pkg.vhd", "package unused_pkg is end;\n");
+  repo.write("sim/tb_ram.vhd", "entity tb_ram is end;\n");
+  const DependencyResolver r({repo.path() + "/rtl"}, false, {}, {}, repo.path());
+  EXPECT_EQ(order(r, repo, "ram"), (Paths{"lib/work/str_pkg.vhd", "lib/work/verif_pkg.vhd", "rtl/ram.vhd"}));
+  EXPECT_EQ(r.entity_map(), (Pairs{{"ram", repo.path() + "/rtl/ram.vhd"}}));  // no unit of the tree
+  EXPECT_EQ(r.unresolved_use_clauses(), (Pairs{{"work", "absent"}}));
+  // Without the repository, only the roots are searched.
+  EXPECT_EQ(DependencyResolver({repo.path() + "/rtl"}).unresolved_use_clauses(),
+            (Pairs{{"work", "verif_pkg"}, {"work", "absent"}}));
+}
+
 TEST(DependencyResolver, AmongEquallyNearDeclarationsTheGenericWins) {
   TempRepo repo;
   repo.write("src/deprecated/user.sv", "module user; tc_clk c(); tc_ram r(); endmodule\n");
