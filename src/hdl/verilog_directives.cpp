@@ -49,6 +49,21 @@ std::string_view directive_of(std::string_view line) {
   return line.substr(1, end - 1);
 }
 
+// The position after the comment or string literal that starts at `i`, or
+// `i` when none does. A string ends at its unescaped quote or, unterminated,
+// at the line's end.
+std::size_t after_comment_or_string(std::string_view text, std::size_t i) {
+  if (text[i] == '/' && i + 1 < text.size() && (text[i + 1] == '/' || text[i + 1] == '*')) {
+    const bool line = text[i + 1] == '/';
+    const std::size_t end = text.find(line ? "\n" : "*/", i + 2);
+    return end == std::string_view::npos ? text.size() : end + (line ? 1 : 2);
+  }
+  if (text[i] != '"') return i;
+  for (++i; i < text.size() && text[i] != '"' && text[i] != '\n'; ++i)
+    if (text[i] == '\\') ++i;
+  return i + 1;
+}
+
 }  // namespace
 
 bool is_directive_only_text(std::string_view text) {
@@ -89,15 +104,8 @@ VerilogMacros verilog_macros(std::string_view text) {
   };
   for (std::size_t i = 0; i < text.size();) {
     const char c = text[i];
-    if (c == '/' && i + 1 < text.size() && (text[i + 1] == '/' || text[i + 1] == '*')) {
-      const bool line = text[i + 1] == '/';
-      const std::size_t end = text.find(line ? "\n" : "*/", i + 2);
-      i = end == std::string_view::npos ? text.size() : end + (line ? 1 : 2);
-    } else if (c == '"') {
-      // A string ends at its unescaped quote or, unterminated, at the line's end.
-      for (++i; i < text.size() && text[i] != '"' && text[i] != '\n'; ++i)
-        if (text[i] == '\\') ++i;
-      ++i;
+    if (const std::size_t after = after_comment_or_string(text, i); after != i) {
+      i = after;
     } else if (c == '`') {
       const std::string_view name = word_at(i + 1);
       i += 1 + name.size();
@@ -151,14 +159,8 @@ std::map<std::string, std::vector<std::string>> guarded_modules(std::string_view
   };
   for (std::size_t i = 0; i < text.size();) {
     const char c = text[i];
-    if (c == '/' && i + 1 < text.size() && (text[i + 1] == '/' || text[i + 1] == '*')) {
-      const bool line = text[i + 1] == '/';
-      const std::size_t end = text.find(line ? "\n" : "*/", i + 2);
-      i = end == std::string_view::npos ? text.size() : end + (line ? 1 : 2);
-    } else if (c == '"') {
-      for (++i; i < text.size() && text[i] != '"' && text[i] != '\n'; ++i)
-        if (text[i] == '\\') ++i;
-      ++i;
+    if (const std::size_t after = after_comment_or_string(text, i); after != i) {
+      i = after;
     } else if (c == '`') {
       const std::size_t end = word_end_at(i + 1);
       const std::string_view directive = text.substr(i + 1, end - i - 1);
