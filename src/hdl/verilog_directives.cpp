@@ -185,7 +185,10 @@ std::map<std::string, std::vector<std::string>> guarded_modules(std::string_view
       if (word != "module" && word != "macromodule") continue;
       std::string_view name = name_after(i);
       if (name == "automatic" || name == "static") name = name_after(i);
-      if (name.empty() || !declared.insert(name).second) continue;
+      // Past a few levels the guards are no design's but a hostile text's:
+      // listing them for every module would be quadratic.
+      constexpr std::size_t kMaxDepth = 64;
+      if (name.empty() || !declared.insert(name).second || open.size() > kMaxDepth) continue;
       std::vector<std::string> needs;
       for (const Conditional& cond : open)
         if (!cond.needs.empty() && std::find(needs.begin(), needs.end(), cond.needs) == needs.end())

@@ -42,10 +42,17 @@ bool names(const std::vector<std::string>& sorted, const std::string& name) {
 // the tool first: a macro counts from its definition on. Verilog-2005 files
 // have no packages, so among them only macros order the list; a file moves
 // before its first user unless a file it passes defines a macro it uses.
-// A longer list (a netlist) keeps its order: the walk is quadratic.
+// A longer list (a netlist), or files with more macros than any design has,
+// keep their order: the walk is quadratic.
 void macro_definers_first(std::vector<std::string>& sources, VerilogFileFacts& known) {
-  constexpr std::size_t kMaxReordered = 512;
+  constexpr std::size_t kMaxReordered = 512, kMaxMacros = 4096;
   if (sources.size() > kMaxReordered) return;
+  std::size_t macros = 0;
+  for (const std::string& source : sources) {
+    const hdl::VerilogMacros& m = known.of(source).macros;
+    macros += m.defined.size() + m.used.size();
+  }
+  if (macros > kMaxMacros) return;
   const auto plain = [](const std::string& path) { return util::path_suffix_lower(path) == ".v"; };
   for (std::size_t i = 1; i < sources.size(); ++i) {
     if (!plain(sources[i])) continue;

@@ -488,38 +488,48 @@ std::vector<ScannedFile> DependencyResolver::Index::packages_elsewhere(const std
   std::vector<ScannedFile> out;
   if (wanted.empty()) return out;
 
+  // Every VHDL file outside the roots, scanned once; a package's name leads
+  // to the first of them, in path order, that declares it.
   struct Candidate {
     std::string path;
     util::FileId id;
     SourceUnits units;
   };
   std::vector<Candidate> candidates;
+  std::unordered_map<std::string, std::size_t> declaring;
   for (const SourceFile& source : find_sources({repository}, walk.patterns, walk.respect_gitignore)) {
     if (source.language != HdlLanguage::vhdl) continue;
     const std::optional<util::FileId> id = util::regular_file_id(source.path);
     if (!id || seen.contains({*id, source.language})) continue;
     std::variant<SourceUnits, std::string> found = scan_file(source);
-    if (auto* units = std::get_if<SourceUnits>(&found)) candidates.push_back({source.path, *id, std::move(*units)});
+    auto* units = std::get_if<SourceUnits>(&found);
+    if (!units) continue;
+    packages_of(*units, [&](std::string name) { declaring.try_emplace(std::move(name), candidates.size()); });
+    candidates.push_back({source.path, *id, std::move(*units)});
   }
-  // Each round takes the files that declare a wanted package, in path order.
-  for (bool grew = true; grew;) {
-    grew = false;
-    for (Candidate& c : candidates) {
-      if (seen.contains({c.id, HdlLanguage::vhdl})) continue;
-      bool answers = false;
-      packages_of(c.units, [&](const std::string& name) { answers = answers || wanted.count(name) > 0; });
-      if (!answers) continue;
-      packages_of(c.units, [&](std::string name) {
-        wanted.erase(name);
-        declared.insert(std::move(name));
-      });
-      want_uses_of(c.units);
-      seen.emplace(c.id, HdlLanguage::vhdl);
-      const auto file = static_cast<std::uint32_t>(files.size());
-      files.push_back(c.path);
-      out.push_back({file, HdlLanguage::vhdl, std::move(c.units), {}});
-      grew = true;
-    }
+  // The wanted packages as a work list, each batch sorted so that the files
+  // join in the same order on every run: a file taken adds what it uses.
+  std::vector<std::string> todo;
+  const auto take_wanted = [&] {
+    const std::size_t from = todo.size();
+    todo.insert(todo.end(), wanted.begin(), wanted.end());
+    std::sort(todo.begin() + static_cast<std::ptrdiff_t>(from), todo.end());
+    wanted.clear();
+  };
+  take_wanted();
+  while (!todo.empty()) {
+    const std::string name = std::move(todo.back());
+    todo.pop_back();
+    const auto it = declaring.find(name);
+    if (it == declaring.end()) continue;
+    Candidate& c = candidates[it->second];
+    if (!seen.emplace(c.id, HdlLanguage::vhdl).second) continue;
+    packages_of(c.units, [&](std::string declared_name) { declared.insert(std::move(declared_name)); });
+    want_uses_of(c.units);
+    take_wanted();
+    const auto file = static_cast<std::uint32_t>(files.size());
+    files.push_back(c.path);
+    out.push_back({file, HdlLanguage::vhdl, std::move(c.units), {}});
   }
   return out;
 }
