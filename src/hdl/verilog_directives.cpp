@@ -49,6 +49,13 @@ std::string_view directive_of(std::string_view line) {
   return line.substr(1, end - 1);
 }
 
+// The run of word characters that starts at `pos` (empty when none does).
+std::string_view word_at(std::string_view text, std::size_t pos) {
+  std::size_t end = pos;
+  while (end < text.size() && is_word_char(text[end])) ++end;
+  return text.substr(pos, end - pos);
+}
+
 // The position after the comment or string literal that starts at `i`, or
 // `i` when none does. A string ends at its unescaped quote or, unterminated,
 // at the line's end.
@@ -97,21 +104,16 @@ bool is_directive_only_text(std::string_view text) {
 
 VerilogMacros verilog_macros(std::string_view text) {
   std::set<std::string_view> defined, used;
-  const auto word_at = [&](std::size_t pos) {
-    std::size_t end = pos;
-    while (end < text.size() && is_word_char(text[end])) ++end;
-    return text.substr(pos, end - pos);
-  };
   for (std::size_t i = 0; i < text.size();) {
     const char c = text[i];
     if (const std::size_t after = after_comment_or_string(text, i); after != i) {
       i = after;
     } else if (c == '`') {
-      const std::string_view name = word_at(i + 1);
+      const std::string_view name = word_at(text, i + 1);
       i += 1 + name.size();
       if (name == "define") {
         while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-        const std::string_view macro = word_at(i);
+        const std::string_view macro = word_at(text, i);
         i += macro.size();
         if (!macro.empty()) defined.insert(macro);
       } else if (!name.empty() && std::find(kDirectives.begin(), kDirectives.end(), name) == kDirectives.end()) {
@@ -141,20 +143,12 @@ std::map<std::string, std::vector<std::string>> guarded_modules(std::string_view
   std::map<std::string, std::vector<std::string>> out;
   std::set<std::string_view> declared;
   std::vector<Conditional> open;
-  const auto word_end_at = [&](std::size_t pos) {
-    while (pos < text.size() && is_word_char(text[pos])) ++pos;
-    return pos;
-  };
-  const auto skip_blanks = [&](std::size_t pos) {
+  // The word after the blanks at `pos`; `pos` moves past it.
+  const auto name_after = [&](std::size_t& pos) {
     while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n' || text[pos] == '\r'))
       ++pos;
-    return pos;
-  };
-  const auto name_after = [&](std::size_t& pos) {
-    pos = skip_blanks(pos);
-    const std::size_t end = word_end_at(pos);
-    const std::string_view name = text.substr(pos, end - pos);
-    pos = end;
+    const std::string_view name = word_at(text, pos);
+    pos += name.size();
     return name;
   };
   for (std::size_t i = 0; i < text.size();) {
@@ -162,9 +156,8 @@ std::map<std::string, std::vector<std::string>> guarded_modules(std::string_view
     if (const std::size_t after = after_comment_or_string(text, i); after != i) {
       i = after;
     } else if (c == '`') {
-      const std::size_t end = word_end_at(i + 1);
-      const std::string_view directive = text.substr(i + 1, end - i - 1);
-      i = end;
+      const std::string_view directive = word_at(text, i + 1);
+      i += 1 + directive.size();
       if (directive == "ifdef" || directive == "ifndef") {
         const bool negated = directive == "ifndef";
         const std::string_view name = name_after(i);
@@ -179,9 +172,8 @@ std::map<std::string, std::vector<std::string>> guarded_modules(std::string_view
         open.pop_back();
       }
     } else if (is_word_char(c)) {
-      const std::size_t end = word_end_at(i);
-      const std::string_view word = text.substr(i, end - i);
-      i = end;
+      const std::string_view word = word_at(text, i);
+      i += word.size();
       if (word != "module" && word != "macromodule") continue;
       std::string_view name = name_after(i);
       if (name == "automatic" || name == "static") name = name_after(i);
