@@ -20,8 +20,11 @@ namespace quarrix::probes {
 namespace {
 
 // Verilator 5 refuses delays and event controls unless told how to treat
-// them; older releases do not know the option. Asked once per executable
-// (through `session`, whose budget it costs); nullopt: no budget left to ask.
+// them; older releases do not know the option. A build from a source tree
+// without release tags names no release (" rev vUNKNOWN-built..."): every
+// release before 5 named its number, so such a build is a current one.
+// Asked once per executable (through `session`, whose budget it costs);
+// nullopt: no budget left to ask.
 std::optional<bool> verilator_needs_timing_option(const std::string& verilator, ToolSession& session) {
   static std::mutex mutex;
   static std::map<std::string, bool> known;
@@ -35,7 +38,7 @@ std::optional<bool> verilator_needs_timing_option(const std::string& verilator, 
   options.capture_stdout = true;
   const std::shared_ptr<const RunResult> run = session.run({verilator, "--version"}, options);
   if (!run) return std::nullopt;
-  bool needs = false;
+  bool needs = run->succeeded();
   if (const auto m = version_re.search(run->out)) needs = util::parse_int(m->group(1)).value_or(0) >= 5;
   std::lock_guard<std::mutex> lock(mutex);
   known[verilator] = needs;

@@ -273,6 +273,25 @@ TEST(ToolProbes, TheUnitIsNamedAndIcarusFollowsAFailedVerilator) {
                             s.at("rtl/top.sv") + "\niverilog -E " + icarus + "iverilog " + icarus);
 }
 
+// Verilator 4 knows no --no-timing; a build that names no release (from a
+// source tree without tags) is a current one and needs it.
+TEST(ToolProbes, TheTimingOptionFollowsTheVersionLine) {
+  Sources s;
+  for (const auto& [version, timing] :
+       std::vector<std::pair<std::string, bool>>{{"Verilator 4.228 2022-10-15", false},
+                                                 {"Verilator 5.006 2023-01-22 rev (Debian 5.006-3)", true},
+                                                 {" rev vUNKNOWN-built20260516-4e853d8", true}}) {
+    TempRepo bin;
+    const std::string log = bin.at("calls").string();
+    write_tool(bin, "verilator",
+               "[ \"$1\" = --version ] && echo '" + version + "' && exit 0\necho \"$@\" >> '" + log + "'\n");
+    ScopedEnv path("PATH", bin.path());
+    quarrix::probes::ToolSession session;
+    EXPECT_TRUE(verify_verilog({s.at("rtl/leaf.v")}, session, "leaf"));
+    EXPECT_EQ(slurp(log).find("--no-timing") != std::string::npos, timing) << version;
+  }
+}
+
 // A missing include and the syntax error it leads to: Icarus's two stages
 // used to interleave them on one stream, so the line and its cause changed
 // from run to run.
