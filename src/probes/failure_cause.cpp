@@ -29,6 +29,12 @@ constexpr Rule kRules[] = {
     {"missing package", "Importing from missing package '([^']+)'"},
     {"missing unit", "Cannot find file containing (?:module|interface|program): '([^']+)'"},
     {"missing unit", "Specified --top-module '([^']+)' was not found"},
+    // Verilator 5.048 (and 5.006 at times) names a missing module first as a
+    // dotted reference of its instance (its defparam, its name), and a missing
+    // package where it is first used.
+    {"missing unit", "Dotted reference to instance that refers to missing module/interface: '([^']+)'"},
+    {"missing package", "Package/class for '[^']*' not found: '([^']+)'"},
+    {"missing package", "Import package not found: '([^']+)'"},
     {"tool limitation", "%Error-(?:UNSUPPORTED|NOTIMING)\\b|\\bUnsupported: "},
     // The tool itself broke: Verilator's own fault report, a compiler stage killed by SIGSEGV.
     {"tool limitation", "Verilator internal fault|^Segmentation fault"},

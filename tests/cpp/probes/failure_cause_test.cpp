@@ -10,7 +10,7 @@ namespace {
 using quarrix::probes::failure_cause;
 
 struct Case {
-  const char* err;  // what the tool wrote (Verilator 5.006, Icarus 11, GHDL 2.0)
+  const char* err;  // what the tool wrote (Verilator 5.006 and 5.048, Icarus 11, GHDL 2.0)
   const char* kind;
   const char* name;
 };
@@ -36,6 +36,13 @@ TEST(FailureCause, ReadsEachToolsMessages) {
       // Verilator's own spelling of `a__bar_pkg`
       {"%Error-PKGNODECL: d.sv:9:12: Package/class 'a___05Fbar_pkg' not found, and needs to be predeclared\n",
        "missing package", "a__bar_pkg"},
+      // Later Verilator releases, on the same three misses
+      {"%Error: k.v:790:30: Dotted reference to instance that refers to missing module/interface: 'LUT3'\n",
+       "vendor primitive", "LUT3"},
+      {"%Error: x.v:66:24: Dotted reference to instance that refers to missing module/interface: 'cell'\n",
+       "missing unit", "cell"},
+      {"%Error: n.sv:7:33: Package/class for ':: reference' not found: 'pkg'\n", "missing package", "pkg"},
+      {"%Error: i.sv:5:12: Import package not found: 'PackageA'\n", "missing package", "PackageA"},
       // veryl's testcases/sv/47_embed.sv named as the top
       {"%Error: No top level module found\n%Error: Verilator internal fault, sorry. Suggest trying --debug --gdbbt\n",
        "tool limitation", ""},
